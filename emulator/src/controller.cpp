@@ -1,0 +1,99 @@
+#include "controller.h"
+
+namespace orvemu {
+
+Controller::Controller(int model) : model_(model) {
+    installRegisterHandlers(*this);
+    installVRegisterHandlers(*this);
+    installIoHandlers(*this);
+    installDataTableHandlers(*this);
+    installStatusHandlers(*this);
+    installRawCommandHandlers(*this);
+    installTransferHandlers(*this);
+    installModuleHandlers(*this);
+}
+
+void Controller::setHandler(std::uint8_t code, Handler h) {
+    std::lock_guard lock(mutex_);
+    handlers_[code] = std::move(h);
+}
+
+void Controller::setFault(Fault f) {
+    std::lock_guard lock(mutex_);
+    fault_ = std::move(f);
+}
+
+void Controller::clearFault() {
+    std::lock_guard lock(mutex_);
+    fault_.reset();
+}
+
+std::optional<Fault> Controller::takeFault() {
+    if (!fault_ || fault_->kind == FaultKind::None) return std::nullopt;
+    Fault f = *fault_;
+    if (fault_->count > 0 && --fault_->count == 0) fault_.reset();
+    return f;
+}
+
+Response Controller::handle(std::span<const std::uint8_t> frame) {
+    std::lock_guard lock(mutex_);
+    log_.emplace_back(frame.begin(), frame.end());
+
+    Response r;
+    Request req;
+    switch (parseRequest(frame, req)) {
+    case ParseResult::Ok: {
+        auto it = handlers_.find(req.code);
+        r.bytes = it == handlers_.end() ? shortReply(kUnknownPacket) : it->second(*this, req);
+        break;
+    }
+    case ParseResult::BadChecksum:
+    case ParseResult::BadEnd: r.bytes = shortReply(kBadChecksum); break;
+    default: r.bytes = shortReply(kUnknownPacket); break;
+    }
+
+    if (auto f = takeFault()) {
+        switch (f->kind) {
+        case FaultKind::Drop: r.bytes.clear(); r.drop = true; break;
+        case FaultKind::Delay: r.delay = std::chrono::milliseconds(f->delayMs); break;
+        case FaultKind::CorruptChecksum:
+            if (r.bytes.size() >= 2) r.bytes[r.bytes.size() - 2] ^= 0x5A;
+            break;
+        case FaultKind::WrongLength:
+            if (!r.bytes.empty()) ++r.bytes[0];
+            break;
+        case FaultKind::WrongCode:
+            if (r.bytes.size() >= 2) {
+                r.bytes[1] ^= 0x80;
+                r.bytes[r.bytes.size() - 2] = checksum(std::span(r.bytes).subspan(1, r.bytes.size() - 3));
+            }
+            break;
+        case FaultKind::ShortError: r.bytes = shortReply(f->errorCode); break;
+        case FaultKind::Garbage: r.bytes = f->garbage; break;
+        default: r.transportFault = f->kind; r.delay = std::chrono::milliseconds(f->delayMs); break;
+        }
+    }
+    return r;
+}
+
+std::vector<std::vector<std::uint8_t>> Controller::requests() const {
+    std::lock_guard lock(mutex_);
+    return log_;
+}
+
+std::vector<std::uint8_t> Controller::lastRequest() const {
+    std::lock_guard lock(mutex_);
+    return log_.empty() ? std::vector<std::uint8_t>{} : log_.back();
+}
+
+std::size_t Controller::requestCount() const {
+    std::lock_guard lock(mutex_);
+    return log_.size();
+}
+
+void Controller::clearLog() {
+    std::lock_guard lock(mutex_);
+    log_.clear();
+}
+
+}  // namespace orvemu

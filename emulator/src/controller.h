@@ -1,0 +1,103 @@
+// The emulated controller: a memory, a dispatch table of request handlers,
+// a log of every request's bytes and switches that make it misbehave.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "memory.h"
+#include "wire.h"
+
+namespace orvemu {
+
+// Ways to misbehave, applied to the next `count` requests (-1: until cleared).
+enum class FaultKind {
+    None,
+    Drop,             // no reply at all
+    Delay,            // reply after delayMs
+    CorruptChecksum,  // the reply's checksum byte is wrong
+    WrongLength,      // the reply's length byte is one more than it should be
+    WrongCode,        // the reply's code byte is changed
+    ShortError,       // a short reply with errorCode instead of the answer
+    Garbage,          // the bytes of `garbage` instead of the answer
+    // Transport-level faults, carried out by the network transports.
+    WrongSequence,    // the envelope carries another sequence number
+    SplitReply,       // a TCP reply is sent in several pieces
+    PeerClose,        // the TCP peer closes instead of answering
+};
+
+struct Fault {
+    FaultKind kind = FaultKind::None;
+    int count = 1;
+    int delayMs = 0;
+    std::uint8_t errorCode = kUnknownPacket;
+    std::vector<std::uint8_t> garbage;
+};
+
+// What a transport is to do with one request.
+struct Response {
+    std::vector<std::uint8_t> bytes;  // empty with drop
+    bool drop = false;
+    std::chrono::milliseconds delay{0};
+    FaultKind transportFault = FaultKind::None;
+};
+
+class Controller;
+// A handler answers one request code with a whole reply frame.
+using Handler = std::function<std::vector<std::uint8_t>(Controller &, const Request &)>;
+
+class Controller {
+public:
+    // The models named by the library's model code (register 13008).
+    explicit Controller(int model = 5);
+
+    // Answers one request frame exactly as the transport received it.
+    Response handle(std::span<const std::uint8_t> frame);
+
+    void setHandler(std::uint8_t code, Handler h);
+    void setFault(Fault f);
+    void clearFault();
+
+    // Every request frame received, in order.
+    std::vector<std::vector<std::uint8_t>> requests() const;
+    std::vector<std::uint8_t> lastRequest() const;
+    std::size_t requestCount() const;
+    void clearLog();
+
+    // Direct access for handlers (called with the controller's lock held)
+    // and for tests (through withMemory).
+    Memory &memory() { return memory_; }
+    int model() const { return model_; }
+    template <typename F> auto withMemory(F f) {
+        std::lock_guard lock(mutex_);
+        return f(memory_);
+    }
+
+private:
+    std::optional<Fault> takeFault();
+
+    mutable std::recursive_mutex mutex_;
+    Memory memory_;
+    int model_;
+    std::map<std::uint8_t, Handler> handlers_;
+    std::vector<std::vector<std::uint8_t>> log_;
+    std::optional<Fault> fault_;
+};
+
+// Each command family installs its handlers.
+void installRegisterHandlers(Controller &c);
+void installVRegisterHandlers(Controller &c);
+void installIoHandlers(Controller &c);
+void installDataTableHandlers(Controller &c);
+void installStatusHandlers(Controller &c);
+void installRawCommandHandlers(Controller &c);
+void installTransferHandlers(Controller &c);
+void installModuleHandlers(Controller &c);
+
+}  // namespace orvemu

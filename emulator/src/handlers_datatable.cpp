@@ -1,0 +1,7 @@
+#include "controller.h"
+
+namespace orvemu {
+
+void installDataTableHandlers(Controller &) {}
+
+}  // namespace orvemu

@@ -1,0 +1,7 @@
+#include "controller.h"
+
+namespace orvemu {
+
+void installVRegisterHandlers(Controller &) {}
+
+}  // namespace orvemu

@@ -1,0 +1,67 @@
+// orvemu: the controller emulator as a program.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "servers.h"
+
+namespace {
+volatile std::sig_atomic_t g_stop = 0;
+void onSignal(int) { g_stop = 1; }
+
+void usage() {
+    std::fprintf(stderr,
+                 "usage: orvemu [--model N] [--pty] [--udp ADDRESS] [--tcp ADDRESS] [--raw INTERFACE]\n"
+                 "  --model N          model code the controller reports (default 5)\n"
+                 "  --pty              serve a pseudo-terminal and print its device path\n"
+                 "  --udp ADDRESS      serve UDP port 3000 on ADDRESS (e.g. 127.0.0.2)\n"
+                 "  --tcp ADDRESS      serve TCP port 6000 on ADDRESS\n"
+                 "  --raw INTERFACE    serve the raw-Ethernet controller network on INTERFACE\n");
+}
+}  // namespace
+
+int main(int argc, char **argv) {
+    int model = 5;
+    bool pty = false;
+    std::string udp, tcp, raw;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) { usage(); std::exit(2); }
+            return argv[++i];
+        };
+        if (a == "--model") model = std::atoi(value().c_str());
+        else if (a == "--pty") pty = true;
+        else if (a == "--udp") udp = value();
+        else if (a == "--tcp") tcp = value();
+        else if (a == "--raw") raw = value();
+        else { usage(); return 2; }
+    }
+    if (!pty && udp.empty() && tcp.empty() && raw.empty()) pty = true;
+
+    orvemu::Controller controller(model);
+    std::vector<std::unique_ptr<orvemu::Server>> servers;
+    auto add = [&](const char *what, std::unique_ptr<orvemu::Server> s) {
+        if (!s) {
+            std::fprintf(stderr, "orvemu: cannot serve %s\n", what);
+            std::exit(1);
+        }
+        std::printf("%s %s\n", what, s->endpoint().c_str());
+        servers.push_back(std::move(s));
+    };
+    if (pty) add("serial", orvemu::startPty(controller));
+    if (!udp.empty()) add("udp", orvemu::startUdp(controller, udp));
+    if (!tcp.empty()) add("tcp", orvemu::startTcp(controller, tcp));
+    if (!raw.empty()) add("raw", orvemu::startRaw(controller, raw));
+    std::fflush(stdout);
+
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    while (!g_stop) pause();
+    return 0;
+}

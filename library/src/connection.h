@@ -1,0 +1,127 @@
+// The connection record, the process-wide connection table and its lock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+
+#include "frame.h"
+
+namespace orv {
+
+struct Connection;
+
+// What a connection's type does with a request. Each transport is one file;
+// only the platform layer under it touches descriptors.
+class Transport {
+public:
+    virtual ~Transport() = default;
+    // Sends c.request and leaves the reply in c.reply / c.replyLength.
+    // On failure returns false with c's error set.
+    virtual bool exchange(Connection &c) = 0;
+    // Text exchange (serial lines only): write c.request as it stands, and
+    // read a text reply up to the terminator into c.reply.
+    virtual bool writeText(Connection &c);
+    virtual bool readText(Connection &c, std::uint8_t terminator);
+    // Releases the port, socket or station. On failure returns false with
+    // c's error set.
+    virtual bool close(Connection &c);
+};
+
+struct Connection {
+    std::int32_t type = 0;
+    std::int32_t port = 0;
+    std::int32_t address = 0;
+    std::int32_t timeout = 0;
+    std::int32_t status = 0;
+    std::uint16_t requestLength = 0;
+    std::uint8_t request[kMaxRequest] = {};
+    std::uint16_t replyLength = 0;
+    std::uint8_t reply[kMaxReply] = {};
+    std::uint16_t packetClass = 0;
+    std::uint8_t sourceMac[6] = {};
+    std::uint8_t destinationMac[6] = {};
+    std::uint16_t sequence = 0;
+    std::uint16_t errorCode = 0;
+    char errorText[256] = {};
+    std::unique_ptr<Transport> transport;
+
+    void setError(std::uint16_t code, const char *text);
+    // printf-style text, cut to the record's buffer.
+    void setErrorf(std::uint16_t code, const char *format, ...) __attribute__((format(printf, 3, 4)));
+    // The reply as received, bounded by the record's buffer.
+    std::span<const std::uint8_t> replyBytes() const { return {reply, replyLength}; }
+};
+
+// The error of a failed open, read with connection ID 0.
+struct LibraryError {
+    std::uint16_t code = 0;
+    char text[256] = {};
+    void set(std::uint16_t c, const char *t);
+};
+LibraryError &libraryError();
+
+// The process-wide spin lock over the table: exchange 1 into the word and,
+// while it was already 1, sleep 2 ms and try again.
+class TableLock {
+public:
+    static void lock();
+    static void unlock();
+};
+class TableGuard {
+public:
+    TableGuard() { TableLock::lock(); }
+    ~TableGuard() { if (held_) TableLock::unlock(); }
+    void release() { if (held_) { held_ = false; TableLock::unlock(); } }
+    TableGuard(const TableGuard &) = delete;
+    TableGuard &operator=(const TableGuard &) = delete;
+private:
+    bool held_ = true;
+};
+
+// The table itself. Every function here expects the table lock held.
+namespace table {
+// Finds the ID and makes it the current connection. With checkStatus a
+// record whose status is 0 gets "Invalid connection status" and is refused.
+Connection *lookup(std::int32_t id, bool checkStatus);
+// Adds a record under the next ID and returns that ID.
+std::int32_t insert(std::unique_ptr<Connection> record);
+// Removes (and frees) the record.
+void erase(std::int32_t id);
+Connection *current();
+// Calls f for each connection in ID order.
+template <typename F> void forEach(F f);
+std::map<std::int32_t, std::unique_ptr<Connection>> &all();
+}  // namespace table
+
+template <typename F> void table::forEach(F f) {
+    for (auto &[id, c] : all()) f(id, *c);
+}
+
+// Lookup with the status check under the lock, for the command exports. The
+// record stays valid until the connection is closed.
+Connection *GetConnection(std::int32_t id);
+
+// ZqSendData's work, for the library's own callers.
+std::int32_t SendData(std::int32_t id, std::int32_t packetClass, const std::uint8_t *request,
+                      std::uint32_t requestLength, std::uint8_t *reply);
+
+// Decodes the record's reply as a short reply (03, code, checksum, FF) into
+// the record's error; 1 for an acknowledgement, else 0.
+std::int32_t CheckShortReply(Connection &c);
+
+// Work to run when the library is unloaded (the raw-Ethernet adapter).
+void AtUnload(void (*fn)());
+
+// Runs f and turns any escaping exception into the export's 0 result, so
+// that nothing crosses the C boundary.
+template <typename F> std::int32_t Guarded(F f) noexcept {
+    try {
+        return f();
+    } catch (...) {
+        return 0;
+    }
+}
+
+}  // namespace orv

@@ -1,0 +1,71 @@
+// The library's error codes and their texts, exactly as callers and the
+// monitor compare them. Besides these, a code may be an operating-system
+// error number (errno) with one of the "platform" texts below.
+#pragma once
+
+#include <cstdint>
+
+namespace orv::err {
+
+// Codes.
+inline constexpr std::uint16_t kNone = 0;
+inline constexpr std::uint16_t kWrongArchitectureQ42 = 157;
+inline constexpr std::uint16_t kStepLengthUpload = 160;
+inline constexpr std::uint16_t kTimeout = 170;
+inline constexpr std::uint16_t kBadObjectRecord = 183;
+inline constexpr std::uint16_t kBadObjectFile = 184;
+inline constexpr std::uint16_t kWrongArchitecture = 185;
+inline constexpr std::uint16_t kObjectFileNotFound = 187;
+inline constexpr std::uint16_t kConnection = 194;
+inline constexpr std::uint16_t kNotBinaryReply = 205;
+inline constexpr std::uint16_t kPacket = 206;
+inline constexpr std::uint16_t kChecksum = 215;
+inline constexpr std::uint16_t kDataError = 216;
+inline constexpr std::uint16_t kSocketTimeout = 236;
+
+// Texts.
+inline constexpr const char kAckText[] = "                                              ";  // 46 spaces
+inline constexpr const char kNdisSend[] = "NDIS send error";
+inline constexpr const char kNoAdapter[] = "No Network Adapter found error";
+inline constexpr const char kOpenFailed[] = "ORV_Open failed?";
+inline constexpr const char kQ42OnQ43[] = "Attempting to run Q42 code on Q43.";
+inline constexpr const char kStepLengthTable[] = "Failed to upload Step Length Table";
+inline constexpr const char kTimedOut[] = "Timed out waiting for response from controller";
+inline constexpr const char kBadObjectRecordText[] = "Bad object record";
+inline constexpr const char kBadObjectFileText[] = "Bad object file";
+inline constexpr const char kNotObjectFile[] = "Not an object file";
+inline constexpr const char kNonEaFileEaController[] =
+    "Wrong object file architecture - non-EA object file and EA controller.";
+inline constexpr const char kEaFileNonEaController[] =
+    "Wrong object file architecture - EA object file and non-EA controller.";
+inline constexpr const char kObjectNotFound[] = "Object file not found";
+inline constexpr const char kInvalidStatus[] = "Invalid connection status";
+inline constexpr const char kUnknownType[] = "Unknown connection type";
+inline constexpr const char kNotBinary[] = "Not a valid binary protocol response.";
+inline constexpr const char kIncomplete[] = "Incomplete packet";
+inline constexpr const char kIllegalSize[] = "Illegal packet size";
+inline constexpr const char kChecksumFailedFmt[] = "Packet checksum failed (0x%02x != 0x%02x)";
+inline constexpr const char kEndOfPacketFmt[] = "Failed to get End-Of-Packet (0x%02x != 0xFF)";
+inline constexpr const char kUnknownPacket[] = "Unknown packet error.";
+inline constexpr const char kChecksumOrEnd[] = "Checksum error, or end of packet <> FFH.";
+inline constexpr const char kIllegalRegister[] = "Illegal register number specified.";
+inline constexpr const char kOutOfRange[] = "Resource value out of range.";
+inline constexpr const char kSocketTimeoutText[] = "Windows socket timeout";
+
+// Texts that go with an operating-system error number.
+inline constexpr const char kFileError[] = "Windows file error";
+inline constexpr const char kSetCommState[] = "SetCommState error";
+inline constexpr const char kSocketError[] = "Windows socket error";
+inline constexpr const char kCloseSerial[] = "Failed to close serial port";
+inline constexpr const char kSerialTimeout[] = "Failed to set Serial timeout.";
+inline constexpr const char kSendFailed[] = "Failed to send message.";
+inline constexpr const char kCannotCreateObject[] = "Cannot create object file";
+inline constexpr const char kCannotCreateFile[] = "Cannot create file";
+
+// Our own: a request that does not fit the connection's buffer is refused
+// before anything is sent.
+inline constexpr const char kRequestTooLong[] = "Request too long";
+
+static_assert(sizeof(kAckText) == 47, "the acknowledgement text is 46 spaces");
+
+}  // namespace orv::err
