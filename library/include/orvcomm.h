@@ -83,6 +83,21 @@ ZQ_API int32_t ZQ_CALL ZqGetMessageInfo(int32_t id, ZQ_MESSAGE_INFO *info);
 
 /* ---- Connections -------------------------------------------------------- */
 
+/* type: ZQ_TYPE_SERIAL (port = COM port number), ZQ_TYPE_RAW_ETHERNET
+ * (port = own node, address = controller node), ZQ_TYPE_UDP (port = local
+ * port, 0 for any; address = controller IPv4 address in network byte order),
+ * ZQ_TYPE_TCP (address as for UDP). Returns the connection ID, or 0. */
+ZQ_API int32_t ZQ_CALL ZqOpenConnection(int32_t type, int32_t port, int32_t address);
+/* As ZqOpenConnection; serialReadTimeout is the serial read time-out in ms
+ * (1000 or less gives 1000, above 20000 gives 5000). */
+ZQ_API int32_t ZQ_CALL ZqOpenNetConnection(int32_t type, int32_t port, int32_t address,
+                                           uint32_t serialReadTimeout);
+/* parity 0 none, 1 odd, 2 even, 3 mark, 4 space; stopBits 0 one, 1 one and a half, 2 two. */
+ZQ_API int32_t ZQ_CALL ZqInitConnection(int32_t id, int32_t baudRate, int32_t parity, int32_t dataBits,
+                                        int32_t stopBits);
+ZQ_API int32_t ZQ_CALL ZqCloseConnection(int32_t id);
+ZQ_API int32_t ZQ_CALL ZqSetConnectionTimeout(int32_t id, int32_t milliseconds);
+
 /* ---- Raw-Ethernet adapters ---------------------------------------------- */
 
 /* ---- Registers ---------------------------------------------------------- */

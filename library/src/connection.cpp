@@ -1,5 +1,6 @@
 #include "connection.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -26,6 +27,11 @@ void copyText(char (&dst)[256], const char *text) {
 bool Transport::writeText(Connection &) { return false; }
 bool Transport::readText(Connection &, std::uint8_t) { return false; }
 bool Transport::close(Connection &) { return true; }
+bool Transport::setTimeout(Connection &, std::int32_t) { return true; }
+bool Transport::applyLineSettings(Connection &c, std::int32_t, std::uint8_t, std::uint8_t, std::uint8_t) {
+    c.setError(EBADF, err::kSetCommState);
+    return false;
+}
 
 void Connection::setError(std::uint16_t code, const char *text) {
     errorCode = code;

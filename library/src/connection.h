@@ -25,8 +25,15 @@ public:
     virtual bool writeText(Connection &c);
     virtual bool readText(Connection &c, std::uint8_t terminator);
     // Releases the port, socket or station. On failure returns false with
-    // c's error set.
+    // c's error set (the connection then stays in the table).
     virtual bool close(Connection &c);
+    // Applies a new reply timeout (c.timeout is already set). On failure
+    // returns false; the serial line sets c's error.
+    virtual bool setTimeout(Connection &c, std::int32_t ms);
+    // Serial line settings; anything else refuses them with
+    // "SetCommState error" and EBADF, as a port that is not open would.
+    virtual bool applyLineSettings(Connection &c, std::int32_t baud, std::uint8_t parity,
+                                   std::uint8_t dataBits, std::uint8_t stopBits);
 };
 
 struct Connection {

@@ -218,3 +218,16 @@ TEST(LibraryError, IdZeroReadsTheLibraryWideErrorAsItStands) {
     EXPECT_EQ(e.code, 0);
     EXPECT_STREQ(e.text, "left by a failed open");
 }
+
+TEST_F(Table, OpenOfAnUnknownTypeFailsWithCodeZeroAndCloseRemovesOnce) {
+    libraryError().set(236, "earlier");
+    EXPECT_EQ(ZqOpenConnection(5, 1, 0), 0);
+    ZQ_ERROR_INFO e{};
+    ZqGetErrorInfo(0, &e);
+    EXPECT_EQ(e.code, 0);
+    EXPECT_STREQ(e.text, "earlier");
+
+    const auto id = AddEmulatedConnection(emu, 1, 0);
+    EXPECT_EQ(ZqCloseConnection(id), 1);
+    EXPECT_EQ(ZqCloseConnection(id), 0);
+}
