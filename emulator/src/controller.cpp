@@ -18,6 +18,27 @@ void Controller::setHandler(std::uint8_t code, Handler h) {
     handlers_[code] = std::move(h);
 }
 
+void Controller::setTextHandler(TextHandler h) {
+    std::lock_guard lock(mutex_);
+    textHandler_ = std::move(h);
+}
+
+Response Controller::handleText(std::span<const std::uint8_t> text) {
+    std::lock_guard lock(mutex_);
+    log_.emplace_back(text.begin(), text.end());
+    Response r;
+    if (textHandler_) r.bytes = textHandler_(*this, text);
+    else r.bytes.assign(text.begin(), text.end());
+    if (auto f = takeFault()) {
+        switch (f->kind) {
+        case FaultKind::Drop: r.bytes.clear(); r.drop = true; break;
+        case FaultKind::Garbage: r.bytes = f->garbage; break;
+        default: r.transportFault = f->kind; r.delay = std::chrono::milliseconds(f->delayMs); break;
+        }
+    }
+    return r;
+}
+
 void Controller::setFault(Fault f) {
     std::lock_guard lock(mutex_);
     fault_ = std::move(f);

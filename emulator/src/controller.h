@@ -51,6 +51,9 @@ struct Response {
 class Controller;
 // A handler answers one request code with a whole reply frame.
 using Handler = std::function<std::vector<std::uint8_t>(Controller &, const Request &)>;
+// A text handler answers the bytes of a text request (serial lines only:
+// anything that does not start a binary frame) with the bytes of its reply.
+using TextHandler = std::function<std::vector<std::uint8_t>(Controller &, std::span<const std::uint8_t>)>;
 
 class Controller {
 public:
@@ -61,6 +64,10 @@ public:
     Response handle(std::span<const std::uint8_t> frame);
 
     void setHandler(std::uint8_t code, Handler h);
+    // Answers a text request: logged like a frame, with the same faults
+    // (drop, delay, garbage); by default the text is echoed back.
+    Response handleText(std::span<const std::uint8_t> text);
+    void setTextHandler(TextHandler h);
     void setFault(Fault f);
     void clearFault();
 
@@ -86,6 +93,7 @@ private:
     Memory memory_;
     int model_;
     std::map<std::uint8_t, Handler> handlers_;
+    TextHandler textHandler_;
     std::vector<std::vector<std::uint8_t>> log_;
     std::optional<Fault> fault_;
 };

@@ -2,7 +2,9 @@
 // stops when destroyed.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "controller.h"
@@ -16,8 +18,28 @@ public:
     virtual std::string endpoint() const = 0;
 };
 
-// A pseudo-terminal; endpoint() is the slave device path.
+// A pseudo-terminal; endpoint() is the slave device path. The emulator keeps
+// a descriptor of the slave side open, so that a client may close and
+// reopen the port. Binary frames (01, L, ...) go to the controller's
+// handlers; anything else is a text request, ended by a pause of 10 ms.
+// The misbehaviour switches apply; SplitReply sends a reply in pieces.
 std::unique_ptr<Server> startPty(Controller &c);
+
+// The line settings the client gave the pseudo-terminal.
+struct PtyLine {
+    std::uint32_t baud = 0;
+    int dataBits = 0;
+    char parity = 'N';  // N, O, E, M (mark), S (space)
+    bool twoStopBits = false;
+    bool xonXoff = false;      // input or output XON/XOFF flow control
+    bool translation = false;  // any CR/LF translation or output processing
+    bool signals = false;      // signal characters or canonical input
+    bool echo = false;
+    bool stripEighthBit = false;
+    bool rtsCts = false;
+};
+// nullopt when s is not a pseudo-terminal server.
+std::optional<PtyLine> ptyLine(const Server &s);
 // UDP port 3000 and TCP port 6000 on the given local IPv4 address.
 std::unique_ptr<Server> startUdp(Controller &c, const std::string &address);
 std::unique_ptr<Server> startTcp(Controller &c, const std::string &address);

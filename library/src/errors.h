@@ -65,6 +65,13 @@ inline constexpr const char kCannotCreateFile[] = "Cannot create file";
 // Our own: a request that does not fit the connection's buffer is refused
 // before anything is sent.
 inline constexpr const char kRequestTooLong[] = "Request too long";
+// A serial text reply that fills the reply buffer before its terminator.
+inline constexpr const char kTextTooLong[] = "Text reply too long";
+// A TCP controller that closed the connection instead of answering (with
+// ECONNRESET), and a network reply that never carried the request's
+// sequence number (with 206).
+inline constexpr const char kPeerClosed[] = "Connection closed by controller";
+inline constexpr const char kSequenceMismatch[] = "Reply sequence number mismatch";
 
 static_assert(sizeof(kAckText) == 47, "the acknowledgement text is 46 spaces");
 

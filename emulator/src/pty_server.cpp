@@ -1,0 +1,163 @@
+// The controller's serial side on a pseudo-terminal.
+#include "pty_server.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace orvemu {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A text request ends when the line has been quiet this long; a binary
+// frame that stops half-way is thrown away after the longer pause.
+constexpr int kTextPauseMs = 10;
+constexpr int kStalledFrameMs = 300;
+constexpr int kSplitGapMs = 5;
+
+class PtyServer : public Server {
+public:
+    PtyServer(Controller &c, int master, int slave, std::string path)
+        : controller_(c), master_(master), slave_(slave), path_(std::move(path)) {
+        if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
+        thread_ = std::thread([this] { run(); });
+    }
+    ~PtyServer() override {
+        const char x = 0;
+        if (wake_[1] >= 0) [[maybe_unused]] const auto n = ::write(wake_[1], &x, 1);
+        thread_.join();
+        ::close(master_);
+        ::close(slave_);
+        if (wake_[0] >= 0) ::close(wake_[0]);
+        if (wake_[1] >= 0) ::close(wake_[1]);
+    }
+    std::string endpoint() const override { return path_; }
+    int slave() const { return slave_; }
+
+private:
+    // Waits up to ms (-1: no limit) for input; false when told to stop.
+    bool wait(int ms, bool &readable) {
+        pollfd p[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        readable = false;
+        const int r = poll(p, 2, ms);
+        if (r < 0) return errno == EINTR;
+        if (p[1].revents) return false;
+        readable = (p[0].revents & POLLIN) != 0;
+        // With no client the master may report a hang-up: don't spin on it.
+        if (!readable && (p[0].revents & POLLHUP)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return true;
+    }
+    // Sleeps ms unless told to stop; false when told to stop.
+    bool pause(int ms) {
+        const auto end = Clock::now() + std::chrono::milliseconds(ms);
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+            if (left <= 0) return true;
+            pollfd p{wake_[0], POLLIN, 0};
+            if (poll(&p, 1, static_cast<int>(left)) > 0) return false;
+        }
+    }
+    void send(const std::uint8_t *b, std::size_t n) {
+        std::size_t done = 0;
+        while (done < n) {
+            const ssize_t w = ::write(master_, b + done, n - done);
+            if (w > 0) { done += static_cast<std::size_t>(w); continue; }
+            if (w < 0 && errno == EINTR) continue;
+            if (w < 0 && errno != EAGAIN) return;
+            pollfd p{master_, POLLOUT, 0};
+            if (poll(&p, 1, 1000) <= 0) return;  // nobody reads: give the rest up
+        }
+    }
+    bool answer(const Response &r) {
+        if (r.delay.count() > 0 && !pause(static_cast<int>(r.delay.count()))) return false;
+        if (r.drop || r.bytes.empty()) return true;
+        if (r.transportFault == FaultKind::SplitReply && r.bytes.size() > 2) {
+            const std::size_t third = r.bytes.size() / 3 + 1;
+            for (std::size_t at = 0; at < r.bytes.size(); at += third) {
+                if (at > 0 && !pause(kSplitGapMs)) return false;
+                send(r.bytes.data() + at, std::min(third, r.bytes.size() - at));
+            }
+            return true;
+        }
+        send(r.bytes.data(), r.bytes.size());
+        return true;
+    }
+    void run() {
+        std::vector<std::uint8_t> in;
+        for (;;) {
+            int timeout = -1;
+            if (!in.empty()) timeout = in[0] == 0x01 ? kStalledFrameMs : kTextPauseMs;
+            bool readable = false;
+            if (!wait(timeout, readable)) return;
+            if (readable) {
+                std::uint8_t buf[512];
+                const ssize_t n = ::read(master_, buf, sizeof buf);
+                if (n > 0) in.insert(in.end(), buf, buf + n);
+            } else if (!in.empty()) {
+                // Quiet line: a text request is complete, a stalled frame is noise.
+                if (in[0] != 0x01 && !answer(controller_.handleText(in))) return;
+                in.clear();
+                continue;
+            }
+            // Binary frames: 01, L, then L bytes.
+            while (in.size() >= 2 && in[0] == 0x01 && in.size() >= std::size_t(in[1]) + 2) {
+                const std::size_t n = std::size_t(in[1]) + 2;
+                const std::vector<std::uint8_t> frame(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(n));
+                in.erase(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(n));
+                if (!answer(controller_.handle(frame))) return;
+            }
+        }
+    }
+
+    Controller &controller_;
+    int master_;
+    int slave_;
+    std::string path_;
+    int wake_[2] = {-1, -1};
+    std::thread thread_;
+};
+
+}  // namespace
+
+std::unique_ptr<Server> startPty(Controller &c) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0) return nullptr;
+    if (grantpt(master) != 0 || unlockpt(master) != 0) {
+        ::close(master);
+        return nullptr;
+    }
+    char name[128];
+    if (ptsname_r(master, name, sizeof name) != 0) {
+        ::close(master);
+        return nullptr;
+    }
+    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0) {
+        ::close(master);
+        return nullptr;
+    }
+    // Raw until the client sets the line up, so nothing is echoed or changed.
+    termios t{};
+    if (tcgetattr(slave, &t) == 0) {
+        cfmakeraw(&t);
+        tcsetattr(slave, TCSANOW, &t);
+    }
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    return std::make_unique<PtyServer>(c, master, slave, name);
+}
+
+std::optional<PtyLine> ptyLine(const Server &s) {
+    const auto *p = dynamic_cast<const PtyServer *>(&s);
+    if (!p) return std::nullopt;
+    return readPtyLine(p->slave());
+}
+
+}  // namespace orvemu

@@ -1,0 +1,75 @@
+// A serial port over Linux termios: raw 8-bit lines at any baud rate, read
+// and write with a total read time-out, opened exclusively.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace orv::platform {
+
+// The line settings of a port, in the encoding the open and initialise calls
+// use (parity 0 none, 1 odd, 2 even, 3 mark, 4 space; stop bits 0 one, 1 one
+// and a half, 2 two).
+struct SerialSettings {
+    std::uint32_t baudRate = 9600;
+    std::uint8_t byteSize = 8;
+    std::uint8_t parity = 0;
+    std::uint8_t stopBits = 0;
+    bool parityCheck = false;
+    bool ctsFlow = false;  // output held while CTS is low (RTS/CTS handshake)
+    bool dtrOn = true;
+    bool rtsOn = true;
+    bool xonXoffOut = false;
+    bool xonXoffIn = false;
+    std::uint8_t xonChar = 0x11;
+    std::uint8_t xoffChar = 0x13;
+};
+
+// COM port n is the device named by ORVCOMM_COM<n> when that is set and not
+// empty, else /dev/ttyS<n-1>.
+std::string SerialDevicePath(std::int32_t port);
+
+class SerialPort {
+public:
+    static constexpr int kNoPort = -1;
+
+    SerialPort() = default;
+    ~SerialPort();
+    SerialPort(const SerialPort &) = delete;
+    SerialPort &operator=(const SerialPort &) = delete;
+
+    // Opens the device for reading and writing, exclusively (a second open,
+    // also by root, fails with EBUSY). Returns 0 or an errno value.
+    int open(const std::string &path);
+    bool isOpen() const { return fd_ != kNoPort; }
+    // Drops DTR, discards both directions and closes. 0 or an errno value.
+    int close();
+
+    // 0 or an errno value. apply() sets the whole line: raw 8-bit mode (no
+    // XON/XOFF unless asked, no signal characters, no CR/LF translation),
+    // the character size, parity, stop bits and baud rate (any rate), the
+    // flow control and the DTR and RTS lines (refused by a pseudo-terminal,
+    // which is tolerated).
+    int get(SerialSettings &out) const;
+    int apply(const SerialSettings &s);
+
+    // Total time a read may take; 0 waits until every byte asked for came.
+    void setReadTimeout(std::uint32_t ms) { readTimeoutMs_ = ms; }
+    std::uint32_t readTimeout() const { return readTimeoutMs_; }
+
+    // Writes every byte (no write time-out). 0 or an errno value.
+    int write(const std::uint8_t *bytes, std::size_t count);
+    // Reads up to count bytes, returning when all came or the read time-out
+    // expired; returns the number read.
+    std::size_t read(std::uint8_t *buffer, std::size_t count);
+    // Throws away pending input, then whatever arrives until the line has
+    // been quiet for quietMs (bounded by maxMs in all).
+    void discardInput(std::uint32_t quietMs, std::uint32_t maxMs);
+
+private:
+    int fd_ = kNoPort;
+    std::uint32_t readTimeoutMs_ = 250;
+};
+
+}  // namespace orv::platform

@@ -1,0 +1,192 @@
+// The serial transport: binary frames and text lines over a COM port, with
+// no envelope, no retries and no sequence numbers.
+#include "serial.h"
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+#include "errors.h"
+#include "transports.h"
+
+namespace orv {
+
+namespace {
+
+void pauseAfterReply() { std::this_thread::sleep_for(std::chrono::milliseconds(2)); }
+
+// How long the line must stay quiet before a request follows a failed
+// exchange, and how long the wait may take in all.
+std::uint32_t quietAfterFailure(std::uint32_t readTimeout) {
+    return readTimeout == 0 || readTimeout > 500 ? 500 : readTimeout;
+}
+
+}  // namespace
+
+void SerialTransport::prepareRequest() {
+    if (!discardPending_) return;
+    // A late reply to the failed exchange would otherwise be taken as the
+    // answer to this one.
+    discardPending_ = false;
+    const std::uint32_t quiet = quietAfterFailure(port_.readTimeout());
+    port_.discardInput(quiet, 4 * quiet);
+}
+
+bool SerialTransport::writeRequest(Connection &c) {
+    if (!port_.isOpen()) return false;
+    prepareRequest();
+    if (const int e = port_.write(c.request, c.requestLength); e != 0) {
+        c.setError(static_cast<std::uint16_t>(e), err::kSendFailed);
+        return false;
+    }
+    return true;
+}
+
+bool SerialTransport::readReply(Connection &c) {
+    if (port_.read(c.reply, 1) != 1) {
+        c.replyLength = 0;
+        c.setError(err::kTimeout, err::kTimedOut);
+        return false;
+    }
+    const std::uint8_t length = c.reply[0];
+    c.replyLength = length;
+    if (length == 0) {
+        c.setError(err::kPacket, err::kIllegalSize);
+        return false;
+    }
+    if (port_.read(c.reply + 1, length) != length) {
+        c.setError(err::kPacket, err::kIncomplete);
+        return false;
+    }
+    std::uint8_t sum = 0;
+    for (std::size_t i = 1; i + 1 < length; ++i) sum = static_cast<std::uint8_t>(sum + c.reply[i]);
+    const std::uint8_t received = c.reply[length - 1];
+    if (static_cast<std::uint8_t>(sum + received) != 0xFF) {
+        c.setErrorf(err::kPacket, err::kChecksumFailedFmt, received, static_cast<std::uint8_t>(~sum));
+        return false;
+    }
+    if (c.reply[length] != kFrameEnd) {
+        c.setErrorf(err::kPacket, err::kEndOfPacketFmt, c.reply[length]);
+        return false;
+    }
+    c.replyLength = static_cast<std::uint16_t>(length + 1);
+    pauseAfterReply();
+    return true;
+}
+
+bool SerialTransport::exchange(Connection &c) {
+    const bool ok = writeRequest(c) && readReply(c);
+    if (!ok) discardPending_ = true;
+    return ok;
+}
+
+bool SerialTransport::writeText(Connection &c) { return writeRequest(c); }
+
+bool SerialTransport::readText(Connection &c, std::uint8_t terminator) {
+    c.replyLength = 0;
+    if (port_.read(c.reply, 1) != 1) {
+        c.setError(err::kTimeout, err::kTimedOut);
+        return false;
+    }
+    c.replyLength = 1;
+    const bool lineMode = terminator == 0 && c.reply[0] == '\n';
+    const std::uint8_t end = lineMode ? '\n' : terminator;
+    bool last = !lineMode && c.reply[0] == terminator;
+    while (!last) {
+        // The reply buffer bounds the line: a reply that fills it before
+        // its terminator is refused rather than overrun.
+        if (c.replyLength >= kMaxReply) {
+            c.setError(err::kPacket, err::kTextTooLong);
+            return false;
+        }
+        if (port_.read(c.reply + c.replyLength, 1) != 1) return lineMode;
+        last = c.reply[c.replyLength] == end;
+        ++c.replyLength;
+    }
+    pauseAfterReply();
+    return true;
+}
+
+bool SerialTransport::close(Connection &c) {
+    if (const int e = port_.close(); e != 0) {
+        c.setError(static_cast<std::uint16_t>(e), err::kCloseSerial);
+        return false;
+    }
+    return true;
+}
+
+bool SerialTransport::setTimeout(Connection &c, std::int32_t ms) {
+    if (!port_.isOpen()) {
+        c.setError(EBADF, err::kSerialTimeout);
+        return false;
+    }
+    // As the port's own time-outs take it: a negative value is a huge one.
+    port_.setReadTimeout(static_cast<std::uint32_t>(ms));
+    return true;
+}
+
+bool SerialTransport::applyLineSettings(Connection &c, std::int32_t baud, std::uint8_t parity,
+                                        std::uint8_t dataBits, std::uint8_t stopBits) {
+    int e = port_.get(settings_);
+    if (e == 0) {
+        settings_.baudRate = static_cast<std::uint32_t>(baud);
+        settings_.parity = parity;
+        settings_.byteSize = dataBits;
+        settings_.stopBits = stopBits;
+        e = port_.apply(settings_);
+    }
+    if (e != 0) {
+        c.setError(static_cast<std::uint16_t>(e), err::kSetCommState);
+        return false;
+    }
+    return true;
+}
+
+int SerialTransport::open(std::int32_t portNumber, std::uint32_t readTimeout) {
+    if (const int e = port_.open(platform::SerialDevicePath(portNumber)); e != 0) return e;
+    port_.setReadTimeout(readTimeout);
+    return 0;
+}
+
+int SerialTransport::applyDefaults() {
+    platform::SerialSettings s;
+    if (const int e = port_.get(s); e != 0) return e;
+    s.baudRate = 9600;
+    s.byteSize = 8;
+    s.parity = 0;
+    s.stopBits = 0;
+    s.parityCheck = false;
+    s.ctsFlow = false;
+    s.dtrOn = true;
+    s.rtsOn = true;
+    s.xonXoffOut = false;
+    s.xonXoffIn = false;
+    s.xonChar = 0x11;
+    s.xoffChar = 0x13;
+    settings_ = s;
+    if (const int e = port_.apply(s); e != 0) return e;
+    // Whatever the line held before we came is no answer to anything.
+    port_.discardInput(0, 0);
+    return 0;
+}
+
+bool OpenSerial(Connection &c, const OpenRequest &how) {
+    auto t = std::make_unique<SerialTransport>();
+    if (const int e = t->open(c.port, how.serialReadTimeout); e != 0) {
+        libraryError().set(static_cast<std::uint16_t>(e), err::kFileError);
+        return false;
+    }
+    if (const int e = t->applyDefaults(); e != 0) {
+        // The connection goes into the table all the same, unusable; the
+        // port stays open in it until it is closed.
+        libraryError().set(static_cast<std::uint16_t>(e), err::kSetCommState);
+        c.status = 0;
+    } else {
+        c.status = 1;
+    }
+    c.sequence = 0;
+    c.transport = std::move(t);
+    return true;
+}
+
+}  // namespace orv

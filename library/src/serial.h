@@ -1,0 +1,39 @@
+// The serial transport over the platform's serial port.
+#pragma once
+
+#include <cstdint>
+
+#include "connection.h"
+#include "platform/serial_port.h"
+
+namespace orv {
+
+class SerialTransport : public Transport {
+public:
+    // Opens COM port n with the given read time-out; 0 or an errno value.
+    int open(std::int32_t portNumber, std::uint32_t readTimeout);
+    // The line settings of a new connection: 9600 8N1, raw, DTR and RTS on.
+    int applyDefaults();
+
+    bool exchange(Connection &c) override;
+    bool writeText(Connection &c) override;
+    bool readText(Connection &c, std::uint8_t terminator) override;
+    bool close(Connection &c) override;
+    bool setTimeout(Connection &c, std::int32_t ms) override;
+    bool applyLineSettings(Connection &c, std::int32_t baud, std::uint8_t parity, std::uint8_t dataBits,
+                           std::uint8_t stopBits) override;
+
+    const platform::SerialSettings &settings() const { return settings_; }
+    const platform::SerialPort &port() const { return port_; }
+
+private:
+    void prepareRequest();
+    bool writeRequest(Connection &c);
+    bool readReply(Connection &c);
+
+    platform::SerialPort port_;
+    platform::SerialSettings settings_;
+    bool discardPending_ = false;
+};
+
+}  // namespace orv

@@ -1,0 +1,362 @@
+// The serial transport against the emulator's pseudo-terminal.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "link_fixture.h"
+#include "wire.h"
+
+using namespace orvtest;
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+Bytes Request(std::uint8_t code, const Bytes &args = {}) {
+    Bytes f;
+    f.reserve(args.size() + 5);
+    f.push_back(0x01);
+    f.push_back(static_cast<std::uint8_t>(args.size() + 3));
+    f.push_back(code);
+    for (auto b : args) f.push_back(b);
+    std::uint8_t sum = 0;
+    for (std::size_t i = 2; i < f.size(); ++i) sum = static_cast<std::uint8_t>(sum + f[i]);
+    f.push_back(static_cast<std::uint8_t>(~sum));
+    f.push_back(0xFF);
+    return f;
+}
+
+Bytes ReadRegister(std::uint16_t n) {
+    return Request(0x09, {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8)});
+}
+
+struct Exchange {
+    int result = 0;
+    Bytes reply;
+};
+
+Exchange Send(std::int32_t id, const Bytes &request) {
+    std::uint8_t buf[1536] = {};
+    Exchange e;
+    e.result = ZqSendData(id, 20, request.data(), static_cast<std::uint32_t>(request.size()), buf);
+    ZQ_MESSAGE_INFO m{};
+    if (ZqGetMessageInfo(id, &m)) e.reply.assign(buf, buf + std::min(m.replyLength, 1536));
+    return e;
+}
+
+std::int32_t RegisterValue(const Exchange &e) {
+    if (e.result != 1 || e.reply.size() != 8) return -1;
+    return static_cast<std::int32_t>(orvemu::u32(e.reply.data() + 2));
+}
+
+void SetRegister(orvemu::Controller &c, int n, std::int32_t v) {
+    c.withMemory([&](orvemu::Memory &m) { m.registers[n] = v; return 0; });
+}
+
+long MsSince(Clock::time_point t) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+}
+
+class SerialLink : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(link.ok());
+        ASSERT_NE(link.open(), 0) << ErrorText(0);
+        ASSERT_EQ(ZqSetConnectionTimeout(id(), 100), 1);
+    }
+    std::int32_t id() const { return link.id(); }
+    orvemu::PtyLine line() { return orvemu::ptyLine(link.server()).value_or(orvemu::PtyLine{}); }
+
+    EmulatorLink link{Link::Serial};
+};
+
+}  // namespace
+
+TEST_F(SerialLink, OpensWithDefaultLineAndInitialiseChangesIt) {
+    auto l = line();
+    EXPECT_EQ(l.baud, 9600u);
+    EXPECT_EQ(l.dataBits, 8);
+    EXPECT_EQ(l.parity, 'N');
+    EXPECT_FALSE(l.twoStopBits);
+    EXPECT_FALSE(l.xonXoff);
+    EXPECT_FALSE(l.translation);
+    EXPECT_FALSE(l.signals);
+    EXPECT_FALSE(l.echo);
+    EXPECT_FALSE(l.stripEighthBit);
+    EXPECT_FALSE(l.rtsCts);
+
+    ZQ_CONNECTION_INFO info{};
+    ASSERT_EQ(ZqGetConnectionInfo(id(), &info), 1);
+    EXPECT_EQ(info.type, 1);
+    EXPECT_EQ(info.port, link.comPort());
+    EXPECT_EQ(info.status, 1);
+
+    // A rate off the standard list and two stop bits. (A pseudo-terminal
+    // keeps its characters at 8 bits without parity whatever it is told;
+    // the unit tests check how those settings are encoded.)
+    ASSERT_EQ(ZqInitConnection(id(), 56800, 2, 7, 2), 1) << ErrorText(id());
+    l = line();
+    EXPECT_EQ(l.baud, 56800u);
+    EXPECT_TRUE(l.twoStopBits);
+    EXPECT_FALSE(l.xonXoff);
+    EXPECT_FALSE(l.translation);
+
+    ASSERT_EQ(ZqInitConnection(id(), 115200, 1, 8, 0), 1);
+    l = line();
+    EXPECT_EQ(l.baud, 115200u);
+    EXPECT_FALSE(l.twoStopBits);
+    ASSERT_EQ(ZqInitConnection(id(), 19200, 3, 8, 0), 1);
+    ASSERT_EQ(ZqInitConnection(id(), 38400, 4, 6, 0), 1);
+    EXPECT_EQ(line().baud, 38400u);
+    // One and a half stop bits go with 5-bit characters only.
+    ASSERT_EQ(ZqInitConnection(id(), 1200, 0, 5, 1), 1);
+    EXPECT_TRUE(line().twoStopBits);
+
+    // Settings a line cannot carry are refused, and the line stays as it was.
+    for (auto bad : {std::array<int, 4>{9600, 0, 8, 1}, {9600, 5, 8, 0}, {9600, 0, 9, 0}, {0, 0, 8, 0},
+                     {9600, 0, 5, 2}}) {
+        EXPECT_EQ(ZqInitConnection(id(), bad[0], bad[1], bad[2], bad[3]), 0);
+        EXPECT_EQ(ErrorText(id()), "SetCommState error");
+        EXPECT_EQ(ErrorCode(id()), EINVAL);
+    }
+    EXPECT_EQ(line().baud, 1200u);
+    EXPECT_EQ(ZqInitConnection(9999, 9600, 0, 8, 0), 0);
+
+    // The line still carries frames after all that.
+    ASSERT_EQ(ZqInitConnection(id(), 9600, 0, 8, 0), 1);
+    SetRegister(link.controller(), 1, 77);
+    EXPECT_EQ(RegisterValue(Send(id(), ReadRegister(1))), 77);
+}
+
+TEST_F(SerialLink, EveryByteValuePassesBothWays) {
+    // Echo the arguments back as the reply's data.
+    link.controller().setHandler(0x7E, [](orvemu::Controller &, const orvemu::Request &r) {
+        return orvemu::replyFrame(0x7F, r.args);
+    });
+    for (int start : {0, 200}) {
+        Bytes args;
+        for (int b = start; b < std::min(start + 252, 256); ++b) args.push_back(static_cast<std::uint8_t>(b));
+        const auto e = Send(id(), Request(0x7E, args));
+        ASSERT_EQ(e.result, 1) << ErrorText(id());
+        ASSERT_EQ(e.reply.size(), args.size() + 4);
+        EXPECT_EQ(Bytes(e.reply.begin() + 2, e.reply.end() - 2), args);
+        EXPECT_EQ(link.controller().lastRequest(), Request(0x7E, args));
+    }
+    // The text path too: every byte but the terminator, echoed.
+    Bytes text;
+    for (int b = 0; b < 256; ++b)
+        if (b != 0x0D) text.push_back(static_cast<std::uint8_t>(b));
+    text.push_back(0x0D);
+    std::uint8_t reply[1536] = {};
+    ASSERT_EQ(ZqSendAscii(id(), text.data(), static_cast<std::uint32_t>(text.size()), reply, 0x0D), 1)
+        << ErrorText(id());
+    EXPECT_EQ(Bytes(reply, reply + text.size()), text);
+}
+
+TEST_F(SerialLink, BadRepliesGiveTheirCodeAndText) {
+    using orvemu::Fault;
+    using orvemu::FaultKind;
+    SetRegister(link.controller(), 1, 5);
+    struct Case {
+        Fault fault;
+        std::int32_t code;
+        std::string text;
+        std::size_t replyLength;
+    };
+    const Case cases[] = {
+        {{FaultKind::Drop}, 170, "Timed out waiting for response from controller", 0},
+        {{FaultKind::Garbage, 1, 0, 0, {0x00}}, 206, "Illegal packet size", 0},
+        {{FaultKind::WrongLength}, 206, "Incomplete packet", 8},
+        {{FaultKind::Garbage, 1, 0, 0, {0x03, 0x64}}, 206, "Incomplete packet", 3},
+        {{FaultKind::Garbage, 1, 0, 0, {0x03, 0x64, 0x9A, 0xFF}}, 206, "Packet checksum failed (0x9a != 0x9b)", 3},
+        {{FaultKind::Garbage, 1, 0, 0, {0x03, 0x64, 0x9B, 0x00}}, 206,
+         "Failed to get End-Of-Packet (0x00 != 0xFF)", 3},
+        {{FaultKind::Garbage, 1, 0, 0, {0x01, 0xAA}}, 206, "Packet checksum failed (0x01 != 0xff)", 1},
+        {{FaultKind::CorruptChecksum}, 206, "Packet checksum failed (0xaa != 0xf0)", 7},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        link.controller().setFault(c.fault);
+        const auto e = Send(id(), ReadRegister(1));
+        EXPECT_EQ(e.result, 0);
+        EXPECT_EQ(ErrorCode(id()), c.code);
+        EXPECT_EQ(ErrorText(id()), c.text);
+        EXPECT_EQ(e.reply.size(), c.replyLength);
+        // The next exchange is not thrown off by what the bad one left.
+        EXPECT_EQ(RegisterValue(Send(id(), ReadRegister(1))), 5);
+    }
+
+    // A short reply passes the transport; deciding about it is the command's.
+    link.controller().setFault({FaultKind::ShortError, 1, 0, 0x66});
+    auto e = Send(id(), ReadRegister(1));
+    EXPECT_EQ(e.result, 1);
+    EXPECT_EQ(e.reply, (Bytes{0x03, 0x66, 0x99, 0xFF}));
+    link.controller().setFault({FaultKind::Garbage, 1, 0, 0, {0x03, 0x64, 0x9B, 0xFF}});
+    e = Send(id(), ReadRegister(1));
+    EXPECT_EQ(e.result, 1);
+    EXPECT_EQ(e.reply.size(), 4u);
+    // A reply that arrives in pieces is read whole.
+    link.controller().setFault({FaultKind::SplitReply});
+    EXPECT_EQ(RegisterValue(Send(id(), ReadRegister(1))), 5);
+}
+
+TEST_F(SerialLink, LateReplyIsNotTakenForTheNextOne) {
+    SetRegister(link.controller(), 1, 111);
+    link.controller().setFault({orvemu::FaultKind::Delay, 1, 150});
+    EXPECT_EQ(Send(id(), ReadRegister(1)).result, 0);
+    EXPECT_EQ(ErrorCode(id()), 170);
+    SetRegister(link.controller(), 1, 222);
+    EXPECT_EQ(RegisterValue(Send(id(), ReadRegister(1))), 222);
+    EXPECT_EQ(RegisterValue(Send(id(), ReadRegister(1))), 222);
+}
+
+TEST_F(SerialLink, TimeoutChangesTakeEffect) {
+    link.controller().setFault({orvemu::FaultKind::Drop});
+    auto t = Clock::now();
+    EXPECT_EQ(Send(id(), ReadRegister(1)).result, 0);
+    EXPECT_GE(MsSince(t), 95);
+    EXPECT_LT(MsSince(t), 300);
+
+    ASSERT_EQ(ZqSetConnectionTimeout(id(), 30), 1);
+    link.controller().setFault({orvemu::FaultKind::Drop});
+    Send(id(), ReadRegister(1));  // pays for the quiet line after the failure before
+    link.controller().setFault({orvemu::FaultKind::Drop});
+    t = Clock::now();
+    EXPECT_EQ(Send(id(), ReadRegister(1)).result, 0);
+    EXPECT_LT(MsSince(t), 95);
+
+    // A slow controller within the time-out is answered.
+    ASSERT_EQ(ZqSetConnectionTimeout(id(), 400), 1);
+    ZQ_CONNECTION_INFO info{};
+    ZqGetConnectionInfo(id(), &info);
+    EXPECT_EQ(info.timeout, 400);
+    link.controller().setFault({orvemu::FaultKind::Delay, 1, 120});
+    SetRegister(link.controller(), 1, 9);
+    EXPECT_EQ(RegisterValue(Send(id(), ReadRegister(1))), 9);
+    EXPECT_EQ(ZqSetConnectionTimeout(9999, 10), 0);
+}
+
+TEST_F(SerialLink, TextRepliesUpToTheirTerminator) {
+    Bytes answer;
+    link.controller().setTextHandler([&](orvemu::Controller &, std::span<const std::uint8_t>) { return answer; });
+    std::uint8_t reply[1600] = {};
+    auto ascii = [&](const std::string &request, std::uint8_t terminator) {
+        std::fill(std::begin(reply), std::end(reply), 0xEE);
+        return ZqSendAscii(id(), reinterpret_cast<const std::uint8_t *>(request.data()),
+                           static_cast<std::uint32_t>(request.size()), reply, terminator);
+    };
+    auto got = [&](std::size_t n) { return std::string(reinterpret_cast<char *>(reply), n); };
+
+    answer = {'A', 'B', '\r', 'C', 'D', '\r'};
+    ASSERT_EQ(ascii("-\r", 0x0D), 1) << ErrorText(id());
+    EXPECT_EQ(got(4), "AB\r\xEE");
+    EXPECT_EQ(link.controller().lastRequest(), (Bytes{'-', '\r'}));
+
+    // The rest of that reply is still on the line: "CD\r".
+    ASSERT_EQ(ascii("", 0x0D), 1);
+    EXPECT_EQ(got(3), "CD\r");
+
+    // Line mode: a reply that starts with a line feed runs to the next one.
+    answer = {'\n', 'o', 'k', '\n'};
+    ASSERT_EQ(ascii("?", 0), 1) << ErrorText(id());
+    EXPECT_EQ(got(5), "\nok\n\xEE");
+    // ... and a line that stops early is still a success, with what came.
+    answer = {'\n', 'h', 'a'};
+    ASSERT_EQ(ascii("?", 0), 1);
+    EXPECT_EQ(got(4), "\nha\xEE");
+
+    // A reply that stops before its terminator fails and records nothing.
+    link.controller().setFault({orvemu::FaultKind::Drop});
+    ASSERT_EQ(ascii("?", 0x13), 0);
+    EXPECT_EQ(ErrorCode(id()), 170);
+    answer = {'x', 'y'};
+    ASSERT_EQ(ascii("?", 0x13), 0);
+    EXPECT_EQ(ErrorCode(id()), 170);
+    EXPECT_EQ(ErrorText(id()), "Timed out waiting for response from controller");
+
+    // XON and XOFF are ordinary bytes on this line.
+    answer = {'o', 'k', 0x13};
+    ASSERT_EQ(ascii(std::string(1, '\x11'), 0x13), 1);
+    EXPECT_EQ(got(3), "ok\x13");
+
+    // The reply buffer bounds a reply without its terminator.
+    answer.assign(1600, 'z');
+    ASSERT_EQ(ascii("?", 0x0D), 0);
+    EXPECT_EQ(ErrorCode(id()), 206);
+    EXPECT_EQ(ErrorText(id()), "Text reply too long");
+}
+
+TEST(SerialOpen, ReopenAfterCloseAndExclusiveOpen) {
+    EmulatorLink link(Link::Serial);
+    ASSERT_TRUE(link.ok());
+    const std::int32_t a = link.open();
+    ASSERT_NE(a, 0) << ErrorText(0);
+    EXPECT_EQ(ErrorCode(0), 0);
+
+    // The port is ours alone while it is open.
+    EXPECT_EQ(ZqOpenConnection(1, link.comPort(), 0), 0);
+    EXPECT_EQ(ErrorText(0), "Windows file error");
+    EXPECT_EQ(ErrorCode(0), EBUSY);
+
+    EXPECT_EQ(ZqCloseConnection(a), 1);
+    EXPECT_EQ(ZqCloseConnection(a), 0);
+    EXPECT_EQ(ZqGetConnectionInfo(a, nullptr), 0);
+
+    const std::int32_t b = ZqOpenNetConnection(1, link.comPort(), 0, 0);
+    ASSERT_NE(b, 0) << ErrorText(0);
+    EXPECT_GT(b, a);
+    ZQ_CONNECTION_INFO info{};
+    ZqGetConnectionInfo(b, &info);
+    EXPECT_EQ(info.timeout, 250);
+    ZqSetConnectionTimeout(b, 100);
+    SetRegister(link.controller(), 3, 33);
+    EXPECT_EQ(RegisterValue(Send(b, ReadRegister(3))), 33);
+    EXPECT_EQ(ZqCloseConnection(b), 1);
+}
+
+TEST(SerialOpen, HalfOpenPortIsClosedWithItsConnection) {
+    // A device that opens but takes no line settings: a plain file.
+    char path[] = "/tmp/orvcomm-not-a-tty-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    const int port = NextComPort();
+    SetComPort(port, path);
+
+    const std::int32_t id = ZqOpenConnection(1, port, 0);
+    ASSERT_NE(id, 0);
+    EXPECT_EQ(ErrorText(0), "SetCommState error");
+    EXPECT_EQ(ErrorCode(0), ENOTTY);
+    ZQ_CONNECTION_INFO info{};
+    ZqGetConnectionInfo(id, &info);
+    EXPECT_EQ(info.status, 0);
+    EXPECT_EQ(Send(id, ReadRegister(1)).result, 0);
+    EXPECT_EQ(ErrorText(id), "Invalid connection status");
+    EXPECT_EQ(ErrorCode(id), 194);
+    EXPECT_EQ(ZqInitConnection(id, 9600, 0, 8, 0), 0);
+    EXPECT_EQ(ErrorText(id), "SetCommState error");
+    EXPECT_EQ(ZqCloseConnection(id), 1);
+
+    // Closed with it: the next open finds the device free again.
+    const std::int32_t again = ZqOpenConnection(1, port, 0);
+    EXPECT_NE(again, 0);
+    EXPECT_EQ(ErrorText(0), "SetCommState error");
+    EXPECT_EQ(ZqCloseConnection(again), 1);
+    unlink(path);
+}
+
+TEST(SerialOpen, MissingDeviceAndUnknownType) {
+    const int port = NextComPort();
+    SetComPort(port, "/dev/orvcomm-no-such-device");
+    EXPECT_EQ(ZqOpenConnection(1, port, 0), 0);
+    EXPECT_EQ(ErrorText(0), "Windows file error");
+    EXPECT_EQ(ErrorCode(0), ENOENT);
+    // An unknown type records nothing but the cleared code.
+    EXPECT_EQ(ZqOpenConnection(5, 1, 0), 0);
+    EXPECT_EQ(ErrorCode(0), 0);
+    EXPECT_EQ(ErrorText(0), "Windows file error");
+}
