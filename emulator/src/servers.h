@@ -40,7 +40,12 @@ struct PtyLine {
 };
 // nullopt when s is not a pseudo-terminal server.
 std::optional<PtyLine> ptyLine(const Server &s);
-// UDP port 3000 and TCP port 6000 on the given local IPv4 address.
+// UDP port 3000 and TCP port 6000 on the given local IPv4 address; nullptr
+// when the address is taken. Each request is the frame behind an 8-byte
+// header; the reply carries the request's header with the reply's length.
+// Besides the controller's faults: WrongSequence answers with another
+// sequence number, SplitReply sends a TCP reply in three pieces, PeerClose
+// closes the TCP connection instead of answering (on UDP: no answer).
 std::unique_ptr<Server> startUdp(Controller &c, const std::string &address);
 std::unique_ptr<Server> startTcp(Controller &c, const std::string &address);
 // Raw Ethernet on the named interface.

@@ -1,10 +1,8 @@
-// Transports not built yet answer with no server.
+// Raw Ethernet is not built yet: it answers with no server.
 #include "servers.h"
 
 namespace orvemu {
 
-std::unique_ptr<Server> startUdp(Controller &, const std::string &) { return nullptr; }
-std::unique_ptr<Server> startTcp(Controller &, const std::string &) { return nullptr; }
 std::unique_ptr<Server> startRaw(Controller &, const std::string &) { return nullptr; }
 
 }  // namespace orvemu

@@ -14,15 +14,19 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "controller.h"
 #include "orvcomm.h"
 #include "servers.h"
+#include "wire.h"
 
 namespace orvtest {
 
@@ -136,6 +140,61 @@ inline std::int32_t ErrorCode(std::int32_t id) {
     ZQ_ERROR_INFO e{};
     ZqGetErrorInfo(id, &e);
     return e.code;
+}
+
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+// A request frame 01, L, code, arguments, checksum, FF, built here apart
+// from the library's own code.
+inline Bytes Request(std::uint8_t code, const Bytes &args = {}) {
+    Bytes f;
+    f.reserve(args.size() + 5);
+    f.push_back(0x01);
+    f.push_back(static_cast<std::uint8_t>(args.size() + 3));
+    f.push_back(code);
+    for (auto b : args) f.push_back(b);
+    std::uint8_t sum = 0;
+    for (std::size_t i = 2; i < f.size(); ++i) sum = static_cast<std::uint8_t>(sum + f[i]);
+    f.push_back(static_cast<std::uint8_t>(~sum));
+    f.push_back(0xFF);
+    return f;
+}
+
+inline Bytes ReadRegister(std::uint16_t n) {
+    return Request(0x09, {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8)});
+}
+
+struct Exchange {
+    int result = 0;
+    Bytes reply;  // what ZqSendData copied out (as long as the connection's replyLength)
+};
+
+inline Exchange Send(std::int32_t id, const Bytes &request) {
+    std::vector<std::uint8_t> buf(1536, 0);
+    Exchange e;
+    e.result = ZqSendData(id, ZQ_PACKET_CLASS_REQUEST, request.data(), static_cast<std::uint32_t>(request.size()),
+                          buf.data());
+    ZQ_MESSAGE_INFO m{};
+    if (ZqGetMessageInfo(id, &m)) e.reply.assign(buf.begin(), buf.begin() + std::clamp(m.replyLength, 0, 1536));
+    return e;
+}
+
+// The value of a register-read reply, or -1.
+inline std::int32_t RegisterValue(const Exchange &e) {
+    if (e.result != 1 || e.reply.size() != 8) return -1;
+    return static_cast<std::int32_t>(orvemu::u32(e.reply.data() + 2));
+}
+
+inline void SetRegister(orvemu::Controller &c, int n, std::int32_t v) {
+    c.withMemory([&](orvemu::Memory &m) {
+        m.registers[static_cast<std::size_t>(n)] = v;
+        return 0;
+    });
+}
+
+inline long MsSince(Clock::time_point t) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
 }
 
 // A test over one link kind: the emulator runs and the connection is open

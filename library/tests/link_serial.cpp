@@ -11,55 +11,8 @@
 #include "wire.h"
 
 using namespace orvtest;
-using Bytes = std::vector<std::uint8_t>;
-using Clock = std::chrono::steady_clock;
 
 namespace {
-
-Bytes Request(std::uint8_t code, const Bytes &args = {}) {
-    Bytes f;
-    f.reserve(args.size() + 5);
-    f.push_back(0x01);
-    f.push_back(static_cast<std::uint8_t>(args.size() + 3));
-    f.push_back(code);
-    for (auto b : args) f.push_back(b);
-    std::uint8_t sum = 0;
-    for (std::size_t i = 2; i < f.size(); ++i) sum = static_cast<std::uint8_t>(sum + f[i]);
-    f.push_back(static_cast<std::uint8_t>(~sum));
-    f.push_back(0xFF);
-    return f;
-}
-
-Bytes ReadRegister(std::uint16_t n) {
-    return Request(0x09, {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8)});
-}
-
-struct Exchange {
-    int result = 0;
-    Bytes reply;
-};
-
-Exchange Send(std::int32_t id, const Bytes &request) {
-    std::uint8_t buf[1536] = {};
-    Exchange e;
-    e.result = ZqSendData(id, 20, request.data(), static_cast<std::uint32_t>(request.size()), buf);
-    ZQ_MESSAGE_INFO m{};
-    if (ZqGetMessageInfo(id, &m)) e.reply.assign(buf, buf + std::min(m.replyLength, 1536));
-    return e;
-}
-
-std::int32_t RegisterValue(const Exchange &e) {
-    if (e.result != 1 || e.reply.size() != 8) return -1;
-    return static_cast<std::int32_t>(orvemu::u32(e.reply.data() + 2));
-}
-
-void SetRegister(orvemu::Controller &c, int n, std::int32_t v) {
-    c.withMemory([&](orvemu::Memory &m) { m.registers[n] = v; return 0; });
-}
-
-long MsSince(Clock::time_point t) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
-}
 
 class SerialLink : public ::testing::Test {
 protected:

@@ -1,0 +1,223 @@
+// The controller's UDP and TCP sides: the binary frame behind the 8-byte
+// envelope header, on a chosen local address and the fixed ports.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <thread>
+#include <vector>
+
+#include "servers.h"
+
+namespace orvemu {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kSplitGapMs = 20;
+
+// The reply's envelope: the request's header with the reply frame's length,
+// and (for WrongSequence) another sequence number.
+std::vector<std::uint8_t> envelope(const std::uint8_t *requestHeader, const Response &r) {
+    std::vector<std::uint8_t> out;
+    out.reserve(8 + r.bytes.size());
+    for (int i = 0; i < 8; ++i) out.push_back(requestHeader[i]);
+    if (r.transportFault == FaultKind::WrongSequence) {
+        std::uint16_t s = static_cast<std::uint16_t>(u16(out.data() + 2) + 1);
+        if (s == 0) s = 1;
+        out[2] = static_cast<std::uint8_t>(s);
+        out[3] = static_cast<std::uint8_t>(s >> 8);
+    }
+    out[6] = static_cast<std::uint8_t>(r.bytes.size());
+    out[7] = static_cast<std::uint8_t>(r.bytes.size() >> 8);
+    for (auto b : r.bytes) out.push_back(b);
+    return out;
+}
+
+bool bindTo(int fd, const std::string &address, std::uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    if (inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1) return false;
+    return ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+}
+
+// A server thread with a wake-up pipe that ends it.
+class NetServer : public Server {
+public:
+    NetServer(Controller &c, int fd, std::string endpoint) : controller_(c), fd_(fd), endpoint_(std::move(endpoint)) {
+        if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
+    }
+    ~NetServer() override {
+        const char x = 0;
+        if (wake_[1] >= 0) [[maybe_unused]] const auto n = ::write(wake_[1], &x, 1);
+        if (thread_.joinable()) thread_.join();
+        ::close(fd_);
+        if (wake_[0] >= 0) ::close(wake_[0]);
+        if (wake_[1] >= 0) ::close(wake_[1]);
+    }
+    std::string endpoint() const override { return endpoint_; }
+
+protected:
+    // Sleeps ms unless told to stop; false when told to stop.
+    bool pause(long ms) {
+        const auto end = Clock::now() + std::chrono::milliseconds(ms);
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+            if (left <= 0) return true;
+            pollfd p{wake_[0], POLLIN, 0};
+            if (poll(&p, 1, static_cast<int>(left)) > 0) return false;
+        }
+    }
+    bool stopping() {
+        pollfd p{wake_[0], POLLIN, 0};
+        return poll(&p, 1, 0) > 0;
+    }
+
+    Controller &controller_;
+    int fd_;
+    std::string endpoint_;
+    int wake_[2] = {-1, -1};
+    std::thread thread_;
+};
+
+class UdpServer : public NetServer {
+public:
+    using NetServer::NetServer;
+    void start() { thread_ = std::thread([this] { run(); }); }
+
+private:
+    void run() {
+        std::vector<std::uint8_t> buf(65536);
+        for (;;) {
+            pollfd p[2] = {{fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+            if (poll(p, 2, -1) < 0 && errno != EINTR) return;
+            if (p[1].revents) return;
+            if (!(p[0].revents & POLLIN)) continue;
+            sockaddr_in from{};
+            socklen_t len = sizeof from;
+            const ssize_t n = recvfrom(fd_, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr *>(&from), &len);
+            if (n < 8) continue;
+            const std::size_t frame = std::min<std::size_t>(u16(buf.data() + 6), static_cast<std::size_t>(n) - 8);
+            const Response r = controller_.handle({buf.data() + 8, frame});
+            if (r.delay.count() > 0 && !pause(r.delay.count())) return;
+            if (r.drop || r.bytes.empty() || r.transportFault == FaultKind::PeerClose) continue;
+            const auto out = envelope(buf.data(), r);
+            sendto(fd_, out.data(), out.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr *>(&from), len);
+        }
+    }
+};
+
+class TcpServer : public NetServer {
+public:
+    using NetServer::NetServer;
+    void start() { thread_ = std::thread([this] { run(); }); }
+
+private:
+    struct Client {
+        int fd;
+        std::vector<std::uint8_t> in;
+    };
+
+    void sendAll(int fd, const std::uint8_t *b, std::size_t n) {
+        while (n > 0) {
+            const ssize_t w = ::send(fd, b, n, MSG_NOSIGNAL);
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) return;
+            b += w;
+            n -= static_cast<std::size_t>(w);
+        }
+    }
+    // Answers every whole request the client has sent; false when the
+    // connection is to be closed, and sets stop when the server is to end.
+    bool serve(Client &cl, bool &stop) {
+        while (cl.in.size() >= 8 && cl.in.size() >= 8u + u16(cl.in.data() + 6)) {
+            const std::size_t frame = u16(cl.in.data() + 6);
+            const std::vector<std::uint8_t> request(cl.in.begin(), cl.in.begin() + 8 + static_cast<long>(frame));
+            cl.in.erase(cl.in.begin(), cl.in.begin() + 8 + static_cast<long>(frame));
+            const Response r = controller_.handle({request.data() + 8, frame});
+            if (r.delay.count() > 0 && !pause(r.delay.count())) return stop = true, false;
+            if (r.transportFault == FaultKind::PeerClose) return false;
+            if (r.drop || r.bytes.empty()) continue;
+            const auto out = envelope(request.data(), r);
+            if (r.transportFault == FaultKind::SplitReply && out.size() > 10) {
+                // Cut inside the header and inside the frame.
+                const std::size_t cuts[] = {0, 5, 10, out.size()};
+                for (int i = 0; i < 3; ++i) {
+                    if (i > 0 && !pause(kSplitGapMs)) return stop = true, false;
+                    sendAll(cl.fd, out.data() + cuts[i], cuts[i + 1] - cuts[i]);
+                }
+            } else {
+                sendAll(cl.fd, out.data(), out.size());
+            }
+        }
+        return true;
+    }
+    void run() {
+        std::vector<Client> clients;
+        for (;;) {
+            std::vector<pollfd> p{{fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+            for (auto &c : clients) p.push_back({c.fd, POLLIN, 0});
+            if (poll(p.data(), p.size(), -1) < 0 && errno != EINTR) break;
+            if (p[1].revents) break;
+            if (p[0].revents & POLLIN) {
+                const int c = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+                if (c >= 0) clients.push_back({c, {}});
+            }
+            bool stop = false;
+            for (std::size_t i = 0; i < clients.size() && !stop; ++i) {
+                if (!p[i + 2].revents) continue;
+                std::uint8_t buf[4096];
+                const ssize_t n = recv(clients[i].fd, buf, sizeof buf, MSG_DONTWAIT);
+                bool keep = n > 0 || (n < 0 && (errno == EAGAIN || errno == EINTR));
+                if (n > 0) {
+                    clients[i].in.insert(clients[i].in.end(), buf, buf + n);
+                    keep = serve(clients[i], stop);
+                }
+                if (!keep) {
+                    ::close(clients[i].fd);
+                    clients[i].fd = -1;
+                }
+            }
+            std::erase_if(clients, [](const Client &c) { return c.fd < 0; });
+            if (stop) break;
+        }
+        for (auto &c : clients) ::close(c.fd);
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<Server> startUdp(Controller &c, const std::string &address) {
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return nullptr;
+    // No SO_REUSEADDR: on UDP it would let two emulators share the address.
+    if (!bindTo(fd, address, 3000)) {
+        ::close(fd);
+        return nullptr;
+    }
+    auto s = std::make_unique<UdpServer>(c, fd, address + ":3000");
+    s->start();
+    return s;
+}
+
+std::unique_ptr<Server> startTcp(Controller &c, const std::string &address) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return nullptr;
+    const int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (!bindTo(fd, address, 6000) || listen(fd, 8) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    auto s = std::make_unique<TcpServer>(c, fd, address + ":6000");
+    s->start();
+    return s;
+}
+
+}  // namespace orvemu

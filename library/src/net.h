@@ -1,0 +1,55 @@
+// The UDP and TCP transports: the binary frame behind an 8-byte envelope
+// header with a sequence number.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "connection.h"
+#include "platform/socket.h"
+
+namespace orv {
+
+inline constexpr std::size_t kNetHeader = 8;
+inline constexpr std::size_t kNetBuffer = 1492;
+inline constexpr std::uint16_t kUdpPort = 3000;
+inline constexpr std::uint16_t kTcpPort = 6000;
+// The V-register block reply on the network: 03, 6E, then its block.
+inline constexpr std::size_t kBlockReplyLength = 1424;
+
+// Writes the header into buffer (kNetBuffer bytes, cleared first) with the
+// connection's next sequence number and the request behind it; returns the
+// number of bytes to send.
+std::size_t BuildNetHeader(Connection &c, std::uint8_t *buffer);
+
+// How many bytes of the reply frame p (received bytes of it: `received`)
+// are the reply: the block reply's 1424, L + 1 when the end byte is where L
+// puts it, else 256; never more than arrived.
+std::size_t NetReplyLength(const std::uint8_t *p, std::size_t received);
+
+// How many bytes of a TCP reply (header included) must have arrived before
+// it can be judged, given the `have` bytes at hand.
+std::size_t NetBytesWanted(const std::uint8_t *buffer, std::size_t have);
+
+class NetTransport : public Transport {
+public:
+    explicit NetTransport(bool tcp) : tcp_(tcp) {}
+
+    bool exchange(Connection &c) override { return tcp_ ? tcpExchange(c) : udpExchange(c); }
+    bool close(Connection &c) override;
+    bool setTimeout(Connection &c, std::int32_t ms) override;
+
+    platform::Socket &socket() { return socket_; }
+    platform::Ipv4Address localAddress;
+    platform::Ipv4Address remoteAddress;
+
+private:
+    bool udpExchange(Connection &c);
+    bool tcpExchange(Connection &c);
+    bool acceptReply(Connection &c, const std::uint8_t *in, std::size_t received);
+
+    bool tcp_;
+    platform::Socket socket_;
+};
+
+}  // namespace orv

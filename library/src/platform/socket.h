@@ -1,0 +1,59 @@
+// IPv4 sockets over POSIX: the calls the UDP and TCP transports make, each
+// returning 0 or an errno value (or a byte count, negative errno on failure).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <sys/types.h>
+
+namespace orv::platform {
+
+struct Ipv4Address {
+    std::uint32_t address = 0;  // network byte order, as the caller gave it
+    std::uint16_t port = 0;     // host byte order
+};
+
+class Socket {
+public:
+    static constexpr int kNone = -1;
+
+    Socket() = default;
+    ~Socket();
+    Socket(const Socket &) = delete;
+    Socket &operator=(const Socket &) = delete;
+
+    int create(bool stream);
+    bool isOpen() const { return fd_ != kNone; }
+    int close();
+
+    int bind(const Ipv4Address &local);
+    // Blocking connect.
+    int connect(const Ipv4Address &remote);
+    // One connect call on a non-blocking socket: 0 when connected, else its
+    // errno (EINPROGRESS while the handshake runs, EISCONN once it is done).
+    int connectAttempt(const Ipv4Address &remote);
+    // Waits up to ms for a pending connect to finish (or fail).
+    void waitConnect(int ms);
+    int setNonBlocking(bool on);
+    // The receive time-out option in ms; 0 waits for ever.
+    int setReceiveTimeout(std::uint32_t ms);
+    int localAddress(Ipv4Address &out) const;
+
+    // Sends are never allowed to raise SIGPIPE.
+    ssize_t sendTo(const std::uint8_t *bytes, std::size_t count, const Ipv4Address &to);
+    // Sends every byte on a stream.
+    ssize_t sendAll(const std::uint8_t *bytes, std::size_t count, int flags);
+    // One datagram, waiting as the receive time-out says.
+    ssize_t receiveFrom(std::uint8_t *buffer, std::size_t size, Ipv4Address &from);
+    // Bytes from a stream, waiting up to waitMs (-1 for ever): -EAGAIN when
+    // nothing came in time, 0 when the peer closed.
+    ssize_t receive(std::uint8_t *buffer, std::size_t size, int waitMs);
+    // Takes at most one waiting datagram (or what a stream holds) without
+    // waiting, and throws it away.
+    void dropOnePending();
+
+private:
+    int fd_ = kNone;
+};
+
+}  // namespace orv::platform

@@ -1,0 +1,308 @@
+// The UDP and TCP transports against the emulator and against a bare socket
+// that plays the controller, so that the bytes on the wire can be checked.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <future>
+#include <string>
+
+#include "link_fixture.h"
+
+using namespace orvtest;
+using orvemu::Fault;
+using orvemu::FaultKind;
+
+namespace {
+
+// A bare UDP socket on port 3000 of a loopback address of its own.
+struct FakeUdpController {
+    FakeUdpController() {
+        for (int tries = 0; tries < 64 && fd < 0; ++tries) {
+            address = NextLoopbackAddress();
+            fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(3000);
+            inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+            if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+                close(fd);
+                fd = -1;
+            }
+        }
+        timeval tv{2, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    }
+    ~FakeUdpController() {
+        if (fd >= 0) close(fd);
+    }
+    Bytes receive() {
+        std::uint8_t buf[2048];
+        socklen_t len = sizeof peer;
+        const ssize_t n = recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&peer), &len);
+        return n < 0 ? Bytes{} : Bytes(buf, buf + n);
+    }
+    // Answers the last datagram's header (sequence) with the frame.
+    void reply(const Bytes &request, const Bytes &frame, int sequenceOffset = 0) {
+        Bytes out(request.begin(), request.begin() + 8);
+        const std::uint16_t s = static_cast<std::uint16_t>(orvemu::u16(out.data() + 2) + sequenceOffset);
+        out[2] = static_cast<std::uint8_t>(s);
+        out[3] = static_cast<std::uint8_t>(s >> 8);
+        for (auto b : frame) out.push_back(b);
+        sendto(fd, out.data(), out.size(), 0, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
+    }
+    std::int32_t addressValue() const { return static_cast<std::int32_t>(inet_addr(address.c_str())); }
+
+    int fd = -1;
+    std::string address;
+    sockaddr_in peer{};
+};
+
+Bytes Header(std::uint16_t sequence, std::uint16_t length) {
+    return {4, 0, static_cast<std::uint8_t>(sequence), static_cast<std::uint8_t>(sequence >> 8), 20, 0,
+            static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8)};
+}
+
+Bytes Concat(Bytes a, const Bytes &b) {
+    for (auto x : b) a.push_back(x);
+    return a;
+}
+
+class NetLink : public ::testing::TestWithParam<Link> {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(link.ok());
+        ASSERT_NE(link.open(), 0) << ErrorText(0);
+        ASSERT_EQ(ZqSetConnectionTimeout(id(), 60), 1);
+    }
+    std::int32_t id() const { return link.id(); }
+    orvemu::Controller &controller() { return link.controller(); }
+
+    EmulatorLink link{GetParam()};
+};
+
+}  // namespace
+
+TEST(UdpWire, DatagramBytesSequenceAndRetries) {
+    FakeUdpController fake;
+    ASSERT_GE(fake.fd, 0);
+    const std::int32_t id = ZqOpenConnection(ZQ_TYPE_UDP, 0, fake.addressValue());
+    ASSERT_NE(id, 0) << ErrorText(0);
+    ZqSetConnectionTimeout(id, 150);
+
+    // The first read of register 1: header with sequence 1, class 20, length 7.
+    auto call = std::async(std::launch::async, [&] { return Send(id, ReadRegister(1)); });
+    Bytes d = fake.receive();
+    EXPECT_EQ(d, Concat(Header(1, 7), {0x01, 0x05, 0x09, 0x01, 0x00, 0xF5, 0xFF}));
+    // Unanswered, it comes again with the same number; a reply with another
+    // number is passed over and the third try is answered.
+    EXPECT_EQ(fake.receive(), d);
+    fake.reply(d, {0x07, 0x0A, 0x2A, 0, 0, 0, 0xCB, 0xFF}, 1);
+    d = fake.receive();
+    EXPECT_EQ(d, Concat(Header(1, 7), ReadRegister(1)));
+    fake.reply(d, {0x07, 0x0A, 0x2B, 0, 0, 0, 0xCA, 0xFF});
+    auto e = call.get();
+    EXPECT_EQ(e.result, 1);
+    EXPECT_EQ(RegisterValue(e), 0x2B);
+
+    // The next exchange steps the number.
+    call = std::async(std::launch::async, [&] { return Send(id, ReadRegister(2)); });
+    d = fake.receive();
+    EXPECT_EQ(Bytes(d.begin(), d.begin() + 8), Header(2, 7));
+    // A block reply (03 6E) is taken as its 1424 bytes.
+    Bytes block{0x03, 0x6E};
+    for (int i = 0; i < 1422; ++i) block.push_back(static_cast<std::uint8_t>(i));
+    fake.reply(d, block);
+    e = call.get();
+    EXPECT_EQ(e.result, 1);
+    EXPECT_EQ(e.reply, block);
+
+    // A frame whose end byte is not where its length says: up to 256 bytes,
+    // but never more than arrived.
+    call = std::async(std::launch::async, [&] { return Send(id, ReadRegister(3)); });
+    d = fake.receive();
+    fake.reply(d, {0x07, 0x0A, 1, 2, 3});
+    e = call.get();
+    EXPECT_EQ(e.result, 1);
+    EXPECT_EQ(e.reply, (Bytes{0x07, 0x0A, 1, 2, 3}));
+
+    // Three unanswered tries fail with the socket's time-out.
+    auto t = Clock::now();
+    call = std::async(std::launch::async, [&] { return Send(id, ReadRegister(4)); });
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(fake.receive().size(), 15u);
+    e = call.get();
+    EXPECT_EQ(e.result, 0);
+    EXPECT_GE(MsSince(t), 3 * 150 - 20);
+    EXPECT_EQ(ErrorText(id), "Windows socket error");
+    EXPECT_EQ(ErrorCode(id), EAGAIN);
+    EXPECT_EQ(ZqCloseConnection(id), 1);
+}
+
+TEST(UdpWire, StaleRepliesAreDroppedOrPassedOver) {
+    EmulatorLink link(Link::Udp);
+    ASSERT_TRUE(link.ok());
+    const std::int32_t id = link.open();
+    ASSERT_NE(id, 0);
+    ZqSetConnectionTimeout(id, 50);
+    // The controller is slow: all three tries time out, and then three late
+    // replies wait in the socket.
+    SetRegister(link.controller(), 1, 1);
+    link.controller().setFault({FaultKind::Delay, 1, 260});
+    EXPECT_EQ(Send(id, ReadRegister(1)).result, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(160));
+    ASSERT_EQ(link.controller().requestCount(), 3u);
+    SetRegister(link.controller(), 1, 2);
+    link.controller().clearLog();
+    // One is dropped before the send, the next fails the sequence test and
+    // causes a resend; the third goes before that, and the answer is fresh.
+    EXPECT_EQ(RegisterValue(Send(id, ReadRegister(1))), 2);
+    // (The resent request is answered too, after we took the first answer:
+    // wait for it, so that it takes none of the faults below.)
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(link.controller().requestCount(), 2u);
+
+    // Replies that never carry the number fail with an error of their own.
+    link.controller().setFault({FaultKind::WrongSequence, 3});
+    EXPECT_EQ(Send(id, ReadRegister(1)).result, 0);
+    EXPECT_EQ(ErrorText(id), "Reply sequence number mismatch");
+    EXPECT_EQ(ErrorCode(id), 206);
+    link.controller().setFault({FaultKind::WrongSequence, 2});
+    EXPECT_EQ(RegisterValue(Send(id, ReadRegister(1))), 2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    link.controller().setFault({FaultKind::Drop, 2});
+    link.controller().clearLog();
+    EXPECT_EQ(RegisterValue(Send(id, ReadRegister(1))), 2);
+    EXPECT_EQ(link.controller().requestCount(), 3u);
+}
+
+TEST(TcpWire, SplitRepliesPeerCloseAndReconnect) {
+    EmulatorLink link(Link::Tcp);
+    ASSERT_TRUE(link.ok());
+    std::int32_t id = link.open();
+    ASSERT_NE(id, 0) << ErrorText(0);
+    ZqSetConnectionTimeout(id, 200);
+    SetRegister(link.controller(), 7, 0x12345678);
+
+    // Pieces cut inside the header and inside the frame make one reply.
+    link.controller().setFault({FaultKind::SplitReply, 2});
+    EXPECT_EQ(RegisterValue(Send(id, ReadRegister(7))), 0x12345678);
+    EXPECT_EQ(RegisterValue(Send(id, ReadRegister(7))), 0x12345678);
+    // A reply cut short by the time-out is an error, not a value.
+    ZqSetConnectionTimeout(id, 10);
+    link.controller().setFault({FaultKind::SplitReply});
+    EXPECT_EQ(Send(id, ReadRegister(7)).result, 0);
+    EXPECT_EQ(ErrorText(id), "Windows socket error");
+    EXPECT_EQ(ErrorCode(id), EAGAIN);
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    ZqSetConnectionTimeout(id, 200);
+    // The rest of it is thrown away before the next request.
+    EXPECT_EQ(RegisterValue(Send(id, ReadRegister(7))), 0x12345678);
+
+    link.controller().setFault({FaultKind::WrongSequence});
+    EXPECT_EQ(Send(id, ReadRegister(7)).result, 0);
+    EXPECT_EQ(ErrorText(id), "Reply sequence number mismatch");
+
+    // The controller hangs up: a clear error, and no SIGPIPE on the next send.
+    link.controller().setFault({FaultKind::PeerClose});
+    EXPECT_EQ(Send(id, ReadRegister(7)).result, 0);
+    EXPECT_EQ(ErrorText(id), "Connection closed by controller");
+    EXPECT_EQ(ErrorCode(id), ECONNRESET);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(Send(id, ReadRegister(7)).result, 0);
+    EXPECT_NE(ErrorCode(id), 0);
+
+    // Closing and opening again reconnects.
+    EXPECT_EQ(ZqCloseConnection(id), 1);
+    id = link.openNet(0);
+    ASSERT_NE(id, 0) << ErrorText(0);
+    // The non-blocking connect leaves the error of an unfinished attempt.
+    EXPECT_TRUE(ErrorCode(0) == 0 || ErrorCode(0) == EINPROGRESS) << ErrorCode(0);
+    ZQ_CONNECTION_INFO info{};
+    ZqGetConnectionInfo(id, &info);
+    EXPECT_EQ(info.timeout, 250);
+    EXPECT_EQ(RegisterValue(Send(id, ReadRegister(7))), 0x12345678);
+}
+
+TEST(NetOpen, FailuresGoToTheLibraryError) {
+    // Nobody listens on this address.
+    const std::string nobody = NextLoopbackAddress();
+    const auto a = static_cast<std::int32_t>(inet_addr(nobody.c_str()));
+    EXPECT_EQ(ZqOpenConnection(ZQ_TYPE_TCP, 0, a), 0);
+    EXPECT_EQ(ErrorText(0), "Windows socket error");
+    EXPECT_EQ(ErrorCode(0), ECONNREFUSED);
+
+    // A local UDP port that is taken.
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in s{};
+    s.sin_family = AF_INET;
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&s), sizeof s), 0);
+    socklen_t len = sizeof s;
+    getsockname(fd, reinterpret_cast<sockaddr *>(&s), &len);
+    EXPECT_EQ(ZqOpenConnection(ZQ_TYPE_UDP, ntohs(s.sin_port), a), 0);
+    EXPECT_EQ(ErrorCode(0), EADDRINUSE);
+    close(fd);
+
+    // UDP opens without a peer; its exchange then fails on the socket.
+    const std::int32_t id = ZqOpenNetConnection(ZQ_TYPE_UDP, 0, a, 0);
+    ASSERT_NE(id, 0);
+    EXPECT_EQ(ErrorCode(0), 0);
+    ZqSetConnectionTimeout(id, 20);
+    EXPECT_EQ(Send(id, ReadRegister(1)).result, 0);
+    EXPECT_EQ(ErrorText(id), "Windows socket error");
+    ZQ_CONNECTION_INFO info{};
+    ZqGetConnectionInfo(id, &info);
+    EXPECT_EQ(info.type, ZQ_TYPE_UDP);
+    EXPECT_EQ(info.address, a);
+    EXPECT_EQ(ZqInitConnection(id, 9600, 0, 8, 0), 0);
+    EXPECT_EQ(ErrorText(id), "SetCommState error");
+    EXPECT_EQ(ZqCloseConnection(id), 1);
+    EXPECT_EQ(ZqCloseConnection(id), 0);
+}
+
+// The same calls over every link.
+TEST_P(NetLink, ExchangesCarryEveryByteAndHonourTimeouts) {
+    controller().setHandler(0x7E, [](orvemu::Controller &, const orvemu::Request &r) {
+        return orvemu::replyFrame(0x7F, r.args);
+    });
+    for (int start : {0, 200}) {
+        Bytes args;
+        for (int b = start; b < std::min(start + 252, 256); ++b) args.push_back(static_cast<std::uint8_t>(b));
+        const auto e = Send(id(), Request(0x7E, args));
+        ASSERT_EQ(e.result, 1) << ErrorText(id());
+        EXPECT_EQ(Bytes(e.reply.begin() + 2, e.reply.end() - 2), args);
+        EXPECT_EQ(controller().lastRequest(), Request(0x7E, args));
+    }
+
+    // A text request on a network link travels as a frame.
+    SetRegister(controller(), 1, 31);
+    const Bytes frame = ReadRegister(1);
+    std::uint8_t reply[1536] = {};
+    if (GetParam() != Link::Serial) {
+        ASSERT_EQ(ZqSendAscii(id(), frame.data(), static_cast<std::uint32_t>(frame.size()), reply, 0x0D), 1);
+        EXPECT_EQ(Bytes(reply, reply + 8), (Bytes{0x07, 0x0A, 31, 0, 0, 0, 0xD6, 0xFF}));
+    }
+
+    // Silence costs the time-out (three of them on UDP), then the link works on.
+    controller().setFault({FaultKind::Drop, GetParam() == Link::Udp ? 3 : 1});
+    auto t = Clock::now();
+    EXPECT_EQ(Send(id(), ReadRegister(1)).result, 0);
+    const long tries = GetParam() == Link::Udp ? 3 : 1;
+    EXPECT_GE(MsSince(t), tries * 60 - 10);
+    EXPECT_LT(MsSince(t), tries * 60 + 150);
+    EXPECT_EQ(RegisterValue(Send(id(), ReadRegister(1))), 31);
+
+    // A longer time-out lets a slow controller answer.
+    ASSERT_EQ(ZqSetConnectionTimeout(id(), 300), 1);
+    controller().setFault({FaultKind::Delay, 1, 100});
+    EXPECT_EQ(RegisterValue(Send(id(), ReadRegister(1))), 31);
+
+    // A short error reply is handed over for the command to judge.
+    controller().setFault({FaultKind::ShortError, 1, 0, 0x66});
+    const auto e = Send(id(), ReadRegister(1));
+    EXPECT_EQ(e.result, 1);
+    EXPECT_EQ(e.reply, (Bytes{0x03, 0x66, 0x99, 0xFF}));
+}
+
+INSTANTIATE_TEST_SUITE_P(AllLinks, NetLink, ::testing::Values(Link::Serial, Link::Udp, Link::Tcp),
+                         [](const ::testing::TestParamInfo<Link> &i) { return std::string(LinkName(i.param)); });
