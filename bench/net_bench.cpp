@@ -1,0 +1,138 @@
+// One register read (the request ZqGetRegister sends) over UDP and TCP
+// loopback through the library, against a bare socket round trip of the
+// same bytes to the same emulator; everything pinned to one core.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+
+#include "bench_stats.h"
+#include "controller.h"
+#include "orvcomm.h"
+#include "servers.h"
+
+namespace {
+
+const std::uint8_t kReadRegister1[] = {0x01, 0x05, 0x09, 0x01, 0x00, 0xF5, 0xFF};
+// Header (sequence 1, class 20, length 7) and the frame: 15 bytes out, 16 back.
+const std::uint8_t kDatagram[] = {4, 0, 1, 0, 20, 0, 7, 0, 0x01, 0x05, 0x09, 0x01, 0x00, 0xF5, 0xFF};
+constexpr std::size_t kReplyBytes = 16;
+const char kAddress[] = "127.77.0.1";
+
+struct Emulator {
+    orvemu::Controller controller;
+    std::unique_ptr<orvemu::Server> udp = orvemu::startUdp(controller, kAddress);
+    std::unique_ptr<orvemu::Server> tcp = orvemu::startTcp(controller, kAddress);
+};
+Emulator &Emu() {
+    static Emulator e;
+    return e;
+}
+
+sockaddr_in Controller(std::uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    inet_pton(AF_INET, kAddress, &a.sin_addr);
+    return a;
+}
+
+bool ReadAll(int fd, std::uint8_t *buf, std::size_t n) {
+    std::size_t got = 0;
+    while (got < n) {
+        const ssize_t r = recv(fd, buf + got, n - got, 0);
+        if (r <= 0) return false;
+        got += static_cast<std::size_t>(r);
+    }
+    return true;
+}
+
+void BareUdp(benchmark::State &state) {
+    Emu();
+    orvbench::Samples()["udp bare"].clear();
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in to = Controller(3000);
+    std::uint8_t reply[1492];
+    for (auto _ : state) {
+        const auto start = orvbench::Clock::now();
+        sendto(fd, kDatagram, sizeof kDatagram, 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+        const ssize_t n = recv(fd, reply, sizeof reply, 0);
+        orvbench::Record("udp bare", start);
+        if (n != static_cast<ssize_t>(kReplyBytes)) state.SkipWithError("short reply");
+    }
+    close(fd);
+}
+
+void BareTcp(benchmark::State &state) {
+    Emu();
+    orvbench::Samples()["tcp bare"].clear();
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in to = Controller(6000);
+    if (connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0) {
+        state.SkipWithError("connect");
+        return;
+    }
+    std::uint8_t reply[kReplyBytes];
+    for (auto _ : state) {
+        const auto start = orvbench::Clock::now();
+        send(fd, kDatagram, sizeof kDatagram, MSG_NOSIGNAL);
+        const bool ok = ReadAll(fd, reply, sizeof reply);
+        orvbench::Record("tcp bare", start);
+        if (!ok) state.SkipWithError("short reply");
+    }
+    close(fd);
+}
+
+void Library(benchmark::State &state, std::int32_t type, const std::string &name) {
+    Emu();
+    orvbench::Samples()[name].clear();
+    const std::int32_t id = ZqOpenConnection(type, 0, static_cast<std::int32_t>(inet_addr(kAddress)));
+    if (!id) {
+        state.SkipWithError("open failed");
+        return;
+    }
+    std::uint8_t reply[1536];
+    for (auto _ : state) {
+        const auto start = orvbench::Clock::now();
+        const int ok = ZqSendData(id, ZQ_PACKET_CLASS_REQUEST, kReadRegister1, sizeof kReadRegister1, reply);
+        orvbench::Record(name, start);
+        if (!ok) state.SkipWithError("exchange failed");
+    }
+    ZqCloseConnection(id);
+}
+
+void LibraryUdp(benchmark::State &state) { Library(state, ZQ_TYPE_UDP, "udp library"); }
+void LibraryTcp(benchmark::State &state) { Library(state, ZQ_TYPE_TCP, "tcp library"); }
+
+}  // namespace
+
+BENCHMARK(BareUdp)->Iterations(20000)->UseRealTime();
+BENCHMARK(LibraryUdp)->Iterations(20000)->UseRealTime();
+BENCHMARK(BareTcp)->Iterations(20000)->UseRealTime();
+BENCHMARK(LibraryTcp)->Iterations(20000)->UseRealTime();
+
+int main(int argc, char **argv) {
+    // One core for the benchmark and the emulator's threads alike.
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(sched_getcpu() >= 0 ? sched_getcpu() : 0, &one);
+    sched_setaffinity(0, sizeof one, &one);
+
+    benchmark::Initialize(&argc, argv);
+    if (!Emu().udp || !Emu().tcp) {
+        std::fprintf(stderr, "cannot serve %s\n", kAddress);
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::printf("\n");
+    orvbench::PrintRatio("udp library", "udp bare");
+    orvbench::PrintRatio("tcp library", "tcp bare");
+    return 0;
+}
