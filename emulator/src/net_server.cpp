@@ -165,12 +165,14 @@ private:
             for (auto &c : clients) p.push_back({c.fd, POLLIN, 0});
             if (poll(p.data(), p.size(), -1) < 0 && errno != EINTR) break;
             if (p[1].revents) break;
+            // Only the clients that were polled; one accepted now waits for the next round.
+            const std::size_t polled = clients.size();
             if (p[0].revents & POLLIN) {
                 const int c = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
                 if (c >= 0) clients.push_back({c, {}});
             }
             bool stop = false;
-            for (std::size_t i = 0; i < clients.size() && !stop; ++i) {
+            for (std::size_t i = 0; i < polled && !stop; ++i) {
                 if (!p[i + 2].revents) continue;
                 std::uint8_t buf[4096];
                 const ssize_t n = recv(clients[i].fd, buf, sizeof buf, MSG_DONTWAIT);
