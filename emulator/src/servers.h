@@ -25,7 +25,9 @@ public:
 // The misbehaviour switches apply; SplitReply sends a reply in pieces.
 std::unique_ptr<Server> startPty(Controller &c);
 
-// The line settings the client gave the pseudo-terminal.
+// The line settings the client gave the pseudo-terminal. (Linux keeps a
+// pseudo-terminal at 8 data bits without parity whatever it is told; rate,
+// stop bits and the raw-mode flags read back as set.)
 struct PtyLine {
     std::uint32_t baud = 0;
     int dataBits = 0;
