@@ -102,6 +102,18 @@ ZQ_API int32_t ZQ_CALL ZqSetConnectionTimeout(int32_t id, int32_t milliseconds);
 
 /* ---- Registers ---------------------------------------------------------- */
 
+/* Registers are the controller's numbered 32-bit values. Register numbers go
+ * out as their low 16 bits. A read answered by a bare acknowledgement returns
+ * 1 and leaves its outputs unwritten. */
+ZQ_API int32_t ZQ_CALL ZqGetRegister(int32_t id, int32_t reg, int32_t *value);
+/* Sixteen registers from `first` (1-based). */
+ZQ_API int32_t ZQ_CALL ZqGetRegister16(int32_t id, int32_t first, int32_t *values);
+/* Block `block` (1-based) of fifty registers. */
+ZQ_API int32_t ZQ_CALL ZqGetRegister50(int32_t id, int32_t block, int32_t *values);
+/* The `count` (at most 50) registers named in `registers`. */
+ZQ_API int32_t ZQ_CALL ZqGetNRegisters(int32_t id, int32_t count, const int32_t *registers, int32_t *values);
+ZQ_API int32_t ZQ_CALL ZqPutRegister(int32_t id, int32_t reg, int32_t value);
+
 /* ---- V-registers -------------------------------------------------------- */
 
 /* ---- Flags, I/O and servos ---------------------------------------------- */
