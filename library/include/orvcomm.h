@@ -116,6 +116,145 @@ ZQ_API int32_t ZQ_CALL ZqPutRegister(int32_t id, int32_t reg, int32_t value);
 
 /* ---- V-registers -------------------------------------------------------- */
 
+/* V-registers are the controller's typed variables. Each travels as a fixed
+ * block of bytes: a type, a few header values the library carries unchanged,
+ * and the value. The records below are packed exactly as they cross. */
+
+/* Value types (the `type` field). Type 2 is a further 4-byte type: block
+ * reads take it as 4-byte values and ZqGetVRegisters stores it as an integer;
+ * ZqGetVRegister, ZqSetVRegister and ZqSetVRegisters refuse it. */
+#define ZQ_VTYPE_INTEGER 1
+#define ZQ_VTYPE_WORD 2
+#define ZQ_VTYPE_STRING 4
+#define ZQ_VTYPE_FLOAT 8
+#define ZQ_VTYPE_DOUBLE 16
+
+#define ZQ_VREGISTER_TEXT_SIZE 224      /* at most 223 characters and a NUL */
+#define ZQ_VREGISTER_VALUE_BYTES 1384   /* value area of a block record */
+#define ZQ_VREGISTER_RANDOM_ENTRIES 115 /* random entries of three words each */
+
+#pragma pack(push, 1)
+
+/* One V-register (276 bytes). */
+typedef struct ZQ_VREGISTER {
+    int32_t number;
+    int32_t type;
+    int32_t headerA;
+    int32_t headerB;
+    int32_t headerC;
+    int32_t headerD;
+    int32_t stringLength;
+    int32_t headerE;
+    int32_t headerF;
+    int32_t intValue;
+    float floatValue;
+    double doubleValue;
+    char text[ZQ_VREGISTER_TEXT_SIZE];
+} ZQ_VREGISTER;
+
+/* The values behind a block header: packed 4-byte values (types 1, 2, 8),
+ * 8-byte values (type 16), or for ZqGetVRegisterRandomBlock the entries that
+ * the reply's values then overwrite. */
+typedef union ZQ_VREGISTER_VALUES {
+    int32_t intValues[ZQ_VREGISTER_VALUE_BYTES / 4];
+    float floatValues[ZQ_VREGISTER_VALUE_BYTES / 4];
+    double doubleValues[ZQ_VREGISTER_VALUE_BYTES / 8];
+    int32_t entries[ZQ_VREGISTER_RANDOM_ENTRIES][3];
+    uint8_t bytes[ZQ_VREGISTER_VALUE_BYTES];
+} ZQ_VREGISTER_VALUES;
+
+/* A run of V-registers (1436 bytes: a 52-byte header and the values). */
+typedef struct ZQ_VREGISTER_BLOCK {
+    int32_t firstNumber;
+    int32_t type;
+    int32_t headerA;
+    int32_t headerB;
+    int32_t headerC;
+    int32_t headerD;
+    int32_t countReturned;
+    int32_t headerE;
+    int32_t headerF;
+    int32_t countRequested;
+    int32_t headerG;
+    int32_t headerH;
+    int32_t headerI;
+    ZQ_VREGISTER_VALUES values;
+} ZQ_VREGISTER_BLOCK;
+
+/* A random read of doubles (2352 bytes): the block header, the values read,
+ * then the entries asked for. */
+typedef struct ZQ_VREGISTER_RANDOM_BLOCK_DOUBLE {
+    int32_t firstNumber;
+    int32_t type;
+    int32_t headerA;
+    int32_t headerB;
+    int32_t headerC;
+    int32_t headerD;
+    int32_t countReturned;
+    int32_t headerE;
+    int32_t headerF;
+    int32_t countRequested;
+    int32_t headerG;
+    int32_t headerH;
+    int32_t headerI;
+    double values[ZQ_VREGISTER_RANDOM_ENTRIES];
+    int32_t entries[ZQ_VREGISTER_RANDOM_ENTRIES][3];
+} ZQ_VREGISTER_RANDOM_BLOCK_DOUBLE;
+
+#pragma pack(pop)
+
+#ifdef __cplusplus
+#  define ZQ_VREGISTER_LAYOUT(e) static_assert(e, "V-register record layout")
+#else
+#  define ZQ_VREGISTER_LAYOUT(e) _Static_assert(e, "V-register record layout")
+#endif
+ZQ_VREGISTER_LAYOUT(sizeof(ZQ_VREGISTER) == 276);
+ZQ_VREGISTER_LAYOUT(offsetof(ZQ_VREGISTER, stringLength) == 24);
+ZQ_VREGISTER_LAYOUT(offsetof(ZQ_VREGISTER, intValue) == 36);
+ZQ_VREGISTER_LAYOUT(offsetof(ZQ_VREGISTER, floatValue) == 40);
+ZQ_VREGISTER_LAYOUT(offsetof(ZQ_VREGISTER, doubleValue) == 44);
+ZQ_VREGISTER_LAYOUT(offsetof(ZQ_VREGISTER, text) == 52);
+ZQ_VREGISTER_LAYOUT(sizeof(ZQ_VREGISTER_VALUES) == 1384);
+ZQ_VREGISTER_LAYOUT(sizeof(ZQ_VREGISTER_BLOCK) == 1436);
+ZQ_VREGISTER_LAYOUT(offsetof(ZQ_VREGISTER_BLOCK, countReturned) == 24);
+ZQ_VREGISTER_LAYOUT(offsetof(ZQ_VREGISTER_BLOCK, countRequested) == 36);
+ZQ_VREGISTER_LAYOUT(offsetof(ZQ_VREGISTER_BLOCK, headerI) == 48);
+ZQ_VREGISTER_LAYOUT(offsetof(ZQ_VREGISTER_BLOCK, values) == 52);
+ZQ_VREGISTER_LAYOUT(sizeof(ZQ_VREGISTER_RANDOM_BLOCK_DOUBLE) == 2352);
+ZQ_VREGISTER_LAYOUT(offsetof(ZQ_VREGISTER_RANDOM_BLOCK_DOUBLE, values) == 52);
+ZQ_VREGISTER_LAYOUT(offsetof(ZQ_VREGISTER_RANDOM_BLOCK_DOUBLE, entries) == 972);
+#undef ZQ_VREGISTER_LAYOUT
+
+/* Three properties of V-register `number`. */
+ZQ_API int32_t ZQ_CALL ZqGetVProperties(int32_t id, int32_t number, int32_t *property1, int32_t *property2,
+                                        int32_t *property3);
+/* Reads the V-register whose number, type and header the record holds; the
+ * returned type and the value of that type are written into the record. */
+ZQ_API int32_t ZQ_CALL ZqGetVRegister(int32_t id, ZQ_VREGISTER *record);
+/* Writes one V-register of type 1, 4, 8 or 16 from the record. */
+ZQ_API int32_t ZQ_CALL ZqSetVRegister(int32_t id, const ZQ_VREGISTER *record);
+/* One request per record, in order; `done` receives the number of records
+ * completed so far. */
+ZQ_API int32_t ZQ_CALL ZqGetVRegisters(int32_t id, int32_t count, int32_t *done, ZQ_VREGISTER *records);
+ZQ_API int32_t ZQ_CALL ZqSetVRegisters(int32_t id, int32_t count, int32_t *done, const ZQ_VREGISTER *records);
+/* countRequested V-registers from firstNumber in one request. On a serial
+ * connection at most 50 (25 of type 16) travel in one block; on the others
+ * 346 (173 of type 16). The Integer, Float and Double reads refuse a block of
+ * another type; the typed writes send their own type. */
+ZQ_API int32_t ZQ_CALL ZqGetVRegisterBlock(int32_t id, ZQ_VREGISTER_BLOCK *block);
+ZQ_API int32_t ZQ_CALL ZqGetVRegisterBlockInteger(int32_t id, ZQ_VREGISTER_BLOCK *block);
+ZQ_API int32_t ZQ_CALL ZqGetVRegisterBlockFloat(int32_t id, ZQ_VREGISTER_BLOCK *block);
+ZQ_API int32_t ZQ_CALL ZqGetVRegisterBlockDouble(int32_t id, ZQ_VREGISTER_BLOCK *block);
+ZQ_API int32_t ZQ_CALL ZqSetVRegisterBlock(int32_t id, const ZQ_VREGISTER_BLOCK *block);
+ZQ_API int32_t ZQ_CALL ZqSetVRegisterBlockInteger(int32_t id, const ZQ_VREGISTER_BLOCK *block);
+ZQ_API int32_t ZQ_CALL ZqSetVRegisterBlockFloat(int32_t id, const ZQ_VREGISTER_BLOCK *block);
+ZQ_API int32_t ZQ_CALL ZqSetVRegisterBlockDouble(int32_t id, const ZQ_VREGISTER_BLOCK *block);
+/* Reads the countRequested entries held in block->values.entries (at most 17
+ * on a serial connection, 115 on the others); the values read replace them.
+ * The caller removes the arguments from the stack after this call. */
+ZQ_API int32_t ZQ_CALL_CALLER_CLEANS ZqGetVRegisterRandomBlock(int32_t id, ZQ_VREGISTER_BLOCK *block);
+ZQ_API int32_t ZQ_CALL ZqGetVRegisterRandomBlockDouble(int32_t id, ZQ_VREGISTER_RANDOM_BLOCK_DOUBLE *block);
+
 /* ---- Flags, I/O and servos ---------------------------------------------- */
 
 /* ---- Data table --------------------------------------------------------- */
