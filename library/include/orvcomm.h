@@ -257,9 +257,103 @@ ZQ_API int32_t ZQ_CALL ZqGetVRegisterRandomBlockDouble(int32_t id, ZQ_VREGISTER_
 
 /* ---- Flags, I/O and servos ---------------------------------------------- */
 
+/* Resource numbers are 1-based: flag 1-256, digital module 1-8 (eight points),
+ * digital group 1-8 (128 points, as four 32-bit words), analog channel 1-256,
+ * analog group 1-8 (32 channels), servo axis 1-16. A number out of range
+ * returns 0 at once, sends nothing and leaves the error as it was. */
+ZQ_API int32_t ZQ_CALL ZqGetFlag(int32_t id, int32_t flag, int32_t *value);
+/* Sets the flag when value is not 0, else clears it. */
+ZQ_API int32_t ZQ_CALL ZqPutFlag(int32_t id, int32_t flag, int32_t value);
+ZQ_API int32_t ZQ_CALL ZqGetDigitalInput8(int32_t id, int32_t module, int32_t *value);
+ZQ_API int32_t ZQ_CALL ZqGetDigitalOutput8(int32_t id, int32_t module, int32_t *value);
+ZQ_API int32_t ZQ_CALL ZqGetDigitalInput128(int32_t id, int32_t group, int32_t *words);
+ZQ_API int32_t ZQ_CALL ZqGetDigitalOutput128(int32_t id, int32_t group, int32_t *words);
+/* Analog values are read as unsigned 16 bits and written as the low 16 bits. */
+ZQ_API int32_t ZQ_CALL ZqGetAnalogInput(int32_t id, int32_t channel, int32_t *value);
+ZQ_API int32_t ZQ_CALL ZqGetAnalogOutput(int32_t id, int32_t channel, int32_t *value);
+ZQ_API int32_t ZQ_CALL ZqPutAnalogOutput(int32_t id, int32_t channel, int32_t value);
+ZQ_API int32_t ZQ_CALL ZqGetAnalogInput32(int32_t id, int32_t group, int32_t *values);
+ZQ_API int32_t ZQ_CALL ZqGetAnalogOutput32(int32_t id, int32_t group, int32_t *values);
+/* count (1-64) outputs from channel first; first + count - 1 at most 256. */
+ZQ_API int32_t ZQ_CALL ZqPutAnalogOutputN(int32_t id, int32_t first, int32_t count, const int32_t *values);
+ZQ_API int32_t ZQ_CALL ZqGetServoPosition(int32_t id, int32_t axis, int32_t *value);
+ZQ_API int32_t ZQ_CALL ZqGetServoError(int32_t id, int32_t axis, int32_t *value);
+ZQ_API int32_t ZQ_CALL ZqGetServoInputs(int32_t id, int32_t axis, int32_t *value);
+
 /* ---- Data table --------------------------------------------------------- */
 
+/* A grid of 16-bit cells; rows and columns are numbered from 1. Row arrays are
+ * indexed by column number (element c is the cell of column c), so a run from
+ * column f of n cells needs f + n elements. */
+ZQ_API int32_t ZQ_CALL ZqGetDataTableDim(int32_t id, int32_t *rows, int32_t *columns);
+/* columns 1 to 255. */
+ZQ_API int32_t ZQ_CALL ZqPutDataTableDim(int32_t id, int32_t rows, int32_t columns);
+ZQ_API int32_t ZQ_CALL ZqGetDataTableLoc(int32_t id, int32_t row, int32_t column, int32_t *value);
+ZQ_API int32_t ZQ_CALL ZqPutDataTableLoc(int32_t id, int32_t row, int32_t column, int32_t value);
+/* Reads n cells from column f in chunks of up to 28; element 0 receives the
+ * row number, even when the call fails. A failed chunk ends the call; cells
+ * of earlier chunks stay written. */
+ZQ_API int32_t ZQ_CALL ZqGetDataTableRow(int32_t id, int32_t row, int32_t first, int32_t count, int32_t *cells);
+/* Writes n cells from column f (f >= 1, f + n - 1 <= 255) in chunks of up to 27. */
+ZQ_API int32_t ZQ_CALL ZqPutDataTableRow(int32_t id, int32_t row, int32_t first, int32_t count,
+                                         const int32_t *cells);
+
 /* ---- Status, configuration, model and counts ---------------------------- */
+
+typedef struct ZQ_IO_COUNT {
+    int32_t flags;
+    int32_t inputs;
+    int32_t outputs;
+    int32_t steppers;
+    int32_t servos;
+    int32_t analogInputs;
+    int32_t analogOutputs;
+} ZQ_IO_COUNT;
+
+typedef struct ZQ_MISC_IO_COUNT {
+    int32_t prototype;
+    int32_t hsCounters;
+    int32_t thumbwheels;
+    int32_t displays;
+} ZQ_MISC_IO_COUNT;
+
+/* One bank of eight tasks, 28 values: the controller's stopped flag, fault
+ * code, fault step and fault data; then for each task of the bank its step
+ * number plus one (0x10000: not running) and the low and high 32 bits of its
+ * child-task mask (the high words are 0 in the controller's short form). */
+typedef struct ZQ_TASK_BANK {
+    int32_t stopped;
+    int32_t faultCode;
+    int32_t faultStep;
+    int32_t faultData;
+    int32_t steps[8];
+    int32_t childLow[8];
+    int32_t childHigh[8];
+} ZQ_TASK_BANK;
+
+#ifdef __cplusplus
+static_assert(sizeof(ZQ_IO_COUNT) == 28, "ZQ_IO_COUNT layout");
+static_assert(sizeof(ZQ_MISC_IO_COUNT) == 16, "ZQ_MISC_IO_COUNT layout");
+static_assert(sizeof(ZQ_TASK_BANK) == 112, "ZQ_TASK_BANK layout");
+static_assert(offsetof(ZQ_TASK_BANK, childHigh) == 80, "ZQ_TASK_BANK layout");
+#else
+_Static_assert(sizeof(ZQ_IO_COUNT) == 28, "ZQ_IO_COUNT layout");
+_Static_assert(sizeof(ZQ_MISC_IO_COUNT) == 16, "ZQ_MISC_IO_COUNT layout");
+_Static_assert(sizeof(ZQ_TASK_BANK) == 112, "ZQ_TASK_BANK layout");
+#endif
+
+/* The status and configuration bytes, zero-extended; writes take 0 to 255. */
+ZQ_API int32_t ZQ_CALL ZqGetStatus(int32_t id, int32_t *status);
+ZQ_API int32_t ZQ_CALL ZqPutStatus(int32_t id, int32_t status);
+ZQ_API int32_t ZQ_CALL ZqGetConfig(int32_t id, int32_t *config);
+ZQ_API int32_t ZQ_CALL ZqPutConfig(int32_t id, int32_t config);
+/* bank from 1; the request carries the low 8 bits of bank - 1. */
+ZQ_API int32_t ZQ_CALL ZqGetTaskBank(int32_t id, int32_t bank, ZQ_TASK_BANK *taskBank);
+/* The model code (register 13008) and whether it is an EA controller (model 3
+ * or above 4). On failure both outputs are -1. */
+ZQ_API int32_t ZQ_CALL ZqGetModel(int32_t id, int32_t *model, int32_t *ea);
+ZQ_API int32_t ZQ_CALL ZqGetIoCount(int32_t id, ZQ_IO_COUNT *counts);
+ZQ_API int32_t ZQ_CALL ZqGetMiscIoCount(int32_t id, ZQ_MISC_IO_COUNT *counts);
 
 /* ---- Raw command, Q80 data and remote I/O ------------------------------- */
 
