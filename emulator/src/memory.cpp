@@ -33,6 +33,9 @@ void Memory::setModel(int code) {
     model = code;
     counts = CountsOfModel(code);
     registers[kModelCode] = code;
+    // The clock starts at 12:00:00 on 01-01-26, a Thursday, unlatched.
+    const std::int32_t clock[] = {0, 0, 0, 12, 1, 1, 26, 4};
+    for (int i = 0; i < 8; ++i) registers[static_cast<std::size_t>(kClockFirst + i)] = clock[i];
     for (auto &s : segments) s.clear();
     legacy.assign(IsEaModel(code) ? 0 : legacySize(), 0);
     for (auto &t : tasks) t = Task{};
