@@ -102,13 +102,258 @@ ZQ_API int32_t ZQ_CALL ZqSetConnectionTimeout(int32_t id, int32_t milliseconds);
 
 /* ---- Registers ---------------------------------------------------------- */
 
+/* Registers are the controller's numbered 32-bit values. Register numbers go
+ * out as their low 16 bits. A read answered by a bare acknowledgement returns
+ * 1 and leaves its outputs unwritten. */
+ZQ_API int32_t ZQ_CALL ZqGetRegister(int32_t id, int32_t reg, int32_t *value);
+/* Sixteen registers from `first` (1-based). */
+ZQ_API int32_t ZQ_CALL ZqGetRegister16(int32_t id, int32_t first, int32_t *values);
+/* Block `block` (1-based) of fifty registers. */
+ZQ_API int32_t ZQ_CALL ZqGetRegister50(int32_t id, int32_t block, int32_t *values);
+/* The `count` (at most 50) registers named in `registers`. */
+ZQ_API int32_t ZQ_CALL ZqGetNRegisters(int32_t id, int32_t count, const int32_t *registers, int32_t *values);
+ZQ_API int32_t ZQ_CALL ZqPutRegister(int32_t id, int32_t reg, int32_t value);
+
 /* ---- V-registers -------------------------------------------------------- */
+
+/* V-registers are the controller's typed variables. Each travels as a fixed
+ * block of bytes: a type, a few header values the library carries unchanged,
+ * and the value. The records below are packed exactly as they cross. */
+
+/* Value types (the `type` field). Type 2 is a further 4-byte type: block
+ * reads take it as 4-byte values and ZqGetVRegisters stores it as an integer;
+ * ZqGetVRegister, ZqSetVRegister and ZqSetVRegisters refuse it. */
+#define ZQ_VTYPE_INTEGER 1
+#define ZQ_VTYPE_WORD 2
+#define ZQ_VTYPE_STRING 4
+#define ZQ_VTYPE_FLOAT 8
+#define ZQ_VTYPE_DOUBLE 16
+
+#define ZQ_VREGISTER_TEXT_SIZE 224      /* at most 223 characters and a NUL */
+#define ZQ_VREGISTER_VALUE_BYTES 1384   /* value area of a block record */
+#define ZQ_VREGISTER_RANDOM_ENTRIES 115 /* random entries of three words each */
+
+#pragma pack(push, 1)
+
+/* One V-register (276 bytes). */
+typedef struct ZQ_VREGISTER {
+    int32_t number;
+    int32_t type;
+    int32_t headerA;
+    int32_t headerB;
+    int32_t headerC;
+    int32_t headerD;
+    int32_t stringLength;
+    int32_t headerE;
+    int32_t headerF;
+    int32_t intValue;
+    float floatValue;
+    double doubleValue;
+    char text[ZQ_VREGISTER_TEXT_SIZE];
+} ZQ_VREGISTER;
+
+/* The values behind a block header: packed 4-byte values (types 1, 2, 8),
+ * 8-byte values (type 16), or for ZqGetVRegisterRandomBlock the entries that
+ * the reply's values then overwrite. */
+typedef union ZQ_VREGISTER_VALUES {
+    int32_t intValues[ZQ_VREGISTER_VALUE_BYTES / 4];
+    float floatValues[ZQ_VREGISTER_VALUE_BYTES / 4];
+    double doubleValues[ZQ_VREGISTER_VALUE_BYTES / 8];
+    int32_t entries[ZQ_VREGISTER_RANDOM_ENTRIES][3];
+    uint8_t bytes[ZQ_VREGISTER_VALUE_BYTES];
+} ZQ_VREGISTER_VALUES;
+
+/* A run of V-registers (1436 bytes: a 52-byte header and the values). */
+typedef struct ZQ_VREGISTER_BLOCK {
+    int32_t firstNumber;
+    int32_t type;
+    int32_t headerA;
+    int32_t headerB;
+    int32_t headerC;
+    int32_t headerD;
+    int32_t countReturned;
+    int32_t headerE;
+    int32_t headerF;
+    int32_t countRequested;
+    int32_t headerG;
+    int32_t headerH;
+    int32_t headerI;
+    ZQ_VREGISTER_VALUES values;
+} ZQ_VREGISTER_BLOCK;
+
+/* A random read of doubles (2352 bytes): the block header, the values read,
+ * then the entries asked for. */
+typedef struct ZQ_VREGISTER_RANDOM_BLOCK_DOUBLE {
+    int32_t firstNumber;
+    int32_t type;
+    int32_t headerA;
+    int32_t headerB;
+    int32_t headerC;
+    int32_t headerD;
+    int32_t countReturned;
+    int32_t headerE;
+    int32_t headerF;
+    int32_t countRequested;
+    int32_t headerG;
+    int32_t headerH;
+    int32_t headerI;
+    double values[ZQ_VREGISTER_RANDOM_ENTRIES];
+    int32_t entries[ZQ_VREGISTER_RANDOM_ENTRIES][3];
+} ZQ_VREGISTER_RANDOM_BLOCK_DOUBLE;
+
+#pragma pack(pop)
+
+#ifdef __cplusplus
+#  define ZQ_VREGISTER_LAYOUT(e) static_assert(e, "V-register record layout")
+#else
+#  define ZQ_VREGISTER_LAYOUT(e) _Static_assert(e, "V-register record layout")
+#endif
+ZQ_VREGISTER_LAYOUT(sizeof(ZQ_VREGISTER) == 276);
+ZQ_VREGISTER_LAYOUT(offsetof(ZQ_VREGISTER, stringLength) == 24);
+ZQ_VREGISTER_LAYOUT(offsetof(ZQ_VREGISTER, intValue) == 36);
+ZQ_VREGISTER_LAYOUT(offsetof(ZQ_VREGISTER, floatValue) == 40);
+ZQ_VREGISTER_LAYOUT(offsetof(ZQ_VREGISTER, doubleValue) == 44);
+ZQ_VREGISTER_LAYOUT(offsetof(ZQ_VREGISTER, text) == 52);
+ZQ_VREGISTER_LAYOUT(sizeof(ZQ_VREGISTER_VALUES) == 1384);
+ZQ_VREGISTER_LAYOUT(sizeof(ZQ_VREGISTER_BLOCK) == 1436);
+ZQ_VREGISTER_LAYOUT(offsetof(ZQ_VREGISTER_BLOCK, countReturned) == 24);
+ZQ_VREGISTER_LAYOUT(offsetof(ZQ_VREGISTER_BLOCK, countRequested) == 36);
+ZQ_VREGISTER_LAYOUT(offsetof(ZQ_VREGISTER_BLOCK, headerI) == 48);
+ZQ_VREGISTER_LAYOUT(offsetof(ZQ_VREGISTER_BLOCK, values) == 52);
+ZQ_VREGISTER_LAYOUT(sizeof(ZQ_VREGISTER_RANDOM_BLOCK_DOUBLE) == 2352);
+ZQ_VREGISTER_LAYOUT(offsetof(ZQ_VREGISTER_RANDOM_BLOCK_DOUBLE, values) == 52);
+ZQ_VREGISTER_LAYOUT(offsetof(ZQ_VREGISTER_RANDOM_BLOCK_DOUBLE, entries) == 972);
+#undef ZQ_VREGISTER_LAYOUT
+
+/* Three properties of V-register `number`. */
+ZQ_API int32_t ZQ_CALL ZqGetVProperties(int32_t id, int32_t number, int32_t *property1, int32_t *property2,
+                                        int32_t *property3);
+/* Reads the V-register whose number, type and header the record holds; the
+ * returned type and the value of that type are written into the record. */
+ZQ_API int32_t ZQ_CALL ZqGetVRegister(int32_t id, ZQ_VREGISTER *record);
+/* Writes one V-register of type 1, 4, 8 or 16 from the record. */
+ZQ_API int32_t ZQ_CALL ZqSetVRegister(int32_t id, const ZQ_VREGISTER *record);
+/* One request per record, in order; `done` receives the number of records
+ * completed so far. */
+ZQ_API int32_t ZQ_CALL ZqGetVRegisters(int32_t id, int32_t count, int32_t *done, ZQ_VREGISTER *records);
+ZQ_API int32_t ZQ_CALL ZqSetVRegisters(int32_t id, int32_t count, int32_t *done, const ZQ_VREGISTER *records);
+/* countRequested V-registers from firstNumber in one request. On a serial
+ * connection at most 50 (25 of type 16) travel in one block; on the others
+ * 346 (173 of type 16). The Integer, Float and Double reads refuse a block of
+ * another type; the typed writes send their own type. */
+ZQ_API int32_t ZQ_CALL ZqGetVRegisterBlock(int32_t id, ZQ_VREGISTER_BLOCK *block);
+ZQ_API int32_t ZQ_CALL ZqGetVRegisterBlockInteger(int32_t id, ZQ_VREGISTER_BLOCK *block);
+ZQ_API int32_t ZQ_CALL ZqGetVRegisterBlockFloat(int32_t id, ZQ_VREGISTER_BLOCK *block);
+ZQ_API int32_t ZQ_CALL ZqGetVRegisterBlockDouble(int32_t id, ZQ_VREGISTER_BLOCK *block);
+ZQ_API int32_t ZQ_CALL ZqSetVRegisterBlock(int32_t id, const ZQ_VREGISTER_BLOCK *block);
+ZQ_API int32_t ZQ_CALL ZqSetVRegisterBlockInteger(int32_t id, const ZQ_VREGISTER_BLOCK *block);
+ZQ_API int32_t ZQ_CALL ZqSetVRegisterBlockFloat(int32_t id, const ZQ_VREGISTER_BLOCK *block);
+ZQ_API int32_t ZQ_CALL ZqSetVRegisterBlockDouble(int32_t id, const ZQ_VREGISTER_BLOCK *block);
+/* Reads the countRequested entries held in block->values.entries (at most 17
+ * on a serial connection, 115 on the others); the values read replace them.
+ * The caller removes the arguments from the stack after this call. */
+ZQ_API int32_t ZQ_CALL_CALLER_CLEANS ZqGetVRegisterRandomBlock(int32_t id, ZQ_VREGISTER_BLOCK *block);
+ZQ_API int32_t ZQ_CALL ZqGetVRegisterRandomBlockDouble(int32_t id, ZQ_VREGISTER_RANDOM_BLOCK_DOUBLE *block);
 
 /* ---- Flags, I/O and servos ---------------------------------------------- */
 
+/* Resource numbers are 1-based: flag 1-256, digital module 1-8 (eight points),
+ * digital group 1-8 (128 points, as four 32-bit words), analog channel 1-256,
+ * analog group 1-8 (32 channels), servo axis 1-16. A number out of range
+ * returns 0 at once, sends nothing and leaves the error as it was. */
+ZQ_API int32_t ZQ_CALL ZqGetFlag(int32_t id, int32_t flag, int32_t *value);
+/* Sets the flag when value is not 0, else clears it. */
+ZQ_API int32_t ZQ_CALL ZqPutFlag(int32_t id, int32_t flag, int32_t value);
+ZQ_API int32_t ZQ_CALL ZqGetDigitalInput8(int32_t id, int32_t module, int32_t *value);
+ZQ_API int32_t ZQ_CALL ZqGetDigitalOutput8(int32_t id, int32_t module, int32_t *value);
+ZQ_API int32_t ZQ_CALL ZqGetDigitalInput128(int32_t id, int32_t group, int32_t *words);
+ZQ_API int32_t ZQ_CALL ZqGetDigitalOutput128(int32_t id, int32_t group, int32_t *words);
+/* Analog values are read as unsigned 16 bits and written as the low 16 bits. */
+ZQ_API int32_t ZQ_CALL ZqGetAnalogInput(int32_t id, int32_t channel, int32_t *value);
+ZQ_API int32_t ZQ_CALL ZqGetAnalogOutput(int32_t id, int32_t channel, int32_t *value);
+ZQ_API int32_t ZQ_CALL ZqPutAnalogOutput(int32_t id, int32_t channel, int32_t value);
+ZQ_API int32_t ZQ_CALL ZqGetAnalogInput32(int32_t id, int32_t group, int32_t *values);
+ZQ_API int32_t ZQ_CALL ZqGetAnalogOutput32(int32_t id, int32_t group, int32_t *values);
+/* count (1-64) outputs from channel first; first + count - 1 at most 256. */
+ZQ_API int32_t ZQ_CALL ZqPutAnalogOutputN(int32_t id, int32_t first, int32_t count, const int32_t *values);
+ZQ_API int32_t ZQ_CALL ZqGetServoPosition(int32_t id, int32_t axis, int32_t *value);
+ZQ_API int32_t ZQ_CALL ZqGetServoError(int32_t id, int32_t axis, int32_t *value);
+ZQ_API int32_t ZQ_CALL ZqGetServoInputs(int32_t id, int32_t axis, int32_t *value);
+
 /* ---- Data table --------------------------------------------------------- */
 
+/* A grid of 16-bit cells; rows and columns are numbered from 1. Row arrays are
+ * indexed by column number (element c is the cell of column c), so a run from
+ * column f of n cells needs f + n elements. */
+ZQ_API int32_t ZQ_CALL ZqGetDataTableDim(int32_t id, int32_t *rows, int32_t *columns);
+/* columns 1 to 255. */
+ZQ_API int32_t ZQ_CALL ZqPutDataTableDim(int32_t id, int32_t rows, int32_t columns);
+ZQ_API int32_t ZQ_CALL ZqGetDataTableLoc(int32_t id, int32_t row, int32_t column, int32_t *value);
+ZQ_API int32_t ZQ_CALL ZqPutDataTableLoc(int32_t id, int32_t row, int32_t column, int32_t value);
+/* Reads n cells from column f in chunks of up to 28; element 0 receives the
+ * row number, even when the call fails. A failed chunk ends the call; cells
+ * of earlier chunks stay written. */
+ZQ_API int32_t ZQ_CALL ZqGetDataTableRow(int32_t id, int32_t row, int32_t first, int32_t count, int32_t *cells);
+/* Writes n cells from column f (f >= 1, f + n - 1 <= 255) in chunks of up to 27. */
+ZQ_API int32_t ZQ_CALL ZqPutDataTableRow(int32_t id, int32_t row, int32_t first, int32_t count,
+                                         const int32_t *cells);
+
 /* ---- Status, configuration, model and counts ---------------------------- */
+
+typedef struct ZQ_IO_COUNT {
+    int32_t flags;
+    int32_t inputs;
+    int32_t outputs;
+    int32_t steppers;
+    int32_t servos;
+    int32_t analogInputs;
+    int32_t analogOutputs;
+} ZQ_IO_COUNT;
+
+typedef struct ZQ_MISC_IO_COUNT {
+    int32_t prototype;
+    int32_t hsCounters;
+    int32_t thumbwheels;
+    int32_t displays;
+} ZQ_MISC_IO_COUNT;
+
+/* One bank of eight tasks, 28 values: the controller's stopped flag, fault
+ * code, fault step and fault data; then for each task of the bank its step
+ * number plus one (0x10000: not running) and the low and high 32 bits of its
+ * child-task mask (the high words are 0 in the controller's short form). */
+typedef struct ZQ_TASK_BANK {
+    int32_t stopped;
+    int32_t faultCode;
+    int32_t faultStep;
+    int32_t faultData;
+    int32_t steps[8];
+    int32_t childLow[8];
+    int32_t childHigh[8];
+} ZQ_TASK_BANK;
+
+#ifdef __cplusplus
+static_assert(sizeof(ZQ_IO_COUNT) == 28, "ZQ_IO_COUNT layout");
+static_assert(sizeof(ZQ_MISC_IO_COUNT) == 16, "ZQ_MISC_IO_COUNT layout");
+static_assert(sizeof(ZQ_TASK_BANK) == 112, "ZQ_TASK_BANK layout");
+static_assert(offsetof(ZQ_TASK_BANK, childHigh) == 80, "ZQ_TASK_BANK layout");
+#else
+_Static_assert(sizeof(ZQ_IO_COUNT) == 28, "ZQ_IO_COUNT layout");
+_Static_assert(sizeof(ZQ_MISC_IO_COUNT) == 16, "ZQ_MISC_IO_COUNT layout");
+_Static_assert(sizeof(ZQ_TASK_BANK) == 112, "ZQ_TASK_BANK layout");
+#endif
+
+/* The status and configuration bytes, zero-extended; writes take 0 to 255. */
+ZQ_API int32_t ZQ_CALL ZqGetStatus(int32_t id, int32_t *status);
+ZQ_API int32_t ZQ_CALL ZqPutStatus(int32_t id, int32_t status);
+ZQ_API int32_t ZQ_CALL ZqGetConfig(int32_t id, int32_t *config);
+ZQ_API int32_t ZQ_CALL ZqPutConfig(int32_t id, int32_t config);
+/* bank from 1; the request carries the low 8 bits of bank - 1. */
+ZQ_API int32_t ZQ_CALL ZqGetTaskBank(int32_t id, int32_t bank, ZQ_TASK_BANK *taskBank);
+/* The model code (register 13008) and whether it is an EA controller (model 3
+ * or above 4). On failure both outputs are -1. */
+ZQ_API int32_t ZQ_CALL ZqGetModel(int32_t id, int32_t *model, int32_t *ea);
+ZQ_API int32_t ZQ_CALL ZqGetIoCount(int32_t id, ZQ_IO_COUNT *counts);
+ZQ_API int32_t ZQ_CALL ZqGetMiscIoCount(int32_t id, ZQ_MISC_IO_COUNT *counts);
 
 /* ---- Raw command, Q80 data and remote I/O ------------------------------- */
 
