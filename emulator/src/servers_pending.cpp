@@ -6,6 +6,5 @@ namespace orvemu {
 std::unique_ptr<Server> startPty(Controller &) { return nullptr; }
 std::unique_ptr<Server> startUdp(Controller &, const std::string &) { return nullptr; }
 std::unique_ptr<Server> startTcp(Controller &, const std::string &) { return nullptr; }
-std::unique_ptr<Server> startRaw(Controller &, const std::string &) { return nullptr; }
 
 }  // namespace orvemu
