@@ -65,6 +65,7 @@ bool PacketDriver::start(const platform::EthernetInterface &adapter) {
     std::promise<void> ready;
     std::future<void> running = ready.get_future();
     thread_ = std::thread([this, ready = std::move(ready)]() mutable {
+        platform::RaiseThreadPriority();
         threadState_.store(1);
         ready.set_value();
         receiveThread();

@@ -26,6 +26,9 @@ std::vector<EthernetInterface> ListEthernetInterfaces(std::size_t max);
 // The MAC address of the interface with this index; false if it has none.
 bool InterfaceMac(int index, std::uint8_t (&mac)[6]);
 
+// Raises the calling thread's scheduling priority if the process may.
+void RaiseThreadPriority();
+
 // An eventfd that wakes a waiting thread.
 class WakeEvent {
 public:
