@@ -100,6 +100,28 @@ ZQ_API int32_t ZQ_CALL ZqSetConnectionTimeout(int32_t id, int32_t milliseconds);
 
 /* ---- Raw-Ethernet adapters ---------------------------------------------- */
 
+/* At most this many adapters are listed. */
+#define ZQ_MAX_ADAPTERS 10
+
+/* What ZqGetAvailableAdaptersIPList fills: per usable Ethernet adapter its
+ * IPv4 address (first dotted part in the top byte) and its index in the
+ * adapter table, and the number of entries. */
+typedef struct ZQ_ADAPTER_IP_LIST {
+    uint32_t addresses[ZQ_MAX_ADAPTERS];
+    int32_t indexes[ZQ_MAX_ADAPTERS];
+    int32_t count;
+} ZQ_ADAPTER_IP_LIST;
+
+/* Chooses the adapter for raw Ethernet by its index in the adapter table;
+ * 0 or less chooses the first usable one. Choosing another adapter closes
+ * the open one: raw-Ethernet connections still open on it then fail with
+ * "Invalid connection status" until they are closed. Always 1. */
+ZQ_API int32_t ZQ_CALL ZqSetAdapter(int32_t index);
+/* Fills up to ZQ_MAX_ADAPTERS entries of each array and the count. Always 1. */
+ZQ_API int32_t ZQ_CALL ZqGetAvailableAdaptersIPList(uint32_t *addresses, int32_t *indexes, int32_t *count);
+/* Closes the adapter (and stops its receive thread) if it is open. Always 1. */
+ZQ_API int32_t ZQ_CALL ZqUnload(void);
+
 /* ---- Registers ---------------------------------------------------------- */
 
 /* Registers are the controller's numbered 32-bit values. Register numbers go
@@ -368,10 +390,14 @@ static_assert(offsetof(ZQ_CONNECTION_INFO, sourceMac) == 20, "ZQ_CONNECTION_INFO
 static_assert(offsetof(ZQ_CONNECTION_INFO, destinationMac) == 26, "ZQ_CONNECTION_INFO layout");
 static_assert(sizeof(ZQ_MESSAGE_INFO) == 520, "ZQ_MESSAGE_INFO layout");
 static_assert(offsetof(ZQ_MESSAGE_INFO, replyLength) == 260, "ZQ_MESSAGE_INFO layout");
+static_assert(sizeof(ZQ_ADAPTER_IP_LIST) == 84, "ZQ_ADAPTER_IP_LIST layout");
+static_assert(offsetof(ZQ_ADAPTER_IP_LIST, indexes) == 40, "ZQ_ADAPTER_IP_LIST layout");
+static_assert(offsetof(ZQ_ADAPTER_IP_LIST, count) == 80, "ZQ_ADAPTER_IP_LIST layout");
 #else
 _Static_assert(sizeof(ZQ_ERROR_INFO) == 260, "ZQ_ERROR_INFO layout");
 _Static_assert(sizeof(ZQ_CONNECTION_INFO) == 32, "ZQ_CONNECTION_INFO layout");
 _Static_assert(sizeof(ZQ_MESSAGE_INFO) == 520, "ZQ_MESSAGE_INFO layout");
+_Static_assert(sizeof(ZQ_ADAPTER_IP_LIST) == 84, "ZQ_ADAPTER_IP_LIST layout");
 #endif
 
 #endif /* ORVCOMM_H */

@@ -66,9 +66,11 @@ std::int32_t CheckShortReply(Connection &c) {
 
 namespace {
 using UnloadFn = void (*)();
+// Never destroyed: at process exit the static destructors run before the
+// library's destructor function, which still walks this list.
 std::vector<UnloadFn> &unloadWork() {
-    static std::vector<UnloadFn> work;
-    return work;
+    static auto *work = new std::vector<UnloadFn>;
+    return *work;
 }
 __attribute__((destructor)) void onLibraryUnload() {
     for (auto fn : unloadWork()) fn();
