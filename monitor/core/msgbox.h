@@ -1,0 +1,102 @@
+// Message boxes and the common dialog behind one seam.
+//
+// In production MsgBox shows a modal box and CommonDialog the file dialogs.
+// A test installs a DialogResponder that answers each box or dialog instead;
+// nothing then ever waits for a person.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QWidget;
+
+// Buttons, icons and default button of a box, added together.
+enum MsgBoxStyle : int {
+    vbOKOnly = 0,
+    vbOKCancel = 1,
+    vbAbortRetryIgnore = 2,
+    vbYesNoCancel = 3,
+    vbYesNo = 4,
+    vbRetryCancel = 5,
+    vbCritical = 16,
+    vbQuestion = 32,
+    vbExclamation = 48,
+    vbInformation = 64,
+    vbDefaultButton1 = 0,
+    vbDefaultButton2 = 256,
+    vbDefaultButton3 = 512,
+};
+
+// The button that closed a box.
+enum MsgBoxResult : int { vbOK = 1, vbCancel = 2, vbAbort = 3, vbRetry = 4, vbIgnore = 5, vbYes = 6, vbNo = 7 };
+
+// The program's title, used by boxes that have no title of their own.
+QString appTitle();
+
+// Shows a box and returns the button pressed. An empty title means the
+// program's title.
+int MsgBox(const QString &prompt, int style = vbOKOnly, const QString &title = QString());
+
+struct MsgBoxCall {
+    QString prompt;
+    QString title;   // as shown (the program's title when none was given)
+    int buttons = 0; // style & 7
+    int icon = 0;    // style & 0x70
+    int style = 0;
+};
+
+enum class FileDialogKind { Open, Save };
+
+struct FileDialogCall {
+    FileDialogKind kind = FileDialogKind::Open;
+    QString title;
+    QString filter;  // "Text Files(*.TXT)|*.TXT|All Files(*.*)|*.*"
+    int filterIndex = 1;
+    QString fileName;  // the name the dialog starts with
+    QString initDir;
+    QString defaultExt;
+};
+
+// The answer to a file dialog: a name, or nullopt for Cancel.
+using FileDialogAnswer = std::optional<QString>;
+
+class DialogResponder {
+public:
+    virtual ~DialogResponder() = default;
+    virtual int answerBox(const MsgBoxCall &call) = 0;
+    virtual FileDialogAnswer answerFile(const FileDialogCall &call) = 0;
+};
+
+// Installs a responder (not owned); nullptr restores the real boxes.
+void installDialogResponder(DialogResponder *r);
+DialogResponder *dialogResponder();
+
+// The common dialog: file open and save with the properties the windows set.
+class CommonDialog {
+public:
+    QString DialogTitle;
+    QString Filter;
+    int FilterIndex = 1;
+    QString FileName;  // kept from one use to the next, as the windows expect
+    QString InitDir;
+    QString DefaultExt;
+    // When set, Cancel raises the run-time error 32755 ("Cancel was selected.").
+    bool CancelError = false;
+
+    // True when the user chose a file (FileName then holds it); false for
+    // Cancel, FileName left as it was.
+    bool ShowOpen(QWidget *parent = nullptr);
+    bool ShowSave(QWidget *parent = nullptr);
+    bool cancelled() const { return cancelled_; }
+
+private:
+    bool show(FileDialogKind kind, QWidget *parent);
+    bool cancelled_ = false;
+};
+
+// Turns the "Name|pattern|Name|pattern" filter into Qt's name filters.
+QStringList qtNameFilters(const QString &filter);
