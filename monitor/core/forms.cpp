@@ -171,6 +171,7 @@ void FormRegistry::destroyAll() {
 VbTimer::VbTimer(QObject *parent, const QString &name, int interval, bool enabled) : QObject(parent) {
     setObjectName(name);
     timer_.setSingleShot(false);
+    timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, &VbTimer::Timer);
     interval_ = interval;
     enabled_ = enabled;
