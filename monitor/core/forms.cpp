@@ -104,10 +104,12 @@ int32_t Form::Width() { return readAxis(width_, width()); }
 void Form::setTop(int32_t twips) {
     top_ = {true, twips, toPixels(twips)};
     move(pos().x(), top_.pixels);
+    placePending_ = !isVisible();
 }
 void Form::setLeft(int32_t twips) {
     left_ = {true, twips, toPixels(twips)};
     move(left_.pixels, pos().y());
+    placePending_ = !isVisible();
 }
 void Form::setHeight(int32_t twips) {
     height_ = {true, twips, std::max(1, toPixels(twips))};
@@ -127,10 +129,12 @@ void Form::Move(int32_t left, int32_t top, int32_t width, int32_t height) {
 }
 
 void Form::applyGeometry() {
-    // A window shown for the first time may be placed by the window system;
-    // put it where it was told to be.
-    if (left_.given || top_.given)
-        move(left_.given ? left_.pixels : pos().x(), top_.given ? top_.pixels : pos().y());
+    // A window placed while hidden may be placed again by the window system
+    // when it appears; put it where it was told to be. A window the user has
+    // moved since stays where it is.
+    if (!placePending_) return;
+    placePending_ = false;
+    move(left_.given ? left_.pixels : pos().x(), top_.given ? top_.pixels : pos().y());
 }
 
 int Form::WindowState() const {

@@ -113,6 +113,7 @@ private:
     bool built_ = false;
     bool loaded_ = false;
     bool inLoad_ = false;
+    bool placePending_ = false;  // a position given before the window was shown
     Axis top_, left_, height_, width_;
 };
 
