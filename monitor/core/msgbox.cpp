@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 
 #include "core/runtime_error.h"
+#include "core/shell.h"
 
 namespace {
 DialogResponder *g_responder = nullptr;
@@ -127,4 +128,9 @@ bool CommonDialog::show(FileDialogKind kind, QWidget *parent) {
     }
     FileName = *answer;
     return true;
+}
+
+bool CommonDialog::ShowHelp() {
+    if (HelpFile.isEmpty()) return false;
+    return ShellOpen(HelpFile);
 }

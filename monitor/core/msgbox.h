@@ -91,6 +91,14 @@ public:
     // Cancel, FileName left as it was.
     bool ShowOpen(QWidget *parent = nullptr);
     bool ShowSave(QWidget *parent = nullptr);
+
+    // Help: the document HelpFile opened through the shell. HelpCommand 1
+    // (contents, at HelpContext) and 4 (help on help) both open the document;
+    // there is no separate help on help here. True when the shell took it.
+    QString HelpFile;
+    int HelpCommand = 0;
+    int HelpContext = 0;
+    bool ShowHelp();
     bool cancelled() const { return cancelled_; }
 
 private:

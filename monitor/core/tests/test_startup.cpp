@@ -10,6 +10,7 @@
 #include "core/frmSplash.h"
 #include "core/globals.h"
 #include "core/settings.h"
+#include "core/shell.h"
 #include "harness/harness.h"
 #include "main/frmMain.h"
 
@@ -103,6 +104,14 @@ void TestStartup::aboutWindow() {
     QVERIFY(env.responder.done());
     qunsetenv("ORVMON_SYSINFO");
 
+    shell.result = true;
+    CommonDialog help;
+    help.HelpFile = QStringLiteral("/opt/orv/orvmon34.pdf");
+    help.HelpCommand = 1;
+    help.HelpContext = 200;
+    QVERIFY(help.ShowHelp());
+    QCOMPARE(shell.requests.last(), QStringLiteral("open /opt/orv/orvmon34.pdf"));
+
     QString value;
     QVERIFY(!a.GetKeyValue(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO"),
                            QStringLiteral("PATH"), value));
@@ -146,6 +155,7 @@ void TestStartup::addresses() {
     QCOMPARE(IpFromHostName(QStringLiteral("localhost")), QStringLiteral("127.0.0.1"));
     QCOMPARE(IpFromHostName(QStringLiteral("no-such-host.invalid")), QString());
     QVERIFY(StartWinsock());
+    QVERIFY(!ShellOpen(QStringLiteral("/nonexistent/orvmon34.pdf")));  // nothing to open
 }
 
 QTEST_MAIN(TestStartup)
