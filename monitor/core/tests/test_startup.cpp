@@ -6,6 +6,8 @@
 #include <QtTest/QTest>
 
 #include "core/codeORVmain.h"
+#include "core/eventpump.h"
+#include "core/runtime_error.h"
 #include "core/frmAbout.h"
 #include "core/frmSplash.h"
 #include "core/globals.h"
@@ -29,6 +31,7 @@ private Q_SLOTS:
     void mainWithoutSymbolFile();
     void mainWithMissingSymbolFile();
     void mainKeepsTheWholeArgumentText();
+    void runtimeErrorEndsStartUp();
     void splashTexts();
     void aboutWindow();
     void checksums();
@@ -67,6 +70,21 @@ void TestStartup::mainKeepsTheWholeArgumentText() {
     QVERIFY(Main(path));
     QVERIFY(env.responder.boxes().isEmpty());
     QCOMPARE(SymbolFilePath, path);
+}
+
+void TestStartup::runtimeErrorEndsStartUp() {
+    MonitorTestEnv env;
+    ScriptedPump pump;
+    installEventPump(&pump);
+    // A run-time error raised by whatever runs in the first yield.
+    pump.at(1, [] { throw RuntimeError(5, QStringLiteral("Invalid procedure call or argument")); });
+    env.responder.expectBox(QStringLiteral("Cannot Start ORV Monitor !!!Invalid procedure call or argument"));
+    QVERIFY(!Main(QString()));
+    QVERIFY(env.responder.done());
+    QCOMPARE(env.responder.boxes().front().title, QStringLiteral("ORV Monitor"));
+    QCOMPARE(env.responder.boxes().front().buttons, int(vbOKOnly));
+    QVERIFY(!formLoaded<frmMain>());
+    installEventPump(nullptr);
 }
 
 void TestStartup::splashTexts() {
