@@ -14,7 +14,7 @@
 #include "core/globals.h"
 #include "core/msgbox.h"
 #include "core/runtime_error.h"
-#include "core/vb.h"
+#include "core/basics.h"
 
 namespace {
 
@@ -200,7 +200,7 @@ bool CreateSymbolDatabase() {
     } catch (const std::exception &e) {
         closeConnection();
         MsgBox(QStringLiteral("Failed to create Symbol Database file!"));
-        MsgBox(describeException(e), vbExclamation);
+        MsgBox(describeException(e), mbExclamation);
         return false;
     }
 }

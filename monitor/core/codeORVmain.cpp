@@ -25,7 +25,7 @@ bool Main(const QString &commandLine) {
         if (!commandLine.isEmpty()) {
             SymbolFilePath = commandLine;
             if (!QFileInfo::exists(SymbolFilePath)) {
-                MsgBox(QStringLiteral("Cannot find ") + SymbolFilePath, vbExclamation);
+                MsgBox(QStringLiteral("Cannot find ") + SymbolFilePath, mbExclamation);
                 SymbolFilePath.clear();
             }
         }
@@ -36,7 +36,7 @@ bool Main(const QString &commandLine) {
         form<frmMain>().Show();
         return true;
     } catch (const std::exception &e) {
-        MsgBox(QStringLiteral("Cannot Start ORV Monitor !!!") + describeException(e), vbOKOnly, appTitle());
+        MsgBox(QStringLiteral("Cannot Start ORV Monitor !!!") + describeException(e), mbOKOnly, appTitle());
         return false;
     }
 }

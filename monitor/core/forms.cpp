@@ -138,9 +138,9 @@ void Form::applyGeometry() {
 }
 
 int Form::WindowState() const {
-    if (isMinimized()) return vbMinimized;
-    if (isMaximized()) return vbMaximized;
-    return vbNormal;
+    if (isMinimized()) return wsMinimized;
+    if (isMaximized()) return wsMaximized;
+    return wsNormal;
 }
 
 void Form::closeEvent(QCloseEvent *event) {
@@ -172,29 +172,29 @@ void FormRegistry::destroyAll() {
     for (auto it = forms.rbegin(); it != forms.rend(); ++it) delete *it;
 }
 
-VbTimer::VbTimer(QObject *parent, const QString &name, int interval, bool enabled) : QObject(parent) {
+FormTimer::FormTimer(QObject *parent, const QString &name, int interval, bool enabled) : QObject(parent) {
     setObjectName(name);
     timer_.setSingleShot(false);
     timer_.setTimerType(Qt::PreciseTimer);
-    connect(&timer_, &QTimer::timeout, this, &VbTimer::Timer);
+    connect(&timer_, &QTimer::timeout, this, &FormTimer::Timer);
     interval_ = interval;
     enabled_ = enabled;
     update(true);
 }
 
-void VbTimer::setEnabled(bool on) {
+void FormTimer::setEnabled(bool on) {
     if (on == enabled_) return;  // enabling a running timer does not restart it
     enabled_ = on;
     update(true);
 }
 
-void VbTimer::setInterval(int ms) {
+void FormTimer::setInterval(int ms) {
     if (ms < 0) throw RuntimeError(380, QStringLiteral("Invalid property value"));
     interval_ = ms;
     update(true);
 }
 
-void VbTimer::update(bool restart) {
+void FormTimer::update(bool restart) {
     if (!enabled_ || interval_ == 0) {
         timer_.stop();
         return;

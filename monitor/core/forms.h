@@ -27,7 +27,7 @@ inline constexpr int TwipsPerPixel = 15;
 QString controlName(const QString &array, int index);
 
 // Window states as the windows store them.
-enum : int { vbNormal = 0, vbMinimized = 1, vbMaximized = 2 };
+enum : int { wsNormal = 0, wsMinimized = 1, wsMaximized = 2 };
 
 class Form : public QWidget {
     Q_OBJECT
@@ -172,13 +172,13 @@ template <class T> bool unloadForm() {
     return !f || !f->loaded() || f->Unload();
 }
 
-// A timer with the original's rules: enabling a running timer does not
+// A timer of a window, with these rules: enabling a running timer does not
 // restart it, setting the interval of an enabled timer restarts it, and an
 // interval of 0 never ticks.
-class VbTimer : public QObject {
+class FormTimer : public QObject {
     Q_OBJECT
 public:
-    VbTimer(QObject *parent, const QString &name, int interval = 0, bool enabled = false);
+    FormTimer(QObject *parent, const QString &name, int interval = 0, bool enabled = false);
     bool Enabled() const { return enabled_; }
     void setEnabled(bool on);
     int Interval() const { return interval_; }

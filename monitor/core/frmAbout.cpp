@@ -62,8 +62,7 @@ bool frmAbout::GetKeyValue(int32_t keyRoot, const QString &keyName, const QStrin
     SettingsStore &store = SettingsStore::instance();
     int32_t handle = 0;
     keyVal.clear();
-    // The system keys of the original platform do not exist here; only the
-    // user's own settings can be read.
+    // Only the user's own settings can be read; there are no machine-wide keys.
     if (!store.openKey(keyRoot, keyName, handle)) return false;
     QString text;
     int32_t number = 0;
@@ -81,15 +80,10 @@ bool frmAbout::GetKeyValue(int32_t keyRoot, const QString &keyName, const QStrin
 
 void frmAbout::StartSysInfo() {
     try {
-        QString path;
-        if (GetKeyValue(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO"),
-                        QStringLiteral("PATH"), path)) {
-            if (StartProgram(path)) return;
-        }
-        // On this system the tool is whatever ORVMON_SYSINFO names.
+        // The system-information tool is whatever ORVMON_SYSINFO names.
         const QString tool = QString::fromLocal8Bit(qgetenv("ORVMON_SYSINFO")).trimmed();
         if (!tool.isEmpty() && StartProgram(tool)) return;
     } catch (const std::exception &) {
     }
-    MsgBox(QStringLiteral("System Information Is Unavailable At This Time"), vbOKOnly);
+    MsgBox(QStringLiteral("System Information Is Unavailable At This Time"), mbOKOnly);
 }

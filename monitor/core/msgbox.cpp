@@ -20,13 +20,13 @@ struct ButtonSpec {
 
 std::vector<ButtonSpec> buttonsOf(int buttons) {
     switch (buttons) {
-    case vbOKCancel: return {{QMessageBox::Ok, vbOK}, {QMessageBox::Cancel, vbCancel}};
-    case vbAbortRetryIgnore:
-        return {{QMessageBox::Abort, vbAbort}, {QMessageBox::Retry, vbRetry}, {QMessageBox::Ignore, vbIgnore}};
-    case vbYesNoCancel: return {{QMessageBox::Yes, vbYes}, {QMessageBox::No, vbNo}, {QMessageBox::Cancel, vbCancel}};
-    case vbYesNo: return {{QMessageBox::Yes, vbYes}, {QMessageBox::No, vbNo}};
-    case vbRetryCancel: return {{QMessageBox::Retry, vbRetry}, {QMessageBox::Cancel, vbCancel}};
-    default: return {{QMessageBox::Ok, vbOK}};
+    case mbOKCancel: return {{QMessageBox::Ok, mbOK}, {QMessageBox::Cancel, mbCancel}};
+    case mbAbortRetryIgnore:
+        return {{QMessageBox::Abort, mbAbort}, {QMessageBox::Retry, mbRetry}, {QMessageBox::Ignore, mbIgnore}};
+    case mbYesNoCancel: return {{QMessageBox::Yes, mbYes}, {QMessageBox::No, mbNo}, {QMessageBox::Cancel, mbCancel}};
+    case mbYesNo: return {{QMessageBox::Yes, mbYes}, {QMessageBox::No, mbNo}};
+    case mbRetryCancel: return {{QMessageBox::Retry, mbRetry}, {QMessageBox::Cancel, mbCancel}};
+    default: return {{QMessageBox::Ok, mbOK}};
     }
 }
 }  // namespace
@@ -49,25 +49,25 @@ int MsgBox(const QString &prompt, int style, const QString &title) {
     box.setWindowTitle(call.title);
     box.setText(prompt);
     switch (call.icon) {
-    case vbCritical: box.setIcon(QMessageBox::Critical); break;
-    case vbQuestion: box.setIcon(QMessageBox::Question); break;
-    case vbExclamation: box.setIcon(QMessageBox::Warning); break;
-    case vbInformation: box.setIcon(QMessageBox::Information); break;
+    case mbCritical: box.setIcon(QMessageBox::Critical); break;
+    case mbQuestion: box.setIcon(QMessageBox::Question); break;
+    case mbExclamation: box.setIcon(QMessageBox::Warning); break;
+    case mbInformation: box.setIcon(QMessageBox::Information); break;
     default: break;
     }
     const auto specs = buttonsOf(call.buttons);
     for (const auto &s : specs) box.addButton(s.button);
-    const size_t def = (style & vbDefaultButton3) ? 2 : (style & vbDefaultButton2) ? 1 : 0;
+    const size_t def = (style & mbDefaultButton3) ? 2 : (style & mbDefaultButton2) ? 1 : 0;
     if (def < specs.size()) box.setDefaultButton(specs[def].button);
     // The close box answers as Cancel where there is one, else as the only button.
     for (const auto &s : specs)
-        if (s.result == vbCancel || specs.size() == 1) box.setEscapeButton(s.button);
+        if (s.result == mbCancel || specs.size() == 1) box.setEscapeButton(s.button);
     box.exec();
     const auto clicked = box.standardButton(box.clickedButton());
     for (const auto &s : specs)
         if (s.button == clicked) return s.result;
     for (const auto &s : specs)
-        if (s.result == vbCancel) return vbCancel;
+        if (s.result == mbCancel) return mbCancel;
     return specs.front().result;
 }
 

@@ -16,30 +16,30 @@ class QWidget;
 
 // Buttons, icons and default button of a box, added together.
 enum MsgBoxStyle : int {
-    vbOKOnly = 0,
-    vbOKCancel = 1,
-    vbAbortRetryIgnore = 2,
-    vbYesNoCancel = 3,
-    vbYesNo = 4,
-    vbRetryCancel = 5,
-    vbCritical = 16,
-    vbQuestion = 32,
-    vbExclamation = 48,
-    vbInformation = 64,
-    vbDefaultButton1 = 0,
-    vbDefaultButton2 = 256,
-    vbDefaultButton3 = 512,
+    mbOKOnly = 0,
+    mbOKCancel = 1,
+    mbAbortRetryIgnore = 2,
+    mbYesNoCancel = 3,
+    mbYesNo = 4,
+    mbRetryCancel = 5,
+    mbCritical = 16,
+    mbQuestion = 32,
+    mbExclamation = 48,
+    mbInformation = 64,
+    mbDefaultButton1 = 0,
+    mbDefaultButton2 = 256,
+    mbDefaultButton3 = 512,
 };
 
 // The button that closed a box.
-enum MsgBoxResult : int { vbOK = 1, vbCancel = 2, vbAbort = 3, vbRetry = 4, vbIgnore = 5, vbYes = 6, vbNo = 7 };
+enum MsgBoxResult : int { mbOK = 1, mbCancel = 2, mbAbort = 3, mbRetry = 4, mbIgnore = 5, mbYes = 6, mbNo = 7 };
 
 // The program's title, used by boxes that have no title of their own.
 QString appTitle();
 
 // Shows a box and returns the button pressed. An empty title means the
 // program's title.
-int MsgBox(const QString &prompt, int style = vbOKOnly, const QString &title = QString());
+int MsgBox(const QString &prompt, int style = mbOKOnly, const QString &title = QString());
 
 struct MsgBoxCall {
     QString prompt;

@@ -8,7 +8,7 @@
 #include "core/eventpump.h"
 #include "core/forms.h"
 #include "core/runtime_error.h"
-#include "core/vb.h"
+#include "core/basics.h"
 #include "harness/harness.h"
 
 namespace {
@@ -123,18 +123,18 @@ void TestForms::geometryWrittenBackUnchanged() {
     f.resize(400, 300);
     QCOMPARE(f.Width(), 6000);
     QCOMPARE(f.Height(), 4500);
-    QCOMPARE(f.WindowState(), int(vbNormal));
+    QCOMPARE(f.WindowState(), int(wsNormal));
 }
 
 void TestForms::timerRules() {
     MonitorTestEnv env;
     QObject owner;
-    VbTimer t(&owner, QStringLiteral("Timer1"), 0, true);
+    FormTimer t(&owner, QStringLiteral("Timer1"), 0, true);
     QCOMPARE(t.objectName(), QStringLiteral("Timer1"));
     QVERIFY(t.Enabled());
     QVERIFY(!t.isTicking());  // interval 0 never ticks
     int ticks = 0;
-    QObject::connect(&t, &VbTimer::Timer, [&] { ++ticks; });
+    QObject::connect(&t, &FormTimer::Timer, [&] { ++ticks; });
     t.setInterval(1000);
     QVERIFY(t.isTicking());
     QTest::qWait(60);
@@ -169,11 +169,11 @@ void TestForms::focusLostElsewhereIsIgnored() {
 
 void TestForms::boxesAndDialogsGoThroughTheResponder() {
     MonitorTestEnv env;
-    env.responder.expectBox(QStringLiteral("Proceed?"), vbNo);
-    QCOMPARE(MsgBox(QStringLiteral("Proceed?"), vbYesNo + vbQuestion + vbDefaultButton2), int(vbNo));
+    env.responder.expectBox(QStringLiteral("Proceed?"), mbNo);
+    QCOMPARE(MsgBox(QStringLiteral("Proceed?"), mbYesNo + mbQuestion + mbDefaultButton2), int(mbNo));
     const MsgBoxCall &c = env.responder.boxes().front();
-    QCOMPARE(c.buttons, int(vbYesNo));
-    QCOMPARE(c.icon, int(vbQuestion));
+    QCOMPARE(c.buttons, int(mbYesNo));
+    QCOMPARE(c.icon, int(mbQuestion));
     QCOMPARE(c.title, QStringLiteral("ORV Monitor"));
 
     CommonDialog dlg;

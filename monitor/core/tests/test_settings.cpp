@@ -124,7 +124,7 @@ void TestSettings::missingSectionTakesKeyMissingPath() {
                                   QStringLiteral("Registers"), [&](int32_t) { ran = true; }));
     QVERIFY(!ran);
     QVERIFY(env.responder.done());
-    QCOMPARE(env.responder.boxes().front().buttons, int(vbOKOnly));
+    QCOMPARE(env.responder.boxes().front().buttons, int(mbOKOnly));
     QCOMPARE(readFile(env.settingsFile()), QByteArray("[Main]\ndword \"Top\" 5\n"));
 
     // The section that exists reads and writes without a message.

@@ -56,7 +56,7 @@ void TestStartup::mainWithMissingSymbolFile() {
     env.responder.expectBox(QStringLiteral("Cannot find ") + path);
     QVERIFY(Main(path));
     QVERIFY(env.responder.done());
-    QCOMPARE(env.responder.boxes().front().icon, int(vbExclamation));
+    QCOMPARE(env.responder.boxes().front().icon, int(mbExclamation));
     QCOMPARE(SymbolFilePath, QString());
     QVERIFY(form<frmMain>().isVisible());  // start-up went on
 }
@@ -82,7 +82,7 @@ void TestStartup::runtimeErrorEndsStartUp() {
     QVERIFY(!Main(QString()));
     QVERIFY(env.responder.done());
     QCOMPARE(env.responder.boxes().front().title, QStringLiteral("ORV Monitor"));
-    QCOMPARE(env.responder.boxes().front().buttons, int(vbOKOnly));
+    QCOMPARE(env.responder.boxes().front().buttons, int(mbOKOnly));
     QVERIFY(!formLoaded<frmMain>());
     installEventPump(nullptr);
 }
@@ -131,8 +131,18 @@ void TestStartup::aboutWindow() {
     QCOMPARE(shell.requests.last(), QStringLiteral("open /opt/orv/orvmon34.pdf"));
 
     QString value;
-    QVERIFY(!a.GetKeyValue(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO"),
-                           QStringLiteral("PATH"), value));
+    QVERIFY(!a.GetKeyValue(HKEY_LOCAL_MACHINE, SettingsRoot + QStringLiteral("Main"), QStringLiteral("PATH"), value));
+    int32_t key = 0;
+    QVERIFY(OpenKey(HKEY_CURRENT_USER, SettingsRoot + QStringLiteral("Main"), key));
+    QVERIFY(SetLongValue(key, QStringLiteral("Top"), 1008));
+    QVERIFY(SetStringValue(key, QStringLiteral("Tool"), QStringLiteral("/bin/true")));
+    QVERIFY(CloseKey(key));
+    QVERIFY(a.GetKeyValue(HKEY_CURRENT_USER, SettingsRoot + QStringLiteral("Main"), QStringLiteral("Top"), value));
+    QCOMPARE(value, QStringLiteral("1008"));
+    QVERIFY(a.GetKeyValue(HKEY_CURRENT_USER, SettingsRoot + QStringLiteral("Main"), QStringLiteral("Tool"), value));
+    QCOMPARE(value, QStringLiteral("/bin/true"));
+    QVERIFY(!a.GetKeyValue(HKEY_CURRENT_USER, SettingsRoot + QStringLiteral("Main"), QStringLiteral("None"), value));
+    QCOMPARE(value, QString());
     QTest::mouseClick(a.control<QPushButton>(QStringLiteral("cmdOK")), Qt::LeftButton);
     QVERIFY(!a.loaded());
 }

@@ -196,10 +196,10 @@ void TestSymbols::creationFailureShowsTwoMessages() {
     touch(blocker);
     qputenv("ORVMON_DATA_DIR", (blocker + QStringLiteral("/sub")).toLocal8Bit());
     env.responder.expectBox(QStringLiteral("Failed to create Symbol Database file!"));
-    env.responder.answerEveryBox(vbOK);
+    env.responder.answerEveryBox(mbOK);
     QVERIFY(!CreateSymbolDatabase());
     QCOMPARE(env.responder.boxes().size(), 2);
-    QCOMPARE(env.responder.boxes().at(1).icon, int(vbExclamation));
+    QCOMPARE(env.responder.boxes().at(1).icon, int(mbExclamation));
     QVERIFY(env.responder.boxes().at(1).prompt.contains(QStringLiteral("blocked")));
     QVERIFY(!SymbolsRecordset.isOpen());
     QVERIFY_THROWS_EXCEPTION(RuntimeError, SymbolsRecordset.AddNew(QStringLiteral("2"), 1, 0, QStringLiteral("a")));

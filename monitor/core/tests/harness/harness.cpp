@@ -45,7 +45,7 @@ int ScriptedResponder::answerBox(const MsgBoxCall &call) {
     }
     if (every_) return *every_;
     QTest::qFail(qPrintable(QStringLiteral("unexpected message box \"%1\"").arg(call.prompt)), __FILE__, __LINE__);
-    return call.buttons == vbYesNo || call.buttons == vbYesNoCancel ? vbNo : vbCancel;
+    return call.buttons == mbYesNo || call.buttons == mbYesNoCancel ? mbNo : mbCancel;
 }
 
 FileDialogAnswer ScriptedResponder::answerFile(const FileDialogCall &call) {

@@ -26,7 +26,7 @@ public:
     ~ScriptedResponder() override;
 
     // The next box must show this prompt (exactly) and is answered so.
-    void expectBox(const QString &prompt, int answer = vbOK);
+    void expectBox(const QString &prompt, int answer = mbOK);
     // Any box is answered so from now on (no failure for unexpected ones).
     void answerEveryBox(int answer) { every_ = answer; }
     // The next file dialog is answered with this name (nullopt = Cancel).

@@ -8,9 +8,9 @@
 
 // Booleans that the program stores or hands on as numbers are 16-bit with
 // True = -1.
-inline constexpr int16_t VbTrue = -1;
-inline constexpr int16_t VbFalse = 0;
-inline int16_t vbBool(bool b) { return b ? VbTrue : VbFalse; }
+inline constexpr int16_t BoolTrue = -1;
+inline constexpr int16_t BoolFalse = 0;
+inline int16_t boolValue(bool b) { return b ? BoolTrue : BoolFalse; }
 
 // Colours as the program keeps them: 0x00BBGGRR.
 inline constexpr int32_t ColourDarkGreen = 32768;  // 0x008000

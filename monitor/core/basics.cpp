@@ -1,4 +1,4 @@
-#include "core/vb.h"
+#include "core/basics.h"
 
 #include <cmath>
 
