@@ -25,7 +25,7 @@ std::optional<PtyLine> readPtyLine(int fd) {
     l.twoStopBits = (t.c_cflag & CSTOPB) != 0;
     l.xonXoff = (t.c_iflag & (IXON | IXOFF | IXANY)) != 0;
     l.translation = (t.c_iflag & (INLCR | IGNCR | ICRNL)) != 0 || (t.c_oflag & OPOST) != 0;
-    l.signals = (t.c_lflag & (ISIG | ICANON | IEXTEN)) != 0;
+    l.signalChars = (t.c_lflag & (ISIG | ICANON | IEXTEN)) != 0;
     l.echo = (t.c_lflag & ECHO) != 0;
     l.stripEighthBit = (t.c_iflag & ISTRIP) != 0;
     l.rtsCts = (t.c_cflag & CRTSCTS) != 0;

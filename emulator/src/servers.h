@@ -35,7 +35,7 @@ struct PtyLine {
     bool twoStopBits = false;
     bool xonXoff = false;      // input or output XON/XOFF flow control
     bool translation = false;  // any CR/LF translation or output processing
-    bool signals = false;      // signal characters or canonical input
+    bool signalChars = false;      // signal characters or canonical input
     bool echo = false;
     bool stripEighthBit = false;
     bool rtsCts = false;

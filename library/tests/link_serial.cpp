@@ -37,7 +37,7 @@ TEST_F(SerialLink, OpensWithDefaultLineAndInitialiseChangesIt) {
     EXPECT_FALSE(l.twoStopBits);
     EXPECT_FALSE(l.xonXoff);
     EXPECT_FALSE(l.translation);
-    EXPECT_FALSE(l.signals);
+    EXPECT_FALSE(l.signalChars);
     EXPECT_FALSE(l.echo);
     EXPECT_FALSE(l.stripEighthBit);
     EXPECT_FALSE(l.rtsCts);

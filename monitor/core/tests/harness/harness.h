@@ -1,0 +1,109 @@
+// The monitor's test harness: a temporary settings file and data folder, the
+// message-box responder, a modal runner and an in-process emulator.
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QTemporaryDir>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "core/forms.h"
+#include "core/msgbox.h"
+#include "core/shell.h"
+
+namespace orvemu {
+class Controller;
+class Server;
+}  // namespace orvemu
+
+// Answers message boxes and file dialogs from a script and records them.
+// A box or dialog that the script does not expect fails the running test.
+class ScriptedResponder : public DialogResponder {
+public:
+    ScriptedResponder();
+    ~ScriptedResponder() override;
+
+    // The next box must show this prompt (exactly) and is answered so.
+    void expectBox(const QString &prompt, int answer = mbOK);
+    // Any box is answered so from now on (no failure for unexpected ones).
+    void answerEveryBox(int answer) { every_ = answer; }
+    // The next file dialog is answered with this name (nullopt = Cancel).
+    void expectFile(FileDialogAnswer answer);
+
+    const QList<MsgBoxCall> &boxes() const { return boxes_; }
+    const QList<FileDialogCall> &files() const { return files_; }
+    QStringList prompts() const;
+    // True when every expectation was used up.
+    bool done() const { return expectedBoxes_.isEmpty() && expectedFiles_.isEmpty(); }
+    void clear();
+
+    int answerBox(const MsgBoxCall &call) override;
+    FileDialogAnswer answerFile(const FileDialogCall &call) override;
+
+private:
+    QList<QPair<QString, int>> expectedBoxes_;
+    QList<FileDialogAnswer> expectedFiles_;
+    QList<MsgBoxCall> boxes_;
+    QList<FileDialogCall> files_;
+    std::optional<int> every_;
+};
+
+// Runs a modal window by calling the test's function instead of waiting.
+class ScriptedModalRunner : public ModalRunner {
+public:
+    ScriptedModalRunner();
+    ~ScriptedModalRunner() override;
+    void next(std::function<void(Form &)> action) { actions_.append(std::move(action)); }
+    int runs() const { return runs_; }
+    void run(Form &form) override;
+
+private:
+    QList<std::function<void(Form &)>> actions_;
+    int runs_ = 0;
+};
+
+// Records shell requests instead of starting anything.
+class RecordingShell : public ShellHandler {
+public:
+    RecordingShell();
+    ~RecordingShell() override;
+    bool openDocument(const QString &path) override;
+    bool openTextFile(const QString &path) override;
+    bool startProgram(const QString &program, const QStringList &arguments) override;
+    QStringList requests;
+    bool result = true;
+};
+
+// One test's surroundings: its own settings file and data folder, the
+// responder installed, every window destroyed at the end.
+class MonitorTestEnv {
+public:
+    MonitorTestEnv();
+    ~MonitorTestEnv();
+    QString dir() const { return dir_.path(); }
+    QString settingsFile() const { return dir_.path() + QStringLiteral("/settings.txt"); }
+    ScriptedResponder responder;
+
+private:
+    QTemporaryDir dir_;
+};
+
+// The emulator on its own loopback address (UDP port 3000), in this process.
+class EmulatorPeer {
+public:
+    explicit EmulatorPeer(int model = 5);
+    ~EmulatorPeer();
+    // False while the emulator cannot serve UDP.
+    bool available() const { return server_ != nullptr; }
+    QString address() const { return address_; }
+    // The address as the library's open call takes it (network byte order).
+    int32_t networkAddress() const;
+    orvemu::Controller &controller() { return *controller_; }
+
+private:
+    std::unique_ptr<orvemu::Controller> controller_;
+    std::unique_ptr<orvemu::Server> server_;
+    QString address_;
+};
