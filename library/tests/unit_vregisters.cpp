@@ -72,6 +72,7 @@ TEST_F(VRegisters, RoundTripsOnEveryTransportType) {
         const auto id = open(type);
         CheckVRegisterRoundTrips(id);
         CheckVRegisterFullBlocks(id);
+        CheckVRegisterFullRandom(id);
     }
 }
 
