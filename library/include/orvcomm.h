@@ -140,7 +140,9 @@ ZQ_API int32_t ZQ_CALL ZqPutRegister(int32_t id, int32_t reg, int32_t value);
 
 /* V-registers are the controller's typed variables. Each travels as a fixed
  * block of bytes: a type, a few header values the library carries unchanged,
- * and the value. The records below are packed exactly as they cross. */
+ * and the value. The records below are packed exactly as they cross, so a
+ * double in them may lie off its natural alignment: read and write such
+ * fields directly or copy them, rather than taking their address. */
 
 /* Value types (the `type` field). Type 2 is a further 4-byte type: block
  * reads take it as 4-byte values and ZqGetVRegisters stores it as an integer;
