@@ -33,9 +33,13 @@ std::size_t BuildNetHeader(Connection &c, std::uint8_t *buffer) {
     return length + kNetHeader;
 }
 
+// The V-register block and random-block replies (03 6E, 03 72) do not say
+// their length in their first byte: they are always the long form.
+static bool isLongBlockReply(const std::uint8_t *p) { return p[0] == 3 && (p[1] == 0x6E || p[1] == 0x72); }
+
 std::size_t NetReplyLength(const std::uint8_t *p, std::size_t received) {
     std::size_t length = 256;
-    if (received >= 2 && p[0] == 3 && p[1] == 0x6E) length = kBlockReplyLength;
+    if (received >= 2 && isLongBlockReply(p)) length = kBlockReplyLength;
     else if (p[0] < received && p[p[0]] == kFrameEnd) length = std::size_t(p[0]) + 1;
     return std::min(length, received);
 }
@@ -44,7 +48,7 @@ std::size_t NetBytesWanted(const std::uint8_t *buffer, std::size_t have) {
     if (have < kNetHeader + 1) return kNetHeader + 1;
     const std::uint8_t *p = buffer + kNetHeader;
     if (p[0] == 3 && have < kNetHeader + 2) return kNetHeader + 2;
-    if (p[0] == 3 && p[1] == 0x6E) return kNetHeader + kBlockReplyLength;
+    if (isLongBlockReply(p)) return kNetHeader + kBlockReplyLength;
     return kNetHeader + p[0] + 1;
 }
 

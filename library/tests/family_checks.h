@@ -12,24 +12,12 @@
 #include <vector>
 
 #include "controller.h"
+#include "error_info.h"
 #include "orvcomm.h"
 
 namespace orvtest {
 
 using Bytes = std::vector<std::uint8_t>;
-
-inline std::string ErrorText(std::int32_t id, std::int32_t *code = nullptr) {
-    ZQ_ERROR_INFO info{};
-    EXPECT_EQ(ZqGetErrorInfo(id, &info), 1);
-    if (code) *code = info.code;
-    return info.text;
-}
-
-inline std::int32_t ErrorCode(std::int32_t id) {
-    std::int32_t code = -1;
-    ErrorText(id, &code);
-    return code;
-}
 
 inline const char *const kBlank = "                                              ";
 

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "controller.h"
+#include "error_info.h"
 #include "orvcomm.h"
 #include "servers.h"
 #include "wire.h"
@@ -130,17 +131,6 @@ private:
     std::int32_t id_ = 0;
 };
 
-// The text of a connection's last error.
-inline std::string ErrorText(std::int32_t id) {
-    ZQ_ERROR_INFO e{};
-    if (!ZqGetErrorInfo(id, &e)) return "<no connection>";
-    return std::string(e.text, strnlen(e.text, sizeof e.text));
-}
-inline std::int32_t ErrorCode(std::int32_t id) {
-    ZQ_ERROR_INFO e{};
-    ZqGetErrorInfo(id, &e);
-    return e.code;
-}
 
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;

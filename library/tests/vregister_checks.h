@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "error_info.h"
 #include "orvcomm.h"
 
 namespace orvemu {
