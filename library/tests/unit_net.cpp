@@ -34,6 +34,8 @@ TEST(NetEnvelope, ReplyLengthNeverBeyondWhatArrived) {
     EXPECT_EQ(orv::NetReplyLength(p, 1424), 1424u);
     EXPECT_EQ(orv::NetReplyLength(p, 1492 - 8), 1424u);
     EXPECT_EQ(orv::NetReplyLength(p, 100), 100u);
+    p[1] = 0x72;  // the random-block reply has the same long form
+    EXPECT_EQ(orv::NetReplyLength(p, 1484), 1424u);
     const std::uint8_t ack[] = {0x03, 0x64, 0x9B, 0xFF};
     std::copy(std::begin(ack), std::end(ack), p);
     EXPECT_EQ(orv::NetReplyLength(p, 4), 4u);
@@ -49,5 +51,7 @@ TEST(NetEnvelope, ReplyLengthNeverBeyondWhatArrived) {
     s[9] = 0x64;
     EXPECT_EQ(orv::NetBytesWanted(s, 10), 12u);
     s[9] = 0x6E;
+    EXPECT_EQ(orv::NetBytesWanted(s, 10), 8u + 1424u);
+    s[9] = 0x72;
     EXPECT_EQ(orv::NetBytesWanted(s, 10), 8u + 1424u);
 }
