@@ -1,16 +1,508 @@
 #include "main/frmMain.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QVBoxLayout>
+#include <arpa/inet.h>
+#include <algorithm>
+#include <exception>
+#include <optional>
 
+#include "core/codeDBase.h"
+#include "core/codeORVmain.h"
+#include "core/eventpump.h"
+#include "core/frmFiles.h"
+#include "core/frmSetup.h"
 #include "core/globals.h"
+#include "core/msgbox.h"
+#include "core/runtime_error.h"
+#include "core/settings.h"
+#include "windows/frames.h"
+
+namespace {
+const QString MainTitle = QStringLiteral("ORV Monitor V3.6");
+
+QString num(int64_t v) { return QString::number(v); }
+
+// The number-to-text form: a leading blank for numbers that are not negative.
+QString str(int64_t v) { return v < 0 ? QString::number(v) : QStringLiteral(" ") + QString::number(v); }
+
+// The 32-bit network-order address of a dotted text; nullopt when the text
+// is empty or not an address.
+std::optional<int32_t> netAddress(const QString &text) {
+    in_addr a{};
+    const QString t = text.trimmed();
+    if (t.isEmpty() || inet_pton(AF_INET, t.toLatin1().constData(), &a) != 1) return std::nullopt;
+    return static_cast<int32_t>(a.s_addr);
+}
+
+// Runs a step; run-time errors inside it are ignored.
+template <class F> void ignoring(F &&f) {
+    try {
+        f();
+    } catch (const std::exception &) {
+    }
+}
+}  // namespace
 
 frmMain::frmMain() : Form(QStringLiteral("frmMain")) {}
 
-void frmMain::buildControls() { resize(733, 533); }
+void frmMain::buildControls() {
+    resize(733, 533);
+    auto *layout = new QVBoxLayout(this);
+    SuspendButton = named(new QPushButton(QStringLiteral("Suspend Monitoring"), this), QStringLiteral("SuspendButton"));
+    layout->addWidget(SuspendButton);
+    layout->addStretch();
+    Message = named(new QLabel(this), QStringLiteral("Message"));
+    layout->addWidget(Message);
+    Timer1 = new FormTimer(this, QStringLiteral("Timer1"), 1000, false);
+    Timer2 = new FormTimer(this, QStringLiteral("Timer2"), 100, false);
+    Timer3 = new FormTimer(this, QStringLiteral("Timer3"), 500, false);
+    connect(Timer1, &FormTimer::Timer, this, [this] { Timer1_Timer(); });
+    connect(Timer2, &FormTimer::Timer, this, [this] { Timer2_Timer(); });
+    connect(Timer3, &FormTimer::Timer, this, [this] { Timer3_Timer(); });
+    connect(SuspendButton, &QPushButton::clicked, this, [this] { SuspendButton_Click(); });
+}
 
-void frmMain::Form_Load() { setCaption(QStringLiteral("ORV Monitor V3.6") + ConnectionTitle); }
+void frmMain::setStatus(const QString &text) {
+    Message->setText(text);
+    RefreshMessage();
+}
+
+void frmMain::RefreshMessage() { Message->repaint(); }
+
+// ---- Connection manager ------------------------------------------------------
+
+bool frmMain::ConfigZQComm() {
+    try {
+        if (OrvComm::ZqGetModel(ConnectionHandle, &ControllerModel, &EaType) != 1) {
+            ControllerIdentified = false;
+            return false;
+        }
+        OrvComm::ZQ_IO_COUNT c{};
+        if (OrvComm::ZqGetIoCount(ConnectionHandle, &c) != 1) {
+            ControllerIdentified = false;
+            return false;
+        }
+        const int32_t v[7] = {c.flags, c.inputs, c.outputs, c.steppers, c.servos, c.analogInputs, c.analogOutputs};
+        for (int32_t x : v)
+            if (x < INT16_MIN || x > INT16_MAX) throw RuntimeError(RuntimeErrors::Overflow, QStringLiteral("Overflow"));
+        NumFlags = int16_t(v[0]);
+        NumDigitalInputs = int16_t(v[1]);
+        NumDigitalOutputs = int16_t(v[2]);
+        IoCount4 = int16_t(v[3]);
+        NumServos = int16_t(v[4]);
+        NumAnalogInputs = int16_t(v[5]);
+        NumAnalogOutputs = int16_t(v[6]);
+        const int32_t m = ControllerModel;
+        if (m == 3 || (m >= 5 && m <= 9)) TaskLayout = {4, 32, 1024};
+        else if (m == 10 || m == 11) TaskLayout = {8, 64, 1280};
+        else if (m >= 12) TaskLayout = {16, 128, 4096};
+        else {
+            TaskLayout = {2, 16, 256};
+            ControllerIdentified = true;
+            return true;
+        }
+        OrvComm::ZQ_MISC_IO_COUNT misc{};
+        if (OrvComm::ZqGetMiscIoCount(ConnectionHandle, &misc) == 1) {
+            MiscIoCount = {int16_t(misc.prototype), int16_t(misc.hsCounters), int16_t(misc.thumbwheels),
+                           int16_t(misc.displays)};
+        }
+        OrvComm::ZqGetStatus(ConnectionHandle, &ControllerStatusBits);
+        OrvComm::ZqGetConfig(ConnectionHandle, &InputStatusBits);
+        ControllerIdentified = true;
+        return true;
+    } catch (const std::exception &) {
+        ControllerIdentified = false;
+        return false;
+    }
+}
+
+bool frmMain::connectFailed() {
+    if (!ReconnectPending) {
+        if (ConnectFailedBefore) {
+            ++ConnectFailCount;
+            // The error of this attempt, not one left over from an earlier call.
+            ignoring([] { OrvComm::ZqGetErrorInfo(ConnectionHandle, &ErrorInfo); });
+            ErrorInfo.text[sizeof ErrorInfo.text - 1] = 0;
+            setStatus(QStringLiteral("(") + str(ConnectFailCount) +
+                      QStringLiteral(" ) Failed to make connection, please configure - ") + QStringLiteral(" ") +
+                      QString::fromLatin1(ErrorInfo.text));
+        }
+        if (ConnectionHandle != 0) {
+            ignoring([] { OrvComm::ZqCloseConnection(ConnectionHandle); });
+            ConnectionHandle = 0;
+        }
+        ConnectFailedBefore = true;
+    }
+    Timer1->setInterval(100);
+    DoEvents();
+    repaint();
+    DoEvents();
+    repaint();
+    if (!SetupOpen) {
+        PollStartPending = true;
+        Timer3->setEnabled(true);
+    }
+    return true;
+}
+
+bool frmMain::CheckComm() {
+    if (ConnectionHandle != 0) {
+        int32_t rc = 0;
+        ignoring([&] { rc = OrvComm::ZqCloseConnection(ConnectionHandle); });
+        ConnectionHandle = 0;
+        if (rc == 0) return connectFailed();
+    }
+    if (MonitoringSuspended) return false;
+
+    const bool serial = CommPort >= 3 && CommPort <= 18;
+    try {
+        if (CommPort == 0) {
+            uint32_t addresses[50] = {};
+            int32_t indexes[50] = {};
+            int32_t count = 50;
+            OrvComm::ZqGetAvailableAdaptersIPList(addresses, indexes, &count);
+            DoEvents();
+            OrvComm::ZqSetAdapter(AdapterIndex);
+            repaint();
+            DoEvents();
+            Pause(0.1f);
+            ConnectionHandle = OrvComm::ZqOpenConnection(OrvComm::TypeRawEthernet, HostNode, TargetNode);
+            OrvComm::ZqSetConnectionTimeout(ConnectionHandle, TimeoutMs);
+            int32_t value = 0;
+            if (OrvComm::ZqGetRegister(ConnectionHandle, 1, &value) != 1) {
+                OrvComm::ZqCloseConnection(ConnectionHandle);
+                ConnectionHandle = 0;
+                return connectFailed();
+            }
+        } else if (CommPort == 1 || CommPort == 2) {
+            // An empty or invalid address opens nothing (it would be the
+            // broadcast address on the wire).
+            const auto address = netAddress(ControllerIP);
+            if (!address) return connectFailed();
+            if (CommPort == 1) {
+                ConnectionHandle = OrvComm::ZqOpenConnection(OrvComm::TypeUdp, 0, *address);
+                if (ConnectionHandle == 0) return connectFailed();
+            } else {
+                DoEvents();
+                ConnectionHandle = OrvComm::ZqOpenNetConnection(OrvComm::TypeTcp, 0, *address, uint32_t(TimeoutMs));
+                if (ConnectionHandle == 0) return connectFailed();
+                ConnectFailCount = 0;
+            }
+            OrvComm::ZqSetConnectionTimeout(ConnectionHandle, TimeoutMs);
+        } else {
+            ConnectionHandle = OrvComm::ZqOpenConnection(OrvComm::TypeSerial, CommPort - 2, 0);
+            if (ConnectionHandle == 0) return connectFailed();
+            if (OrvComm::ZqInitConnection(ConnectionHandle, BaudRate, 0, 8, 0) != 1) return connectFailed();
+            OrvComm::ZqSetConnectionTimeout(ConnectionHandle, TimeoutMs);
+        }
+    } catch (const std::exception &) {
+        if (ConnectionHandle == 0) return connectFailed();
+    }
+
+    bool ok = ConfigZQComm();
+    if (serial) {
+        AutoBaudSearch = true;
+        for (int32_t rate : {9600, 19200, 38400, 56800, 115200}) {
+            DoEvents();
+            if (ok) continue;
+            int32_t rc = 0;
+            ignoring([&] { rc = OrvComm::ZqInitConnection(ConnectionHandle, rate, 0, 8, 0); });
+            if (rc == 1) {
+                ignoring([] { OrvComm::ZqSetConnectionTimeout(ConnectionHandle, TimeoutMs); });
+                ok = ConfigZQComm();
+                if (ok) BaudRate = rate;
+            } else {
+                ok = false;
+            }
+        }
+        DoEvents();
+    }
+    Connected = ok;
+    if (!ok) return connectFailed();
+
+    QString status;
+    if (CommPort == 0) {
+        status = QStringLiteral("Connected to Node ") + num(TargetNode);
+    } else if (CommPort == 1 || CommPort == 2) {
+        status = (CommPort == 1 ? QStringLiteral("Connected to UDP ") : QStringLiteral("Connected to TCP/IP ")) +
+                 ControllerIP.trimmed();
+        if (!ResolvingHost) status += QStringLiteral(" - ") + ControllerIPText;
+    } else {
+        status = QStringLiteral("Connected to COMM") + num(CommPort - 2) + QStringLiteral(" Baud ") + num(BaudRate);
+    }
+    setStatus(status);
+    ConnectionTitle = QStringLiteral(" - ") + status.mid(13);
+    setCaption(MainTitle + ConnectionTitle);
+    {
+        frmDDE &dde = form<frmDDE>();
+        if (auto *m = dde.control<QLabel>(QStringLiteral("Message"))) {
+            m->setText(status);
+            m->repaint();
+        }
+    }
+    form<frmAnalIn>().setCaption(QStringLiteral("Analog Inputs") + ConnectionTitle);
+    form<frmAnalOut>().setCaption(QStringLiteral("Analog Outputs") + ConnectionTitle);
+    if (Custom1Loaded) form<frmCustom1>().setCaption(QStringLiteral("Custom Screen 1") + ConnectionTitle);
+    if (Custom2Loaded) form<frmCustom2>().setCaption(QStringLiteral("Custom Screen 2") + ConnectionTitle);
+    DdeUpdateMs = std::clamp(DdeUpdateMs, 10, 32000);
+    Timer1->setInterval(DdeUpdateMs);
+    NoComm = false;
+    form<frmDDE>().setCaption(QStringLiteral("DDE Screen") + ConnectionTitle);
+    form<frmDigIn>().setCaption(QStringLiteral("Digital Inputs") + ConnectionTitle);
+    form<frmDigOut>().setCaption(QStringLiteral("Digital Outputs") + ConnectionTitle);
+    form<frmServo>().setCaption(QStringLiteral("Motors/Servos") + ConnectionTitle);
+    form<frmRam>().setCaption(QStringLiteral("NVRegisters") + ConnectionTitle);
+    form<frmStatus>().setCaption(QStringLiteral("Step Status") + ConnectionTitle);
+    form<frmFlag>().setCaption(QStringLiteral("Flags") + ConnectionTitle);
+    form<frmReg>().setCaption(QStringLiteral("Registers") + ConnectionTitle);
+    if (!SetupOpen) {
+        PollStartPending = true;
+        Timer3->setEnabled(true);
+    }
+    return false;
+}
+
+void frmMain::Timer1_Timer() {
+    // The polling loop's tick.
+}
+
+void frmMain::Timer2_Timer() {
+    if (!ReconnectPending) return;
+    Message->setText(QString());
+    frmSetup &setup = form<frmSetup>();
+    setup.txtResolveIP->setText(num(setup.txtResolveIP->text().toLongLong() + 1));
+    if (SuspendButton->text() == QStringLiteral("Resume Monitoring")) {
+        SuspendButton_Click();
+    } else {
+        NoComm = false;
+        CheckComm();
+    }
+    ReconnectPending = false;
+    Timer2->setEnabled(false);
+}
+
+void frmMain::Timer3_Timer() {
+    if (!PollStartPending) return;
+    Timer1->setEnabled(true);
+    PollStartPending = false;
+    Timer3->setEnabled(false);
+}
+
+void frmMain::SuspendButton_Click() {
+    if (SuspendButton->text() == QStringLiteral("Resume Monitoring")) {
+        SuspendButton->setText(QStringLiteral("Suspend Monitoring"));
+        MonitoringSuspended = false;
+        ConnectFailCount = -1;
+        NoComm = CheckComm();
+    } else {
+        SuspendButton->setText(QStringLiteral("Resume Monitoring"));
+        MonitoringSuspended = true;
+    }
+}
+
+// ---- Version test -----------------------------------------------------------------
+
+int16_t frmMain::VersionAbove3030(const QString &fileName) {
+    static const QRegularExpression re(QStringLiteral("^liborvcomm\\.so\\.(\\d+)\\.(\\d+)\\.(\\d+)(?:\\.(\\d+))?$"));
+    const auto m = re.match(QFileInfo(fileName).fileName());
+    if (!m.hasMatch()) return 0;
+    const int16_t want[4] = {3, 0, 3, 0};
+    for (int i = 0; i < 4; ++i) {
+        const int16_t part = int16_t(m.captured(i + 1).isEmpty() ? 0 : m.captured(i + 1).toInt());
+        if (part != want[i]) return part > want[i] ? 1 : 0;
+    }
+    return 0;
+}
+
+int16_t frmMain::SelectCommFunction() {
+    try {
+        OrvComm::ensureLoaded();
+        const QString path = OrvComm::loadedLibraryPath();
+        if (path.isEmpty() || !QFileInfo::exists(path)) return 0;
+        // The loaded name is usually the soname link: follow it to the file.
+        return VersionAbove3030(QFileInfo(path).canonicalFilePath());
+    } catch (const std::exception &) {
+        return 0;
+    }
+}
+
+// ---- Start-up and shut-down ------------------------------------------------------
+
+void frmMain::Form_Load() {
+    ConnectFailedBefore = false;
+    NoComm = true;
+    Message->setText(QString());
+    CommError = true;
+
+    if (!readSettingsSection(QStringLiteral("Communications"), QStringLiteral("Communications"), [](int32_t key) {
+            if (!QueryLongValue(key, QStringLiteral("BAUD Rate"), BaudRate)) BaudRate = 19200;
+            if (!QueryLongValue(key, QStringLiteral("COMM Port"), CommPort)) CommPort = 3;
+            if (!QueryLongValue(key, QStringLiteral("Host"), HostNode)) HostNode = 32767;
+            if (!QueryLongValue(key, QStringLiteral("Target"), TargetNode)) TargetNode = 1;
+            if (!QueryLongValue(key, QStringLiteral("Adapter"), AdapterIndex)) AdapterIndex = 1;
+            if (!QueryStringValue(key, QStringLiteral("IP Address"), ControllerIPText)) ControllerIP.clear();
+            if (!QueryLongValue(key, QStringLiteral("Timeout"), TimeoutMs)) TimeoutMs = 300;
+            if (TimeoutMs == 0) TimeoutMs = 350;
+        })) {
+        BaudRate = 9600;
+        CommPort = 3;
+        HostNode = 999;
+        TargetNode = 0;
+        ControllerIP.clear();
+        TimeoutMs = 250;
+    }
+
+    if (CommPort == 0) {
+        ConnectionTitle = QStringLiteral(" - Node ") + num(TargetNode);
+    } else if (CommPort == 1 || CommPort == 2) {
+        frmSetup &setup = form<frmSetup>();
+        setup.txtResolveIP->setText(num(setup.txtResolveIP->text().toLongLong() + 1));
+        ConnectionTitle = (CommPort == 1 ? QStringLiteral(" - UDP ") : QStringLiteral(" - TCP/IP ")) + ControllerIP.trimmed();
+        if (!ResolvingHost) ConnectionTitle += QStringLiteral(" - ") + ControllerIPText;
+    } else {
+        ConnectionTitle = QStringLiteral(" - COMM ") + num(CommPort - 2) + QStringLiteral(" Baud ") + num(BaudRate);
+    }
+
+    if (!readSettingsSection(QStringLiteral("DDE Setup"), QStringLiteral("DDE Setup"), [](int32_t key) {
+            if (!QueryLongValue(key, QStringLiteral("Block 50 Address"), DdeBlock50Address)) DdeBlock50Address = 0;
+            if (!QueryLongValue(key, QStringLiteral("Flag"), DdeServing)) DdeServing = 0;
+            if (!QueryLongValue(key, QStringLiteral("Flag Address"), DdeFlagAddress)) DdeFlagAddress = 1;
+            if (!QueryLongValue(key, QStringLiteral("Register Address"), DdeRegisterAddress)) DdeRegisterAddress = 1;
+            if (!QueryLongValue(key, QStringLiteral("Update"), DdeUpdateMs)) DdeUpdateMs = 25;
+            if (DdeUpdateMs < 10) DdeUpdateMs = 10;
+        })) {
+        DdeBlock50Address = 0;
+        DdeServing = 0;
+        DdeFlagAddress = 1;
+        DdeRegisterAddress = 1;
+        DdeUpdateMs = 1000;
+    }
+
+    if (!readSettingsSection(QStringLiteral("Files"), QStringLiteral("Files"), [](int32_t key) {
+            if (!QueryStringValue(key, QStringLiteral("Custom Screen 1"), CustomScreen1Path)) CustomScreen1Path.clear();
+            if (!QueryStringValue(key, QStringLiteral("Custom Screen 2"), CustomScreen2Path)) CustomScreen2Path.clear();
+            if (!QueryStringValue(key, QStringLiteral("Data Table"), DataTablePath)) DataTablePath.clear();
+            if (SymbolFilePath.isEmpty() && !QueryStringValue(key, QStringLiteral("Symbol Table"), SymbolFilePath))
+                SymbolFilePath.clear();
+        })) {
+        CustomScreen1Path.clear();
+        CustomScreen2Path.clear();
+        DataTablePath.clear();
+    }
+
+    int32_t top = 1008, left = 2036, height = 8000, width = 11000;
+    readSettingsSection(QStringLiteral("Main"), QStringLiteral("Main"), [&](int32_t key) {
+        if (!QueryLongValue(key, QStringLiteral("Top"), top)) top = 1008;
+        if (!QueryLongValue(key, QStringLiteral("Left"), left)) left = 1236;
+        if (!QueryLongValue(key, QStringLiteral("Height"), height)) height = 8000;
+        if (!QueryLongValue(key, QStringLiteral("Width"), width)) width = 11000;
+        int32_t q600 = 0;
+        if (QueryLongValue(key, QStringLiteral("Q600 Support"), q600) && q600 == 1) Q600Support = true;
+    });
+    setTop(top);
+    setLeft(left);
+    setHeight(height);
+    setWidth(width);
+
+    if (!CustomScreen1Path.isEmpty() || !CustomScreen2Path.isEmpty() || !SymbolFilePath.isEmpty() ||
+        !DataTablePath.isEmpty())
+        form<frmFiles>().ShowModal();
+
+    if (!SymbolFilePath.isEmpty() && CreateSymbolDatabase()) {
+        OpenSymbolSnapshots();
+    }
+
+    form<frmDDE>();
+    DoEvents();
+    setCaption(MainTitle + ConnectionTitle);
+
+    NumFlags = NumDigitalInputs = NumDigitalOutputs = IoCount4 = NumServos = NumAnalogInputs = NumAnalogOutputs = 0;
+    MiscIoCount = {};
+    TaskLayout = {};
+    RegisterLimit = 40000;
+    for (int i = 0; i < 31; ++i) BitWeights[i] = float(1u << i);
+    BitWeights[31] = -2147483648.0f;
+    for (auto *rows : {&Custom1Rows, &Custom2Rows})
+        for (auto &r : *rows) r = CustomResourceRow{QStringLiteral("Not Selected"), 0, 1};
+
+    MonitoringSuspended = false;
+    CheckComm();
+}
 
 void frmMain::Form_Unload(int &) {
+    try {
+        unloadForm<frmReg>();
+        unloadForm<frmRam>();
+        unloadForm<frmDigIn>();
+        unloadForm<frmAnalIn>();
+        unloadForm<frmFlag>();
+        unloadForm<frmDigOut>();
+        unloadForm<frmAnalOut>();
+        unloadForm<frmServo>();
+        unloadForm<frmServo2>();
+        unloadForm<frmCustom1>();
+        unloadForm<frmCustom2>();
+        unloadForm<frmStatus>();
+        unloadForm<frmTable>();
+        unloadForm<frmSetup>();
+        unloadForm<frmDDE>();
+        unloadForm<frmProgFlash>();
+        unloadForm<frmLoadMain>();
+        unloadForm<frmFile>();
+        Timer1->setEnabled(false);
+        Timer2->setEnabled(false);
+        Timer3->setEnabled(false);
+
+        if (ConnectionHandle != 0) {
+            if (OrvComm::ZqCloseConnection(ConnectionHandle) != 1) MsgBox(QStringLiteral("Failed to CLOSE network!"));
+            ConnectionHandle = 0;
+        }
+        CloseSymbolDatabase();
+
+        writeSettingsSection(QStringLiteral("Communications"), QStringLiteral("Conmmunications"),
+                             QStringLiteral("Communication"), [](int32_t key) {
+                                 SetLongValue(key, QStringLiteral("BAUD Rate"), BaudRate);
+                                 SetLongValue(key, QStringLiteral("COMM Port"), CommPort);
+                                 SetLongValue(key, QStringLiteral("Host"), HostNode);
+                                 SetLongValue(key, QStringLiteral("Target"), TargetNode);
+                                 SetStringValue(key, QStringLiteral("IP Address"), ControllerIPText);
+                                 SetLongValue(key, QStringLiteral("Timeout"), TimeoutMs);
+                                 SetLongValue(key, QStringLiteral("Adapter"), AdapterIndex);
+                             });
+        writeSettingsSection(QStringLiteral("DDE Setup"), QStringLiteral("DDE Setup"), QStringLiteral("DDE Setup"),
+                             [](int32_t key) {
+                                 SetLongValue(key, QStringLiteral("Block 50 Address"), DdeBlock50Address);
+                                 SetLongValue(key, QStringLiteral("Flag"), DdeServing);
+                                 SetLongValue(key, QStringLiteral("Flag Address"), DdeFlagAddress);
+                                 SetLongValue(key, QStringLiteral("Register Address"), DdeRegisterAddress);
+                                 SetLongValue(key, QStringLiteral("Update"), DdeUpdateMs);
+                             });
+        writeSettingsSection(QStringLiteral("Files"), QStringLiteral("File"), QStringLiteral("File"), [](int32_t key) {
+            SetStringValue(key, QStringLiteral("Custom Screen 1"), CustomScreen1Path);
+            SetStringValue(key, QStringLiteral("Custom Screen 2"), CustomScreen2Path);
+            SetStringValue(key, QStringLiteral("Data Table"), DataTablePath);
+            SetStringValue(key, QStringLiteral("Symbol Table"), SymbolFilePath);
+        });
+        int32_t top = 1008, left = 1236, height = 8000, width = 10000;
+        if (WindowState() == wsNormal) {
+            top = Top();
+            left = Left();
+            height = Height();
+            width = Width();
+        }
+        writeSettingsSection(QStringLiteral("Main"), QStringLiteral("Main"), QStringLiteral("Main"), [&](int32_t key) {
+            SetLongValue(key, QStringLiteral("Top"), top);
+            SetLongValue(key, QStringLiteral("Left"), left);
+            SetLongValue(key, QStringLiteral("Height"), height);
+            SetLongValue(key, QStringLiteral("Width"), width);
+            if (Q600Support) SetLongValue(key, QStringLiteral("Q600 Support"), 1);
+        });
+    } catch (const std::exception &) {
+        MsgBox(QStringLiteral("Error CLOSING ORV Monitor !!!"));
+    }
     // Closing the main window ends the program.
     QCoreApplication::exit(0);
 }
