@@ -241,39 +241,32 @@ bool SettingsStore::openKey(int32_t root, const QString &keyPath, int32_t &handl
 
 bool SettingsStore::closeKey(int32_t handle) { return handles_.erase(handle) == 1; }
 
-bool SettingsStore::queryLong(int32_t handle, const QString &name, int32_t &value) {
+std::optional<SettingsStore::Value> SettingsStore::findValue(int32_t handle, const QString &name) {
     const QString *section = handleSection(handle);
-    if (!section) return false;
+    if (!section) return std::nullopt;
     const auto sections = read();
-    if (!sections) return false;
+    if (!sections) return std::nullopt;
     for (const Section &s : *sections) {
         if (!sameName(s.name, *section)) continue;
         for (const Value &v : s.values)
-            if (sameName(v.name, name)) {
-                if (v.type != Type::Dword) return false;
-                value = v.number;
-                return true;
-            }
+            if (sameName(v.name, name)) return v;
     }
-    return false;
+    return std::nullopt;
+}
+
+bool SettingsStore::queryLong(int32_t handle, const QString &name, int32_t &value) {
+    const auto v = findValue(handle, name);
+    if (!v || v->type != Type::Dword) return false;
+    value = v->number;
+    return true;
 }
 
 bool SettingsStore::queryString(int32_t handle, const QString &name, QString &text) {
-    const QString *section = handleSection(handle);
-    if (!section) return false;
-    const auto sections = read();
-    if (!sections) return false;
-    for (const Section &s : *sections) {
-        if (!sameName(s.name, *section)) continue;
-        for (const Value &v : s.values)
-            if (sameName(v.name, name)) {
-                if (v.type != Type::Text) return false;
-                const int nul = v.text.indexOf(QChar(0));
-                text = nul < 0 ? v.text : v.text.left(nul);
-                return true;
-            }
-    }
-    return false;
+    const auto v = findValue(handle, name);
+    if (!v || v->type != Type::Text) return false;
+    const int nul = v->text.indexOf(QChar(0));
+    text = nul < 0 ? v->text : v->text.left(nul);
+    return true;
 }
 
 bool SettingsStore::setValue(int32_t handle, const QString &name, const Value &nv) {

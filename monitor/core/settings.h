@@ -84,6 +84,8 @@ public:
     // Reads the file; nullopt (with lastError) when it cannot be read or
     // parsed. Creates the file with the program's sections when it is absent.
     std::optional<QList<Section>> read();
+    // The value of that name in the handle's section, if it has one.
+    std::optional<Value> findValue(int32_t handle, const QString &name);
 
 private:
     bool write(const QList<Section> &sections);
