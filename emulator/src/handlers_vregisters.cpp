@@ -68,6 +68,14 @@ std::size_t blockSize(const Request &r) {
 
 // The reply to a multi-value request: code, number, block. On a serial line
 // L describes the frame; the network form starts 03 and the code.
+// A write replaces type, headers and value; the stored properties stay.
+void storeKeepingProperties(VRegister &stored, VRegister reg) {
+    reg.property1 = stored.property1;
+    reg.property2 = stored.property2;
+    reg.property3 = stored.property3;
+    stored = reg;
+}
+
 std::vector<std::uint8_t> blockReply(std::uint8_t code, std::uint16_t number, const std::vector<std::uint8_t> &block) {
     std::vector<std::uint8_t> data;
     data.reserve(block.size() + 2);
@@ -141,11 +149,7 @@ std::vector<std::uint8_t> writeOne(Controller &ctl, const Request &r) {
         const auto *end = std::find(text, text + reg.value.size(), std::uint8_t{0});
         reg.stringLength = static_cast<std::uint16_t>(end - text);
     }
-    VRegister &stored = v.entries[n];
-    reg.property1 = stored.property1;
-    reg.property2 = stored.property2;
-    reg.property3 = stored.property3;
-    stored = reg;
+    storeKeepingProperties(v.entries[n], reg);
     return shortReply(kAck);
 }
 
@@ -185,13 +189,9 @@ std::vector<std::uint8_t> writeBlock(Controller &ctl, const Request &r) {
     VRegisters &v = ctl.memory().vregs;
     if (count > 0 && (!v.legal(first) || !v.legal(first + count - 1))) return shortReply(kIllegalRegister);
     for (std::uint32_t i = 0; i < count; ++i) {
-        VRegister &stored = v.entries[static_cast<std::uint16_t>(first + i)];
         VRegister reg = header;
         std::memcpy(reg.value.data(), b + kBlockValues + i * each, each);
-        reg.property1 = stored.property1;
-        reg.property2 = stored.property2;
-        reg.property3 = stored.property3;
-        stored = reg;
+        storeKeepingProperties(v.entries[static_cast<std::uint16_t>(first + i)], reg);
     }
     return shortReply(kAck);
 }

@@ -155,6 +155,15 @@ void sealBlockRequest(std::vector<std::uint8_t> &f) {
 
 std::uint8_t *blockValues(std::vector<std::uint8_t> &f) { return f.data() + 5 + kBlockValues; }
 
+// A random read: the block header, then the entries that name the V-registers.
+template <typename Record>
+std::vector<std::uint8_t> randomRequest(Command &cmd, const Record &r, std::int32_t type, const void *entries) {
+    auto request = blockRequest(cmd, kReadRandom, r, type);
+    std::memcpy(blockValues(request), entries, static_cast<std::size_t>(r.countRequested) * kEntryBytes);
+    sealBlockRequest(request);
+    return request;
+}
+
 // A count that does not fit one block is refused before anything is copied
 // or sent: error code 194, the text left as it was.
 bool countFits(Command &cmd, std::int32_t count, std::uint32_t limit) {
@@ -365,10 +374,7 @@ ZQ_API std::int32_t ZQ_CALL_CALLER_CLEANS ZqGetVRegisterRandomBlock(std::int32_t
         // Only the entries that fit one request may be asked for: the
         // controller would never see the others.
         if (!countFits(cmd, block->countRequested, entryLimit(cmd))) return 0;
-        auto request = blockRequest(cmd, kReadRandom, *block, block->type);
-        std::memcpy(blockValues(request), block->values.bytes,
-                    static_cast<std::size_t>(block->countRequested) * kEntryBytes);
-        sealBlockRequest(request);
+        const auto request = randomRequest(cmd, *block, block->type, block->values.bytes);
         std::int32_t result = 0;
         if (!cmd.run(request, ExpectCode(kReadRandomReply), result)) return result;
 
@@ -391,10 +397,7 @@ ZQ_API std::int32_t ZQ_CALL ZqGetVRegisterRandomBlockDouble(std::int32_t id, ZQ_
         Command cmd(id);
         if (!cmd.ok()) return 0;
         if (!countFits(cmd, block->countRequested, entryLimit(cmd))) return 0;
-        auto request = blockRequest(cmd, kReadRandom, *block, ZQ_VTYPE_DOUBLE);
-        std::memcpy(blockValues(request), block->entries,
-                    static_cast<std::size_t>(block->countRequested) * kEntryBytes);
-        sealBlockRequest(request);
+        const auto request = randomRequest(cmd, *block, ZQ_VTYPE_DOUBLE, block->entries);
         std::int32_t result = 0;
         // Any reply other than the random block fails without touching the error.
         const auto accepts = [](std::span<const std::uint8_t>) { return true; };
