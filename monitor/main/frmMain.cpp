@@ -19,6 +19,11 @@
 #include "core/runtime_error.h"
 #include "core/settings.h"
 #include "windows/frames.h"
+#include "datatable/frmTable.h"
+#include "main/frmDDE.h"
+#include "transfer/frmFile.h"
+#include "transfer/frmLoadMain.h"
+#include "transfer/frmProgFlash.h"
 
 namespace {
 const QString MainTitle = QStringLiteral("ORV Monitor V3.6");

@@ -66,9 +66,4 @@ frmCustom1::frmCustom1()
 frmCustom2::frmCustom2()
     : MonitorFrame(S("frmCustom2"), S("Custom Screen 2"), &Custom2Loaded, S("Custom2"), Std) {}
 frmStatus::frmStatus() : MonitorFrame(S("frmStatus"), S("Step Status"), &StatusPollOn, S("Status"), Std) {}
-frmDDE::frmDDE() : MonitorFrame(S("frmDDE"), S("DDE Screen"), nullptr, QString(), Std) {}
-frmTable::frmTable() : MonitorFrame(S("frmTable"), S("Data Table"), nullptr, S("Dtable"), Std) {}
-frmProgFlash::frmProgFlash() : MonitorFrame(S("frmProgFlash"), S("Update Firmware"), nullptr, QString(), Std) {}
-frmLoadMain::frmLoadMain() : MonitorFrame(S("frmLoadMain"), S("Program Transfer"), nullptr, QString(), Std) {}
-frmFile::frmFile() : MonitorFrame(S("frmFile"), S("Object File"), nullptr, QString(), Std) {}
 #undef S

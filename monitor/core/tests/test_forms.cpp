@@ -9,6 +9,7 @@
 #include "core/forms.h"
 #include "core/runtime_error.h"
 #include "core/basics.h"
+#include "core/controls.h"
 #include "harness/harness.h"
 
 namespace {
@@ -44,6 +45,7 @@ private Q_SLOTS:
     void boxesAndDialogsGoThroughTheResponder();
     void boxNumbers();
     void scriptedPump();
+    void keyEvents();
 };
 
 void TestForms::touchingLoadsHiddenOnce() {
@@ -246,6 +248,37 @@ void TestForms::scriptedPump() {
     installEventPump(nullptr);
     DoEvents();
     QVERIFY(realEventRan);
+}
+
+void TestForms::keyEvents() {
+    MonitorTestEnv env;
+    QLineEdit box;
+    QStringList log;
+    onKeyDown(&box, [&](int &code, int shift) {
+        log << QStringLiteral("down %1/%2").arg(code).arg(shift);
+        if (code == KeyCodes::Delete) code = 0;
+    });
+    onKeyPress(&box, [&](int &ascii) {
+        log << QStringLiteral("press %1").arg(ascii);
+        if (ascii == 13) ascii = 0;                 // swallowed
+        else if (ascii == 'a') ascii = 'B';         // typed as another character
+    });
+    QTest::keyClicks(&box, QStringLiteral("xa"));
+    QCOMPARE(box.text(), QStringLiteral("xB"));
+    QTest::keyClick(&box, Qt::Key_Return);
+    QTest::keyClick(&box, Qt::Key_Delete);
+    QTest::keyClick(&box, Qt::Key_Home);
+    QTest::keyClick(&box, Qt::Key_Delete);  // swallowed: the text stays
+    QCOMPARE(box.text(), QStringLiteral("xB"));
+    QCOMPARE(log, (QStringList{QStringLiteral("down 88/0"), QStringLiteral("press 120"), QStringLiteral("down 65/0"),
+                               QStringLiteral("press 97"), QStringLiteral("down 13/0"), QStringLiteral("press 13"),
+                               QStringLiteral("down 46/0"), QStringLiteral("down 36/0"), QStringLiteral("down 46/0")}));
+
+    SSCommand button(QStringLiteral("Clear"));
+    button.setForeColor(ColourRed);
+    QCOMPARE(button.palette().color(QPalette::ButtonText), QColor(255, 0, 0));
+    button.setForeColor(ColourDarkGreen);
+    QCOMPARE(button.palette().color(QPalette::ButtonText), QColor(0, 128, 0));
 }
 
 QTEST_MAIN(TestForms)
