@@ -12,4 +12,4 @@ if [ -x "$bin/orvmon" ] && [ -x tools/run-monitor.sh ]; then
 fi
 echo "The monitor is not built yet; starting the controller emulator in the foreground."
 echo "It prints the serial device it serves; point the library at it with ORVCOMM_COM1=<device>."
-exec "$bin/orvemu" --pty
+exec "$bin/orvemu" --pty --live

@@ -24,7 +24,7 @@ trap cleanup EXIT INT TERM
 
 device=""
 if [ -x "$bin/orvemu" ]; then
-  "$bin/orvemu" --pty >"$session/emulator.out" 2>"$session/emulator.err" &
+  "$bin/orvemu" --pty --live >"$session/emulator.out" 2>"$session/emulator.err" &
   emu_pid=$!
   # Wait up to five seconds for the line "serial <device>".
   for _ in $(seq 50); do

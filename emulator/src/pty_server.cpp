@@ -25,8 +25,8 @@ constexpr int kSplitGapMs = 5;
 
 class PtyServer : public Server {
 public:
-    PtyServer(Controller &c, int master, int slave, std::string path)
-        : controller_(c), master_(master), slave_(slave), path_(std::move(path)) {
+    PtyServer(Controller &c, int master, int slave, std::string path, std::uint32_t baud)
+        : controller_(c), master_(master), slave_(slave), path_(std::move(path)), baud_(baud) {
         if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
         thread_ = std::thread([this] { run(); });
     }
@@ -90,6 +90,11 @@ private:
         send(r.bytes.data(), r.bytes.size());
         return true;
     }
+    bool atOurRate() const {
+        if (baud_ == 0) return true;
+        const auto line = readPtyLine(slave_);
+        return line && line->baud == baud_;
+    }
     void run() {
         std::vector<std::uint8_t> in;
         for (;;) {
@@ -100,6 +105,8 @@ private:
             if (readable) {
                 std::uint8_t buf[512];
                 const ssize_t n = ::read(master_, buf, sizeof buf);
+                // At another rate than ours the bytes are garbled: drop them.
+                if (n > 0 && !atOurRate()) continue;
                 if (n > 0) in.insert(in.end(), buf, buf + n);
             } else if (!in.empty()) {
                 // Quiet line: a text request is complete, a stalled frame is noise.
@@ -121,13 +128,14 @@ private:
     int master_;
     int slave_;
     std::string path_;
+    std::uint32_t baud_;
     int wake_[2] = {-1, -1};
     std::thread thread_;
 };
 
 }  // namespace
 
-std::unique_ptr<Server> startPty(Controller &c) {
+std::unique_ptr<Server> startPty(Controller &c, std::uint32_t baud) {
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0) return nullptr;
     if (grantpt(master) != 0 || unlockpt(master) != 0) {
@@ -151,7 +159,7 @@ std::unique_ptr<Server> startPty(Controller &c) {
         tcsetattr(slave, TCSANOW, &t);
     }
     fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-    return std::make_unique<PtyServer>(c, master, slave, name);
+    return std::make_unique<PtyServer>(c, master, slave, name, baud);
 }
 
 std::optional<PtyLine> ptyLine(const Server &s) {

@@ -23,7 +23,10 @@ public:
 // reopen the port. Binary frames (01, L, ...) go to the controller's
 // handlers; anything else is a text request, ended by a pause of 10 ms.
 // The misbehaviour switches apply; SplitReply sends a reply in pieces.
-std::unique_ptr<Server> startPty(Controller &c);
+// With a baud rate given, the controller hears only a client whose line runs
+// at that rate: what arrives while the line is set to another rate is noise
+// and gets no answer. 0 answers at any rate.
+std::unique_ptr<Server> startPty(Controller &c, std::uint32_t baud = 0);
 
 // The line settings the client gave the pseudo-terminal. (Linux keeps a
 // pseudo-terminal at 8 data bits without parity whatever it is told; rate,

@@ -314,3 +314,23 @@ TEST(SerialOpen, MissingDeviceAndUnknownType) {
     EXPECT_EQ(ErrorCode(0), 0);
     EXPECT_EQ(ErrorText(0), "Windows file error");
 }
+
+TEST(SerialOpen, ControllerHearsOnlyItsOwnRate) {
+    orvemu::Controller controller;
+    auto pty = orvemu::startPty(controller, 38400);
+    ASSERT_TRUE(pty);
+    const int port = NextComPort();
+    SetComPort(port, pty->endpoint().c_str());
+    const std::int32_t id = ZqOpenConnection(1, port, 0);
+    ASSERT_NE(id, 0);
+    ASSERT_EQ(ZqSetConnectionTimeout(id, 60), 1);
+    std::int32_t value = 0;
+    // 9600, the port's opening rate, is not the controller's.
+    EXPECT_EQ(ZqGetRegister(id, 1, &value), 0);
+    EXPECT_EQ(ErrorCode(id), 170);
+    EXPECT_EQ(controller.requestCount(), 0u);
+    ASSERT_EQ(ZqInitConnection(id, 38400, 0, 8, 0), 1);
+    EXPECT_EQ(ZqGetRegister(id, 13008, &value), 1) << ErrorText(id);
+    EXPECT_EQ(value, 5);
+    EXPECT_EQ(ZqCloseConnection(id), 1);
+}
