@@ -38,6 +38,8 @@ void frmRTC::buildControls() {
     g->addWidget(txtDow, 2, 1);
     cmdUpdate = named(new QPushButton(QStringLiteral("Sync. with System Clock"), this), QStringLiteral("cmdUpdate"));
     g->addWidget(cmdUpdate, 3, 0, 1, 4);
+    lblSysClock = named(new QLabel(this), QStringLiteral("lblSysClock"));
+    g->addWidget(lblSysClock, 4, 0, 1, 4);
     connect(cmdUpdate, &QPushButton::clicked, this, [this] { cmdUpdate_Click(); });
 }
 

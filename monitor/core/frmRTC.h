@@ -5,6 +5,7 @@
 
 #include "core/forms.h"
 
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -15,14 +16,15 @@ public:
 
     void cmdUpdate_Click();
 
-protected:
-    void buildControls() override;
-    void Form_Load() override;
-    void Form_Unload(int &cancel) override;
-
-private:
+    // Filled by the polling loop.
     QLineEdit *txtHr = nullptr, *txtMin = nullptr, *txtSec = nullptr;
     QLineEdit *txtMo = nullptr, *txtDay = nullptr, *txtYr = nullptr;
     QLineEdit *txtDow = nullptr;
     QPushButton *cmdUpdate = nullptr;
+    QLabel *lblSysClock = nullptr;  // the PC's date and time
+
+protected:
+    void buildControls() override;
+    void Form_Load() override;
+    void Form_Unload(int &cancel) override;
 };

@@ -20,6 +20,10 @@ inline bool ConnectFailedBefore = false;
 inline bool MonitoringSuspended = false;
 inline QString ConnectionTitle;       // begins with " - "
 inline OrvComm::ZQ_ERROR_INFO ErrorInfo{};
+// The text of ErrorInfo, up to its first NUL.
+inline QString errorInfoText() {
+    return QString::fromLatin1(ErrorInfo.text, static_cast<qsizetype>(qstrnlen(ErrorInfo.text, sizeof ErrorInfo.text)));
+}
 
 // ---- Connection settings ---------------------------------------------------
 inline int32_t CommPort = 0;     // 3..18 serial COM1..COM16; below 3 the network kinds

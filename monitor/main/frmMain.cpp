@@ -3,12 +3,15 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QVBoxLayout>
 #include <arpa/inet.h>
 #include <algorithm>
 #include <exception>
 #include <optional>
 
+#include "core/basics.h"
 #include "core/codeDBase.h"
 #include "core/codeORVmain.h"
 #include "core/eventpump.h"
@@ -56,10 +59,37 @@ frmMain::frmMain() : Form(QStringLiteral("frmMain")) {}
 void frmMain::buildControls() {
     resize(733, 533);
     auto *layout = new QVBoxLayout(this);
-    SuspendButton = named(new QPushButton(QStringLiteral("Suspend Monitoring"), this), QStringLiteral("SuspendButton"));
-    layout->addWidget(SuspendButton);
+    auto *grid = new QGridLayout();
+    const auto button = [this](const char *name, const char *caption) {
+        return named(new SSCommand(QString::fromLatin1(caption), this), QString::fromLatin1(name));
+    };
+    RegisterButton = button("RegisterButton", "Registers");
+    NVRamButton = button("NVRamButton", "NV Registers");
+    InputButton = button("InputButton", "Digital Inputs");
+    OutputButton = button("OutputButton", "Digital Outputs");
+    AinButton = button("AinButton", "Analog Inputs");
+    AoutButton = button("AoutButton", "Analog Outputs");
+    FlagButton = button("FlagButton", "Flags");
+    ServoButton = button("ServoButton", "Motors/Servos");
+    Cust1Button = button("Cust1Button", "Custom Screen 1");
+    Cust2Button = button("Cust2Button", "Custom Screen 2");
+    StatButton = button("StatButton", "Step Status");
+    TableButton = button("TableButton", "Data Table");
+    SSCommand *buttons[] = {RegisterButton, NVRamButton, InputButton, OutputButton, AinButton,   AoutButton,
+                            FlagButton,     ServoButton, Cust1Button, Cust2Button,  StatButton, TableButton};
+    for (int i = 0; i < 12; ++i) grid->addWidget(buttons[i], i / 4, i % 4);
+    layout->addLayout(grid);
+    auto *run = new QHBoxLayout();
+    StartButton = button("StartButton", "Start");
+    StopButton = button("StopButton", "Stop");
+    ResetButton = button("ResetButton", "Reset");
+    SuspendButton = button("SuspendButton", "Suspend Monitoring");
+    SuspendButton->setForeColor(ColourRed);
+    for (SSCommand *b : {StartButton, StopButton, ResetButton, SuspendButton}) run->addWidget(b);
+    layout->addLayout(run);
     layout->addStretch();
     Message = named(new QLabel(this), QStringLiteral("Message"));
+    Message->setWordWrap(true);
     layout->addWidget(Message);
     Timer1 = new FormTimer(this, QStringLiteral("Timer1"), 1000, false);
     Timer2 = new FormTimer(this, QStringLiteral("Timer2"), 100, false);
@@ -68,6 +98,17 @@ void frmMain::buildControls() {
     connect(Timer2, &FormTimer::Timer, this, [this] { Timer2_Timer(); });
     connect(Timer3, &FormTimer::Timer, this, [this] { Timer3_Timer(); });
     connect(SuspendButton, &QPushButton::clicked, this, [this] { SuspendButton_Click(); });
+    connect(StartButton, &QPushButton::clicked, this, [this] { StartButton_Click(); });
+    connect(StopButton, &QPushButton::clicked, this, [this] { StopButton_Click(); });
+    connect(ResetButton, &QPushButton::clicked, this, [this] { ResetButton_Click(); });
+    const std::pair<SSCommand *, void (frmMain::*)()> clicks[] = {
+        {AinButton, &frmMain::AinButton_Click},       {AoutButton, &frmMain::AoutButton_Click},
+        {Cust1Button, &frmMain::Cust1Button_Click},   {Cust2Button, &frmMain::Cust2Button_Click},
+        {FlagButton, &frmMain::FlagButton_Click},     {InputButton, &frmMain::InputButton_Click},
+        {NVRamButton, &frmMain::NVRamButton_Click},   {OutputButton, &frmMain::OutputButton_Click},
+        {RegisterButton, &frmMain::RegisterButton_Click}, {ServoButton, &frmMain::ServoButton_Click},
+        {StatButton, &frmMain::StatButton_Click},     {TableButton, &frmMain::TableButton_Click}};
+    for (const auto &[b, f] : clicks) connect(b, &QPushButton::clicked, this, [this, f = f] { (this->*f)(); });
 }
 
 void frmMain::setStatus(const QString &text) {
@@ -130,10 +171,9 @@ bool frmMain::connectFailed() {
             ++ConnectFailCount;
             // The error of this attempt, not one left over from an earlier call.
             ignoring([] { OrvComm::ZqGetErrorInfo(ConnectionHandle, &ErrorInfo); });
-            ErrorInfo.text[sizeof ErrorInfo.text - 1] = 0;
             setStatus(QStringLiteral("(") + str(ConnectFailCount) +
                       QStringLiteral(" ) Failed to make connection, please configure - ") + QStringLiteral(" ") +
-                      QString::fromLatin1(ErrorInfo.text));
+                      errorInfoText());
         }
         if (ConnectionHandle != 0) {
             ignoring([] { OrvComm::ZqCloseConnection(ConnectionHandle); });
@@ -241,13 +281,7 @@ bool frmMain::CheckComm() {
     setStatus(status);
     ConnectionTitle = QStringLiteral(" - ") + status.mid(13);
     setCaption(MainTitle + ConnectionTitle);
-    {
-        frmDDE &dde = form<frmDDE>();
-        if (auto *m = dde.control<QLabel>(QStringLiteral("Message"))) {
-            m->setText(status);
-            m->repaint();
-        }
-    }
+    setDdeMessage(status);
     form<frmAnalIn>().setCaption(QStringLiteral("Analog Inputs") + ConnectionTitle);
     form<frmAnalOut>().setCaption(QStringLiteral("Analog Outputs") + ConnectionTitle);
     if (Custom1Loaded) form<frmCustom1>().setCaption(QStringLiteral("Custom Screen 1") + ConnectionTitle);
@@ -270,10 +304,6 @@ bool frmMain::CheckComm() {
     return false;
 }
 
-void frmMain::Timer1_Timer() {
-    // The polling loop's tick.
-}
-
 void frmMain::Timer2_Timer() {
     if (!ReconnectPending) return;
     Message->setText(QString());
@@ -294,18 +324,6 @@ void frmMain::Timer3_Timer() {
     Timer1->setEnabled(true);
     PollStartPending = false;
     Timer3->setEnabled(false);
-}
-
-void frmMain::SuspendButton_Click() {
-    if (SuspendButton->text() == QStringLiteral("Resume Monitoring")) {
-        SuspendButton->setText(QStringLiteral("Suspend Monitoring"));
-        MonitoringSuspended = false;
-        ConnectFailCount = -1;
-        NoComm = CheckComm();
-    } else {
-        SuspendButton->setText(QStringLiteral("Resume Monitoring"));
-        MonitoringSuspended = true;
-    }
 }
 
 // ---- Version test -----------------------------------------------------------------

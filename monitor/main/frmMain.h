@@ -5,10 +5,18 @@
 #pragma once
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <array>
 #include <cstdint>
+#include <functional>
 
+#include "core/controls.h"
 #include "core/forms.h"
+#include "core/globals.h"
+
+class MonitorFrame;
 
 class frmMain : public Form {
     Q_OBJECT
@@ -16,7 +24,12 @@ public:
     frmMain();
 
     QLabel *Message = nullptr;           // the status line
-    QPushButton *SuspendButton = nullptr;
+    SSCommand *SuspendButton = nullptr;
+    SSCommand *StartButton = nullptr, *StopButton = nullptr, *ResetButton = nullptr;
+    // The buttons that open the resource windows and the data table.
+    SSCommand *RegisterButton = nullptr, *NVRamButton = nullptr, *InputButton = nullptr, *OutputButton = nullptr;
+    SSCommand *AinButton = nullptr, *AoutButton = nullptr, *FlagButton = nullptr, *ServoButton = nullptr;
+    SSCommand *Cust1Button = nullptr, *Cust2Button = nullptr, *StatButton = nullptr, *TableButton = nullptr;
     FormTimer *Timer1 = nullptr;         // polling
     FormTimer *Timer2 = nullptr;         // reconnect after the setup window closed
     FormTimer *Timer3 = nullptr;         // deferred poll start
@@ -25,6 +38,9 @@ public:
     bool PollStartPending = false;
     bool AutoBaudSearch = false;
     int32_t InputStatusBits = 0;
+    // The V-register record through which the tick reads the non-volatile
+    // window's V-registers.
+    OrvComm::ZQ_VREGISTER VRegRecord{};
 
     // Closes any connection and opens the configured one; the new NoComm.
     bool CheckComm();
@@ -40,6 +56,21 @@ public:
     void Timer2_Timer();
     void Timer3_Timer();
     void SuspendButton_Click();
+    void StartButton_Click();
+    void StopButton_Click();
+    void ResetButton_Click();
+    void AinButton_Click();
+    void AoutButton_Click();
+    void Cust1Button_Click();
+    void Cust2Button_Click();
+    void FlagButton_Click();
+    void InputButton_Click();
+    void NVRamButton_Click();
+    void OutputButton_Click();
+    void RegisterButton_Click();
+    void ServoButton_Click();
+    void StatButton_Click();
+    void TableButton_Click();
 
 protected:
     void buildControls() override;
@@ -47,6 +78,30 @@ protected:
     void Form_Unload(int &cancel) override;
 
 private:
+    void openResourceWindow(const QString &warning, const QString &formName, const std::function<void()> &show,
+                            bool *openFlag);
+    // Sets (unless text is null) and repaints the DDE window's status label.
+    void setDdeMessage(const QString &text);
+    // The link check after a failed read: fetches the error and marks the
+    // link lost unless it is error 216; True for error 216.
+    bool readFailed();
+    // A register read with the link check on failure.
+    bool readRegister(int32_t reg, int32_t &value);
+    void pollingError(int number, const QString &description);
+    void refreshFlags();
+    void refreshDigitalInputs();
+    void refreshDigitalOutputs();
+    void refreshAnalog(std::array<QLineEdit *, 16> &boxes, QScrollBar *scroll, int32_t base, bool outputs);
+    void refreshAnalogInputs();
+    void refreshAnalogOutputs();
+    void refreshRegisters();
+    void refreshRegisterBits();
+    void refreshNonVolatile();
+    void refreshServos();
+    void refreshCustom(MonitorFrame &f, const std::array<CustomResourceRow, 16> &rows, const bool &editing,
+                       const int16_t &editIndex);
+    void refreshClock();
+
     bool connectFailed();
     void setStatus(const QString &text);
 };

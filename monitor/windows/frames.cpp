@@ -13,6 +13,16 @@ void MonitorFrame::buildControls() {
     auto *layout = new QVBoxLayout(this);
     // The DDE window's status label; harmless on the others.
     layout->addWidget(named(new QLabel(this), QStringLiteral("Message")));
+    for (int i = 0; i < 16; ++i) {
+        Label1[size_t(i)] = named(new QLabel(this), QStringLiteral("Label1"), i);
+        Label2[size_t(i)] = named(new QLabel(this), QStringLiteral("Label2"), i);
+        Text1[size_t(i)] = named(new QLineEdit(this), QStringLiteral("Text1"), i);
+        Text2[size_t(i)] = named(new QLineEdit(this), QStringLiteral("Text2"), i);
+        SSCommand1[size_t(i)] = named(new SSCommand(QString(), this), QStringLiteral("SSCommand1"), i);
+        SSPanel1[size_t(i)] = named(new SSPanel(QString(), this), QStringLiteral("SSPanel1"), i);
+    }
+    VScroll1 = named(new QScrollBar(Qt::Vertical, this), QStringLiteral("VScroll1"));
+    VScroll1->setRange(1, 31985);
     layout->addStretch();
 }
 
@@ -28,7 +38,7 @@ void MonitorFrame::Form_Load() {
         });
         Move(g.left, g.top, g.width, g.height);
     }
-    if (open_) *open_ = true;
+    if (open_ && (open_ == &RegbitsWindowOpen || open_ == &Custom1Loaded || open_ == &Custom2Loaded)) *open_ = true;
 }
 
 void MonitorFrame::Form_Unload(int &) {

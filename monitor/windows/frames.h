@@ -5,9 +5,13 @@
 #pragma once
 
 #include <QLabel>
+#include <QLineEdit>
+#include <QScrollBar>
 #include <QString>
+#include <array>
 #include <cstdint>
 
+#include "core/controls.h"
 #include "core/forms.h"
 
 struct FrameGeometry {
@@ -21,6 +25,13 @@ public:
                  FrameGeometry defaults);
     const QString &captionWord() const { return word_; }
     const QString &section() const { return section_; }
+
+    std::array<QLabel *, 16> Label1{}, Label2{};
+    std::array<QLineEdit *, 16> Text1{}, Text2{};
+    std::array<SSCommand *, 16> SSCommand1{};
+    std::array<SSPanel *, 16> SSPanel1{};
+    QScrollBar *VScroll1 = nullptr;
+    bool HexView = false;
 
 protected:
     void buildControls() override;

@@ -1,49 +1,60 @@
 // The main window: start-up defaults, the connection manager against the
-// emulator, the failure messages, the version rule and shut-down.
+// emulator (requests, baud search, failure messages, titles), the timers,
+// the version rule and shut-down.
 #include <QFile>
 #include <QtTest/QTest>
 
+#include "controller.h"
 #include "core/frmSetup.h"
 #include "core/globals.h"
 #include "core/settings.h"
+#include "datatable/frmTable.h"
 #include "harness/harness.h"
+#include "main/frmDDE.h"
 #include "main/frmMain.h"
+#include "servers.h"
+#include "transfer/frmFile.h"
+#include "transfer/frmLoadMain.h"
+#include "transfer/frmProgFlash.h"
 #include "windows/frames.h"
 
 namespace {
-void writeSettings(const QString &path, const QString &text) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(text.toUtf8());
-}
-// Every other section of the program, empty.
-QString allSections() {
-    QString t;
-    for (const QString &s : SettingsStore::programSections())
-        if (s != QStringLiteral("Communications") && s != QStringLiteral("DDE Setup")) t += QStringLiteral("[") + s + QStringLiteral("]\n");
-    return t;
-}
 void resetLink() {
     ConnectionHandle = 0;
     SetupOpen = false;
     ReconnectPending = false;
     MonitoringSuspended = false;
     SymbolFilePath.clear();
+    ControllerIP.clear();
+    ControllerIPText.clear();
+    Custom1Loaded = Custom2Loaded = false;
 }
+
+QString netSettings(int kind, const QString &address, int timeout = 200) {
+    return QStringLiteral("[Communications]\ndword \"COMM Port\" %1\nsz \"IP Address\" \"%2\"\ndword \"Timeout\" %3\n")
+        .arg(kind)
+        .arg(address)
+        .arg(timeout);
+}
+
+QString serialSettings(int baud, int timeout) {
+    return QStringLiteral("[Communications]\ndword \"COMM Port\" 3\ndword \"BAUD Rate\" %1\ndword \"Timeout\" %2\n")
+        .arg(baud)
+        .arg(timeout);
+}
+
+const QStringList EaProbe = {QStringLiteral("get 13008"), QStringLiteral("code 0D"), QStringLiteral("code 45"),
+                             QStringLiteral("code 3D"), QStringLiteral("code 41")};
 }  // namespace
 
 class TestFrmMain : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase() {
-        // COM1 names no device here, so a serial open fails at once.
-        qputenv("ORVCOMM_COM1", "/nonexistent/orvmon-test-line");
-    }
     void init() { resetLink(); }
 
     void startUpWithoutSections() {
         MonitorTestEnv env;
-        writeSettings(env.settingsFile(), QStringLiteral("[Registers]\n"));
+        env.writeSettings(QStringLiteral("[Registers]\n"), true);
         frmMain &m = form<frmMain>();
         QCOMPARE(BaudRate, 9600);
         QCOMPARE(CommPort, 3);
@@ -61,16 +72,19 @@ private Q_SLOTS:
         QCOMPARE(m.Message->text(), QString());
         QCOMPARE(m.Timer1->Interval(), 100);
         QVERIFY(m.Timer3->Enabled());
+        QVERIFY(m.PollStartPending);
         QCOMPARE(RegisterLimit, 40000);
         QCOMPARE(BitWeights[31], -2147483648.0f);
+        QCOMPARE(BitWeights[30], 1073741824.0f);
         QCOMPARE(Custom1Rows[15].name, QStringLiteral("Not Selected"));
+        QCOMPARE(Custom2Rows[0].number, 1);
     }
 
     void startUpWithValuesMissing() {
         MonitorTestEnv env;
-        writeSettings(env.settingsFile(),
-                      QStringLiteral("[Communications]\ndword \"Timeout\" 0\n[DDE Setup]\ndword \"Update\" 3\n"
-                                     "[Main]\ndword \"Q600 Support\" 2\n"));
+        env.writeSettings(QStringLiteral("[Communications]\ndword \"Timeout\" 0\n[DDE Setup]\ndword \"Update\" 3\n"
+                                         "[Main]\ndword \"Q600 Support\" 2\n"),
+                          true);
         frmMain &m = form<frmMain>();
         QCOMPARE(BaudRate, 19200);
         QCOMPARE(HostNode, 32767);
@@ -81,8 +95,9 @@ private Q_SLOTS:
         QVERIFY(!Q600Support);
         // The Files section is absent: its write is refused, the rest goes on.
         env.responder.expectBox(QStringLiteral("Cannot WRITE File settings to Registry !"));
+        env.responder.answerEveryBox(mbOK);
         QVERIFY(m.close());
-        QVERIFY(env.responder.done());
+        QVERIFY(env.responder.prompts().contains(QStringLiteral("Cannot WRITE File settings to Registry !")));
         // The stored 2 stays; the geometry is written back.
         SettingsStore store(env.settingsFile());
         int32_t key = 0, q = 0, top = 0;
@@ -93,9 +108,123 @@ private Q_SLOTS:
         QCOMPARE(top, 1008);
     }
 
+    // The probe of an EA controller reads model, counts, the further counts,
+    // status and configuration; any other model stops after the counts.
+    void connectsOverUdpAndProbes_data() {
+        QTest::addColumn<int>("model");
+        QTest::addColumn<QStringList>("requests");
+        QTest::addColumn<int>("tasks");
+        QTest::newRow("EA model 5") << 5 << EaProbe << 32;
+        QTest::newRow("model 12") << 12 << EaProbe << 128;
+        QTest::newRow("model 2") << 2 << QStringList{QStringLiteral("get 13008"), QStringLiteral("code 0D")} << 16;
+    }
+    void connectsOverUdpAndProbes() {
+        QFETCH(int, model);
+        QFETCH(QStringList, requests);
+        QFETCH(int, tasks);
+        MonitorTestEnv env;
+        EmulatorPeer peer(model);
+        QVERIFY(peer.available());
+        env.writeSettings(netSettings(1, peer.address()) + QStringLiteral("[DDE Setup]\ndword \"Update\" 40000\n"));
+        frmMain &m = form<frmMain>();
+        QCOMPARE(requestSummary(peer.controller()), requests);
+        MiscIoCount = {7, 7, 7, 7};
+        QVERIFY(!m.CheckComm());
+        QVERIFY(!NoComm);
+        QVERIFY(Connected);
+        QVERIFY(ControllerIdentified);
+        QCOMPARE(ControllerModel, model);
+        QCOMPARE(TaskLayout[1], tasks);
+        QCOMPARE(NumFlags, int16_t(peer.controller().memory().counts.flags));
+        QCOMPARE(NumServos, int16_t(peer.controller().memory().counts.servos));
+        if (model == 2) QCOMPARE(MiscIoCount[0], int16_t(7));  // not read: kept
+        else QCOMPARE(MiscIoCount[0], int16_t(peer.controller().memory().counts.prototype));
+
+        const QString title = QStringLiteral(" - UDP ") + peer.address();
+        QCOMPARE(m.Message->text(), QStringLiteral("Connected to UDP ") + peer.address());
+        QCOMPARE(ConnectionTitle, title);
+        QCOMPARE(m.Caption(), QStringLiteral("ORV Monitor V3.6") + title);
+        QCOMPARE(form<frmReg>().Caption(), QStringLiteral("Registers") + title);
+        QCOMPARE(form<frmAnalIn>().Caption(), QStringLiteral("Analog Inputs") + title);
+        QCOMPARE(form<frmServo>().Caption(), QStringLiteral("Motors/Servos") + title);
+        QCOMPARE(form<frmStatus>().Caption(), QStringLiteral("Step Status") + title);
+        QCOMPARE(form<frmDDE>().Caption(), QStringLiteral("DDE Screen") + title);
+        QCOMPARE(form<frmDDE>().control<QLabel>(QStringLiteral("Message"))->text(), m.Message->text());
+        // Captioning loads a window hidden; it does not open it for polling.
+        QVERIFY(!form<frmReg>().isVisible());
+        QVERIFY(!RegWindowOpen && !FlagWindowOpen && !AnalInWindowOpen);
+        // The custom windows are not loaded that way.
+        QVERIFY(!formLoaded<frmCustom1>() && !formLoaded<frmCustom2>());
+        QCOMPARE(m.Timer1->Interval(), 32000);
+        QVERIFY(m.Timer3->Enabled() && m.PollStartPending);
+        QVERIFY(!m.Timer1->Enabled());
+        m.Timer3_Timer();
+        QVERIFY(m.Timer1->Enabled() && !m.Timer3->Enabled() && !m.PollStartPending);
+        QVERIFY(m.close());
+        QCOMPARE(ConnectionHandle, 0);
+    }
+
+    void connectsOverTcpAndClampsTheInterval() {
+        MonitorTestEnv env;
+        EmulatorPeer peer(5, PeerLink::Tcp);
+        QVERIFY(peer.available());
+        env.writeSettings(netSettings(2, QStringLiteral("  ") + peer.address() + QStringLiteral(" ")));
+        frmMain &m = form<frmMain>();
+        QVERIFY(!NoComm);
+        QCOMPARE(m.Message->text(), QStringLiteral("Connected to TCP/IP ") + peer.address());
+        QCOMPARE(m.Timer1->Interval(), 25);  // the value-missing "Update"
+        DdeUpdateMs = 5;
+        QVERIFY(!m.CheckComm());
+        QCOMPARE(DdeUpdateMs, 10);
+        QCOMPARE(m.Timer1->Interval(), 10);
+        // Each attempt closes the connection it replaces.
+        QCOMPARE(requestSummary(peer.controller()), EaProbe + EaProbe);
+        // A failed attempt polls again soon.
+        CommPort = 1;
+        ControllerIP.clear();
+        QVERIFY(m.CheckComm());
+        QCOMPARE(m.Timer1->Interval(), 100);
+    }
+
+    void serialBaudSearchFindsTheControllersRate() {
+        MonitorTestEnv env;
+        EmulatorPeer peer(5, PeerLink::Serial, 38400, 1);
+        QVERIFY(peer.available());
+        env.writeSettings(serialSettings(19200, 40));
+        frmMain &m = form<frmMain>();
+        QVERIFY(!NoComm);
+        QCOMPARE(BaudRate, 38400);
+        QCOMPARE(m.Message->text(), QStringLiteral("Connected to COMM1 Baud 38400"));
+        QCOMPARE(ConnectionTitle, QStringLiteral(" - COMM1 Baud 38400"));
+        QCOMPARE(orvemu::ptyLine(*peer.server())->baud, 38400u);
+        // Only what was sent at 38400 reached the controller.
+        QCOMPARE(requestSummary(peer.controller()), EaProbe);
+    }
+
+    void serialControllerThatNeverAnswers() {
+        MonitorTestEnv env;
+        EmulatorPeer peer(5, PeerLink::Serial, 1200, 1);
+        QVERIFY(peer.available());
+        env.writeSettings(serialSettings(9600, 30));
+        frmMain &m = form<frmMain>();
+        QVERIFY(NoComm);
+        QCOMPARE(ConnectionHandle, 0);
+        QCOMPARE(m.Message->text(), QString());  // the first failure is silent
+        // No polling tick runs in between.
+        m.Timer3->setEnabled(false);
+        QVERIFY(m.CheckComm());
+        QCOMPARE(m.Message->text(),
+                 QStringLiteral("( 1 ) Failed to make connection, please configure -  "
+                                "Timed out waiting for response from controller"));
+        QVERIFY(m.CheckComm());
+        QCOMPARE(m.Message->text().left(12), QStringLiteral("( 2 ) Failed"));
+        QCOMPARE(BaudRate, 9600);  // no rate answered: the stored one stays
+        QCOMPARE(peer.controller().requestCount(), 0u);
+    }
+
     void secondFailureShowsCurrentError() {
         MonitorTestEnv env;
-        writeSettings(env.settingsFile(), QStringLiteral("[Registers]\n"));
+        env.writeSettings(QStringLiteral("[Registers]\n"), true);
         frmMain &m = form<frmMain>();
         // An empty address opens nothing; the earlier error text is not reused.
         CommPort = 1;
@@ -112,27 +241,108 @@ private Q_SLOTS:
         QCOMPARE(m.Message->text(), QString());
     }
 
-    void connectsOverUdp() {
+    void suspendedAndSetupOpen() {
         MonitorTestEnv env;
         EmulatorPeer peer(5);
-        if (!peer.available()) QSKIP("needs the UDP transport");
-        writeSettings(env.settingsFile(),
-                      QStringLiteral("[Communications]\ndword \"COMM Port\" 1\nsz \"IP Address\" \"%1\"\n"
-                                     "dword \"Timeout\" 200\n[DDE Setup]\ndword \"Update\" 40000\n")
-                              .arg(peer.address()) +
-                          allSections());
+        env.writeSettings(netSettings(1, peer.address()));
         frmMain &m = form<frmMain>();
-        if (ConnectionHandle == 0) QSKIP("needs the UDP transport");
-        QVERIFY(!NoComm);
-        QVERIFY(ControllerIdentified);
-        QCOMPARE(ControllerModel, 5);
-        QCOMPARE(m.Message->text(), QStringLiteral("Connected to UDP ") + peer.address());
-        QCOMPARE(ConnectionTitle, QStringLiteral(" - UDP ") + peer.address());
-        QCOMPARE(m.Caption(), QStringLiteral("ORV Monitor V3.6 - UDP ") + peer.address());
-        QCOMPARE(form<frmReg>().Caption(), QStringLiteral("Registers - UDP ") + peer.address());
-        QCOMPARE(m.Timer1->Interval(), 32000);
-        QVERIFY(m.close());
+        QVERIFY(ConnectionHandle != 0);
+        peer.controller().clearLog();
+        // Suspended: the connection is closed and nothing is opened.
+        MonitoringSuspended = true;
+        QVERIFY(!m.CheckComm());
         QCOMPARE(ConnectionHandle, 0);
+        QCOMPARE(peer.controller().requestCount(), 0u);
+        MonitoringSuspended = false;
+        // With the setup window open the poll start is not armed.
+        m.Timer3->setEnabled(false);
+        m.PollStartPending = false;
+        SetupOpen = true;
+        QVERIFY(!m.CheckComm());
+        QVERIFY(!m.Timer3->Enabled() && !m.PollStartPending);
+        SetupOpen = false;
+    }
+
+    void reconnectTimer() {
+        MonitorTestEnv env;
+        EmulatorPeer peer(5);
+        env.writeSettings(netSettings(1, QStringLiteral("10.255.255.1"), 50));
+        frmMain &m = form<frmMain>();
+        QVERIFY(NoComm);
+        // Nothing pending: nothing happens and the timer stays on.
+        m.Timer2->setEnabled(true);
+        m.Message->setText(QStringLiteral("kept"));
+        m.Timer2_Timer();
+        QVERIFY(m.Timer2->Enabled());
+        QCOMPARE(m.Message->text(), QStringLiteral("kept"));
+        // The user typed another address in the setup window and closed it.
+        ControllerIPText = peer.address();
+        ReconnectPending = true;
+        const QString before = form<frmSetup>().txtResolveIP->text();
+        m.Timer2_Timer();
+        QCOMPARE(form<frmSetup>().txtResolveIP->text().toInt(), before.toInt() + 1);
+        QCOMPARE(ControllerIP, peer.address());
+        QVERIFY(!NoComm);
+        QCOMPARE(m.Message->text(), QStringLiteral("Connected to UDP ") + peer.address());
+        QVERIFY(!ReconnectPending && !m.Timer2->Enabled());
+    }
+
+    void suspendAndResume() {
+        MonitorTestEnv env;
+        EmulatorPeer peer(5);
+        env.writeSettings(netSettings(1, peer.address()));
+        frmMain &m = form<frmMain>();
+        QVERIFY(ConnectionHandle != 0);
+        m.Timer1->setEnabled(true);
+        m.SuspendButton_Click();
+        QCOMPARE(m.SuspendButton->Caption(), QStringLiteral("Resume Monitoring"));
+        QCOMPARE(m.SuspendButton->ForeColor(), 32768);
+        QCOMPARE(m.Message->text(), QStringLiteral("Controller Monitoring Suspended"));
+        QCOMPARE(form<frmDDE>().control<QLabel>(QStringLiteral("Message"))->text(), m.Message->text());
+        QVERIFY(!m.Timer1->Enabled() && NoComm && MonitoringSuspended);
+        QVERIFY(!m.StartButton->isEnabled());
+        QCOMPARE(ConnectionHandle, 0);
+        // Resume reconnects at once through one tick.
+        peer.controller().clearLog();
+        m.SuspendButton_Click();
+        QCOMPARE(m.SuspendButton->Caption(), QStringLiteral("Suspend Monitoring"));
+        QVERIFY(m.Timer1->Enabled() && !NoComm && !MonitoringSuspended && m.StartButton->isEnabled());
+        QCOMPARE(requestSummary(peer.controller()), EaProbe + QStringList{QStringLiteral("get 1")});
+        QCOMPARE(m.ConnectFailCount, -1);
+    }
+
+    void shutDownUnloadsEveryWindowInOrder() {
+        MonitorTestEnv env;
+        env.responder.answerEveryBox(mbOK);
+        env.writeSettings(QString());
+        frmMain &m = form<frmMain>();
+        QStringList order;
+        Form *windows[] = {&form<frmFile>(),   &form<frmLoadMain>(), &form<frmProgFlash>(), &form<frmDDE>(),
+                           &form<frmSetup>(),  &form<frmTable>(),    &form<frmStatus>(),    &form<frmCustom2>(),
+                           &form<frmCustom1>(), &form<frmServo2>(),  &form<frmServo>(),     &form<frmAnalOut>(),
+                           &form<frmDigOut>(), &form<frmFlag>(),     &form<frmAnalIn>(),    &form<frmDigIn>(),
+                           &form<frmRam>(),    &form<frmReg>()};
+        for (Form *w : windows)
+            QObject::connect(w, &Form::unloaded, w, [&order, w] { order << w->objectName(); });
+        // A connection the library does not know cannot be closed.
+        ConnectionHandle = 4242;
+        QVERIFY(m.close());
+        QCOMPARE(order, (QStringList{QStringLiteral("frmReg"), QStringLiteral("frmRam"), QStringLiteral("frmDigIn"),
+                                     QStringLiteral("frmAnalIn"), QStringLiteral("frmFlag"), QStringLiteral("frmDigOut"),
+                                     QStringLiteral("frmAnalOut"), QStringLiteral("frmServo"), QStringLiteral("frmServo2"),
+                                     QStringLiteral("frmCustom1"), QStringLiteral("frmCustom2"), QStringLiteral("frmStatus"),
+                                     QStringLiteral("frmTable"), QStringLiteral("frmSetup"), QStringLiteral("frmDDE"),
+                                     QStringLiteral("frmProgFlash"), QStringLiteral("frmLoadMain"),
+                                     QStringLiteral("frmFile")}));
+        QVERIFY(env.responder.prompts().contains(QStringLiteral("Failed to CLOSE network!")));
+        QCOMPARE(ConnectionHandle, 0);
+        // The windows saved their geometry in their own sections.
+        SettingsStore store(env.settingsFile());
+        for (const char *section : {"Registers", "NVram", "Digin", "Analin", "Flags", "Digout", "Analout", "Servo"}) {
+            int32_t key = 0, top = 0;
+            QVERIFY(store.openKey(HKEY_CURRENT_USER, SettingsRoot + QString::fromLatin1(section), key));
+            QVERIFY2(store.queryLong(key, QStringLiteral("Top"), top), section);
+        }
     }
 
     void versionRule() {
@@ -140,6 +350,7 @@ private Q_SLOTS:
         QCOMPARE(frmMain::VersionAbove3030(QStringLiteral("liborvcomm.so.3.0.3.1")), int16_t(1));
         QCOMPARE(frmMain::VersionAbove3030(QStringLiteral("liborvcomm.so.3.0.4")), int16_t(1));
         QCOMPARE(frmMain::VersionAbove3030(QStringLiteral("liborvcomm.so.3.1.0")), int16_t(1));
+        QCOMPARE(frmMain::VersionAbove3030(QStringLiteral("liborvcomm.so.4.0.0")), int16_t(1));
         QCOMPARE(frmMain::VersionAbove3030(QStringLiteral("liborvcomm.so.2.9.9")), int16_t(0));
         QCOMPARE(frmMain::VersionAbove3030(QStringLiteral("liborvcomm.so")), int16_t(0));
         // The copy this program loads is the project's own build.

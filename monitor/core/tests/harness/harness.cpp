@@ -1,5 +1,6 @@
 #include "harness.h"
 
+#include <QFile>
 #include <QtTest/QTest>
 #include <arpa/inet.h>
 #include <atomic>
@@ -9,6 +10,7 @@
 #include "core/eventpump.h"
 #include "core/settings.h"
 #include "servers.h"
+#include "wire.h"
 
 ScriptedResponder::ScriptedResponder() { installDialogResponder(this); }
 ScriptedResponder::~ScriptedResponder() {
@@ -88,6 +90,10 @@ bool RecordingShell::startProgram(const QString &program, const QStringList &arg
 }
 
 MonitorTestEnv::MonitorTestEnv() {
+    // No test talks to a real serial port: every COM port names nothing
+    // until a serial peer takes one.
+    for (int n = 1; n <= 16; ++n)
+        qputenv(QStringLiteral("ORVCOMM_COM%1").arg(n).toLatin1().constData(), "/nonexistent/orvmon-test-line");
     qputenv("ORVMON_SETTINGS", settingsFile().toLocal8Bit());
     qputenv("ORVMON_DATA_DIR", dir_.path().toLocal8Bit());
     SettingsStore::setFileForProgram(settingsFile());
@@ -96,6 +102,38 @@ MonitorTestEnv::MonitorTestEnv() {
 MonitorTestEnv::~MonitorTestEnv() {
     FormRegistry::destroyAll();
     installEventPump(nullptr);
+}
+
+void MonitorTestEnv::writeSettings(const QString &text, bool onlyThese) const {
+    QString all = text;
+    if (!onlyThese) {
+        for (const QString &section : SettingsStore::programSections()) {
+            const QString head = QStringLiteral("[") + section + QStringLiteral("]");
+            if (!text.contains(head, Qt::CaseInsensitive)) all += QStringLiteral("\n") + head;
+        }
+    }
+    QFile f(settingsFile());
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) qFatal("cannot write the test settings");
+    f.write((all + QStringLiteral("\n")).toUtf8());
+}
+
+QStringList requestSummary(const orvemu::Controller &c) {
+    QStringList out;
+    for (const auto &f : c.requests()) {
+        if (f.size() < 4) {
+            out << QStringLiteral("short");
+            continue;
+        }
+        const uint8_t code = f[2];
+        if (code == 0x09 && f.size() >= 5) {
+            out << QStringLiteral("get %1").arg(orvemu::u16(&f[3]));
+        } else if (code == 0x0B && f.size() >= 9) {
+            out << QStringLiteral("put %1=%2").arg(orvemu::u16(&f[3])).arg(static_cast<int32_t>(orvemu::u32(&f[5])));
+        } else {
+            out << QStringLiteral("code ") + QString::number(code, 16).rightJustified(2, QLatin1Char('0')).toUpper();
+        }
+    }
+    return out;
 }
 
 namespace {
@@ -108,9 +146,28 @@ QString nextLoopback() {
 }
 }  // namespace
 
-EmulatorPeer::EmulatorPeer(int model) : controller_(std::make_unique<orvemu::Controller>(model)) {
-    address_ = nextLoopback();
-    server_ = orvemu::startUdp(*controller_, address_.toStdString());
+EmulatorPeer::EmulatorPeer(int model) : EmulatorPeer(model, PeerLink::Udp) {}
+
+EmulatorPeer::EmulatorPeer(int model, PeerLink link, uint32_t baud, int comPort)
+    : controller_(std::make_unique<orvemu::Controller>(model)) {
+    switch (link) {
+    case PeerLink::Udp:
+        address_ = nextLoopback();
+        server_ = orvemu::startUdp(*controller_, address_.toStdString());
+        break;
+    case PeerLink::Tcp:
+        address_ = nextLoopback();
+        server_ = orvemu::startTcp(*controller_, address_.toStdString());
+        break;
+    case PeerLink::Serial:
+        server_ = orvemu::startPty(*controller_, baud);
+        if (server_) qputenv(QStringLiteral("ORVCOMM_COM%1").arg(comPort).toLatin1().constData(), device().toLocal8Bit());
+        break;
+    }
+}
+
+QString EmulatorPeer::device() const {
+    return server_ ? QString::fromStdString(server_->endpoint()) : QString();
 }
 
 EmulatorPeer::~EmulatorPeer() {

@@ -84,23 +84,39 @@ public:
     ~MonitorTestEnv();
     QString dir() const { return dir_.path(); }
     QString settingsFile() const { return dir_.path() + QStringLiteral("/settings.txt"); }
+    // Writes the settings file: the text, then every other section of the
+    // program, empty (unless onlyThese).
+    void writeSettings(const QString &text, bool onlyThese = false) const;
     ScriptedResponder responder;
 
 private:
     QTemporaryDir dir_;
 };
 
-// The emulator on its own loopback address (UDP port 3000), in this process.
+// The requests a controller received, one line each: "get 13008" (a
+// register read), "put 120=12" (a register write), else "code 0D".
+QStringList requestSummary(const orvemu::Controller &c);
+
+// The emulator in this process: on its own loopback address (UDP port 3000,
+// or TCP port 6000), or on a pseudo-terminal that serves as a COM port.
+enum class PeerLink { Udp, Tcp, Serial };
+
 class EmulatorPeer {
 public:
     explicit EmulatorPeer(int model = 5);
+    // A serial peer answers only at baud (0: at any rate) and is reached as
+    // COM port comPort (ORVCOMM_COM<comPort> names its device).
+    EmulatorPeer(int model, PeerLink link, uint32_t baud = 0, int comPort = 1);
     ~EmulatorPeer();
     // False while the emulator cannot serve UDP.
     bool available() const { return server_ != nullptr; }
     QString address() const { return address_; }
+    // The device of a serial peer.
+    QString device() const;
     // The address as the library's open call takes it (network byte order).
     int32_t networkAddress() const;
     orvemu::Controller &controller() { return *controller_; }
+    const orvemu::Server *server() const { return server_.get(); }
 
 private:
     std::unique_ptr<orvemu::Controller> controller_;

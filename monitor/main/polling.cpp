@@ -1,0 +1,402 @@
+// The polling loop: the tick of the main window's Timer1 and the refresh of
+// every open monitor window.
+//
+// Each tick reconnects while the link is marked lost, reads register 1 as a
+// heartbeat and then reads what every open window shows, writing the values
+// straight into the window's controls. A failed read goes through the link
+// check: error 216 (a register or value the controller refuses) is a data
+// error; anything else marks the link lost at the end of the tick, after the
+// remaining windows have still been served.
+//
+// The tick lets pending window events through at fixed points only (every
+// fourth row of a page, every fourth servo). Anything may happen there: a
+// window closes, a transfer starts, the user suspends monitoring. So after
+// each yield the tick ends at once when the connection is gone, and each row
+// tests the busy flags again. The tick reaches the windows without loading
+// them: a window closed during a yield is not brought back.
+#include <QDateTime>
+#include <cmath>
+#include <cstdio>
+
+#include "core/basics.h"
+#include "core/codeDBase.h"
+#include "core/eventpump.h"
+#include "core/frmRTC.h"
+#include "core/globals.h"
+#include "core/runtime_error.h"
+#include "main/frmMain.h"
+#include "windows/frames.h"
+
+namespace {
+
+// The connection was closed during a yield: the tick goes to its end step.
+struct TickEnded {};
+
+bool busy() { return TableUploadBusy || TransferBusy || NoComm; }
+
+QString decimal(int32_t v) { return QString::number(v); }
+QString hexadecimal(int32_t v) { return QString::number(static_cast<uint32_t>(v), 16).toUpper(); }
+
+// A double as the program shows it: up to 15 significant digits, the
+// exponent form only for very large or small values.
+QString realText(double v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.15G", v);
+    return QString::fromLatin1(buf);
+}
+
+// The window when its controls exist; the tick never loads a window.
+template <class T> T *served() {
+    T *f = FormRegistry::existing<T>();
+    return f && f->loaded() ? f : nullptr;
+}
+
+// A yield inside a row loop, then the test that ends the tick.
+void yieldInLoop() {
+    DoEvents();
+    if (ConnectionHandle == 0) throw TickEnded{};
+}
+
+bool bitSet(int32_t value, int bit) { return ((static_cast<uint32_t>(value) >> bit) & 1u) != 0; }
+
+}  // namespace
+
+bool frmMain::readFailed() {
+    const bool known = OrvComm::ZqGetErrorInfo(ConnectionHandle, &ErrorInfo) == 1;
+    const bool dataError = known && ErrorInfo.code == 216;
+    if (!dataError) CommError = true;
+    return dataError;
+}
+
+bool frmMain::readRegister(int32_t reg, int32_t &value) {
+    if (OrvComm::ZqGetRegister(ConnectionHandle, reg, &value) == 1) return true;
+    readFailed();
+    return false;
+}
+
+void frmMain::pollingError(int number, const QString &description) {
+    if (SuspendButton->text() != QStringLiteral("Resume Monitoring") || number > 0)
+        Message->setText(QStringLiteral("Error in polling routine!") + QChar(13) + description);
+    NoComm = true;
+}
+
+void frmMain::Timer1_Timer() {
+    try {
+        // The V-register record of the non-volatile window starts every tick
+        // as a double of header 6.
+        VRegRecord = OrvComm::ZQ_VREGISTER{};
+        VRegRecord.type = 16;
+        VRegRecord.headerA = 6;
+
+        if (NoComm) {
+            NoComm = CheckComm();
+            if (NoComm) {
+                DoEvents();
+                return;
+            }
+        }
+        try {
+            if (ConnectionHandle == 0) throw TickEnded{};
+            CommError = false;
+            int32_t heartbeat = 0;
+            readRegister(1, heartbeat);
+
+            // (The DDE items are served here, while serving is on.)
+
+            if (FlagWindowOpen && !busy()) refreshFlags();
+            if (DigInWindowOpen && !busy()) refreshDigitalInputs();
+            if (DigOutWindowOpen && !busy()) refreshDigitalOutputs();
+            if (AnalInWindowOpen && !busy()) refreshAnalogInputs();
+            if (AnalOutWindowOpen && !busy()) refreshAnalogOutputs();
+            if (RegWindowOpen && !busy()) refreshRegisters();
+            if (RegbitsWindowOpen && !busy()) refreshRegisterBits();
+            if (RamWindowOpen && !busy()) refreshNonVolatile();
+            if (ServoWindowOpen && !busy()) refreshServos();
+            if (Custom1WindowOpen && !busy())
+                if (auto *w = served<frmCustom1>()) refreshCustom(*w, Custom1Rows, Custom1EditInProgress, Custom1EditIndex);
+            if (Custom2WindowOpen && !busy())
+                if (auto *w = served<frmCustom2>()) refreshCustom(*w, Custom2Rows, Custom2EditInProgress, Custom2EditIndex);
+
+            // (The task status of the step status window is read here while
+            // it is open.)
+
+            if (RtcWindowOpen && !busy()) refreshClock();
+        } catch (const TickEnded &) {
+        }
+        if (CommError) NoComm = true;
+    } catch (const RuntimeError &e) {
+        pollingError(e.number(), e.description());
+    } catch (const std::exception &e) {
+        pollingError(1, describeException(e));
+    }
+}
+
+// ---- The windows, in the order the tick serves them ---------------------------------
+
+void frmMain::refreshFlags() {
+    frmFlag *f = served<frmFlag>();
+    if (!f) return;
+    const int32_t first = f->VScroll1->value();
+    int32_t reg = 13005, offset = first - 1;
+    if (NumFlags > 32) {
+        reg = 13021 + (first - 1) / 32;
+        offset = (first - 1) % 32;
+    }
+    int32_t value = 0;
+    if (!readRegister(reg, value)) return;
+    bool crossed = false;
+    for (int r = 1; r <= 16; ++r) {
+        const int b = r + offset;  // 1..32
+        const bool set = bitSet(value, b - 1);
+        SSCommand *button = f->SSCommand1[size_t(r - 1)];
+        if (button->Caption() == QStringLiteral("Clear") && set) {
+            button->setCaption(QStringLiteral("Set"));
+            button->setForeColor(ColourDarkGreen);
+            button->setFont3D(Font3DRaisedLight);
+        } else if (button->Caption() == QStringLiteral("Set") && !set) {
+            button->setCaption(QStringLiteral("Clear"));
+            button->setForeColor(ColourRed);
+            button->setFont3D(Font3DInsetLight);
+        }
+        // The page runs on into the next flag register.
+        if (b == 32 && r < 16 && !crossed) {
+            crossed = true;
+            offset = -r;
+            int32_t next = 0;
+            if (readRegister(reg + 1, next)) value = next;
+        }
+    }
+}
+
+void frmMain::refreshDigitalInputs() {
+    frmDigIn *f = served<frmDigIn>();
+    if (!f) return;
+    for (int r = 1; r <= 16; ++r) {
+        if (r % 4 == 0) yieldInLoop();
+        if (busy()) continue;
+        const int32_t n = f->VScroll1->value() + r - 1;
+        int32_t state = 0;
+        if (!readRegister(2000 + n, state)) state = 0;
+        OutputDisplay = InputSymbolName(n, state);
+        f->Label1[size_t(r - 1)]->setText(OutputDisplay.name);
+        f->SSPanel1[size_t(r - 1)]->setCaption(OutputDisplay.stateText);
+        f->SSPanel1[size_t(r - 1)]->setForeColor(OutputDisplay.colour);
+    }
+}
+
+void frmMain::refreshDigitalOutputs() {
+    frmDigOut *f = served<frmDigOut>();
+    if (!f) return;
+    for (int r = 1; r <= 16; ++r) {
+        if (r % 4 == 0) yieldInLoop();
+        if (busy()) continue;
+        const int32_t n = f->VScroll1->value() + r - 1;
+        SSCommand *button = f->SSCommand1[size_t(r - 1)];
+        int32_t state = 0;
+        if (OrvComm::ZqGetRegister(ConnectionHandle, 1000 + n, &state) == 1) {
+            if (button->Caption() == QStringLiteral("Off") && state == 1) button->setFont3D(Font3DRaisedLight);
+            else if (button->Caption() == QStringLiteral("On") && state == 0) button->setFont3D(Font3DInsetLight);
+        } else {
+            state = 0;
+            button->setFont3D(Font3DInsetLight);
+            readFailed();
+        }
+        OutputDisplay = OutputSymbolName(n, state);
+        f->Label1[size_t(r - 1)]->setText(OutputDisplay.name);
+        button->setCaption(OutputDisplay.stateText);
+        button->setForeColor(OutputDisplay.colour);
+    }
+}
+
+void frmMain::refreshAnalog(std::array<QLineEdit *, 16> &boxes, QScrollBar *scroll, int32_t base, bool outputs) {
+    for (int r = 1; r <= 16; ++r) {
+        if (r % 4 == 0) yieldInLoop();
+        QLineEdit *box = boxes[size_t(r - 1)];
+        if (busy()) {
+            box->setText(QStringLiteral("N/A"));
+            continue;
+        }
+        if (outputs && AnalOutEditInProgress && AnalOutEditIndex == r - 1) continue;
+        const int32_t n = scroll->value() + r - 1;
+        int32_t value = 0;
+        if (OrvComm::ZqGetRegister(ConnectionHandle, base + n, &value) == 1) box->setText(decimal(value));
+        else box->setText(readFailed() ? QStringLiteral("N/A") : QStringLiteral("*"));
+    }
+}
+
+void frmMain::refreshAnalogInputs() {
+    if (frmAnalIn *f = served<frmAnalIn>()) refreshAnalog(f->Text1, f->VScroll1, 8500, false);
+}
+
+void frmMain::refreshAnalogOutputs() {
+    if (frmAnalOut *f = served<frmAnalOut>()) refreshAnalog(f->Text1, f->VScroll1, 8000, true);
+}
+
+void frmMain::refreshRegisters() {
+    frmReg *f = served<frmReg>();
+    if (!f) return;
+    for (int r = 1; r <= 16; ++r) {
+        if (r % 4 == 0) {
+            yieldInLoop();
+            f->repaint();
+            yieldInLoop();
+        }
+        if (RegEditInProgress && RegEditIndex == r - 1) continue;
+        if (busy()) continue;
+        const int32_t n = f->VScroll1->value() + r - 1;
+        int32_t value = 0;
+        QLineEdit *box = f->Text1[size_t(r - 1)];
+        if (readRegister(n, value)) box->setText(f->HexView ? hexadecimal(value) : decimal(value));
+        else box->setText(QStringLiteral("*"));
+    }
+}
+
+void frmMain::refreshRegisterBits() {
+    frmRegbits *f = served<frmRegbits>();
+    if (!f) return;
+    for (int r = 1; r <= 16; ++r) {
+        if (r % 4 == 0) {
+            DoEvents();
+            yieldInLoop();
+        }
+        if (RegbitsWritePending) {
+            const auto value = roundToWhole(RegbitsValues[size_t(std::clamp<int>(RegbitsRow, 1, 16) - 1)], BoxBits::Bits32);
+            if (!value) throw RuntimeError(RuntimeErrors::Overflow, QStringLiteral("Overflow"));
+            if (OrvComm::ZqPutRegister(ConnectionHandle, RegbitsWriteRegister, *value) == 1) {
+                Message->setText(QStringLiteral("Register #") + decimal(RegbitsWriteRegister) + QStringLiteral(" updated."));
+            } else {
+                OrvComm::ZqGetErrorInfo(ConnectionHandle, &ErrorInfo);
+                Message->setText(QStringLiteral("Failed to update register value!") + QChar(10) + errorInfoText());
+            }
+            RefreshMessage();
+            RegbitsEditInProgress = false;
+            RegbitsWritePending = false;
+        }
+        if (RegbitsEditInProgress && RegbitsEditIndex == r - 1) continue;
+        if (busy()) continue;
+        const int32_t n = f->VScroll1->value() + r - 1;
+        int32_t value = 0;
+        if (readRegister(RegbitsBase + n, value)) f->Text1[size_t(r - 1)]->setText(decimal(value));
+    }
+}
+
+void frmMain::refreshNonVolatile() {
+    frmRam *f = served<frmRam>();
+    if (!f) return;
+    for (int r = 1; r <= 16; ++r) {
+        if (r % 4 == 0) {
+            DoEvents();
+            f->repaint();
+            yieldInLoop();
+        }
+        if (RamEditInProgress && RamEditIndex == r - 1) continue;
+        if (busy()) continue;
+        const int32_t reg = 32000 + f->VScroll1->value() + r - 1;
+        QLineEdit *box = f->Text1[size_t(r - 1)];
+        if (ControllerModel != 5 || reg < 36001) {
+            int32_t value = 0;
+            if (readRegister(reg, value)) box->setText(f->HexView ? hexadecimal(value) : decimal(value));
+            else box->setText(QStringLiteral("*"));
+        } else {
+            VRegRecord.number = reg;
+            if (OrvComm::ZqGetVRegister(ConnectionHandle, &VRegRecord) == 1) {
+                box->setText(realText(VRegRecord.doubleValue));
+            } else {
+                box->setText(QStringLiteral("*"));
+                readFailed();
+            }
+        }
+    }
+}
+
+void frmMain::refreshServos() {
+    for (int a = 1; a <= 32; ++a) {
+        if (a % 4 == 0) yieldInLoop();
+        if ((ServoEditInProgress && ServoEditIndex == a - 1) || busy()) continue;
+        if (a > NumServos) continue;
+        MonitorFrame *f = a <= 16 ? static_cast<MonitorFrame *>(served<frmServo>())
+                                  : static_cast<MonitorFrame *>(served<frmServo2>());
+        if (!f) continue;
+        const size_t row = size_t(a <= 16 ? a - 1 : a - 17);
+        int32_t value = 0;
+        f->Text1[row]->setText(readRegister(14000 + a, value) ? decimal(value) : QStringLiteral("*"));
+        f->Text2[row]->setText(readRegister(14100 + a, value) ? decimal(value) : QStringLiteral("*"));
+    }
+}
+
+void frmMain::refreshCustom(MonitorFrame &f, const std::array<CustomResourceRow, 16> &rows, const bool &editing,
+                            const int16_t &editIndex) {
+    for (int r = 1; r <= 16; ++r) {
+        if (r % 4 == 0) yieldInLoop();
+        if ((editing && editIndex == r - 1) || busy()) continue;
+        const CustomResourceRow &row = rows[size_t(r - 1)];
+        const int32_t m = row.number;
+        int32_t reg = 0;
+        switch (row.kind) {
+        // Flags past 32 lie in the flag registers that follow 13021.
+        case 1: reg = m > 32 ? 13021 + (m - 1) / 32 : 13005; break;
+        case 2: reg = 2000 + m; break;
+        case 3: reg = 1000 + m; break;
+        case 4: reg = 8500 + m; break;
+        case 5: reg = 8000 + m; break;
+        case 6: reg = m; break;
+        case 7: reg = 14000 + m; break;
+        case 8: reg = 14100 + m; break;
+        case 9:
+        case 10:
+        case 11:
+        case 12: reg = 14700 + m; break;
+        default: continue;
+        }
+        QLineEdit *box = f.Text2[size_t(r - 1)];
+        int32_t value = 0;
+        if (!readRegister(reg, value)) {
+            box->setText(QStringLiteral("*"));
+            continue;
+        }
+        const auto active = [&](int32_t mask) {
+            return (value & mask) != 0 ? QStringLiteral("Active") : QStringLiteral("InActive");
+        };
+        switch (row.kind) {
+        case 1: box->setText(bitSet(value, (m - 1) % 32) ? QStringLiteral("Set") : QStringLiteral("Clear")); break;
+        case 9: box->setText(active(0x02)); break;
+        case 10: box->setText(active(0x04)); break;
+        case 11: box->setText(active(0x10)); break;
+        case 12: box->setText(active(0x20)); break;
+        default: box->setText(decimal(value)); break;
+        }
+        if (row.kind == 2 || row.kind == 3) {
+            OutputDisplay = row.kind == 2 ? InputSymbolName(m, value) : OutputSymbolName(m, value);
+            f.Label1[size_t(r - 1)]->setText(OutputDisplay.name);
+        }
+    }
+}
+
+void frmMain::refreshClock() {
+    frmRTC *f = served<frmRTC>();
+    if (!f) return;
+    QLineEdit *boxes[] = {f->txtSec, f->txtMin, f->txtHr, f->txtDay, f->txtMo, f->txtYr, f->txtDow};
+    for (int i = 0; i < 7; ++i) {
+        int32_t value = 0;
+        boxes[i]->setText(readRegister(13014 + i, value) ? decimal(value) : QStringLiteral("*"));
+    }
+    if (RtcSyncRequest) {
+        RtcSyncRequest = false;
+        const QDateTime now = QDateTime::currentDateTime();
+        const auto put = [](int32_t reg, int32_t value) {
+            if (OrvComm::ZqPutRegister(ConnectionHandle, reg, value) != 1)
+                OrvComm::ZqGetErrorInfo(ConnectionHandle, &ErrorInfo);
+        };
+        if (ControllerModel == 5) put(13013, 1);
+        put(13014, now.time().second());
+        put(13015, now.time().minute());
+        put(13016, now.time().hour());
+        put(13017, now.date().day());
+        put(13018, now.date().month());
+        put(13019, now.date().year() % 100);
+        // Monday 1 to Sunday 7.
+        put(13020, now.date().dayOfWeek());
+        if (ControllerModel == 5) put(13013, 0);
+    }
+    f->lblSysClock->setText(QDateTime::currentDateTime().toString(QStringLiteral("MM-dd-yyyy hh:mm:ss")));
+}
