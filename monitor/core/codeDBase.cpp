@@ -165,6 +165,30 @@ void SymbolTable::AddNew(const QString &code, int32_t number, int32_t value, con
     if (!q.exec()) raise(q.lastError().databaseText().isEmpty() ? q.lastError().text() : q.lastError().databaseText());
 }
 
+int SymbolTable::Rename(const QString &code, int32_t number, int32_t value, const QString &name) {
+    if (!open_) raise(QStringLiteral("The table Symbols is not open."));
+    QSqlQuery q(database());
+    q.prepare(QStringLiteral("UPDATE Symbols SET Name = ? WHERE Code = ? AND Number = ? AND Value = ?"));
+    q.addBindValue(name);
+    q.addBindValue(code);
+    q.addBindValue(number);
+    q.addBindValue(value);
+    if (!q.exec()) raise(q.lastError().databaseText().isEmpty() ? q.lastError().text() : q.lastError().databaseText());
+    return q.numRowsAffected();
+}
+
+void SymbolTable::BeginUpdate() {
+    if (open_ && !database().transaction()) raise(database().lastError().text());
+}
+
+void SymbolTable::EndUpdate() {
+    if (open_ && !database().commit()) raise(database().lastError().text());
+}
+
+void SymbolTable::CancelUpdate() {
+    if (open_ && QSqlDatabase::contains(ConnectionName)) database().rollback();
+}
+
 int SymbolTable::RecordCount() const {
     if (!open_) return 0;
     QSqlQuery q(database());

@@ -63,8 +63,16 @@ public:
     // Adds one row; raises RuntimeError with the database's description when
     // the row is refused (a duplicate, a text too long).
     void AddNew(const QString &code, int32_t number, int32_t value, const QString &name);
+    // Sets the name of every row of that code, number and value; the number
+    // of rows renamed. Raises RuntimeError when the database refuses.
+    int Rename(const QString &code, int32_t number, int32_t value, const QString &name);
     // Number of rows in the table.
     int RecordCount() const;
+    // Rows added or renamed between these two calls are stored together.
+    void BeginUpdate();
+    void EndUpdate();
+    // Drops what was added or renamed since BeginUpdate.
+    void CancelUpdate();
 
     void setOpen(bool on) { open_ = on; }
 

@@ -1,11 +1,14 @@
 #include "core/controls.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
+
+Hourglass::Hourglass() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+Hourglass::~Hourglass() { QApplication::restoreOverrideCursor(); }
 
 QColor colourFromBgr(int32_t bgr) {
     const uint32_t v = static_cast<uint32_t>(bgr);

@@ -92,5 +92,13 @@ private:
     int floodPercent_ = 0;
 };
 
+// The hourglass pointer for as long as it lives.
+struct Hourglass {
+    Hourglass();
+    ~Hourglass();
+    Hourglass(const Hourglass &) = delete;
+    Hourglass &operator=(const Hourglass &) = delete;
+};
+
 // A colour kept as 0x00BBGGRR, as a Qt colour.
 QColor colourFromBgr(int32_t bgr);

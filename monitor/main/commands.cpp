@@ -15,12 +15,6 @@ namespace {
 
 const QString NoCommWarning = QStringLiteral("There is NO communication with the controller!");
 
-// The hourglass for as long as it lives.
-struct Hourglass {
-    Hourglass() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~Hourglass() { QApplication::restoreOverrideCursor(); }
-};
-
 // Asks whether to open a window while there is no connection; True to go on.
 bool openWithoutConnection(const QString &warning) {
     if (!NoComm) return true;

@@ -21,6 +21,7 @@
 #include "core/msgbox.h"
 #include "core/runtime_error.h"
 #include "core/settings.h"
+#include "main/symbolimport.h"
 #include "windows/frames.h"
 #include "datatable/frmTable.h"
 #include "main/frmDDE.h"
@@ -435,6 +436,12 @@ void frmMain::Form_Load() {
         form<frmFiles>().ShowModal();
 
     if (!SymbolFilePath.isEmpty() && CreateSymbolDatabase()) {
+        // Nothing is reported here: a file that cannot be read leaves the
+        // database empty and the windows with their default names.
+        try {
+            ParseSymbolFile(SymbolFilePath);
+        } catch (const std::exception &) {
+        }
         OpenSymbolSnapshots();
     }
 

@@ -15,6 +15,7 @@
 #include "core/controls.h"
 #include "core/forms.h"
 #include "core/globals.h"
+#include "core/msgbox.h"
 
 class MonitorFrame;
 
@@ -33,6 +34,8 @@ public:
     FormTimer *Timer1 = nullptr;         // polling
     FormTimer *Timer2 = nullptr;         // reconnect after the setup window closed
     FormTimer *Timer3 = nullptr;         // deferred poll start
+
+    CommonDialog CMDialog1;  // the main window's file dialog
 
     int32_t ConnectFailCount = 0;
     bool PollStartPending = false;
@@ -56,6 +59,8 @@ public:
     void Timer2_Timer();
     void Timer3_Timer();
     void SuspendButton_Click();
+    // Rebuilds the symbol database from a symbol file the user picks.
+    void ImportSymbolFile();
     void StartButton_Click();
     void StopButton_Click();
     void ResetButton_Click();
