@@ -4,10 +4,13 @@
 #pragma once
 
 #include <QString>
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "core/orvcomm_binding.h"
+#include "core/runtime_error.h"
 
 // ---- Link state ----------------------------------------------------------
 inline int32_t ConnectionHandle = 0;  // connection ID, 0 = none
@@ -120,3 +123,48 @@ inline QString SymbolFilePath;  // the symbol file in use, empty for none
 inline QString CustomScreen1Path;
 inline QString CustomScreen2Path;
 inline QString DataTablePath;
+
+// ---- Data table editor -------------------------------------------------------------------
+// The cells of the data table, indexed (row, column) within the bounds of
+// their last allocation: (1..1, 1..1) when the editor opens, (1..rows,
+// 1..columns) after an upload, (0..rows, 0..columns) after a file read or a
+// size change. An index outside them raises "Subscript out of range".
+class TableCells {
+public:
+    TableCells() { redim(1, 1, 1, 1); }
+    // A new allocation, every cell 0.
+    void redim(int32_t rowLow, int32_t rowHigh, int32_t colLow, int32_t colHigh) {
+        rowLow_ = rowLow;
+        rowHigh_ = rowHigh;
+        colLow_ = colLow;
+        colHigh_ = colHigh;
+        cells_.assign(size_t(std::max(0, rowHigh - rowLow + 1)) * size_t(stride()), 0);
+    }
+    bool contains(int32_t row, int32_t col) const {
+        return row >= rowLow_ && row <= rowHigh_ && col >= colLow_ && col <= colHigh_;
+    }
+    int32_t &operator()(int32_t row, int32_t col) {
+        if (!contains(row, col)) throw RuntimeError(9, QStringLiteral("Subscript out of range"));
+        return cells_[size_t(row - rowLow_) * size_t(stride()) + size_t(col - colLow_)];
+    }
+    int32_t rowLow() const { return rowLow_; }
+    int32_t rowHigh() const { return rowHigh_; }
+    int32_t colLow() const { return colLow_; }
+    int32_t colHigh() const { return colHigh_; }
+
+private:
+    int32_t stride() const { return std::max(0, colHigh_ - colLow_ + 1); }
+    int32_t rowLow_ = 1, rowHigh_ = 1, colLow_ = 1, colHigh_ = 1;
+    std::vector<int32_t> cells_;
+};
+
+inline int32_t TableRows = 0;  // rows of the table
+inline int32_t TableCols = 0;  // data columns plus one (the grid's text column)
+inline TableCells TableValues;
+inline int16_t TableMonStartRow = 0;  // rows read by a monitoring tick
+inline int16_t TableMonEndRow = 0;
+inline int16_t TableMonIntervalMs = 2000;
+inline bool TableMonitorOn = false;
+
+// ---- Firmware update -----------------------------------------------------------------------
+inline QString FirmwareFilePath;  // the firmware file chosen for the update

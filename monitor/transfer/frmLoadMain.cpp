@@ -1,3 +1,116 @@
 #include "transfer/frmLoadMain.h"
 
-frmLoadMain::frmLoadMain() : MonitorFrame(QStringLiteral("frmLoadMain"), QStringLiteral("Program Transfer"), nullptr, QString(), {1668, 924, 5184, 5000}) {}
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPushButton>
+
+#include "core/globals.h"
+#include "core/runtime_error.h"
+#include "transfer/twips.h"
+
+namespace {
+const QColor White(255, 255, 255);
+const QColor Grey(192, 192, 192);
+const QColor DarkBlue(0, 0, 192);
+
+// The common dialog's run-time error for Cancel.
+constexpr int CancelSelected = 32755;
+
+bool fileExists(const QString &path) { return QFileInfo(path).isFile(); }
+
+// A cancelled dialog ends quietly; any other error is shown. Both give an
+// empty name.
+QString dialogFailed(const std::exception &e) {
+    auto *r = dynamic_cast<const RuntimeError *>(&e);
+    if (!r || r->number() != CancelSelected) MsgBox(describeException(e), mbExclamation);
+    return QString();
+}
+}  // namespace
+
+frmLoadMain::frmLoadMain() : Form(QStringLiteral("frmLoadMain")) {}
+
+void frmLoadMain::buildControls() {
+    setWindowTitle(QStringLiteral("Program Transfer Utility"));
+    setProperty("LinkTopic", QStringLiteral("ORVmain"));
+    setWidth(5655);
+    setHeight(2130);
+
+    Command1[4] = named(new QPushButton(QStringLiteral("&1"), this), QStringLiteral("Command1"), 4);
+    placeTwips(Command1[4], 240, 240, 372, 372);
+    Label1[4] = named(new QLabel(QStringLiteral("Movrel Program Upload"), this), QStringLiteral("Label1"), 4);
+    placeTwips(Label1[4], 840, 240, 5535, 375);
+    Command1[3] = named(new QPushButton(QStringLiteral("&2"), this), QStringLiteral("Command1"), 3);
+    placeTwips(Command1[3], 240, 840, 372, 372);
+    Label1[3] = named(new QLabel(QStringLiteral("Movrel Program Download "), this), QStringLiteral("Label1"), 3);
+    placeTwips(Label1[3], 840, 840, 5535, 375);
+    for (int i : {3, 4}) setColours(Label1[i], White, DarkBlue);
+
+    ExitButton = named(new QPushButton(QStringLiteral("E&xit"), this), QStringLiteral("ExitButton"));
+    placeTwips(ExitButton, 4320, 480, 1092, 372);
+    connect(ExitButton, &QPushButton::clicked, this, [this] { ExitButton_Click(); });
+
+    Label2 = named(new QLabel(this), QStringLiteral("Label2"));
+    placeTwips(Label2, 0, 1320, 5655, 855);
+    Label2->setWordWrap(true);
+    Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setColours(Label2, Grey, DarkBlue);
+}
+
+void frmLoadMain::Form_Load() {
+    Label2->clear();
+    // The next serial connection starts at 9600 baud.
+    BaudRate = 9600;
+}
+
+void frmLoadMain::ExitButton_Click() { Hide(); }
+
+void frmLoadMain::prepareDialog(const QString &title, const QString &path) {
+    CMDialog1.CancelError = true;
+    CMDialog1.FileName = path;
+    CMDialog1.DialogTitle = title;
+    CMDialog1.DefaultExt = QStringLiteral("DSO");
+    CMDialog1.Filter = QStringLiteral("DSP Binaries (*.DSO)|*.DSO|All Files (*.*)|*.*");
+    CMDialog1.FilterIndex = 1;
+}
+
+QString frmLoadMain::OpenDSOFile(QString &path) {
+    try {
+        for (;;) {
+            prepareDialog(QStringLiteral("Select Movrel Object File"), path);
+            CMDialog1.ShowOpen(this);
+            path = CMDialog1.FileName;
+            if (path.isEmpty()) {
+                MsgBox(QStringLiteral("Please select a file to download."), mbExclamation);
+            } else if (!fileExists(path)) {
+                MsgBox(QStringLiteral("File entered does not exist."), mbExclamation);
+            } else {
+                return path;
+            }
+        }
+    } catch (const std::exception &e) {
+        return dialogFailed(e);
+    }
+}
+
+QString frmLoadMain::SaveDSOFile(QString &path) {
+    try {
+        for (;;) {
+            prepareDialog(QStringLiteral("Enter Movrel Object File"), path);
+            CMDialog1.ShowSave(this);
+            path = CMDialog1.FileName;
+            if (path.isEmpty()) {
+                MsgBox(QStringLiteral("Please select a file."), mbExclamation);
+                continue;
+            }
+            if (!fileExists(path)) return path;
+            if (MsgBox(path + QStringLiteral(" already exists. Do you want to overwrite ?"), mbOKCancel) != mbOK)
+                continue;
+            // The upload creates the object file and fails on an existing one.
+            if (!QFile::remove(path)) throw RuntimeError(75, QStringLiteral("Path/File access error"));
+            return path;
+        }
+    } catch (const std::exception &e) {
+        return dialogFailed(e);
+    }
+}
