@@ -107,6 +107,8 @@ bool CommonDialog::show(FileDialogKind kind, QWidget *parent) {
                                                     : DialogTitle);
         dialog.setAcceptMode(kind == FileDialogKind::Open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
         dialog.setFileMode(kind == FileDialogKind::Open ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+        // The windows ask about an existing file themselves.
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
         const QStringList filters = qtNameFilters(Filter);
         if (!filters.isEmpty()) {
             dialog.setNameFilters(filters);
