@@ -503,9 +503,14 @@ void frmSetup::reportFailure(const QString &text) {
     MsgBox(text + QStringLiteral("\n") + errorText());
 }
 
-void frmSetup::setAddressText(const QString &dotted) {
+// The address field and ControllerIP from the IP address boxes, as numbers:
+// an emptied box stands for the 0 that Apply writes for it.
+void frmSetup::setAddressFromBoxes() {
+    QStringList octets;
+    for (int i = 0; i < 4; ++i) octets << num(tryBoxNumber(txtAddress[i]->text(), BoxBits::Bits32).value_or(0));
+    const QString dotted = octets.join(u'.');
     Text3->setText(dotted);
-    ControllerIP = usableAddress(dotted.trimmed());
+    ControllerIP = usableAddress(dotted);
 }
 
 void frmSetup::Frame1_Click() {
@@ -553,8 +558,7 @@ void frmSetup::GetAddresses() {
         txtAddress[i]->setText(num(value));
     }
     if (CommPort != 1) {
-        setAddressText(txtAddress[0]->text() + u'.' + txtAddress[1]->text() + u'.' + txtAddress[2]->text() + u'.' +
-                       txtAddress[3]->text());
+        setAddressFromBoxes();
     }
     if (read(20005) != 1) return reportFailure(failed);
     const auto a = uint32_t(value);
@@ -586,8 +590,7 @@ void frmSetup::cmdLoadIP_Click() {
     }
     write(20096, 1);
     if (number(0) != 0) {
-        setAddressText(txtAddress[0]->text() + u'.' + txtAddress[1]->text() + u'.' + txtAddress[2]->text() + u'.' +
-                       txtAddress[3]->text());
+        setAddressFromBoxes();
     }
     MsgBox(QStringLiteral("Addresses loaded! Cycle power on your controller for these values to take effect."));
 }

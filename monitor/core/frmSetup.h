@@ -95,7 +95,7 @@ private:
     void showControllerInfo();
     void showInputConfiguration(bool known);
     void placeFrame1();
-    void setAddressText(const QString &dotted);
+    void setAddressFromBoxes();
     void reportFailure(const QString &text);
     void nodeFieldKeyPress(QLineEdit *field, int &keyAscii);
     void hostNodeEnter();
