@@ -222,8 +222,7 @@ void frmDDE::Form_Load() {
     // The scroll bar holds 10..32000; an interval outside takes the nearer end.
     HScroll1->setValue(std::clamp(DdeUpdateMs, HScroll1->minimum(), HScroll1->maximum()));
 
-    if (DdeServing != 0) LinkOpen();
-    else LinkClose();
+    showServing(DdeServing != 0);
 
     DDENode->setText(num(TargetNode));
     DDENode->setEnabled(CommPort == 0);
@@ -236,18 +235,21 @@ void frmDDE::Form_Unload(int &) {
 
 // ---- Serving -----------------------------------------------------------------------------
 
+void frmDDE::showServing(bool on) {
+    Message->setText(on ? QStringLiteral("Controller Communication in progress")
+                        : QStringLiteral("No Controller Communication in progress"));
+    Message->repaint();
+    Command3d1->setCaption(on ? QStringLiteral("Cancel DDE") : QStringLiteral("Start DDE"));
+}
+
 void frmDDE::LinkOpen() {
     DdeServing = DdeTrue;
-    Message->setText(QStringLiteral("Controller Communication in progress"));
-    Message->repaint();
-    Command3d1->setCaption(QStringLiteral("Cancel DDE"));
+    showServing(true);
 }
 
 void frmDDE::LinkClose() {
     DdeServing = 0;
-    Message->setText(QStringLiteral("No Controller Communication in progress"));
-    Message->repaint();
-    Command3d1->setCaption(QStringLiteral("Start DDE"));
+    showServing(false);
 }
 
 void frmDDE::Command3d1_Click() {

@@ -67,6 +67,7 @@ protected:
 private:
     enum class Box { FlagAddress, FlagWrite, RegAddress, RegWrite, Reg50Address, DDENode, Other };
 
+    void showServing(bool on);
     void buildFlagPage(QWidget *page);
     void buildBlockPage(QWidget *page);
     void editRules(QLineEdit *box, Box kind);
