@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <cmath>
 #include <exception>
+#include <functional>
 #include <optional>
 
 #include "core/basics.h"
@@ -96,21 +97,19 @@ void frmSetup::buildControls() {
     Text2 = named(new QLineEdit(connection), QStringLiteral("Text2"));
     txtAdapter = named(new QLineEdit(connection), QStringLiteral("txtAdapter"));
     Text4 = named(new QLineEdit(connection), QStringLiteral("Text4"));
-    cg->addWidget(label(QStringLiteral("Communication Port:"), QStringLiteral("lblCommPort")), 0, 0);
-    cg->addWidget(Combo1, 0, 1);
-    cg->addWidget(label(QStringLiteral("Baud Rate Selected:"), QStringLiteral("lblBaudRate")), 1, 0);
-    cg->addWidget(Combo2, 1, 1);
-    cg->addWidget(label(QStringLiteral("Controller IP Address:"), QStringLiteral("lblIPAddress")), 2, 0);
-    cg->addWidget(Text3, 2, 1);
+    const struct {
+        const char *caption, *name;
+        QWidget *field;
+        int row, column;
+    } fields[] = {{"Communication Port:", "lblCommPort", Combo1, 0, 0},  {"Baud Rate Selected:", "lblBaudRate", Combo2, 1, 0},
+                  {"Controller IP Address:", "lblIPAddress", Text3, 2, 0}, {"Host Node:", "lblHostNode", Text1, 0, 2},
+                  {"Target Node:", "lblTargetNode", Text2, 1, 2},         {"Network Adapter:", "lblAdapter", txtAdapter, 2, 2},
+                  {"Timeout (ms):", "lblTimeout", Text4, 3, 2}};
+    for (const auto &f : fields) {
+        cg->addWidget(label(QString::fromLatin1(f.caption), QString::fromLatin1(f.name)), f.row, f.column);
+        cg->addWidget(f.field, f.row, f.column + 1);
+    }
     cg->addWidget(chkSearch, 3, 0, 1, 2);
-    cg->addWidget(label(QStringLiteral("Host Node:"), QStringLiteral("lblHostNode")), 0, 2);
-    cg->addWidget(Text1, 0, 3);
-    cg->addWidget(label(QStringLiteral("Target Node:"), QStringLiteral("lblTargetNode")), 1, 2);
-    cg->addWidget(Text2, 1, 3);
-    cg->addWidget(label(QStringLiteral("Network Adapter:"), QStringLiteral("lblAdapter")), 2, 2);
-    cg->addWidget(txtAdapter, 2, 3);
-    cg->addWidget(label(QStringLiteral("Timeout (ms):"), QStringLiteral("lblTimeout")), 3, 2);
-    cg->addWidget(Text4, 3, 3);
     outer->addWidget(connection);
 
     // The address panel's place: the closed panel's height. The open panel
@@ -153,11 +152,14 @@ void frmSetup::buildControls() {
 
     // The address panel itself.
     Frame1 = named(new QGroupBox(ClosedCaption, this), QStringLiteral("Frame1"));
+    Frame1->setAutoFillBackground(true);  // the open panel covers the groups below
     auto *fl = new QVBoxLayout(Frame1);
     frame1Body_ = new QWidget(Frame1);
     frame1Body_->setAttribute(Qt::WA_NoMousePropagation);  // a click inside is not the frame's
     fl->addWidget(frame1Body_);
     auto *ag = new QGridLayout(frame1Body_);
+    ag->setContentsMargins(0, 0, 0, 0);
+    ag->setVerticalSpacing(2);
     const char *rowCaptions[3] = {"IP Address:", "SubNet Mask:", "Gateway Address:"};
     for (int i = 0; i < 13; ++i) txtAddress[i] = named(new QLineEdit(frame1Body_), QStringLiteral("txtAddress"), i);
     for (int r = 0; r < 3; ++r) {
@@ -212,30 +214,9 @@ void frmSetup::buildControls() {
     connect(Combo1, &QComboBox::activated, this, [this] { Combo1_Click(); });
     connect(Combo2, &QComboBox::activated, this, [this] { Combo2_Click(); });
     connect(ExitButton, &QPushButton::clicked, this, [this] { ExitButton_Click(); });
-    onKeyPress(Text1, [this](int &k) {
-        nodeFieldKeyPress(Text1, k);
-        if (k == 13) {
-            k = 0;
-            hostNodeEnter();
-            EditStarted = false;
-        }
-    });
-    onKeyPress(Text2, [this](int &k) {
-        nodeFieldKeyPress(Text2, k);
-        if (k == 13) {
-            k = 0;
-            commitTargetNode();
-            EditStarted = false;
-        }
-    });
-    onKeyPress(txtAdapter, [this](int &k) {
-        nodeFieldKeyPress(txtAdapter, k);
-        if (k == 13) {
-            k = 0;
-            adapterEnter();
-            EditStarted = false;
-        }
-    });
+    nodeField(Text1, [this] { hostNodeEnter(); });
+    nodeField(Text2, [this] { commitTargetNode(); });
+    nodeField(txtAdapter, [this] { adapterEnter(); });
     onLostFocus(Text1, [this] {
         const double n = fieldNumber(Text1->text());
         if (n < 1 || n > 32767) {
@@ -382,26 +363,37 @@ void frmSetup::Combo1_Click() {
 
 void frmSetup::Combo2_Click() { BaudRate = int32_t(leadingNumber(Combo2->currentText())); }
 
-void frmSetup::nodeFieldKeyPress(QLineEdit *field, int &) {
-    if (!EditStarted) {
-        field->clear();
-        EditStarted = true;
-    }
+// The host node, target node and adapter fields: the first key of an entry
+// empties the field; Enter is swallowed, commits and ends the entry.
+void frmSetup::nodeField(QLineEdit *field, std::function<void()> enter) {
+    onKeyPress(field, [this, field, enter = std::move(enter)](int &k) {
+        if (!EditStarted) {
+            field->clear();
+            EditStarted = true;
+        }
+        if (k == 13) {
+            k = 0;
+            enter();
+            EditStarted = false;
+        }
+    });
+}
+
+// Corrects a field into 1..limit and gives its number.
+int32_t frmSetup::limitField(QLineEdit *field, int32_t limit) {
+    const double n = fieldNumber(field->text());
+    if (n < 1) field->setText(QStringLiteral("1"));
+    else if (n > limit) field->setText(num(limit));
+    return int32_t(fieldNumber(field->text()));
 }
 
 void frmSetup::hostNodeEnter() {
-    const double n = fieldNumber(Text1->text());
-    if (n < 1) Text1->setText(QStringLiteral("1"));
-    else if (n > 32767) Text1->setText(QStringLiteral("32767"));
-    const auto v = int32_t(fieldNumber(Text1->text()));
+    const int32_t v = limitField(Text1, 32767);
     if (v != HostNode) HostNode = v;
 }
 
 void frmSetup::commitTargetNode() {
-    const double n = fieldNumber(Text2->text());
-    if (n < 1) Text2->setText(QStringLiteral("1"));
-    else if (n > 32767) Text2->setText(QStringLiteral("32767"));
-    const auto v = int32_t(fieldNumber(Text2->text()));
+    const int32_t v = limitField(Text2, 32767);
     if (v != TargetNode) {
         TargetNode = v;
         form<frmDDE>().DDENode->setText(num(v));
@@ -409,10 +401,7 @@ void frmSetup::commitTargetNode() {
 }
 
 void frmSetup::adapterEnter() {
-    const double n = fieldNumber(txtAdapter->text());
-    if (n < 1) txtAdapter->setText(QStringLiteral("1"));
-    else if (n > 10) txtAdapter->setText(QStringLiteral("10"));
-    const auto v = int32_t(fieldNumber(txtAdapter->text()));
+    const int32_t v = limitField(txtAdapter, 10);
     if (v != AdapterIndex) AdapterIndex = v;
 }
 

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <array>
 #include <cstdint>
+#include <functional>
 
 #include "core/controls.h"
 #include "core/forms.h"
@@ -97,7 +98,8 @@ private:
     void placeFrame1();
     void setAddressFromBoxes();
     void reportFailure(const QString &text);
-    void nodeFieldKeyPress(QLineEdit *field, int &keyAscii);
+    void nodeField(QLineEdit *field, std::function<void()> enter);
+    int32_t limitField(QLineEdit *field, int32_t limit);
     void hostNodeEnter();
     void commitTargetNode();
     void adapterEnter();

@@ -297,12 +297,7 @@ void frmDDE::commitOnEnter(Box kind, int &keyAscii) {
         writeFlag(n < 0 ? 0 : n > 1 ? 1 : int32_t(n));
         break;
     }
-    case Box::RegWrite: {
-        const auto reg = box32(RegAddress), value = box32(RegWrite);
-        if (reg && value) writeRegister(*reg, *value);
-        else status(RegisterFailed);
-        break;
-    }
+    case Box::RegWrite: commitRegWrite(); break;
     case Box::DDENode: {
         const double n = boxValue(DDENode);
         if (n >= 1 && n <= 999) {
@@ -326,41 +321,41 @@ void frmDDE::commitOnLeave(Box kind) {
         if (const auto value = box16(FlagWrite)) writeFlag(*value);
         else status(FlagFailed);
         break;
-    case Box::RegWrite: {
-        const auto reg = box32(RegAddress), value = box32(RegWrite);
-        if (reg && value) writeRegister(*reg, *value);
-        else status(RegisterFailed);
-        break;
-    }
+    case Box::RegWrite: commitRegWrite(); break;
     case Box::DDENode:
     case Box::Other: break;
     }
     DdeWriteSuppress = false;
 }
 
+// Corrects a committed address box into 0..limit and gives its number.
+int32_t frmDDE::limitBox(QLineEdit *box, int32_t limit) {
+    const double n = boxValue(box);
+    if (n < 0) box->setText(QStringLiteral("0"));
+    else if (n > limit) box->setText(num(limit));
+    return box32(box).value_or(0);
+}
+
 void frmDDE::commitFlagAddress() {
-    const double n = boxValue(FlagAddress);
-    if (n < 0) FlagAddress->setText(QStringLiteral("0"));
-    else if (n > NumFlags) FlagAddress->setText(num(NumFlags));
-    DdeFlagAddress = box16(FlagAddress).value_or(0);
+    DdeFlagAddress = limitBox(FlagAddress, NumFlags);
     DdeServing = DdeTrue;
 }
 
 void frmDDE::commitRegAddress() {
-    const double n = boxValue(RegAddress);
-    if (n < 0) RegAddress->setText(QStringLiteral("0"));
-    else if (n > RegisterLimit) RegAddress->setText(num(RegisterLimit));
-    DdeRegisterAddress = box32(RegAddress).value_or(0);
+    DdeRegisterAddress = limitBox(RegAddress, RegisterLimit);
     DdeServing = DdeTrue;
 }
 
 void frmDDE::commitReg50Address() {
-    const double n = boxValue(Reg50Address);
-    if (n < 0) Reg50Address->setText(QStringLiteral("0"));
-    else if (n > 20) Reg50Address->setText(QStringLiteral("20"));
-    DdeBlock50Address = box32(Reg50Address).value_or(0);
+    DdeBlock50Address = limitBox(Reg50Address, 20);
     if (DdeBlock50Address >= 1) renumberRows();
     DdeServing = DdeTrue;
+}
+
+void frmDDE::commitRegWrite() {
+    const auto reg = box32(RegAddress), value = box32(RegWrite);
+    if (reg && value) writeRegister(*reg, *value);
+    else status(RegisterFailed);
 }
 
 void frmDDE::renumberRows() {

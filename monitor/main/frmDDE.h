@@ -74,9 +74,11 @@ private:
     void commitOnEnter(Box kind, int &keyAscii);
     void commitOnLeave(Box kind);
     void changed(Box kind);
+    int32_t limitBox(QLineEdit *box, int32_t limit);
     void commitFlagAddress();
     void commitRegAddress();
     void commitReg50Address();
+    void commitRegWrite();
     void renumberRows();
     void writeFlag(int32_t value);
     void writeRegister(int32_t reg, int32_t value);
