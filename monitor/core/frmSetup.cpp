@@ -232,7 +232,9 @@ void frmSetup::buildControls() {
         EditStarted = false;
     });
     onLostFocus(Text4, [this] {
-        if (const auto v = wholeNumber(Text4->text())) TimeoutMs = std::clamp(*v, 10, 30000);
+        bool numeric = false;
+        const double v = Text4->text().trimmed().toDouble(&numeric);
+        if (numeric && std::isfinite(v)) TimeoutMs = int32_t(std::nearbyint(std::clamp(v, 10.0, 30000.0)));
     });
     onLostFocus(Text3, [this] { txtResolveIP->setText(num(txtResolveIP->text().toLongLong() + 1)); });
 

@@ -230,7 +230,13 @@ private Q_SLOTS:
         frmSetup &s = form<frmSetup>();
         s.Show();
 
-        s.Text4->setText(QStringLiteral("50000"));
+        s.Text4->setText(QStringLiteral("5"));
+        leave(s.Text4);
+        QCOMPARE(TimeoutMs, 10);
+        s.Text4->setText(QStringLiteral("ms"));  // not numeric: left alone
+        leave(s.Text4);
+        QCOMPARE(TimeoutMs, 10);
+        s.Text4->setText(QStringLiteral("99999999999"));
         leave(s.Text4);
         QCOMPARE(TimeoutMs, 30000);
         s.Text4->setText(QStringLiteral("50000"));
