@@ -1,26 +1,112 @@
-// The communication setup window. Its hidden service fields: txtResolveIP,
-// whose change derives ControllerIP from the typed address, and
-// txtLoadCommand.
+// The communication setup window: the connection kind and its settings, what
+// the last connection check learnt about the controller, the controller's own
+// network addresses and its run-control input configuration.
+//
+// The window keeps no settings of its own: it loads its fields from the
+// connection globals, writes edits back into them and, on closing, hands the
+// reconnection to the main window. Two hidden fields serve the rest of the
+// program: writing into txtLoadCommand reloads the window, and raising the
+// counter in txtResolveIP resolves the typed address into ControllerIP.
 #pragma once
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <array>
+#include <cstdint>
+#include <functional>
 
+#include "core/controls.h"
 #include "core/forms.h"
 
 class frmSetup : public Form {
     Q_OBJECT
 public:
     frmSetup();
-    QLineEdit *txtIP = nullptr;
+
+    // Connection group.
+    QComboBox *Combo1 = nullptr;  // connection kind; list index = CommPort
+    QComboBox *Combo2 = nullptr;  // serial baud rate
+    QLineEdit *Text3 = nullptr;   // controller IP address or host name
+    QCheckBox *chkSearch = nullptr;
+    QLineEdit *Text1 = nullptr;      // host node
+    QLineEdit *Text2 = nullptr;      // target node
+    QLineEdit *txtAdapter = nullptr;  // network adapter
+    QLineEdit *Text4 = nullptr;      // timeout (ms)
+    QPushButton *ExitButton = nullptr;
+
+    // Controller information and input status groups.
+    QGroupBox *InfoFrame = nullptr;
+    QGroupBox *InputFrame = nullptr;
+    std::array<QLabel *, 12> Label14{};
+    std::array<SSCommand *, 4> Command3d1{};
+    std::array<QLabel *, 4> Label19{};
+
+    // The controller network address panel.
+    QGroupBox *Frame1 = nullptr;
+    std::array<QLineEdit *, 13> txtAddress{};  // 0..11 octets, 12 the node
+    QLabel *lblMacID = nullptr;
+    QPushButton *cmdLoadIP = nullptr;
+
+    // Hidden service fields.
     QLineEdit *txtResolveIP = nullptr;
     QLineEdit *txtLoadCommand = nullptr;
-    // Derives ControllerIP and ResolvingHost from ControllerIPText: a dotted
-    // address is used as it stands, a host name is resolved; anything that
-    // gives no address leaves ControllerIP empty.
+
+    // Frame1's height in twips: 255 closed, 2500 open.
+    int32_t Frame1Height() const { return frame1Height_; }
+
+    // True when the text is a dotted IPv4 address: no dot first or last,
+    // only digits and dots, three dots, each group 0..255 (empty reads 0).
+    static bool IsIP(const QString &text);
+    // Derives ControllerIPText, ControllerIP and ResolvingHost from the
+    // address field; a text that gives no usable address leaves ControllerIP
+    // empty, so that nothing is opened.
     void ResolveAddress();
+    // Fills the address panel from the controller.
+    void GetAddresses();
+
+    void Combo1_Click();
+    void Combo2_Click();
+    void ExitButton_Click();
+    void Frame1_Click();
+    void cmdLoadIP_Click();
+    void Command3d1_Click(int index);
 
 protected:
     void buildControls() override;
     void Form_Load() override;
     void Form_Unload(int &cancel) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    // The connection settings as they stood when the load procedure last ran.
+    struct Snapshot {
+        int32_t commPort = 0;
+        int32_t baudRate = 0;
+        QString controllerIP;
+        int32_t targetNode = 0;
+        int32_t hostNode = 0;
+    };
+
+    void loadProcedure();
+    void enableByKind();
+    void showControllerInfo();
+    void showInputConfiguration(bool known);
+    void placeFrame1();
+    void setAddressFromBoxes();
+    void reportFailure(const QString &text);
+    void nodeField(QLineEdit *field, std::function<void()> enter);
+    int32_t limitField(QLineEdit *field, int32_t limit);
+    void hostNodeEnter();
+    void commitTargetNode();
+    void adapterEnter();
+
+    Snapshot SetupSnapshot;
+    bool EditStarted = false;
+    int32_t frame1Height_ = 255;
+    QWidget *frame1Slot_ = nullptr;  // Frame1's place among the groups
+    QWidget *frame1Body_ = nullptr;
 };

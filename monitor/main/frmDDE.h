@@ -1,10 +1,86 @@
-// The DDE setup window. A frame for now: caption, geometry section and nothing more.
+// The DDE setup window: the user's page for the DDE link and, through its
+// controls, the items that other programs read, poke and link to. The window
+// is loaded hidden at start-up and stays loaded for the whole run.
+//
+// Typing into a box starts an edit (DdeWriteSuppress) that lasts until Enter
+// or leaving the box commits it; while an edit is in progress, a change of a
+// box's text (a client's poke, the program's own writes) does nothing.
 #pragma once
 
-#include "windows/frames.h"
+#include <QLabel>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <array>
+#include <cstdint>
 
-class frmDDE : public MonitorFrame {
+#include "core/controls.h"
+#include "core/forms.h"
+
+class frmDDE : public Form {
     Q_OBJECT
 public:
     frmDDE();
+
+    // Flag, register and 50-register page.
+    QLineEdit *FlagAddress = nullptr;
+    QLineEdit *FlagWrite = nullptr;
+    std::array<QLabel *, 33> FlagValue{};  // items 1..32
+    // Captions; Label1(2)..Label1(5) are the flag group headings.
+    std::array<QLabel *, 16> Label1{};
+    QLineEdit *RegAddress = nullptr;
+    QLineEdit *RegWrite = nullptr;
+    QLineEdit *RegRead = nullptr;
+    QLineEdit *Reg50Address = nullptr;
+    std::array<QLabel *, 10> Label2{};    // row headings of the 50 values
+    std::array<QLabel *, 51> RegValue{};  // items 1..50
+
+    // Block write page.
+    std::array<QLineEdit *, 17> BlockAddress{};  // rows 1..16
+    std::array<QLineEdit *, 17> BlockWrite{};
+    std::array<QLabel *, 17> BlockRead{};
+    QLineEdit *DDENode = nullptr;
+    QScrollBar *HScroll1 = nullptr;  // polling interval, 10..32000 ms
+    QLabel *DdeInterval = nullptr;
+
+    QLineEdit *WriteBox = nullptr;  // any change runs the block write
+    QLabel *Message = nullptr;
+    SSCommand *Command3d1 = nullptr;  // "Start DDE" / "Cancel DDE"
+    SSCommand *Command3d2 = nullptr;  // "E&xit"
+    SSCommand *Command3d3 = nullptr;  // "&Write Block Data"
+    QTabWidget *SSTab1 = nullptr;
+
+    // A client's link opens or closes: serving on or off, with its texts.
+    void LinkOpen();
+    void LinkClose();
+    void Command3d1_Click();
+    void Command3d2_Click();
+    void Command3d3_Click();
+    // Writes every block row that holds a value, rows 1 to 16.
+    void BlockWriteRows();
+
+protected:
+    void buildControls() override;
+    void Form_Load() override;
+    void Form_Unload(int &cancel) override;
+
+private:
+    enum class Box { FlagAddress, FlagWrite, RegAddress, RegWrite, Reg50Address, DDENode, Other };
+
+    void showServing(bool on);
+    void buildFlagPage(QWidget *page);
+    void buildBlockPage(QWidget *page);
+    void editRules(QLineEdit *box, Box kind);
+    void commitOnEnter(Box kind, int &keyAscii);
+    void commitOnLeave(Box kind);
+    void changed(Box kind);
+    int32_t limitBox(QLineEdit *box, int32_t limit);
+    void commitFlagAddress();
+    void commitRegAddress();
+    void commitReg50Address();
+    void commitRegWrite();
+    void renumberRows();
+    void writeFlag(int32_t value);
+    void writeRegister(int32_t reg, int32_t value);
+    void status(const QString &text);
 };

@@ -1,0 +1,416 @@
+// The DDE setup window: its controls and load, the DDE settings that the main
+// window keeps for it, the edit and commit rules of its boxes, pokes, and the
+// writes it sends to the emulator.
+#include <QFile>
+#include <QFocusEvent>
+#include <QtTest/QTest>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "controller.h"
+#include "core/globals.h"
+#include "core/settings.h"
+#include "harness/harness.h"
+#include "main/frmDDE.h"
+#include "main/frmMain.h"
+
+namespace {
+
+void writeSettings(const QString &path, const QString &text) {
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(text.toUtf8());
+}
+
+// The main window on a serial line that does not exist (its first
+// connection fails at once); it loads the DDE window.
+frmMain &loadMain(MonitorTestEnv &env, const QString &settings = QStringLiteral("[Registers]\n")) {
+    writeSettings(env.settingsFile(), settings);
+    frmMain &m = form<frmMain>();
+    NoComm = false;
+    NumFlags = 32;
+    return m;
+}
+
+void leave(QWidget *w) {
+    QFocusEvent e(QEvent::FocusOut, Qt::TabFocusReason);
+    QCoreApplication::sendEvent(w, &e);
+}
+void type(QLineEdit *box, const QString &keys) { QTest::keyClicks(box, keys); }
+void enter(QWidget *w) { QTest::keyClick(w, Qt::Key_Return); }
+
+// The emulator with every register write recorded as (register, value).
+class RecordingPeer {
+public:
+    RecordingPeer() {
+        peer.controller().setHandler(0x0B, [this](orvemu::Controller &ctl, const orvemu::Request &r) {
+            const uint16_t n = orvemu::u16(r.args.data());
+            const auto v = int32_t(orvemu::u32(r.args.data() + 2));
+            {
+                std::lock_guard lock(mutex_);
+                writes_.emplace_back(n, v);
+            }
+            ctl.memory().writeRegister(n, v);
+            return orvemu::shortReply(orvemu::kAck);
+        });
+    }
+    // Opens a UDP connection into ConnectionHandle; false when UDP is not available.
+    bool connect() {
+        if (!peer.available()) return false;
+        ConnectionHandle = OrvComm::ZqOpenConnection(OrvComm::TypeUdp, 0, peer.networkAddress());
+        if (ConnectionHandle == 0) return false;
+        OrvComm::ZqSetConnectionTimeout(ConnectionHandle, 200);
+        return true;
+    }
+    std::vector<std::pair<int, int>> takeWrites() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(writes_, {});
+    }
+    EmulatorPeer peer{5};
+
+private:
+    std::mutex mutex_;
+    std::vector<std::pair<int, int>> writes_;
+};
+
+using Writes = std::vector<std::pair<int, int>>;
+
+}  // namespace
+
+class TestFrmDDE : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { qputenv("ORVCOMM_COM1", "/nonexistent/orvmon-test-line"); }
+    void init() {
+        ConnectionHandle = 0;
+        DdeWriteSuppress = false;
+        SymbolFilePath.clear();
+        MonitoringSuspended = false;
+    }
+    void cleanup() {
+        if (ConnectionHandle != 0) OrvComm::ZqCloseConnection(ConnectionHandle);
+        ConnectionHandle = 0;
+        DdeWriteSuppress = false;
+    }
+
+    void controlsAndDefaultsWithoutSections() {
+        MonitorTestEnv env;
+        loadMain(env);
+        QVERIFY(formLoaded<frmDDE>());
+        frmDDE &d = form<frmDDE>();
+        QVERIFY(d.isHidden());
+        for (const char *name : {"FlagAddress", "FlagWrite", "FlagValue(1)", "FlagValue(32)", "Label1(2)", "Label1(5)",
+                                 "RegAddress", "RegWrite", "RegRead", "Reg50Address", "Label2(9)", "RegValue(1)",
+                                 "RegValue(50)", "BlockAddress(16)", "BlockWrite(1)", "BlockRead(16)", "WriteBox",
+                                 "DDENode", "HScroll1", "DdeInterval", "Message", "Command3d1", "Command3d2",
+                                 "Command3d3"})
+            QVERIFY2(d.control(QString::fromLatin1(name)), name);
+        QCOMPARE(d.Label1[2]->text(), QStringLiteral("Flag 1:"));
+        QCOMPARE(d.Label1[5]->text(), QStringLiteral("Flag 25:"));
+        QCOMPARE(d.Label2[0]->text(), QStringLiteral("Reg 1:"));
+        QCOMPARE(d.Label2[9]->text(), QStringLiteral("Reg 46:"));
+        QCOMPARE(d.Command3d2->Caption(), QStringLiteral("E&xit"));
+        QCOMPARE(d.Command3d3->Caption(), QStringLiteral("&Write Block Data"));
+        QCOMPARE(d.SSTab1->tabText(0), QStringLiteral("&Flag Register Configuration"));
+        QCOMPARE(d.SSTab1->tabText(1), QStringLiteral("&Block Write Configuration"));
+
+        // The DDE Setup section is missing: the main window's defaults.
+        QCOMPARE(d.FlagAddress->text(), QStringLiteral("1"));
+        QCOMPARE(d.RegAddress->text(), QStringLiteral("1"));
+        QCOMPARE(d.Reg50Address->text(), QStringLiteral("0"));
+        QCOMPARE(d.DdeInterval->text(), QStringLiteral("1000"));
+        QCOMPARE(d.HScroll1->value(), 1000);
+        QCOMPARE(d.Message->text(), QStringLiteral("No Controller Communication in progress"));
+        QCOMPARE(d.Command3d1->Caption(), QStringLiteral("Start DDE"));
+        QCOMPARE(d.BlockAddress[7]->text(), QStringLiteral("7"));
+        QCOMPARE(d.BlockWrite[7]->text(), QString());
+        QCOMPARE(d.RegValue[50]->text(), QStringLiteral("0"));
+        QCOMPARE(d.DDENode->text(), QStringLiteral("0"));
+        QVERIFY(!d.DDENode->isEnabled());  // a serial connection
+
+        // The window keeps no settings: unloading it writes nothing.
+        const QByteArray before = [&] { QFile f(env.settingsFile()); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+        QVERIFY(d.Unload());
+        QFile f(env.settingsFile());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), before);
+
+        // The main window's unload cannot store sections that do not exist.
+        env.responder.expectBox(QStringLiteral("Cannot WRITE Conmmunications settings to Registry !"));
+        env.responder.expectBox(QStringLiteral("Cannot WRITE DDE Setup settings to Registry !"));
+        env.responder.expectBox(QStringLiteral("Cannot WRITE File settings to Registry !"));
+        env.responder.expectBox(QStringLiteral("Cannot WRITE Main settings to Registry !"));
+        QVERIFY(form<frmMain>().close());
+        QVERIFY(env.responder.done());
+    }
+
+    void settingsRoundTripWithValuesMissing() {
+        MonitorTestEnv env;
+        QString sections;
+        for (const QString &s : SettingsStore::programSections())
+            if (s != QStringLiteral("DDE Setup")) sections += QStringLiteral("[") + s + QStringLiteral("]\n");
+        frmMain &m = loadMain(env, sections + QStringLiteral("[DDE Setup]\ndword \"Flag\" 1\ndword \"Block 50 Address\" 2\n"));
+        frmDDE &d = form<frmDDE>();
+        QCOMPARE(d.FlagAddress->text(), QStringLiteral("1"));
+        QCOMPARE(d.Reg50Address->text(), QStringLiteral("2"));
+        QCOMPARE(d.Label2[0]->text(), QStringLiteral("51"));
+        QCOMPARE(d.Label2[9]->text(), QStringLiteral("96"));
+        QCOMPARE(d.DdeInterval->text(), QStringLiteral("25"));
+        QCOMPARE(m.Timer1->Interval(), 100);  // the failed first connection's retry interval
+        QCOMPARE(d.Message->text(), QStringLiteral("Controller Communication in progress"));
+        QCOMPARE(d.Command3d1->Caption(), QStringLiteral("Cancel DDE"));
+
+        // Edits in the window reach the section through the main window.
+        type(d.RegAddress, QStringLiteral("123"));
+        enter(d.RegAddress);
+        d.HScroll1->setValue(500);
+        QCOMPARE(d.DdeInterval->text(), QStringLiteral("500"));
+        QCOMPARE(m.Timer1->Interval(), 500);
+        d.Command3d1->click();
+        QVERIFY(m.close());
+        SettingsStore store(env.settingsFile());
+        int32_t key = 0, reg = 0, update = 0, serving = 1;
+        QVERIFY(store.openKey(HKEY_CURRENT_USER, SettingsRoot + QStringLiteral("DDE Setup"), key));
+        QVERIFY(store.queryLong(key, QStringLiteral("Register Address"), reg));
+        QVERIFY(store.queryLong(key, QStringLiteral("Update"), update));
+        QVERIFY(store.queryLong(key, QStringLiteral("Flag"), serving));
+        QCOMPARE(reg, 123);
+        QCOMPARE(update, 500);
+        QCOMPARE(serving, 0);
+    }
+
+    void loadTakesTheGlobals() {
+        MonitorTestEnv env;
+        frmMain &m = loadMain(env);
+        frmDDE &d = form<frmDDE>();
+        QVERIFY(d.Unload());
+        DdeFlagAddress = 9;
+        DdeUpdateMs = 40000;  // beyond the scroll bar: its end
+        TargetNode = 12;
+        CommPort = 0;
+        NoComm = false;
+        d.FlagValue[4]->setText(QStringLiteral("1"));
+        d.Label2[3]->setText(QStringLiteral("x"));
+        form<frmDDE>();
+        QCOMPARE(d.Caption(), QStringLiteral("DDE Configuration"));
+        QCOMPARE(d.FlagAddress->text(), QStringLiteral("9"));
+        QCOMPARE(d.FlagValue[4]->text(), QStringLiteral("0"));
+        QCOMPARE(d.Label2[3]->text(), QStringLiteral("Reg 16:"));
+        QCOMPARE(d.HScroll1->value(), 32000);
+        QCOMPARE(DdeUpdateMs, 32000);
+        QCOMPARE(m.Timer1->Interval(), 32000);
+        QCOMPARE(d.DDENode->text(), QStringLiteral("12"));
+        QVERIFY(d.DDENode->isEnabled());
+        QVERIFY(NoComm);  // the node arrives as a change, as in a new window
+    }
+
+    void addressBoxesCommitAndPokes() {
+        MonitorTestEnv env;
+        loadMain(env);
+        frmDDE &d = form<frmDDE>();
+        DdeServing = -1;
+
+        // The first key starts a fresh entry and switches serving off.
+        type(d.FlagAddress, QStringLiteral("4"));
+        QCOMPARE(d.FlagAddress->text(), QStringLiteral("4"));
+        QVERIFY(DdeWriteSuppress);
+        QCOMPARE(DdeServing, 0);
+        type(d.FlagAddress, QStringLiteral("5"));
+        enter(d.FlagAddress);
+        QCOMPARE(d.FlagAddress->text(), QStringLiteral("32"));
+        QCOMPARE(DdeFlagAddress, 32);
+        QVERIFY(DdeServing != 0);
+        QVERIFY(!DdeWriteSuppress);
+
+        type(d.Reg50Address, QStringLiteral("3"));
+        leave(d.Reg50Address);
+        QCOMPARE(DdeBlock50Address, 3);
+        QCOMPARE(d.Label2[0]->text(), QStringLiteral("101"));
+        QCOMPARE(d.Label2[9]->text(), QStringLiteral("146"));
+        type(d.Reg50Address, QStringLiteral("-5"));
+        enter(d.Reg50Address);
+        QCOMPARE(d.Reg50Address->text(), QStringLiteral("0"));
+        QCOMPARE(DdeBlock50Address, 0);
+        QCOMPARE(d.Label2[0]->text(), QStringLiteral("101"));
+        type(d.Reg50Address, QStringLiteral("25"));
+        enter(d.Reg50Address);
+        QCOMPARE(d.Reg50Address->text(), QStringLiteral("20"));
+
+        type(d.RegAddress, QStringLiteral("99999"));
+        enter(d.RegAddress);
+        QCOMPARE(d.RegAddress->text(), QStringLiteral("40000"));
+        QCOMPARE(DdeRegisterAddress, 40000);
+
+        // Pokes: no limits, and nothing while an edit is in progress.
+        d.FlagAddress->setText(QStringLiteral("77"));
+        QCOMPARE(DdeFlagAddress, 77);
+        d.FlagAddress->setText(QStringLiteral("70000"));  // no flag number: refused
+        QCOMPARE(DdeFlagAddress, 77);
+        d.Reg50Address->setText(QStringLiteral("2.5"));
+        QCOMPARE(DdeBlock50Address, 2);
+        QCOMPARE(d.Label2[1]->text(), QStringLiteral("56"));
+        DdeWriteSuppress = true;
+        d.RegAddress->setText(QStringLiteral("5"));
+        QCOMPARE(DdeRegisterAddress, 40000);
+        DdeWriteSuppress = false;
+
+        // The node box: 1..999 asks for a reconnect to that node.
+        NoComm = false;
+        d.DDENode->setText(QStringLiteral("1000"));
+        QVERIFY(!NoComm);
+        d.DDENode->setText(QStringLiteral("5"));
+        QCOMPARE(TargetNode, 5);
+        QVERIFY(NoComm && d.DDENode->isEnabled());
+        NoComm = false;
+        type(d.DDENode, QStringLiteral("8"));
+        leave(d.DDENode);  // leaving applies nothing
+        QCOMPARE(TargetNode, 5);
+        QVERIFY(!DdeWriteSuppress);
+        type(d.DDENode, QStringLiteral("8"));
+        enter(d.DDENode);
+        QCOMPARE(TargetNode, 8);
+        QVERIFY(NoComm);
+
+        // Serving switch and Exit.
+        d.Show();
+        DdeServing = 0;
+        d.Command3d1->click();
+        QVERIFY(DdeServing != 0);
+        QCOMPARE(d.Command3d1->Caption(), QStringLiteral("Cancel DDE"));
+        d.Command3d2->click();
+        QVERIFY(d.isHidden() && d.loaded());
+        QVERIFY(DdeServing != 0);
+    }
+
+    void registerWrites() {
+        MonitorTestEnv env;
+        RecordingPeer rec;
+        frmMain &m = loadMain(env);
+        if (!rec.connect()) QSKIP("needs the UDP transport");
+        frmDDE &d = form<frmDDE>();
+
+        d.RegAddress->setText(QStringLiteral("100"));
+        d.RegWrite->setText(QStringLiteral("-42"));
+        QCOMPARE(rec.takeWrites(), (Writes{{100, -42}}));
+        QCOMPARE(rec.peer.controller().withMemory([](orvemu::Memory &mem) { return *mem.readRegister(100); }), -42);
+
+        // No register, no write: the value box is emptied.
+        d.RegAddress->setText(QStringLiteral("0"));
+        d.RegWrite->setText(QStringLiteral("5"));
+        QCOMPARE(d.RegWrite->text(), QString());
+        d.RegAddress->setText(QStringLiteral("40001"));
+        d.RegWrite->setText(QStringLiteral("5"));
+        QCOMPARE(d.RegWrite->text(), QString());
+        QVERIFY(rec.takeWrites().empty());
+
+        // Nothing is written while the user is editing.
+        d.RegAddress->setText(QStringLiteral("200"));
+        DdeWriteSuppress = true;
+        d.RegWrite->setText(QStringLiteral("9"));
+        QVERIFY(rec.takeWrites().empty());
+        DdeWriteSuppress = false;
+
+        // Typed values are written on Enter and on leaving, whatever NoComm says.
+        NoComm = true;
+        type(d.RegWrite, QStringLiteral("77"));
+        QVERIFY(rec.takeWrites().empty());
+        enter(d.RegWrite);
+        QCOMPARE(rec.takeWrites(), (Writes{{200, 77}}));
+        type(d.RegWrite, QStringLiteral("1e3"));
+        leave(d.RegWrite);
+        QCOMPARE(rec.takeWrites(), (Writes{{200, 1000}}));
+        NoComm = false;
+
+        // A refused write shows on the status line; the box keeps its text.
+        d.RegAddress->setText(QStringLiteral("40000"));
+        OrvComm::ZqCloseConnection(ConnectionHandle);
+        d.RegWrite->setText(QStringLiteral("3"));
+        QCOMPARE(m.Message->text(), QStringLiteral("Failed to update register value!"));
+        QCOMPARE(d.RegWrite->text(), QStringLiteral("3"));
+    }
+
+    void flagWrites() {
+        MonitorTestEnv env;
+        RecordingPeer rec;
+        frmMain &m = loadMain(env);
+        if (!rec.connect()) QSKIP("needs the UDP transport");
+        frmDDE &d = form<frmDDE>();
+
+        d.FlagAddress->setText(QStringLiteral("3"));
+        d.FlagWrite->setText(QStringLiteral("7"));
+        QCOMPARE(rec.takeWrites(), (Writes{{13203, 7}}));
+        type(d.FlagWrite, QStringLiteral("7"));
+        enter(d.FlagWrite);
+        QCOMPARE(rec.takeWrites(), (Writes{{13203, 1}}));
+        type(d.FlagWrite, QStringLiteral("7"));
+        leave(d.FlagWrite);
+        QCOMPARE(rec.takeWrites(), (Writes{{13203, 7}}));
+
+        // A poked flag number outside 1..NumFlags empties the value box.
+        d.FlagAddress->setText(QStringLiteral("33"));
+        d.FlagWrite->setText(QStringLiteral("1"));
+        QCOMPARE(d.FlagWrite->text(), QString());
+        // Committing to such a number writes no register either.
+        type(d.FlagWrite, QStringLiteral("1"));
+        enter(d.FlagWrite);
+        QCOMPARE(m.Message->text(), QStringLiteral("Failed to update Flag value!"));
+        QVERIFY(rec.takeWrites().empty());
+
+        // Without a connection the flag boxes write nothing and Enter is not
+        // taken: the edit goes on.
+        d.FlagAddress->setText(QStringLiteral("2"));
+        NoComm = true;
+        d.FlagWrite->setText(QStringLiteral("1"));
+        type(d.FlagWrite, QStringLiteral("1"));
+        enter(d.FlagWrite);
+        leave(d.FlagWrite);
+        QVERIFY(DdeWriteSuppress);
+        QVERIFY(rec.takeWrites().empty());
+        NoComm = false;
+        enter(d.FlagWrite);
+        QVERIFY(!DdeWriteSuppress);
+        QCOMPARE(rec.takeWrites(), (Writes{{13202, 1}}));
+    }
+
+    void blockWrite() {
+        MonitorTestEnv env;
+        RecordingPeer rec;
+        frmMain &m = loadMain(env);
+        if (!rec.connect()) QSKIP("needs the UDP transport");
+        frmDDE &d = form<frmDDE>();
+
+        d.BlockAddress[0]->setText(QStringLiteral("300"));
+        d.BlockWrite[0]->setText(QStringLiteral("1"));  // row 0 is never written
+        d.BlockAddress[1]->setText(QStringLiteral("301"));
+        d.BlockWrite[1]->setText(QStringLiteral("11"));
+        d.BlockAddress[16]->setText(QStringLiteral("316"));
+        d.BlockWrite[16]->setText(QStringLiteral("-16"));
+        d.Command3d3->click();
+        QCOMPARE(rec.takeWrites(), (Writes{{301, 11}, {316, -16}}));
+        QCOMPARE(d.BlockWrite[1]->text(), QString());
+        QCOMPARE(d.BlockWrite[0]->text(), QStringLiteral("1"));
+
+        // A poke of WriteBox runs the block write and puts back "0".
+        d.BlockWrite[2]->setText(QStringLiteral("22"));
+        d.WriteBox->setText(QStringLiteral("1"));
+        QCOMPARE(rec.takeWrites(), (Writes{{2, 22}}));
+        QCOMPARE(d.WriteBox->text(), QStringLiteral("0"));
+
+        // No connection: the rows wait with their values.
+        NoComm = true;
+        d.BlockWrite[3]->setText(QStringLiteral("33"));
+        d.Command3d3->click();
+        QVERIFY(rec.takeWrites().empty());
+        QCOMPARE(d.BlockWrite[3]->text(), QStringLiteral("33"));
+        NoComm = false;
+
+        // A refused write is reported; the row is emptied all the same.
+        OrvComm::ZqCloseConnection(ConnectionHandle);
+        d.Command3d3->click();
+        QCOMPARE(m.Message->text(), QStringLiteral("Failed to update register value!"));
+        QCOMPARE(d.BlockWrite[3]->text(), QString());
+    }
+};
+
+QTEST_MAIN(TestFrmDDE)
+#include "test_frmdde.moc"
