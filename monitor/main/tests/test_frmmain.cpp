@@ -276,7 +276,7 @@ private Q_SLOTS:
         QVERIFY(m.Timer2->Enabled());
         QCOMPARE(m.Message->text(), QStringLiteral("kept"));
         // The user typed another address in the setup window and closed it.
-        ControllerIPText = peer.address();
+        form<frmSetup>().Text3->setText(peer.address());
         ReconnectPending = true;
         const QString before = form<frmSetup>().txtResolveIP->text();
         m.Timer2_Timer();
