@@ -342,7 +342,7 @@ void frmSetup::showControllerInfo() {
 }
 
 void frmSetup::showInputConfiguration(bool known) {
-    const int32_t bits = form<frmMain>().InputStatusBits;
+    const int32_t bits = InputStatusBits;
     for (int i = 0; i < 4; ++i)
         Command3d1[i]->setCaption(!known ? QStringLiteral("Unknown")
                                   : (bits >> i) & 1 ? QStringLiteral("Active")
@@ -430,7 +430,7 @@ void frmSetup::Form_Unload(int &) {
     ReconnectPending = true;
     main.Timer2->setEnabled(true);
 
-    main.AutoBaudSearch = chkSearch->isChecked();
+    AutoBaudSearch = chkSearch->isChecked();
 
     switch (CommPort) {
     case 0: ConnectionTitle = QStringLiteral(" - Node ") + num(TargetNode); break;
@@ -591,7 +591,7 @@ void frmSetup::cmdLoadIP_Click() {
 void frmSetup::Command3d1_Click(int index) {
     static const int32_t others[4] = {14, 13, 11, 7};
     frmMain &main = form<frmMain>();
-    int32_t &bits = main.InputStatusBits;
+    int32_t &bits = InputStatusBits;
     if ((bits >> index) & 1) {
         bits &= others[index];
         Command3d1[index]->setCaption(QStringLiteral("Idle"));

@@ -61,6 +61,8 @@ inline int16_t NumAnalogOutputs = 0;
 inline std::array<int16_t, 4> MiscIoCount{};  // prototype, HS counters, thumbwheels, displays
 inline std::array<int32_t, 3> TaskLayout{};
 inline int32_t ControllerStatusBits = 0;
+inline int32_t InputStatusBits = 0;  // the controller's configuration byte
+inline bool AutoBaudSearch = false;  // the setup window's "Automatically Search for Baud Rate"
 inline int32_t RegisterLimit = 0;  // 40000 once the main window has loaded
 inline std::array<float, 32> BitWeights{};
 inline bool Q600Support = false;

@@ -39,8 +39,6 @@ public:
 
     int32_t ConnectFailCount = 0;
     bool PollStartPending = false;
-    bool AutoBaudSearch = false;
-    int32_t InputStatusBits = 0;
     // The V-register record through which the tick reads the non-volatile
     // window's V-registers.
     OrvComm::ZQ_VREGISTER VRegRecord{};

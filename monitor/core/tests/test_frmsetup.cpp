@@ -130,7 +130,7 @@ private Q_SLOTS:
         NumServos = 0;
         MiscIoCount = {8, 4, 0, 2};
         ControllerStatusBits = 5;
-        m.InputStatusBits = 0x05;
+        InputStatusBits = 0x05;
         CommPort = 1;
         s.txtLoadCommand->setText(QStringLiteral("Load"));
         QCOMPARE(s.txtLoadCommand->text(), QString());
@@ -178,7 +178,7 @@ private Q_SLOTS:
         QVERIFY(!SetupOpen);
         QVERIFY(ReconnectPending);
         QVERIFY(m.Timer2->Enabled());
-        QVERIFY(m.AutoBaudSearch);
+        QVERIFY(AutoBaudSearch);
         // The snapshot was retaken after the reset: no change, no reconnect.
         QVERIFY(!NoComm);
         QCOMPARE(ConnectionTitle, QStringLiteral(" - COMM 1 Baud 19200"));
@@ -198,7 +198,7 @@ private Q_SLOTS:
         s.chkSearch->setChecked(false);
         QVERIFY(s.Unload());
         QVERIFY(!NoComm);
-        QVERIFY(!m.AutoBaudSearch);
+        QVERIFY(!AutoBaudSearch);
         QCOMPARE(ConnectionTitle, QStringLiteral(" - UDP 10.1.2.3"));
 
         form<frmSetup>();
@@ -492,15 +492,15 @@ private Q_SLOTS:
         frmSetup &s = form<frmSetup>();
         auto config = [&peer] { return peer.controller().withMemory([](orvemu::Memory &mem) { return int(mem.config); }); };
 
-        m.InputStatusBits = 0x35;
+        InputStatusBits = 0x35;
         s.Command3d1[0]->click();
-        QCOMPARE(m.InputStatusBits, 0x04);
+        QCOMPARE(InputStatusBits, 0x04);
         QCOMPARE(config(), 0x04);
         QCOMPARE(s.Command3d1[0]->Caption(), QStringLiteral("Idle"));
 
-        m.InputStatusBits = 0x35;
+        InputStatusBits = 0x35;
         s.Command3d1[1]->click();
-        QCOMPARE(m.InputStatusBits, 0x37);
+        QCOMPARE(InputStatusBits, 0x37);
         QCOMPARE(config(), 0x37);
         QCOMPARE(s.Command3d1[1]->Caption(), QStringLiteral("Active"));
 
@@ -508,7 +508,7 @@ private Q_SLOTS:
         OrvComm::ZqCloseConnection(ConnectionHandle);
         ConnectionHandle = 0;
         s.Command3d1[3]->click();
-        QCOMPARE(m.InputStatusBits, 0x3F);
+        QCOMPARE(InputStatusBits, 0x3F);
         QCOMPARE(s.Command3d1[3]->Caption(), QStringLiteral("Active"));
         QCOMPARE(m.Message->text(), QStringLiteral("Failed to update configuration!"));
     }
