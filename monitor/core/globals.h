@@ -116,3 +116,7 @@ inline QString SymbolFilePath;  // the symbol file in use, empty for none
 inline QString CustomScreen1Path;
 inline QString CustomScreen2Path;
 inline QString DataTablePath;
+
+// ---- Register bits window ------------------------------------------------------------
+inline bool RegbitsUpdating = false;   // the window sets bit boxes itself, or handles a key
+inline bool RegbitsClickBusy = false;  // a bit click is being handled

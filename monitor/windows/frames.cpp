@@ -44,26 +44,3 @@ void MonitorFrame::Form_Unload(int &) {
     });
 }
 
-namespace {
-constexpr FrameGeometry Std{1668, 924, 5184, 5000};
-inline bool NoFlag = false;
-}  // namespace
-
-#define S QStringLiteral
-frmReg::frmReg() : MonitorFrame(S("frmReg"), S("Registers"), &RegWindowOpen, S("Registers"), Std) {}
-frmRam::frmRam() : MonitorFrame(S("frmRam"), S("NVRegisters"), &RamWindowOpen, S("NVram"), {1668, 924, 4956, 5000}) {}
-frmRegbits::frmRegbits() : MonitorFrame(S("frmRegbits"), S("Register Bits"), &RegbitsWindowOpen, QString(), Std) {}
-frmDigIn::frmDigIn() : MonitorFrame(S("frmDigIn"), S("Digital Inputs"), &DigInWindowOpen, S("Digin"), Std) {}
-frmAnalIn::frmAnalIn() : MonitorFrame(S("frmAnalIn"), S("Analog Inputs"), &AnalInWindowOpen, S("Analin"), Std) {}
-frmFlag::frmFlag() : MonitorFrame(S("frmFlag"), S("Flags"), &FlagWindowOpen, S("Flags"), Std) {}
-frmDigOut::frmDigOut() : MonitorFrame(S("frmDigOut"), S("Digital Outputs"), &DigOutWindowOpen, S("Digout"), Std) {}
-frmAnalOut::frmAnalOut()
-    : MonitorFrame(S("frmAnalOut"), S("Analog Outputs"), &AnalOutWindowOpen, S("Analout"), Std) {}
-frmServo::frmServo() : MonitorFrame(S("frmServo"), S("Motors/Servos"), &ServoWindowOpen, S("Servo"), Std) {}
-frmServo2::frmServo2() : MonitorFrame(S("frmServo2"), S("Motors/Servos"), &NoFlag, QString(), Std) {}
-frmCustom1::frmCustom1()
-    : MonitorFrame(S("frmCustom1"), S("Custom Screen 1"), &Custom1Loaded, S("Custom1"), Std) {}
-frmCustom2::frmCustom2()
-    : MonitorFrame(S("frmCustom2"), S("Custom Screen 2"), &Custom2Loaded, S("Custom2"), Std) {}
-frmStatus::frmStatus() : MonitorFrame(S("frmStatus"), S("Step Status"), &StatusPollOn, S("Status"), Std) {}
-#undef S

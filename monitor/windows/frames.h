@@ -1,7 +1,8 @@
-// The monitor windows as frames: each has its name, its caption word, its
-// window-open flag and its settings section with the window's geometry. The
-// refresh of the polling loop writes into them; their own controls and
-// procedures grow on this base.
+// The monitor's windows, all in one header for the main window.
+//
+// MonitorFrame is a frame of a window still to be built: its name, its
+// caption word and its settings section with the window's geometry. The
+// resource monitor windows below are built on ResourceWindow instead.
 #pragma once
 
 #include <QLabel>
@@ -34,23 +35,12 @@ private:
     FrameGeometry defaults_;
 };
 
-#define ORVMON_FRAME(cls)             \
-    class cls : public MonitorFrame { \
-        Q_OBJECT                      \
-    public:                           \
-        cls();                        \
-    };
-
-ORVMON_FRAME(frmReg)
-ORVMON_FRAME(frmRam)
-ORVMON_FRAME(frmRegbits)
-ORVMON_FRAME(frmDigIn)
-ORVMON_FRAME(frmAnalIn)
-ORVMON_FRAME(frmFlag)
-ORVMON_FRAME(frmDigOut)
-ORVMON_FRAME(frmAnalOut)
-ORVMON_FRAME(frmServo)
-ORVMON_FRAME(frmServo2)
-ORVMON_FRAME(frmCustom1)
-ORVMON_FRAME(frmCustom2)
-ORVMON_FRAME(frmStatus)
+// The resource monitor windows.
+#include "windows/analogwindows.h"
+#include "windows/customwindows.h"
+#include "windows/digitalwindows.h"
+#include "windows/frmFlag.h"
+#include "windows/frmRegbits.h"
+#include "windows/frmStatus.h"
+#include "windows/registerwindows.h"
+#include "windows/servowindows.h"
