@@ -33,6 +33,7 @@ inline void resetGlobals() {
     RegbitsWritePending = false;
     RegbitsEditInProgress = false;
     DdeWriteSuppress = false;
+    ControllerModel = 0;
 }
 
 inline void writeSettings(const QString &path, const QString &text) {
