@@ -51,7 +51,7 @@ frmAnalIn::frmAnalIn()
     : AnalogWindow(QStringLiteral("frmAnalIn"),
                    {{QStringLiteral("Analin"), QStringLiteral("Analin"), {1608, 2520, 4956, 5000},
                      {1608, 2520, 4956, 5000}, {1200, 924, 4956, 3828}},
-                    &AnalInWindowOpen, QStringLiteral("Analog Input Form unloaded."), false},
+                    &AnalInWindowOpen, QStringLiteral("Analog Input Form unloaded."), false, QStringLiteral("ORVain")},
                    {QStringLiteral("ain_"), &SymAnalogInputs, &NumAnalogInputs, true}) {
     setWindowTitle(QStringLiteral("ORV Analog Inputs"));
 }
@@ -60,7 +60,7 @@ frmAnalOut::frmAnalOut()
     : AnalogWindow(QStringLiteral("frmAnalOut"),
                    {{QStringLiteral("Analout"), QStringLiteral("Analout"), {1200, 924, 4956, 5000},
                      {1200, 924, 4956, 5000}, {1200, 924, 4956, 3828}},
-                    &AnalOutWindowOpen, QStringLiteral("Analog Output Form unloaded."), false},
+                    &AnalOutWindowOpen, QStringLiteral("Analog Output Form unloaded."), false, QStringLiteral("ORVaout")},
                    {QStringLiteral("aout_"), &SymAnalogOutputs, &NumAnalogOutputs, false}) {
     setWindowTitle(QStringLiteral("ORV Analog Outputs"));
 }

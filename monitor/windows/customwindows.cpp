@@ -178,7 +178,7 @@ frmCustom1::frmCustom1()
     : CustomWindow(QStringLiteral("frmCustom1"),
                    {{QStringLiteral("Custom1"), QStringLiteral("Custom1"), {2064, 2940, 4656, 5200},
                      {2064, 2940, 4656, 5200}, {2064, 2940, 4656, 4416}},
-                    &Custom1WindowOpen, QStringLiteral("Custom Resource Form unloaded."), false},
+                    &Custom1WindowOpen, QStringLiteral("Custom Resource Form unloaded."), false, QStringLiteral("ORVcust1")},
                    {1, &Custom1Rows, &Custom1Loaded, QStringLiteral("No such FLAG exists."),
                     QStringLiteral("No such servo motor exists.")}) {}
 
@@ -186,6 +186,6 @@ frmCustom2::frmCustom2()
     : CustomWindow(QStringLiteral("frmCustom2"),
                    {{QStringLiteral("Custom2"), QStringLiteral("Custom2"), {2064, 2940, 4656, 5200},
                      {2064, 2940, 4656, 5200}, {2064, 2940, 4656, 4416}},
-                    &Custom2WindowOpen, QStringLiteral("Custom Resource Form unloaded."), false},
+                    &Custom2WindowOpen, QStringLiteral("Custom Resource Form unloaded."), false, QStringLiteral("ORVcust1")},
                    {2, &Custom2Rows, &Custom2Loaded, QStringLiteral("No such FLAG exist."),
                     QStringLiteral("No such servo motor exist.")}) {}

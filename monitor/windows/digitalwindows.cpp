@@ -47,7 +47,7 @@ frmDigIn::frmDigIn()
     : DigitalWindow(QStringLiteral("frmDigIn"),
                     {{QStringLiteral("Digin"), QStringLiteral("Digin"), {1272, 3168, 4932, 5000},
                       {1272, 3168, 4932, 5000}, {1272, 3168, 4932, 3600}},
-                     &DigInWindowOpen, QStringLiteral("Digital Input Form unloaded."), false},
+                     &DigInWindowOpen, QStringLiteral("Digital Input Form unloaded."), false, QStringLiteral("ORVinp")},
                     {&SymDigitalInputs, &NumDigitalInputs, inputName}) {
     setWindowTitle(QStringLiteral("ORV Digital Inputs"));
 }
@@ -67,7 +67,7 @@ frmDigOut::frmDigOut()
     : DigitalWindow(QStringLiteral("frmDigOut"),
                     {{QStringLiteral("Digout"), QStringLiteral("Digout"), {1464, 2364, 4932, 5000},
                       {1464, 2364, 4932, 5000}, {1464, 2364, 4932, 3804}},
-                     &DigOutWindowOpen, QStringLiteral("Digital Output Form unloaded."), false},
+                     &DigOutWindowOpen, QStringLiteral("Digital Output Form unloaded."), false, QStringLiteral("ORVout")},
                     {&SymDigitalOutputs, &NumDigitalOutputs, outputName}) {
     setWindowTitle(QStringLiteral("ORV Digital Outputs"));
 }

@@ -7,7 +7,7 @@ frmFlag::frmFlag()
     : PagedWindow(QStringLiteral("frmFlag"),
                   {{QStringLiteral("Flags"), QStringLiteral("Flags"), {1488, 3192, 4956, 5000},
                     {1488, 3192, 4956, 5000}, {1488, 3192, 4956, 3444}},
-                   &FlagWindowOpen, QStringLiteral("Flag Form unloaded."), false},
+                   &FlagWindowOpen, QStringLiteral("Flag Form unloaded."), false, QStringLiteral("ORVflag")},
                   {QStringLiteral("Text1"), QStringLiteral("GoTo:"), true, 16}) {
     setWindowTitle(QStringLiteral("ORV Flags"));
 }

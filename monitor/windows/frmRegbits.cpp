@@ -7,7 +7,7 @@
 
 frmRegbits::frmRegbits()
     : PagedWindow(QStringLiteral("frmRegbits"),
-                  {{}, &RegbitsWindowOpen, QStringLiteral("Register Form unloaded."), true},
+                  {{}, &RegbitsWindowOpen, QStringLiteral("Register Form unloaded."), true, QStringLiteral("ORVreg")},
                   {QStringLiteral("Text2"), QStringLiteral("GoTo:"), false, 16}) {}
 
 void frmRegbits::buildControls() {

@@ -8,7 +8,7 @@ frmStatus::frmStatus()
     : ResourceWindow(QStringLiteral("frmStatus"),
                      {{QStringLiteral("Status"), QStringLiteral("Status"), {2004, 1632, 4800, 6000},
                        {2004, 1632, 8000, 14000}, {2004, 1632, 4464, 5148}},
-                      &StatusPollOn, QStringLiteral("Status Form unloaded."), false}) {
+                      &StatusPollOn, QStringLiteral("Status Form unloaded."), false, QStringLiteral("Form1")}) {
     setWindowTitle(QStringLiteral("ORV Step Status"));
 }
 

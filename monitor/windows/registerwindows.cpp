@@ -69,7 +69,7 @@ namespace {
 ResourceWindow::Traits registerTraits() {
     return {{QStringLiteral("Registers"), QStringLiteral("Registers"), {1668, 924, 5184, 5000}, {1668, 924, 5184, 5000},
              {1200, 924, 4956, 3828}},
-            &RegWindowOpen, QStringLiteral("Register Form unloaded."), true};
+            &RegWindowOpen, QStringLiteral("Register Form unloaded."), true, QStringLiteral("ORVreg")};
 }
 }  // namespace
 
@@ -164,7 +164,7 @@ namespace {
 ResourceWindow::Traits ramTraits() {
     return {{QStringLiteral("NVram"), QStringLiteral("Register"), {1668, 924, 4956, 5000}, {1668, 924, 4956, 5000},
              {1200, 924, 4956, 3828}},
-            &RamWindowOpen, QStringLiteral("NVRegisters Form unloaded."), true};
+            &RamWindowOpen, QStringLiteral("NVRegisters Form unloaded."), true, QStringLiteral("ORVram")};
 }
 }  // namespace
 

@@ -111,9 +111,11 @@ void EmptyDdeRegisterWrite() {
     DdeWriteSuppress = before;
 }
 
-ResourceWindow::ResourceWindow(const QString &name, Traits traits) : Form(name), traits_(std::move(traits)) {}
+ResourceWindow::ResourceWindow(const QString &name, Traits traits) : Form(name), traits_(std::move(traits)) {
+    setProperty("LinkTopic", traits_.linkTopic);
+}
 
-void ResourceWindow::trapLoad(const std::function<void()> &body) {
+void ResourceWindow::trapped(const std::function<void()> &body, const QString &failure, bool unloadAfter) {
     if (!traits_.errorTrap) {
         body();
         return;
@@ -121,21 +123,17 @@ void ResourceWindow::trapLoad(const std::function<void()> &body) {
     try {
         body();
     } catch (const std::exception &e) {
-        MsgBox(QStringLiteral("Error Opening Form\r\n") + describeException(e));
-        Unload();
+        MsgBox(failure + QStringLiteral("\r\n") + describeException(e));
+        if (unloadAfter) Unload();
     }
 }
 
+void ResourceWindow::trapLoad(const std::function<void()> &body) {
+    trapped(body, QStringLiteral("Error Opening Form"), true);
+}
+
 void ResourceWindow::trapUnload(const std::function<void()> &body) {
-    if (!traits_.errorTrap) {
-        body();
-        return;
-    }
-    try {
-        body();
-    } catch (const std::exception &e) {
-        MsgBox(QStringLiteral("Error unloading form\r\n") + describeException(e));
-    }
+    trapped(body, QStringLiteral("Error unloading form"), false);
 }
 
 void ResourceWindow::Form_Load() {

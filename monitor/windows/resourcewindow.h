@@ -79,6 +79,7 @@ public:
         bool *openFlag = nullptr;  // cleared by the unload
         QString unloadedText;      // status line after the unload
         bool errorTrap = false;
+        QString linkTopic;         // the window's DDE link topic
     };
     ResourceWindow(const QString &name, Traits traits);
 
@@ -92,6 +93,7 @@ protected:
     // Runs a procedure under the window's error trap (when it has one).
     void trapLoad(const std::function<void()> &body);
     void trapUnload(const std::function<void()> &body);
+    void trapped(const std::function<void()> &body, const QString &failure, bool unloadAfter);
     // The standard unload steps: geometry, open flag, status line.
     void standardUnload();
 

@@ -19,7 +19,7 @@ template <class F> void step(F f) {
 
 ServoWindow::ServoWindow(const QString &name, int firstServo)
     : ResourceWindow(name, {ServoSettings, firstServo == 1 ? &ServoWindowOpen : nullptr,
-                            QStringLiteral("Servo Form unloaded."), false}),
+                            QStringLiteral("Servo Form unloaded."), false, QStringLiteral("ORVservo")}),
       first_(firstServo) {}
 
 void ServoWindow::buildControls() {

@@ -59,6 +59,8 @@ private Q_SLOTS:
         QCOMPARE(form<frmDigOut>().Caption(), QStringLiteral("ORV Digital Outputs"));
         QCOMPARE(form<frmServo2>().Caption(), QStringLiteral("Motors 17-32"));
         for (bool *f : flags) QVERIFY(!*f);
+        QCOMPARE(form<frmAnalOut>().property("LinkTopic").toString(), QStringLiteral("ORVaout"));
+        QCOMPARE(form<frmStatus>().property("LinkTopic").toString(), QStringLiteral("Form1"));
         // The bits and custom windows mark themselves in their loads.
         form<frmRegbits>();
         QVERIFY(RegbitsWindowOpen);
