@@ -53,6 +53,8 @@ public:
     QMenu *&RegMenu = ViewMenu;
     std::array<QAction *, 3> &DisplayMnu = ViewItem;
 
+    void DisplayMnu_Click(int index) { DisplayMenu_Click(index); }
+
     void Command1_Click() override;
     void Text1_KeyPress(int index, int &keyAscii) override;
     void Text1_KeyDown(int index, int &keyCode, int shift) override;

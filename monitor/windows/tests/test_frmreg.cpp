@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QtTest/QTest>
 
+#include "core/eventpump.h"
 #include "main/frmDDE.h"
 #include "windows/frames.h"
 #include "windows_fixture.h"
@@ -193,6 +194,18 @@ private Q_SLOTS:
         QVERIFY(!w.HexView);
         QCOMPARE(w.Label4->text(), QStringLiteral("Decimal View"));
         w.DisplayMnu[1]->trigger();  // each item toggles
+        QVERIFY(w.HexView);
+        // The register window lets pending events through before it
+        // switches; the non-volatile one does not.
+        resetYieldCount();
+        w.DisplayMnu[2]->trigger();
+        QVERIFY(!w.HexView);
+        QCOMPARE(yieldCount(), 1L);
+        form<frmRam>().DisplayMenu[2]->trigger();
+        QVERIFY(form<frmRam>().HexView);
+        QCOMPARE(form<frmRam>().Label4->text(), QStringLiteral("Hexadecimal View"));
+        QCOMPARE(yieldCount(), 1L);
+        w.DisplayMnu_Click(2);
         QVERIFY(w.HexView);
         w.Unload();
         w.Load();
