@@ -14,7 +14,7 @@ void frmRegbits::buildControls() {
     PagedWindow::buildControls();
     Text2 = goToBox();
     setWindowTitle(QStringLiteral("ORV Registers (Bits)"));
-    resize(900, 420);
+    resize(640, 420);
     // Each tick of the original let pending window events run; returning to
     // the event loop between ticks does the same here.
     Timer1 = new FormTimer(this, QStringLiteral("Timer1"), 1, false);
@@ -22,6 +22,7 @@ void frmRegbits::buildControls() {
 
 void frmRegbits::addRowControls(QGridLayout *grid, int row, int column) {
     Text1[row] = named(new QLineEdit(this), QStringLiteral("Text1"), row);
+    Text1[row]->setMaximumWidth(110);
     connect(Text1[row], &QLineEdit::textChanged, this, [this, row] { Text1_Change(row); });
     grid->addWidget(Text1[row], row, column);
     auto *bits = new QHBoxLayout;
