@@ -170,3 +170,7 @@ inline bool TableMonitorOn = false;
 
 // ---- Firmware update -----------------------------------------------------------------------
 inline QString FirmwareFilePath;  // the firmware file chosen for the update
+
+// ---- Register bits window ------------------------------------------------------------
+inline bool RegbitsUpdating = false;   // the window sets bit boxes itself, or handles a key
+inline bool RegbitsClickBusy = false;  // a bit click is being handled

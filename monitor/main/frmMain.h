@@ -17,7 +17,7 @@
 #include "core/globals.h"
 #include "core/msgbox.h"
 
-class MonitorFrame;
+class CustomWindow;
 
 class frmMain : public Form {
     Q_OBJECT
@@ -101,7 +101,7 @@ private:
     void refreshRegisterBits();
     void refreshNonVolatile();
     void refreshServos();
-    void refreshCustom(MonitorFrame &f, const std::array<CustomResourceRow, 16> &rows, const bool &editing,
+    void refreshCustom(CustomWindow &f, const std::array<CustomResourceRow, 16> &rows, const bool &editing,
                        const int16_t &editIndex);
     void refreshClock();
 

@@ -314,8 +314,8 @@ void frmMain::refreshServos() {
         if (a % 4 == 0) yieldInLoop();
         if ((ServoEditInProgress && ServoEditIndex == a - 1) || busy()) continue;
         if (a > NumServos) continue;
-        MonitorFrame *f = a <= 16 ? static_cast<MonitorFrame *>(served<frmServo>())
-                                  : static_cast<MonitorFrame *>(served<frmServo2>());
+        ServoWindow *f = a <= 16 ? static_cast<ServoWindow *>(served<frmServo>())
+                                 : static_cast<ServoWindow *>(served<frmServo2>());
         if (!f) continue;
         const size_t row = size_t(a <= 16 ? a - 1 : a - 17);
         int32_t value = 0;
@@ -324,7 +324,7 @@ void frmMain::refreshServos() {
     }
 }
 
-void frmMain::refreshCustom(MonitorFrame &f, const std::array<CustomResourceRow, 16> &rows, const bool &editing,
+void frmMain::refreshCustom(CustomWindow &f, const std::array<CustomResourceRow, 16> &rows, const bool &editing,
                             const int16_t &editIndex) {
     for (int r = 1; r <= 16; ++r) {
         if (r % 4 == 0) yieldInLoop();

@@ -1,0 +1,68 @@
+#include "windows/analogwindows.h"
+
+#include "core/globals.h"
+
+AnalogWindow::AnalogWindow(const QString &name, Traits traits, Kind kind)
+    : PagedWindow(name, std::move(traits), {QStringLiteral("Text2"), QStringLiteral("GoTo :"), true, 4}),
+      kind_(std::move(kind)) {}
+
+void AnalogWindow::buildControls() {
+    PagedWindow::buildControls();
+    Text2 = goToBox();
+}
+
+void AnalogWindow::addRowControls(QGridLayout *grid, int row, int column) {
+    Text1[row] = named(new QLineEdit(this), QStringLiteral("Text1"), row);
+    Text1[row]->setReadOnly(kind_.readOnly);
+    grid->addWidget(Text1[row], row, column);
+}
+
+QString AnalogWindow::channelName(int32_t n, bool &found) {
+    QString name;
+    found = FindSymbolName(*kind_.symbols, NumberCriteria(n), name);
+    return found ? name : kind_.prefix + QString::number(n);
+}
+
+void AnalogWindow::loadPage() {
+    for (int r = 0; r < 16; ++r) {
+        const int32_t n = r + 1;
+        bool found = false;
+        Label1[r]->setText(channelName(n, found));
+        if (!found) {
+            Text1[r]->clear();
+            if (n > *kind_.count) {
+                Label1[r]->setText(QStringLiteral("Not Present"));
+                Text1[r]->setText(QStringLiteral("N/A"));
+            }
+        }
+        Label2[r]->setText(QString::number(n));
+    }
+    VScroll1->setMaximum(241);
+    Text2->setText(QStringLiteral("1"));
+}
+
+void AnalogWindow::fillRow(int r, int n) {
+    bool found = false;
+    Label1[r]->setText(channelName(n, found));
+    Label2[r]->setText(QString::number(n));
+}
+
+frmAnalIn::frmAnalIn()
+    : AnalogWindow(QStringLiteral("frmAnalIn"),
+                   {{QStringLiteral("Analin"), QStringLiteral("Analin"), {1608, 2520, 4956, 5000},
+                     {1608, 2520, 4956, 5000}, {1200, 924, 4956, 3828}},
+                    &AnalInWindowOpen, QStringLiteral("Analog Input Form unloaded."), false, QStringLiteral("ORVain")},
+                   {QStringLiteral("ain_"), &SymAnalogInputs, &NumAnalogInputs, true}) {
+    setWindowTitle(QStringLiteral("ORV Analog Inputs"));
+}
+
+frmAnalOut::frmAnalOut()
+    : AnalogWindow(QStringLiteral("frmAnalOut"),
+                   {{QStringLiteral("Analout"), QStringLiteral("Analout"), {1200, 924, 4956, 5000},
+                     {1200, 924, 4956, 5000}, {1200, 924, 4956, 3828}},
+                    &AnalOutWindowOpen, QStringLiteral("Analog Output Form unloaded."), false, QStringLiteral("ORVaout")},
+                   {QStringLiteral("aout_"), &SymAnalogOutputs, &NumAnalogOutputs, false}) {
+    setWindowTitle(QStringLiteral("ORV Analog Outputs"));
+}
+
+bool &frmAnalOut::goToEditing() { return AnalOutEditInProgress; }

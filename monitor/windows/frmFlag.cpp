@@ -1,0 +1,52 @@
+#include "windows/frmFlag.h"
+
+#include "core/basics.h"
+#include "core/globals.h"
+
+frmFlag::frmFlag()
+    : PagedWindow(QStringLiteral("frmFlag"),
+                  {{QStringLiteral("Flags"), QStringLiteral("Flags"), {1488, 3192, 4956, 5000},
+                    {1488, 3192, 4956, 5000}, {1488, 3192, 4956, 3444}},
+                   &FlagWindowOpen, QStringLiteral("Flag Form unloaded."), false, QStringLiteral("ORVflag")},
+                  {QStringLiteral("Text1"), QStringLiteral("GoTo:"), true, 16}) {
+    setWindowTitle(QStringLiteral("ORV Flags"));
+}
+
+void frmFlag::buildControls() {
+    PagedWindow::buildControls();
+    Text1 = goToBox();
+}
+
+void frmFlag::addRowControls(QGridLayout *grid, int row, int column) {
+    SSCommand1[row] = named(new SSCommand(QStringLiteral("Clear"), this), QStringLiteral("SSCommand1"), row);
+    grid->addWidget(SSCommand1[row], row, column);
+}
+
+bool &frmFlag::goToEditing() { return FlagGoToEditing; }
+
+QString frmFlag::flagName(int32_t n, bool &found) {
+    QString name;
+    found = FindSymbolName(SymFlags, NumberCriteria(n), name);
+    return found ? name : QStringLiteral("flag_") + QString::number(n);
+}
+
+void frmFlag::loadPage() {
+    for (int i = 1; i <= 16; ++i) {
+        const int r = i - 1;
+        bool found = false;
+        const QString name = flagName(i, found);
+        Label1[r]->setText(!found && i > NumFlags ? QStringLiteral("Not Present") : name);
+        SSCommand1[r]->setCaption(QStringLiteral("Clear"));
+        SSCommand1[r]->setForeColor(ColourRed);
+        SSCommand1[r]->setFont3D(Font3DInsetLight);
+        Label2[r]->setText(QString::number(i));
+    }
+    VScroll1->setMaximum(std::max(1, NumFlags - 15));
+    Text1->setText(QStringLiteral("1"));
+}
+
+void frmFlag::fillRow(int r, int n) {
+    bool found = false;
+    Label1[r]->setText(flagName(n, found));
+    Label2[r]->setText(QString::number(n));
+}

@@ -1,0 +1,42 @@
+// The register bits window: sixteen registers in decimal, each with its 32
+// bits as check boxes, over the ordinary registers ("Lower Regs", from 1) or
+// the non-volatile ones ("Upper Regs", from 32001). Row r shows register
+// RegbitsBase + VScroll1.Value + r; each change of a row's value box sets
+// the row's bit boxes.
+#pragma once
+
+#include <QCheckBox>
+#include <QRadioButton>
+
+#include "core/globals.h"
+#include "windows/pagedwindow.h"
+
+class frmRegbits : public PagedWindow {
+    Q_OBJECT
+public:
+    frmRegbits();
+
+    std::array<QLineEdit *, 16> Text1{};  // register values, filled by the polling loop
+    std::array<QCheckBox *, 512> Bit1{};  // box 32 * row + bit; bit 31 leftmost
+    QLineEdit *Text2 = nullptr;           // "GoTo:" box
+    QRadioButton *Option1 = nullptr;      // "Lower Regs"
+    QRadioButton *Option2 = nullptr;      // "Upper Regs"
+    FormTimer *Timer1 = nullptr;
+
+    void Option1_Click();
+    void Option2_Click();
+    void Text1_Change(int index);
+
+protected:
+    void buildControls() override;
+    void addRowControls(QGridLayout *grid, int row, int column) override;
+    void addBottomControls(QHBoxLayout *bottom) override;
+    void loadPage() override;
+    void fillRow(int r, int n) override;
+    int32_t pageBase() const override { return RegbitsBase; }
+    bool goToRestartKeys() const override { return true; }
+    void Form_Unload(int &cancel) override;
+
+private:
+    void selectRange(int32_t base, int maximum);
+};

@@ -1,0 +1,154 @@
+#include "windows/resourcewindow.h"
+
+#include <QLineEdit>
+#include <cmath>
+#include <cstring>
+
+#include "core/basics.h"
+#include "core/globals.h"
+#include "core/msgbox.h"
+#include "core/runtime_error.h"
+#include "core/settings.h"
+#include "main/frmDDE.h"
+#include "main/frmMain.h"
+
+Geometry readGeometry(const WindowSettings &s) {
+    Geometry g = s.valueMissing;
+    const bool opened = readSettingsSection(s.section, s.section, [&](int32_t key) {
+        QueryLongValue(key, QStringLiteral("Top"), g.top);
+        QueryLongValue(key, QStringLiteral("Left"), g.left);
+        QueryLongValue(key, QStringLiteral("Height"), g.height);
+        QueryLongValue(key, QStringLiteral("Width"), g.width);
+    });
+    return opened ? g : s.keyMissing;
+}
+
+void placeWindow(Form &f, const Geometry &g) {
+    f.setTop(g.top);
+    f.setLeft(g.left);
+    f.setHeight(g.height);
+    f.setWidth(g.width);
+}
+
+void storeGeometry(Form &f, const WindowSettings &s) {
+    const Geometry g = f.WindowState() != wsNormal ? s.minMax : Geometry{f.Top(), f.Left(), f.Height(), f.Width()};
+    writeSettingsSection(s.section, s.writeWord, s.section, [&](int32_t key) {
+        SetLongValue(key, QStringLiteral("Height"), g.height);
+        SetLongValue(key, QStringLiteral("Left"), g.left);
+        SetLongValue(key, QStringLiteral("Top"), g.top);
+        SetLongValue(key, QStringLiteral("Width"), g.width);
+    });
+}
+
+void ShowStatus(const QString &text) {
+    frmMain &m = form<frmMain>();
+    m.Message->setText(text);
+    m.RefreshMessage();
+}
+
+QString LastErrorText() {
+    try {
+        OrvComm::ZqGetErrorInfo(ConnectionHandle, &ErrorInfo);
+    } catch (const RuntimeError &e) {
+        return e.description();
+    }
+    return QString::fromLatin1(ErrorInfo.text, static_cast<qsizetype>(qstrnlen(ErrorInfo.text, sizeof ErrorInfo.text)));
+}
+
+QString FailureText(const QString &words) { return words + QLatin1Char('\n') + LastErrorText(); }
+
+int32_t EntryValue(const QString &text, double lo, double hi) {
+    // A number just inside a limit can round past it (2147483647.5): it
+    // stays at the limit.
+    const double v = std::nearbyint(leadingNumber(text));
+    if (v < lo) return static_cast<int32_t>(lo);
+    if (v > hi) return static_cast<int32_t>(hi);
+    return static_cast<int32_t>(v);
+}
+
+std::optional<int32_t> HexEntry(const QString &text) {
+    const QString t = text.trimmed();
+    if (t.isEmpty() || t.size() > 8) return std::nullopt;
+    uint32_t v = 0;
+    for (QChar c : t) {
+        const int d = c.isDigit() && c.unicode() < 128 ? c.unicode() - '0'
+                      : (c.toUpper() >= u'A' && c.toUpper() <= u'F') ? c.toUpper().unicode() - 'A' + 10
+                                                                     : -1;
+        if (d < 0) return std::nullopt;
+        v = v * 16 + static_cast<uint32_t>(d);
+    }
+    return static_cast<int32_t>(v);
+}
+
+void ReportWrite(const std::function<int32_t()> &call, const QString &done, const QString &failureWords) {
+    QString text;
+    try {
+        text = call() == 1 ? done : FailureText(failureWords);
+    } catch (const RuntimeError &e) {
+        text = failureWords + QLatin1Char('\n') + e.description();
+    }
+    ShowStatus(text);
+}
+
+QString NumberCriteria(int32_t n) { return QStringLiteral("Number = ") + QString::number(n); }
+
+bool FindSymbolName(SymbolSnapshot &snapshot, const QString &criteria, QString &name) {
+    if (SymbolFilePath.isEmpty()) return false;
+    SymbolCriteria = criteria;
+    snapshot.FindFirst(SymbolCriteria);
+    if (snapshot.NoMatch()) return false;
+    SymbolNameField = snapshot.Name();
+    name = SymbolNameField;
+    return true;
+}
+
+void EmptyDdeRegisterWrite() {
+    auto *box = form<frmDDE>().control<QLineEdit>(QStringLiteral("RegWrite"));
+    if (!box) return;
+    const bool before = DdeWriteSuppress;
+    DdeWriteSuppress = true;
+    box->clear();
+    DdeWriteSuppress = before;
+}
+
+ResourceWindow::ResourceWindow(const QString &name, Traits traits) : Form(name), traits_(std::move(traits)) {
+    setProperty("LinkTopic", traits_.linkTopic);
+}
+
+void ResourceWindow::trapped(const std::function<void()> &body, const QString &failure, bool unloadAfter) {
+    if (!traits_.errorTrap) {
+        body();
+        return;
+    }
+    try {
+        body();
+    } catch (const std::exception &e) {
+        MsgBox(failure + QStringLiteral("\r\n") + describeException(e));
+        if (unloadAfter) Unload();
+    }
+}
+
+void ResourceWindow::trapLoad(const std::function<void()> &body) {
+    trapped(body, QStringLiteral("Error Opening Form"), true);
+}
+
+void ResourceWindow::trapUnload(const std::function<void()> &body) {
+    trapped(body, QStringLiteral("Error unloading form"), false);
+}
+
+void ResourceWindow::Form_Load() {
+    trapLoad([this] {
+        if (!traits_.settings.section.isEmpty()) placeWindow(*this, readGeometry(traits_.settings));
+        loadWindow();
+    });
+}
+
+void ResourceWindow::standardUnload() {
+    if (!traits_.settings.section.isEmpty()) storeGeometry(*this, traits_.settings);
+    if (traits_.openFlag) *traits_.openFlag = false;
+    ShowStatus(traits_.unloadedText);
+}
+
+void ResourceWindow::Form_Unload(int &) {
+    trapUnload([this] { standardUnload(); });
+}

@@ -1,0 +1,101 @@
+// What every resource monitor window shares: its geometry kept in its own
+// settings section, the open flag that its unload clears with a line in the
+// status line, the error trap of the windows that have one, and the small
+// helpers of their handlers (status line, library error text, typed values,
+// symbol names).
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "core/codeDBase.h"
+#include "core/forms.h"
+
+// Window geometry in twips.
+struct Geometry {
+    int32_t top, left, height, width;
+};
+
+struct WindowSettings {
+    QString section;        // settings section ("Registers"); empty: the window keeps none
+    QString writeWord;      // word of the "Cannot WRITE ... settings" box
+    Geometry valueMissing;  // each value that does not read takes its part of this
+    Geometry keyMissing;    // taken whole when the section does not open
+    Geometry minMax;        // saved while the window is minimized or maximized
+};
+
+// Reads a settings section's "Top", "Left", "Height" and "Width"; a failed
+// close shows "Cannot CLOSE <section> key in Registry !".
+Geometry readGeometry(const WindowSettings &s);
+// Sets Top, Left, Height and Width, in that order.
+void placeWindow(Form &f, const Geometry &g);
+// Writes "Height", "Left", "Top", "Width": the window's present geometry, or
+// the fixed one while it is minimized or maximized.
+void storeGeometry(Form &f, const WindowSettings &s);
+
+// The main window's status line: sets the text and redraws it at once.
+void ShowStatus(const QString &text);
+// Fills ErrorInfo from the connection and returns its text.
+QString LastErrorText();
+// A failure line: the words, a line feed and the library's error text.
+QString FailureText(const QString &words);
+
+// A typed value: the leading number of the text, limited to lo..hi and
+// otherwise rounded to a whole number, halves to the even neighbour.
+int32_t EntryValue(const QString &text, double lo, double hi);
+
+// A value typed in a hexadecimal view: one to eight hexadecimal digits (no
+// prefix), read as a 32-bit two's complement number; nullopt for any other
+// text.
+std::optional<int32_t> HexEntry(const QString &text);
+
+// Runs a write through the library and shows its outcome in the status line:
+// the done text when it returns 1, else the failure words with the library's
+// error text. A missing library or function counts as a failed write.
+void ReportWrite(const std::function<int32_t()> &call, const QString &done, const QString &failureWords);
+
+// Looks a symbolic name up in a snapshot with the criteria given. False (and
+// no search) while no symbol file is in use, and when nothing matches.
+bool FindSymbolName(SymbolSnapshot &snapshot, const QString &criteria, QString &name);
+// "Number = " and the number.
+QString NumberCriteria(int32_t n);
+
+// Empties the DDE window's register write box without letting that change
+// write to the controller.
+void EmptyDdeRegisterWrite();
+
+// The base of the resource windows. Its load reads and applies the geometry
+// and then runs loadWindow(); its unload saves the geometry, clears the open
+// flag and shows the unloaded line. Windows with an error trap show "Error
+// Opening Form" (and unload) or "Error unloading form" with the error's
+// description; the others let an error through to the caller.
+class ResourceWindow : public Form {
+    Q_OBJECT
+public:
+    struct Traits {
+        WindowSettings settings;
+        bool *openFlag = nullptr;  // cleared by the unload
+        QString unloadedText;      // status line after the unload
+        bool errorTrap = false;
+        QString linkTopic;         // the window's DDE link topic
+    };
+    ResourceWindow(const QString &name, Traits traits);
+
+    const WindowSettings &settings() const { return traits_.settings; }
+
+protected:
+    void Form_Load() override;
+    void Form_Unload(int &cancel) override;
+    // The window's own part of the load, after the geometry.
+    virtual void loadWindow() {}
+    // Runs a procedure under the window's error trap (when it has one).
+    void trapLoad(const std::function<void()> &body);
+    void trapUnload(const std::function<void()> &body);
+    void trapped(const std::function<void()> &body, const QString &failure, bool unloadAfter);
+    // The standard unload steps: geometry, open flag, status line.
+    void standardUnload();
+
+    Traits traits_;
+};

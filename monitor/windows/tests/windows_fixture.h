@@ -1,0 +1,101 @@
+// What the resource window tests share: a quiet main window (its own
+// connection fails at once and its timers stay off), a UDP link to an
+// in-process emulator, the register writes the emulator received, and a
+// clean slate of the globals the windows read.
+#pragma once
+
+#include <QFile>
+#include <QtTest/QTest>
+#include <optional>
+
+#include "controller.h"
+#include "core/codeDBase.h"
+#include "core/globals.h"
+#include "core/orvcomm_binding.h"
+#include "harness/harness.h"
+#include "main/frmMain.h"
+
+namespace windows_test {
+
+// Before the first test: COM1 names no device, so the main window's own
+// connection fails at once.
+inline void noSerialLine() { qputenv("ORVCOMM_COM1", "/nonexistent/orvmon-test-line"); }
+
+inline void resetGlobals() {
+    ConnectionHandle = 0;
+    NoComm = true;
+    SymbolFilePath.clear();
+    for (SymbolSnapshot *s : symbolSnapshots()) s->close();
+    RegEditInProgress = false;
+    RegEditIndex = 0;
+    AnalOutEditInProgress = false;
+    FlagGoToEditing = false;
+    RegbitsWritePending = false;
+    RegbitsEditInProgress = false;
+    DdeWriteSuppress = false;
+    ControllerModel = 0;
+}
+
+inline void writeSettings(const QString &path, const QString &text) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(text.toUtf8());
+}
+
+// The main window, loaded, with its timers stopped so that nothing polls
+// behind the test's back.
+inline frmMain &quietMain() {
+    frmMain &m = form<frmMain>();
+    m.Timer1->setEnabled(false);
+    m.Timer2->setEnabled(false);
+    m.Timer3->setEnabled(false);
+    return m;
+}
+
+// A UDP link to the emulator with a short time-out; False when UDP cannot be
+// had here.
+inline bool connectTo(EmulatorPeer &peer) {
+    if (!peer.available()) return false;
+    ConnectionHandle = OrvComm::ZqOpenConnection(OrvComm::TypeUdp, 0, peer.networkAddress());
+    if (ConnectionHandle == 0) return false;
+    OrvComm::ZqSetConnectionTimeout(ConnectionHandle, 150);
+    NoComm = false;
+    return true;
+}
+
+inline void disconnect() {
+    if (ConnectionHandle != 0) OrvComm::ZqCloseConnection(ConnectionHandle);
+    ConnectionHandle = 0;
+    NoComm = true;
+}
+
+struct RegisterWrite {
+    int reg;
+    int32_t value;
+    bool operator==(const RegisterWrite &) const = default;
+};
+
+// Every register write request (code 0B) the emulator received, in order.
+inline QList<RegisterWrite> registerWrites(orvemu::Controller &c) {
+    QList<RegisterWrite> out;
+    for (const auto &f : c.requests()) {
+        if (f.size() < 10 || f[0] != 0x01 || f[2] != 0x0B) continue;
+        const uint32_t v = f[5] | (f[6] << 8) | (f[7] << 16) | (uint32_t(f[8]) << 24);
+        out.append({f[3] | (f[4] << 8), static_cast<int32_t>(v)});
+    }
+    return out;
+}
+
+// A focus change to another control of the same window.
+inline void loseFocus(QWidget *w) {
+    QFocusEvent e(QEvent::FocusOut, Qt::TabFocusReason);
+    QCoreApplication::sendEvent(w, &e);
+}
+
+// Types text and Enter into a box.
+inline void enter(QWidget *w, const QString &text = QString()) {
+    if (!text.isEmpty()) QTest::keyClicks(w, text);
+    QTest::keyClick(w, Qt::Key_Return);
+}
+
+}  // namespace windows_test
