@@ -29,26 +29,6 @@ frmMain &loadMain(MonitorTestEnv &env) {
     return m;
 }
 
-// The user leaves a field for another control of the window.
-void leave(QWidget *w) {
-    QFocusEvent e(QEvent::FocusOut, Qt::TabFocusReason);
-    QCoreApplication::sendEvent(w, &e);
-}
-
-void type(QLineEdit *box, const QString &keys) { QTest::keyClicks(box, keys); }
-void enter(QWidget *w) { QTest::keyClick(w, Qt::Key_Return); }
-
-// A UDP connection to the emulator in ConnectionHandle; false when the
-// transport is not available here.
-bool connectTo(EmulatorPeer &peer) {
-    if (!peer.available()) return false;
-    ConnectionHandle = OrvComm::ZqOpenConnection(OrvComm::TypeUdp, 0, peer.networkAddress());
-    if (ConnectionHandle == 0) return false;
-    OrvComm::ZqSetConnectionTimeout(ConnectionHandle, 200);
-    Connected = true;
-    return true;
-}
-
 int32_t emulatorRegister(EmulatorPeer &peer, int n) {
     return peer.controller().withMemory([n](orvemu::Memory &m) { return m.readRegister(n).value_or(-999); });
 }
@@ -203,7 +183,7 @@ private Q_SLOTS:
 
         form<frmSetup>();
         s.Text3->setText(QStringLiteral("10.1.2.4"));
-        leave(s.Text3);
+        leaveField(s.Text3);
         QCOMPARE(ControllerIP, QStringLiteral("10.1.2.4"));
         QVERIFY(s.Unload());
         QVERIFY(NoComm);
@@ -231,13 +211,13 @@ private Q_SLOTS:
         s.Show();
 
         s.Text4->setText(QStringLiteral("5"));
-        leave(s.Text4);
+        leaveField(s.Text4);
         QCOMPARE(TimeoutMs, 10);
         s.Text4->setText(QStringLiteral("ms"));  // not numeric: left alone
-        leave(s.Text4);
+        leaveField(s.Text4);
         QCOMPARE(TimeoutMs, 10);
         s.Text4->setText(QStringLiteral("99999999999"));
-        leave(s.Text4);
+        leaveField(s.Text4);
         QCOMPARE(TimeoutMs, 30000);
         s.Text4->setText(QStringLiteral("50000"));
         s.txtAdapter->clear();  // no number: the adapter stays
@@ -266,45 +246,45 @@ private Q_SLOTS:
         frmSetup &s = form<frmSetup>();
 
         // Enter as the first key: the field is emptied, then corrected to 1.
-        enter(s.Text1);
+        typeEnter(s.Text1);
         QCOMPARE(s.Text1->text(), QStringLiteral("1"));
         QCOMPARE(HostNode, 1);
         // Each entry starts afresh after Enter or leaving.
-        type(s.Text1, QStringLiteral("40000"));
-        enter(s.Text1);
+        QTest::keyClicks(s.Text1, QStringLiteral("40000"));
+        typeEnter(s.Text1);
         QCOMPARE(s.Text1->text(), QStringLiteral("32767"));
         QCOMPARE(HostNode, 32767);
-        type(s.Text1, QStringLiteral("0"));
+        QTest::keyClicks(s.Text1, QStringLiteral("0"));
         QCOMPARE(s.Text1->text(), QStringLiteral("0"));
-        leave(s.Text1);
+        leaveField(s.Text1);
         QCOMPARE(s.Text1->text(), QStringLiteral("32767"));
-        type(s.Text1, QStringLiteral("12"));
-        leave(s.Text1);
+        QTest::keyClicks(s.Text1, QStringLiteral("12"));
+        leaveField(s.Text1);
         QCOMPARE(HostNode, 12);
 
         // A new target node reaches the DDE window's node box, which asks
         // for a reconnect.
         NoComm = false;
-        type(s.Text2, QStringLiteral("45"));
+        QTest::keyClicks(s.Text2, QStringLiteral("45"));
         QCOMPARE(TargetNode, 2);
-        enter(s.Text2);
+        typeEnter(s.Text2);
         QCOMPARE(TargetNode, 45);
         QCOMPARE(form<frmDDE>().DDENode->text(), QStringLiteral("45"));
         QVERIFY(NoComm);
-        type(s.Text2, QStringLiteral("x"));
-        leave(s.Text2);
+        QTest::keyClicks(s.Text2, QStringLiteral("x"));
+        leaveField(s.Text2);
         QCOMPARE(s.Text2->text(), QStringLiteral("1"));
         QCOMPARE(TargetNode, 1);
 
-        type(s.txtAdapter, QStringLiteral("12"));
-        enter(s.txtAdapter);
+        QTest::keyClicks(s.txtAdapter, QStringLiteral("12"));
+        typeEnter(s.txtAdapter);
         QCOMPARE(s.txtAdapter->text(), QStringLiteral("10"));
         QCOMPARE(AdapterIndex, 10);
         // Leaving the adapter field neither applies nor ends the entry.
-        type(s.txtAdapter, QStringLiteral("4"));
-        leave(s.txtAdapter);
+        QTest::keyClicks(s.txtAdapter, QStringLiteral("4"));
+        leaveField(s.txtAdapter);
         QCOMPARE(AdapterIndex, 10);
-        type(s.txtAdapter, QStringLiteral("5"));
+        QTest::keyClicks(s.txtAdapter, QStringLiteral("5"));
         QCOMPARE(s.txtAdapter->text(), QStringLiteral("45"));
 
         // Choosing the controller network puts a host node in an empty field.
@@ -374,7 +354,7 @@ private Q_SLOTS:
         // Leaving the address field raises the counter.
         const qlonglong before = s.txtResolveIP->text().toLongLong();
         s.Text3->setText(QStringLiteral("10.0.0.9"));
-        leave(s.Text3);
+        leaveField(s.Text3);
         QCOMPARE(s.txtResolveIP->text().toLongLong(), before + 1);
         QCOMPARE(ControllerIP, QStringLiteral("10.0.0.9"));
     }
@@ -384,7 +364,7 @@ private Q_SLOTS:
         EmulatorPeer peer(5);
         loadMain(env);
         CommPort = 2;
-        if (!connectTo(peer)) QSKIP("needs the UDP transport");
+        if (!peer.connectMonitor(200)) QSKIP("needs the UDP transport");
         peer.controller().withMemory([](orvemu::Memory &m) {
             const int32_t values[][2] = {{20000, 17},   {20048, 10},  {20049, 0},   {20050, 7},   {20051, 21},
                                          {20064, 255},  {20065, 255}, {20066, 255}, {20067, 0},   {20080, 10},
@@ -464,7 +444,7 @@ private Q_SLOTS:
         MonitorTestEnv env;
         EmulatorPeer peer(5);
         loadMain(env);
-        if (!connectTo(peer)) QSKIP("needs the UDP transport");
+        if (!peer.connectMonitor(200)) QSKIP("needs the UDP transport");
         frmSetup &s = form<frmSetup>();
         // Register 20064 refuses the write: the octets before it keep their new values.
         peer.controller().setHandler(0x0B, [](orvemu::Controller &ctl, const orvemu::Request &r) {
@@ -486,7 +466,7 @@ private Q_SLOTS:
         MonitorTestEnv env;
         EmulatorPeer peer(5);
         frmMain &m = loadMain(env);
-        if (!connectTo(peer)) QSKIP("needs the UDP transport");
+        if (!peer.connectMonitor(200)) QSKIP("needs the UDP transport");
         ControllerModel = 5;
         EaType = 1;
         frmSetup &s = form<frmSetup>();

@@ -32,12 +32,6 @@ frmMain &loadMain(MonitorTestEnv &env, const QString &settings = QStringLiteral(
     return m;
 }
 
-void leave(QWidget *w) {
-    QFocusEvent e(QEvent::FocusOut, Qt::TabFocusReason);
-    QCoreApplication::sendEvent(w, &e);
-}
-void type(QLineEdit *box, const QString &keys) { QTest::keyClicks(box, keys); }
-void enter(QWidget *w) { QTest::keyClick(w, Qt::Key_Return); }
 
 // The emulator with every register write recorded as (register, value).
 class RecordingPeer {
@@ -55,13 +49,7 @@ public:
         });
     }
     // Opens a UDP connection into ConnectionHandle; false when UDP is not available.
-    bool connect() {
-        if (!peer.available()) return false;
-        ConnectionHandle = OrvComm::ZqOpenConnection(OrvComm::TypeUdp, 0, peer.networkAddress());
-        if (ConnectionHandle == 0) return false;
-        OrvComm::ZqSetConnectionTimeout(ConnectionHandle, 200);
-        return true;
-    }
+    bool connect() { return peer.connectMonitor(200); }
     std::vector<std::pair<int, int>> takeWrites() {
         std::lock_guard lock(mutex_);
         return std::exchange(writes_, {});
@@ -161,8 +149,8 @@ private Q_SLOTS:
         QCOMPARE(d.Command3d1->Caption(), QStringLiteral("Cancel DDE"));
 
         // Edits in the window reach the section through the main window.
-        type(d.RegAddress, QStringLiteral("123"));
-        enter(d.RegAddress);
+        QTest::keyClicks(d.RegAddress, QStringLiteral("123"));
+        typeEnter(d.RegAddress);
         d.HScroll1->setValue(500);
         QCOMPARE(d.DdeInterval->text(), QStringLiteral("500"));
         QCOMPARE(m.Timer1->Interval(), 500);
@@ -211,33 +199,33 @@ private Q_SLOTS:
         DdeServing = -1;
 
         // The first key starts a fresh entry and switches serving off.
-        type(d.FlagAddress, QStringLiteral("4"));
+        QTest::keyClicks(d.FlagAddress, QStringLiteral("4"));
         QCOMPARE(d.FlagAddress->text(), QStringLiteral("4"));
         QVERIFY(DdeWriteSuppress);
         QCOMPARE(DdeServing, 0);
-        type(d.FlagAddress, QStringLiteral("5"));
-        enter(d.FlagAddress);
+        QTest::keyClicks(d.FlagAddress, QStringLiteral("5"));
+        typeEnter(d.FlagAddress);
         QCOMPARE(d.FlagAddress->text(), QStringLiteral("32"));
         QCOMPARE(DdeFlagAddress, 32);
         QVERIFY(DdeServing != 0);
         QVERIFY(!DdeWriteSuppress);
 
-        type(d.Reg50Address, QStringLiteral("3"));
-        leave(d.Reg50Address);
+        QTest::keyClicks(d.Reg50Address, QStringLiteral("3"));
+        leaveField(d.Reg50Address);
         QCOMPARE(DdeBlock50Address, 3);
         QCOMPARE(d.Label2[0]->text(), QStringLiteral("101"));
         QCOMPARE(d.Label2[9]->text(), QStringLiteral("146"));
-        type(d.Reg50Address, QStringLiteral("-5"));
-        enter(d.Reg50Address);
+        QTest::keyClicks(d.Reg50Address, QStringLiteral("-5"));
+        typeEnter(d.Reg50Address);
         QCOMPARE(d.Reg50Address->text(), QStringLiteral("0"));
         QCOMPARE(DdeBlock50Address, 0);
         QCOMPARE(d.Label2[0]->text(), QStringLiteral("101"));
-        type(d.Reg50Address, QStringLiteral("25"));
-        enter(d.Reg50Address);
+        QTest::keyClicks(d.Reg50Address, QStringLiteral("25"));
+        typeEnter(d.Reg50Address);
         QCOMPARE(d.Reg50Address->text(), QStringLiteral("20"));
 
-        type(d.RegAddress, QStringLiteral("99999"));
-        enter(d.RegAddress);
+        QTest::keyClicks(d.RegAddress, QStringLiteral("99999"));
+        typeEnter(d.RegAddress);
         QCOMPARE(d.RegAddress->text(), QStringLiteral("40000"));
         QCOMPARE(DdeRegisterAddress, 40000);
 
@@ -262,12 +250,12 @@ private Q_SLOTS:
         QCOMPARE(TargetNode, 5);
         QVERIFY(NoComm && d.DDENode->isEnabled());
         NoComm = false;
-        type(d.DDENode, QStringLiteral("8"));
-        leave(d.DDENode);  // leaving applies nothing
+        QTest::keyClicks(d.DDENode, QStringLiteral("8"));
+        leaveField(d.DDENode);  // leaving applies nothing
         QCOMPARE(TargetNode, 5);
         QVERIFY(!DdeWriteSuppress);
-        type(d.DDENode, QStringLiteral("8"));
-        enter(d.DDENode);
+        QTest::keyClicks(d.DDENode, QStringLiteral("8"));
+        typeEnter(d.DDENode);
         QCOMPARE(TargetNode, 8);
         QVERIFY(NoComm);
 
@@ -312,12 +300,12 @@ private Q_SLOTS:
 
         // Typed values are written on Enter and on leaving, whatever NoComm says.
         NoComm = true;
-        type(d.RegWrite, QStringLiteral("77"));
+        QTest::keyClicks(d.RegWrite, QStringLiteral("77"));
         QVERIFY(rec.takeWrites().empty());
-        enter(d.RegWrite);
+        typeEnter(d.RegWrite);
         QCOMPARE(rec.takeWrites(), (Writes{{200, 77}}));
-        type(d.RegWrite, QStringLiteral("1e3"));
-        leave(d.RegWrite);
+        QTest::keyClicks(d.RegWrite, QStringLiteral("1e3"));
+        leaveField(d.RegWrite);
         QCOMPARE(rec.takeWrites(), (Writes{{200, 1000}}));
         NoComm = false;
 
@@ -339,11 +327,11 @@ private Q_SLOTS:
         d.FlagAddress->setText(QStringLiteral("3"));
         d.FlagWrite->setText(QStringLiteral("7"));
         QCOMPARE(rec.takeWrites(), (Writes{{13203, 7}}));
-        type(d.FlagWrite, QStringLiteral("7"));
-        enter(d.FlagWrite);
+        QTest::keyClicks(d.FlagWrite, QStringLiteral("7"));
+        typeEnter(d.FlagWrite);
         QCOMPARE(rec.takeWrites(), (Writes{{13203, 1}}));
-        type(d.FlagWrite, QStringLiteral("7"));
-        leave(d.FlagWrite);
+        QTest::keyClicks(d.FlagWrite, QStringLiteral("7"));
+        leaveField(d.FlagWrite);
         QCOMPARE(rec.takeWrites(), (Writes{{13203, 7}}));
 
         // A poked flag number outside 1..NumFlags empties the value box.
@@ -351,8 +339,8 @@ private Q_SLOTS:
         d.FlagWrite->setText(QStringLiteral("1"));
         QCOMPARE(d.FlagWrite->text(), QString());
         // Committing to such a number writes no register either.
-        type(d.FlagWrite, QStringLiteral("1"));
-        enter(d.FlagWrite);
+        QTest::keyClicks(d.FlagWrite, QStringLiteral("1"));
+        typeEnter(d.FlagWrite);
         QCOMPARE(m.Message->text(), QStringLiteral("Failed to update Flag value!"));
         QVERIFY(rec.takeWrites().empty());
 
@@ -361,13 +349,13 @@ private Q_SLOTS:
         d.FlagAddress->setText(QStringLiteral("2"));
         NoComm = true;
         d.FlagWrite->setText(QStringLiteral("1"));
-        type(d.FlagWrite, QStringLiteral("1"));
-        enter(d.FlagWrite);
-        leave(d.FlagWrite);
+        QTest::keyClicks(d.FlagWrite, QStringLiteral("1"));
+        typeEnter(d.FlagWrite);
+        leaveField(d.FlagWrite);
         QVERIFY(DdeWriteSuppress);
         QVERIFY(rec.takeWrites().empty());
         NoComm = false;
-        enter(d.FlagWrite);
+        typeEnter(d.FlagWrite);
         QVERIFY(!DdeWriteSuppress);
         QCOMPARE(rec.takeWrites(), (Writes{{13202, 1}}));
     }

@@ -171,7 +171,7 @@ private Q_SLOTS:
         w.VScroll1->setValue(2);
         w.VScroll1->setValue(1);
         QCOMPARE(texts(w.Label1), names(QStringLiteral("ain_%1"), 1, 16));
-        enter(w.Text2, QStringLiteral("300"));
+        typeEnter(w.Text2, QStringLiteral("300"));
         QCOMPARE(w.Text2->text(), QStringLiteral("241"));
         QCOMPARE(texts(w.Label1), names(QStringLiteral("ain_%1"), 241, 256));
         QCOMPARE(w.Label2[15]->text(), QStringLiteral("256"));
@@ -208,7 +208,7 @@ private Q_SLOTS:
         out.VScroll1->setValue(17);
         QCOMPARE(out.Text1->text(), QStringLiteral("1"));
         QCOMPARE(out.Label1[0]->text(), QStringLiteral("OUT_17_OFF"));
-        enter(out.Text1, QStringLiteral("2000"));
+        typeEnter(out.Text1, QStringLiteral("2000"));
         QCOMPARE(out.Text1->text(), QStringLiteral("985"));
         QCOMPARE(out.Label2[15]->text(), QStringLiteral("1000"));
 
@@ -229,7 +229,7 @@ private Q_SLOTS:
         QCOMPARE(in.Label1[1]->text(), QStringLiteral("DoorOpen"));
         QCOMPARE(in.Label1[2]->text(), QStringLiteral("LampOff"));
         QCOMPARE(in.Text1->text(), QStringLiteral("1"));
-        enter(in.Text1);  // an empty entry goes to the first page
+        typeEnter(in.Text1);  // an empty entry goes to the first page
         QCOMPARE(in.Text1->text(), QStringLiteral("1"));
 
         SymbolFilePath.clear();
@@ -238,7 +238,7 @@ private Q_SLOTS:
         QCOMPARE(flags.VScroll1->maximum(), 25);
         QCOMPARE(texts(flags.Label1), names(QStringLiteral("flag_%1"), 1, 16));
         QCOMPARE(flags.SSCommand1[0]->Caption(), QStringLiteral("Clear"));
-        enter(flags.Text1, QStringLiteral("999"));
+        typeEnter(flags.Text1, QStringLiteral("999"));
         QCOMPARE(flags.Text1->text(), QStringLiteral("25"));
         QCOMPARE(flags.Label1[15]->text(), QStringLiteral("flag_40"));
         QVERIFY(!FlagGoToEditing);
@@ -312,10 +312,10 @@ private Q_SLOTS:
         // Upper range: GoTo limits count from 32001.
         b.Show();
         b.Option2->setChecked(true);
-        enter(b.Text2, QStringLiteral("100"));
+        typeEnter(b.Text2, QStringLiteral("100"));
         QCOMPARE(b.Text2->text(), QStringLiteral("32001"));
         QCOMPARE(b.Label2[15]->text(), QStringLiteral("32016"));
-        enter(b.Text2, QStringLiteral("40000"));
+        typeEnter(b.Text2, QStringLiteral("40000"));
         QCOMPARE(b.Text2->text(), QStringLiteral("35985"));
         QCOMPARE(b.Label2[15]->text(), QStringLiteral("36000"));
         QCOMPARE(b.Text1[0]->text(), QStringLiteral("0"));

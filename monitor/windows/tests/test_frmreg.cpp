@@ -51,17 +51,17 @@ private Q_SLOTS:
         QCOMPARE(w.ScrollStartTime, -1.0f);
 
         // The first key replaces the box; limits apply before the jump.
-        enter(w.Text2, QStringLiteral("40000"));
+        typeEnter(w.Text2, QStringLiteral("40000"));
         QCOMPARE(w.Text2->text(), QStringLiteral("31985"));
         QCOMPARE(w.VScroll1->value(), 31985);
         QCOMPARE(w.Label2[15]->text(), QStringLiteral("32000"));
         for (const QString &low : {QStringLiteral("0"), QStringLiteral("-5"), QStringLiteral("x")}) {
             w.VScroll1->setValue(50);
-            enter(w.Text2, low);
+            typeEnter(w.Text2, low);
             QCOMPARE(w.Text2->text(), QStringLiteral("1"));
             QCOMPARE(w.VScroll1->value(), 1);
         }
-        enter(w.Text2, QStringLiteral("20.5"));  // halves go to the even neighbour
+        typeEnter(w.Text2, QStringLiteral("20.5"));  // halves go to the even neighbour
         QCOMPARE(w.VScroll1->value(), 20);
         // "R" starts a new entry even in the middle of one.
         QTest::keyClicks(w.Text2, QStringLiteral("77"));
@@ -135,7 +135,7 @@ private Q_SLOTS:
         MonitorTestEnv env;
         EmulatorPeer peer(5);
         quietMain();
-        if (!connectTo(peer)) QSKIP("needs the UDP transport");
+        if (!peer.connectMonitor()) QSKIP("needs the UDP transport");
         frmReg &w = form<frmReg>();
         frmMain &m = form<frmMain>();
         // The DDE window's write box is emptied with its writes held off.
@@ -167,12 +167,12 @@ private Q_SLOTS:
                                 QStringLiteral("abc")};
         for (const QString &t : typed) {
             w.Text1[0]->clear();
-            enter(w.Text1[0], t);
+            typeEnter(w.Text1[0], t);
         }
         w.Text1[1]->setText(QStringLiteral("*"));
-        enter(w.Text1[1]);
+        typeEnter(w.Text1[1]);
         w.Text1[2]->setText(QStringLiteral("-40"));
-        enter(w.Text1[2]);
+        typeEnter(w.Text1[2]);
         QCOMPARE(registerWrites(peer.controller()),
                  (QList<RegisterWrite>{{100, 2147483647}, {100, -2147483647 - 1}, {100, 2}, {100, 0}, {101, 0},
                                        {102, -40}}));
@@ -187,7 +187,7 @@ private Q_SLOTS:
         peer.controller().clearLog();
         for (const QString &t : {QStringLiteral("FF"), QStringLiteral("ZZ"), QStringLiteral("FFFFFFFF"),
                                  QStringLiteral("7fff0000"), QStringLiteral("FFFF"), QStringLiteral("12G")})
-            enter(w.Text1[0], t);
+            typeEnter(w.Text1[0], t);
         QCOMPARE(registerWrites(peer.controller()),
                  (QList<RegisterWrite>{{100, 255}, {100, 0}, {100, -1}, {100, 0x7FFF0000}, {100, 65535}, {100, 12}}));
         w.DisplayMnu[2]->trigger();
@@ -211,18 +211,18 @@ private Q_SLOTS:
         w.Load();
         QVERIFY(!w.HexView);
         QVERIFY(w.DisplayMnu[1]->isChecked());
-        disconnect();
+        disconnectMonitor();
     }
 
     void failuresAndTheEditProtocol() {
         MonitorTestEnv env;
         EmulatorPeer peer(5);
         quietMain();
-        if (!connectTo(peer)) QSKIP("needs the UDP transport");
+        if (!peer.connectMonitor()) QSKIP("needs the UDP transport");
         frmReg &w = form<frmReg>();
         frmMain &m = form<frmMain>();
         peer.controller().setFault({orvemu::FaultKind::ShortError, 1, 0, orvemu::kIllegalRegister, {}});
-        enter(w.Text1[5], QStringLiteral("9"));
+        typeEnter(w.Text1[5], QStringLiteral("9"));
         const QString text = m.Message->text();
         QVERIFY(text.startsWith(QStringLiteral("Failed to update register value!\n")));
         QVERIFY(text.size() > QStringLiteral("Failed to update register value!\n").size());
@@ -232,13 +232,13 @@ private Q_SLOTS:
         // Without a connection Enter keeps the entry and writes nothing.
         peer.controller().clearLog();
         NoComm = true;
-        enter(w.Text1[2], QStringLiteral("44"));
+        typeEnter(w.Text1[2], QStringLiteral("44"));
         QCOMPARE(w.Text1[2]->text(), QStringLiteral("44"));
         QVERIFY(RegEditInProgress);
         QCOMPARE(RegEditIndex, int16_t(2));
         QVERIFY(registerWrites(peer.controller()).isEmpty());
         // Leaving the box ends the edit; the next poll refills it.
-        loseFocus(w.Text1[2]);
+        leaveField(w.Text1[2]);
         QVERIFY(!RegEditInProgress);
         QCOMPARE(w.Text1[2]->text(), QString());
         // Delete starts an edit in any case.
@@ -253,7 +253,7 @@ private Q_SLOTS:
         QTest::keyClick(w.Text1[4], Qt::Key_R);
         QCOMPARE(w.Text1[4]->text(), QStringLiteral("8"));
         QVERIFY(!RegEditInProgress);
-        disconnect();
+        disconnectMonitor();
     }
 
     void viewBitsOpensTheLowerRange() {
@@ -275,7 +275,7 @@ private Q_SLOTS:
         QCOMPARE(bits.Label2[15]->text(), QStringLiteral("16"));
         QCOMPARE(bits.Text2->text(), QStringLiteral("1"));
         QCOMPARE(bits.VScroll1->maximum(), 24984);
-        enter(bits.Text2, QStringLiteral("30000"));
+        typeEnter(bits.Text2, QStringLiteral("30000"));
         QCOMPARE(bits.Text2->text(), QStringLiteral("24984"));
         QCOMPARE(bits.Label2[15]->text(), QStringLiteral("24999"));
     }

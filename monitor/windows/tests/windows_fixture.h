@@ -52,23 +52,6 @@ inline frmMain &quietMain() {
     return m;
 }
 
-// A UDP link to the emulator with a short time-out; False when UDP cannot be
-// had here.
-inline bool connectTo(EmulatorPeer &peer) {
-    if (!peer.available()) return false;
-    ConnectionHandle = OrvComm::ZqOpenConnection(OrvComm::TypeUdp, 0, peer.networkAddress());
-    if (ConnectionHandle == 0) return false;
-    OrvComm::ZqSetConnectionTimeout(ConnectionHandle, 150);
-    NoComm = false;
-    return true;
-}
-
-inline void disconnect() {
-    if (ConnectionHandle != 0) OrvComm::ZqCloseConnection(ConnectionHandle);
-    ConnectionHandle = 0;
-    NoComm = true;
-}
-
 struct RegisterWrite {
     int reg;
     int32_t value;
@@ -84,18 +67,6 @@ inline QList<RegisterWrite> registerWrites(orvemu::Controller &c) {
         out.append({f[3] | (f[4] << 8), static_cast<int32_t>(v)});
     }
     return out;
-}
-
-// A focus change to another control of the same window.
-inline void loseFocus(QWidget *w) {
-    QFocusEvent e(QEvent::FocusOut, Qt::TabFocusReason);
-    QCoreApplication::sendEvent(w, &e);
-}
-
-// Types text and Enter into a box.
-inline void enter(QWidget *w, const QString &text = QString()) {
-    if (!text.isEmpty()) QTest::keyClicks(w, text);
-    QTest::keyClick(w, Qt::Key_Return);
 }
 
 }  // namespace windows_test

@@ -8,6 +8,7 @@
 
 #include "controller.h"
 #include "core/eventpump.h"
+#include "core/globals.h"
 #include "core/settings.h"
 #include "servers.h"
 #include "wire.h"
@@ -149,7 +150,7 @@ QString nextLoopback() {
 EmulatorPeer::EmulatorPeer(int model) : EmulatorPeer(model, PeerLink::Udp) {}
 
 EmulatorPeer::EmulatorPeer(int model, PeerLink link, uint32_t baud, int comPort)
-    : controller_(std::make_unique<orvemu::Controller>(model)) {
+    : controller_(std::make_unique<orvemu::Controller>(model)), link_(link) {
     switch (link) {
     case PeerLink::Udp:
         address_ = nextLoopback();
@@ -164,6 +165,33 @@ EmulatorPeer::EmulatorPeer(int model, PeerLink link, uint32_t baud, int comPort)
         if (server_) qputenv(QStringLiteral("ORVCOMM_COM%1").arg(comPort).toLatin1().constData(), device().toLocal8Bit());
         break;
     }
+}
+
+bool EmulatorPeer::connectMonitor(int timeoutMs) {
+    if (!server_ || link_ == PeerLink::Serial) return false;
+    ConnectionHandle = link_ == PeerLink::Tcp ? OrvComm::ZqOpenConnection(OrvComm::TypeTcp, 0, networkAddress())
+                           : OrvComm::ZqOpenConnection(OrvComm::TypeUdp, 0, networkAddress());
+    if (ConnectionHandle == 0) return false;
+    OrvComm::ZqSetConnectionTimeout(ConnectionHandle, timeoutMs);
+    Connected = true;
+    NoComm = false;
+    return true;
+}
+
+void disconnectMonitor() {
+    if (ConnectionHandle != 0) OrvComm::ZqCloseConnection(ConnectionHandle);
+    ConnectionHandle = 0;
+    NoComm = true;
+}
+
+void leaveField(QWidget *w) {
+    QFocusEvent e(QEvent::FocusOut, Qt::TabFocusReason);
+    QCoreApplication::sendEvent(w, &e);
+}
+
+void typeEnter(QWidget *w, const QString &text) {
+    if (!text.isEmpty()) QTest::keyClicks(w, text);
+    QTest::keyClick(w, Qt::Key_Return);
 }
 
 QString EmulatorPeer::device() const {

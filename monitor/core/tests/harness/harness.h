@@ -93,6 +93,13 @@ private:
     QTemporaryDir dir_;
 };
 
+// Closes the monitor's connection: ConnectionHandle 0, NoComm True.
+void disconnectMonitor();
+// The user leaves a field for another control of the same window.
+void leaveField(QWidget *w);
+// Types the text (if any), then Enter, into a control.
+void typeEnter(QWidget *w, const QString &text = QString());
+
 // The requests a controller received, one line each: "get 13008" (a
 // register read), "put 120=12" (a register write), else "code 0D".
 QStringList requestSummary(const orvemu::Controller &c);
@@ -117,9 +124,14 @@ public:
     int32_t networkAddress() const;
     orvemu::Controller &controller() { return *controller_; }
     const orvemu::Server *server() const { return server_.get(); }
+    // Opens the monitor's connection (ConnectionHandle) to a UDP or TCP peer
+    // with a short time-out: Connected True, NoComm False. False when the
+    // peer cannot be reached here.
+    bool connectMonitor(int timeoutMs = 150);
 
 private:
     std::unique_ptr<orvemu::Controller> controller_;
     std::unique_ptr<orvemu::Server> server_;
+    PeerLink link_;
     QString address_;
 };
