@@ -25,12 +25,10 @@
 #include "core/globals.h"
 #include "core/runtime_error.h"
 #include "main/frmMain.h"
+#include "main/polling.h"
 #include "windows/frames.h"
 
 namespace {
-
-// The connection was closed during a yield: the tick goes to its end step.
-struct TickEnded {};
 
 bool busy() { return TableUploadBusy || TransferBusy || NoComm; }
 
