@@ -46,6 +46,7 @@ inline int32_t DdeFlagAddress = 0;
 inline int32_t DdeRegisterAddress = 0;
 inline int32_t DdeUpdateMs = 0;
 inline bool DdeWriteSuppress = false;
+inline std::array<int32_t, 50> Block50Buffer{};  // the values of a 50-register block read
 
 // ---- Controller description ---------------------------------------------------
 inline int32_t ControllerModel = 0;

@@ -91,6 +91,7 @@ private:
     // A register read with the link check on failure.
     bool readRegister(int32_t reg, int32_t &value);
     void pollingError(int number, const QString &description);
+    void serveDdeItems();
     void refreshFlags();
     void refreshDigitalInputs();
     void refreshDigitalOutputs();

@@ -17,6 +17,7 @@
 #include <QDateTime>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 #include "core/basics.h"
 #include "core/codeDBase.h"
@@ -24,6 +25,7 @@
 #include "core/frmRTC.h"
 #include "core/globals.h"
 #include "core/runtime_error.h"
+#include "main/frmDDE.h"
 #include "main/frmMain.h"
 #include "main/polling.h"
 #include "windows/frames.h"
@@ -99,7 +101,7 @@ void frmMain::Timer1_Timer() {
             int32_t heartbeat = 0;
             readRegister(1, heartbeat);
 
-            // (The DDE items are served here, while serving is on.)
+            if (DdeServing && !busy()) serveDdeItems();
 
             if (FlagWindowOpen && !busy()) refreshFlags();
             if (DigInWindowOpen && !busy()) refreshDigitalInputs();
@@ -126,6 +128,60 @@ void frmMain::Timer1_Timer() {
         pollingError(e.number(), e.description());
     } catch (const std::exception &e) {
         pollingError(1, describeException(e));
+    }
+}
+
+// ---- The DDE items ----------------------------------------------------------------------------
+
+namespace {
+// A box's number when it is above 0.
+std::optional<double> boxSet(const QLineEdit *box) {
+    const double v = leadingNumber(box->text());
+    if (v > 0) return v;
+    return std::nullopt;
+}
+
+int32_t whole(double v) {
+    const auto w = roundToWhole(v, BoxBits::Bits32);
+    if (!w) throw RuntimeError(RuntimeErrors::Overflow, QStringLiteral("Overflow"));
+    return *w;
+}
+}  // namespace
+
+void frmMain::serveDdeItems() {
+    frmDDE *f = served<frmDDE>();
+    if (!f) return;
+    if (const auto address = boxSet(f->FlagAddress)) {
+        int32_t reg = 13005, first = 1;
+        if (NumFlags > 32) {
+            const int32_t base = whole(*address - 1) / 32;
+            reg = 13021 + base;
+            first = base * 32 + 1;
+        }
+        for (int g = 0; g < 4; ++g)
+            f->Label1[size_t(2 + g)]->setText(QStringLiteral("Flag ") + decimal(first + 8 * g) + QStringLiteral(":"));
+        int32_t value = 0;
+        if (readRegister(reg, value))
+            for (int i = 1; i <= 32; ++i)
+                f->FlagValue[size_t(i)]->setText(bitSet(value, i - 1) ? QStringLiteral("1") : QStringLiteral("0"));
+    }
+    if (const auto address = boxSet(f->RegAddress)) {
+        int32_t value = 0;
+        if (readRegister(whole(*address), value)) f->RegRead->setText(decimal(value));
+    }
+    if (const auto block = boxSet(f->Reg50Address)) {
+        if (OrvComm::ZqGetRegister50(ConnectionHandle, whole(*block), Block50Buffer.data()) == 1) {
+            for (int i = 1; i <= 50; ++i) f->RegValue[size_t(i)]->setText(decimal(Block50Buffer[size_t(i - 1)]));
+        } else {
+            readFailed();
+        }
+    }
+    for (int i = 1; i <= 16; ++i) {
+        if (i % 4 == 0) yieldInLoop();
+        const auto address = boxSet(f->BlockAddress[size_t(i)]);
+        if (!address || busy()) continue;
+        int32_t value = 0;
+        if (readRegister(whole(*address), value)) f->BlockRead[size_t(i)]->setText(decimal(value));
     }
 }
 

@@ -10,6 +10,7 @@
 #include "core/globals.h"
 #include "core/runtime_error.h"
 #include "harness/harness.h"
+#include "main/frmDDE.h"
 #include "main/frmMain.h"
 #include "windows/frames.h"
 #include "wire.h"
@@ -369,6 +370,43 @@ private Q_SLOTS:
         QCOMPARE(c.Text2[4]->text(), QStringLiteral("Active"));
         QCOMPARE(c.Text2[5]->text(), QStringLiteral("InActive"));
         Custom1WindowOpen = false;
+    }
+
+    void ddeItems() {
+        Session s;
+        NumFlags = 64;
+        frmDDE &dde = form<frmDDE>();
+        dde.FlagAddress->setText(QStringLiteral("40"));
+        dde.RegAddress->setText(QStringLiteral("12.5"));  // halves go to the even neighbour
+        dde.Reg50Address->setText(QStringLiteral("2"));
+        for (int i = 1; i <= 16; ++i) dde.BlockAddress[size_t(i)]->clear();
+        dde.BlockAddress[3]->setText(QStringLiteral("7"));
+        dde.BlockAddress[5]->setText(QStringLiteral("abc"));  // no number: not used
+        DdeServing = 1;
+        s.memory().setFlag(33, true);
+        s.memory().registers[12] = 120;
+        s.memory().registers[51] = -51;
+        s.memory().registers[7] = 77;
+        s.main->Timer1_Timer();
+        QCOMPARE(s.requests(), (QStringList{QStringLiteral("get 1"), QStringLiteral("get 13022"),
+                                            QStringLiteral("get 12"), QStringLiteral("code 4B"),
+                                            QStringLiteral("get 7")}));
+        QCOMPARE(s.pump.yields(), 4);
+        QCOMPARE(dde.Label1[2]->text(), QStringLiteral("Flag 33:"));
+        QCOMPARE(dde.Label1[5]->text(), QStringLiteral("Flag 57:"));
+        QCOMPARE(dde.FlagValue[1]->text(), QStringLiteral("1"));
+        QCOMPARE(dde.FlagValue[2]->text(), QStringLiteral("0"));
+        QCOMPARE(dde.RegRead->text(), QStringLiteral("120"));
+        QCOMPARE(dde.RegValue[1]->text(), QStringLiteral("-51"));
+        QCOMPARE(dde.BlockRead[3]->text(), QStringLiteral("77"));
+
+        // Not while a transfer runs.
+        s.peer.controller().clearLog();
+        TableUploadBusy = true;
+        s.main->Timer1_Timer();
+        QCOMPARE(s.requests(), QStringList{QStringLiteral("get 1")});
+        TableUploadBusy = false;
+        DdeServing = 0;
     }
 
     void clockWindow() {
