@@ -1,14 +1,23 @@
 // The main window's commands: the buttons that open the resource windows,
 // the controller's run commands and the suspend and resume of monitoring.
 #include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QVBoxLayout>
 
 #include "core/basics.h"
 #include "core/eventpump.h"
 #include "core/globals.h"
+#include "core/frmAbout.h"
+#include "core/frmRTC.h"
+#include "core/frmSetup.h"
 #include "core/msgbox.h"
+#include "core/shell.h"
 #include "datatable/frmTable.h"
 #include "main/frmDDE.h"
 #include "main/frmMain.h"
+#include "transfer/frmLoadMain.h"
+#include "transfer/frmProgFlash.h"
 #include "windows/frames.h"
 
 namespace {
@@ -224,5 +233,150 @@ void frmMain::SuspendButton_Click() {
         NoComm = true;
         Timer1->setEnabled(true);
         Timer1_Timer();
+    }
+}
+
+// ---- Menus -------------------------------------------------------------------------------
+
+void frmMain::buildMenus(QVBoxLayout *layout) {
+    auto *bar = named(new QMenuBar(this), QStringLiteral("MenuBar"));
+    layout->setMenuBar(bar);
+    const auto item = [this](QMenu *menu, const QString &array, int index, const QString &caption,
+                             void (frmMain::*click)(int16_t)) {
+        QAction *a = caption == QStringLiteral("-") ? menu->addSeparator() : menu->addAction(caption);
+        a->setObjectName(controlName(array, index));
+        if (click) connect(a, &QAction::triggered, this, [this, click, index] { (this->*click)(int16_t(index)); });
+        return a;
+    };
+    QMenu *file = bar->addMenu(QStringLiteral("&File"));
+    file->setObjectName(QStringLiteral("File"));
+    item(file, QStringLiteral("Filemenu"), 1, QStringLiteral("Open &Symbol File..."), &frmMain::Filemenu_Click);
+    item(file, QStringLiteral("Filemenu"), 2, QStringLiteral("-"), nullptr);
+    item(file, QStringLiteral("Filemenu"), 3, QStringLiteral("Open &Register File..."), &frmMain::Filemenu_Click);
+    item(file, QStringLiteral("Filemenu"), 4, QStringLiteral("&Upload Register File"), &frmMain::Filemenu_Click);
+    item(file, QStringLiteral("Filemenu"), 5, QStringLiteral("&Download Register File"), &frmMain::Filemenu_Click);
+    item(file, QStringLiteral("Filemenu"), 6, QStringLiteral("&Program Transfer (Movrel Based)"), &frmMain::Filemenu_Click);
+    item(file, QStringLiteral("Filemenu"), 7, QStringLiteral("E&xit"), &frmMain::Filemenu_Click);
+    QMenu *config = bar->addMenu(QStringLiteral("&Configuration"));
+    config->setObjectName(QStringLiteral("config"));
+    item(config, QStringLiteral("configmenu"), 1, QStringLiteral("Change &Configuration"), &frmMain::configmenu_Click);
+    item(config, QStringLiteral("configmenu"), 2, QStringLiteral("-"), nullptr);
+    item(config, QStringLiteral("configmenu"), 3, QStringLiteral("Change &DDE Setup"), &frmMain::configmenu_Click);
+    item(config, QStringLiteral("configmenu"), 4, QStringLiteral("&Update Firmware"), &frmMain::configmenu_Click);
+    QAction *rtc = bar->addAction(QStringLiteral("Set Real Time Clock"));
+    rtc->setObjectName(QStringLiteral("SetRTC"));
+    connect(rtc, &QAction::triggered, this, [this] { SetRTC_Click(); });
+    QMenu *help = bar->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("Help"));
+    item(help, QStringLiteral("Helpmenu"), 1, QStringLiteral("&ORV Monitor Help Topics"), &frmMain::Helpmenu_Click);
+    item(help, QStringLiteral("Helpmenu"), 3, QStringLiteral("-"), nullptr);
+    item(help, QStringLiteral("Helpmenu"), 4, QStringLiteral("&About ORV Monitor"), &frmMain::Helpmenu_Click);
+}
+
+void frmMain::Filemenu_Click(int16_t index) {
+    switch (index) {
+    case 1: ImportSymbolFile(); break;
+    case 3: OpenInNotepad(); break;
+    case 6: {
+        frmLoadMain &w = form<frmLoadMain>();
+        w.Label2->clear();
+        w.setTop(Top() + 200);
+        w.setLeft(Left() + 200);
+        w.Show();
+        break;
+    }
+    case 7: close(); break;
+    default: break;
+    }
+}
+
+void frmMain::configmenu_Click(int16_t index) {
+    // Run-time errors are passed over: the next step runs.
+    const auto step = [](const std::function<void()> &f) {
+        try {
+            f();
+        } catch (const std::exception &) {
+        }
+    };
+    switch (index) {
+    case 1: {
+        step([] { QApplication::setOverrideCursor(Qt::WaitCursor); });
+        step([] { SetupOpen = true; });
+        step([] { DoEvents(); });
+        step([] { form<frmSetup>().Show(); });
+        step([] { form<frmSetup>().txtLoadCommand->setText(QStringLiteral("Load")); });
+        QApplication::restoreOverrideCursor();
+        step([] { form<frmSetup>().ExitButton->setFocus(); });
+        break;
+    }
+    case 3: {
+        if (NoComm && MsgBox(QStringLiteral("There is NO communication with the controller ...") + QChar(10) +
+                                 QStringLiteral("Do you wish to display the form anyway ?"),
+                             mbOKCancel + mbQuestion) != mbOK)
+            return;
+        setStatus(QStringLiteral("Loading DDE Form(s), please wait."));
+        {
+            Hourglass wait;
+            step([] {
+                form<frmDDE>().setCaption(ControllerIP.isEmpty() ? QStringLiteral("DDE Screen 1")
+                                                                 : QStringLiteral("DDE Screen 1 - ") + ControllerIP);
+            });
+            step([] { form<frmDDE>().Show(); });
+        }
+        setStatus(QStringLiteral("DDE Form(s) loaded."));
+        break;
+    }
+    case 4: step([] { form<frmProgFlash>().Show(); }); break;
+    default: break;
+    }
+}
+
+void frmMain::SetRTC_Click() { form<frmRTC>().Show(); }
+
+void frmMain::Helpmenu_Click(int16_t index) {
+    if (index == 1) ShellOpen(QCoreApplication::applicationDirPath() + QStringLiteral("/orvmon34.pdf"));
+    else if (index == 4) form<frmAbout>().ShowModal();
+}
+
+void frmMain::OpenInNotepad() {
+    CMDialog1.DefaultExt = QStringLiteral("TXT");
+    CMDialog1.Filter = QStringLiteral("Text Files(*.TXT)|*.TXT|All Files(*.*)|*.*");
+    CMDialog1.FilterIndex = 1;
+    // A cancelled dialog opens nothing.
+    if (!CMDialog1.ShowOpen(this)) return;
+    if (!CMDialog1.FileName.isEmpty()) OpenTextFile(CMDialog1.FileName);
+}
+
+// ---- DDE topic "ORVmain" ----------------------------------------------------------------------
+
+void frmMain::Form_LinkOpen(int16_t &cancel) { cancel = 0; }
+
+void frmMain::Form_LinkExecute(const QString &command, int16_t &cancel) {
+    cancel = 0;
+    static const std::pair<const char *, void (frmMain::*)()> commands[] = {
+        {"REGISTERS", &frmMain::RegisterButton_Click}, {"INPUTS", &frmMain::InputButton_Click},
+        {"ANALOG INS", &frmMain::AinButton_Click},     {"FLAGS", &frmMain::FlagButton_Click},
+        {"OUTPUTS", &frmMain::OutputButton_Click},     {"ANALOG OUTS", &frmMain::AoutButton_Click},
+        {"SERVOS", &frmMain::ServoButton_Click},       {"CUSTOM 1", &frmMain::Cust1Button_Click},
+        {"CUSTOM 2", &frmMain::Cust2Button_Click},     {"PROGRAM STATUS", &frmMain::StatButton_Click},
+        {"DATA TABLE", &frmMain::TableButton_Click},   {"NVRAM MODULE", &frmMain::NVRamButton_Click},
+        {"START", &frmMain::StartButton_Click},        {"STOP", &frmMain::StopButton_Click},
+        {"RESET", &frmMain::ResetButton_Click}};
+    const QString upper = command.toUpper();
+    try {
+        for (const auto &[name, click] : commands) {
+            if (upper == QLatin1String(name)) {
+                (this->*click)();
+                return;
+            }
+        }
+        // DDE clients have always reached the firmware update window this way.
+        if (upper == QStringLiteral("DDESETUP")) {
+            configmenu_Click(4);
+            return;
+        }
+        cancel = BoolTrue;
+    } catch (const std::exception &) {
+        cancel = BoolTrue;
     }
 }

@@ -60,6 +60,7 @@ frmMain::frmMain() : Form(QStringLiteral("frmMain")) {}
 void frmMain::buildControls() {
     resize(733, 533);
     auto *layout = new QVBoxLayout(this);
+    buildMenus(layout);
     auto *grid = new QGridLayout();
     const auto button = [this](const char *name, const char *caption) {
         return named(new SSCommand(QString::fromLatin1(caption), this), QString::fromLatin1(name));

@@ -18,6 +18,7 @@
 #include "core/msgbox.h"
 
 class CustomWindow;
+class QVBoxLayout;
 
 class frmMain : public Form {
     Q_OBJECT
@@ -74,6 +75,15 @@ public:
     void ServoButton_Click();
     void StatButton_Click();
     void TableButton_Click();
+    void Filemenu_Click(int16_t index);
+    void configmenu_Click(int16_t index);
+    void Helpmenu_Click(int16_t index);
+    void SetRTC_Click();
+    // The DDE topic "ORVmain": a conversation is always accepted; a command
+    // runs the button or menu item of that name, any other text is refused
+    // (cancel True).
+    void Form_LinkOpen(int16_t &cancel);
+    void Form_LinkExecute(const QString &command, int16_t &cancel);
 
 protected:
     void buildControls() override;
@@ -81,6 +91,8 @@ protected:
     void Form_Unload(int &cancel) override;
 
 private:
+    void buildMenus(QVBoxLayout *layout);
+    void OpenInNotepad();
     void openResourceWindow(const QString &warning, const QString &formName, const std::function<void()> &show,
                             bool *openFlag);
     // Sets (unless text is null) and repaints the DDE window's status label.

@@ -1,0 +1,178 @@
+// The main window's commands: the resource buttons, the menus, the run
+// commands and the DDE topic's execute commands.
+#include <QtTest/QTest>
+
+#include "controller.h"
+#include "core/frmRTC.h"
+#include "core/globals.h"
+#include "harness/harness.h"
+#include "main/frmDDE.h"
+#include "main/frmMain.h"
+#include "transfer/frmLoadMain.h"
+#include "transfer/frmProgFlash.h"
+#include "windows/frames.h"
+
+namespace {
+const QString AskAnyway = QStringLiteral("There is NO communication with the controller!\r\r\nDo you wish to display the form anyway ?");
+
+void closeFlags() {
+    RegWindowOpen = ServoWindowOpen = StatusPollOn = AnalInWindowOpen = RtcWindowOpen = false;
+    ConnectionHandle = 0;
+    ControllerIP.clear();
+}
+
+frmMain &quietMain(MonitorTestEnv &env) {
+    env.writeSettings(QString());
+    frmMain &m = form<frmMain>();
+    m.Timer1->setEnabled(false);
+    m.Timer3->setEnabled(false);
+    return m;
+}
+}  // namespace
+
+class TestCommands : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { closeFlags(); }
+
+    void resourceButtonsAskWithoutAConnection() {
+        MonitorTestEnv env;
+        frmMain &m = quietMain(env);
+        QVERIFY(NoComm);
+        env.responder.expectBox(AskAnyway, mbCancel);
+        m.RegisterButton->click();
+        QVERIFY(!RegWindowOpen);
+        QVERIFY(!formLoaded<frmReg>() || !form<frmReg>().isVisible());
+        QCOMPARE(env.responder.boxes().front().icon, int(mbQuestion));
+
+        env.responder.expectBox(AskAnyway, mbOK);
+        m.RegisterButton->click();
+        QVERIFY(RegWindowOpen);
+        QVERIFY(form<frmReg>().isVisible());
+        QCOMPARE(form<frmReg>().Caption(), QStringLiteral("Registers") + ConnectionTitle);
+        QCOMPARE(m.Message->text(), QStringLiteral("Register Form loaded."));
+
+        // The analog input button has a text of its own and leaves the status line alone.
+        env.responder.expectBox(QStringLiteral("There is NO communication with the controller.\r\r\n"
+                                               "Do you wish to display the form anyway ?"));
+        m.AinButton_Click();
+        QVERIFY(AnalInWindowOpen);
+        QCOMPARE(m.Message->text(), QStringLiteral("Register Form loaded."));
+        QVERIFY(env.responder.done());
+    }
+
+    void servoAndStatusWindows() {
+        MonitorTestEnv env;
+        frmMain &m = quietMain(env);
+        NoComm = false;
+        NumServos = 16;
+        m.ServoButton_Click();
+        QVERIFY(ServoWindowOpen && form<frmServo>().isVisible() && !form<frmServo2>().isVisible());
+        QCOMPARE(form<frmServo2>().Caption(), QStringLiteral("Motors/Servos 17-32") + ConnectionTitle);
+        NumServos = 17;
+        m.ServoButton_Click();
+        QVERIFY(form<frmServo2>().isVisible());
+        QCOMPARE(m.Message->text(), QStringLiteral("Servo Motor Form loaded."));
+
+        m.StatButton_Click();
+        QVERIFY(StatusPollOn);
+        QCOMPARE(form<frmStatus>().Caption(), QStringLiteral("Step Status"));
+        ControllerIP = QStringLiteral("10.0.0.5");
+        m.StatButton_Click();
+        QCOMPARE(form<frmStatus>().Caption(), QStringLiteral("Step Status - 10.0.0.5"));
+    }
+
+    void ddeExecuteCommands() {
+        MonitorTestEnv env;
+        frmMain &m = quietMain(env);
+        NoComm = false;
+        int16_t cancel = 0;
+        m.Form_LinkOpen(cancel);
+        QCOMPARE(cancel, int16_t(0));
+        m.Form_LinkExecute(QStringLiteral("registers"), cancel);
+        QCOMPARE(cancel, int16_t(0));
+        QVERIFY(RegWindowOpen);
+        m.Form_LinkExecute(QStringLiteral("REGISTER"), cancel);
+        QCOMPARE(cancel, int16_t(-1));
+        m.Form_LinkExecute(QStringLiteral("DDESetup"), cancel);
+        QCOMPARE(cancel, int16_t(0));
+        QVERIFY(form<frmProgFlash>().isVisible());
+    }
+
+    void runCommands() {
+        MonitorTestEnv env;
+        EmulatorPeer peer(5);
+        frmMain &m = quietMain(env);
+        QVERIFY(peer.connectMonitor());
+        ControllerModel = 5;
+        peer.controller().withMemory([](orvemu::Memory &mem) { mem.status = 0x09; return 0; });
+
+        env.responder.expectBox(QStringLiteral("Are you sure you want to START the controller?"), mbNo);
+        m.StartButton_Click();
+        env.responder.expectBox(QStringLiteral("Are you sure you want to START the controller?"), mbYes);
+        m.StartButton_Click();
+        env.responder.expectBox(QStringLiteral("Are you sure you want to STOP the controller?"), mbYes);
+        m.StopButton_Click();
+        env.responder.expectBox(QStringLiteral("Are you sure you want to RESET the controller?"), mbYes);
+        m.ResetButton_Click();
+        QVERIFY(env.responder.done());
+        // Started from 0x09 (stopped, fresh reset): 0x01; stopped: 0; reset while stopped: 8.
+        QCOMPARE(peer.controller().memory().statusWrites, (std::vector<std::uint8_t>{0x01, 0x00, 0x08}));
+        QCOMPARE(env.responder.boxes().front().buttons, int(mbYesNo));
+
+        // Only EA controllers take the run commands.
+        ControllerModel = 2;
+        env.responder.expectBox(QStringLiteral("Are you sure you want to STOP the controller?"), mbYes);
+        env.responder.expectBox(QStringLiteral("Failed to execute STOP command!"));
+        m.StopButton_Click();
+        env.responder.expectBox(QStringLiteral("Are you sure you want to RESET the controller?"), mbYes);
+        m.ResetButton_Click();
+        QVERIFY(env.responder.done());
+        QCOMPARE(peer.controller().memory().statusWrites.size(), size_t(3));
+        disconnectMonitor();
+    }
+
+    void menus() {
+        MonitorTestEnv env;
+        frmMain &m = quietMain(env);
+        QVERIFY(m.findChild<QAction *>(QStringLiteral("Filemenu(6)")));
+        QCOMPARE(m.findChild<QAction *>(QStringLiteral("configmenu(3)"))->text(), QStringLiteral("Change &DDE Setup"));
+
+        form<frmLoadMain>().Label2->setText(QStringLiteral("old"));
+        m.Filemenu_Click(6);
+        frmLoadMain &lm = form<frmLoadMain>();
+        QVERIFY(lm.isVisible());
+        QCOMPARE(lm.Label2->text(), QString());
+        QCOMPARE(lm.Top(), m.Top() + 200);
+        QCOMPARE(lm.Left(), m.Left() + 200);
+
+        m.SetRTC_Click();
+        QVERIFY(RtcWindowOpen && form<frmRTC>().isVisible());
+
+        env.responder.expectBox(QStringLiteral("There is NO communication with the controller ...\n"
+                                               "Do you wish to display the form anyway ?"),
+                                mbCancel);
+        m.configmenu_Click(3);
+        QVERIFY(!form<frmDDE>().isVisible());
+        env.responder.expectBox(QStringLiteral("There is NO communication with the controller ...\n"
+                                               "Do you wish to display the form anyway ?"),
+                                mbOK);
+        m.configmenu_Click(3);
+        QVERIFY(form<frmDDE>().isVisible());
+        QCOMPARE(form<frmDDE>().Caption(), QStringLiteral("DDE Screen 1"));
+        QCOMPARE(m.Message->text(), QStringLiteral("DDE Form(s) loaded."));
+
+        // A cancelled dialog opens no text file.
+        RecordingShell shell;
+        env.responder.expectFile(std::nullopt);
+        m.Filemenu_Click(3);
+        QVERIFY(shell.requests.isEmpty());
+        env.responder.expectFile(QStringLiteral("/tmp/REGS.TXT"));
+        m.Filemenu_Click(3);
+        QCOMPARE(shell.requests, QStringList{QStringLiteral("edit /tmp/REGS.TXT")});
+        QVERIFY(env.responder.done());
+    }
+};
+
+QTEST_MAIN(TestCommands)
+#include "test_commands.moc"
