@@ -7,6 +7,7 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
+#include "core/dde.h"
 #include "core/eventpump.h"
 #include "core/forms.h"
 #include "core/frmSplash.h"
@@ -30,7 +31,13 @@ bool Main(const QString &commandLine) {
             }
         }
 
-        form<frmMain>();
+        frmMain &main = form<frmMain>();
+        // Other programs reach the monitor's values through its DDE service;
+        // a second monitor finds the service taken and runs without it.
+        if (!DdeServer::instance().start()) {
+            main.Message->setText(QStringLiteral("DDE service not available: ") + DdeServer::instance().why());
+            qWarning("orvmon: DDE service not available: %s", qPrintable(DdeServer::instance().why()));
+        }
         Pause(0.5f);
         unloadForm<frmSplash>();
         form<frmMain>().Show();

@@ -77,6 +77,18 @@ public:
         return control<W>(controlName(array, index));
     }
 
+    // DDE: the window's link topic (empty: other programs cannot talk to it)
+    // and its link events. A conversation is accepted unless LinkOpen sets
+    // cancel; an execute command is refused unless the window takes it.
+    QString LinkTopic() const { return property("LinkTopic").toString(); }
+    void setLinkTopic(const QString &topic) { setProperty("LinkTopic", topic); }
+    virtual void Form_LinkOpen(int16_t &cancel) { cancel = 0; }
+    virtual void Form_LinkClose() {}
+    virtual void Form_LinkExecute(const QString &command, int16_t &cancel) {
+        (void)command;
+        cancel = -1;
+    }
+
 Q_SIGNALS:
     void unloaded();
 

@@ -39,7 +39,7 @@ void emptyQuietly(QLineEdit *box) {
 
 }  // namespace
 
-frmDDE::frmDDE() : Form(QStringLiteral("frmDDE")) {}
+frmDDE::frmDDE() : Form(QStringLiteral("frmDDE")) { setLinkTopic(QStringLiteral("DDEsetup")); }
 
 // ---- Controls -------------------------------------------------------------------
 
@@ -250,6 +250,26 @@ void frmDDE::LinkOpen() {
 void frmDDE::LinkClose() {
     DdeServing = 0;
     showServing(false);
+}
+
+void frmDDE::Form_LinkOpen(int16_t &cancel) {
+    cancel = 0;
+    LinkOpen();
+}
+
+void frmDDE::Form_LinkClose() { LinkClose(); }
+
+void frmDDE::Form_LinkExecute(const QString &command, int16_t &cancel) {
+    cancel = 0;
+    const QString c = command.toUpper();
+    try {
+        if (c == QStringLiteral("START")) Command3d1_Click();
+        else if (c == QStringLiteral("EXIT")) Command3d2_Click();
+        else if (c == QStringLiteral("DOWNLOAD")) Command3d3_Click();
+        else cancel = -1;
+    } catch (const std::exception &) {
+        // A command that fails ends quietly.
+    }
 }
 
 void frmDDE::Command3d1_Click() {

@@ -53,6 +53,10 @@ public:
     // A client's link opens or closes: serving on or off, with its texts.
     void LinkOpen();
     void LinkClose();
+    void Form_LinkOpen(int16_t &cancel) override;
+    void Form_LinkClose() override;
+    // "START", "EXIT" and "DOWNLOAD", in any case; any other text is refused.
+    void Form_LinkExecute(const QString &command, int16_t &cancel) override;
     void Command3d1_Click();
     void Command3d2_Click();
     void Command3d3_Click();

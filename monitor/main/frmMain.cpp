@@ -55,7 +55,7 @@ template <class F> void ignoring(F &&f) {
 }
 }  // namespace
 
-frmMain::frmMain() : Form(QStringLiteral("frmMain")) {}
+frmMain::frmMain() : Form(QStringLiteral("frmMain")) { setLinkTopic(QStringLiteral("ORVmain")); }
 
 void frmMain::buildControls() {
     resize(733, 533);

@@ -82,8 +82,8 @@ public:
     // The DDE topic "ORVmain": a conversation is always accepted; a command
     // runs the button or menu item of that name, any other text is refused
     // (cancel True).
-    void Form_LinkOpen(int16_t &cancel);
-    void Form_LinkExecute(const QString &command, int16_t &cancel);
+    void Form_LinkOpen(int16_t &cancel) override;
+    void Form_LinkExecute(const QString &command, int16_t &cancel) override;
 
 protected:
     void buildControls() override;

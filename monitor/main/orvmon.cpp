@@ -3,6 +3,7 @@
 #include <QStringList>
 
 #include "core/codeORVmain.h"
+#include "core/dde.h"
 #include "core/forms.h"
 
 int main(int argc, char **argv) {
@@ -20,6 +21,7 @@ int main(int argc, char **argv) {
 
     int rc = 1;
     if (Main(commandLine)) rc = app.exec();
+    DdeServer::instance().stop();
     FormRegistry::destroyAll();
     return rc;
 }
