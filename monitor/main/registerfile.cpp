@@ -273,6 +273,15 @@ bool putRegister(int32_t reg, int32_t value) {
     return OrvComm::ZqPutRegister(ConnectionHandle, reg, value) == 1;
 }
 
+// The shared dialog prepared for a register file: no name, text files first.
+void prepareDialog(CommonDialog &dialog, bool cancelError) {
+    dialog.CancelError = cancelError;
+    dialog.FileName.clear();
+    dialog.DefaultExt = QStringLiteral("TXT");
+    dialog.Filter = TextFilter;
+    dialog.FilterIndex = 1;
+}
+
 QString registersDownloaded(int64_t from, int64_t to) {
     return QStringLiteral("Registers") + numberWithBlank(double(from)) + QStringLiteral(" to") +
            numberWithBlank(double(to)) + QStringLiteral(" downloaded!");
@@ -285,11 +294,7 @@ void ReadRegistersToFile() {
     CommonDialog &dialog = m.CMDialog1;
     // Cancelling the upload's dialog ends it quietly, whatever an earlier
     // command set.
-    dialog.CancelError = false;
-    dialog.FileName.clear();
-    dialog.DefaultExt = QStringLiteral("TXT");
-    dialog.Filter = TextFilter;
-    dialog.FilterIndex = 1;
+    prepareDialog(dialog, false);
     dialog.DialogTitle = QStringLiteral("Upload Register from controller");
     dialog.ShowSave(&m);
     const QString path = dialog.FileName;
@@ -339,11 +344,7 @@ void WriteRegistersFromFile() {
             CommonDialog &dialog = m.CMDialog1;
             // A cancel is reported as a failed download; the dialog is shared,
             // so the setting ends with this use.
-            dialog.CancelError = true;
-            dialog.FileName.clear();
-            dialog.DefaultExt = QStringLiteral("TXT");
-            dialog.Filter = TextFilter;
-            dialog.FilterIndex = 1;
+            prepareDialog(dialog, true);
             struct CancelErrorOff {
                 CommonDialog &d;
                 ~CancelErrorOff() { d.CancelError = false; }
