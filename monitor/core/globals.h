@@ -175,3 +175,7 @@ inline QString FirmwareFilePath;  // the firmware file chosen for the update
 // ---- Register bits window ------------------------------------------------------------
 inline bool RegbitsUpdating = false;   // the window sets bit boxes itself, or handles a key
 inline bool RegbitsClickBusy = false;  // a bit click is being handled
+
+// ---- Register file ------------------------------------------------------------------
+// Receives block reads of 50 (and of 16) registers.
+inline std::array<int32_t, 50> Block50Buffer{};

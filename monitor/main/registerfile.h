@@ -1,0 +1,122 @@
+// The register text file: a controller's register values as plain text,
+// read from the controller into a file and written back from one.
+//
+// The file is a header line ("Reg#" and "Value"), an empty line, then one
+// line per register: its number and its value in print zones of 14 columns,
+// lines ended by carriage return and line feed. A value printed as a number
+// carries a blank before it when it is not negative and one blank after it;
+// a value printed as text carries neither; "*" marks a register whose read
+// failed. The sections (registers 1 to 1000, the non-volatile banks of 1000
+// registers each, the V-registers) are told apart by their line counts.
+//
+// The writer and the reader below are shared with the program transfer,
+// which keeps a register file beside each object file.
+#pragma once
+
+#include <QSaveFile>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <memory>
+
+// ---- Format ---------------------------------------------------------------------
+
+inline constexpr int PrintZoneWidth = 14;
+
+// The items laid out in print zones: each item after the first starts at
+// the next zone boundary behind the text so far.
+QString printZones(const QStringList &items);
+// A number printed as a number: " 123 ", "-5 ", " 1.5 ".
+QString printedNumber(int32_t value);
+QString printedNumber(double value);
+// The shortest decimal text that reads back as exactly this double, in
+// plain notation for magnitudes from 1E-5 up to 1E+15 ("100000", "0.1",
+// "1e+20").
+QString shortestNumberText(double value);
+
+// The value field of a register whose read failed.
+inline const QString FailedReadMark = QStringLiteral("*");
+
+// ---- Writer ---------------------------------------------------------------------
+
+// Writes a register file. The lines go to a temporary file beside the
+// target, which replaces the target only when the file is finished
+// complete; an unfinished file never touches an earlier file of that name.
+class RegisterFileWriter {
+public:
+    explicit RegisterFileWriter(const QString &path);
+    ~RegisterFileWriter();  // an open file is finished as incomplete
+    RegisterFileWriter(const RegisterFileWriter &) = delete;
+    RegisterFileWriter &operator=(const RegisterFileWriter &) = delete;
+
+    // Raises RuntimeError when the file cannot be created.
+    void open();
+    // The "Reg#"/"Value" line and the empty line.
+    void writeHeader();
+    // The value printed as a number (blank before a non-negative value, one after).
+    void writeValueAsNumber(int32_t reg, int32_t value);
+    void writeValueAsNumber(int32_t reg, double value);
+    // The value as text ("123", "-5").
+    void writeValueAsText(int32_t reg, int32_t value);
+    // "*" in place of the value.
+    void writeFailedRead(int32_t reg);
+
+    // complete: the file replaces any earlier one; raises RuntimeError when
+    // it cannot be written. Not complete: an earlier file stays as it was and
+    // the lines written are kept only when there was none (nothing is
+    // raised). Finishing a file that is not open does nothing.
+    void finish(bool complete);
+
+private:
+    void writeLine(const QString &line);
+
+    QString path_;
+    std::unique_ptr<QSaveFile> file_;
+    bool hadEarlierFile_ = false;
+};
+
+// ---- Reader ---------------------------------------------------------------------
+
+// One register line: the register number and the value as they stand.
+struct RegisterFileEntry {
+    QString number;
+    QString value;
+    bool failedRead() const { return value == FailedReadMark; }
+};
+
+// Reads a register file. Blank lines between the entries and after the last
+// are passed over.
+class RegisterFileReader {
+public:
+    // Raises RuntimeError when the file cannot be read.
+    void open(const QString &path);
+    // Passes over the header line and the empty line without examining them;
+    // raises RuntimeError when the file has fewer than two lines.
+    void skipHeader();
+    // True when no register line is left.
+    bool atEnd();
+    // The next register line; raises RuntimeError at the end of the file and
+    // for a line that is not two fields separated by blanks or a comma.
+    RegisterFileEntry next();
+    void close();
+
+    // A field as a 32-bit whole number (halves rounded to even); raises
+    // RuntimeError for a field that is not a number or does not fit.
+    static int32_t wholeNumber(const QString &field);
+    // A field as a 64-bit floating-point number; raises RuntimeError for a
+    // field that is not a number.
+    static double realNumber(const QString &field);
+
+private:
+    QStringList lines_;
+    qsizetype pos_ = 0;
+};
+
+// ---- The main window's File menu commands ---------------------------------------------
+
+// "&Upload Register File": reads the controller's registers into a file the
+// user names.
+void ReadRegistersToFile();
+// "&Download Register File": writes the registers of a file the user picks
+// into the controller.
+void WriteRegistersFromFile();

@@ -1,0 +1,504 @@
+// The register text file: its format pieces, and the main window's upload
+// and download against the emulator.
+#include <QDir>
+#include <QFile>
+#include <QtTest/QTest>
+#include <limits>
+
+#include "controller.h"
+#include "core/eventpump.h"
+#include "core/globals.h"
+#include "core/runtime_error.h"
+#include "harness/harness.h"
+#include "main/frmMain.h"
+#include "main/registerfile.h"
+#include "wire.h"
+
+namespace {
+
+const QString Filter = QStringLiteral("Text Files(*.TXT)|*.TXT|All Files(*.*)|*.*");
+const QByteArray Header = "Reg#          Value\r\n\r\n";
+
+QString uploadQuestion(const QString &path) {
+    return QStringLiteral("Are you sure you want to Upload register values to file: ") + path +
+           QStringLiteral(" from the controller?");
+}
+QString downloadQuestion(const QString &path) {
+    return QStringLiteral("Are you sure you want to Download to registers from file: ") + path +
+           QStringLiteral(" to the controller?");
+}
+
+QByteArray readAll(const QString &path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return f.readAll();
+}
+
+void writeAll(const QString &path, const QByteArray &bytes) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) qFatal("cannot write %s", qPrintable(path));
+    f.write(bytes);
+}
+
+// The lines of a file written with CRLF ends (the last one ended too).
+QList<QByteArray> linesOf(const QString &path) {
+    QByteArray bytes = readAll(path);
+    if (!bytes.endsWith("\r\n") || bytes.count('\n') != bytes.count("\r\n")) return {"<not CRLF lines>"};
+    bytes.chop(2);
+    return bytes.replace("\r\n", "\n").split('\n');
+}
+
+// A register line as the print zones lay it out.
+QByteArray line(int reg, const QByteArray &value) {
+    QByteArray l = QByteArray::number(reg);
+    l += QByteArray(14 - l.size(), ' ') + value;
+    return l;
+}
+
+// Register file text: the header, then "number value" lines.
+QByteArray fileOf(const QList<QPair<int, QByteArray>> &entries) {
+    QByteArray out = Header;
+    for (const auto &[reg, value] : entries) out += line(reg, value) + "\r\n";
+    return out;
+}
+
+// The monitor connected to an emulator, timers stopped, yields counted but
+// not processed.
+struct Session {
+    explicit Session(int model) : peer(model) {
+        ConnectionHandle = 0;
+        env.writeSettings(QStringLiteral("[Communications]\ndword \"COMM Port\" 1\nsz \"IP Address\" \"%1\"\n"
+                                         "dword \"Timeout\" 40\n")
+                              .arg(peer.address()));
+        main = &form<frmMain>();
+        main->Timer1->setEnabled(false);
+        main->Timer3->setEnabled(false);
+        installEventPump(&pump);
+        peer.controller().clearLog();
+    }
+    orvemu::Memory &memory() { return peer.controller().memory(); }
+    QString path(const QString &name) const { return env.dir() + QStringLiteral("/") + name; }
+    QStringList requests() { return requestSummary(peer.controller()); }
+
+    // Register reads of these numbers are refused; `times` > 0 refuses only
+    // that many reads in all.
+    void refuseReads(QList<int> refused, int times = 0) {
+        auto left = std::make_shared<int>(times);
+        peer.controller().setHandler(0x09, [refused, left, times](orvemu::Controller &c, const orvemu::Request &r) {
+            const int reg = orvemu::u16(r.args.data());
+            if (refused.contains(reg) && (times == 0 || (*left)-- > 0))
+                return orvemu::shortReply(orvemu::kIllegalRegister);
+            std::vector<std::uint8_t> data;
+            orvemu::put32(data, static_cast<std::uint32_t>(c.memory().readRegister(reg).value_or(0)));
+            return orvemu::replyFrame(0x0A, data);
+        });
+    }
+
+    void upload(const QString &file) {
+        env.responder.expectFile(file);
+        env.responder.expectBox(uploadQuestion(file), mbYes);
+        ReadRegistersToFile();
+        QVERIFY(env.responder.done());
+    }
+    void download(const QString &file) {
+        env.responder.expectFile(file);
+        env.responder.expectBox(downloadQuestion(file), mbYes);
+        WriteRegistersFromFile();
+        QVERIFY(env.responder.done());
+    }
+    QString status() const { return main->Message->text(); }
+
+    MonitorTestEnv env;
+    EmulatorPeer peer;
+    ScriptedPump pump{false};
+    frmMain *main = nullptr;
+};
+
+}  // namespace
+
+class TestRegisterFile : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { TransferBusy = TableUploadBusy = false; }
+
+    // ---- Format --------------------------------------------------------------------
+
+    void printZonesAndNumbers() {
+        QCOMPARE(printZones({QStringLiteral("Reg#"), QStringLiteral("Value")}), QStringLiteral("Reg#          Value"));
+        // An item that fills its zone is still followed by a blank.
+        QCOMPARE(printZones({QStringLiteral("12345678901234"), QStringLiteral("x")}),
+                 QStringLiteral("12345678901234") + QString(14, u' ') + QStringLiteral("x"));
+        QCOMPARE(printedNumber(1.5), QStringLiteral(" 1.5 "));
+        QCOMPARE(printedNumber(-0.0), QStringLiteral(" 0 "));
+        QCOMPARE(shortestNumberText(100000.0), QStringLiteral("100000"));
+        QCOMPARE(shortestNumberText(0.1), QStringLiteral("0.1"));
+        QCOMPARE(shortestNumberText(-0.00001), QStringLiteral("-0.00001"));
+        QCOMPARE(shortestNumberText(1e20), QStringLiteral("1e+20"));
+        QCOMPARE(shortestNumberText(-2147483648.0), QStringLiteral("-2147483648"));
+        // Every double reads back as itself.
+        for (double v : {1.0 / 3, 0.1 + 0.2, 123456.789e-12, -9.87654321e100, 5e-324, 1e15, 999999999999999.9,
+                         std::numeric_limits<double>::max(), std::numeric_limits<double>::infinity()})
+            QCOMPARE(RegisterFileReader::realNumber(shortestNumberText(v)), v);
+    }
+
+    void readerFieldsAndErrors() {
+        QTemporaryDir dir;
+        const QString path = dir.path() + QStringLiteral("/R.TXT");
+        writeAll(path, "Reg#,Value\r\n\r\n1 , 5\r\n\r\n2,-7.5\n3     *\r\n  4 2.5 \r\n\r\n\r\n");
+        RegisterFileReader r;
+        r.open(path);
+        r.skipHeader();
+        RegisterFileEntry e = r.next();
+        QCOMPARE(RegisterFileReader::wholeNumber(e.number), 1);
+        QCOMPARE(RegisterFileReader::wholeNumber(e.value), 5);
+        e = r.next();  // the blank line is passed over
+        QCOMPARE(RegisterFileReader::wholeNumber(e.value), -8);  // halves to even
+        QCOMPARE(RegisterFileReader::realNumber(e.value), -7.5);
+        QVERIFY(r.next().failedRead());
+        QCOMPARE(RegisterFileReader::wholeNumber(r.next().value), 2);
+        QVERIFY(r.atEnd());  // trailing blank lines are no data
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, r.next());
+
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, RegisterFileReader::wholeNumber(QStringLiteral("12x")));
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, RegisterFileReader::wholeNumber(QStringLiteral("2147483648")));
+        writeAll(path, "Reg#\r\n\r\n1 2 3\r\n");
+        r.open(path);
+        r.skipHeader();
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, r.next());  // three fields
+    }
+
+    // ---- Upload ----------------------------------------------------------------------
+
+    void nonEaUploadIsByteExactAndDownloadsBack() {
+        Session s(2);
+        QVERIFY(!NoComm);
+        s.memory().registers[1] = 123;
+        s.memory().registers[2] = -5;
+        s.memory().registers[1000] = 2147483647;
+        s.refuseReads({7});
+        const QString path = s.path(QStringLiteral("PLANT.TXT"));
+        s.main->CMDialog1.FileName = QStringLiteral("earlier.txt");
+        s.upload(path);
+
+        const FileDialogCall dialog = s.env.responder.files().front();
+        QCOMPARE(dialog.kind, FileDialogKind::Save);
+        QCOMPARE(dialog.title, QStringLiteral("Upload Register from controller"));
+        QCOMPARE(dialog.fileName, QString());
+        QCOMPARE(dialog.defaultExt, QStringLiteral("TXT"));
+        QCOMPARE(dialog.filter, Filter);
+        QCOMPARE(dialog.filterIndex, 1);
+        QCOMPARE(s.env.responder.boxes().front().buttons, int(mbYesNo));
+
+        const QList<QByteArray> lines = linesOf(path);
+        QCOMPARE(lines.size(), 1002);
+        QCOMPARE(lines[0], QByteArray("Reg#          Value"));
+        QCOMPARE(lines[1], QByteArray());
+        QCOMPARE(lines[2], line(1, " 123 "));
+        QCOMPARE(lines[3], line(2, "-5 "));
+        QCOMPARE(lines[4], line(3, " 0 "));
+        QCOMPARE(lines[8], line(7, "*"));
+        QCOMPARE(lines[1001], line(1000, " 2147483647 "));
+        QCOMPARE(s.status(), QStringLiteral("Register read completed."));
+        QCOMPARE(s.pump.yields(), 100);
+        QCOMPARE(s.requests().size(), 1000);
+
+        // Back into the controller: registers 1 to 1000 only, the failed read
+        // passed over.
+        s.memory().registers[1] = 0;
+        s.memory().registers[2] = 0;
+        s.memory().registers[7] = 77;
+        s.memory().registers[1000] = 0;
+        s.peer.controller().clearLog();
+        s.download(path);
+        QCOMPARE(s.status(), QStringLiteral("Register file write completed."));
+        QCOMPARE(s.memory().registers[1], 123);
+        QCOMPARE(s.memory().registers[2], -5);
+        QCOMPARE(s.memory().registers[7], 77);
+        QCOMPARE(s.memory().registers[1000], 2147483647);
+        const QStringList requests = s.requests();
+        QCOMPARE(requests.size(), 999 + 1);  // the writes and the probe of register 36001
+        QVERIFY(!requests.contains(QStringLiteral("put 7=0")));
+        const FileDialogCall open = s.env.responder.files().back();
+        QCOMPARE(open.kind, FileDialogKind::Open);
+        QCOMPARE(open.fileName, QString());
+        QCOMPARE(open.filter, Filter);
+        QVERIFY(!s.main->CMDialog1.CancelError);  // the shared dialog is left as other commands expect it
+    }
+
+    void eaUploadReadsBlocksBanksAndVRegisters() {
+        Session s(5);
+        auto &m = s.memory();
+        // Register 128 too is read like every other register of block 3.
+        for (int r = 1; r <= 36000; ++r) m.registers[r] = r * 7 - 3000;
+        m.vregs.setDouble(36101, 1.5);
+        m.vregs.setDouble(36102, -0.1);
+        m.vregs.last = 36700;  // the later V-registers do not read
+        const QString path = s.path(QStringLiteral("EA.TXT"));
+        s.upload(path);
+        QCOMPARE(s.status(), QStringLiteral("Register read completed."));
+
+        const QList<QByteArray> lines = linesOf(path);
+        QCOMPARE(lines.size(), 2 + 1000 + 4000 + 700);
+        int k = 2;
+        for (int r = 1; r <= 36000; r = r == 1000 ? 32001 : r + 1)
+            QCOMPARE(lines[k++], line(r, QByteArray::number(r * 7 - 3000)));
+        QCOMPARE(lines[5002], line(36101, " 1.5 "));
+        QCOMPARE(lines[5003], line(36102, "-0.1 "));
+        QCOMPARE(lines[5004], line(36103, " 0 "));
+        QCOMPARE(lines[5601], line(36700, " 0 "));
+        QCOMPARE(lines[5602], line(36701, "*"));
+        QCOMPARE(lines[5701], line(36800, "*"));
+
+        // 19 blocks of 50, block 3 singly, the two probes, four banks of a
+        // probe and 63 groups, 700 V-registers.
+        const QStringList requests = s.requests();
+        QCOMPARE(requests.size(), 19 + 50 + 2 + 4 * 64 + 700);
+        QCOMPARE(requests.mid(69, 3),
+                 (QStringList{QStringLiteral("get 32001"), QStringLiteral("get 36001"), QStringLiteral("get 32001")}));
+    }
+
+    void eightBanksOnModel14() {
+        {
+            Session s(14);
+            s.memory().registers[39001] = 9;
+            s.memory().registers[40000] = 4321;
+            const QString path = s.path(QStringLiteral("BIG.TXT"));
+            s.upload(path);
+            QCOMPARE(s.status(), QStringLiteral("Register read completed."));
+            const QList<QByteArray> lines = linesOf(path);
+            QCOMPARE(lines.size(), 2 + 1000 + 8000);  // no V-registers on this model
+            QCOMPARE(lines[1001 + 7001], line(39001, "9"));
+            QCOMPARE(lines.last(), line(40000, "4321"));
+        }
+        {
+            // Register 36001 does not read: four banks.
+            Session s(14);
+            s.refuseReads({36001});
+            const QString path = s.path(QStringLiteral("BIG.TXT"));
+            s.upload(path);
+            QCOMPARE(linesOf(path).size(), 2 + 1000 + 4000);
+        }
+        {
+            // Another EA model whose register 36001 reads: still four banks;
+            // a bank whose first register does not read is left out.
+            Session s(6);
+            s.refuseReads({34001});
+            const QString path = s.path(QStringLiteral("SIX.TXT"));
+            s.upload(path);
+            const QList<QByteArray> lines = linesOf(path);
+            QCOMPARE(lines.size(), 2 + 1000 + 3000);
+            QCOMPARE(lines[1001 + 2000], line(34000, "0"));
+            QCOMPARE(lines[1001 + 2001], line(35001, "0"));
+        }
+    }
+
+    // A failed single read in block 3 retries that register only, so the
+    // section keeps exactly its 1000 lines.
+    void blockThreeRetriesTheFailedRegister() {
+        Session s(6);
+        s.memory().registers[120] = 1200;
+        s.refuseReads({120}, 2);
+        const QString path = s.path(QStringLiteral("RETRY.TXT"));
+        s.upload(path);
+        QCOMPARE(s.status(), QStringLiteral("Register read completed."));
+        const QList<QByteArray> lines = linesOf(path);
+        QCOMPARE(lines.size(), 2 + 1000 + 4000);
+        for (int i = 1; i <= 1000; ++i) QVERIFY(lines[1 + i].startsWith(QByteArray::number(i) + ' '));
+        QCOMPARE(lines[1 + 120], line(120, "1200"));
+        const QStringList requests = s.requests();
+        QCOMPARE(requests.count(QStringLiteral("get 120")), 3);
+        QCOMPARE(requests.count(QStringLiteral("get 101")), 1);
+    }
+
+    // Reads that fail past three retries end the upload; an earlier file of
+    // the name stays as it was, a new file keeps what was written.
+    void failedUploadKeepsTheEarlierFile() {
+        Session s(6);
+        const QString path = s.path(QStringLiteral("GOOD.TXT"));
+        writeAll(path, "earlier good file\r\n");
+        s.refuseReads({120});
+        s.upload(path);
+        QCOMPARE(s.status(), QStringLiteral("Failed to get registers!"));
+        QCOMPARE(s.requests().count(QStringLiteral("get 120")), 4);
+        QCOMPARE(readAll(path), QByteArray("earlier good file\r\n"));
+        QCOMPARE(s.pump.yields(), 0);
+
+        const QString fresh = s.path(QStringLiteral("NEW.TXT"));
+        s.upload(fresh);
+        const QList<QByteArray> lines = linesOf(fresh);
+        QCOMPARE(lines.size(), 2 + 119);
+        QCOMPARE(lines.last(), line(119, "0"));
+        QCOMPARE(QDir(s.env.dir()).entryList({QStringLiteral("*.TXT")}, QDir::Files | QDir::CaseSensitive),
+                 (QStringList{QStringLiteral("GOOD.TXT"), QStringLiteral("NEW.TXT")}));
+
+        // Block reads: three failures in block 3 and one more in block 4
+        // are four of one count.
+        s.peer.controller().setHandler(0x4B, [](orvemu::Controller &, const orvemu::Request &r) {
+            if (r.args[0] == 3) return orvemu::shortReply(orvemu::kIllegalRegister);
+            std::vector<std::uint8_t> data(r.args.begin(), r.args.end());
+            for (int i = 0; i < 50; ++i) orvemu::put32(data, 0);
+            return orvemu::replyFrame(0x4C, data);
+        });
+        s.refuseReads({120}, 3);
+        const QString third = s.path(QStringLiteral("THIRD.TXT"));
+        s.upload(third);
+        QCOMPARE(s.status(), QStringLiteral("Failed to get registers!"));
+        QCOMPARE(linesOf(third).size(), 2 + 150);
+    }
+
+    // ---- Download ----------------------------------------------------------------------
+
+    void eaDownloadRoundTrip() {
+        Session s(5);
+        auto &m = s.memory();
+        for (int r = 1; r <= 1000; ++r) m.registers[r] = r * 3 - 1000;
+        for (int r = 32001; r <= 36000; ++r) m.registers[r] = r;
+        m.vregs.setDouble(36101, 0.1 + 0.2);
+        m.vregs.setDouble(36800, -1e20);
+        const QString path = s.path(QStringLiteral("ROUND.TXT"));
+        s.upload(path);
+        const auto saved = m.registers;
+
+        std::fill(m.registers.begin() + 1, m.registers.begin() + 1001, 0);
+        std::fill(m.registers.begin() + 32001, m.registers.begin() + 36001, 0);
+        m.vregs.entries.clear();
+        QStringList seen;
+        s.pump.every([&](long) { seen << s.status(); });
+        s.download(path);
+        QCOMPARE(s.status(), QStringLiteral("Register file write completed."));
+        QVERIFY(std::equal(m.registers.begin(), m.registers.begin() + 36001, saved.begin()));
+        QCOMPARE(m.vregs.getDouble(36101), 0.1 + 0.2);
+        QCOMPARE(m.vregs.getDouble(36800), -1e20);
+        QCOMPARE(m.vregs.at(36500).type, 16);
+
+        // One yield after the first section, one every 100 bank lines, one per V-register.
+        QCOMPARE(seen.size(), 1 + 40 + 700);
+        QCOMPARE(seen[0], QStringLiteral("Registers 901 to 1000 downloaded!"));
+        QCOMPARE(seen[2], QStringLiteral("Registers 901 to 1000 downloaded!"));  // bank line 100 not yet written
+        QCOMPARE(seen[3], QStringLiteral("Registers 32001 to 32100 downloaded!"));
+        QCOMPARE(seen[41], QStringLiteral("Register 36101 downloaded!"));
+        QCOMPARE(seen.last(), QStringLiteral("Register 36800 downloaded!"));
+    }
+
+    // The bank section takes at most 4000 lines (8000 where the upper banks
+    // exist); on model 5 the lines after it are V-registers.
+    void bankSectionLineLimit() {
+        QList<QPair<int, QByteArray>> entries;
+        for (int r = 1; r <= 1000; ++r) entries.append({r, "1"});
+        for (int r = 32001; r <= 36500; ++r) entries.append({r, QByteArray::number(r - 30000)});
+        const QByteArray text = fileOf(entries);
+        {
+            Session s(6);
+            const QString path = s.path(QStringLiteral("LONG.TXT"));
+            writeAll(path, text);
+            s.download(path);
+            QCOMPARE(s.status(), QStringLiteral("Register file write completed."));
+            QCOMPARE(s.memory().registers[36000], 6000);
+            QCOMPARE(s.memory().registers[36001], 0);
+        }
+        {
+            Session s(5);
+            const QString path = s.path(QStringLiteral("LONG.TXT"));
+            writeAll(path, text);
+            s.download(path);
+            QCOMPARE(s.memory().registers[36001], 0);
+            QCOMPARE(s.memory().vregs.getDouble(36001), 6001.0);
+            QCOMPARE(s.memory().vregs.getDouble(36500), 6500.0);
+        }
+        {
+            Session s(14);
+            const QString path = s.path(QStringLiteral("LONG.TXT"));
+            writeAll(path, text);
+            s.download(path);
+            QCOMPARE(s.memory().registers[36500], 6500);
+        }
+    }
+
+    // "*" is passed over in both register sections; the first failed write
+    // ends the bank section; a number beyond 16 bits is never sent.
+    void failedReadsAndFailedWrites() {
+        Session s(6);
+        QList<QPair<int, QByteArray>> entries;
+        for (int r = 1; r <= 999; ++r) entries.append({r, r == 5 ? "*" : "9"});
+        entries.append({65537, "7"});  // not register 1
+        entries.append({32001, "*"});
+        entries.append({32002, "8"});
+        entries.append({2001, "1"});  // an input: refused
+        entries.append({32003, "8"});
+        s.memory().registers[5] = 55;
+        s.memory().registers[32001] = 31;
+        const QString path = s.path(QStringLiteral("STARS.TXT"));
+        writeAll(path, fileOf(entries));
+        s.download(path);
+        QCOMPARE(s.status(), QStringLiteral("Register file write completed."));
+        QCOMPARE(s.memory().registers[5], 55);
+        QCOMPARE(s.memory().registers[32001], 31);
+        QCOMPARE(s.memory().registers[32002], 8);
+        QCOMPARE(s.memory().registers[1], 9);
+        QCOMPARE(s.memory().registers[32003], 0);
+        QVERIFY(!s.requests().contains(QStringLiteral("put 1=7")));
+    }
+
+    void shortOrBadFileFails() {
+        Session s(2);
+        QList<QPair<int, QByteArray>> entries;
+        for (int r = 1; r <= 10; ++r) entries.append({r, QByteArray::number(r * 10)});
+        const QString path = s.path(QStringLiteral("SHORT.TXT"));
+        writeAll(path, fileOf(entries));
+        s.download(path);
+        QCOMPARE(s.status(), QStringLiteral("Failed to write registers!"));
+        QCOMPARE(s.memory().registers[10], 100);  // written as far as the file goes
+
+        entries.append({11, "twelve"});
+        writeAll(path, fileOf(entries));
+        s.download(path);
+        QCOMPARE(s.status(), QStringLiteral("Failed to write registers!"));
+
+        QFile::remove(path);
+        s.download(path);
+        QCOMPARE(s.status(), QStringLiteral("Failed to write registers!"));
+    }
+
+    // ---- Dialogs and questions ------------------------------------------------------------
+
+    void cancelAndNo() {
+        Session s(2);
+        s.main->Message->setText(QStringLiteral("before"));
+        // The upload's dialog: a cancel ends it quietly.
+        s.env.responder.expectFile(std::nullopt);
+        ReadRegistersToFile();
+        QCOMPARE(s.status(), QStringLiteral("before"));
+        QCOMPARE(s.env.responder.boxes().size(), 0);
+
+        // The download's dialog: a cancel is a failed download.
+        s.env.responder.expectFile(std::nullopt);
+        WriteRegistersFromFile();
+        QCOMPARE(s.status(), QStringLiteral("Failed to write registers!"));
+        QVERIFY(!s.main->CMDialog1.CancelError);
+
+        // ... and leaves no trace in a later upload.
+        s.main->Message->setText(QStringLiteral("before"));
+        s.env.responder.expectFile(std::nullopt);
+        ReadRegistersToFile();
+        QCOMPARE(s.status(), QStringLiteral("before"));
+
+        // An empty name, or No to the question, ends either command quietly.
+        const QString path = s.path(QStringLiteral("NO.TXT"));
+        s.env.responder.expectFile(QString());
+        WriteRegistersFromFile();
+        s.env.responder.expectFile(path);
+        s.env.responder.expectBox(uploadQuestion(path), mbNo);
+        ReadRegistersToFile();
+        writeAll(path, fileOf({{1, "5"}}));
+        s.env.responder.expectFile(path);
+        s.env.responder.expectBox(downloadQuestion(path), mbNo);
+        WriteRegistersFromFile();
+        QVERIFY(s.env.responder.done());
+        QCOMPARE(s.status(), QStringLiteral("before"));
+        QCOMPARE(readAll(path), fileOf({{1, "5"}}));
+        QCOMPARE(s.requests(), QStringList());
+    }
+};
+
+QTEST_MAIN(TestRegisterFile)
+#include "test_registerfile.moc"
