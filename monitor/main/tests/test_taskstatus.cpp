@@ -50,6 +50,12 @@ struct Session {
             for (int c : children) (c < 64 ? k.childLow : k.childHigh) |= uint64_t(1) << (c % 64);
         });
     }
+    // Requests of this code are answered "unknown packet".
+    void refuse(uint8_t code) {
+        peer.controller().setHandler(code, [](orvemu::Controller &, const orvemu::Request &) {
+            return orvemu::shortReply(orvemu::kUnknownPacket);
+        });
+    }
     bool poll() {
         peer.controller().clearLog();
         return PollTaskStatus();
@@ -143,9 +149,7 @@ private Q_SLOTS:
     // bank of the last child.
     void banksWhenPagesAreRefused() {
         Session s(5);
-        s.peer.controller().setHandler(0x6B, [](orvemu::Controller &, const orvemu::Request &) {
-            return orvemu::shortReply(orvemu::kUnknownPacket);
-        });
+        s.refuse(0x6B);
         s.task(0, 2, {20});
         s.task(20, 3);
         QVERIFY(!s.poll());
@@ -155,9 +159,7 @@ private Q_SLOTS:
         QCOMPARE(shape(s), QStringLiteral("Step #3 (Step #4)"));
 
         // A bank that cannot be read ends the tick through its error handler.
-        s.peer.controller().setHandler(0x23, [](orvemu::Controller &, const orvemu::Request &) {
-            return orvemu::shortReply(orvemu::kUnknownPacket);
-        });
+        s.refuse(0x23);
         try {
             s.poll();
             QFAIL("no error");
@@ -169,9 +171,7 @@ private Q_SLOTS:
     // From model 10 on, the long banks 0x41 to 0x48 with their 64-bit masks.
     void longBanksFromModelTen() {
         Session s(10);
-        s.peer.controller().setHandler(0x6B, [](orvemu::Controller &, const orvemu::Request &) {
-            return orvemu::shortReply(orvemu::kUnknownPacket);
-        });
+        s.refuse(0x6B);
         s.task(0, 7, {40});
         s.task(40, 1);
         QVERIFY(!s.poll());
