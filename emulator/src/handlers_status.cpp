@@ -113,8 +113,9 @@ void installStatusHandlers(Controller &c) {
             const Task &t = taskOf(m, first + j);
             put16(d, t.step);
             d.push_back(t.childLow || t.childHigh ? 1 : 0);
+            // Tasks past 127 are never children here: their mask bytes are 0.
             for (int k = 0; k < maskBytes; ++k) {
-                const std::uint64_t word = k < 8 ? t.childLow : t.childHigh;
+                const std::uint64_t word = k < 8 ? t.childLow : k < 16 ? t.childHigh : 0;
                 d.push_back(static_cast<std::uint8_t>(word >> (8 * (k % 8))));
             }
         }

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <cstdint>
 
 // Version information of the program.
 namespace VersionInfo {
@@ -26,6 +27,11 @@ bool Main(const QString &commandLine);
 // Completes a request frame (start byte, length byte, code, arguments) with
 // its checksum and end byte; the argument is completed too.
 QByteArray AppendChecksum(QByteArray &frame);
+
+// Appends the text of a controller software fault to the step status
+// window's state line (Label1), followed by "      - (fault code #<code>)".
+// data is the fault's data number (servo, register, row, input, port ...).
+void ShowFault(const int32_t &code, const int32_t &data);
 
 // Waits while processing pending window events.
 void Pause(float seconds);
