@@ -46,7 +46,8 @@ inline int32_t DdeFlagAddress = 0;
 inline int32_t DdeRegisterAddress = 0;
 inline int32_t DdeUpdateMs = 0;
 inline bool DdeWriteSuppress = false;
-inline std::array<int32_t, 50> Block50Buffer{};  // the values of a 50-register block read
+// Receives block reads of 50 (and of 16) registers.
+inline std::array<int32_t, 50> Block50Buffer{};
 
 // ---- Controller description ---------------------------------------------------
 inline int32_t ControllerModel = 0;
@@ -176,6 +177,3 @@ inline QString FirmwareFilePath;  // the firmware file chosen for the update
 inline bool RegbitsUpdating = false;   // the window sets bit boxes itself, or handles a key
 inline bool RegbitsClickBusy = false;  // a bit click is being handled
 
-// ---- Register file ------------------------------------------------------------------
-// Receives block reads of 50 (and of 16) registers.
-inline std::array<int32_t, 50> Block50Buffer{};

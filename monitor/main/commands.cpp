@@ -16,6 +16,7 @@
 #include "datatable/frmTable.h"
 #include "main/frmDDE.h"
 #include "main/frmMain.h"
+#include "main/registerfile.h"
 #include "transfer/frmLoadMain.h"
 #include "transfer/frmProgFlash.h"
 #include "windows/frames.h"
@@ -277,6 +278,8 @@ void frmMain::Filemenu_Click(int16_t index) {
     switch (index) {
     case 1: ImportSymbolFile(); break;
     case 3: OpenInNotepad(); break;
+    case 4: ReadRegistersToFile(); break;
+    case 5: WriteRegistersFromFile(); break;
     case 6: {
         frmLoadMain &w = form<frmLoadMain>();
         w.Label2->clear();

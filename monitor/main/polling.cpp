@@ -28,6 +28,7 @@
 #include "main/frmDDE.h"
 #include "main/frmMain.h"
 #include "main/polling.h"
+#include "main/taskstatus.h"
 #include "windows/frames.h"
 
 namespace {
@@ -117,10 +118,12 @@ void frmMain::Timer1_Timer() {
             if (Custom2WindowOpen && !busy())
                 if (auto *w = served<frmCustom2>()) refreshCustom(*w, Custom2Rows, Custom2EditInProgress, Custom2EditIndex);
 
-            // (The task status of the step status window is read here while
-            // it is open.)
+            // A controller stopped on fault 2 (its program data is corrupt)
+            // shows that fault and nothing more this tick; the link is still
+            // checked below.
+            const bool corruptProgram = StatusPollOn && !busy() && PollTaskStatus();
 
-            if (RtcWindowOpen && !busy()) refreshClock();
+            if (!corruptProgram && RtcWindowOpen && !busy()) refreshClock();
         } catch (const TickEnded &) {
         }
         if (CommError) NoComm = true;

@@ -372,6 +372,23 @@ private Q_SLOTS:
         Custom1WindowOpen = false;
     }
 
+    // A controller stopped on fault 2 shows its fault and skips the clock,
+    // but a link lost in the same tick is still noticed.
+    void corruptProgramFault() {
+        Session s;
+        frmStatus &status = form<frmStatus>();
+        form<frmRTC>();
+        StatusPollOn = true;
+        s.memory().raiseFault(2, 9, 0);
+        s.refuse({}, {1});  // the heartbeat goes unanswered
+        s.main->Timer1_Timer();
+        QVERIFY(status.Label1->text().startsWith(QStringLiteral("Controller Software Faulted in Step 10! ")));
+        for (const QString &r : s.requests()) QVERIFY2(!r.startsWith(QStringLiteral("get 130")), qPrintable(r));
+        QVERIFY(NoComm);
+        StatusPollOn = false;
+        unloadForm<frmRTC>();
+    }
+
     void ddeItems() {
         Session s;
         NumFlags = 64;
