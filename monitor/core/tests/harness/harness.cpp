@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "controller.h"
+#include "core/dde.h"
 #include "core/eventpump.h"
 #include "core/globals.h"
 #include "core/settings.h"
@@ -97,10 +98,12 @@ MonitorTestEnv::MonitorTestEnv() {
         qputenv(QStringLiteral("ORVCOMM_COM%1").arg(n).toLatin1().constData(), "/nonexistent/orvmon-test-line");
     qputenv("ORVMON_SETTINGS", settingsFile().toLocal8Bit());
     qputenv("ORVMON_DATA_DIR", dir_.path().toLocal8Bit());
+    qputenv("ORVMON_DDE", (dir_.path() + QStringLiteral("/orvmon-dde")).toLocal8Bit());
     SettingsStore::setFileForProgram(settingsFile());
 }
 
 MonitorTestEnv::~MonitorTestEnv() {
+    DdeServer::instance().stop();
     FormRegistry::destroyAll();
     installEventPump(nullptr);
 }
