@@ -7,6 +7,7 @@
 
 #include "core/globals.h"
 #include "core/runtime_error.h"
+#include "transfer/codeUploadDownload.h"
 #include "transfer/twips.h"
 
 namespace {
@@ -49,6 +50,7 @@ void frmLoadMain::buildControls() {
     ExitButton = named(new QPushButton(QStringLiteral("E&xit"), this), QStringLiteral("ExitButton"));
     placeTwips(ExitButton, 4320, 480, 1092, 372);
     connect(ExitButton, &QPushButton::clicked, this, [this] { ExitButton_Click(); });
+    for (int i : {3, 4}) connect(Command1[size_t(i)], &QPushButton::clicked, this, [this, i] { Command1_Click(i); });
 
     Label2 = named(new QLabel(this), QStringLiteral("Label2"));
     placeTwips(Label2, 0, 1320, 5655, 855);
@@ -61,6 +63,15 @@ void frmLoadMain::Form_Load() {
     Label2->clear();
     // The next serial connection starts at 9600 baud.
     BaudRate = 9600;
+}
+
+void frmLoadMain::Command1_Click(int index) {
+    try {
+        if (index == 3) DownloadProgram();
+        else if (index == 4) UploadProgram();
+    } catch (const std::exception &e) {
+        MsgBox(describeException(e), mbExclamation);
+    }
 }
 
 void frmLoadMain::ExitButton_Click() { Hide(); }
@@ -106,8 +117,8 @@ QString frmLoadMain::SaveDSOFile(QString &path) {
             if (!fileExists(path)) return path;
             if (MsgBox(path + QStringLiteral(" already exists. Do you want to overwrite ?"), mbOKCancel) != mbOK)
                 continue;
-            // The upload creates the object file and fails on an existing one.
-            if (!QFile::remove(path)) throw RuntimeError(75, QStringLiteral("Path/File access error"));
+            // The file stays until an upload has succeeded: the upload then
+            // puts its new file in its place.
             return path;
         }
     } catch (const std::exception &e) {

@@ -26,14 +26,17 @@ public:
     CommonDialog CMDialog1;
 
     void ExitButton_Click();
+    // Button 3 downloads a program, button 4 uploads one.
+    void Command1_Click(int index);
 
     // Asks for an existing object file to download, again until one is
     // chosen; the name goes into path and is returned. Cancel returns an
     // empty text.
     QString OpenDSOFile(QString &path);
     // Asks for the object file to upload into, again until one is chosen;
-    // an existing file is deleted once the user agrees to overwrite it. The
-    // name goes into path and is returned. Cancel returns an empty text.
+    // an existing file needs the user's agreement to be overwritten (it is
+    // replaced when the upload has succeeded). The name goes into path and is
+    // returned. Cancel returns an empty text.
     QString SaveDSOFile(QString &path);
 
 protected:

@@ -1,0 +1,305 @@
+#include "transfer/codeUploadDownload.h"
+
+#include <QFile>
+#include <QLabel>
+#include <algorithm>
+#include <array>
+
+#include "core/controls.h"
+#include "core/eventpump.h"
+#include "core/globals.h"
+#include "core/msgbox.h"
+#include "core/runtime_error.h"
+#include "main/registerfile.h"
+#include "transfer/frmFile.h"
+#include "transfer/frmLoadMain.h"
+
+namespace {
+
+constexpr int32_t HighestRegister = 40000;
+constexpr int MaxRetries = 3;
+
+QString num(int64_t v) { return QString::number(v); }
+
+QLabel *statusLabel() { return form<frmLoadMain>().Label2; }
+
+void setStatus(const QString &text) {
+    statusLabel()->setText(text);
+    statusLabel()->repaint();
+}
+
+// The progress window, placed below and right of the transfer window.
+frmFile &showProgress(const QString &caption) {
+    frmLoadMain &owner = form<frmLoadMain>();
+    frmFile &f = form<frmFile>();
+    f.setTop(owner.Top() + 500);
+    f.setLeft(owner.Left() + 400);
+    f.setCaption(caption);
+    f.Show();
+    return f;
+}
+
+void setProgress(int percent) {
+    frmFile &f = form<frmFile>();
+    f.SSPanel1->setFloodPercent(percent);
+    f.repaint();
+}
+
+// The connection's error text.
+QString linkErrorText() {
+    OrvComm::ZQ_ERROR_INFO info{};
+    OrvComm::ZqGetErrorInfo(ConnectionHandle, &info);
+    return QString::fromLatin1(info.text, static_cast<qsizetype>(qstrnlen(info.text, sizeof info.text)));
+}
+
+// Closes the connection after a transfer; True when it closed.
+bool closeAfterTransfer() {
+    if (OrvComm::ZqCloseConnection(ConnectionHandle) != 1) return false;
+    ConnectionHandle = 0;
+    return true;
+}
+
+}  // namespace
+
+QString RegisterFileOf(const QString &objectFile) {
+    if (objectFile.size() < 4) return QString();
+    return objectFile.left(objectFile.size() - 4) + QStringLiteral(".txt");
+}
+
+bool IsControllerIdentified() { return ControllerIdentified; }
+
+void ShowLinkError(const QString &prefix) {
+    MsgBox(prefix + QStringLiteral("Error: ") + linkErrorText(), mbExclamation);
+}
+
+void CloseTransferLink() {
+    if (ConnectionHandle == 0) return;
+    if (!closeAfterTransfer()) MsgBox(QStringLiteral("Failed to CLOSE connection."), mbExclamation);
+}
+
+QString SelectObjectFile(QString &path) { return form<frmLoadMain>().OpenDSOFile(path); }
+
+QString EnterObjectFile(QString &path) { return form<frmLoadMain>().SaveDSOFile(path); }
+
+// ---- Registers -------------------------------------------------------------------------------
+
+void DownloadRegisters(int32_t connection, const QString &objectFile) {
+    const QString textFile = RegisterFileOf(objectFile);
+    if (textFile.isEmpty()) return;
+    RegisterFileReader file;
+    try {
+        file.open(textFile);
+    } catch (const std::exception &) {
+        return;  // no register file: the program goes alone
+    }
+    if (MsgBox(QStringLiteral("Download Non-Volatile Registers?"), mbYesNo) != mbYes) return;
+    bool progressShown = false;
+    try {
+        if (OrvComm::ZqPutStatus(connection, 0) != 1) throw RuntimeError(0, QStringLiteral("stop refused"));
+        Hourglass wait;
+        file.skipHeader();
+        frmFile &progress = showProgress(QStringLiteral("Downloading Register Values..."));
+        progressShown = true;
+        int written = 0;
+        int32_t lastRegister = 0;
+        // A register whose read failed when the file was made ("*") is not
+        // written: its value is not known.
+        const auto put = [&](const RegisterFileEntry &e, int32_t reg) {
+            return OrvComm::ZqPutRegister(connection, reg, RegisterFileReader::wholeNumber(e.value)) == 1;
+        };
+        // The first thousand lines: only registers 501 to 1000 are written.
+        int32_t n = 1;
+        for (; n <= 1000; ++n) {
+            progress.setCaption(QStringLiteral("Downloading Registers 501 to 1000..."));
+            const RegisterFileEntry e = file.next();
+            const int32_t reg = RegisterFileReader::wholeNumber(e.number);
+            lastRegister = reg;
+            if (reg < 501 || reg > 1000 || e.failedRead()) continue;
+            if (!put(e, reg)) continue;
+            setStatus(QStringLiteral("Register# ") + num(n) + QStringLiteral(" downloaded!"));
+            setProgress((n - 500) / 5);
+            ++written;
+        }
+        n = 1000;
+        // The rest of the file, up to its end or the first write refused.
+        while (!file.atEnd()) {
+            ++n;
+            if (n % 1000 == 1) {
+                n = 1;
+                setProgress(0);
+            }
+            if (n % 10 == 0) DoEvents();
+            progress.setCaption(QStringLiteral("Downloading Register# ") + num(lastRegister));
+            const RegisterFileEntry e = file.next();
+            const int32_t reg = RegisterFileReader::wholeNumber(e.number);
+            lastRegister = reg;
+            if (e.failedRead()) continue;
+            if (reg < 1 || reg > 65535 || !put(e, reg)) break;
+            setStatus(QStringLiteral("Register# ") + num(reg) + QStringLiteral(" downloaded!"));
+            setProgress((n % 1000) / 10);
+            ++written;
+        }
+        setProgress(100);
+        statusLabel()->setText(statusLabel()->text() + QStringLiteral("\r\nRegister write completed."));
+        file.close();
+        unloadForm<frmFile>();
+        setStatus(QStringLiteral(" Registers Downloaded: ") + num(written));
+    } catch (const std::exception &) {
+        file.close();
+        if (progressShown) unloadForm<frmFile>();
+        MsgBox(QStringLiteral("Failed to Download Register Values!"));
+    }
+}
+
+void UploadRegisters(int32_t connection, int16_t eaFlag, const QString &objectFile) {
+    const QString textFile = RegisterFileOf(objectFile);
+    RegisterFileWriter file(textFile);
+    bool progressShown = false;
+    try {
+        if (QFile::exists(textFile) &&
+            MsgBox(QStringLiteral("File ") + textFile + QStringLiteral(" already exists. Do you want to Overwrite it?"),
+                   mbYesNo) != mbYes)
+            throw RuntimeError(0, QStringLiteral("not overwritten"));
+        Hourglass wait;
+        frmFile &progress = showProgress(QStringLiteral("Uploading Registers ..."));
+        progressShown = true;
+        file.open();
+        file.writeHeader();
+        std::array<int32_t, 51> buffer{};
+        if (eaFlag != 0) {
+            progress.setCaption(QStringLiteral("Uploading Registers 1 to 1000..."));
+            int retries = 0;
+            for (int block = 1; block <= 20; ++block) {
+                if (OrvComm::ZqGetRegister50(connection, block, buffer.data()) != 1) {
+                    if (++retries > MaxRetries) throw RuntimeError(0, QStringLiteral("block read failed"));
+                    --block;
+                    continue;
+                }
+                for (int i = 1; i <= 50; ++i) file.writeValueAsText((block - 1) * 50 + i, buffer[size_t(i - 1)]);
+                setProgress(block * 5);
+            }
+            int lastBank = 0;
+            int32_t value = 0;
+            if (OrvComm::ZqGetRegister(connection, 32001, &value) == 1) lastBank = 3;
+            if (OrvComm::ZqGetRegister(connection, 13008, &value) == 1 && value >= 14 && value <= 16) lastBank = 7;
+            for (int b = 0; b <= lastBank; ++b) {
+                const int32_t first = 32001 + 1000 * b, last = 33000 + 1000 * b;
+                progress.setCaption(QStringLiteral("Uploading Registers ") + num(first) + QStringLiteral(" to ") +
+                                    num(last) + QStringLiteral(" ..."));
+                setProgress(0);
+                if (OrvComm::ZqGetRegister(connection, first, &value) != 1) continue;
+                setStatus(QStringLiteral("NVRAM Regs ") + num(first) + QStringLiteral(" to ") + num(last));
+                for (int k = 0; k <= 62; ++k) {
+                    DoEvents();
+                    // The last group of the last bank ends at the highest
+                    // register instead of reading past it.
+                    const int32_t groupFirst = first + 16 * k;
+                    const int32_t readFirst = std::min(groupFirst, HighestRegister - 15);
+                    int groupRetries = 0;
+                    while (OrvComm::ZqGetRegister16(connection, readFirst, buffer.data()) != 1)
+                        if (++groupRetries > MaxRetries) throw RuntimeError(0, QStringLiteral("group read failed"));
+                    for (int i = 1; i <= 16 && 16 * k + i <= 1000; ++i) {
+                        const int32_t reg = groupFirst + i - 1;
+                        file.writeValueAsText(reg, buffer[size_t(reg - readFirst)]);
+                    }
+                    setProgress(k * 100 / 62);
+                }
+            }
+        } else {
+            for (int32_t reg = 1; reg <= 1000; ++reg) {
+                int32_t value = 0;
+                if (OrvComm::ZqGetRegister(connection, reg, &value) == 1) file.writeValueAsNumber(reg, value);
+                else file.writeFailedRead(reg);
+                setProgress(reg / 10);
+            }
+        }
+        unloadForm<frmFile>();
+        progressShown = false;
+        file.finish(true);
+    } catch (const std::exception &) {
+        // An earlier register file stays as it was.
+        file.finish(false);
+        if (progressShown) unloadForm<frmFile>();
+        ShowLinkError(QStringLiteral("Failed to upload register values!\n"));
+        return;
+    }
+    MsgBox(QStringLiteral("Register upload completed!"));
+    statusLabel()->clear();
+}
+
+// ---- Programs --------------------------------------------------------------------------------
+
+void DownloadProgram() {
+    try {
+        QString path;
+        path = SelectObjectFile(path);
+        if (path.isEmpty() || !IsControllerIdentified()) return;
+        OrvComm::ZQ_TRANSFER_STATS stats{};
+        int32_t result = 0;
+        {
+            Hourglass wait;
+            DownloadRegisters(ConnectionHandle, path);
+            setStatus(QStringLiteral("Downloading ") + path);
+            form<frmLoadMain>().repaint();
+            result = OrvComm::ZqDownload(ConnectionHandle, path.toLocal8Bit().constData(), &stats);
+            form<frmLoadMain>().repaint();
+        }
+        if (result == 1) {
+            setStatus(QStringLiteral("Download Complete!"));
+            MsgBox(path + QStringLiteral(" downloaded.\n\nbytes : ") + num(stats.bytes) + QStringLiteral("\nerrors : ") +
+                       num(stats.errors) + QStringLiteral("\nwarnings : ") + num(stats.warnings) + QStringLiteral("\n"),
+                   mbInformation);
+            if (!closeAfterTransfer()) ShowLinkError(QStringLiteral("Error closing network.\n"));
+        } else {
+            setStatus(QStringLiteral("Failed to Download!"));
+            ShowLinkError(QStringLiteral("Failed to download ") + path + QStringLiteral(".\n"));
+        }
+    } catch (const std::exception &e) {
+        MsgBox(describeException(e), mbExclamation);
+    }
+}
+
+void UploadProgram() {
+    try {
+        QString path;
+        path = EnterObjectFile(path);
+        if (path.isEmpty()) return;
+        const bool withRegisters = MsgBox(QStringLiteral("Upload Controller Register Values?"), mbYesNo) == mbYes;
+        if (!IsControllerIdentified()) return;
+        Hourglass wait;
+        setStatus(QStringLiteral("Uploading ") + path);
+        // The program goes into a file of its own first: an earlier file of
+        // that name is replaced only by a complete upload.
+        const QString partial = path + QStringLiteral(".upload");
+        QFile::remove(partial);
+        OrvComm::ZQ_TRANSFER_STATS stats{};
+        const int32_t result = OrvComm::ZqUpload(ConnectionHandle, partial.toLocal8Bit().constData(), &stats);
+        const bool keep = result == 1 || !QFile::exists(path);
+        if (keep && QFile::exists(partial)) {
+            if (QFile::exists(path) && !QFile::remove(path)) throw RuntimeError(75, QStringLiteral("Path/File access error"));
+            if (!QFile::rename(partial, path)) throw RuntimeError(75, QStringLiteral("Path/File access error"));
+        } else {
+            QFile::remove(partial);
+        }
+        statusLabel()->clear();
+        form<frmLoadMain>().repaint();
+        DoEvents();
+        const auto closeStep = [] {
+            if (!closeAfterTransfer())
+                MsgBox(QStringLiteral("Error closing connection.\n") + linkErrorText(), mbExclamation);
+        };
+        if (result == 1) {
+            int32_t model = 0, ea = 0;
+            if (withRegisters && OrvComm::ZqGetModel(ConnectionHandle, &model, &ea) == 1)
+                UploadRegisters(ConnectionHandle, int16_t(ea), path);
+            closeStep();
+            MsgBox(QStringLiteral("Program uploaded to ") + path, mbInformation);
+        } else {
+            ShowLinkError(QStringLiteral("Failed to upload ") + path + QStringLiteral(".\n"));
+            closeStep();
+        }
+    } catch (const std::exception &e) {
+        MsgBox(describeException(e), mbExclamation);
+        CloseTransferLink();
+    }
+}

@@ -1,0 +1,35 @@
+// Program transfer: a step program's object file to and from the controller,
+// with the controller's register values in the register file beside it
+// (LINE.DSO keeps its registers in LINE.txt). Started from the program
+// transfer window; a transfer that ends in order closes the connection.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+// The whole download: object file choice, the registers, the program.
+void DownloadProgram();
+// The whole upload: object file choice, the program, the registers.
+void UploadProgram();
+
+// The object file to download: an existing file, or empty for Cancel.
+QString SelectObjectFile(QString &path);
+// The object file to upload into, or empty for Cancel. An existing file is
+// only replaced once a new upload has succeeded.
+QString EnterObjectFile(QString &path);
+
+// Writes the register file beside the object file into the controller.
+void DownloadRegisters(int32_t connection, const QString &objectFile);
+// Reads the controller's registers into the register file beside the object
+// file.
+void UploadRegisters(int32_t connection, int16_t eaFlag, const QString &objectFile);
+
+bool IsControllerIdentified();
+// An exclamation box: prefix, "Error: " and the connection's error text.
+void ShowLinkError(const QString &prefix);
+// Closes the connection when there is one.
+void CloseTransferLink();
+
+// The register file of an object file: its last four characters replaced by
+// ".txt"; empty when the path is too short to have them.
+QString RegisterFileOf(const QString &objectFile);

@@ -1,0 +1,170 @@
+// Program transfer: the register file beside the object file, uploaded from
+// and downloaded to the emulator, and the program itself.
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QtTest/QTest>
+
+#include "controller.h"
+#include "core/globals.h"
+#include "harness/harness.h"
+#include "main/frmMain.h"
+#include "transfer/codeUploadDownload.h"
+#include "transfer/frmFile.h"
+#include "transfer/frmLoadMain.h"
+
+namespace {
+
+QStringList linesOf(const QString &path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return QString::fromLatin1(f.readAll()).split(QStringLiteral("\r\n"));
+}
+
+void writeText(const QString &path, const QString &text) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(text.toLatin1());
+}
+
+// The register file's line of a register and a value, both as text.
+QString textLine(int reg, int value) { return QString::number(reg).leftJustified(14) + QString::number(value); }
+
+struct Transfer {
+    explicit Transfer(int model) : peer(model) {
+        env.writeSettings(QString());
+        frmMain &m = form<frmMain>();
+        m.Timer1->setEnabled(false);
+        m.Timer3->setEnabled(false);
+        ok = peer.connectMonitor(300);
+        objectFile = env.dir() + QStringLiteral("/LINE.DSO");
+        textFile = env.dir() + QStringLiteral("/LINE.txt");
+    }
+    ~Transfer() { disconnectMonitor(); }
+    orvemu::Memory &memory() { return peer.controller().memory(); }
+
+    MonitorTestEnv env;
+    EmulatorPeer peer;
+    bool ok = false;
+    QString objectFile, textFile;
+};
+
+}  // namespace
+
+class TestProgramTransfer : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void registerFileName() {
+        QCOMPARE(RegisterFileOf(QStringLiteral("/a/LINE.DSO")), QStringLiteral("/a/LINE.txt"));
+        QCOMPARE(RegisterFileOf(QStringLiteral("X.D")), QString());
+    }
+
+    // A controller that is not EA: registers 1 to 1000 one by one, values
+    // printed as numbers, "*" where a read fails.
+    void uploadFromAControllerThatIsNotEa() {
+        Transfer t(2);
+        QVERIFY(t.ok);
+        t.memory().registers[1] = 123;
+        t.memory().registers[2] = -5;
+        t.env.responder.expectBox(QStringLiteral("Register upload completed!"));
+        UploadRegisters(ConnectionHandle, 0, t.objectFile);
+        QVERIFY(t.env.responder.done());
+        const QStringList lines = linesOf(t.textFile);
+        QCOMPARE(lines.size(), 1003);  // 1002 lines, each ended
+        QCOMPARE(lines[0], QStringLiteral("Reg#          Value"));
+        QCOMPARE(lines[1], QString());
+        QCOMPARE(lines[2], QStringLiteral("1              123 "));
+        QCOMPARE(lines[3], QStringLiteral("2             -5 "));
+        QCOMPARE(lines[1001], QStringLiteral("1000           0 "));
+        QVERIFY(!formLoaded<frmFile>());
+        QCOMPARE(form<frmLoadMain>().Label2->text(), QString());
+    }
+
+    // An EA controller of model 14: blocks of 50, then eight banks of
+    // non-volatile registers up to the highest register.
+    void uploadEightBanks() {
+        Transfer t(14);
+        QVERIFY(t.ok);
+        t.memory().registers[128] = 12800;
+        t.memory().registers[32001] = 1;
+        t.memory().registers[40000] = 4;
+        t.env.responder.expectBox(QStringLiteral("Register upload completed!"));
+        UploadRegisters(ConnectionHandle, 1, t.objectFile);
+        QVERIFY(t.env.responder.done());
+        const QStringList lines = linesOf(t.textFile);
+        QCOMPARE(lines.size(), 2 + 1000 + 8000 + 1);
+        QCOMPARE(lines[2 + 127], textLine(128, 12800));
+        QCOMPARE(lines[2 + 1000], textLine(32001, 1));
+        QCOMPARE(lines[2 + 8999], textLine(40000, 4));
+    }
+
+    // An earlier register file is kept when the new one is refused or fails.
+    void uploadKeepsAnEarlierFile() {
+        Transfer t(5);
+        QVERIFY(t.ok);
+        writeText(t.textFile, QStringLiteral("earlier"));
+        const QString question = QStringLiteral("File ") + t.textFile +
+                                 QStringLiteral(" already exists. Do you want to Overwrite it?");
+        t.env.responder.expectBox(question, mbNo);
+        t.env.responder.answerEveryBox(mbOK);
+        UploadRegisters(ConnectionHandle, 1, t.objectFile);
+        QVERIFY(t.env.responder.prompts().last().startsWith(QStringLiteral("Failed to upload register values!\nError: ")));
+        QCOMPARE(linesOf(t.textFile), QStringList{QStringLiteral("earlier")});
+
+        // The link goes down in the middle: the earlier file stays.
+        t.env.responder.clear();
+        t.env.responder.expectBox(question, mbYes);
+        t.env.responder.answerEveryBox(mbOK);
+        t.peer.controller().setFault({orvemu::FaultKind::Drop, -1, 0, 0, {}});
+        OrvComm::ZqSetConnectionTimeout(ConnectionHandle, 20);
+        UploadRegisters(ConnectionHandle, 1, t.objectFile);
+        t.peer.controller().clearFault();
+        QVERIFY(t.env.responder.prompts().last().startsWith(QStringLiteral("Failed to upload register values!\n")));
+        QCOMPARE(linesOf(t.textFile), QStringList{QStringLiteral("earlier")});
+        QVERIFY(!QFile::exists(t.textFile + QStringLiteral(".tmp")));
+    }
+
+    void downloadRegisters() {
+        Transfer t(5);
+        QVERIFY(t.ok);
+        QString text = QStringLiteral("Reg#          Value\r\n\r\n");
+        for (int r = 1; r <= 1000; ++r) text += textLine(r, r == 700 ? 0 : r + 5) + QStringLiteral("\r\n");
+        text += textLine(32001, 77) + QStringLiteral("\r\n");
+        text += QStringLiteral("32002         *\r\n");  // a register whose read had failed
+        text += textLine(32003, 99) + QStringLiteral("\r\n");
+        writeText(t.textFile, text);
+        t.memory().registers[32002] = 42;
+
+        // No: nothing is written and the controller is not stopped.
+        t.env.responder.expectBox(QStringLiteral("Download Non-Volatile Registers?"), mbNo);
+        DownloadRegisters(ConnectionHandle, t.objectFile);
+        QCOMPARE(t.peer.controller().requestCount(), 0u);
+
+        t.env.responder.expectBox(QStringLiteral("Download Non-Volatile Registers?"), mbYes);
+        DownloadRegisters(ConnectionHandle, t.objectFile);
+        QVERIFY(t.env.responder.done());
+        const QStringList r = requestSummary(t.peer.controller());
+        QCOMPARE(r.first(), QStringLiteral("code 3F"));  // stop first
+        QCOMPARE(r[1], QStringLiteral("put 501=506"));
+        QCOMPARE(r.size(), 1 + 500 + 2);
+        QCOMPARE(r.last(), QStringLiteral("put 32003=99"));
+        QCOMPARE(t.memory().registers[1], 0);  // below 501: left alone
+        QCOMPARE(t.memory().registers[1000], 1005);
+        QCOMPARE(t.memory().registers[32002], 42);
+        QCOMPARE(form<frmLoadMain>().Label2->text(), QStringLiteral(" Registers Downloaded: 502"));
+        QVERIFY(!formLoaded<frmFile>());
+
+        // A short file ends in the failure message; a missing one says nothing.
+        writeText(t.textFile, QStringLiteral("Reg#          Value\r\n\r\n") + textLine(501, 1) + QStringLiteral("\r\n"));
+        t.env.responder.expectBox(QStringLiteral("Download Non-Volatile Registers?"), mbYes);
+        t.env.responder.expectBox(QStringLiteral("Failed to Download Register Values!"));
+        DownloadRegisters(ConnectionHandle, t.objectFile);
+        QVERIFY(t.env.responder.done());
+        QFile::remove(t.textFile);
+        DownloadRegisters(ConnectionHandle, t.objectFile);
+        QVERIFY(t.env.responder.boxes().size() == 4);
+    }
+};
+
+QTEST_MAIN(TestProgramTransfer)
+#include "test_programtransfer.moc"
