@@ -392,6 +392,14 @@ typedef struct ZQ_TRANSFER_STATS {
     int32_t warnings;
 } ZQ_TRANSFER_STATS;
 
+/* Lists the program of an object file as text, without a controller: the
+ * steps, the data table (no file when the object file has none) and the
+ * system configuration of a controller of the given model code, each into a
+ * new file (existing files are never replaced). The error of a failure goes
+ * to the connection of the latest lookup, or to ID 0 when there is none. */
+ZQ_API int32_t ZQ_CALL ZqUncompile(int32_t model, const char *objectFile, const char *stepFile,
+                                   const char *dataTableFile, const char *configFile, ZQ_TRANSFER_STATS *stats);
+
 #ifdef __cplusplus
 }
 
