@@ -388,3 +388,25 @@ TEST_F(Uncompile, ErrorsGoToTheLatestLookedUpConnection) {
         table::erase(id);
     }
 }
+
+TEST_F(Uncompile, ArbitraryRecordsNeverBreakTheCall) {
+    std::uint32_t seed = 777;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<std::uint8_t>(seed >> 16);
+    };
+    for (int round = 0; round < 200; ++round) {
+        ObjectBytes o(round % 2 ? kMagicEa : kMagicNonEa, next());
+        const int records = next() % 12;
+        for (int i = 0; i < records; ++i) {
+            Bytes data(1 + next() % 24);
+            for (auto &b : data) b = next();
+            const std::uint8_t type = next() % 10;
+            if (type == kRecordDatasiz) data = {static_cast<std::uint8_t>(next() % 8), 0, static_cast<std::uint8_t>(next() % 8), 0};
+            o.record(type, static_cast<std::uint16_t>(next() | (next() % 4) << 8), data);
+        }
+        if (round % 7 == 0 && o.bytes.size() > 3) o.bytes.resize(o.bytes.size() - 1);
+        const Result r = run(o.bytes, next() % 18);
+        EXPECT_EQ(r.result, 1);
+    }
+}
