@@ -77,11 +77,11 @@ std::size_t Instruction::putRegister16(std::size_t i) {
     return 0;
 }
 
-std::size_t Instruction::putSource(std::size_t i) {
+std::size_t Instruction::putOperand(std::size_t i, bool source) {
     const unsigned b = at(i);
     if (b <= 0x7F) return putRegisterOrCounter(i);
     if (b <= 0xBF) {
-        putf("ain#%u", (b & 0x3F) + 1);
+        putf(source ? "ain#%u" : "aout#%u", (b & 0x3F) + 1);
         return 1;
     }
     if (b <= 0xDF) {
@@ -89,15 +89,17 @@ std::size_t Instruction::putSource(std::size_t i) {
         return 1;
     }
     if (b <= 0xEF) {
-        putf("twhl#%u", (b & 0x0F) + 1);
+        putf(source ? "twhl#%u" : "disp#%u", (b & 0x0F) + 1);
         return 1;
     }
+    if (b == 0xF8) return putPrototypeItem(i);
+    if (b == 0xFB) return putRegister16(i);
+    if (!source) return 0;
+    // Constants and servo values are sources only.
     switch (b) {
     case 0xF0:
         putf("%u", static_cast<unsigned>(u16(i + 1)));
         return 3;
-    case 0xF8:
-        return putPrototypeItem(i);
     case 0xF9: {
         const std::uint32_t v = u16(i + 1) | (static_cast<std::uint32_t>(u16(i + 3)) << 16);
         putf("%li", static_cast<long>(static_cast<std::int32_t>(v)));
@@ -110,31 +112,9 @@ std::size_t Instruction::putSource(std::size_t i) {
         put(at(i + 2) == 0 ? ":position" : ":error");
         return 3;
     }
-    case 0xFB:
-        return putRegister16(i);
     default:
         return 0;
     }
-}
-
-std::size_t Instruction::putDestination(std::size_t i) {
-    const unsigned b = at(i);
-    if (b <= 0x7F) return putRegisterOrCounter(i);
-    if (b <= 0xBF) {
-        putf("aout#%u", (b & 0x3F) + 1);
-        return 1;
-    }
-    if (b <= 0xDF) {
-        putf("col#%u", (b & 0x1F) + 1);
-        return 1;
-    }
-    if (b <= 0xEF) {
-        putf("disp#%u", (b & 0x0F) + 1);
-        return 1;
-    }
-    if (b == 0xF8) return putPrototypeItem(i);
-    if (b == 0xFB) return putRegister16(i);
-    return 0;
 }
 
 std::size_t Instruction::putInput(std::size_t i) {
@@ -225,10 +205,9 @@ long printOperands(Instruction &in, const std::vector<Term> &terms, long op) {
             in.putf(" flag#%u:%s", t.number + 1, t.on ? "set" : "clear");
             break;
         case Term::Motor:
-            in.putf(" motor#%u:%s", t.number + 1, t.on ? "running" : "stopped");
-            break;
         case Term::Servo:
-            in.putf(" servo#%u:%s", t.number + 1, t.on ? "running" : "stopped");
+            in.putf(" %s#%u:%s", t.kind == Term::Servo ? "servo" : "motor", t.number + 1,
+                    t.on ? "running" : "stopped");
             break;
         }
         --i;

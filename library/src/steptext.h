@@ -44,12 +44,13 @@ public:
     void putGoto(std::size_t targetAt);
     // Operands at byte i; each returns its length (0: no known operand, and
     // nothing printed).
-    std::size_t putSource(std::size_t i);
-    std::size_t putDestination(std::size_t i);
+    std::size_t putSource(std::size_t i) { return putOperand(i, true); }
+    std::size_t putDestination(std::size_t i) { return putOperand(i, false); }
     // An input reference "in#<n><A|B>" at byte i; returns its length.
     std::size_t putInput(std::size_t i);
 
 private:
+    std::size_t putOperand(std::size_t i, bool source);
     std::size_t putRegisterOrCounter(std::size_t i);
     std::size_t putPrototypeItem(std::size_t i);
     std::size_t putRegister16(std::size_t i);

@@ -35,105 +35,68 @@ void WriteDataTableText(std::FILE *out, std::uint16_t rows, std::uint16_t column
 
 namespace {
 
-struct ConfigValues {
-    const char *model = "Q50";
-    const char *analogInputs = "64";
-    const char *analogOutputs = "64";
-    const char *steppers = "16";
-    const char *servos = "16";
-    const char *prototypeBoards = "8";
-    const char *digitalInputs = "128";
-    const char *digitalOutputs = "128";
-    const char *steps = "256";
-    const char *flags = "32";
+// The values that a model code changes; null keeps the default.
+struct ModelConfig {
+    const char *model = nullptr;
+    bool bigIo = false;  // analog I/O 256, digital I/O 1024
+    const char *steppers = nullptr;
+    const char *servos = nullptr;
+    const char *prototypeBoards = nullptr;
+    const char *steps = nullptr;
+    const char *flags = nullptr;
 };
 
-ConfigValues configFor(std::int32_t model) {
-    ConfigValues v;
-    auto bigIo = [&v] {
-        v.analogInputs = "256";
-        v.analogOutputs = "256";
-        v.digitalInputs = "1024";
-        v.digitalOutputs = "1024";
-    };
-    switch (model) {
-    case 0:
-    case 4:
-        v.model = model == 0 ? "Q10" : "Q11";
-        v.steppers = "5";
-        v.servos = model == 0 ? "0" : "10";
-        v.prototypeBoards = "0";
-        break;
-    case 2:
-    case 3:
-        v.model = model == 2 ? "Q50" : "Q51";
-        bigIo();
-        v.steps = "1024";
-        v.prototypeBoards = "8";
-        break;
-    case 5:
-        v.model = "Q7XX";
-        bigIo();
-        v.prototypeBoards = "0";
-        v.steps = "16384";
-        v.flags = "128";
-        break;
-    case 6:
-    case 7:
-    case 8:
-    case 9:
-        v.model = model == 8 ? "Q21" : model == 9 ? "Q22" : "Q20";
-        bigIo();
-        v.prototypeBoards = "0";
-        v.steps = "1024";
-        break;
-    case 10:
-    case 11:
-    case 12:
-    case 15:
-        v.model = model == 10 ? "Q30" : model == 11 ? "Q41" : model == 12 ? "Q42" : "Q6XX";
-        bigIo();
-        v.prototypeBoards = "0";
-        v.steps = "1280";
-        break;
-    case 14:
-    case 16:
-        v.model = model == 14 ? "Q43" : "Q44";
-        bigIo();
-        v.prototypeBoards = "0";
-        v.steps = "4096";
-        v.flags = "128";
-        break;
-    default:
-        break;  // 1, 13 and anything else keep the defaults
-    }
-    return v;
-}
+// By model code 0 to 16; codes 1 and 13, like codes outside the table,
+// change nothing.
+const std::array<ModelConfig, 17> kModelConfigs{{
+    /* 0 */ {"Q10", false, "5", "0", "0", nullptr, nullptr},
+    /* 1 */ {},
+    /* 2 */ {"Q50", true, nullptr, nullptr, "8", "1024", nullptr},
+    /* 3 */ {"Q51", true, nullptr, nullptr, "8", "1024", nullptr},
+    /* 4 */ {"Q11", false, "5", "10", "0", nullptr, nullptr},
+    /* 5 */ {"Q7XX", true, nullptr, nullptr, "0", "16384", "128"},
+    /* 6 */ {"Q20", true, nullptr, nullptr, "0", "1024", nullptr},
+    /* 7 */ {"Q20", true, nullptr, nullptr, "0", "1024", nullptr},
+    /* 8 */ {"Q21", true, nullptr, nullptr, "0", "1024", nullptr},
+    /* 9 */ {"Q22", true, nullptr, nullptr, "0", "1024", nullptr},
+    /* 10 */ {"Q30", true, nullptr, nullptr, "0", "1280", nullptr},
+    /* 11 */ {"Q41", true, nullptr, nullptr, "0", "1280", nullptr},
+    /* 12 */ {"Q42", true, nullptr, nullptr, "0", "1280", nullptr},
+    /* 13 */ {},
+    /* 14 */ {"Q43", true, nullptr, nullptr, "0", "4096", "128"},
+    /* 15 */ {"Q6XX", true, nullptr, nullptr, "0", "1280", nullptr},
+    /* 16 */ {"Q44", true, nullptr, nullptr, "0", "4096", "128"},
+}};
 
 }  // namespace
 
 void WriteSystemConfig(std::FILE *out, std::uint8_t sysconf, std::int32_t model) {
-    const ConfigValues v = configFor(model);
+    const ModelConfig m = model >= 0 && model < static_cast<std::int32_t>(kModelConfigs.size())
+                              ? kModelConfigs[static_cast<std::size_t>(model)]
+                              : ModelConfig{};
+    auto pick = [](const char *value, const char *byDefault) { return value ? value : byDefault; };
     auto onInput = [sysconf](unsigned bit) { return (sysconf >> bit) & 1 ? "yes" : "no"; };
+    const char *analog = m.bigIo ? "256" : "64";
+    const char *digital = m.bigIo ? "1024" : "128";
     const std::array<std::pair<const char *, const char *>, 20> SystemConfigTable{{
         {"network_node", "0"},
-        {"controller_model", v.model},
+        {"controller_model", pick(m.model, "Q50")},
         {"start_on_input#1", onInput(0)},
         {"stop_on_input#2", onInput(1)},
         {"reset_on_input#3", onInput(2)},
         {"step_on_input#4", onInput(3)},
-        {"analog_inputs", v.analogInputs},
-        {"analog_outputs", v.analogOutputs},
-        {"stepper_motors", v.steppers},
-        {"servos", v.servos},
-        {"prototype_boards", v.prototypeBoards},
+        {"analog_inputs", analog},
+        {"analog_outputs", analog},
+        {"stepper_motors", pick(m.steppers, "16")},
+        {"servos", pick(m.servos, "16")},
+        {"prototype_boards", pick(m.prototypeBoards, "8")},
         {"highspeed_ctrs", "8"},
         {"thumbwheels", "16"},
         {"digital_displays", "16"},
-        {"digital_inputs", v.digitalInputs},
-        {"digital_outputs", v.digitalOutputs},
-        {"steps", v.steps},
-        {"flags", v.flags},
+        {"digital_inputs", digital},
+        {"digital_outputs", digital},
+        {"steps", pick(m.steps, "256")},
+        {"flags", pick(m.flags, "32")},
         {"counters", "8"},
         {"registers", "60000"},
     }};

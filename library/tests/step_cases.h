@@ -10,6 +10,20 @@
 
 namespace orv::test {
 
+// A small fixed-seed generator of arbitrary bytes, so that robustness
+// checks see the same bytes on every run.
+class ArbitraryBytes {
+public:
+    explicit ArbitraryBytes(std::uint32_t seed) : seed_(seed) {}
+    std::uint8_t operator()() {
+        seed_ = seed_ * 1103515245u + 12345u;
+        return static_cast<std::uint8_t>(seed_ >> 16);
+    }
+
+private:
+    std::uint32_t seed_;
+};
+
 struct StepCase {
     std::vector<std::uint8_t> code;
     std::string text;
@@ -17,6 +31,13 @@ struct StepCase {
 };
 
 inline const std::string kDone = "    done\n";
+inline const std::string kSeparator = "    " + std::string(75, '-') + "\n";
+inline const std::string kNoChange = "        <NO CHANGE IN DIGITAL OUTPUTS>\n";
+
+// A step's listing: the output block between its separators, then the body.
+inline std::string Framed(const std::string &block, const std::string &body) {
+    return kSeparator + block + kSeparator + body;
+}
 
 // Non-EA notation.
 inline const std::vector<StepCase> kNonEaCases = {

@@ -13,12 +13,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-const std::string kSeparator = "    " + std::string(75, '-') + "\n";
-const std::string kNoChange = "        <NO CHANGE IN DIGITAL OUTPUTS>\n";
-
-std::string Framed(const std::string &block, const std::string &body) {
-    return kSeparator + block + kSeparator + body;
-}
 
 void CheckCases(const std::vector<StepCase> &cases, bool ea, bool wide) {
     for (const StepCase &c : cases) {
@@ -147,11 +141,7 @@ TEST(StepText, PrintStepUsesTheWideFlagSetting) {
 TEST(StepText, ArbitraryBytesStayInsideTheStep) {
     // Under the sanitizer build any read past the step's own bytes is caught:
     // each step lives in a vector of exactly its length.
-    std::uint32_t seed = 12345;
-    auto next = [&seed] {
-        seed = seed * 1103515245u + 12345u;
-        return static_cast<std::uint8_t>(seed >> 16);
-    };
+    ArbitraryBytes next(12345);
     for (int round = 0; round < 20000; ++round) {
         Bytes code(1 + next() % 40);
         for (auto &b : code) b = next();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <map>
 
 #include "connection.h"
 #include "objectfile.h"
@@ -14,8 +15,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-const std::string kSeparator = "    " + std::string(75, '-') + "\n";
-const std::string kNoChange = "        <NO CHANGE IN DIGITAL OUTPUTS>\n";
 
 // An object file built byte by byte.
 struct ObjectBytes {
@@ -106,6 +105,24 @@ std::string ConfigLine(const std::string &key, const std::string &value) {
     return key + std::string(41 - key.size() - value.size(), ' ') + value + "\n";
 }
 
+// The whole configuration listing: the defaults with some values changed.
+std::string ConfigText(const std::map<std::string, std::string> &changed) {
+    static const std::vector<std::pair<std::string, std::string>> defaults = {
+        {"network_node", "0"},        {"controller_model", "Q50"}, {"start_on_input#1", "no"},
+        {"stop_on_input#2", "no"},    {"reset_on_input#3", "no"},  {"step_on_input#4", "no"},
+        {"analog_inputs", "64"},      {"analog_outputs", "64"},    {"stepper_motors", "16"},
+        {"servos", "16"},             {"prototype_boards", "8"},   {"highspeed_ctrs", "8"},
+        {"thumbwheels", "16"},        {"digital_displays", "16"},  {"digital_inputs", "128"},
+        {"digital_outputs", "128"},   {"steps", "256"},            {"flags", "32"},
+        {"counters", "8"},            {"registers", "60000"}};
+    std::string text;
+    for (const auto &[key, value] : defaults) {
+        const auto it = changed.find(key);
+        text += ConfigLine(key, it == changed.end() ? value : it->second);
+    }
+    return text;
+}
+
 }  // namespace
 
 TEST_F(Uncompile, GoldenListingsOfANonEaFile) {
@@ -124,16 +141,8 @@ TEST_F(Uncompile, GoldenListingsOfANonEaFile) {
                        "         1     2     3 \n"
                        "         4     5 65535 \n"
                        "}\n");
-    EXPECT_EQ(r.config, ConfigLine("network_node", "0") + ConfigLine("controller_model", "Q10") +
-                            ConfigLine("start_on_input#1", "no") + ConfigLine("stop_on_input#2", "yes") +
-                            ConfigLine("reset_on_input#3", "no") + ConfigLine("step_on_input#4", "yes") +
-                            ConfigLine("analog_inputs", "64") + ConfigLine("analog_outputs", "64") +
-                            ConfigLine("stepper_motors", "5") + ConfigLine("servos", "0") +
-                            ConfigLine("prototype_boards", "0") + ConfigLine("highspeed_ctrs", "8") +
-                            ConfigLine("thumbwheels", "16") + ConfigLine("digital_displays", "16") +
-                            ConfigLine("digital_inputs", "128") + ConfigLine("digital_outputs", "128") +
-                            ConfigLine("steps", "256") + ConfigLine("flags", "32") + ConfigLine("counters", "8") +
-                            ConfigLine("registers", "60000"));
+    EXPECT_EQ(r.config, ConfigText({{"controller_model", "Q10"}, {"stop_on_input#2", "yes"}, {"step_on_input#4", "yes"},
+                                    {"stepper_motors", "5"}, {"servos", "0"}, {"prototype_boards", "0"}}));
     EXPECT_EQ(r.stats.steps, static_cast<std::int32_t>(kNonEaCases.size()));
     EXPECT_EQ(r.stats.bytes, static_cast<std::int32_t>(o.bytes.size()));
     EXPECT_EQ(r.stats.errors, 0);
@@ -258,16 +267,10 @@ TEST_F(Uncompile, ConfigurationByModelCode) {
     ObjectBytes o(kMagicEaWide2, 0);
     o.record(kRecordSysconf, 0, {0x05}).record(kRecordOptions, 0, {1, 2, 3, 4});
     Result r = run(o.bytes, 14);
-    EXPECT_EQ(r.config, ConfigLine("network_node", "0") + ConfigLine("controller_model", "Q43") +
-                            ConfigLine("start_on_input#1", "yes") + ConfigLine("stop_on_input#2", "no") +
-                            ConfigLine("reset_on_input#3", "yes") + ConfigLine("step_on_input#4", "no") +
-                            ConfigLine("analog_inputs", "256") + ConfigLine("analog_outputs", "256") +
-                            ConfigLine("stepper_motors", "16") + ConfigLine("servos", "16") +
-                            ConfigLine("prototype_boards", "0") + ConfigLine("highspeed_ctrs", "8") +
-                            ConfigLine("thumbwheels", "16") + ConfigLine("digital_displays", "16") +
-                            ConfigLine("digital_inputs", "1024") + ConfigLine("digital_outputs", "1024") +
-                            ConfigLine("steps", "4096") + ConfigLine("flags", "128") + ConfigLine("counters", "8") +
-                            ConfigLine("registers", "60000"));
+    EXPECT_EQ(r.config, ConfigText({{"controller_model", "Q43"}, {"start_on_input#1", "yes"}, {"reset_on_input#3", "yes"},
+                                    {"analog_inputs", "256"}, {"analog_outputs", "256"}, {"prototype_boards", "0"},
+                                    {"digital_inputs", "1024"}, {"digital_outputs", "1024"}, {"steps", "4096"},
+                                    {"flags", "128"}}));
     EXPECT_EQ(r.config.substr(0, 42), "network_node" + std::string(28, ' ') + "0\n");
     EXPECT_EQ(r.steps, "");
 
@@ -390,11 +393,7 @@ TEST_F(Uncompile, ErrorsGoToTheLatestLookedUpConnection) {
 }
 
 TEST_F(Uncompile, ArbitraryRecordsNeverBreakTheCall) {
-    std::uint32_t seed = 777;
-    auto next = [&seed] {
-        seed = seed * 1103515245u + 12345u;
-        return static_cast<std::uint8_t>(seed >> 16);
-    };
+    ArbitraryBytes next(777);
     for (int round = 0; round < 200; ++round) {
         ObjectBytes o(round % 2 ? kMagicEa : kMagicNonEa, next());
         const int records = next() % 12;
