@@ -383,6 +383,23 @@ ZQ_API int32_t ZQ_CALL ZqGetMiscIoCount(int32_t id, ZQ_MISC_IO_COUNT *counts);
 
 /* ---- Program transfer --------------------------------------------------- */
 
+/* What ZqDownload, ZqUpload and ZqUncompile count; each sets all four to 0
+ * on entry. */
+typedef struct ZQ_TRANSFER_STATS {
+    int32_t steps;    /* steps handled */
+    int32_t bytes;    /* object-file bytes read or written */
+    int32_t errors;
+    int32_t warnings;
+} ZQ_TRANSFER_STATS;
+
+/* Lists the program of an object file as text, without a controller: the
+ * steps, the data table (no file when the object file has none) and the
+ * system configuration of a controller of the given model code, each into a
+ * new file (existing files are never replaced). The error of a failure goes
+ * to the connection of the latest lookup, or to ID 0 when there is none. */
+ZQ_API int32_t ZQ_CALL ZqUncompile(int32_t model, const char *objectFile, const char *stepFile,
+                                   const char *dataTableFile, const char *configFile, ZQ_TRANSFER_STATS *stats);
+
 #ifdef __cplusplus
 }
 
@@ -395,11 +412,14 @@ static_assert(offsetof(ZQ_MESSAGE_INFO, replyLength) == 260, "ZQ_MESSAGE_INFO la
 static_assert(sizeof(ZQ_ADAPTER_IP_LIST) == 84, "ZQ_ADAPTER_IP_LIST layout");
 static_assert(offsetof(ZQ_ADAPTER_IP_LIST, indexes) == 40, "ZQ_ADAPTER_IP_LIST layout");
 static_assert(offsetof(ZQ_ADAPTER_IP_LIST, count) == 80, "ZQ_ADAPTER_IP_LIST layout");
+static_assert(sizeof(ZQ_TRANSFER_STATS) == 16, "ZQ_TRANSFER_STATS layout");
+static_assert(offsetof(ZQ_TRANSFER_STATS, warnings) == 12, "ZQ_TRANSFER_STATS layout");
 #else
 _Static_assert(sizeof(ZQ_ERROR_INFO) == 260, "ZQ_ERROR_INFO layout");
 _Static_assert(sizeof(ZQ_CONNECTION_INFO) == 32, "ZQ_CONNECTION_INFO layout");
 _Static_assert(sizeof(ZQ_MESSAGE_INFO) == 520, "ZQ_MESSAGE_INFO layout");
 _Static_assert(sizeof(ZQ_ADAPTER_IP_LIST) == 84, "ZQ_ADAPTER_IP_LIST layout");
+_Static_assert(sizeof(ZQ_TRANSFER_STATS) == 16, "ZQ_TRANSFER_STATS layout");
 #endif
 
 #endif /* ORVCOMM_H */

@@ -1,0 +1,384 @@
+#include "uncompile.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "connection.h"
+#include "errors.h"
+#include "objectfile.h"
+#include "orvcomm.h"
+#include "steptext.h"
+
+namespace orv {
+
+// ---- Data table and system configuration listings ------------------------------------
+
+void WriteDataTableText(std::FILE *out, std::uint16_t rows, std::uint16_t columns,
+                        std::span<const std::uint8_t> cells) {
+    if (rows == 0 || columns == 0) return;
+    std::fprintf(out, "data_table[%d][%d] =\n{", rows, columns);
+    std::size_t at = 0;
+    for (unsigned r = 0; r < rows; ++r) {
+        std::fputs("\n     ", out);
+        for (unsigned c = 0; c < columns; ++c, at += 2) {
+            // A table shorter than its size shows its missing cells as 0.
+            const unsigned value = at + 1 < cells.size() ? (cells[at] << 8) | cells[at + 1] : 0;
+            std::fprintf(out, "%5u ", value);
+        }
+    }
+    std::fputs("\n}\n", out);
+}
+
+namespace {
+
+// The values that a model code changes; null keeps the default.
+struct ModelConfig {
+    const char *model = nullptr;
+    bool bigIo = false;  // analog I/O 256, digital I/O 1024
+    const char *steppers = nullptr;
+    const char *servos = nullptr;
+    const char *prototypeBoards = nullptr;
+    const char *steps = nullptr;
+    const char *flags = nullptr;
+};
+
+// By model code 0 to 16; codes 1 and 13, like codes outside the table,
+// change nothing.
+const std::array<ModelConfig, 17> kModelConfigs{{
+    /* 0 */ {"Q10", false, "5", "0", "0", nullptr, nullptr},
+    /* 1 */ {},
+    /* 2 */ {"Q50", true, nullptr, nullptr, "8", "1024", nullptr},
+    /* 3 */ {"Q51", true, nullptr, nullptr, "8", "1024", nullptr},
+    /* 4 */ {"Q11", false, "5", "10", "0", nullptr, nullptr},
+    /* 5 */ {"Q7XX", true, nullptr, nullptr, "0", "16384", "128"},
+    /* 6 */ {"Q20", true, nullptr, nullptr, "0", "1024", nullptr},
+    /* 7 */ {"Q20", true, nullptr, nullptr, "0", "1024", nullptr},
+    /* 8 */ {"Q21", true, nullptr, nullptr, "0", "1024", nullptr},
+    /* 9 */ {"Q22", true, nullptr, nullptr, "0", "1024", nullptr},
+    /* 10 */ {"Q30", true, nullptr, nullptr, "0", "1280", nullptr},
+    /* 11 */ {"Q41", true, nullptr, nullptr, "0", "1280", nullptr},
+    /* 12 */ {"Q42", true, nullptr, nullptr, "0", "1280", nullptr},
+    /* 13 */ {},
+    /* 14 */ {"Q43", true, nullptr, nullptr, "0", "4096", "128"},
+    /* 15 */ {"Q6XX", true, nullptr, nullptr, "0", "1280", nullptr},
+    /* 16 */ {"Q44", true, nullptr, nullptr, "0", "4096", "128"},
+}};
+
+}  // namespace
+
+void WriteSystemConfig(std::FILE *out, std::uint8_t sysconf, std::int32_t model) {
+    const ModelConfig m = model >= 0 && model < static_cast<std::int32_t>(kModelConfigs.size())
+                              ? kModelConfigs[static_cast<std::size_t>(model)]
+                              : ModelConfig{};
+    auto pick = [](const char *value, const char *byDefault) { return value ? value : byDefault; };
+    auto onInput = [sysconf](unsigned bit) { return (sysconf >> bit) & 1 ? "yes" : "no"; };
+    const char *analog = m.bigIo ? "256" : "64";
+    const char *digital = m.bigIo ? "1024" : "128";
+    const std::array<std::pair<const char *, const char *>, 20> SystemConfigTable{{
+        {"network_node", "0"},
+        {"controller_model", pick(m.model, "Q50")},
+        {"start_on_input#1", onInput(0)},
+        {"stop_on_input#2", onInput(1)},
+        {"reset_on_input#3", onInput(2)},
+        {"step_on_input#4", onInput(3)},
+        {"analog_inputs", analog},
+        {"analog_outputs", analog},
+        {"stepper_motors", pick(m.steppers, "16")},
+        {"servos", pick(m.servos, "16")},
+        {"prototype_boards", pick(m.prototypeBoards, "8")},
+        {"highspeed_ctrs", "8"},
+        {"thumbwheels", "16"},
+        {"digital_displays", "16"},
+        {"digital_inputs", digital},
+        {"digital_outputs", digital},
+        {"steps", pick(m.steps, "256")},
+        {"flags", pick(m.flags, "32")},
+        {"counters", "8"},
+        {"registers", "60000"},
+    }};
+    for (const auto &[key, value] : SystemConfigTable)
+        std::fprintf(out, "%s%*s\n", key, 41 - static_cast<int>(std::strlen(key)), value);
+}
+
+// ---- The uncompiler ----------------------------------------------------------------------
+
+namespace {
+
+constexpr std::size_t kStepTableSize = 16384;
+constexpr std::size_t kProgramSize = 256000;
+// The largest data table a controller holds: 65535 rows of 255 columns.
+constexpr std::size_t kMostTableBytes = 2u * 65535u * 255u;
+
+// The uncompiler has no connection of its own: its error goes to the
+// connection that the latest lookup found, or to the library-wide error
+// when there is none.
+void setUncompileError(std::uint16_t code, const char *text) {
+    TableGuard guard;
+    if (Connection *c = table::current())
+        c->setError(code, text);
+    else
+        libraryError().set(code, text);
+}
+
+// A listing file this call created. Unless kept, it is removed again when
+// the call ends, so that a failed call leaves no file behind.
+class Listing {
+public:
+    bool create(const char *path) {
+        if (!path) {
+            errno = EINVAL;
+            return false;
+        }
+        file_ = std::fopen(path, "wx");  // never replaces an existing file
+        if (!file_) return false;
+        path_ = path;
+        return true;
+    }
+    std::FILE *file() const { return file_; }
+    // Closes it; false with errno set when something did not reach the disk.
+    bool close() {
+        if (!file_) return true;
+        errno = 0;
+        bool ok = std::fflush(file_) == 0 && !std::ferror(file_);
+        int error = errno;
+        if (std::fclose(file_) != 0) {
+            ok = false;
+            error = errno;
+        }
+        file_ = nullptr;
+        if (!ok) errno = error ? error : EIO;
+        return ok;
+    }
+    void keep() { keep_ = true; }
+    void discard() { keep_ = false; }
+    ~Listing() {
+        close();
+        if (!keep_ && !path_.empty()) std::remove(path_.c_str());
+    }
+
+private:
+    std::FILE *file_ = nullptr;
+    std::string path_;
+    bool keep_ = false;
+};
+
+class Uncompiler {
+public:
+    Uncompiler(std::int32_t model, ZQ_TRANSFER_STATS &stats) : model_(model), stats_(stats) {}
+
+    std::int32_t run(const char *objectPath, const char *stepPath, const char *tablePath, const char *configPath) {
+        int error = 0;
+        object_ = ObjectFile::OpenExisting(objectPath, error);
+        if (!object_) {
+            setUncompileError(err::kObjectFileNotFound, err::kObjectNotFound);
+            return 0;
+        }
+        for (auto [listing, path] : {std::pair{&steps_, stepPath}, {&table_, tablePath}, {&config_, configPath}}) {
+            if (!listing->create(path)) {
+                setUncompileError(static_cast<std::uint16_t>(errno), err::kCannotCreateFile);
+                return 0;
+            }
+        }
+        if (!readHeader()) return 0;
+
+        std::vector<std::uint8_t> program(kProgramSize, 0);
+        readRecords(program);
+        listSteps(program);
+        WriteDataTableText(table_.file(), rows_, columns_, dataTable_);
+        WriteSystemConfig(config_.file(), sysconf_, model_);
+
+        object_.reset();
+        for (Listing *listing : {&steps_, &table_, &config_}) {
+            if (!listing->close()) {
+                setUncompileError(static_cast<std::uint16_t>(errno), err::kFileError);
+                return 0;
+            }
+        }
+        steps_.keep();
+        config_.keep();
+        // No data table, no data-table listing.
+        if (rows_ != 0 && columns_ != 0) table_.keep();
+        return 1;
+    }
+
+private:
+    // The magic chooses the notation; the status byte marks a file that
+    // its upload met errors in.
+    bool readHeader() {
+        int status = 0;
+        ZQ_OBJECT_RECORD *r = ReadObjectRecordCounted(*object_, kRecordMagic, status, &stats_);
+        if (!r || r->data->length != 2) {
+            setUncompileError(err::kBadObjectFile, err::kBadObjectFileText);
+            return false;
+        }
+        const std::uint16_t magic = static_cast<std::uint16_t>(r->data->bytes[0] | (r->data->bytes[1] << 8));
+        switch (magic) {
+        case kMagicNonEa: ea_ = false; break;
+        case kMagicEa: ea_ = true; break;
+        case kMagicEaWide:
+            ea_ = true;
+            wide_ = model_ != 15;
+            break;
+        case kMagicEaWide2:
+            ea_ = true;
+            wide_ = true;
+            break;
+        default:
+            setUncompileError(err::kBadObjectFile, err::kNotObjectFile);
+            return false;
+        }
+        WideFlagFormat = wide_;
+
+        r = ReadObjectRecordCounted(*object_, kRecordStatus, status, &stats_);
+        if (!r || r->data->length != 1) {
+            setUncompileError(err::kBadObjectRecord, err::kBadObjectRecordText);
+            return false;
+        }
+        if (r->data->bytes[0] != 0) ++stats_.warnings;
+        return true;
+    }
+
+    // Copies `data` to `at` in `into` when it fits; otherwise one warning.
+    void place(std::span<std::uint8_t> into, std::size_t at, std::span<const std::uint8_t> data) {
+        if (at > into.size() || data.size() > into.size() - at) {
+            ++stats_.warnings;
+            return;
+        }
+        std::copy(data.begin(), data.end(), into.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+
+    // Files every record by its type, until the reading stops for whatever
+    // reason: the listings cover what was read before a broken record.
+    void readRecords(std::vector<std::uint8_t> &program) {
+        ProgramOffsetWrap wrap;
+        int status = 0;
+        while (ZQ_OBJECT_RECORD *r = ReadObjectRecordCounted(*object_, kAnyRecordType, status, &stats_)) {
+            const auto data = r->data->view();
+            const auto address = static_cast<std::size_t>(r->address);
+            switch (r->type) {
+            case kRecordSteplen:
+                if (address <= kStepTableSize && data.size() <= kStepTableSize - address) {
+                    std::copy(data.begin(), data.end(), stepTable_.begin() + static_cast<std::ptrdiff_t>(address));
+                    listedSteps_ = std::max(listedSteps_, address + data.size());
+                } else {
+                    ++stats_.warnings;
+                }
+                break;
+            case kRecordProgram:
+                place(program, wrap.full(static_cast<std::uint16_t>(r->address)), data);
+                break;
+            case kRecordDatatab:
+                if (!haveTable_)
+                    ++stats_.errors;
+                else
+                    place(dataTable_, address, data);
+                break;
+            case kRecordDatasiz:
+                readTableSize(data);
+                break;
+            case kRecordOptions:
+                place(options_, address, data);
+                break;
+            case kRecordSysconf:
+                place(std::span<std::uint8_t>(&sysconf_, 1), address, data);
+                break;
+            case kRecordMagic:
+            case kRecordStatus:
+                ++stats_.warnings;  // only offsets 0 and 2 hold these
+                break;
+            default:
+                break;  // the checksum is not checked here; unknown types are skipped
+            }
+        }
+    }
+
+    void readTableSize(std::span<const std::uint8_t> data) {
+        if (data.size() < 4) {
+            ++stats_.warnings;  // too short to hold both sizes
+            return;
+        }
+        const std::uint16_t rows = static_cast<std::uint16_t>(data[0] | (data[1] << 8));
+        const std::uint16_t columns = static_cast<std::uint16_t>(data[2] | (data[3] << 8));
+        const std::size_t bytes = 2u * rows * columns;
+        haveTable_ = false;
+        rows_ = columns_ = 0;
+        dataTable_.clear();
+        if (bytes > kMostTableBytes) {
+            ++stats_.errors;  // no controller holds such a table
+            return;
+        }
+        try {
+            dataTable_.assign(bytes, 0);
+        } catch (const std::bad_alloc &) {
+            ++stats_.errors;
+            return;
+        }
+        rows_ = rows;
+        columns_ = columns;
+        haveTable_ = true;
+    }
+
+    // Every non-empty step of the listed part of the step length table,
+    // its code taken at the running program offset.
+    void listSteps(const std::vector<std::uint8_t> &program) {
+        std::size_t offset = 0;
+        std::array<std::uint8_t, 255> code{};
+        for (std::size_t i = 0; i < listedSteps_; ++i) {
+            const std::size_t length = stepTable_[i];
+            if (length == 0) continue;
+            ++stats_.steps;
+            std::fprintf(steps_.file(), "\n[%d] step%u\n", static_cast<int>(i + 1), static_cast<unsigned>(i + 1));
+            // Code past the program buffer was never supplied: it reads as 0.
+            code.fill(0);
+            if (offset < program.size()) {
+                const std::size_t n = std::min(length, program.size() - offset);
+                std::copy_n(program.begin() + static_cast<std::ptrdiff_t>(offset), n, code.begin());
+            }
+            const std::string text = StepText(std::span(code.data(), length), ea_, wide_);
+            std::fwrite(text.data(), 1, text.size(), steps_.file());
+            offset += length;
+        }
+    }
+
+    std::int32_t model_;
+    ZQ_TRANSFER_STATS &stats_;
+    std::unique_ptr<ObjectFile> object_;
+    Listing steps_, table_, config_;
+    bool ea_ = false;
+    bool wide_ = false;
+
+    std::array<std::uint8_t, kStepTableSize> stepTable_{};
+    std::size_t listedSteps_ = 0;
+    std::vector<std::uint8_t> dataTable_;
+    bool haveTable_ = false;
+    std::uint16_t rows_ = 0;
+    std::uint16_t columns_ = 0;
+    std::array<std::uint8_t, 4> options_{};
+    std::uint8_t sysconf_ = 0;
+};
+
+}  // namespace
+
+}  // namespace orv
+
+using namespace orv;
+
+extern "C" {
+
+ZQ_API std::int32_t ZQ_CALL ZqUncompile(std::int32_t model, const char *objectFile, const char *stepFile,
+                                        const char *dataTableFile, const char *configFile,
+                                        ZQ_TRANSFER_STATS *stats) {
+    return Guarded([&]() -> std::int32_t {
+        if (!stats) return 0;
+        *stats = ZQ_TRANSFER_STATS{};
+        WideFlagFormat = false;
+        Uncompiler uncompiler(model, *stats);
+        return uncompiler.run(objectFile, stepFile, dataTableFile, configFile);
+    });
+}
+
+}  // extern "C"
