@@ -102,13 +102,19 @@ bool FindSymbolName(SymbolSnapshot &snapshot, const QString &criteria, QString &
     return true;
 }
 
-void EmptyDdeRegisterWrite() {
-    auto *box = form<frmDDE>().control<QLineEdit>(QStringLiteral("RegWrite"));
+void EmptyDdeWriteBox(const QString &name) {
+    auto *box = form<frmDDE>().control<QLineEdit>(name);
     if (!box) return;
     const bool before = DdeWriteSuppress;
     DdeWriteSuppress = true;
     box->clear();
     DdeWriteSuppress = before;
+}
+
+void AbandonEntry(bool &editing, QLineEdit *box) {
+    if (!editing) return;
+    editing = false;
+    box->clear();
 }
 
 ResourceWindow::ResourceWindow(const QString &name, Traits traits) : Form(name), traits_(std::move(traits)) {
