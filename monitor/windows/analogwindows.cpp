@@ -79,21 +79,11 @@ void frmAnalOut::loadPage() {
 
 void frmAnalOut::Text1_KeyPress(int index, int &keyAscii) {
     AnalOutEditIndex = static_cast<int16_t>(index);
-    if (keyAscii == 'A' || keyAscii == 'a') {
-        keyAscii = 0;
-        focusGoTo();
-        return;
-    }
-    if (keyAscii == 13) {
-        keyAscii = 0;
-        if (!NoComm) writeEntry(index);
-        return;
-    }
+    if (!typingKey(keyAscii, 'A', [&] { writeEntry(index); })) return;
     // A GoTo entry left unfinished also holds the flag: the first key here
     // still starts a fresh value instead of adding to the polled one.
     if (!AnalOutEditInProgress || editingRow_ != index) {
-        Text1[index]->clear();
-        AnalOutEditInProgress = true;
+        StartEntry(AnalOutEditInProgress, AnalOutEditIndex, Text1[index], index);
         editingRow_ = index;
     }
 }

@@ -294,18 +294,11 @@ void CustomWindow::Text2_KeyPress(int r, int &keyAscii) {
         valueEntered(r);
         return;
     }
-    if (!*own_.editing) {
-        Text2[r]->clear();
-        *own_.editing = true;
-        *own_.editIndex = static_cast<int16_t>(r);
-    }
+    if (!*own_.editing) StartEntry(*own_.editing, *own_.editIndex, Text2[r], r);
 }
 
 void CustomWindow::Text2_KeyDown(int r, int &keyCode, int) {
-    if (keyCode != KeyCodes::Delete) return;
-    Text2[r]->clear();
-    *own_.editing = true;
-    *own_.editIndex = static_cast<int16_t>(r);
+    if (keyCode == KeyCodes::Delete) StartEntry(*own_.editing, *own_.editIndex, Text2[r], r);
 }
 
 void CustomWindow::Text2_LostFocus(int r) { AbandonEntry(*own_.editing, Text2[r]); }

@@ -167,21 +167,8 @@ void frmRegbits::Text1_KeyPress(int index, int &keyAscii) {
     struct Done {
         ~Done() { RegbitsUpdating = false; }
     } done;
-    if (keyAscii == 'R' || keyAscii == 'r') {
-        keyAscii = 0;
-        focusGoTo();
-        return;
-    }
-    if (keyAscii == 13) {
-        keyAscii = 0;
-        if (!NoComm) writeEntry(index);
-        return;
-    }
-    if (!RegbitsEditInProgress) {
-        Text1[index]->clear();
-        RegbitsEditInProgress = true;
-        RegbitsEditIndex = static_cast<int16_t>(index);
-    }
+    if (typingKey(keyAscii, 'R', [&] { writeEntry(index); }) && !RegbitsEditInProgress)
+        StartEntry(RegbitsEditInProgress, RegbitsEditIndex, Text1[index], index);
 }
 
 void frmRegbits::writeEntry(int index) {
@@ -197,10 +184,7 @@ void frmRegbits::writeEntry(int index) {
 }
 
 void frmRegbits::Text1_KeyDown(int index, int &keyCode, int) {
-    if (keyCode != KeyCodes::Delete) return;
-    Text1[index]->clear();
-    RegbitsEditInProgress = true;
-    RegbitsEditIndex = static_cast<int16_t>(index);
+    if (keyCode == KeyCodes::Delete) StartEntry(RegbitsEditInProgress, RegbitsEditIndex, Text1[index], index);
 }
 
 void frmRegbits::Text1_LostFocus(int index) { AbandonEntry(RegbitsEditInProgress, Text1[index]); }

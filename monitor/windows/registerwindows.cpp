@@ -114,28 +114,12 @@ void frmReg::fillRow(int r, int n) {
 }
 
 void frmReg::Text1_KeyPress(int index, int &keyAscii) {
-    if (keyAscii == 'R' || keyAscii == 'r') {
-        keyAscii = 0;
-        focusGoTo();
-        return;
-    }
-    if (keyAscii == 13) {
-        keyAscii = 0;
-        if (!NoComm) writeEntry(index);
-        return;
-    }
-    if (!RegEditInProgress) {
-        Text1[index]->clear();
-        RegEditInProgress = true;
-        RegEditIndex = static_cast<int16_t>(index);
-    }
+    if (typingKey(keyAscii, 'R', [&] { writeEntry(index); }) && !RegEditInProgress)
+        StartEntry(RegEditInProgress, RegEditIndex, Text1[index], index);
 }
 
 void frmReg::Text1_KeyDown(int index, int &keyCode, int) {
-    if (keyCode != KeyCodes::Delete) return;
-    Text1[index]->clear();
-    RegEditInProgress = true;
-    RegEditIndex = static_cast<int16_t>(index);
+    if (keyCode == KeyCodes::Delete) StartEntry(RegEditInProgress, RegEditIndex, Text1[index], index);
 }
 
 void frmReg::Text1_LostFocus(int index) { AbandonEntry(RegEditInProgress, Text1[index]); }
@@ -198,30 +182,15 @@ void frmRam::Command1_Click() {
 
 void frmRam::Text1_KeyPress(int index, int &keyAscii) {
     RamEditIndex = static_cast<int16_t>(index);
-    if (keyAscii == 'N' || keyAscii == 'n') {
-        keyAscii = 0;
-        focusGoTo();
-        return;
-    }
-    if (keyAscii == 13) {
-        keyAscii = 0;
-        if (!NoComm) writeEntry(index);
-        return;
-    }
-    if (!RamEditInProgress) {
-        Text1[index]->clear();
-        RamEditInProgress = true;
-    }
+    if (typingKey(keyAscii, 'N', [&] { writeEntry(index); }) && !RamEditInProgress)
+        StartEntry(RamEditInProgress, RamEditIndex, Text1[index], index);
 }
 
 void frmRam::Text1_KeyDown(int index, int &keyCode, int) {
-    if (keyCode != KeyCodes::Delete) return;
-    Text1[index]->clear();
-    RamEditInProgress = true;
     // The row is recorded here too: left to the next key, the polling loop
     // would refill this box meanwhile, and that key would be added to the
     // refilled value instead of starting a new one.
-    RamEditIndex = static_cast<int16_t>(index);
+    if (keyCode == KeyCodes::Delete) StartEntry(RamEditInProgress, RamEditIndex, Text1[index], index);
 }
 
 void frmRam::Text1_LostFocus(int index) { AbandonEntry(RamEditInProgress, Text1[index]); }

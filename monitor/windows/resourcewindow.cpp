@@ -111,6 +111,12 @@ void EmptyDdeWriteBox(const QString &name) {
     DdeWriteSuppress = before;
 }
 
+void StartEntry(bool &editing, int16_t &editIndex, QLineEdit *box, int row) {
+    box->clear();
+    editing = true;
+    editIndex = static_cast<int16_t>(row);
+}
+
 void AbandonEntry(bool &editing, QLineEdit *box) {
     if (!editing) return;
     editing = false;

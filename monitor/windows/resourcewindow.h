@@ -70,6 +70,9 @@ void EmptyDdeWriteBox(const QString &name);
 inline void EmptyDdeRegisterWrite() { EmptyDdeWriteBox(QStringLiteral("RegWrite")); }
 inline void EmptyDdeFlagWrite() { EmptyDdeWriteBox(QStringLiteral("FlagWrite")); }
 
+// Starts an entry in a value box: empties it and marks the edit and its row.
+void StartEntry(bool &editing, int16_t &editIndex, QLineEdit *box, int row);
+
 // The end of an unfinished entry when its box loses the focus: the edit
 // flag is cleared and the box emptied for the next poll.
 void AbandonEntry(bool &editing, QLineEdit *box);
