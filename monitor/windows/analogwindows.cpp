@@ -1,5 +1,6 @@
 #include "windows/analogwindows.h"
 
+#include "core/controls.h"
 #include "core/globals.h"
 
 AnalogWindow::AnalogWindow(const QString &name, Traits traits, Kind kind)
@@ -14,6 +15,10 @@ void AnalogWindow::buildControls() {
 void AnalogWindow::addRowControls(QGridLayout *grid, int row, int column) {
     Text1[row] = named(new QLineEdit(this), QStringLiteral("Text1"), row);
     Text1[row]->setReadOnly(kind_.readOnly);
+    if (!kind_.readOnly) {
+        onKeyPress(Text1[row], [this, row](int &key) { Text1_KeyPress(row, key); });
+        onLostFocus(Text1[row], [this, row] { Text1_LostFocus(row); });
+    }
     grid->addWidget(Text1[row], row, column);
 }
 
@@ -66,3 +71,34 @@ frmAnalOut::frmAnalOut()
 }
 
 bool &frmAnalOut::goToEditing() { return AnalOutEditInProgress; }
+
+void frmAnalOut::loadPage() {
+    AnalogWindow::loadPage();
+    editingRow_ = -1;
+}
+
+void frmAnalOut::Text1_KeyPress(int index, int &keyAscii) {
+    AnalOutEditIndex = static_cast<int16_t>(index);
+    if (!typingKey(keyAscii, 'A', [&] { writeEntry(index); })) return;
+    // A GoTo entry left unfinished also holds the flag: the first key here
+    // still starts a fresh value instead of adding to the polled one.
+    if (!AnalOutEditInProgress || editingRow_ != index) {
+        StartEntry(AnalOutEditInProgress, AnalOutEditIndex, Text1[index], index);
+        editingRow_ = index;
+    }
+}
+
+void frmAnalOut::Text1_LostFocus(int index) {
+    if (AnalOutEditInProgress) editingRow_ = -1;
+    AbandonEntry(AnalOutEditInProgress, Text1[index]);
+}
+
+void frmAnalOut::writeEntry(int index) {
+    const int32_t value = EntryValue(Text1[index]->text(), -20000, 20000);
+    const int32_t output = VScroll1->value() + index;
+    ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, 8000 + output, value); },
+                QStringLiteral("Analog output #") + QString::number(output) + QStringLiteral(" updated."),
+                QStringLiteral("Failed to update analog output value!"));
+    AnalOutEditInProgress = false;
+    editingRow_ = -1;
+}

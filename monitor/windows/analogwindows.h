@@ -24,6 +24,9 @@ protected:
     void addRowControls(QGridLayout *grid, int row, int column) override;
     void loadPage() override;
     void fillRow(int r, int n) override;
+    // The value boxes' handlers (of the output window).
+    virtual void Text1_KeyPress(int, int &) {}
+    virtual void Text1_LostFocus(int) {}
 
 private:
     QString channelName(int32_t n, bool &found);
@@ -41,8 +44,18 @@ class frmAnalOut : public AnalogWindow {
 public:
     frmAnalOut();
 
+    void Text1_KeyPress(int index, int &keyAscii) override;
+    void Text1_LostFocus(int index) override;
+
 protected:
     // The output window's GoTo box starts its entry with the edit flag of the
     // value boxes, so the polling loop holds one row while a page is typed.
     bool &goToEditing() override;
+    void loadPage() override;
+
+private:
+    void writeEntry(int index);
+    // The row whose value box is being typed into, -1 for none. The edit
+    // flag alone cannot tell: the GoTo box raises it too.
+    int editingRow_ = -1;
 };

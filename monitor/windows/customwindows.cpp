@@ -1,11 +1,16 @@
 #include "windows/customwindows.h"
 
+#include <QFile>
 #include <QGridLayout>
 #include <QMenuBar>
+#include <QSaveFile>
 #include <QSignalBlocker>
-#include <optional>
+#include <cmath>
 
 #include "core/basics.h"
+#include "core/codeDBase.h"
+#include "core/controls.h"
+#include "windows/customfile.h"
 
 namespace {
 const char *const KindTexts[13] = {"Not Selected",   "Flag",           "Digital Input",  "Digital Output",
@@ -39,6 +44,9 @@ SymbolSnapshot *kindSymbols(int kind) {
     }
 }
 
+// A configuration file is a few hundred bytes; reading stops well past that.
+constexpr qint64 MaxConfigBytes = 1 << 20;
+
 // Servo input kinds are offered on EA controllers only.
 bool servoInputsOffered() { return ControllerModel == 3 || ControllerModel > 4; }
 }  // namespace
@@ -65,6 +73,19 @@ QString CustomWindow::kindChangeMessage(int kind) const {
     }
 }
 
+QString CustomWindow::numberEntryMessage(int kind) const {
+    switch (kind) {
+    case kindFlag: return QStringLiteral("No such FLAG exist.");
+    case kindDigitalInput: return QStringLiteral("No such DIGITAL INPUT exists.");
+    case kindDigitalOutput: return QStringLiteral("No such DIGITAL OUTPUT exists.");
+    case kindAnalogInput: return QStringLiteral("No such ANALOG INPUT exists.");
+    case kindAnalogOutput: return QStringLiteral("No such ANALOG OUTPUT exists.");
+    case kindRegister: return QStringLiteral("No such REGISTER exists.");
+    case kindServoPosition: return QStringLiteral("No such SERVO exists.");
+    default: return QStringLiteral("No such servo motor exist.");
+    }
+}
+
 void CustomWindow::buildControls() {
     auto *grid = new QGridLayout(this);
     grid->setVerticalSpacing(1);
@@ -74,6 +95,11 @@ void CustomWindow::buildControls() {
         Text1[r] = named(new QLineEdit(this), QStringLiteral("Text1"), r);
         Text2[r] = named(new QLineEdit(this), QStringLiteral("Text2"), r);
         connect(Combo1[r], &QComboBox::activated, this, [this, r] { Combo1_Click(r); });
+        onKeyPress(Text1[r], [this, r](int &key) { Text1_KeyPress(r, key); });
+        onLostFocus(Text1[r], [this, r] { Text1_LostFocus(r); });
+        onKeyPress(Text2[r], [this, r](int &key) { Text2_KeyPress(r, key); });
+        onKeyDown(Text2[r], [this, r](int &code, int shift) { Text2_KeyDown(r, code, shift); });
+        onLostFocus(Text2[r], [this, r] { Text2_LostFocus(r); });
         // Name and kind share a place: one of them shows, by the view.
         grid->addWidget(Label1[r], r, 0);
         grid->addWidget(Combo1[r], r, 0);
@@ -90,11 +116,15 @@ void CustomWindow::buildControls() {
         QAction *item = QString::fromLatin1(fileItems[i]) == u"-" ? file->addSeparator()
                                                                    : file->addAction(QString::fromLatin1(fileItems[i]));
         Filemenu[i] = named(item, QStringLiteral("Filemenu"), i);
+        connect(item, &QAction::triggered, this, [this, i] { Filemenu_Click(i); });
     }
     QMenu *display = named(bar->addMenu(QStringLiteral("&Display")), QStringLiteral("mnuDisplay"));
     DisplayMenu[1] = named(display->addAction(QStringLiteral("Display &Labels")), QStringLiteral("DisplayMenu"), 1);
     DisplayMenu[2] = named(display->addAction(QStringLiteral("Display &Resources")), QStringLiteral("DisplayMenu"), 2);
-    for (int i = 1; i <= 2; ++i) DisplayMenu[i]->setCheckable(true);
+    for (int i = 1; i <= 2; ++i) {
+        DisplayMenu[i]->setCheckable(true);
+        connect(DisplayMenu[i], &QAction::triggered, this, [this, i] { DisplayMenu_Click(i); });
+    }
     grid->setMenuBar(bar);
 }
 
@@ -104,6 +134,19 @@ void CustomWindow::selectKind(int r, int kind) {
         Combo1[r]->setCurrentIndex(kind);
     }
     Combo1_Click(r);
+}
+
+void CustomWindow::nameRow(int r, bool secondRegisters) {
+    CustomResourceRow &row = (*own_.rows)[r];
+    row.name = kindText(row.kind) + numberWithBlank(row.number);
+    if (SymbolSnapshot *symbols = kindSymbols(row.kind)) {
+        const QString criteria = QStringLiteral("Number =") + numberWithBlank(row.number);
+        QString name;
+        if (FindSymbolName(*symbols, criteria, name) ||
+            (secondRegisters && row.kind == kindRegister && FindSymbolName(SymRegisters2, criteria, name)))
+            row.name = name;
+    }
+    Label1[r]->setText(row.name);
 }
 
 void CustomWindow::Combo1_Click(int r) {
@@ -120,58 +163,273 @@ void CustomWindow::Combo1_Click(int r) {
         selectKind(r, kindNotSelected);
         return;
     }
-    row.name = kindText(row.kind) + numberWithBlank(row.number);
-    if (SymbolSnapshot *symbols = kindSymbols(row.kind)) {
-        const QString criteria = QStringLiteral("Number =") + numberWithBlank(row.number);
-        QString name;
-        if (FindSymbolName(*symbols, criteria, name) ||
-            (row.kind == kindRegister && FindSymbolName(SymRegisters2, criteria, name)))
-            row.name = name;
+    nameRow(r, true);
+}
+
+void CustomWindow::showRow(int r) {
+    const int kinds = Combo1[r]->count();
+    const CustomResourceRow &row = (*own_.rows)[r];
+    if (row.kind >= 0 && row.kind < kinds) {
+        selectKind(r, row.kind);
+    } else {
+        // A kind the list does not offer (a servo input on a controller
+        // without them, or no kind at all) makes the row "Not Selected",
+        // as a number beyond the kind's bound does.
+        if (row.kind > 0 && row.kind <= 12) MsgBox(kindChangeMessage(row.kind), mbOKOnly + mbExclamation);
+        (*own_.rows)[r].kind = kindNotSelected;
+        selectKind(r, kindNotSelected);
     }
+    Text1[r]->setText(QString::number(row.number));
     Label1[r]->setText(row.name);
+}
+
+void CustomWindow::showView(bool resources) {
+    DisplayMenu[1]->setChecked(!resources);
+    DisplayMenu[2]->setChecked(resources);
+    for (int r = 0; r < 16; ++r) {
+        Combo1[r]->setVisible(resources);
+        Text1[r]->setVisible(resources);
+        Label1[r]->setVisible(!resources);
+    }
 }
 
 void CustomWindow::Form_Load() {
     *own_.loadedFlag = true;
-    // The rows come from the window's configuration file when one is named
-    // (CustomScreen1Path / CustomScreen2Path); that file is read by the
-    // configuration procedures of the File menu.
+    if (!own_.path->isEmpty()) LoadConfig(*own_.path);
     placeWindow(*this, readGeometry(traits_.settings));
     const int kinds = servoInputsOffered() ? 13 : 9;
     for (int r = 0; r < 16; ++r) {
-        const CustomResourceRow &row = (*own_.rows)[r];
         {
             const QSignalBlocker block(Combo1[r]);
             Combo1[r]->clear();
             for (int k = 0; k < kinds; ++k) Combo1[r]->addItem(kindText(k));
         }
         Combo1[r]->hide();
-        if (row.kind >= 0 && row.kind < kinds) {
-            selectKind(r, row.kind);
-        } else {
-            // A kind the list does not offer (a servo input on a controller
-            // without them, or no kind at all) makes the row "Not Selected",
-            // as a number beyond the kind's bound does.
-            if (row.kind > 0 && row.kind <= 12) MsgBox(kindChangeMessage(row.kind), mbOKOnly + mbExclamation);
-            (*own_.rows)[r].kind = kindNotSelected;
-            selectKind(r, kindNotSelected);
-        }
+        showRow(r);
         Text1[r]->hide();
-        Text1[r]->setText(QString::number((*own_.rows)[r].number));
         Text2[r]->clear();
         Label1[r]->show();
-        Label1[r]->setText((*own_.rows)[r].name);
     }
-    DisplayMenu[1]->setChecked(true);
-    DisplayMenu[2]->setChecked(false);
+    showView(false);
     ConfigSaved = false;
 }
 
-void CustomWindow::Form_Unload(int &) {
+void CustomWindow::Form_Unload(int &cancel) {
     *own_.loadedFlag = false;
-    // The question whether to save the configuration belongs with the
-    // configuration file's procedures.
+    if (!ConfigSaved || !Combo1[1]->isHidden()) {
+        const QString prompt = own_.path->isEmpty() ? own_.savePrompt : QStringLiteral("Save Changes to ") + *own_.path;
+        if (MsgBox(prompt, mbYesNo) == mbYes && !SaveCurrentConfig()) {
+            // Yes, but nothing was saved (the file could not be written, or
+            // no file was chosen): the window stays open with its rows, so
+            // that closing it loses nothing the user asked to keep.
+            *own_.loadedFlag = true;
+            cancel = 1;
+            return;
+        }
+    }
     standardUnload();
+}
+
+// ---- Number and value entries ---------------------------------------------------------
+
+void CustomWindow::Text1_KeyPress(int r, int &keyAscii) {
+    if (keyAscii == 13) {
+        keyAscii = 0;
+        numberEntered(r);
+        return;
+    }
+    if (!*own_.editing) {
+        Text1[r]->clear();
+        *own_.editing = true;
+        // The second window leaves the edit row where a value box put it.
+        if (own_.number == 1) *own_.editIndex = static_cast<int16_t>(r);
+    }
+}
+
+void CustomWindow::Text1_LostFocus(int r) {
+    // The second window keeps the text typed into a "Not Selected" row.
+    if (own_.number == 2 && (*own_.rows)[r].kind == kindNotSelected) {
+        *own_.editing = false;
+        return;
+    }
+    numberEntered(r);
+}
+
+void CustomWindow::numberEntered(int r) {
+    CustomResourceRow &row = (*own_.rows)[r];
+    const double typed = leadingNumber(Text1[r]->text());
+    if (typed < 1) {
+        row.number = 1;
+        Text1[r]->setText(QStringLiteral("1"));
+    } else if (typed > 65535) {
+        row.number = 65535;
+    } else {
+        row.number = static_cast<int32_t>(std::nearbyint(typed));
+    }
+    // The entry ends on every way out: an edit flag left standing would hold
+    // the poll off a row, and let the next value box take its first key as
+    // an addition to the polled value.
+    *own_.editing = false;
+    if (row.kind == kindNotSelected) {
+        row.number = 1;
+        Text1[r]->setText(QStringLiteral("1"));
+        row.name = kindText(kindNotSelected);
+        Label1[r]->setText(row.name);
+        return;
+    }
+    if (row.number > kindBound(row.kind)) {
+        MsgBox(numberEntryMessage(row.kind), mbOKOnly + mbExclamation);
+        row.number = 1;
+        Text1[r]->setText(QStringLiteral("1"));
+        return;
+    }
+    nameRow(r, false);
+}
+
+void CustomWindow::Text2_KeyPress(int r, int &keyAscii) {
+    // The second window records the row at every key, Enter included.
+    if (own_.number == 2) *own_.editIndex = static_cast<int16_t>(r);
+    if (keyAscii == 13) {
+        keyAscii = 0;
+        valueEntered(r);
+        return;
+    }
+    if (!*own_.editing) StartEntry(*own_.editing, *own_.editIndex, Text2[r], r);
+}
+
+void CustomWindow::Text2_KeyDown(int r, int &keyCode, int) {
+    if (keyCode == KeyCodes::Delete) StartEntry(*own_.editing, *own_.editIndex, Text2[r], r);
+}
+
+void CustomWindow::Text2_LostFocus(int r) { AbandonEntry(*own_.editing, Text2[r]); }
+
+void CustomWindow::valueEntered(int r) {
+    *own_.editing = false;
+    const int32_t typed = EntryValue(Text2[r]->text(), Int32Low, Int32High);
+    const CustomResourceRow &row = (*own_.rows)[r];
+    const int32_t n = row.number;
+    int32_t value = typed;
+    std::function<int32_t()> write;
+    QString word;
+    switch (row.kind) {
+    case kindFlag:
+        value = std::clamp(typed, 0, 1);
+        write = [&] { return OrvComm::ZqPutFlag(ConnectionHandle, n, value); };
+        word = QStringLiteral("Flag #");
+        break;
+    case kindDigitalOutput:
+        value = std::clamp(typed, 0, 1);
+        write = [&] { return OrvComm::ZqPutRegister(ConnectionHandle, 1000 + n, value); };
+        word = QStringLiteral("Output #");
+        break;
+    case kindAnalogOutput:
+        value = std::clamp(typed, 0, 10000);
+        write = [&] { return OrvComm::ZqPutRegister(ConnectionHandle, 8000 + n, value); };
+        word = QStringLiteral("Analog Output #");
+        break;
+    case kindRegister:
+        write = [&] { return OrvComm::ZqPutRegister(ConnectionHandle, n, value); };
+        word = QStringLiteral("Register #");
+        break;
+    case kindServoPosition:
+        write = [&] { return OrvComm::ZqPutRegister(ConnectionHandle, 14000 + n, value); };
+        word = QStringLiteral("Servo Position #");
+        break;
+    default: return;  // read-only kinds: the poll overwrites the text
+    }
+    // No connection test: without one the call fails and says so.
+    ReportWrite(write, word + QString::number(n) + QStringLiteral(" updated."), QStringLiteral("Failed to update value."));
+    if (row.kind == kindDigitalOutput) {
+        OutputDisplay = OutputSymbolName(n, value);
+        Label1[r]->setText(OutputDisplay.name);
+    }
+}
+
+// ---- Menus ------------------------------------------------------------------------------------
+
+void CustomWindow::DisplayMenu_Click(int i) {
+    const Hourglass busy;
+    showView(i == 2);
+    ConfigSaved = false;
+}
+
+void CustomWindow::Filemenu_Click(int i) {
+    switch (i) {
+    case 1:
+        own_.path->clear();
+        for (CustomResourceRow &row : *own_.rows) row = {kindText(kindNotSelected), kindNotSelected, 1};
+        Form_Load();
+        break;
+    case 2: OpenConfig(); break;
+    case 4: SaveCurrentConfig(); break;
+    case 5: SaveConfigAs(); break;
+    case 7: Unload(); break;
+    default: break;
+    }
+}
+
+// ---- The configuration file ----------------------------------------------------------------
+
+void CustomWindow::prepareDialog() {
+    CMDialog1.FileName = *own_.path;
+    CMDialog1.DefaultExt = QStringLiteral("CFG");
+    CMDialog1.Filter = QStringLiteral("Config Files(*.CFG)|*.CFG|All Files(*.*)|*.*");
+    CMDialog1.FilterIndex = 1;
+}
+
+void CustomWindow::LoadConfig(const QString &path) {
+    CustomFileRead read;
+    {
+        const Hourglass busy;
+        QFile file(path);
+        // A missing or unreadable file reads nothing, quietly.
+        if (!file.open(QIODevice::ReadOnly)) return;
+        read = ReadCustomFile(file.read(MaxConfigBytes), *own_.rows);
+    }
+    if (read.badLine > 0)
+        MsgBox(QStringLiteral("Line ") + QString::number(read.badLine) + QStringLiteral(" of ") + path +
+                   QStringLiteral(" is not a custom screen row: it and the rows after it were left as they were."),
+               mbOKOnly + mbExclamation);
+}
+
+void CustomWindow::OpenConfig() {
+    prepareDialog();
+    // A cancelled dialog changes nothing: neither the remembered file nor
+    // the rows.
+    if (!CMDialog1.ShowOpen(this)) return;
+    *own_.path = CMDialog1.FileName;
+    repaint();
+    if (own_.path->isEmpty()) return;
+    LoadConfig(*own_.path);
+    for (int r = 0; r < 16; ++r) showRow(r);
+}
+
+bool CustomWindow::SaveCurrentConfig() { return own_.path->isEmpty() ? SaveConfigAs() : SaveConfig(*own_.path); }
+
+bool CustomWindow::SaveConfigAs() {
+    prepareDialog();
+    if (!CMDialog1.ShowSave(this)) return false;
+    *own_.path = CMDialog1.FileName;
+    repaint();
+    return !own_.path->isEmpty() && SaveConfig(*own_.path);
+}
+
+bool CustomWindow::SaveConfig(const QString &path) {
+    bool saved = false;
+    {
+        const Hourglass busy;
+        // Written beside the old file and put in its place only when whole:
+        // a failed save leaves the old file as it was.
+        QSaveFile file(path);
+        const QByteArray text = CustomFileText(*own_.rows);
+        saved = file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit();
+    }
+    if (!saved) {
+        MsgBox(own_.saveError);
+        return false;
+    }
+    ConfigSaved = true;
+    return true;
 }
 
 frmCustom1::frmCustom1()
@@ -180,7 +438,9 @@ frmCustom1::frmCustom1()
                      {2064, 2940, 4656, 5200}, {2064, 2940, 4656, 4416}},
                     &Custom1WindowOpen, QStringLiteral("Custom Resource Form unloaded."), false, QStringLiteral("ORVcust1")},
                    {1, &Custom1Rows, &Custom1Loaded, QStringLiteral("No such FLAG exists."),
-                    QStringLiteral("No such servo motor exists.")}) {}
+                    QStringLiteral("No such servo motor exists."), &CustomScreen1Path, &Custom1EditInProgress,
+                    &Custom1EditIndex, QStringLiteral("Save Changes to Custom Form 1?"),
+                    QStringLiteral("Error Saving File")}) {}
 
 frmCustom2::frmCustom2()
     : CustomWindow(QStringLiteral("frmCustom2"),
@@ -188,4 +448,6 @@ frmCustom2::frmCustom2()
                      {2064, 2940, 4656, 5200}, {2064, 2940, 4656, 4416}},
                     &Custom2WindowOpen, QStringLiteral("Custom Resource Form unloaded."), false, QStringLiteral("ORVcust1")},
                    {2, &Custom2Rows, &Custom2Loaded, QStringLiteral("No such FLAG exist."),
-                    QStringLiteral("No such servo motor exist.")}) {}
+                    QStringLiteral("No such servo motor exist."), &CustomScreen2Path, &Custom2EditInProgress,
+                    &Custom2EditIndex, QStringLiteral("Save Changes to Custom Form 2?"),
+                    QStringLiteral("Error Saving File!")}) {}

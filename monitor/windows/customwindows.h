@@ -41,6 +41,11 @@ public:
         bool *loadedFlag;                           // Custom1Loaded
         QString flagKindMessage;                    // kind-change message of a flag row
         QString servoKindMessage;                   // kind-change message of a servo position row
+        QString *path;                              // CustomScreen1Path
+        bool *editing;                              // Custom1EditInProgress
+        int16_t *editIndex;                         // Custom1EditIndex
+        QString savePrompt;                         // "Save Changes to Custom Form 1?"
+        QString saveError;                          // "Error Saving File"
     };
     CustomWindow(const QString &name, Traits traits, Own own);
 
@@ -56,6 +61,27 @@ public:
 
     // A kind chosen for row r (by the user, or by the load).
     void Combo1_Click(int r);
+    // The number box of row r: the first key starts an entry, Enter (and
+    // leaving the box) takes the number.
+    void Text1_KeyPress(int r, int &keyAscii);
+    void Text1_LostFocus(int r);
+    // The value box of row r: Enter writes the value to the row's resource.
+    void Text2_KeyPress(int r, int &keyAscii);
+    void Text2_KeyDown(int r, int &keyCode, int shift);
+    void Text2_LostFocus(int r);
+    // Display menu: item 1 the Labels view, item 2 the Resources view.
+    void DisplayMenu_Click(int i);
+    // File menu: New, Open, Save, Save As, Exit (items 1, 2, 4, 5, 7).
+    void Filemenu_Click(int i);
+
+    // The configuration file (see customfile.h). LoadConfig fills the rows
+    // from a file and nothing else; a missing file reads nothing. The saves
+    // return True when the file was written.
+    void LoadConfig(const QString &path);
+    void OpenConfig();
+    bool SaveCurrentConfig();
+    bool SaveConfigAs();
+    bool SaveConfig(const QString &path);
 
     // The list text of each kind.
     static QString kindText(int kind);
@@ -67,7 +93,19 @@ protected:
 
 private:
     QString kindChangeMessage(int kind) const;
+    QString numberEntryMessage(int kind) const;
     void selectKind(int r, int kind);
+    // Shows row r from the row arrays: its kind (through the kind handling),
+    // its number and its name.
+    void showRow(int r);
+    // The default name of row r and then its symbolic name; registers are
+    // also looked up in the second register snapshot when secondRegisters.
+    void nameRow(int r, bool secondRegisters);
+    void numberEntered(int r);
+    void valueEntered(int r);
+    void showView(bool resources);
+    // Prepares CMDialog1 for the configuration file.
+    void prepareDialog();
     Own own_;
 };
 

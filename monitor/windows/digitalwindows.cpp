@@ -74,6 +74,7 @@ frmDigOut::frmDigOut()
 
 void frmDigOut::addRowControls(QGridLayout *grid, int row, int column) {
     SSCommand1[row] = named(new SSCommand(QStringLiteral("Off"), this), QStringLiteral("SSCommand1"), row);
+    connect(SSCommand1[row], &QPushButton::clicked, this, [this, row] { SSCommand1_Click(row); });
     grid->addWidget(SSCommand1[row], row, column);
 }
 
@@ -81,4 +82,21 @@ void frmDigOut::showOff(int r) {
     SSCommand1[r]->setCaption(QStringLiteral("Off"));
     SSCommand1[r]->setForeColor(ColourRed);
     SSCommand1[r]->setFont3D(Font3DInsetLight);
+}
+
+void frmDigOut::SSCommand1_Click(int index) {
+    SSCommand *button = SSCommand1[index];
+    const int32_t state = button->Caption() == u"On" ? 0 : 1;
+    button->setFont3D(state == 1 ? Font3DRaisedLight : Font3DInsetLight);
+    const int32_t output = VScroll1->value() + index;
+    // The button shows the new state before the write and keeps it.
+    OutputDisplay = OutputSymbolName(output, state);
+    Label1[index]->setText(OutputDisplay.name);
+    button->setCaption(OutputDisplay.stateText);
+    button->setForeColor(OutputDisplay.colour);
+    if (!NoComm)
+        ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, 1000 + output, state); },
+                    QStringLiteral("Output #") + QString::number(output) + QStringLiteral(" updated."),
+                    QStringLiteral("Failed to update output value!"));
+    focusGoTo();
 }

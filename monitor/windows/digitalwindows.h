@@ -48,6 +48,9 @@ public:
     frmDigOut();
     std::array<SSCommand *, 16> SSCommand1{};
 
+    // Switches the output of row index and writes its new state.
+    void SSCommand1_Click(int index);
+
 protected:
     void addRowControls(QGridLayout *grid, int row, int column) override;
     void showOff(int r) override;

@@ -2,6 +2,9 @@
 
 #include "core/basics.h"
 #include "core/globals.h"
+#include "main/frmMain.h"
+
+std::function<bool()> frmFlag::flagCallForHighFlags = [] { return form<frmMain>().SelectCommFunction() != 0; };
 
 frmFlag::frmFlag()
     : PagedWindow(QStringLiteral("frmFlag"),
@@ -19,6 +22,7 @@ void frmFlag::buildControls() {
 
 void frmFlag::addRowControls(QGridLayout *grid, int row, int column) {
     SSCommand1[row] = named(new SSCommand(QStringLiteral("Clear"), this), QStringLiteral("SSCommand1"), row);
+    connect(SSCommand1[row], &QPushButton::clicked, this, [this, row] { SSCommand1_Click(row); });
     grid->addWidget(SSCommand1[row], row, column);
 }
 
@@ -36,9 +40,7 @@ void frmFlag::loadPage() {
         bool found = false;
         const QString name = flagName(i, found);
         Label1[r]->setText(!found && i > NumFlags ? QStringLiteral("Not Present") : name);
-        SSCommand1[r]->setCaption(QStringLiteral("Clear"));
-        SSCommand1[r]->setForeColor(ColourRed);
-        SSCommand1[r]->setFont3D(Font3DInsetLight);
+        showState(r, false);
         Label2[r]->setText(QString::number(i));
     }
     VScroll1->setMaximum(std::max(1, NumFlags - 15));
@@ -49,4 +51,26 @@ void frmFlag::fillRow(int r, int n) {
     bool found = false;
     Label1[r]->setText(flagName(n, found));
     Label2[r]->setText(QString::number(n));
+}
+
+void frmFlag::showState(int r, bool set) {
+    SSCommand1[r]->setCaption(set ? QStringLiteral("Set") : QStringLiteral("Clear"));
+    SSCommand1[r]->setForeColor(set ? ColourDarkGreen : ColourRed);
+    SSCommand1[r]->setFont3D(set ? Font3DRaisedLight : Font3DInsetLight);
+}
+
+void frmFlag::SSCommand1_Click(int index) {
+    const int32_t value = SSCommand1[index]->Caption() == u"Set" ? 0 : 1;
+    showState(index, value == 1);
+    const int32_t flag = VScroll1->value() + index;
+    const bool newerLibrary = flagCallForHighFlags();
+    const bool flagCall = flag <= 32 || (newerLibrary && flag <= 256);
+    ReportWrite(
+        [&] {
+            return flagCall ? OrvComm::ZqPutFlag(ConnectionHandle, flag, value)
+                            : OrvComm::ZqPutRegister(ConnectionHandle, 13200 + flag, value);
+        },
+        QStringLiteral("Flag #") + QString::number(flag) + QStringLiteral(" updated."),
+        QStringLiteral("Failed to update Flag value!"));
+    EmptyDdeFlagWrite();
 }

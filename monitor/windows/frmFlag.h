@@ -13,6 +13,13 @@ public:
     std::array<SSCommand *, 16> SSCommand1{};
     QLineEdit *Text1 = nullptr;  // "GoTo:" box
 
+    // Toggles the flag of row index and writes it.
+    void SSCommand1_Click(int index);
+
+    // Whether flags 33 to 256 go through the library's flag call: the main
+    // window's library version test, asked on every click (tests replace it).
+    static std::function<bool()> flagCallForHighFlags;
+
 protected:
     void buildControls() override;
     void addRowControls(QGridLayout *grid, int row, int column) override;
@@ -23,4 +30,5 @@ protected:
 
 private:
     QString flagName(int32_t n, bool &found);
+    void showState(int r, bool set);
 };

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/basics.h"
+#include "core/controls.h"
 
 frmRegbits::frmRegbits()
     : PagedWindow(QStringLiteral("frmRegbits"),
@@ -24,6 +25,9 @@ void frmRegbits::addRowControls(QGridLayout *grid, int row, int column) {
     Text1[row] = named(new QLineEdit(this), QStringLiteral("Text1"), row);
     Text1[row]->setMaximumWidth(110);
     connect(Text1[row], &QLineEdit::textChanged, this, [this, row] { Text1_Change(row); });
+    onKeyPress(Text1[row], [this, row](int &key) { Text1_KeyPress(row, key); });
+    onKeyDown(Text1[row], [this, row](int &code, int shift) { Text1_KeyDown(row, code, shift); });
+    onLostFocus(Text1[row], [this, row] { Text1_LostFocus(row); });
     grid->addWidget(Text1[row], row, column);
     auto *bits = new QHBoxLayout;
     bits->setSpacing(0);
@@ -31,6 +35,7 @@ void frmRegbits::addRowControls(QGridLayout *grid, int row, int column) {
         const int i = 32 * row + bit;
         Bit1[i] = named(new QCheckBox(this), QStringLiteral("Bit1"), i);
         Bit1[i]->setToolTip(QString::number(bit));
+        connect(Bit1[i], &QCheckBox::clicked, this, [this, i] { Bit1_Click(i); });
         bits->addWidget(Bit1[i]);
     }
     grid->addLayout(bits, row, column + 1);
@@ -113,3 +118,73 @@ void frmRegbits::Text1_Change(int index) {
     for (int k = 0; k < 32; ++k) Bit1[32 * index + k]->setChecked(((word >> k) & 1u) != 0);
     RegbitsUpdating = false;
 }
+
+int32_t frmRegbits::bitsOfRow(int row) const {
+    uint32_t word = 0;
+    for (int k = 0; k < 32; ++k)
+        if (Bit1[32 * row + k]->isChecked()) word |= 1u << k;
+    return static_cast<int32_t>(word);
+}
+
+void frmRegbits::writePendingClick() {
+    const int32_t value =
+        roundToWhole(RegbitsValues[size_t(std::clamp<int>(RegbitsRow, 1, 16) - 1)], BoxBits::Bits32).value_or(0);
+    const int32_t reg = RegbitsWriteRegister;
+    ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, reg, value); },
+                QStringLiteral("Register #") + QString::number(reg) + QStringLiteral(" updated."),
+                QStringLiteral("Failed to update register value!"));
+    RegbitsEditInProgress = false;
+    RegbitsWritePending = false;
+}
+
+void frmRegbits::Bit1_Click(int i) {
+    if (RegbitsUpdating || RegbitsClickBusy) return;
+    RegbitsClickBusy = true;
+    const int row = i / 32;
+    const int bit = i % 32;
+    const int32_t reg = row + VScroll1->value() + RegbitsBase;
+    // One click waits at a time. A click on another register writes the
+    // waiting one first rather than letting the new one take its place.
+    if (RegbitsWritePending && reg != RegbitsWriteRegister) writePendingClick();
+    const double weight = bit == 31 ? Int32Low : std::ldexp(1.0, bit);
+    double value = leadingNumber(Text1[row]->text()) + (Bit1[i]->isChecked() ? weight : -weight);
+    // A row text that no longer matches its boxes (typed while a click
+    // waited) could take the sum out of the 32-bit range: the register then
+    // takes the bits the boxes show.
+    if (!roundToWhole(value, BoxBits::Bits32)) value = bitsOfRow(row);
+    RegbitsRow = static_cast<int16_t>(row + 1);
+    RegbitsValues[size_t(row)] = value;
+    RegbitsWriteRegister = reg;
+    Text1[row]->setText(QString::number(value, 'g', 15));
+    RegbitsWritePending = true;
+    RegbitsClickBusy = false;
+}
+
+void frmRegbits::Text1_KeyPress(int index, int &keyAscii) {
+    // Bit clicks are ignored while a key is handled, and only then: a key
+    // that changes nothing must not leave the bit boxes deaf.
+    RegbitsUpdating = true;
+    struct Done {
+        ~Done() { RegbitsUpdating = false; }
+    } done;
+    if (typingKey(keyAscii, 'R', [&] { writeEntry(index); }) && !RegbitsEditInProgress)
+        StartEntry(RegbitsEditInProgress, RegbitsEditIndex, Text1[index], index);
+}
+
+void frmRegbits::writeEntry(int index) {
+    const QString text = Text1[index]->text();
+    RegbitsValues[size_t(index)] = std::clamp(leadingNumber(text), Int32Low, Int32High);
+    const int32_t reg = RegbitsBase + VScroll1->value() + index;
+    const int32_t value = EntryValue(text, Int32Low, Int32High);
+    ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, reg, value); },
+                QStringLiteral("Register #") + QString::number(reg) + QStringLiteral(" updated."),
+                QStringLiteral("Failed to update register value!"));
+    EmptyDdeRegisterWrite();
+    RegbitsEditInProgress = false;
+}
+
+void frmRegbits::Text1_KeyDown(int index, int &keyCode, int) {
+    if (keyCode == KeyCodes::Delete) StartEntry(RegbitsEditInProgress, RegbitsEditIndex, Text1[index], index);
+}
+
+void frmRegbits::Text1_LostFocus(int index) { AbandonEntry(RegbitsEditInProgress, Text1[index]); }

@@ -26,6 +26,12 @@ public:
     void Option1_Click();
     void Option2_Click();
     void Text1_Change(int index);
+    // A click on bit box i (box 32 * row + bit): the row's new value waits
+    // for the polling loop to write it.
+    void Bit1_Click(int i);
+    void Text1_KeyPress(int index, int &keyAscii);
+    void Text1_KeyDown(int index, int &keyCode, int shift);
+    void Text1_LostFocus(int index);
 
 protected:
     void buildControls() override;
@@ -39,4 +45,9 @@ protected:
 
 private:
     void selectRange(int32_t base, int maximum);
+    void writeEntry(int index);
+    // Writes the click that waits for the polling loop now.
+    void writePendingClick();
+    // The value that the bit boxes of a row show.
+    int32_t bitsOfRow(int row) const;
 };

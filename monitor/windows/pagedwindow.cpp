@@ -6,6 +6,7 @@
 
 #include "core/basics.h"
 #include "core/controls.h"
+#include "core/globals.h"
 
 std::function<double()> PagedWindow::scrollClock = [] {
     return QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
@@ -67,6 +68,20 @@ void PagedWindow::loadWindow() {
 }
 
 void PagedWindow::focusGoTo() { goTo_->setFocus(); }
+
+bool PagedWindow::typingKey(int &keyAscii, char goToKey, const std::function<void()> &write) {
+    if (keyAscii == goToKey || keyAscii == goToKey + ('a' - 'A')) {
+        keyAscii = 0;
+        focusGoTo();
+        return false;
+    }
+    if (keyAscii == 13) {
+        keyAscii = 0;
+        if (!NoComm) write();
+        return false;
+    }
+    return true;
+}
 
 void PagedWindow::pageFill(int first) {
     for (int r = 0; r < 16; ++r) fillRow(r, first + r);

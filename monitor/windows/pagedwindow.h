@@ -74,6 +74,11 @@ protected:
     virtual void loadPage() = 0;
 
     QLineEdit *goToBox() const { return goTo_; }
+    // The keys of a value box that every paged window shares: the letter
+    // goToKey (either case) only moves the focus to the GoTo box; Enter runs
+    // write unless there is no connection. Both are swallowed. True for any
+    // other key, which the window then handles as typing.
+    bool typingKey(int &keyAscii, char goToKey, const std::function<void()> &write);
     // Sets the scroll position without running the page fill.
     void setPagePosition(int value);
 

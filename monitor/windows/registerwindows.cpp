@@ -1,8 +1,8 @@
 #include "windows/registerwindows.h"
 
 #include <QMenuBar>
-#include <limits>
 
+#include "core/basics.h"
 #include "core/controls.h"
 #include "core/eventpump.h"
 #include "core/globals.h"
@@ -57,6 +57,13 @@ void RegisterWindow::setHexView(bool hex) {
     Label4->setText(hex ? QStringLiteral("Hexadecimal View") : QStringLiteral("Decimal View"));
 }
 
+int32_t RegisterWindow::typedValue(const QString &text) const {
+    if (HexView) {
+        if (auto hex = HexEntry(text)) return *hex;
+    }
+    return EntryValue(text, Int32Low, Int32High);
+}
+
 void RegisterWindow::DisplayMenu_Click(int index) {
     if (names_.yieldFirst) DoEvents();
     const bool toHex = index == 1 ? ViewItem[1]->isChecked() : !ViewItem[2]->isChecked();
@@ -107,43 +114,19 @@ void frmReg::fillRow(int r, int n) {
 }
 
 void frmReg::Text1_KeyPress(int index, int &keyAscii) {
-    if (keyAscii == 'R' || keyAscii == 'r') {
-        keyAscii = 0;
-        focusGoTo();
-        return;
-    }
-    if (keyAscii == 13) {
-        keyAscii = 0;
-        if (!NoComm) writeEntry(index);
-        return;
-    }
-    if (!RegEditInProgress) {
-        Text1[index]->clear();
-        RegEditInProgress = true;
-        RegEditIndex = static_cast<int16_t>(index);
-    }
+    if (typingKey(keyAscii, 'R', [&] { writeEntry(index); }) && !RegEditInProgress)
+        StartEntry(RegEditInProgress, RegEditIndex, Text1[index], index);
 }
 
 void frmReg::Text1_KeyDown(int index, int &keyCode, int) {
-    if (keyCode != KeyCodes::Delete) return;
-    Text1[index]->clear();
-    RegEditInProgress = true;
-    RegEditIndex = static_cast<int16_t>(index);
+    if (keyCode == KeyCodes::Delete) StartEntry(RegEditInProgress, RegEditIndex, Text1[index], index);
 }
 
-void frmReg::Text1_LostFocus(int index) {
-    if (!RegEditInProgress) return;
-    RegEditInProgress = false;
-    Text1[index]->clear();
-}
+void frmReg::Text1_LostFocus(int index) { AbandonEntry(RegEditInProgress, Text1[index]); }
 
 void frmReg::writeEntry(int index) {
-    const QString text = Text1[index]->text();
-    int32_t value = EntryValue(text, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
+    const int32_t value = typedValue(Text1[index]->text());
     const int32_t reg = VScroll1->value() + index;
-    if (HexView) {
-        if (auto hex = HexEntry(text)) value = *hex;
-    }
     ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, reg, value); },
                 QStringLiteral("Register #") + QString::number(reg) + QStringLiteral(" updated."),
                 QStringLiteral("Failed to update register value!"));
@@ -195,4 +178,40 @@ void frmRam::Command1_Click() {
     bits.Show();
     bits.Option2->setChecked(true);
     bits.Text1[0]->setFocus();
+}
+
+void frmRam::Text1_KeyPress(int index, int &keyAscii) {
+    RamEditIndex = static_cast<int16_t>(index);
+    if (typingKey(keyAscii, 'N', [&] { writeEntry(index); }) && !RamEditInProgress)
+        StartEntry(RamEditInProgress, RamEditIndex, Text1[index], index);
+}
+
+void frmRam::Text1_KeyDown(int index, int &keyCode, int) {
+    // The row is recorded here too: left to the next key, the polling loop
+    // would refill this box meanwhile, and that key would be added to the
+    // refilled value instead of starting a new one.
+    if (keyCode == KeyCodes::Delete) StartEntry(RamEditInProgress, RamEditIndex, Text1[index], index);
+}
+
+void frmRam::Text1_LostFocus(int index) { AbandonEntry(RamEditInProgress, Text1[index]); }
+
+void frmRam::writeEntry(int index) {
+    const QString text = Text1[index]->text();
+    const int32_t value = typedValue(text);
+    const int32_t reg = 32000 + VScroll1->value() + index;
+    VRegRecord = OrvComm::ZQ_VREGISTER{};
+    VRegRecord.type = 16;
+    VRegRecord.headerA = 6;
+    const QString done = QStringLiteral("Register #") + QString::number(reg) + QStringLiteral(" updated.");
+    const QString failed = QStringLiteral("Failed to update register value!");
+    if (ControllerModel == 5 && reg > 36000) {
+        // A V-register holds a floating-point value, typed in decimal in
+        // either view.
+        VRegRecord.number = reg;
+        VRegRecord.doubleValue = leadingNumber(text);
+        ReportWrite([&] { return OrvComm::ZqSetVRegister(ConnectionHandle, &VRegRecord); }, done, failed);
+    } else {
+        ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, reg, value); }, done, failed);
+    }
+    RamEditInProgress = false;
 }

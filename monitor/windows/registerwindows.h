@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QPushButton>
 
+#include "core/orvcomm_binding.h"
 #include "windows/pagedwindow.h"
 
 class RegisterWindow : public PagedWindow {
@@ -37,6 +38,9 @@ protected:
     void addRowControls(QGridLayout *grid, int row, int column) override;
     void addBottomControls(QHBoxLayout *bottom) override;
     void setHexView(bool hex);
+    // A typed value: its decimal reading limited to the 32-bit range, or in
+    // the hexadecimal view its hexadecimal reading where it is one.
+    int32_t typedValue(const QString &text) const;
     virtual void Command1_Click() = 0;
     virtual void Text1_KeyPress(int, int &) {}
     virtual void Text1_KeyDown(int, int &, int) {}
@@ -77,7 +81,13 @@ public:
     QMenu *&RegType = ViewMenu;
     std::array<QAction *, 3> &DisplayMenu = ViewItem;
 
+    // The record of the window's V-register writes.
+    OrvComm::ZQ_VREGISTER VRegRecord{};
+
     void Command1_Click() override;
+    void Text1_KeyPress(int index, int &keyAscii) override;
+    void Text1_KeyDown(int index, int &keyCode, int shift) override;
+    void Text1_LostFocus(int index) override;
 
 protected:
     void loadPage() override;
@@ -87,4 +97,5 @@ protected:
 
 private:
     QString registerName(int32_t n);
+    void writeEntry(int index);
 };

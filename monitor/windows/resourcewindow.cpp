@@ -102,13 +102,25 @@ bool FindSymbolName(SymbolSnapshot &snapshot, const QString &criteria, QString &
     return true;
 }
 
-void EmptyDdeRegisterWrite() {
-    auto *box = form<frmDDE>().control<QLineEdit>(QStringLiteral("RegWrite"));
+void EmptyDdeWriteBox(const QString &name) {
+    auto *box = form<frmDDE>().control<QLineEdit>(name);
     if (!box) return;
     const bool before = DdeWriteSuppress;
     DdeWriteSuppress = true;
     box->clear();
     DdeWriteSuppress = before;
+}
+
+void StartEntry(bool &editing, int16_t &editIndex, QLineEdit *box, int row) {
+    box->clear();
+    editing = true;
+    editIndex = static_cast<int16_t>(row);
+}
+
+void AbandonEntry(bool &editing, QLineEdit *box) {
+    if (!editing) return;
+    editing = false;
+    box->clear();
 }
 
 ResourceWindow::ResourceWindow(const QString &name, Traits traits) : Form(name), traits_(std::move(traits)) {

@@ -6,6 +6,8 @@
 #pragma once
 
 #include <QString>
+
+class QLineEdit;
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -62,9 +64,22 @@ bool FindSymbolName(SymbolSnapshot &snapshot, const QString &criteria, QString &
 // "Number = " and the number.
 QString NumberCriteria(int32_t n);
 
-// Empties the DDE window's register write box without letting that change
-// write to the controller.
-void EmptyDdeRegisterWrite();
+// Empties the DDE window's register write box ("RegWrite") or flag write
+// box ("FlagWrite") without letting that change write to the controller.
+void EmptyDdeWriteBox(const QString &name);
+inline void EmptyDdeRegisterWrite() { EmptyDdeWriteBox(QStringLiteral("RegWrite")); }
+inline void EmptyDdeFlagWrite() { EmptyDdeWriteBox(QStringLiteral("FlagWrite")); }
+
+// Starts an entry in a value box: empties it and marks the edit and its row.
+void StartEntry(bool &editing, int16_t &editIndex, QLineEdit *box, int row);
+
+// The end of an unfinished entry when its box loses the focus: the edit
+// flag is cleared and the box emptied for the next poll.
+void AbandonEntry(bool &editing, QLineEdit *box);
+
+// The 32-bit range of a typed register value.
+inline constexpr double Int32Low = -2147483648.0;
+inline constexpr double Int32High = 2147483647.0;
 
 // The base of the resource windows. Its load reads and applies the geometry
 // and then runs loadWindow(); its unload saves the geometry, clears the open

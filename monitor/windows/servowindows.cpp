@@ -2,6 +2,7 @@
 
 #include <QGridLayout>
 
+#include "core/controls.h"
 #include "core/globals.h"
 
 namespace {
@@ -36,6 +37,8 @@ void ServoWindow::buildControls() {
         Text1[r] = named(new QLineEdit(this), QStringLiteral("Text1"), r);
         Text2[r] = named(new QLineEdit(this), QStringLiteral("Text2"), r);
         Text2[r]->setReadOnly(true);
+        onKeyPress(Text1[r], [this, r](int &key) { Text1_KeyPress(r, key); });
+        onLostFocus(Text1[r], [this, r] { Text1_LostFocus(r); });
         grid->addWidget(Label4[r], r + 1, 0);
         grid->addWidget(Text1[r], r + 1, 1);
         grid->addWidget(Text2[r], r + 1, 2);
@@ -84,4 +87,35 @@ void frmServo2::Form_Load() {
     const Geometry g = readGeometry(ServoSettings);
     placeWindow(*this, {g.top - 400, g.left - 200, g.height, g.width});
     for (int r = 0; r < 16; ++r) fillRow(r);
+}
+
+void ServoWindow::Text1_KeyPress(int index, int &keyAscii) {
+    const int servo = first_ - 1 + index;  // servo number minus one
+    ServoEditIndex = static_cast<int16_t>(servo);
+    if (keyAscii == 13) {
+        keyAscii = 0;
+        writeEntry(index);
+        return;
+    }
+    if (!ServoEditInProgress || editStartedAt_ != servo) {
+        Text1[index]->clear();
+        ServoEditInProgress = true;
+        editStartedAt_ = servo;
+    }
+}
+
+void ServoWindow::Text1_LostFocus(int index) {
+    if (ServoEditInProgress) editStartedAt_ = -1;
+    AbandonEntry(ServoEditInProgress, Text1[index]);
+}
+
+void ServoWindow::writeEntry(int index) {
+    const int32_t value = EntryValue(Text1[index]->text(), Int32Low, Int32High);
+    const int32_t servo = first_ + index;
+    // No connection test: without one the call fails and says so.
+    ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, 14000 + servo, value); },
+                QStringLiteral("Servo #") + QString::number(servo) + QStringLiteral(" position updated."),
+                QStringLiteral("Failed to update servo position value!"));
+    ServoEditInProgress = false;
+    editStartedAt_ = -1;
 }

@@ -24,12 +24,20 @@ public:
 
     int firstServo() const { return first_; }
 
+    void Text1_KeyPress(int index, int &keyAscii);
+    void Text1_LostFocus(int index);
+
 protected:
     void buildControls() override;
     void fillRow(int r);
 
 private:
+    void writeEntry(int index);
     int first_;
+    // The servo (number minus one) whose box the edit in progress started
+    // in, -1 for none. Both windows share the edit flag, and a box of the
+    // other window never loses the focus to this one.
+    inline static int editStartedAt_ = -1;
 };
 
 class frmServo : public ServoWindow {

@@ -88,6 +88,8 @@ private Q_SLOTS:
             {&form<frmCustom2>(), &Custom2WindowOpen, QStringLiteral("Custom Resource Form unloaded.")},
             {&form<frmRegbits>(), &RegbitsWindowOpen, QStringLiteral("Register Form unloaded.")},
         };
+        // The custom window asks about its unsaved configuration.
+        env.responder.expectBox(QStringLiteral("Save Changes to Custom Form 2?"), mbNo);
         for (const Closing &c : closing) {
             *c.flag = true;
             QVERIFY(c.window->Unload());
@@ -144,6 +146,7 @@ private Q_SLOTS:
                                  {&form<frmDigIn>(), {1272, 3168, 4932, 3600}},
                                  {&form<frmAnalOut>(), {1200, 924, 4956, 3828}},
                                  {&form<frmCustom1>(), {2064, 2940, 4656, 4416}}};
+        env.responder.expectBox(QStringLiteral("Save Changes to Custom Form 1?"), mbNo);
         for (const Fixed &f : fixed) {
             f.window->Show();
             f.window->showMinimized();
@@ -353,6 +356,7 @@ private Q_SLOTS:
         QVERIFY(c.Filemenu[3]->isSeparator());
 
         // Names from the symbol snapshots; registers also from Code 8.
+        env.responder.expectBox(QStringLiteral("Save Changes to Custom Form 1?"), mbNo);
         c.Unload();
         SymbolFilePath = QStringLiteral("plant.SYM");
         SymFlags.open({{QStringLiteral("64"), 1, 0, QStringLiteral("Ready")}});

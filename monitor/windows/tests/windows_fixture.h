@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QFile>
+#include <QLineEdit>
 #include <QtTest/QTest>
 #include <optional>
 
@@ -13,6 +14,7 @@
 #include "core/globals.h"
 #include "core/orvcomm_binding.h"
 #include "harness/harness.h"
+#include "main/frmDDE.h"
 #include "main/frmMain.h"
 
 namespace windows_test {
@@ -69,4 +71,32 @@ inline QList<RegisterWrite> registerWrites(orvemu::Controller &c) {
     return out;
 }
 
+// Every flag write request (code 13) the emulator received: flag, value.
+inline QList<RegisterWrite> flagWrites(orvemu::Controller &c) {
+    QList<RegisterWrite> out;
+    for (const auto &f : c.requests())
+        if (f.size() >= 6 && f[0] == 0x01 && f[2] == 0x13) out.append({f[3] + 1, f[4] == 0 ? 0 : 1});
+    return out;
+}
+
+// The DDE window's write box of that name, holding a text, with a record of
+// whether writes were held off each time its text changed.
+struct WatchedDdeBox {
+    explicit WatchedDdeBox(const QString &name);
+    QLineEdit *box;
+    QList<bool> suppressedOnChange;
+};
+
 }  // namespace windows_test
+
+inline windows_test::WatchedDdeBox::WatchedDdeBox(const QString &name) {
+    box = form<frmDDE>().control<QLineEdit>(name);
+    QVERIFY(box);
+    {
+        const bool before = DdeWriteSuppress;
+        DdeWriteSuppress = true;
+        box->setText(QStringLiteral("55"));
+        DdeWriteSuppress = before;
+    }
+    QObject::connect(box, &QLineEdit::textChanged, [this] { suppressedOnChange << DdeWriteSuppress; });
+}

@@ -1,0 +1,415 @@
+// The writes of the paged and servo windows against the emulator: the
+// register bits window's bit clicks (written by the polling loop) and typed
+// entries, the non-volatile window's registers and V-registers, the analog
+// output entries, the digital output and flag toggles and the servo
+// positions, with their status lines and edit protocols.
+#include <QtTest/QTest>
+
+#include "core/basics.h"
+#include "windows/frames.h"
+#include "windows_fixture.h"
+
+using namespace windows_test;
+
+namespace {
+int32_t registerValue(EmulatorPeer &peer, int reg) {
+    return peer.controller().withMemory([reg](orvemu::Memory &m) { return m.readRegister(reg).value_or(-999); });
+}
+QString status() { return form<frmMain>().Message->text(); }
+}  // namespace
+
+class TestEdits : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { noSerialLine(); }
+    void init() {
+        resetGlobals();
+        for (bool *open : {&FlagWindowOpen, &DigInWindowOpen, &DigOutWindowOpen, &AnalInWindowOpen, &AnalOutWindowOpen,
+                           &RegWindowOpen, &RamWindowOpen, &ServoWindowOpen, &Custom1WindowOpen, &Custom2WindowOpen})
+            *open = false;
+        RamEditInProgress = ServoEditInProgress = RegbitsUpdating = RegbitsClickBusy = false;
+    }
+
+    void bitClicksAreWrittenByThePoll() {
+        MonitorTestEnv env;
+        EmulatorPeer peer(5);
+        frmMain &m = quietMain();
+        if (!peer.connectMonitor()) QSKIP("needs the UDP transport");
+        peer.controller().withMemory([](orvemu::Memory &mem) {
+            mem.writeRegister(5, 5);
+            mem.writeRegister(9, 1);
+        });
+        frmRegbits &b = form<frmRegbits>();
+        m.Timer1_Timer();
+        QCOMPARE(b.Text1[4]->text(), QStringLiteral("5"));
+
+        // Bit 1 of 5 gives 7; the poll writes it and then reads it back.
+        b.Bit1[32 * 4 + 1]->click();
+        QVERIFY(RegbitsWritePending);
+        QCOMPARE(RegbitsWriteRegister, 5);
+        QCOMPARE(RegbitsRow, int16_t(5));
+        QCOMPARE(b.Text1[4]->text(), QStringLiteral("7"));
+        QVERIFY(registerWrites(peer.controller()).isEmpty());
+        m.Timer1_Timer();
+        QVERIFY(!RegbitsWritePending);
+        QCOMPARE(registerValue(peer, 5), 7);
+        QCOMPARE(status(), QStringLiteral("Register #5 updated."));
+        b.Bit1[32 * 4 + 0]->click();
+        m.Timer1_Timer();
+        QCOMPARE(registerValue(peer, 5), 6);
+
+        // Bit 31 weighs -2147483648, both ways.
+        b.Bit1[32 * 2 + 31]->click();
+        QCOMPARE(b.Text1[2]->text(), QStringLiteral("-2147483648"));
+        m.Timer1_Timer();
+        QCOMPARE(registerValue(peer, 3), -2147483647 - 1);
+        b.Bit1[32 * 2 + 31]->click();
+        m.Timer1_Timer();
+        QCOMPARE(registerValue(peer, 3), 0);
+
+        // A click on another register while one waits writes the waiting one
+        // at once instead of dropping it.
+        peer.controller().clearLog();
+        b.Bit1[32 * 0 + 2]->click();
+        b.Bit1[32 * 8 + 1]->click();
+        QCOMPARE(registerWrites(peer.controller()), (QList<RegisterWrite>{{1, 4}}));
+        QCOMPARE(RegbitsWriteRegister, 9);
+        m.Timer1_Timer();
+        QCOMPARE(registerValue(peer, 9), 3);
+        // Two clicks on one register add up in the one waiting write.
+        peer.controller().clearLog();
+        b.Bit1[32 * 6 + 0]->click();
+        b.Bit1[32 * 6 + 3]->click();
+        m.Timer1_Timer();
+        QCOMPARE(registerWrites(peer.controller()), (QList<RegisterWrite>{{7, 9}}));
+
+        // A text typed while a click waited is out of step with the boxes:
+        // the register takes what the boxes show, never a value past 32 bits.
+        b.Bit1[32 * 10 + 0]->click();
+        b.Text1[10]->setText(QStringLiteral("99999999999"));
+        b.Bit1[32 * 10 + 1]->click();
+        QCOMPARE(RegbitsValues[10], 3.0);
+        m.Timer1_Timer();
+        QCOMPARE(registerValue(peer, 11), 3);
+
+        // Clicks made while the window sets its own boxes are not clicks.
+        RegbitsUpdating = true;
+        b.Bit1[32 * 12]->click();
+        QVERIFY(!RegbitsWritePending);
+        RegbitsUpdating = false;
+        disconnectMonitor();
+    }
+
+    void registerBitsTypedEntries() {
+        MonitorTestEnv env;
+        EmulatorPeer peer(5);
+        quietMain();
+        if (!peer.connectMonitor()) QSKIP("needs the UDP transport");
+        frmRegbits &b = form<frmRegbits>();
+        WatchedDdeBox dde(QStringLiteral("RegWrite"));
+        b.Text1[2]->setText(QStringLiteral("8"));
+        QTest::keyClicks(b.Text1[2], QStringLiteral("12"));
+        QCOMPARE(b.Text1[2]->text(), QStringLiteral("12"));
+        QVERIFY(RegbitsEditInProgress);
+        QCOMPARE(RegbitsEditIndex, int16_t(2));
+        QVERIFY(!RegbitsUpdating);
+        QTest::keyClick(b.Text1[2], Qt::Key_Return);
+        QCOMPARE(registerWrites(peer.controller()), (QList<RegisterWrite>{{3, 12}}));
+        QCOMPARE(status(), QStringLiteral("Register #3 updated."));
+        QCOMPARE(RegbitsValues[2], 12.0);
+        QVERIFY(!RegbitsEditInProgress);
+        QCOMPARE(dde.box->text(), QString());
+        QCOMPARE(dde.suppressedOnChange, (QList<bool>{true}));
+
+        // Limits: typing 2147483648 already shows -2147483648 (bit 31 alone).
+        peer.controller().clearLog();
+        typeEnter(b.Text1[0], QStringLiteral("2147483648"));
+        QVERIFY(b.Bit1[31]->isChecked());
+        QVERIFY(!b.Bit1[30]->isChecked());
+        typeEnter(b.Text1[3], QStringLiteral("2.5"));
+        QCOMPARE(registerWrites(peer.controller()), (QList<RegisterWrite>{{1, -2147483647 - 1}, {4, 2}}));
+
+        // "r" goes to the GoTo box, and leaves the bit boxes listening.
+        peer.controller().clearLog();
+        QTest::keyClick(b.Text1[5], Qt::Key_R);
+        QVERIFY(!RegbitsEditInProgress);
+        QVERIFY(!RegbitsUpdating);
+        b.Bit1[32 * 5]->click();
+        QVERIFY(RegbitsWritePending);
+        RegbitsWritePending = false;
+
+        // Without a connection Enter writes nothing; leaving drops the entry.
+        NoComm = true;
+        typeEnter(b.Text1[6], QStringLiteral("44"));
+        QVERIFY(registerWrites(peer.controller()).isEmpty());
+        QVERIFY(RegbitsEditInProgress);
+        leaveField(b.Text1[6]);
+        QVERIFY(!RegbitsEditInProgress);
+        QCOMPARE(b.Text1[6]->text(), QString());
+        // Delete starts an edit of its row.
+        b.Text1[7]->setText(QStringLiteral("5"));
+        QTest::keyClick(b.Text1[7], Qt::Key_Delete);
+        QVERIFY(RegbitsEditInProgress);
+        QCOMPARE(RegbitsEditIndex, int16_t(7));
+        QCOMPARE(b.Text1[7]->text(), QString());
+
+        // The upper range writes the non-volatile registers.
+        NoComm = false;
+        RegbitsEditInProgress = false;
+        b.Option2->setChecked(true);
+        typeEnter(b.Text1[0], QStringLiteral("-7"));
+        QCOMPARE(registerWrites(peer.controller()).last(), (RegisterWrite{32001, -7}));
+        disconnectMonitor();
+    }
+
+    void nonVolatileAndVRegisters() {
+        MonitorTestEnv env;
+        EmulatorPeer peer(5);
+        quietMain();
+        if (!peer.connectMonitor()) QSKIP("needs the UDP transport");
+        ControllerModel = 5;
+        frmRam &w = form<frmRam>();
+        typeEnter(w.Text2, QStringLiteral("36001"));
+        QCOMPARE(w.Label2[0]->text(), QStringLiteral("36001"));
+        typeEnter(w.Text1[0], QStringLiteral("2.5"));
+        QCOMPARE(peer.controller().withMemory([](orvemu::Memory &m) { return m.vregs.getDouble(36001); }), 2.5);
+        QCOMPARE(status(), QStringLiteral("Register #36001 updated."));
+        QVERIFY(registerWrites(peer.controller()).isEmpty());
+        QVERIFY(!RamEditInProgress);
+        // The hexadecimal view plays no part in a V-register's value.
+        w.DisplayMenu[2]->trigger();
+        typeEnter(w.Text1[1], QStringLiteral("10"));
+        QCOMPARE(peer.controller().withMemory([](orvemu::Memory &m) { return m.vregs.getDouble(36002); }), 10.0);
+        // Below the V-registers the entry is a register: 2.5 read as hex is
+        // no number, its decimal reading rounds to the even 2.
+        typeEnter(w.Text2, QStringLiteral("35985"));
+        typeEnter(w.Text1[15], QStringLiteral("2.5"));
+        typeEnter(w.Text1[14], QStringLiteral("1F"));
+        QCOMPARE(registerWrites(peer.controller()), (QList<RegisterWrite>{{36000, 2}, {35999, 31}}));
+        // Another model writes the whole range as registers.
+        peer.controller().clearLog();
+        w.DisplayMenu[2]->trigger();
+        ControllerModel = 2;
+        typeEnter(w.Text2, QStringLiteral("36001"));
+        typeEnter(w.Text1[0], QStringLiteral("7"));
+        QCOMPARE(registerWrites(peer.controller()), (QList<RegisterWrite>{{36001, 7}}));
+
+        // "n" goes to the GoTo box; Delete records its own row, so that the
+        // next key starts a fresh entry there even after a poll.
+        peer.controller().clearLog();
+        w.Text1[3]->setText(QStringLiteral("9"));
+        QTest::keyClick(w.Text1[3], Qt::Key_N);
+        QCOMPARE(w.Text1[3]->text(), QStringLiteral("9"));
+        QVERIFY(!RamEditInProgress);
+        QTest::keyClick(w.Text1[5], Qt::Key_Delete);
+        QVERIFY(RamEditInProgress);
+        QCOMPARE(RamEditIndex, int16_t(5));
+        // Without a connection Enter keeps the entry.
+        NoComm = true;
+        typeEnter(w.Text1[5], QStringLiteral("3"));
+        QCOMPARE(w.Text1[5]->text(), QStringLiteral("3"));
+        QVERIFY(registerWrites(peer.controller()).isEmpty());
+        leaveField(w.Text1[5]);
+        QVERIFY(!RamEditInProgress);
+        QCOMPARE(w.Text1[5]->text(), QString());
+
+        // A refused write shows the library's text.
+        NoComm = false;
+        peer.controller().setFault({orvemu::FaultKind::ShortError, 1, 0, orvemu::kIllegalRegister, {}});
+        typeEnter(w.Text1[2], QStringLiteral("1"));
+        QCOMPARE(status(), QStringLiteral("Failed to update register value!\n") + errorInfoText());
+        QVERIFY(!errorInfoText().isEmpty());
+        disconnectMonitor();
+    }
+
+    void analogOutputEntries() {
+        MonitorTestEnv env;
+        EmulatorPeer peer(5);
+        quietMain();
+        if (!peer.connectMonitor()) QSKIP("needs the UDP transport");
+        frmAnalOut &w = form<frmAnalOut>();
+        typeEnter(w.Text2, QStringLiteral("17"));
+        QVERIFY(!AnalOutEditInProgress);
+        w.Text1[2]->setText(QStringLiteral("3"));
+        QTest::keyClicks(w.Text1[2], QStringLiteral("150"));
+        QVERIFY(AnalOutEditInProgress);
+        QCOMPARE(AnalOutEditIndex, int16_t(2));
+        QTest::keyClick(w.Text1[2], Qt::Key_Return);
+        QCOMPARE(registerWrites(peer.controller()), (QList<RegisterWrite>{{8019, 150}}));
+        QCOMPARE(status(), QStringLiteral("Analog output #19 updated."));
+        QVERIFY(!AnalOutEditInProgress);
+
+        peer.controller().clearLog();
+        for (const QString &t : {QStringLiteral("25000"), QStringLiteral("-30000"), QStringLiteral("12.5"),
+                                 QStringLiteral("13.5"), QStringLiteral("abc")})
+            typeEnter(w.Text1[0], t);
+        w.Text1[1]->setText(QStringLiteral("N/A"));
+        typeEnter(w.Text1[1]);
+        QCOMPARE(registerWrites(peer.controller()),
+                 (QList<RegisterWrite>{{8017, 20000}, {8017, -20000}, {8017, 12}, {8017, 14}, {8017, 0}, {8018, 0}}));
+
+        // "A" only moves to the GoTo box.
+        peer.controller().clearLog();
+        w.Text1[4]->setText(QStringLiteral("8"));
+        QTest::keyClick(w.Text1[4], Qt::Key_A);
+        QCOMPARE(w.Text1[4]->text(), QStringLiteral("8"));
+        QVERIFY(!AnalOutEditInProgress);
+        QCOMPARE(AnalOutEditIndex, int16_t(4));
+        // A GoTo entry left unfinished raises the edit flag; the first key in
+        // a value box still starts a fresh value.
+        QTest::keyClicks(w.Text2, QStringLiteral("3"));
+        QVERIFY(AnalOutEditInProgress);
+        w.Text1[5]->setText(QStringLiteral("100"));
+        typeEnter(w.Text1[5], QStringLiteral("5"));
+        QCOMPARE(registerWrites(peer.controller()), (QList<RegisterWrite>{{8022, 5}}));
+
+        // Without a connection: nothing written, the entry kept until the
+        // box is left.
+        peer.controller().clearLog();
+        NoComm = true;
+        typeEnter(w.Text1[6], QStringLiteral("77"));
+        QCOMPARE(w.Text1[6]->text(), QStringLiteral("77"));
+        QVERIFY(AnalOutEditInProgress);
+        leaveField(w.Text1[6]);
+        QVERIFY(!AnalOutEditInProgress);
+        QCOMPARE(w.Text1[6]->text(), QString());
+        QVERIFY(registerWrites(peer.controller()).isEmpty());
+        disconnectMonitor();
+    }
+
+    void digitalOutputToggles() {
+        MonitorTestEnv env;
+        EmulatorPeer peer(5);
+        quietMain();
+        if (!peer.connectMonitor()) QSKIP("needs the UDP transport");
+        frmDigOut &w = form<frmDigOut>();
+        w.VScroll1->setValue(10);
+        SSCommand *b = w.SSCommand1[2];
+        b->click();
+        QCOMPARE(registerWrites(peer.controller()), (QList<RegisterWrite>{{1012, 1}}));
+        QCOMPARE(registerValue(peer, 1012), 1);
+        QCOMPARE(b->Caption(), QStringLiteral("On"));
+        QCOMPARE(b->ForeColor(), ColourDarkGreen);
+        QCOMPARE(b->Font3D(), int(Font3DRaisedLight));
+        QCOMPARE(w.Label1[2]->text(), QStringLiteral("OUT_12_ON"));
+        QCOMPARE(status(), QStringLiteral("Output #12 updated."));
+        b->click();
+        QCOMPARE(registerWrites(peer.controller()).last(), (RegisterWrite{1012, 0}));
+        QCOMPARE(b->Caption(), QStringLiteral("Off"));
+        QCOMPARE(b->ForeColor(), ColourRed);
+        QCOMPARE(b->Font3D(), int(Font3DInsetLight));
+        QCOMPARE(w.Label1[2]->text(), QStringLiteral("OUT_12_OFF"));
+
+        // Without a connection the button switches and nothing is written.
+        peer.controller().clearLog();
+        form<frmMain>().Message->clear();
+        NoComm = true;
+        w.SSCommand1[0]->click();
+        QCOMPARE(w.SSCommand1[0]->Caption(), QStringLiteral("On"));
+        QVERIFY(registerWrites(peer.controller()).isEmpty());
+        QCOMPARE(status(), QString());
+
+        // A refused write keeps the new look and says why.
+        NoComm = false;
+        peer.controller().setFault({orvemu::FaultKind::ShortError, 1, 0, orvemu::kIllegalRegister, {}});
+        w.SSCommand1[1]->click();
+        QCOMPARE(w.SSCommand1[1]->Caption(), QStringLiteral("On"));
+        QCOMPARE(status(), QStringLiteral("Failed to update output value!\n") + errorInfoText());
+        disconnectMonitor();
+    }
+
+    void flagToggles() {
+        MonitorTestEnv env;
+        EmulatorPeer peer(5);
+        quietMain();
+        if (!peer.connectMonitor()) QSKIP("needs the UDP transport");
+        NumFlags = 40;
+        bool newerLibrary = false;
+        int asked = 0;
+        const auto saved = frmFlag::flagCallForHighFlags;
+        frmFlag::flagCallForHighFlags = [&] {
+            ++asked;
+            return newerLibrary;
+        };
+        frmFlag &w = form<frmFlag>();
+        WatchedDdeBox dde(QStringLiteral("FlagWrite"));
+        w.VScroll1->setValue(25);
+        // Flag 32 always through the flag call; 33 through its write
+        // register with an old library, through the flag call with a newer.
+        w.SSCommand1[7]->click();
+        QCOMPARE(flagWrites(peer.controller()), (QList<RegisterWrite>{{32, 1}}));
+        QCOMPARE(w.SSCommand1[7]->Caption(), QStringLiteral("Set"));
+        QCOMPARE(w.SSCommand1[7]->ForeColor(), ColourDarkGreen);
+        QCOMPARE(w.SSCommand1[7]->Font3D(), int(Font3DRaisedLight));
+        QCOMPARE(status(), QStringLiteral("Flag #32 updated."));
+        w.SSCommand1[8]->click();
+        QCOMPARE(registerWrites(peer.controller()), (QList<RegisterWrite>{{13233, 1}}));
+        QCOMPARE(status(), QStringLiteral("Flag #33 updated."));
+        QVERIFY(peer.controller().withMemory([](orvemu::Memory &m) { return m.flag(33); }));
+        newerLibrary = true;
+        w.SSCommand1[8]->click();
+        QCOMPARE(flagWrites(peer.controller()).last(), (RegisterWrite{33, 0}));
+        QCOMPARE(w.SSCommand1[8]->Caption(), QStringLiteral("Clear"));
+        QCOMPARE(w.SSCommand1[8]->ForeColor(), ColourRed);
+        QCOMPARE(w.SSCommand1[8]->Font3D(), int(Font3DInsetLight));
+        QCOMPARE(asked, 3);  // on every click
+        // Every click empties the DDE flag write box with its writes held off.
+        QCOMPARE(dde.box->text(), QString());
+        QCOMPARE(dde.suppressedOnChange, (QList<bool>{true}));
+
+        // No connection test: the call fails and says so; the button keeps
+        // the state of the click.
+        disconnectMonitor();
+        w.SSCommand1[0]->click();
+        QCOMPARE(w.SSCommand1[0]->Caption(), QStringLiteral("Set"));
+        QVERIFY(status().startsWith(QStringLiteral("Failed to update Flag value!\n")));
+        frmFlag::flagCallForHighFlags = saved;
+    }
+
+    void servoPositions() {
+        MonitorTestEnv env;
+        EmulatorPeer peer(5);
+        quietMain();
+        if (!peer.connectMonitor()) QSKIP("needs the UDP transport");
+        NumServos = 20;
+        frmServo &s1 = form<frmServo>();
+        frmServo2 &s2 = form<frmServo2>();
+        s2.Text1[2]->setText(QStringLiteral("9"));
+        QTest::keyClicks(s2.Text1[2], QStringLiteral("1500"));
+        QVERIFY(ServoEditInProgress);
+        QCOMPARE(ServoEditIndex, int16_t(18));
+        QTest::keyClick(s2.Text1[2], Qt::Key_Return);
+        QCOMPARE(registerWrites(peer.controller()), (QList<RegisterWrite>{{14019, 1500}}));
+        QCOMPARE(status(), QStringLiteral("Servo #19 position updated."));
+        QVERIFY(!ServoEditInProgress);
+
+        peer.controller().clearLog();
+        s1.Text1[0]->setText(QStringLiteral("-40"));
+        typeEnter(s1.Text1[0]);  // what the box shows
+        typeEnter(s1.Text1[1], QStringLiteral("abc"));
+        typeEnter(s1.Text1[2], QStringLiteral("999999999999"));
+        QCOMPARE(registerWrites(peer.controller()),
+                 (QList<RegisterWrite>{{14001, -40}, {14002, 0}, {14003, 2147483647}}));
+
+        // Leaving a box after typing empties it and writes nothing.
+        peer.controller().clearLog();
+        QTest::keyClicks(s1.Text1[4], QStringLiteral("12"));
+        leaveField(s1.Text1[4]);
+        QVERIFY(!ServoEditInProgress);
+        QCOMPARE(s1.Text1[4]->text(), QString());
+        // One edit flag for both windows: a box of the other window, which
+        // never took the focus from this one, still starts afresh.
+        QTest::keyClicks(s1.Text1[5], QStringLiteral("7"));
+        s2.Text1[0]->setText(QStringLiteral("300"));
+        typeEnter(s2.Text1[0], QStringLiteral("4"));
+        QCOMPARE(registerWrites(peer.controller()), (QList<RegisterWrite>{{14017, 4}}));
+
+        // No connection test: the failure is shown.
+        disconnectMonitor();
+        typeEnter(s1.Text1[3], QStringLiteral("1"));
+        QVERIFY(status().startsWith(QStringLiteral("Failed to update servo position value!\n")));
+    }
+};
+
+QTEST_MAIN(TestEdits)
+#include "test_edits.moc"
