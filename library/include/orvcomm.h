@@ -412,6 +412,15 @@ ZQ_API int32_t ZQ_CALL ZqGetRemoteIOData(int32_t id, ZQ_REMOTE_IO_DATA *data);
 
 /* ---- Program transfer --------------------------------------------------- */
 
+/* What ZqDownload, ZqUpload and ZqUncompile count; each sets all four to 0
+ * on entry. */
+typedef struct ZQ_TRANSFER_STATS {
+    int32_t steps;    /* steps handled */
+    int32_t bytes;    /* object-file bytes read or written */
+    int32_t errors;
+    int32_t warnings;
+} ZQ_TRANSFER_STATS;
+
 #ifdef __cplusplus
 }
 
@@ -425,12 +434,15 @@ static_assert(sizeof(ZQ_ADAPTER_IP_LIST) == 84, "ZQ_ADAPTER_IP_LIST layout");
 static_assert(offsetof(ZQ_ADAPTER_IP_LIST, indexes) == 40, "ZQ_ADAPTER_IP_LIST layout");
 static_assert(offsetof(ZQ_ADAPTER_IP_LIST, count) == 80, "ZQ_ADAPTER_IP_LIST layout");
 static_assert(sizeof(ZQ_REMOTE_IO_DATA) == 1504, "ZQ_REMOTE_IO_DATA layout");
+static_assert(sizeof(ZQ_TRANSFER_STATS) == 16, "ZQ_TRANSFER_STATS layout");
+static_assert(offsetof(ZQ_TRANSFER_STATS, warnings) == 12, "ZQ_TRANSFER_STATS layout");
 #else
 _Static_assert(sizeof(ZQ_ERROR_INFO) == 260, "ZQ_ERROR_INFO layout");
 _Static_assert(sizeof(ZQ_CONNECTION_INFO) == 32, "ZQ_CONNECTION_INFO layout");
 _Static_assert(sizeof(ZQ_MESSAGE_INFO) == 520, "ZQ_MESSAGE_INFO layout");
 _Static_assert(sizeof(ZQ_ADAPTER_IP_LIST) == 84, "ZQ_ADAPTER_IP_LIST layout");
 _Static_assert(sizeof(ZQ_REMOTE_IO_DATA) == 1504, "ZQ_REMOTE_IO_DATA layout");
+_Static_assert(sizeof(ZQ_TRANSFER_STATS) == 16, "ZQ_TRANSFER_STATS layout");
 #endif
 
 #endif /* ORVCOMM_H */

@@ -1,0 +1,237 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "objectfile.h"
+#include "temp_dir.h"
+
+using namespace orv;
+using namespace orv::test;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+// Reads every item of a file; the status that ended the reading is returned
+// in `end`.
+struct Item {
+    std::uint8_t type;
+    std::int32_t address;
+    Bytes data;
+    bool operator==(const Item &) const = default;
+};
+
+std::vector<Item> ReadAll(const std::string &path, int &end) {
+    int error = 0;
+    auto file = ObjectFile::OpenExisting(path.c_str(), error);
+    EXPECT_TRUE(file) << error;
+    std::vector<Item> items;
+    while (ZQ_OBJECT_RECORD *r = ReadObjectRecord(*file, end)) {
+        EXPECT_EQ(end, kObjectRecordOk);
+        const auto v = r->data->view();
+        items.push_back({r->type, r->address, Bytes(v.begin(), v.end())});
+    }
+    return items;
+}
+
+int FirstFailure(const Bytes &content, std::size_t itemsBefore) {
+    TempDir dir;
+    WriteBytes(dir.file("x.obj"), content);
+    int end = 0;
+    EXPECT_EQ(ReadAll(dir.file("x.obj"), end).size(), itemsBefore);
+    return end;
+}
+
+}  // namespace
+
+TEST(ObjectFile, ReadsMagicStatusAndRecordsInFileOrder) {
+    TempDir dir;
+    WriteBytes(dir.file("a.obj"), {0xED, 0xFE, 0x00,
+                                   0x03, 0x01, 0x34, 0x12, 0xAA, 0xBB, 0xCC,   // program at 0x1234
+                                   0x02, 0x00, 0x00, 0x00, 0x03, 0x00,         // steplen at 0
+                                   0x01, 0x06, 0x00, 0x00, 0x05});             // sysconf
+    int end = 0;
+    const auto items = ReadAll(dir.file("a.obj"), end);
+    EXPECT_EQ(end, kObjectEndOfFile);
+    ASSERT_EQ(items.size(), 5u);
+    EXPECT_EQ(items[0], (Item{kRecordMagic, 0, {0xED, 0xFE}}));
+    EXPECT_EQ(items[1], (Item{kRecordStatus, 0, {0x00}}));
+    EXPECT_EQ(items[2], (Item{kRecordProgram, 0x1234, {0xAA, 0xBB, 0xCC}}));
+    EXPECT_EQ(items[3], (Item{kRecordSteplen, 0, {0x03, 0x00}}));
+    EXPECT_EQ(items[4], (Item{kRecordSysconf, 0, {0x05}}));
+}
+
+TEST(ObjectFile, ShortAndCutFilesGiveTheirStatus) {
+    EXPECT_EQ(FirstFailure({}, 0), kObjectEndOfFile);
+    EXPECT_EQ(FirstFailure({0xEF}, 0), kObjectShortRead);
+    EXPECT_EQ(FirstFailure({0xEF, 0xBE}, 1), kObjectEndOfFile);     // no status byte
+    EXPECT_EQ(FirstFailure({0xEF, 0xBE, 0x00}, 2), kObjectEndOfFile);
+    // Cut inside a record header.
+    EXPECT_EQ(FirstFailure({0xEF, 0xBE, 0x00, 0x02}, 2), kObjectShortRead);
+    EXPECT_EQ(FirstFailure({0xEF, 0xBE, 0x00, 0x02, 0x01, 0x00}, 2), kObjectShortRead);
+    // Cut inside a record's data, and right after a header that announces data.
+    EXPECT_EQ(FirstFailure({0xEF, 0xBE, 0x00, 0x02, 0x01, 0x00, 0x00, 0x11}, 2), kObjectShortRead);
+    EXPECT_EQ(FirstFailure({0xEF, 0xBE, 0x00, 0x02, 0x01, 0x00, 0x00}, 2), kObjectShortRead);
+}
+
+TEST(ObjectFile, ZeroLengthRecordEndsTheReadingEvenWithRecordsAfterIt) {
+    EXPECT_EQ(FirstFailure({0xEF, 0xBE, 0x00,
+                            0x01, 0x06, 0x00, 0x00, 0x01,
+                            0x00, 0x01, 0x00, 0x00,
+                            0x01, 0x06, 0x00, 0x00, 0x02}, 3),
+              kObjectEndOfFile);
+}
+
+TEST(ObjectFile, ReadingAFolderFails) {
+    TempDir dir;
+    int error = 0;
+    auto file = ObjectFile::OpenExisting(dir.file("").c_str(), error);
+    ASSERT_TRUE(file);
+    int status = 0;
+    EXPECT_EQ(ReadObjectRecord(*file, status), nullptr);
+    EXPECT_EQ(status, kObjectFileFailed);
+}
+
+TEST(ObjectFile, InputMustExistAndOutputMustNot) {
+    TempDir dir;
+    int error = 0;
+    EXPECT_FALSE(ObjectFile::OpenExisting(dir.file("missing.obj").c_str(), error));
+    EXPECT_EQ(error, ENOENT);
+    EXPECT_FALSE(ObjectFile::OpenExisting(nullptr, error));
+
+    WriteBytes(dir.file("old.obj"), {1, 2, 3, 4});
+    EXPECT_FALSE(ObjectFile::CreateNew(dir.file("old.obj").c_str(), error));
+    EXPECT_EQ(error, EEXIST);
+    EXPECT_EQ(ReadBytes(dir.file("old.obj")), (Bytes{1, 2, 3, 4}));
+    EXPECT_FALSE(ObjectFile::CreateNew(nullptr, error));
+}
+
+TEST(ObjectFile, WriterLaysOutHeadersAndRewritesTheStatusByteInPlace) {
+    TempDir dir;
+    int error = 0;
+    auto file = ObjectFile::CreateNew(dir.file("w.obj").c_str(), error);
+    ASSERT_TRUE(file);
+    ZQ_TRANSFER_STATS stats{};
+    const Bytes magic{0xEB, 0xFE}, zero{0x00}, code{0x00, 0xCA}, sysconf{0x09}, errors{0x2C};
+    EXPECT_TRUE(WriteObjectRecordCounted(*file, kRecordMagic, 0, magic, &stats));
+    EXPECT_TRUE(WriteObjectRecordCounted(*file, kRecordStatus, 0, zero, &stats));
+    EXPECT_TRUE(WriteObjectRecordCounted(*file, kRecordProgram, 0x10203, code, &stats));
+    EXPECT_TRUE(WriteObjectRecordCounted(*file, kRecordSysconf, 0, sysconf, &stats));
+    std::int64_t before = 0, after = 0;
+    ASSERT_TRUE(file->position(before));
+    EXPECT_TRUE(WriteObjectRecordCounted(*file, kRecordStatus, 0, errors, &stats));
+    ASSERT_TRUE(file->position(after));
+    EXPECT_EQ(after, before);
+    ASSERT_TRUE(file->close());
+
+    // The address keeps its low 16 bits; only byte 2 changed for the status.
+    EXPECT_EQ(ReadBytes(dir.file("w.obj")),
+              (Bytes{0xEB, 0xFE, 0x2C, 0x02, 0x01, 0x03, 0x02, 0x00, 0xCA, 0x01, 0x06, 0x00, 0x00, 0x09}));
+    EXPECT_EQ(stats.bytes, 2 + 1 + 6 + 5 + 1);
+    EXPECT_EQ(stats.errors, 0);
+}
+
+TEST(ObjectFile, LongDataIsSplitAndEmptyRecordsAreNotWritten) {
+    TempDir dir;
+    int error = 0;
+    auto file = ObjectFile::CreateNew(dir.file("rows.obj").c_str(), error);
+    ASSERT_TRUE(file);
+    ZQ_TRANSFER_STATS stats{};
+    Bytes row(300);
+    for (std::size_t i = 0; i < row.size(); ++i) row[i] = static_cast<std::uint8_t>(i);
+    const Bytes magic{0xEF, 0xBE}, zero{0};
+    WriteObjectRecordCounted(*file, kRecordMagic, 0, magic, &stats);
+    WriteObjectRecordCounted(*file, kRecordStatus, 0, zero, &stats);
+    EXPECT_TRUE(WriteObjectRecordCounted(*file, kRecordDatatab, 0x100, row, &stats));
+    EXPECT_TRUE(WriteObjectRecordCounted(*file, kRecordDatatab, 0x300, {}, &stats));
+    const Bytes one{7};
+    EXPECT_TRUE(WriteObjectRecordCounted(*file, kRecordSysconf, 0, one, &stats));
+    file.reset();
+
+    int end = 0;
+    const auto items = ReadAll(dir.file("rows.obj"), end);
+    EXPECT_EQ(end, kObjectEndOfFile);
+    ASSERT_EQ(items.size(), 5u);
+    EXPECT_EQ(items[2].address, 0x100);
+    EXPECT_EQ(items[2].data, Bytes(row.begin(), row.begin() + 255));
+    EXPECT_EQ(items[3].address, 0x100 + 255);
+    EXPECT_EQ(items[3].data, Bytes(row.begin() + 255, row.end()));
+    EXPECT_EQ(items[4], (Item{kRecordSysconf, 0, {7}}));
+    EXPECT_EQ(stats.bytes, 3 + 4 + 255 + 4 + 45 + 5);
+    EXPECT_EQ(stats.errors, 0);
+}
+
+TEST(ObjectFile, WriterRefusesWhatItCannotStore) {
+    TempDir dir;
+    int error = 0;
+    auto file = ObjectFile::CreateNew(dir.file("r.obj").c_str(), error);
+    ASSERT_TRUE(file);
+    int status = 0;
+    ZQ_MEMORY_BUFFER none(4);
+    const ZQ_OBJECT_RECORD noStatusByte{kRecordStatus, 0, &none};
+    EXPECT_EQ(WriteObjectRecord(*file, noStatusByte, status), nullptr);
+    EXPECT_EQ(status, kObjectFileFailed);
+    ZQ_MEMORY_BUFFER big(300);
+    big.length = 300;
+    const ZQ_OBJECT_RECORD tooLong{kRecordDatatab, 0, &big};
+    EXPECT_EQ(WriteObjectRecord(*file, tooLong, status), nullptr);
+    file.reset();
+    EXPECT_TRUE(ReadBytes(dir.file("r.obj")).empty());
+}
+
+TEST(ObjectFile, FailedWritesAreCounted) {
+    TempDir dir;
+    WriteBytes(dir.file("ro.obj"), {0xEF, 0xBE, 0x00});
+    int error = 0;
+    auto file = ObjectFile::OpenExisting(dir.file("ro.obj").c_str(), error);  // read-only
+    ASSERT_TRUE(file);
+    ZQ_TRANSFER_STATS stats{};
+    const Bytes magic{0xEF, 0xBE}, data{1, 2, 3};
+    EXPECT_FALSE(WriteObjectRecordCounted(*file, kRecordMagic, 0, magic, &stats));
+    EXPECT_FALSE(WriteObjectRecordCounted(*file, kRecordProgram, 0, data, &stats));
+    EXPECT_EQ(stats.errors, 2);
+    EXPECT_EQ(stats.bytes, 2 + 4 + 3);
+    EXPECT_EQ(ReadBytes(dir.file("ro.obj")), (Bytes{0xEF, 0xBE, 0x00}));
+}
+
+TEST(ObjectFile, CountedReaderCountsHeadersAndWrongTypes) {
+    TempDir dir;
+    WriteBytes(dir.file("c.obj"), {0xEF, 0xBE, 0x03, 0x02, 0x01, 0x00, 0x00, 0x11, 0x22});
+    int error = 0, status = 0;
+    auto file = ObjectFile::OpenExisting(dir.file("c.obj").c_str(), error);
+    ASSERT_TRUE(file);
+    ZQ_TRANSFER_STATS stats{};
+    ASSERT_TRUE(ReadObjectRecordCounted(*file, kRecordMagic, status, &stats));
+    EXPECT_EQ(stats.bytes, 2);
+    ASSERT_TRUE(ReadObjectRecordCounted(*file, kRecordMagic, status, &stats));  // the status byte
+    EXPECT_EQ(stats.errors, 1);
+    EXPECT_EQ(stats.bytes, 3);
+    ZQ_OBJECT_RECORD *r = ReadObjectRecordCounted(*file, kAnyRecordType, status, &stats);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->data->length, 2);
+    EXPECT_EQ(stats.bytes, 9);
+    EXPECT_FALSE(ReadObjectRecordCounted(*file, kAnyRecordType, status, &stats));
+    EXPECT_EQ(status, kObjectEndOfFile);
+    EXPECT_EQ(stats.bytes, 9);
+    EXPECT_EQ(stats.errors, 1);
+}
+
+TEST(ObjectFile, ProgramOffsetsWrapAt64K) {
+    ProgramOffsetWrap wrap;
+    EXPECT_EQ(wrap.full(0xFF00), 0xFF00u);
+    EXPECT_EQ(wrap.full(0x0010), 0x10010u);
+    EXPECT_EQ(wrap.full(0x0010), 0x10010u);  // equal is not lower
+    EXPECT_EQ(wrap.full(0x0005), 0x20005u);
+}
+
+TEST(ObjectFile, MemoryBufferNeverGrowsPastItsCapacity) {
+    ZQ_MEMORY_BUFFER b(4);
+    const Bytes three{1, 2, 3}, two{4, 5};
+    EXPECT_TRUE(b.append(three));
+    EXPECT_FALSE(b.append(two));
+    EXPECT_EQ(b.length, 3);
+    EXPECT_FALSE(b.assign(Bytes(5)));
+    EXPECT_EQ(b.length, 3);
+    EXPECT_TRUE(b.assign(two));
+    EXPECT_EQ(Bytes(b.view().begin(), b.view().end()), two);
+    EXPECT_EQ(ZQ_MEMORY_BUFFER(100000).capacity(), 32767u);
+}
