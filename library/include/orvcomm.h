@@ -421,6 +421,17 @@ typedef struct ZQ_TRANSFER_STATS {
     int32_t warnings;
 } ZQ_TRANSFER_STATS;
 
+/* Writes the program of an existing object file into the controller inside
+ * one program load. 1 when the whole file was sent. The connection stays
+ * open. */
+ZQ_API int32_t ZQ_CALL ZqDownload(int32_t id, const char *objectFile, ZQ_TRANSFER_STATS *stats);
+/* Reads the controller's program into a new object file; a file of that
+ * name already there is left alone and the call fails. 1 when the file was
+ * written to the end: steps or rows that could not be read are counted in
+ * `errors`, leave their place in the file empty and mark the file's status
+ * byte. A file that cannot be written to the end fails the call. */
+ZQ_API int32_t ZQ_CALL ZqUpload(int32_t id, const char *objectFile, ZQ_TRANSFER_STATS *stats);
+
 #ifdef __cplusplus
 }
 

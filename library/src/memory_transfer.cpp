@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "command.h"
+#include "orvcomm.h"
 
 namespace orv {
 
@@ -34,12 +35,12 @@ std::int32_t SendBracket(std::int32_t id, std::uint8_t code) {
 // more bytes after the `got` already in; each reply of code `replyCode`
 // carries its bytes from reply byte 2 up to its checksum.
 template <typename BuildFor>
-std::int32_t GatherBytes(std::int32_t id, std::size_t count, std::uint8_t replyCode, std::vector<std::uint8_t> &buffer,
+std::int32_t GatherBytes(std::int32_t id, std::size_t count, std::uint8_t replyCode, ZQ_MEMORY_BUFFER &buffer,
                          BuildFor request) {
     buffer.clear();
+    if (count > buffer.capacity()) return 0;
     Command cmd(id);
     if (!cmd.ok()) return 0;
-    buffer.reserve(count);
     while (buffer.size() < count) {
         const std::size_t k = std::min(kMemoryPiece, count - buffer.size());
         std::int32_t result = 0;
@@ -53,8 +54,7 @@ std::int32_t GatherBytes(std::int32_t id, std::size_t count, std::uint8_t replyC
         if (!cmd.has(length - 1)) return 0;
         // Bytes beyond those asked for are not ours to keep.
         const std::size_t take = std::min(length - 3, count - buffer.size());
-        const auto data = cmd.reply().subspan(2, take);
-        buffer.insert(buffer.end(), data.begin(), data.end());
+        buffer.append(cmd.reply().subspan(2, take));
     }
     return 1;
 }
@@ -62,15 +62,21 @@ std::int32_t GatherBytes(std::int32_t id, std::size_t count, std::uint8_t replyC
 }  // namespace
 
 std::uint32_t ObjectRecordBase(std::uint8_t type, std::int32_t model) {
-    const std::uint32_t size = LegacyMemorySize(model);
-    switch (type) {
-    case 1: return 0x100;
-    case 2: return size - 9;
-    case 3: return size - 6;
-    case 5: return size - 2;
-    case 6: return size - 1;
-    default: return 0;
+    if (type >= ObjectRecordTypeTable.size()) return 0;
+    const ObjectRecordTypeRow &row = ObjectRecordTypeTable[type];
+    return LegacyMemorySize(model) == 8192 ? row.base8k : row.base4k;
+}
+
+bool ReadControllerModel(std::int32_t id, std::int32_t &model, bool &ea) {
+    std::int32_t flag = -1;
+    model = -1;
+    if (ZqGetModel(id, &model, &flag) != 1) return false;
+    if (flag < 0) {
+        if (Connection *c = GetConnection(id)) c->setError(err::kPacket, err::kIncomplete);
+        return false;
     }
+    ea = flag != 0;
+    return true;
 }
 
 std::int32_t BeginProgramLoad(std::int32_t id) { return SendBracket(id, kBeginLoad); }
@@ -96,7 +102,7 @@ std::int32_t WriteSegmentBlock32(std::int32_t id, std::uint8_t segment, std::uin
 }
 
 std::int32_t ReadSegmentBlock(std::int32_t id, std::uint8_t segment, std::uint16_t address, std::size_t count,
-                              std::vector<std::uint8_t> &buffer) {
+                              ZQ_MEMORY_BUFFER &buffer) {
     return GatherBytes(id, count, kReadSegmentReply, buffer, [&](std::size_t got, std::size_t k) {
         return BuildRequest(kReadSegment, Args()
                                               .u8(segment)
@@ -106,7 +112,7 @@ std::int32_t ReadSegmentBlock(std::int32_t id, std::uint8_t segment, std::uint16
 }
 
 std::int32_t ReadSegmentBlock32(std::int32_t id, std::uint8_t segment, std::uint32_t address, std::size_t count,
-                                std::vector<std::uint8_t> &buffer) {
+                                ZQ_MEMORY_BUFFER &buffer) {
     return GatherBytes(id, count, kReadSegmentWideReply, buffer, [&](std::size_t got, std::size_t k) {
         return BuildRequest(kReadSegmentWide, Args()
                                                   .u8(segment)
@@ -116,7 +122,7 @@ std::int32_t ReadSegmentBlock32(std::int32_t id, std::uint8_t segment, std::uint
 }
 
 std::int32_t ReadLegacyMemory(std::int32_t id, std::uint8_t type, std::uint16_t offset, std::size_t count,
-                              std::int32_t model, std::vector<std::uint8_t> &buffer) {
+                              std::int32_t model, ZQ_MEMORY_BUFFER &buffer) {
     const std::uint32_t start = kLegacyWindow + ObjectRecordBase(type, model) + offset;
     return GatherBytes(id, count, kReadWindowReply, buffer, [&](std::size_t got, std::size_t) {
         return BuildRequest(kReadWindow, Args().u16(static_cast<std::uint16_t>(start + got)));

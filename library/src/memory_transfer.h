@@ -12,6 +12,8 @@
 #include <span>
 #include <vector>
 
+#include "objectfile.h"
+
 namespace orv {
 
 inline constexpr std::uint16_t kLegacyWindow = 0x9800;
@@ -22,6 +24,11 @@ inline constexpr std::size_t kMemoryPiece = 16;
 constexpr std::uint32_t LegacyMemorySize(std::int32_t model) { return model == 4 ? 8192 : 4096; }
 // The base of a record type (0 to 6) within a non-EA controller's window.
 std::uint32_t ObjectRecordBase(std::uint8_t type, std::int32_t model);
+
+// The controller's model code and EA flag, through ZqGetModel. A model
+// read that the controller only acknowledged yields no code: it fails with
+// "Incomplete packet" rather than let a transfer guess the architecture.
+bool ReadControllerModel(std::int32_t id, std::int32_t &model, bool &ea);
 
 std::int32_t BeginProgramLoad(std::int32_t id);
 std::int32_t EndProgramLoad(std::int32_t id);
@@ -35,14 +42,17 @@ std::int32_t WriteSegmentBlock32(std::int32_t id, std::uint8_t segment, std::uin
                                  std::span<const std::uint8_t> bytes, bool wide);
 
 // The reads empty `buffer` and gather `count` bytes into it in requests of
-// at most 16. A failure keeps the bytes gathered before it.
+// at most 16. A failure keeps the bytes gathered before it. A request that
+// the controller answers with a bare acknowledgement ends the read with 1
+// and fewer bytes than asked for: callers compare the length. A buffer
+// without room for `count` bytes is refused before anything is sent.
 std::int32_t ReadSegmentBlock(std::int32_t id, std::uint8_t segment, std::uint16_t address, std::size_t count,
-                              std::vector<std::uint8_t> &buffer);
+                              ZQ_MEMORY_BUFFER &buffer);
 std::int32_t ReadSegmentBlock32(std::int32_t id, std::uint8_t segment, std::uint32_t address, std::size_t count,
-                                std::vector<std::uint8_t> &buffer);
+                                ZQ_MEMORY_BUFFER &buffer);
 // A non-EA controller's memory: `offset` within the area of record type
 // `type` (0 to 6) of the window of `model`.
 std::int32_t ReadLegacyMemory(std::int32_t id, std::uint8_t type, std::uint16_t offset, std::size_t count,
-                              std::int32_t model, std::vector<std::uint8_t> &buffer);
+                              std::int32_t model, ZQ_MEMORY_BUFFER &buffer);
 
 }  // namespace orv
