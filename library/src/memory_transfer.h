@@ -12,6 +12,7 @@
 #include <span>
 #include <vector>
 
+#include "connection.h"
 #include "objectfile.h"
 
 namespace orv {
@@ -29,6 +30,15 @@ std::uint32_t ObjectRecordBase(std::uint8_t type, std::int32_t model);
 // read that the controller only acknowledged yields no code: it fails with
 // "Incomplete packet" rather than let a transfer guess the architecture.
 bool ReadControllerModel(std::int32_t id, std::int32_t &model, bool &ea);
+
+// The C boundary of a transfer export: `transfer` fills the caller's
+// statistics, or a record of our own when the caller passed none.
+template <typename Transfer> std::int32_t GuardedTransfer(ZQ_TRANSFER_STATS *stats, Transfer transfer) noexcept {
+    return Guarded([&] {
+        ZQ_TRANSFER_STATS own{};
+        return transfer(stats ? *stats : own);
+    });
+}
 
 std::int32_t BeginProgramLoad(std::int32_t id);
 std::int32_t EndProgramLoad(std::int32_t id);

@@ -208,10 +208,7 @@ using namespace orv;
 extern "C" {
 
 ZQ_API std::int32_t ZQ_CALL ZqUpload(std::int32_t id, const char *objectFile, ZQ_TRANSFER_STATS *stats) {
-    return Guarded([&] {
-        ZQ_TRANSFER_STATS own{};
-        return Upload(id, objectFile, stats ? *stats : own);
-    });
+    return GuardedTransfer(stats, [&](ZQ_TRANSFER_STATS &s) { return Upload(id, objectFile, s); });
 }
 
 }  // extern "C"

@@ -359,6 +359,8 @@ TEST_F(Transfer, DownloadRefusesFilesThatDoNotFit) {
     EXPECT_EQ(ErrorText(id, &code), "Object file not found");
     EXPECT_EQ(code, 187);
     EXPECT_EQ(ZqDownload(id, nullptr, &s), 0);
+    EXPECT_EQ(ZqDownload(id, dir.file("missing.dso").c_str(), nullptr), 0) << "no statistics record";
+    EXPECT_EQ(ErrorCode(id), 187);
     EXPECT_EQ(ZqDownload(12345, dir.file("missing.dso").c_str(), &s), 0);
 }
 
