@@ -190,7 +190,6 @@ TEST_P(TransferOver, RemoteIoConfigAndRecordsThatDoNotFitTheLink) {
 
 TEST_P(TransferOver, RoundTripEa) { CheckRoundTrip(id(), controller(), SampleProgram(6), dir); }
 TEST_P(TransferOver, RoundTripNonEa) { CheckRoundTrip(id(), controller(), SampleProgram(2), dir); }
-TEST_P(TransferOver, RoundTripNonEa8K) { CheckRoundTrip(id(), controller(), SampleProgram(4), dir); }
 TEST_P(TransferOver, DownloadBrokenOff) { CheckDownloadBrokenOff(id(), controller(), dir, retries()); }
 TEST_P(TransferOver, UploadWithALostStep) { CheckUploadWithALostStep(id(), controller(), dir, retries()); }
 

@@ -389,41 +389,24 @@ TEST_F(Transfer, DownloadOfACutFileEndsTheLoadAndFails) {
     EXPECT_EQ(emu.lastRequest(), kEnd);
 }
 
-TEST_F(Transfer, RefusedOrLostPieceEndsTheDownloadWithItsText) {
+TEST_F(Transfer, RefusedPieceEndsTheDownloadWithItsText) {
     setModel(6);
     Bytes file = ObjectHeader(0xFEED);
     AddRecord(file, 1, 0, Bytes(40, 0x55));
     AddRecord(file, 6, 0, {0x01});
-    ZQ_TRANSFER_STATS s{};
-    std::int32_t code = 0;
-
     orvemu::Fault f;
     f.kind = orvemu::FaultKind::ShortError;
-    f.errorCode = 0x69;
+    f.errorCode = 0x65;
     f.after = 3;  // the model, the begin and the first piece pass
     emu.setFault(f);
+    ZQ_TRANSFER_STATS s{};
     EXPECT_EQ(download(file, s), 0);
-    EXPECT_EQ(ErrorText(id, &code), "Attempting to run Q42 code on Q43.");
-    EXPECT_EQ(code, 157);
+    std::int32_t code = 0;
+    EXPECT_EQ(ErrorText(id, &code), "Checksum error, or end of packet <> FFH.");
+    EXPECT_EQ(code, 215);
     EXPECT_EQ(s.errors, 1);
     EXPECT_EQ(sent(0x29).size(), 2u) << "no piece after the refused one";
     EXPECT_EQ(emu.lastRequest(), kEnd);
-
-    f.errorCode = 0x65;
-    emu.setFault(f);
-    EXPECT_EQ(download(file, s), 0);
-    EXPECT_EQ(ErrorText(id, &code), "Checksum error, or end of packet <> FFH.");
-    EXPECT_EQ(code, 215);
-
-    dropReply(3);
-    EXPECT_EQ(download(file, s), 0);
-    EXPECT_EQ(ErrorText(id, &code), "Timed out waiting for response from controller");
-    EXPECT_EQ(code, 236);
-
-    nextReply({0x17, 0x42}, 3);
-    EXPECT_EQ(download(file, s), 0);
-    EXPECT_EQ(ErrorText(id, &code), "Timed out waiting for response from controller");
-    EXPECT_EQ(s.errors, 1);
 }
 
 TEST_F(Transfer, RefusedEndOfLoadWarnsAndFallsBackToTextCommands) {
@@ -449,25 +432,8 @@ TEST_F(Transfer, RefusedEndOfLoadWarnsAndFallsBackToTextCommands) {
 
 // ---- Upload -----------------------------------------------------------------------
 
-TEST_F(Transfer, UploadWritesTheObjectFileOfEachArchitecture) {
-    for (int model : {6, 5, 14, 2, 4}) {
-        SCOPED_TRACE(model);
-        const ProgramImage p = SampleProgram(model);
-        LoadProgram(emu, p);
-        const std::string path = dir.file("up" + std::to_string(model) + ".dso");
-        ZQ_TRANSFER_STATS s{-1, -1, -1, -1};
-        ASSERT_EQ(ZqUpload(id, path.c_str(), &s), 1) << ErrorText(id);
-        const Bytes file = ReadBytes(path);
-        EXPECT_EQ(file, ExpectedObjectFile(p));
-        EXPECT_EQ(s.steps, 8);
-        EXPECT_EQ(s.bytes, static_cast<std::int32_t>(file.size()));
-        EXPECT_EQ(s.errors, 0);
-        EXPECT_EQ(s.warnings, 0);
-    }
-}
-
 TEST_F(Transfer, RoundTripOfEveryArchitecture) {
-    for (int model : {6, 5, 16, 2, 4}) {
+    for (int model : {6, 5, 14, 16, 2, 4}) {
         SCOPED_TRACE(model);
         TempDir own;
         CheckRoundTrip(id, emu, SampleProgram(model), own);
