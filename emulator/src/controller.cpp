@@ -51,9 +51,19 @@ void Controller::clearFault() {
 
 std::optional<Fault> Controller::takeFault() {
     if (!fault_ || fault_->kind == FaultKind::None) return std::nullopt;
+    if (fault_->after > 0) {
+        --fault_->after;
+        return std::nullopt;
+    }
     Fault f = *fault_;
     if (fault_->count > 0 && --fault_->count == 0) fault_.reset();
     return f;
+}
+
+std::vector<std::uint8_t> Controller::dispatch(const Request &r) {
+    std::lock_guard lock(mutex_);
+    auto it = handlers_.find(r.code);
+    return it == handlers_.end() ? shortReply(kUnknownPacket) : it->second(*this, r);
 }
 
 Response Controller::handle(std::span<const std::uint8_t> frame) {
@@ -63,11 +73,7 @@ Response Controller::handle(std::span<const std::uint8_t> frame) {
     Response r;
     Request req;
     switch (parseRequest(frame, req)) {
-    case ParseResult::Ok: {
-        auto it = handlers_.find(req.code);
-        r.bytes = it == handlers_.end() ? shortReply(kUnknownPacket) : it->second(*this, req);
-        break;
-    }
+    case ParseResult::Ok: r.bytes = dispatch(req); break;
     case ParseResult::BadChecksum:
     case ParseResult::BadEnd: r.bytes = shortReply(kBadChecksum); break;
     default: r.bytes = shortReply(kUnknownPacket); break;

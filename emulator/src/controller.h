@@ -38,6 +38,9 @@ struct Fault {
     int delayMs = 0;
     std::uint8_t errorCode = kUnknownPacket;
     std::vector<std::uint8_t> garbage;
+    // Requests answered as usual before the fault starts (a reply lost in
+    // the middle of a transfer).
+    int after = 0;
 };
 
 // What a transport is to do with one request.
@@ -64,6 +67,10 @@ public:
     Response handle(std::span<const std::uint8_t> frame);
 
     void setHandler(std::uint8_t code, Handler h);
+    // The answer of the handler of r's code (an unknown code gets the short
+    // reply 0x67), neither logged nor subject to a fault: for handlers that
+    // carry another request inside their own.
+    std::vector<std::uint8_t> dispatch(const Request &r);
     // Answers a text request: logged like a frame, with the same faults
     // (drop, delay, garbage); by default the text is echoed back.
     Response handleText(std::span<const std::uint8_t> text);

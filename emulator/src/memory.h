@@ -114,6 +114,24 @@ struct Memory {
     std::array<std::vector<std::uint8_t>, kSegments> segments;
     std::vector<std::uint8_t> legacy;
 
+    // A program load runs between its begin and end requests; the counts
+    // say how many of each the controller has seen.
+    bool programLoading = false;
+    int programLoadBegins = 0;
+    int programLoadEnds = 0;
+    // No segment grows beyond this (a write further out is refused).
+    static constexpr std::size_t kSegmentLimit = std::size_t{1} << 24;
+
+    // The Q80 data block and the remote I/O configuration and data, as the
+    // long replies carry them: two runs of 128 16-bit words, then runs of
+    // 10, 10 and 100 32-bit words.
+    static constexpr int kRemoteIoValues = 376;
+    std::array<std::int32_t, kRemoteIoValues> q80Data{};
+    std::array<std::int32_t, kRemoteIoValues> remoteIoConfig{};
+    std::array<std::int32_t, kRemoteIoValues> remoteIoData{};
+    // How often the controller was told to load its remote I/O configuration.
+    int remoteIoConfigLoads = 0;
+
     // Sets the model code (register 13008), its counts and its memory.
     void setModel(int code);
 

@@ -381,6 +381,35 @@ ZQ_API int32_t ZQ_CALL ZqGetMiscIoCount(int32_t id, ZQ_MISC_IO_COUNT *counts);
 
 /* ---- Raw command, Q80 data and remote I/O ------------------------------- */
 
+/* ZqRunCommand takes at most this many command bytes, and hands back at most
+ * this many data bytes (the caller's out buffer must hold them). */
+#define ZQ_RUN_COMMAND_MAX_BYTES 251
+#define ZQ_RUN_COMMAND_REPLY_BYTES 252
+
+#define ZQ_REMOTE_IO_VALUES 376
+
+/* The Q80 data block and the remote I/O configuration and data, passed on
+ * unchanged from the controller's long reply: values 0-127 and 128-255 are
+ * unsigned 16-bit words, values 256-265, 266-275 and 276-375 32-bit words. */
+typedef struct ZQ_REMOTE_IO_DATA {
+    int32_t values[ZQ_REMOTE_IO_VALUES];
+} ZQ_REMOTE_IO_DATA;
+
+/* Sends 0x61 followed by the `count` command bytes (the library adds the
+ * frame around them) and hands back the data bytes of the 0x62 reply:
+ * *replyCount of them into `reply`. A count above 251 is refused at once. */
+ZQ_API int32_t ZQ_CALL ZqRunCommand(int32_t id, const uint8_t *command, int32_t count, uint8_t *reply,
+                                    int32_t *replyCount);
+/* The three reads need the controller's long reply, which only the
+ * raw-Ethernet transport carries whole; on the other transports they fail
+ * with "Incomplete packet" rather than hand back values that never arrived.
+ * A bare acknowledgement returns 1 and leaves the record unwritten. */
+ZQ_API int32_t ZQ_CALL ZqGetQ80Data(int32_t id, ZQ_REMOTE_IO_DATA *data);
+/* The second argument is not used. */
+ZQ_API int32_t ZQ_CALL ZqLoadRemoteIOConfig(int32_t id, int32_t unused);
+ZQ_API int32_t ZQ_CALL ZqUnloadRemoteIOConfig(int32_t id, ZQ_REMOTE_IO_DATA *data);
+ZQ_API int32_t ZQ_CALL ZqGetRemoteIOData(int32_t id, ZQ_REMOTE_IO_DATA *data);
+
 /* ---- Program transfer --------------------------------------------------- */
 
 /* What ZqDownload, ZqUpload and ZqUncompile count; each sets all four to 0
@@ -399,6 +428,16 @@ typedef struct ZQ_TRANSFER_STATS {
  * to the connection of the latest lookup, or to ID 0 when there is none. */
 ZQ_API int32_t ZQ_CALL ZqUncompile(int32_t model, const char *objectFile, const char *stepFile,
                                    const char *dataTableFile, const char *configFile, ZQ_TRANSFER_STATS *stats);
+/* Writes the program of an existing object file into the controller inside
+ * one program load. 1 when the whole file was sent. The connection stays
+ * open. */
+ZQ_API int32_t ZQ_CALL ZqDownload(int32_t id, const char *objectFile, ZQ_TRANSFER_STATS *stats);
+/* Reads the controller's program into a new object file; a file of that
+ * name already there is left alone and the call fails. 1 when the file was
+ * written to the end: steps or rows that could not be read are counted in
+ * `errors`, leave their place in the file empty and mark the file's status
+ * byte. A file that cannot be written to the end fails the call. */
+ZQ_API int32_t ZQ_CALL ZqUpload(int32_t id, const char *objectFile, ZQ_TRANSFER_STATS *stats);
 
 #ifdef __cplusplus
 }
@@ -412,6 +451,7 @@ static_assert(offsetof(ZQ_MESSAGE_INFO, replyLength) == 260, "ZQ_MESSAGE_INFO la
 static_assert(sizeof(ZQ_ADAPTER_IP_LIST) == 84, "ZQ_ADAPTER_IP_LIST layout");
 static_assert(offsetof(ZQ_ADAPTER_IP_LIST, indexes) == 40, "ZQ_ADAPTER_IP_LIST layout");
 static_assert(offsetof(ZQ_ADAPTER_IP_LIST, count) == 80, "ZQ_ADAPTER_IP_LIST layout");
+static_assert(sizeof(ZQ_REMOTE_IO_DATA) == 1504, "ZQ_REMOTE_IO_DATA layout");
 static_assert(sizeof(ZQ_TRANSFER_STATS) == 16, "ZQ_TRANSFER_STATS layout");
 static_assert(offsetof(ZQ_TRANSFER_STATS, warnings) == 12, "ZQ_TRANSFER_STATS layout");
 #else
@@ -419,6 +459,7 @@ _Static_assert(sizeof(ZQ_ERROR_INFO) == 260, "ZQ_ERROR_INFO layout");
 _Static_assert(sizeof(ZQ_CONNECTION_INFO) == 32, "ZQ_CONNECTION_INFO layout");
 _Static_assert(sizeof(ZQ_MESSAGE_INFO) == 520, "ZQ_MESSAGE_INFO layout");
 _Static_assert(sizeof(ZQ_ADAPTER_IP_LIST) == 84, "ZQ_ADAPTER_IP_LIST layout");
+_Static_assert(sizeof(ZQ_REMOTE_IO_DATA) == 1504, "ZQ_REMOTE_IO_DATA layout");
 _Static_assert(sizeof(ZQ_TRANSFER_STATS) == 16, "ZQ_TRANSFER_STATS layout");
 #endif
 

@@ -72,6 +72,9 @@ inline constexpr const char kTextTooLong[] = "Text reply too long";
 // sequence number (with 206).
 inline constexpr const char kPeerClosed[] = "Connection closed by controller";
 inline constexpr const char kSequenceMismatch[] = "Reply sequence number mismatch";
+// An object file that could not be written to the end (with errno): the
+// upload ends rather than leave a cut file behind it as a success.
+inline constexpr const char kCannotWriteObject[] = "Cannot write object file";
 
 static_assert(sizeof(kAckText) == 47, "the acknowledgement text is 46 spaces");
 

@@ -1,0 +1,181 @@
+// Program download: the records of an object file written into a
+// controller's memory inside one program load.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "command.h"
+#include "memory_transfer.h"
+#include "objectfile.h"
+#include "orvcomm.h"
+
+namespace orv {
+namespace {
+
+constexpr std::uint8_t kStartOnInput1 = 0x01;
+
+// The text commands sent when the controller refuses the end of the load:
+// a hyphen (when the program starts on input 1) and an asterisk, each ended
+// by a carriage return.
+constexpr std::uint8_t kTextTerminator = 13;
+constexpr std::uint8_t kTextStartOnInput[] = {'-', kTextTerminator};
+constexpr std::uint8_t kTextEndLoad[] = {'*', kTextTerminator};
+
+enum class FileKind { NonEa, Ea, EaWide, Unknown };
+
+FileKind KindOfMagic(std::uint16_t magic) {
+    switch (magic) {
+    case kMagicNonEa: return FileKind::NonEa;
+    case kMagicEa: return FileKind::Ea;
+    case kMagicEaWide:
+    case kMagicEaWide2: return FileKind::EaWide;
+    default: return FileKind::Unknown;
+    }
+}
+
+// How one download writes its records into the controller.
+class RecordSender {
+public:
+    RecordSender(std::int32_t id, std::int32_t model, bool ea, bool wide)
+        : id_(id), model_(model), ea_(ea), wide_(wide) {}
+
+    // Sends one record in pieces of at most 16 bytes; false at the first
+    // piece the controller did not take. A non-EA "datatab" record is
+    // reversed in place.
+    bool send(ZQ_OBJECT_RECORD &record) {
+        const std::span<std::uint8_t> data = record.data->view();
+        const std::uint32_t address = static_cast<std::uint32_t>(record.address) & 0xFFFF;
+        std::uint32_t start = address;
+        if (!ea_) {
+            start = translate(record.type, address, data);
+        } else if (wide_ && record.type == kRecordProgram) {
+            start = programOffset_.full(static_cast<std::uint16_t>(address));
+        }
+        for (std::size_t at = 0; at < data.size(); at += kMemoryPiece) {
+            const auto piece = std::span<const std::uint8_t>(data).subspan(at, std::min(kMemoryPiece, data.size() - at));
+            const std::uint32_t to = start + static_cast<std::uint32_t>(at);
+            std::int32_t ok = 0;
+            if (wide_) ok = WriteSegmentBlock32(id_, record.type, to, piece, true);
+            else if (ea_) ok = WriteSegmentBlock(id_, record.type, static_cast<std::uint16_t>(to), piece);
+            else ok = WriteMemoryBlock(id_, static_cast<std::uint16_t>(to), piece);
+            if (ok != 1) return false;
+        }
+        return true;
+    }
+
+private:
+    // A non-EA controller keeps every record type in its memory window from
+    // its base; the data table grows downward from its base, each cell low
+    // byte first.
+    std::uint32_t translate(std::uint8_t type, std::uint32_t address, std::span<std::uint8_t> data) const {
+        const std::uint32_t base = ObjectRecordBase(type, model_);
+        if (type == kRecordDatatab) {
+            std::reverse(data.begin(), data.end());
+            return kLegacyWindow + base - address - static_cast<std::uint32_t>(data.size()) + 1;
+        }
+        return kLegacyWindow + base + address;
+    }
+
+    std::int32_t id_;
+    std::int32_t model_;
+    bool ea_;
+    bool wide_;
+    ProgramOffsetWrap programOffset_;
+};
+
+std::int32_t Download(std::int32_t id, const char *path, ZQ_TRANSFER_STATS &stats) {
+    stats = {};
+    Connection *c = GetConnection(id);
+    if (!c) return 0;
+    std::int32_t model = 0;
+    bool ea = false;
+    if (!ReadControllerModel(id, model, ea)) return 0;
+
+    int osError = 0;
+    const std::unique_ptr<ObjectFile> file = ObjectFile::OpenExisting(path, osError);
+    if (!file) {
+        c->setError(err::kObjectFileNotFound, err::kObjectNotFound);
+        return 0;
+    }
+
+    int status = 0;
+    const ZQ_OBJECT_RECORD *magic = ReadObjectRecordCounted(*file, kRecordMagic, status, &stats);
+    if (!magic || magic->data->size() != 2) {
+        c->setError(err::kBadObjectFile, err::kBadObjectFileText);
+        return 0;
+    }
+    const FileKind kind = KindOfMagic(GetU16(magic->data->data()));
+    if (kind == FileKind::Unknown) {
+        c->setError(err::kBadObjectFile, err::kNotObjectFile);
+        return 0;
+    }
+    if (kind == FileKind::NonEa && ea) {
+        c->setError(err::kWrongArchitecture, err::kNonEaFileEaController);
+        return 0;
+    }
+    if (kind != FileKind::NonEa && !ea) {
+        c->setError(err::kWrongArchitecture, err::kEaFileNonEaController);
+        return 0;
+    }
+
+    const ZQ_OBJECT_RECORD *statusByte = ReadObjectRecordCounted(*file, kRecordStatus, status, &stats);
+    if (!statusByte || statusByte->data->size() != 1) {
+        c->setError(err::kBadObjectRecord, err::kBadObjectRecordText);
+        return 0;
+    }
+    if (statusByte->data->data()[0] != 0) stats.warnings += 1;
+
+    if (BeginProgramLoad(id) != 1) return 0;
+
+    RecordSender sender(id, model, ea, kind == FileKind::EaWide);
+    bool startOnInput = false;
+    bool atEnd = false;
+    bool pieceFailed = false;
+    std::uint16_t pieceError = 0;
+    for (;;) {
+        ZQ_OBJECT_RECORD *record = ReadObjectRecordCounted(*file, kAnyRecordType, status, &stats);
+        if (!record) {
+            atEnd = status == kObjectEndOfFile;
+            break;
+        }
+        // Only the seven record types name a memory area.
+        if (record->type > kRecordSysconf) break;
+        if (record->type == kRecordSysconf && (record->data->data()[0] & kStartOnInput1)) startOnInput = true;
+        if (!sender.send(*record)) {
+            stats.errors += 1;
+            pieceFailed = true;
+            pieceError = c->errorCode;
+            break;
+        }
+    }
+
+    if (EndProgramLoad(id) != 1) {
+        stats.warnings += 1;
+        std::uint8_t reply[kMaxReply];
+        if (startOnInput) ZqSendAscii(id, kTextStartOnInput, sizeof kTextStartOnInput, reply, kTextTerminator);
+        ZqSendAscii(id, kTextEndLoad, sizeof kTextEndLoad, reply, kTextTerminator);
+    }
+    file->close();
+
+    if (atEnd) return 1;
+    // The refusal of the piece that failed names the fault; a record that
+    // broke off, or a piece that got no answer, is reported as the time-out.
+    const std::uint16_t code = pieceFailed ? pieceError : err::kSocketTimeout;
+    if (code == err::kWrongArchitectureQ42) c->setError(code, err::kQ42OnQ43);
+    else if (code == err::kChecksum) c->setError(code, err::kChecksumOrEnd);
+    else c->setError(err::kSocketTimeout, err::kTimedOut);
+    return 0;
+}
+
+}  // namespace
+}  // namespace orv
+
+using namespace orv;
+
+extern "C" {
+
+ZQ_API std::int32_t ZQ_CALL ZqDownload(std::int32_t id, const char *objectFile, ZQ_TRANSFER_STATS *stats) {
+    return GuardedTransfer(stats, [&](ZQ_TRANSFER_STATS &s) { return Download(id, objectFile, s); });
+}
+
+}  // extern "C"
