@@ -19,14 +19,10 @@
 #include "datatable/fontdialog.h"
 #include "datatable/frmTable.h"
 #include "harness/harness.h"
+#include "tabletests.h"
 #include "main/frmMain.h"
 
 namespace {
-void writeSettings(const QString &path, const QByteArray &text) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(text);
-}
 // Top, Left, Height and Width of the window, and as stored in its section
 // (-1 for a value that is not there).
 QList<int32_t> geometry(Form &f) { return {f.Top(), f.Left(), f.Height(), f.Width()}; }
@@ -51,20 +47,6 @@ QVariant cell(frmTable &t, int row, int column) {
     return t.tgDTableRows->data(t.tgDTableRows->index(row, column));
 }
 QString header(frmTable &t, int column) { return t.tgDTableRows->headerData(column, Qt::Horizontal).toString(); }
-// Puts a table into the editor, as a file read leaves it, and lays out the grid.
-void setTable(frmTable &t, const QList<QList<int32_t>> &rows) {
-    TableRows = int32_t(rows.size());
-    TableCols = int32_t(rows.front().size()) + 1;
-    TableValues.redim(0, TableRows, 0, TableCols);
-    for (int r = 0; r < rows.size(); ++r)
-        for (int c = 0; c < rows[r].size(); ++c) TableValues(r + 1, c + 1) = rows[r][c];
-    t.BuildGridColumns();
-}
-QList<int32_t> tableRow(int32_t r) {
-    QList<int32_t> out;
-    for (int32_t c = 1; c < TableCols; ++c) out << TableValues(r, c);
-    return out;
-}
 // Opens the cell editor on a grid cell.
 QLineEdit *editCell(frmTable &t, int row, int column) {
     t.tgDTable->setCurrentIndex(t.tgDTableRows->index(row, column));
@@ -209,7 +191,7 @@ void TestFrmTable::loadStartsWithoutTable() {
 
 void TestFrmTable::geometryWithSectionMissing() {
     MonitorTestEnv env;
-    writeSettings(env.settingsFile(), "[Main]\n");
+    writeFile(env.settingsFile(), "[Main]\n");
     form<frmMain>();
     QCOMPARE(geometry(form<frmTable>()), Defaults);
     QVERIFY(env.responder.boxes().isEmpty());
@@ -225,7 +207,7 @@ void TestFrmTable::geometryWithSectionMissing() {
 
 void TestFrmTable::geometryWithValuesMissing() {
     MonitorTestEnv env;
-    writeSettings(env.settingsFile(), "[Main]\n[Dtable]\ndword \"Left\" 3000\nsz \"Top\" \"12\"\n");
+    writeFile(env.settingsFile(), "[Main]\n[Dtable]\ndword \"Left\" 3000\nsz \"Top\" \"12\"\n");
     form<frmMain>();
     frmTable &t = form<frmTable>();
     QCOMPARE(geometry(t), (QList<int32_t>{1140, 3000, 5760, 8088}));  // a text is no number
