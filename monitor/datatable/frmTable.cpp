@@ -752,19 +752,14 @@ void frmTable::Filemenu_Click(int16_t index) {
 void frmTable::Optionmenu_Click(int16_t index) {
     switch (index) {
     case 1: ChooseTableFont(); break;
-    case 3:
+    case 3:  // Begin Monitoring
+    case 4:  // End Monitoring
+        // Without a connection monitoring stays as it is.
         if (NoComm) return;
-        Optionmenu[3]->setChecked(true);
-        Optionmenu[4]->setChecked(false);
-        TableMonitorOn = true;
-        Timer1->setEnabled(true);
-        break;
-    case 4:
-        if (NoComm) return;
-        Optionmenu[3]->setChecked(false);
-        Optionmenu[4]->setChecked(true);
-        TableMonitorOn = false;
-        Timer1->setEnabled(false);
+        TableMonitorOn = index == 3;
+        Optionmenu[3]->setChecked(TableMonitorOn);
+        Optionmenu[4]->setChecked(!TableMonitorOn);
+        Timer1->setEnabled(TableMonitorOn);
         break;
     case 5: form<frmTableMon>().Show(); break;
     default: break;
