@@ -1,21 +1,31 @@
 #include "datatable/frmTable.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QEvent>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QTableView>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <cmath>
 
+#include "core/basics.h"
+#include "core/controls.h"
 #include "core/globals.h"
 #include "core/settings.h"
+#include "datatable/fontdialog.h"
+#include "datatable/frmTableMon.h"
 #include "main/frmMain.h"
+#include "windows/resourcewindow.h"
 
 namespace {
 // Geometry of the window when the settings hold none, and the geometry
@@ -29,6 +39,36 @@ const QString Section = QStringLiteral("Dtable");
 
 // The character shown for a cell that holds no printable character.
 constexpr char16_t MiddleDot = 0x00B7;
+
+// Column widths of the grid, in twips.
+constexpr int RowNumberWidth = 600;
+constexpr int DataColumnWidth = 800;
+constexpr int MessageWidth = 2500;
+
+// The font dialog's flags: screen fonts, effects, ANSI fonts only, fixed-pitch
+// fonts only (17665).
+constexpr int TableFontFlags = cdlCFScreenFonts | cdlCFEffects | cdlCFANSIOnly | cdlCFFixedPitchOnly;
+
+const QString TableFilter = QStringLiteral("MV Data Tables (*.tab)|*.tab");
+
+// A busy flag raised for as long as it lives: the polling loop keeps off the
+// controller meanwhile, and every way out of a transfer lowers it again.
+class BusyFlag {
+public:
+    explicit BusyFlag(bool &flag) : flag_(flag) { flag_ = true; }
+    ~BusyFlag() { flag_ = false; }
+    BusyFlag(const BusyFlag &) = delete;
+    BusyFlag &operator=(const BusyFlag &) = delete;
+
+private:
+    bool &flag_;
+};
+
+int pixels(int twips) { return twips / TwipsPerPixel; }
+
+// The character of a cell code of the ANSI code page; a character outside it
+// is stored as "?".
+int32_t ansiCode(QChar ch) { return ch.unicode() <= 255 ? ch.unicode() : '?'; }
 }  // namespace
 
 // ---- Grid row source -----------------------------------------------------------
@@ -37,22 +77,22 @@ TableGridModel::TableGridModel(frmTable *window) : QAbstractTableModel(window), 
 
 int TableGridModel::rowCount(const QModelIndex &parent) const {
     if (parent.isValid()) return 0;
-    return std::max(0, TableRows);
+    return std::max(0, rows_);
 }
 
 int TableGridModel::columnCount(const QModelIndex &parent) const {
     if (parent.isValid()) return 0;
     // "Row #", the data columns and the text column; only "Row #" for a
     // table without columns.
-    return TableCols <= 0 ? 1 : TableCols + 1;
+    return cols_ <= 0 ? 1 : cols_ + 1;
 }
 
 QVariant TableGridModel::data(const QModelIndex &index, int role) const {
     if (!index.isValid()) return {};
     const int column = index.column();
     if (role == Qt::TextAlignmentRole) {
-        if (column == 0 || TableCols == 1) return int(Qt::AlignCenter);
-        if (column == TableCols) return int(Qt::AlignLeft | Qt::AlignVCenter);
+        if (column == 0 || cols_ == 1) return int(Qt::AlignCenter);
+        if (column == cols_) return int(Qt::AlignLeft | Qt::AlignVCenter);
         return int(Qt::AlignRight | Qt::AlignVCenter);
     }
     if (role != Qt::DisplayRole && role != Qt::EditRole) return {};
@@ -63,14 +103,50 @@ QVariant TableGridModel::headerData(int section, Qt::Orientation orientation, in
     if (role != Qt::DisplayRole) return {};
     if (orientation == Qt::Vertical) return {};
     if (section == 0) return QStringLiteral("Row #");
-    if (TableCols == 1) return QStringLiteral("1");
-    if (section == TableCols) return QStringLiteral("Message");
+    if (cols_ == 1) return QStringLiteral("1");
+    if (section == cols_) return QStringLiteral("Message");
     return QStringLiteral(" ") + QString::number(section);
+}
+
+Qt::ItemFlags TableGridModel::flags(const QModelIndex &index) const {
+    Qt::ItemFlags f = QAbstractTableModel::flags(index);
+    // The row numbers are not the table's to change.
+    if (index.isValid() && index.column() > 0) f |= Qt::ItemIsEditable;
+    return f;
+}
+
+bool TableGridModel::setData(const QModelIndex &index, const QVariant &value, int role) {
+    if (!index.isValid() || role != Qt::EditRole) return false;
+    window_->CellEditEnded(index.row() + 1, index.column(), value.toString());
+    return true;
 }
 
 void TableGridModel::reread() {
     beginResetModel();
+    rows_ = TableRows;
+    cols_ = TableCols;
     endResetModel();
+}
+
+void TableGridModel::rereadCells() {
+    if (rowCount() == 0) return;
+    Q_EMIT dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+}
+
+QWidget *TableCellDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &, const QModelIndex &) const {
+    auto *e = new QLineEdit(parent);
+    e->setObjectName(QStringLiteral("CellEditor"));
+    e->setFrame(false);
+    editor_ = e;
+    return e;
+}
+
+void TableCellDelegate::setEditorData(QWidget *editor, const QModelIndex &index) const {
+    if (auto *e = qobject_cast<QLineEdit *>(editor)) e->setText(index.data(Qt::EditRole).toString());
+}
+
+void TableCellDelegate::setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const {
+    if (auto *e = qobject_cast<QLineEdit *>(editor)) model->setData(index, e->text(), Qt::EditRole);
 }
 
 // ---- Window ----------------------------------------------------------------------
@@ -95,7 +171,10 @@ void frmTable::buildControls() {
     mnuFile = named(MenuBar->addMenu(QStringLiteral("&File")), QStringLiteral("mnuFile"));
     const std::array<const char *, 10> fileItems{"&New", "&Open", "-",  "&Save",     "Save &As...",
                                                  "-",    "&Upload", "&Download", "-", "E&xit"};
-    for (int i = 1; i <= 10; ++i) Filemenu[i] = item(mnuFile, QStringLiteral("Filemenu"), i, QLatin1String(fileItems[i - 1]));
+    for (int i = 1; i <= 10; ++i) {
+        Filemenu[i] = item(mnuFile, QStringLiteral("Filemenu"), i, QLatin1String(fileItems[i - 1]));
+        connect(Filemenu[i], &QAction::triggered, this, [this, i] { Filemenu_Click(int16_t(i)); });
+    }
 
     mnuEdit = named(MenuBar->addMenu(QStringLiteral("&Edit")), QStringLiteral("mnuEdit"));
     mnuEditCut = named(mnuEdit->addAction(QStringLiteral("C&ut")), QStringLiteral("mnuEditCut"));
@@ -104,20 +183,29 @@ void frmTable::buildControls() {
     mnuEditCopy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
     mnuEditPaste = named(mnuEdit->addAction(QStringLiteral("&Paste")), QStringLiteral("mnuEditPaste"));
     mnuEditPaste->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_V));
+    connect(mnuEditCut, &QAction::triggered, this, [this] { mnuEditCut_Click(); });
+    connect(mnuEditCopy, &QAction::triggered, this, [this] { mnuEditCopy_Click(); });
+    connect(mnuEditPaste, &QAction::triggered, this, [this] { mnuEditPaste_Click(); });
 
     mnuOptions = named(MenuBar->addMenu(QStringLiteral("&Options")), QStringLiteral("mnuOptions"));
     const std::array<const char *, 5> optionItems{"&Font...", "-", "&Begin Monitoring ...", "&End Monitoring ...",
                                                   "&Monitor Setup"};
-    for (int i = 1; i <= 5; ++i)
+    for (int i = 1; i <= 5; ++i) {
         Optionmenu[i] = item(mnuOptions, QStringLiteral("Optionmenu"), i, QLatin1String(optionItems[i - 1]));
+        connect(Optionmenu[i], &QAction::triggered, this, [this, i](bool checked) {
+            // The handler sets the check marks itself.
+            if (Optionmenu[i]->isCheckable()) Optionmenu[i]->setChecked(!checked);
+            Optionmenu_Click(int16_t(i));
+        });
+    }
     Optionmenu[3]->setCheckable(true);
     Optionmenu[4]->setCheckable(true);
 
     mnuHelp = named(MenuBar->addMenu(QStringLiteral("&Help")), QStringLiteral("mnuHelp"));
     HelpMenu[1] = item(mnuHelp, QStringLiteral("HelpMenu"), 1, QStringLiteral("&Contents"));
     HelpMenu[2] = item(mnuHelp, QStringLiteral("HelpMenu"), 2, QStringLiteral("&Help on Help ..."));
-
-    connect(Filemenu[10], &QAction::triggered, this, [this] { Unload(); });
+    for (int i = 1; i <= 2; ++i)
+        connect(HelpMenu[i], &QAction::triggered, this, [this, i] { HelpMenu_Click(int16_t(i)); });
 
     // Toolbar.
     Toolbar1 = named(new QToolBar(this), QStringLiteral("Toolbar1"));
@@ -133,6 +221,8 @@ void frmTable::buildControls() {
         a->setObjectName(QLatin1String(key));
         a->setProperty("Key", QLatin1String(key));
         a->setToolTip(QLatin1String(tip));
+        const QString k = QLatin1String(key);
+        connect(a, &QAction::triggered, this, [this, k] { Toolbar1_ButtonClick(k); });
     }
     outer->addWidget(Toolbar1);
 
@@ -150,13 +240,21 @@ void frmTable::buildControls() {
     grid->addWidget(txtCols, 0, 3);
     grid->addWidget(Command1, 0, 5);
     grid->setColumnStretch(4, 1);
+    onKeyPress(txtRows, [this](int &key) { txtRows_KeyPress(key); });
+    onKeyPress(txtCols, [this](int &key) { txtCols_KeyPress(key); });
+    onLostFocus(txtRows, [this] { txtRows_LostFocus(); });
+    onLostFocus(txtCols, [this] { txtCols_LostFocus(); });
 
     tgDTable = named(new QTableView(VideoSoftElastic1), QStringLiteral("tgDTable"));
     tgDTableRows = new TableGridModel(this);
     tgDTable->setModel(tgDTableRows);
+    cellEditor_ = new TableCellDelegate(tgDTable);
+    tgDTable->setItemDelegate(cellEditor_);
     tgDTable->verticalHeader()->hide();
     tgDTable->horizontalHeader()->show();
     tgDTable->setTabKeyNavigation(true);
+    tgDTable->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                              QAbstractItemView::AnyKeyPressed);
     designFont_ = QFont(QStringLiteral("Arial"));
     tgDTable->setFont(designFont_);
     tgDTable->installEventFilter(this);
@@ -172,7 +270,17 @@ void frmTable::buildControls() {
 }
 
 bool frmTable::eventFilter(QObject *watched, QEvent *event) {
-    if (watched == tgDTable && event->type() == QEvent::FocusIn) GridHadFocus = true;
+    if (watched == tgDTable) {
+        if (event->type() == QEvent::FocusIn) GridHadFocus = true;
+        if (event->type() == QEvent::KeyPress) {
+            auto *key = static_cast<QKeyEvent *>(event);
+            // Ctrl+E puts the current cell into edit mode.
+            if (key->key() == Qt::Key_E && key->modifiers() == Qt::ControlModifier) {
+                tgDTable->edit(tgDTable->currentIndex());
+                return true;
+            }
+        }
+    }
     return Form::eventFilter(watched, event);
 }
 
@@ -234,10 +342,10 @@ void frmTable::Form_Unload(int &) {
     });
     // The table file is only ever open inside the procedure that writes it,
     // so none is left open here.
-    frmMain &m = form<frmMain>();
-    m.Message->setText(QStringLiteral("Data Table Form unloaded."));
-    m.RefreshMessage();
+    ShowStatus(QStringLiteral("Data Table Form unloaded."));
 }
+
+// ---- Cells and the grid ----------------------------------------------------------------
 
 QString frmTable::RowText(int32_t i) {
     QString text(std::max(0, TableCols), QLatin1Char(' '));
@@ -246,6 +354,35 @@ QString frmTable::RowText(int32_t i) {
         text[c - 1] = v >= 32 && v <= 126 ? QChar(char16_t(v)) : QChar(MiddleDot);
     }
     return text;
+}
+
+void frmTable::ApplyRowText(int32_t i, const QString &text) {
+    try {
+        for (int32_t c = 1; c <= TableCols - 1; ++c) {
+            const QChar ch = c <= text.size() ? text.at(c - 1) : QChar(MiddleDot);
+            if (ch == QChar(MiddleDot)) continue;
+            int32_t &cell = TableValues(i + 1, c);
+            if (cell >= 0 && cell < 256 && QChar(char16_t(cell)) == ch) continue;
+            cell = ansiCode(ch);
+        }
+    } catch (const std::exception &) {
+        // A row outside the table changes nothing more.
+    }
+    tgDTableRows->rereadCells();
+}
+
+void frmTable::CellEditEnded(int32_t row, int32_t column, const QString &text) {
+    try {
+        if (column == TableCols) {
+            ApplyRowText(row - 1, text);
+        } else if (column >= 1 && column < TableCols) {
+            // Only a number that a cell can hold is taken.
+            const auto v = decimalNumber(text);
+            if (v && *v >= 0 && *v <= 65535) TableValues(row, column) = static_cast<int32_t>(std::nearbyint(*v));
+        }
+    } catch (const std::exception &) {
+    }
+    tgDTableRows->rereadCells();
 }
 
 QVariant frmTable::GetCellValue(int32_t i, int32_t column) {
@@ -262,9 +399,49 @@ QVariant frmTable::GetCellValue(int32_t i, int32_t column) {
 
 void frmTable::RefreshGrid() { tgDTableRows->reread(); }
 
-// Reading the table from the controller is not built yet; the editor opens
-// with no table.
-void frmTable::UploadDataTable() {}
+void frmTable::BuildGridColumns() {
+    try {
+        RefreshGrid();
+        QHeaderView *header = tgDTable->horizontalHeader();
+        header->show();
+        header->resizeSection(0, pixels(RowNumberWidth));
+        if (TableCols == 1) {
+            header->resizeSection(1, pixels(DataColumnWidth));
+        } else if (TableCols >= 2) {
+            for (int32_t i = 1; i <= TableCols - 1; ++i) header->resizeSection(i, pixels(DataColumnWidth));
+            header->resizeSection(TableCols, pixels(MessageWidth));
+        }
+        tgDTable->setCurrentIndex(tgDTableRows->index(0, 0));
+        tgDTable->viewport()->update();
+    } catch (const std::exception &) {
+    }
+}
+
+void frmTable::ResizeTableValues(int16_t rows, int16_t columns) {
+    TableCells resized;
+    resized.redim(0, rows, 0, columns);
+    const int32_t keepRows = std::min<int32_t>(TableRows, rows);
+    const int32_t keepCols = std::min<int32_t>(TableCols, columns);
+    for (int32_t r = 1; r <= keepRows; ++r)
+        for (int32_t c = 1; c <= keepCols; ++c)
+            if (TableValues.contains(r, c)) resized(r, c) = TableValues(r, c);
+    TableValues = std::move(resized);
+    TableRows = rows;
+    TableCols = columns;
+}
+
+void frmTable::SetTableSize(int16_t rows, int16_t columns) {
+    try {
+        if (rows == 0 || columns == 0) {
+            TableRows = rows;
+            TableCols = columns + 1;
+            return;
+        }
+        ResizeTableValues(rows, int16_t(columns + 1));
+        BuildGridColumns();
+    } catch (const std::exception &) {
+    }
+}
 
 void frmTable::Command1_Click() { RefreshGrid(); }
 
@@ -272,4 +449,327 @@ void frmTable::Timer2_Timer() {
     ++Timer2Ticks;
     RefreshGrid();
     if (Timer2Ticks == 2) Timer2->setEnabled(false);
+}
+
+// ---- Rows and Cols boxes ----------------------------------------------------------------
+
+namespace {
+// The boxes' typing: the first key since the last Enter empties the box, and
+// Enter commits it and is swallowed.
+void rowsColsKey(QLineEdit *box, bool &typing, int &keyAscii, const std::function<void()> &commit) {
+    if (!typing) {
+        box->clear();
+        typing = true;
+    }
+    if (keyAscii != 13) return;
+    keyAscii = 0;
+    commit();
+    typing = false;
+}
+}  // namespace
+
+void frmTable::commitRows() {
+    const auto v = tryBoxNumber(txtRows->text(), BoxBits::Bits16);
+    if (v && *v > 0 && *v <= MaxTableRows) SetTableSize(int16_t(*v), int16_t(TableCols - 1));
+    else txtRows->setText(QString::number(TableRows));
+}
+
+void frmTable::commitCols() {
+    const auto v = tryBoxNumber(txtCols->text(), BoxBits::Bits16);
+    if (v && *v > 0 && *v <= MaxTableColumns) SetTableSize(int16_t(TableRows), int16_t(*v));
+    else txtCols->setText(QString::number(TableCols - 1));
+}
+
+void frmTable::txtRows_KeyPress(int &keyAscii) {
+    rowsColsKey(txtRows, RowsColsTyping, keyAscii, [this] { commitRows(); });
+}
+void frmTable::txtCols_KeyPress(int &keyAscii) {
+    rowsColsKey(txtCols, RowsColsTyping, keyAscii, [this] { commitCols(); });
+}
+void frmTable::txtRows_LostFocus() { commitRows(); }
+void frmTable::txtCols_LostFocus() { commitCols(); }
+
+// ---- Controller transfers ----------------------------------------------------------------
+
+void frmTable::UploadDataTable() {
+    // No connection, or another transfer has it: the firmware update, or a
+    // download of this window whose message box is open.
+    if (NoComm || TransferBusy) return;
+    Hourglass hourglass;
+    BusyFlag busy(TableUploadBusy);
+    try {
+        if (!TableMonitorOn) {
+            const int32_t keptRows = TableRows, keptCols = TableCols;
+            if (OrvComm::ZqGetDataTableDim(ConnectionHandle, &TableRows, &TableCols) != 1) {
+                MsgBox(QStringLiteral("Failed to get data table dimensions."), mbExclamation);
+                return;
+            }
+            if (TableRows == 0 || TableCols == 0) {
+                MsgBox(QStringLiteral("There is NO data table to load."), mbExclamation);
+                return;
+            }
+            if (TableRows > MaxTableRows) {
+                TableRows = keptRows;
+                TableCols = keptCols;
+                MsgBox(QStringLiteral("The data table has more than %1 rows and cannot be loaded.").arg(MaxTableRows),
+                       mbExclamation);
+                return;
+            }
+            TableCols += 1;
+            TableMonStartRow = 1;
+            TableMonEndRow = static_cast<int16_t>(TableRows);
+            TableValues.redim(1, TableRows, 1, TableCols);
+        }
+        BuildGridColumns();
+        ShowStatus(QStringLiteral("Uploading data table ... Please stand by."));
+        DataTableRowBuffer.assign(std::max<size_t>(256, size_t(std::max(0, TableCols)) + 1), 0);
+        // There is no row 0 to read.
+        for (int32_t r = std::max<int32_t>(1, TableMonStartRow); r <= TableMonEndRow && r <= TableRows; ++r) {
+            if (OrvComm::ZqGetDataTableRow(ConnectionHandle, r, 1, TableCols - 1, DataTableRowBuffer.data()) != 1) {
+                ShowStatus(FailureText(QStringLiteral("Failed to get data table row %1.").arg(r)));
+                return;
+            }
+            for (int32_t c = 1; c <= TableCols - 1; ++c) TableValues(r, c) = DataTableRowBuffer[size_t(c)];
+        }
+        ShowStatus(QStringLiteral("Upload complete."));
+        txtRows->setText(QString::number(TableRows));
+        txtCols->setText(QString::number(TableCols - 1));
+    } catch (const std::exception &e) {
+        MsgBox(describeException(e), mbExclamation);
+    }
+}
+
+void frmTable::DownloadDataTable() {
+    if (NoComm || TransferBusy) return;
+    Hourglass hourglass;
+    const int32_t keptRows = TableRows, keptCols = TableCols;
+    BusyFlag busy(TransferBusy);
+    try {
+        if (OrvComm::ZqGetDataTableDim(ConnectionHandle, &TableRows, &TableCols) != 1) {
+            TableRows = keptRows;
+            TableCols = keptCols;
+            MsgBox(QStringLiteral("Failed to get data table dimensions."), mbExclamation);
+            return;
+        }
+        TableCols += 1;
+        if (TableRows != keptRows || TableCols != keptCols) {
+            TableRows = keptRows;
+            TableCols = keptCols;
+            MsgBox(QStringLiteral("Cannot change data table dimensions."), mbExclamation);
+            return;
+        }
+        ShowStatus(QStringLiteral("Downloading data table ... Please stand by."));
+        DataTableRowBuffer.assign(std::max<size_t>(256, size_t(std::max(0, TableCols)) + 1), 0);
+        for (int32_t r = 1; r <= TableRows; ++r) {
+            // Each cell travels as a signed 16-bit number: its low 16 bits.
+            for (int32_t c = 1; c <= TableCols - 1; ++c)
+                DataTableRowBuffer[size_t(c)] = static_cast<int16_t>(static_cast<uint16_t>(TableValues(r, c)));
+            if (OrvComm::ZqPutDataTableRow(ConnectionHandle, r, 1, TableCols - 1, DataTableRowBuffer.data()) != 1) {
+                MsgBox(QStringLiteral("Failed to set data table row."), mbExclamation);
+                return;
+            }
+        }
+        ShowStatus(QStringLiteral("Download complete."));
+    } catch (const std::exception &e) {
+        TableRows = keptRows;
+        TableCols = keptCols;
+        MsgBox(describeException(e), mbExclamation);
+    }
+}
+
+// ---- The table file ----------------------------------------------------------------------
+
+std::optional<QString> frmTable::askFileName(FileDialogKind kind, const QString &title, const QString &filter) {
+    CMDialog1.DialogTitle = title;
+    CMDialog1.Filter = filter;
+    CMDialog1.FilterIndex = 1;
+    CMDialog1.DefaultExt = QStringLiteral("tab");
+    const bool chosen = kind == FileDialogKind::Open ? CMDialog1.ShowOpen(this) : CMDialog1.ShowSave(this);
+    if (!chosen) return std::nullopt;
+    const QString name = CMDialog1.FileName;
+    if (kind == FileDialogKind::Save && !name.isEmpty() && QFileInfo::exists(name) &&
+        MsgBox(name + QStringLiteral(" already exists. Do you want to overwrite ?"), mbOKCancel + mbQuestion) != mbOK)
+        return std::nullopt;
+    return name;
+}
+
+void frmTable::LoadDataTableFile() {
+    const auto name = askFileName(FileDialogKind::Open, QStringLiteral("Load Data Table"), TableFilter);
+    if (!name) return;
+    const QString before = DataTablePath;
+    DataTablePath = *name;
+    Hourglass hourglass;
+    // A file that is refused is not the table's file either.
+    if (!DataTablePath.isEmpty() && !ReadDataTableFile(DataTablePath)) DataTablePath = before;
+    BuildGridColumns();
+}
+
+bool frmTable::ReadDataTableFile(const QString &path) {
+    if (!QFileInfo::exists(path)) return true;
+    DataTableFileReader reader;
+    reading_ = &reader;
+    awkDTable.FileName = path;
+    const bool scanned = awkDTable.Scan([this] { return awkDTable_Line(); });
+    reading_ = nullptr;
+    if (!scanned) {
+        MsgBox(QStringLiteral("Failed to read data table file %1.\n%2").arg(path, awkDTable.errorString()),
+               mbExclamation);
+        return false;
+    }
+    if (!reader.finish()) {
+        const QString where =
+            reader.errorLine() > 0 ? QStringLiteral("Line %1: ").arg(reader.errorLine()) : QString();
+        MsgBox(QStringLiteral("%1 is not a data table file; the table is unchanged.\n%2%3")
+                   .arg(path, where, reader.error()),
+               mbExclamation);
+        return false;
+    }
+    TableRows = reader.rows();
+    TableCols = reader.cols();
+    TableValues = std::move(reader.cells());
+    txtRows->setText(QString::number(TableRows));
+    txtCols->setText(QString::number(TableCols - 1));
+    return true;
+}
+
+bool frmTable::awkDTable_Line() { return reading_ && reading_->line(awkDTable); }
+
+void frmTable::SaveDataTableFile(QString &path) {
+    if (path.isEmpty()) {
+        const auto name = askFileName(FileDialogKind::Save, QStringLiteral("Save Data Table"), TableFilter);
+        if (!name || name->isEmpty()) return;
+        path = *name;
+    }
+    DataTablePath = path;
+    Hourglass hourglass;
+    QString error;
+    try {
+        // Written whole or not at all: a file that exists stays as it was
+        // when the new one cannot be written.
+        QSaveFile file(path);
+        if (file.open(QIODevice::WriteOnly)) {
+            QByteArray text = DataTableHeader(TableRows, TableCols - 1).toLatin1() + "\r\n{\r\n";
+            std::vector<int32_t> cells(size_t(std::max(0, TableCols - 1)));
+            for (int32_t r = 1; r <= TableRows; ++r) {
+                for (int32_t c = 1; c <= TableCols - 1; ++c) cells[size_t(c - 1)] = TableValues(r, c);
+                text += DataTableRowLine(cells).toLatin1() + "\r\n";
+            }
+            text += "}\r\n";
+            if (file.write(text) == text.size() && file.commit()) return;
+        }
+        error = file.errorString();
+    } catch (const std::exception &e) {
+        error = describeException(e);
+    }
+    MsgBox(QStringLiteral("Failed to save the data table to %1.\n%2").arg(path, error), mbExclamation);
+}
+
+void frmTable::FileSaveAs() {
+    const auto name =
+        askFileName(FileDialogKind::Save, QStringLiteral("Save Data Table"), QStringLiteral("Data Tables (*.tab)|*.tab"));
+    if (!name) return;
+    DataTablePath = *name;
+    SaveDataTableFile(DataTablePath);
+}
+
+// ---- Clipboard, font, help -------------------------------------------------------------------
+
+QLineEdit *frmTable::clipboardEditor() {
+    QWidget *focus = QApplication::focusWidget();
+    const bool gridActive = focus && (focus == tgDTable || tgDTable->isAncestorOf(focus));
+    if (!gridActive && !GridHadFocus) return nullptr;
+    QLineEdit *editor = cellEditor_->editor();
+    if (!editor || editor->selectedText().isEmpty()) return nullptr;
+    return editor;
+}
+
+void frmTable::mnuEditCopy_Click() {
+    if (QLineEdit *e = clipboardEditor()) QGuiApplication::clipboard()->setText(e->selectedText());
+}
+
+void frmTable::mnuEditCut_Click() {
+    if (QLineEdit *e = clipboardEditor()) {
+        QGuiApplication::clipboard()->setText(e->selectedText());
+        e->insert(QString());
+    }
+}
+
+void frmTable::mnuEditPaste_Click() {
+    if (QLineEdit *e = clipboardEditor()) e->insert(QGuiApplication::clipboard()->text());
+}
+
+void frmTable::ChooseTableFont() {
+    try {
+        FontDialogCall call;
+        call.title = QStringLiteral("Data Table Font");
+        call.font = tgDTable->font();
+        call.colour = tgDTable->palette().color(QPalette::Text);
+        call.flags = TableFontFlags;
+        const auto chosen = ShowFontDialog(this, call);
+        if (!chosen) return;
+        for (QWidget *w : {static_cast<QWidget *>(tgDTable), static_cast<QWidget *>(txtRows),
+                           static_cast<QWidget *>(txtCols)}) {
+            w->setFont(chosen->font);
+            QPalette p = w->palette();
+            p.setColor(QPalette::Text, chosen->colour);
+            w->setPalette(p);
+        }
+    } catch (const std::exception &) {
+    }
+}
+
+void frmTable::HelpMenu_Click(int16_t index) {
+    CommonDialog &help = form<frmMain>().CMDialog1;
+    help.HelpFile = QCoreApplication::applicationDirPath() + QStringLiteral("/orvmon34.pdf");
+    if (index == 1) {
+        help.HelpCommand = 1;
+        help.HelpContext = 200;
+    } else if (index == 2) {
+        help.HelpCommand = 4;
+    } else {
+        return;
+    }
+    help.ShowHelp();
+}
+
+// ---- Menus and toolbar ------------------------------------------------------------------------
+
+void frmTable::Filemenu_Click(int16_t index) {
+    switch (index) {
+    case 2: LoadDataTableFile(); break;
+    case 4: SaveDataTableFile(DataTablePath); break;
+    case 5: FileSaveAs(); break;
+    case 7:
+        UploadDataTable();
+        RefreshGrid();
+        break;
+    case 8: DownloadDataTable(); break;
+    case 10: Unload(); break;
+    default: break;  // "New" does nothing
+    }
+}
+
+void frmTable::Optionmenu_Click(int16_t index) {
+    switch (index) {
+    case 1: ChooseTableFont(); break;
+    case 3:  // Begin Monitoring
+    case 4:  // End Monitoring
+        // Without a connection monitoring stays as it is.
+        if (NoComm) return;
+        TableMonitorOn = index == 3;
+        Optionmenu[3]->setChecked(TableMonitorOn);
+        Optionmenu[4]->setChecked(!TableMonitorOn);
+        Timer1->setEnabled(TableMonitorOn);
+        break;
+    case 5: form<frmTableMon>().Show(); break;
+    default: break;
+    }
+}
+
+void frmTable::Toolbar1_ButtonClick(const QString &key) {
+    if (key == QStringLiteral("Open")) Filemenu_Click(2);
+    else if (key == QStringLiteral("Save")) Filemenu_Click(4);
+    else if (key == QStringLiteral("Cut")) mnuEditCut_Click();
+    else if (key == QStringLiteral("Copy")) mnuEditCopy_Click();
+    else if (key == QStringLiteral("Paste")) mnuEditPaste_Click();
 }

@@ -1,21 +1,29 @@
 // The data table editor: the controller's data table in a grid, one grid row
-// per table row, with its Rows and Cols boxes, menus and toolbar. The table
-// itself lives in the shared TableRows, TableCols and TableValues; the grid
-// reads its rows from them on request.
+// per table row, with its Rows and Cols boxes, menus and toolbar. It reads the
+// table from the controller and writes it back (raising TableUploadBusy and
+// TransferBusy meanwhile, which keep the polling loop off the controller),
+// loads and saves it as a .tab file, and reads a row range again on its
+// monitoring timer. The table itself lives in the shared TableRows, TableCols
+// and TableValues; the grid reads its rows from them on request.
 #pragma once
 
 #include <QAbstractTableModel>
 #include <QFont>
+#include <QLineEdit>
+#include <QPointer>
+#include <QStyledItemDelegate>
 #include <QVariant>
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 #include "core/forms.h"
 #include "core/msgbox.h"
+#include "datatable/tablefile.h"
 
 class QAction;
 class QLabel;
-class QLineEdit;
 class QMenu;
 class QMenuBar;
 class QPushButton;
@@ -23,7 +31,8 @@ class QTableView;
 class QToolBar;
 class frmTable;
 
-// The grid's row source: every row and cell comes from the window.
+// The grid's row source: every row and cell comes from the window. The grid
+// keeps the size it read last until it reads its rows again.
 class TableGridModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -32,11 +41,36 @@ public:
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    // The end of a cell's editing: the window stores the entry.
+    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
     // Drops every row and column read so far; the grid reads them again.
     void reread();
+    // The grid reads the cells of the rows it has again (an open cell
+    // editor stays open).
+    void rereadCells();
 
 private:
     frmTable *window_;
+    int32_t rows_ = 0;
+    int32_t cols_ = 0;  // TableCols when the grid last read its rows
+};
+
+// The grid's cell editor: a line of text for every column; the window's
+// clipboard commands work on its selection.
+class TableCellDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option,
+                          const QModelIndex &index) const override;
+    void setEditorData(QWidget *editor, const QModelIndex &index) const override;
+    void setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const override;
+    // The open cell editor, nullptr when no cell is being edited.
+    QLineEdit *editor() const { return editor_; }
+
+private:
+    mutable QPointer<QLineEdit> editor_;
 };
 
 class frmTable : public Form {
@@ -71,10 +105,15 @@ public:
     std::array<QAction *, 6> Optionmenu{};
     std::array<QAction *, 3> HelpMenu{};
 
+    LineScanner awkDTable;  // reads data table files
+
     // Window-level state.
     bool RowsColsTyping = false;  // a key has been typed into txtRows or txtCols since the last Enter
     bool GridHadFocus = false;    // the grid has had the focus since the load
     int32_t Timer2Ticks = 0;
+    // The cells of one row as they pass to and from the library: element c
+    // holds column c.
+    std::vector<int32_t> DataTableRowBuffer;
 
     // The grid row source: the cell of the 0-based row index i in a grid
     // column (the row number in column 0, the row's text in column
@@ -82,12 +121,55 @@ public:
     QVariant GetCellValue(int32_t i, int32_t column);
     // The text column of the 0-based row index i.
     QString RowText(int32_t i);
+    // Stores the characters of the text column's entry into the row's cells.
+    void ApplyRowText(int32_t i, const QString &text);
+    // The end of a cell's editing in the grid row `row` (from 1) and grid
+    // column `column`.
+    void CellEditEnded(int32_t row, int32_t column, const QString &text);
     // The grid reads all rows again.
     void RefreshGrid();
+    // Lays out the grid's columns for the table's size and reads all rows.
+    void BuildGridColumns();
+    // Changes the table's size; the controller is not told.
+    void SetTableSize(int16_t rows, int16_t columns);
+    // Reallocates TableValues as (0..rows, 0..columns), keeping the cells
+    // that both sizes have.
+    void ResizeTableValues(int16_t rows, int16_t columns);
 
+    // Reads the table (or, while monitoring, the monitored rows) from the
+    // controller.
     void UploadDataTable();
+    // Writes the table to the controller.
+    void DownloadDataTable();
+
+    // The table file.
+    void LoadDataTableFile();
+    // Reads a table file; False when the file was there but was refused.
+    bool ReadDataTableFile(const QString &path);
+    // The per-line event of awkDTable.
+    bool awkDTable_Line();
+    void SaveDataTableFile(QString &path);
+    void FileSaveAs();
+
+    void ChooseTableFont();
+
+    // Menus and toolbar.
+    void Filemenu_Click(int16_t index);
+    void Optionmenu_Click(int16_t index);
+    void HelpMenu_Click(int16_t index);
+    void mnuEditCut_Click();
+    void mnuEditCopy_Click();
+    void mnuEditPaste_Click();
+    void Toolbar1_ButtonClick(const QString &key);
+
+    void txtRows_KeyPress(int &keyAscii);
+    void txtCols_KeyPress(int &keyAscii);
+    void txtRows_LostFocus();
+    void txtCols_LostFocus();
     void Command1_Click();
     void Timer2_Timer();
+
+    TableCellDelegate *cellEditor() const { return cellEditor_; }
 
 protected:
     void buildControls() override;
@@ -96,5 +178,16 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // The clipboard commands' cell editor: the open one with text selected,
+    // while the grid has (or has had) the focus.
+    QLineEdit *clipboardEditor();
+    void commitRows();
+    void commitCols();
+    // A file dialog of the table file; the name chosen, nullopt for Cancel
+    // (or when the user will not overwrite an existing file).
+    std::optional<QString> askFileName(FileDialogKind kind, const QString &title, const QString &filter);
+
     QFont designFont_;
+    TableCellDelegate *cellEditor_ = nullptr;
+    DataTableFileReader *reading_ = nullptr;  // the file being read
 };

@@ -1,6 +1,9 @@
 // The data table editor: its controls and menus, what a load starts from,
 // its geometry settings, and the grid's rows read from the table.
 #include <QAction>
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,16 +16,13 @@
 
 #include "core/globals.h"
 #include "core/settings.h"
+#include "datatable/fontdialog.h"
 #include "datatable/frmTable.h"
 #include "harness/harness.h"
+#include "tabletests.h"
 #include "main/frmMain.h"
 
 namespace {
-void writeSettings(const QString &path, const QByteArray &text) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(text);
-}
 // Top, Left, Height and Width of the window, and as stored in its section
 // (-1 for a value that is not there).
 QList<int32_t> geometry(Form &f) { return {f.Top(), f.Left(), f.Height(), f.Width()}; }
@@ -47,6 +47,24 @@ QVariant cell(frmTable &t, int row, int column) {
     return t.tgDTableRows->data(t.tgDTableRows->index(row, column));
 }
 QString header(frmTable &t, int column) { return t.tgDTableRows->headerData(column, Qt::Horizontal).toString(); }
+// Opens the cell editor on a grid cell.
+QLineEdit *editCell(frmTable &t, int row, int column) {
+    t.tgDTable->setCurrentIndex(t.tgDTableRows->index(row, column));
+    QTest::keyClick(t.tgDTable, Qt::Key_E, Qt::ControlModifier);
+    return t.cellEditor()->editor();
+}
+// Ends the editing with Enter; the grid takes the entry once the key has
+// been handled.
+void commitCell(QLineEdit *e) {
+    QTest::keyClick(e, Qt::Key_Return);
+    QCoreApplication::processEvents();
+}
+// Shows the window and makes it the active one.
+bool activate(frmTable &t) {
+    t.show();
+    t.activateWindow();
+    return QTest::qWaitForWindowActive(&t);
+}
 }  // namespace
 
 class TestFrmTable : public QObject {
@@ -57,6 +75,8 @@ private Q_SLOTS:
         qputenv("ORVCOMM_COM1", "/nonexistent/orvmon-test-line");
     }
     void init() {
+        // No connection: the editor's load reads nothing.
+        NoComm = true;
         ConnectionHandle = 0;
         DataTablePath.clear();
         SymbolFilePath.clear();
@@ -71,6 +91,10 @@ private Q_SLOTS:
     void minimizedOrMaximizedStoresDefaults();
     void gridReadsRowsFromTable();
     void timer2RereadsTwiceAfterLoad();
+    void cellEditing();
+    void rowsAndColsBoxes();
+    void clipboard();
+    void fontAndHelp();
 };
 
 void TestFrmTable::controlsMenusAndToolbar() {
@@ -167,7 +191,7 @@ void TestFrmTable::loadStartsWithoutTable() {
 
 void TestFrmTable::geometryWithSectionMissing() {
     MonitorTestEnv env;
-    writeSettings(env.settingsFile(), "[Main]\n");
+    writeFile(env.settingsFile(), "[Main]\n");
     form<frmMain>();
     QCOMPARE(geometry(form<frmTable>()), Defaults);
     QVERIFY(env.responder.boxes().isEmpty());
@@ -183,7 +207,7 @@ void TestFrmTable::geometryWithSectionMissing() {
 
 void TestFrmTable::geometryWithValuesMissing() {
     MonitorTestEnv env;
-    writeSettings(env.settingsFile(), "[Main]\n[Dtable]\ndword \"Left\" 3000\nsz \"Top\" \"12\"\n");
+    writeFile(env.settingsFile(), "[Main]\n[Dtable]\ndword \"Left\" 3000\nsz \"Top\" \"12\"\n");
     form<frmMain>();
     frmTable &t = form<frmTable>();
     QCOMPARE(geometry(t), (QList<int32_t>{1140, 3000, 5760, 8088}));  // a text is no number
@@ -265,6 +289,145 @@ void TestFrmTable::timer2RereadsTwiceAfterLoad() {
     QVERIFY(!t.Timer2->Enabled());
     QCOMPARE(reread.count(), 2);
     QCOMPARE(t.Timer2Ticks, 2);
+}
+
+void TestFrmTable::cellEditing() {
+    MonitorTestEnv env;
+    frmTable &t = form<frmTable>();
+    QVERIFY(activate(t));
+    setTable(t, {{65, 0, 300, 7}, {1, 2, 3, 4}});
+    QVERIFY(!(t.tgDTableRows->flags(t.tgDTableRows->index(0, 0)) & Qt::ItemIsEditable));
+
+    // The text column: the characters typed change their cells, a middle dot
+    // or a missing character leaves its cell.
+    QLineEdit *e = editCell(t, 0, 5);
+    QVERIFY(e);
+    QCOMPARE(e->text(), QStringLiteral("A\u00B7\u00B7\u00B7 "));
+    e->setText(QStringLiteral("AB"));
+    commitCell(e);
+    QCOMPARE(tableRow(1), (QList<int32_t>{65, 66, 300, 7}));
+    QCOMPARE(cell(t, 0, 5).toString(), QStringLiteral("AB\u00B7\u00B7 "));
+
+    // A data cell takes a number from 0 to 65535, rounded; anything else
+    // leaves it.
+    for (const auto &[typed, stored] : std::initializer_list<std::pair<const char *, int32_t>>{
+             {"12.5", 12}, {"70000", 12}, {"abc", 12}, {"-1", 12}, {"3x", 12}, {" 65535 ", 65535}, {"13.5", 14}}) {
+        e = editCell(t, 1, 2);
+        QVERIFY(e);
+        e->setText(QLatin1String(typed));
+        commitCell(e);
+        QCOMPARE(TableValues(2, 2), stored);
+    }
+    QCOMPARE(tableRow(2), (QList<int32_t>{1, 14, 3, 4}));
+}
+
+void TestFrmTable::rowsAndColsBoxes() {
+    MonitorTestEnv env;
+    frmTable &t = form<frmTable>();
+    setTable(t, {{1, 2, 3}, {4, 5, 6}});
+    t.txtRows->setText(QStringLiteral("2"));
+    t.txtCols->setText(QStringLiteral("3"));
+
+    // 0, or Enter alone (which empties the box first), puts the count back.
+    typeEnter(t.txtCols, QStringLiteral("0"));
+    QCOMPARE(t.txtCols->text(), QStringLiteral("3"));
+    typeEnter(t.txtCols);
+    QCOMPARE(t.txtCols->text(), QStringLiteral("3"));
+    QVERIFY(!t.RowsColsTyping);
+    QCOMPARE(TableCols, 4);
+
+    // A new size keeps the cells that both sizes have.
+    typeEnter(t.txtRows, QStringLiteral("3"));
+    QCOMPARE(TableRows, 3);
+    QCOMPARE(tableRow(2), (QList<int32_t>{4, 5, 6}));
+    QCOMPARE(tableRow(3), (QList<int32_t>{0, 0, 0}));
+    typeEnter(t.txtCols, QStringLiteral("2"));
+    QCOMPARE(TableCols, 3);
+    QCOMPARE(tableRow(1), (QList<int32_t>{1, 2}));
+
+    // Leaving a box commits it but keeps the typing going: the next key is
+    // not the first.
+    QTest::keyClicks(t.txtRows, QStringLiteral("5"));
+    leaveField(t.txtRows);
+    QCOMPARE(TableRows, 5);
+    QVERIFY(t.RowsColsTyping);
+    QTest::keyClicks(t.txtCols, QStringLiteral("1"));
+    QCOMPARE(t.txtCols->text(), QStringLiteral("21"));
+    typeEnter(t.txtCols);
+    QCOMPARE(TableCols, 22);
+    QCOMPARE(tableRow(5).size(), 21);
+
+    // Beyond what a table can hold (16-bit rows, 255 columns): refused.
+    typeEnter(t.txtRows, QStringLiteral("40000"));
+    QCOMPARE(t.txtRows->text(), QStringLiteral("5"));
+    typeEnter(t.txtCols, QStringLiteral("256"));
+    QCOMPARE(t.txtCols->text(), QStringLiteral("21"));
+    QCOMPARE(TableRows, 5);
+    QCOMPARE(TableCols, 22);
+}
+
+void TestFrmTable::clipboard() {
+    MonitorTestEnv env;
+    frmTable &t = form<frmTable>();
+    QVERIFY(activate(t));
+    setTable(t, {{1234, 2}});
+    QClipboard *clip = QGuiApplication::clipboard();
+    clip->setText(QStringLiteral("x"));
+    t.tgDTable->setFocus();
+    t.mnuEditCopy->trigger();  // no cell editor open
+    QCOMPARE(clip->text(), QStringLiteral("x"));
+
+    QLineEdit *e = editCell(t, 0, 1);
+    QVERIFY(e);
+    QVERIFY(t.GridHadFocus);
+    e->setSelection(1, 2);
+    t.mnuEditCopy->trigger();
+    QCOMPARE(clip->text(), QStringLiteral("23"));
+    t.Toolbar1_ButtonClick(QStringLiteral("Cut"));
+    QCOMPARE(e->text(), QStringLiteral("14"));
+    clip->setText(QStringLiteral("99"));
+    e->deselect();
+    t.mnuEditPaste->trigger();  // nothing selected
+    QCOMPARE(e->text(), QStringLiteral("14"));
+    e->setSelection(0, 1);
+    t.Toolbar1_ButtonClick(QStringLiteral("Paste"));
+    QCOMPARE(e->text(), QStringLiteral("994"));
+    commitCell(e);
+    QCOMPARE(TableValues(1, 1), 994);
+}
+
+void TestFrmTable::fontAndHelp() {
+    MonitorTestEnv env;
+    RecordingShell shell;
+    frmTable &t = form<frmTable>();
+    QList<FontDialogCall> calls;
+    FontDialogAnswer answer;
+    installFontChooser([&](const FontDialogCall &c) {
+        calls << c;
+        return answer;
+    });
+    t.Optionmenu[1]->trigger();  // cancelled
+    QCOMPARE(calls.size(), 1);
+    QCOMPARE(calls[0].title, QStringLiteral("Data Table Font"));
+    QCOMPARE(calls[0].flags, 17665);
+    QCOMPARE(calls[0].font.family(), QStringLiteral("Arial"));
+    QCOMPARE(t.tgDTable->font().family(), QStringLiteral("Arial"));
+
+    answer = FontChoice{QFont(QStringLiteral("DejaVu Sans Mono"), 14), QColor(Qt::red)};
+    t.Optionmenu[1]->trigger();
+    QCOMPARE(t.txtCols->font().pointSize(), 14);
+    QCOMPARE(t.tgDTable->palette().color(QPalette::Text), QColor(Qt::red));
+    installFontChooser({});
+
+    // Help through the main window's common dialog.
+    frmMain &m = form<frmMain>();
+    const QString help = QStringLiteral("open ") + QCoreApplication::applicationDirPath() + QStringLiteral("/orvmon34.pdf");
+    t.HelpMenu[1]->trigger();
+    QCOMPARE(m.CMDialog1.HelpCommand, 1);
+    QCOMPARE(m.CMDialog1.HelpContext, 200);
+    t.HelpMenu[2]->trigger();
+    QCOMPARE(m.CMDialog1.HelpCommand, 4);
+    QCOMPARE(shell.requests, (QStringList{help, help}));
 }
 
 QTEST_MAIN(TestFrmTable)

@@ -1,0 +1,152 @@
+#include "datatable/tablefile.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+#include "core/basics.h"
+
+namespace {
+
+bool blank(QChar c) { return c == u' ' || c == u'\t'; }
+bool asciiDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+
+// The whole number that follows position `from` of the text (blanks before
+// it skipped) when a "]" (blanks before it skipped) closes it.
+std::optional<int32_t> bracketNumber(const QString &text, qsizetype from) {
+    qsizetype i = from;
+    while (i < text.size() && blank(text.at(i))) ++i;
+    const qsizetype start = i;
+    if (i < text.size() && (text.at(i) == u'-' || text.at(i) == u'+')) ++i;
+    const qsizetype digitsFrom = i;
+    while (i < text.size() && asciiDigit(text.at(i))) ++i;
+    if (i == digitsFrom || i - digitsFrom > 9) return std::nullopt;
+    const int32_t value = text.mid(start, i - start).toInt();
+    while (i < text.size() && blank(text.at(i))) ++i;
+    if (i >= text.size() || text.at(i) != u']') return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+std::optional<double> decimalNumber(const QString &text) {
+    static const QRegularExpression number(QStringLiteral("^[ \\t]*[+-]?([0-9]+(\\.[0-9]*)?|\\.[0-9]+)[ \\t]*$"));
+    if (!number.match(text).hasMatch()) return std::nullopt;
+    bool ok = false;
+    const double v = text.trimmed().toDouble(&ok);
+    if (!ok) return std::nullopt;
+    return v;
+}
+
+QString DataTableHeader(int32_t rows, int32_t dataColumns) {
+    return QStringLiteral("data_table[%1][%2] =").arg(rows).arg(dataColumns);
+}
+
+QString DataTableRowLine(const std::vector<int32_t> &cells) {
+    QString line;
+    for (size_t i = 0; i < cells.size(); ++i) {
+        const int32_t v = cells[i];
+        const QString field = (v >= 0 ? QStringLiteral(" ") : QString()) + QString::number(v);
+        const qsizetype start = i == 0 ? 1 : 9 * qsizetype(i);  // print position of column i + 1
+        const QString padded = field.rightJustified(8, u' ');
+        while (line.size() < start - 1) line += u' ';
+        if (!line.isEmpty() && !blank(line.back()) && !blank(padded.front())) line += u' ';
+        line += padded;
+    }
+    return line;
+}
+
+bool LineScanner::Scan(const std::function<bool()> &perLine) {
+    error_.clear();
+    QFile file(FileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error_ = file.errorString();
+        return false;
+    }
+    static const QRegularExpression blanks(QStringLiteral("[ \\t]+"));
+    for (int n = 0; !file.atEnd(); ++n) {
+        QByteArray bytes = file.readLine();
+        if (file.error() != QFileDevice::NoError) {
+            error_ = file.errorString();
+            return false;
+        }
+        if (bytes.endsWith('\n')) bytes.chop(1);
+        if (bytes.endsWith('\r')) bytes.chop(1);
+        // The file is text in the ANSI code page; its numbers are plain ASCII.
+        lineNumber_ = n;
+        line_ = QString::fromLatin1(bytes);
+        fields_ = line_.split(blanks, Qt::SkipEmptyParts);
+        if (!perLine()) break;
+    }
+    return true;
+}
+
+bool DataTableFileReader::fail(int lineNumber, const QString &why) {
+    errorLine_ = lineNumber + 1;
+    error_ = why;
+    return false;
+}
+
+bool DataTableFileReader::header(const QString &text) {
+    const qsizetype first = text.indexOf(u'[');
+    const qsizetype last = text.lastIndexOf(u'[');
+    if (first < 0 || last == first) return false;
+    const auto rows = bracketNumber(text, first + 1);
+    const auto columns = bracketNumber(text, last + 1);
+    if (!rows || !columns) return false;
+    // A table without columns is saved with -1 of them.
+    if (*rows < 0 || *rows > MaxTableRows || *columns < -1 || *columns > MaxTableColumns) return false;
+    rows_ = *rows;
+    cols_ = *columns + 1;
+    cells_.redim(0, rows_, 0, cols_);
+    return true;
+}
+
+bool DataTableFileReader::line(const LineScanner &s) {
+    const int n = s.LineNumber();
+    const QString trimmed = s.Line().trimmed();
+    switch (expect_) {
+    case Expect::Header:
+        if (!header(s.Line()))
+            return fail(n, QStringLiteral("the header does not give the table's rows and columns"));
+        expect_ = Expect::OpenBrace;
+        return true;
+    case Expect::OpenBrace:
+        if (trimmed != QStringLiteral("{")) return fail(n, QStringLiteral("\"{\" expected"));
+        expect_ = rows_ > 0 ? Expect::Row : Expect::CloseBrace;
+        return true;
+    case Expect::Row: {
+        const int dataColumns = std::max(0, cols_ - 1);
+        if (s.NumFields() != dataColumns)
+            return fail(n, QStringLiteral("%1 values expected, %2 found").arg(dataColumns).arg(s.NumFields()));
+        ++rowsRead_;
+        for (int c = 1; c <= dataColumns; ++c) {
+            const auto v = decimalNumber(s.Field(c));
+            if (!v) return fail(n, QStringLiteral("\"%1\" is not a number").arg(s.Field(c)));
+            const auto whole = roundToWhole(*v, BoxBits::Bits32);
+            if (!whole) return fail(n, QStringLiteral("%1 is out of range").arg(s.Field(c)));
+            cells_(rowsRead_, c) = *whole;
+        }
+        if (rowsRead_ == rows_) expect_ = Expect::CloseBrace;
+        return true;
+    }
+    case Expect::CloseBrace:
+        if (trimmed != QStringLiteral("}"))
+            return fail(n, QStringLiteral("\"}\" expected after row %1").arg(rows_));
+        expect_ = Expect::End;
+        return true;
+    case Expect::End:
+        if (!trimmed.isEmpty()) return fail(n, QStringLiteral("text after \"}\""));
+        return true;
+    }
+    return false;
+}
+
+bool DataTableFileReader::finish() {
+    if (!error_.isEmpty()) return false;
+    if (expect_ != Expect::End) {
+        errorLine_ = 0;
+        error_ = QStringLiteral("the file ends before the table does");
+        return false;
+    }
+    return true;
+}

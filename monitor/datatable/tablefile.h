@@ -1,0 +1,95 @@
+// The data table text file (.tab) and the number rules of the table's texts.
+//
+// A file holds the header "data_table[R][C] =", a line "{", one line per
+// table row with its C cells in decimal at fixed print positions, and a line
+// "}"; lines end in carriage return and line feed. The reader also takes
+// lines ended by a line feed alone and any run of blanks or tabs between the
+// fields, so that tables listed by the controller link library's uncompiler
+// load as well.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "core/globals.h"
+
+// The largest table the editor holds: its row counters are 16-bit, and the
+// controller counts its columns in 8 bits.
+inline constexpr int32_t MaxTableRows = 32767;
+inline constexpr int32_t MaxTableColumns = 255;
+
+// A text that is one decimal number and nothing else: blanks around it, an
+// optional sign, digits, and an optional decimal point with more digits.
+std::optional<double> decimalNumber(const QString &text);
+
+// The header line of a table of rows x dataColumns.
+QString DataTableHeader(int32_t rows, int32_t dataColumns);
+// A row line: the cell of column c (1-based) right-aligned in the 8
+// characters from print position 1 (c = 1) or 9 (c - 1), with a space in
+// front of a value of 0 or more. A value too wide for its field is written
+// whole, and a field never touches the one before it, so that the reader
+// always gets back every value.
+QString DataTableRowLine(const std::vector<int32_t> &cells);
+
+// The text-parsing control: reads a file line by line and raises its
+// per-line event for each line, in which the line's number (from 0), its
+// fields (separated by runs of blanks or tabs) and the whole line can be
+// asked for. The event returns False to end the scan.
+class LineScanner {
+public:
+    QString FileName;
+
+    // Reads FileName and raises the event for every line; False, with
+    // errorString(), when the file cannot be read.
+    bool Scan(const std::function<bool()> &perLine);
+
+    int LineNumber() const { return lineNumber_; }
+    int NumFields() const { return static_cast<int>(fields_.size()); }
+    // Field i, from 1.
+    QString Field(int i) const { return i >= 1 && i <= NumFields() ? fields_[i - 1] : QString(); }
+    QString Line() const { return line_; }
+    QString errorString() const { return error_; }
+
+private:
+    int lineNumber_ = -1;
+    QString line_;
+    QStringList fields_;
+    QString error_;
+};
+
+// Reads a table file line by line, as the scanner hands the lines over, into
+// a table of its own; the editor's table is replaced only by a file read
+// whole. Any line that does not belong in a table file stops the reading.
+class DataTableFileReader {
+public:
+    // The per-line event: True to go on with the next line.
+    bool line(const LineScanner &scanner);
+    // After the last line: True when the file held a whole table.
+    bool finish();
+
+    // The table read: TableRows, TableCols (data columns plus one) and the
+    // cells, allocated (0..rows, 0..cols).
+    int32_t rows() const { return rows_; }
+    int32_t cols() const { return cols_; }
+    TableCells &cells() { return cells_; }
+
+    // Why the file was refused: the line (from 1) and what is wrong with it.
+    int errorLine() const { return errorLine_; }
+    const QString &error() const { return error_; }
+
+private:
+    bool fail(int lineNumber, const QString &why);
+    bool header(const QString &text);
+
+    enum class Expect { Header, OpenBrace, Row, CloseBrace, End };
+    Expect expect_ = Expect::Header;
+    int32_t rows_ = 0;
+    int32_t cols_ = 0;
+    int32_t rowsRead_ = 0;
+    TableCells cells_;
+    int errorLine_ = 0;
+    QString error_;
+};

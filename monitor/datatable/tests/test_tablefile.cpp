@@ -1,0 +1,175 @@
+// The data table file: what a save writes, what a load takes and what it
+// refuses, and the file dialogs around both.
+#include <QSignalSpy>
+#include <QtTest/QTest>
+
+#include "core/globals.h"
+#include "datatable/frmTable.h"
+#include "harness/harness.h"
+#include "main/frmMain.h"
+#include "tabletests.h"
+
+namespace {
+const QString MvFilter = QStringLiteral("MV Data Tables (*.tab)|*.tab");
+}  // namespace
+
+class TestTableFile : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() {
+        NoComm = true;
+        ConnectionHandle = 0;
+        DataTablePath.clear();
+    }
+
+    void savesAndReadsBack() {
+        MonitorTestEnv env;
+        frmTable &t = form<frmTable>();
+        setTable(t, {{5, 65535, 0}, {12, 7, 300}});
+        DataTablePath = env.dir() + QStringLiteral("/a.tab");
+        t.Filemenu_Click(4);
+        QCOMPARE(readFile(DataTablePath), QByteArray("data_table[2][3] =\r\n{\r\n"
+                                                     "       5   65535        0\r\n"
+                                                     "      12       7      300\r\n}\r\n"));
+
+        // Values too wide for their field are written whole and apart from
+        // their neighbours, so that they read back as they were.
+        setTable(t, {{123456789, -10000000, -5}, {-1000000, -1000000, 70000}});
+        t.Toolbar1_ButtonClick(QStringLiteral("Save"));
+        QCOMPARE(readFile(DataTablePath).split('\n').mid(2, 2),
+                 (QList<QByteArray>{" 123456789 -10000000      -5\r", "-1000000 -1000000   70000\r"}));
+        setTable(t, {{0}});
+        QVERIFY(t.ReadDataTableFile(DataTablePath));
+        QCOMPARE(tableRow(1), (QList<int32_t>{123456789, -10000000, -5}));
+        QCOMPARE(tableRow(2), (QList<int32_t>{-1000000, -1000000, 70000}));
+        QVERIFY(env.responder.boxes().isEmpty());
+    }
+
+    void loadsAListedTable() {
+        MonitorTestEnv env;
+        frmTable &t = form<frmTable>();
+        TableMonStartRow = 2;
+        TableMonEndRow = 2;
+        // Line feeds alone, indented rows, runs of blanks, values beyond a
+        // cell's range, a fraction rounded to even.
+        const QString path = env.dir() + QStringLiteral("/listed.tab");
+        writeFile(path, "data_table[3][2] =\n{\n         1     2 \n     65535\t -5\n  70000 12.5\n}\n");
+        env.responder.expectFile(path);
+        QSignalSpy laidOut(t.tgDTableRows, &QAbstractItemModel::modelReset);
+        t.Filemenu_Click(2);
+        const FileDialogCall &dialog = env.responder.files().front();
+        QCOMPARE(dialog.kind, FileDialogKind::Open);
+        QCOMPARE(dialog.title, QStringLiteral("Load Data Table"));
+        QCOMPARE(dialog.filter, MvFilter);
+        QCOMPARE(dialog.defaultExt, QStringLiteral("tab"));
+        QCOMPARE(DataTablePath, path);
+        QCOMPARE(TableRows, 3);
+        QCOMPARE(TableCols, 3);
+        QCOMPARE(tableRow(2), (QList<int32_t>{65535, -5}));
+        QCOMPARE(tableRow(3), (QList<int32_t>{70000, 12}));
+        QCOMPARE((QStringList{t.txtRows->text(), t.txtCols->text()}), (QStringList{QStringLiteral("3"), QStringLiteral("2")}));
+        QCOMPARE(t.tgDTableRows->rowCount(), 3);
+        QCOMPARE(laidOut.count(), 1);
+        QCOMPARE(TableMonStartRow, int16_t(2));
+
+        // A file that is gone reads nothing; the grid is laid out again.
+        env.responder.expectFile(env.dir() + QStringLiteral("/gone.tab"));
+        t.Toolbar1_ButtonClick(QStringLiteral("Open"));
+        QCOMPARE(TableRows, 3);
+        QCOMPARE(laidOut.count(), 2);
+        // Cancel does nothing at all.
+        env.responder.expectFile(std::nullopt);
+        t.Filemenu_Click(2);
+        QCOMPARE(DataTablePath, env.dir() + QStringLiteral("/gone.tab"));
+        QCOMPARE(laidOut.count(), 2);
+        QVERIFY(env.responder.boxes().isEmpty());
+    }
+
+    void refusesCorruptFiles() {
+        MonitorTestEnv env;
+        frmTable &t = form<frmTable>();
+        setTable(t, {{1, 2}, {3, 4}});
+        DataTablePath = QStringLiteral("kept.tab");
+        const QString path = env.dir() + QStringLiteral("/bad.tab");
+        const QList<QPair<QByteArray, QString>> files{
+            {"data_table[2][2] =\r\n{\r\n 1 2\r\n 3 x\r\n}\r\n", QStringLiteral("Line 4: \"x\" is not a number")},
+            {"data_table[2][2] =\r\n{\r\n 1 2 9\r\n 3 4\r\n}\r\n", QStringLiteral("Line 3: 2 values expected, 3 found")},
+            {"data_table[2][2] =\r\n{\r\n 1 2\r\n 3\r\n}\r\n", QStringLiteral("Line 4: 2 values expected, 1 found")},
+            {"data_table[2][2] =\r\n{\r\n 1 2\r\n 3 4\r\n 5 6\r\n}\r\n",
+             QStringLiteral("Line 5: \"}\" expected after row 2")},
+            {"data_table[2][2] =\r\n 1 2\r\n 3 4\r\n}\r\n", QStringLiteral("Line 2: \"{\" expected")},
+            {"data_table[1][2] =\r\n{\r\n 1 9999999999\r\n}\r\n", QStringLiteral("Line 3: 9999999999 is out of range")},
+            {"data_table[1][2] =\r\n{\r\n 1 2\r\n}\r\n 7\r\n", QStringLiteral("Line 5: text after \"}\"")},
+            {"data_table[40000][2] =\r\n{\r\n", QStringLiteral("Line 1: the header does not give the table's rows and columns")},
+            {"data_table[2] =\r\n{\r\n", QStringLiteral("Line 1: the header does not give the table's rows and columns")},
+            {"data_table[2][2] =\r\n{\r\n 1 2\r\n", QStringLiteral("the file ends before the table does")},
+        };
+        env.responder.answerEveryBox(mbOK);
+        for (const auto &[bytes, why] : files) {
+            writeFile(path, bytes);
+            env.responder.expectFile(path);
+            t.Filemenu_Click(2);
+            QCOMPARE(env.responder.prompts().last(),
+                     path + QStringLiteral(" is not a data table file; the table is unchanged.\n") + why);
+            QCOMPARE(env.responder.boxes().last().icon, int(mbExclamation));
+            QCOMPARE(TableRows, 2);
+            QCOMPARE(TableCols, 3);
+            QCOMPARE(tableRow(2), (QList<int32_t>{3, 4}));
+            QCOMPARE(DataTablePath, QStringLiteral("kept.tab"));
+        }
+    }
+
+    void saveDialogsAndFailures() {
+        MonitorTestEnv env;
+        frmTable &t = form<frmTable>();
+        setTable(t, {{1}});
+        const QString path = env.dir() + QStringLiteral("/b.tab");
+
+        // No remembered file: File Save asks; Cancel or an empty name writes nothing.
+        env.responder.expectFile(std::nullopt);
+        t.Filemenu_Click(4);
+        env.responder.expectFile(QString());
+        t.Filemenu_Click(4);
+        QCOMPARE(env.responder.files().front().kind, FileDialogKind::Save);
+        QCOMPARE(env.responder.files().front().title, QStringLiteral("Save Data Table"));
+        QCOMPARE(env.responder.files().front().filter, MvFilter);
+        QVERIFY(DataTablePath.isEmpty());
+
+        // A file chosen in a dialog is overwritten only when the user agrees.
+        writeFile(path, "old");
+        const QString question = path + QStringLiteral(" already exists. Do you want to overwrite ?");
+        env.responder.expectFile(path);
+        env.responder.expectBox(question, mbCancel);
+        t.Filemenu_Click(4);
+        QCOMPARE(readFile(path), QByteArray("old"));
+        QVERIFY(DataTablePath.isEmpty());
+        env.responder.expectFile(path);
+        env.responder.expectBox(question, mbOK);
+        t.Filemenu_Click(5);  // Save As
+        QCOMPARE(env.responder.files().last().filter, QStringLiteral("Data Tables (*.tab)|*.tab"));
+        QCOMPARE(DataTablePath, path);
+        QCOMPARE(readFile(path), QByteArray("data_table[1][1] =\r\n{\r\n       1\r\n}\r\n"));
+        QVERIFY(env.responder.done());
+
+        // The remembered file is saved to without a question; Save As
+        // cancelled keeps it.
+        TableValues(1, 1) = 2;
+        env.responder.expectFile(std::nullopt);
+        t.Filemenu_Click(5);
+        t.Filemenu_Click(4);
+        QCOMPARE(readFile(path).split('\n').at(2), QByteArray("       2\r"));
+
+        // A file that cannot be written is reported, not taken as saved.
+        const QString unwritable = env.dir() + QStringLiteral("/no such folder/c.tab");
+        env.responder.expectFile(unwritable);
+        env.responder.answerEveryBox(mbOK);
+        t.Filemenu_Click(5);
+        QVERIFY(env.responder.prompts().last().startsWith(
+            QStringLiteral("Failed to save the data table to ") + unwritable + QStringLiteral(".\n")));
+        QVERIFY(!QFile::exists(unwritable));
+        QVERIFY(env.responder.done());
+    }
+};
+
+QTEST_MAIN(TestTableFile)
+#include "test_tablefile.moc"

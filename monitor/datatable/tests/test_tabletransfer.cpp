@@ -1,0 +1,360 @@
+// The data table editor against the emulator: upload and download with the
+// requests they make, the busy flags that keep the polling loop off the
+// controller meanwhile, the failures, and the monitoring of a row range with
+// its setup window.
+#include <QtTest/QTest>
+#include <mutex>
+
+#include "controller.h"
+#include "core/eventpump.h"
+#include "core/globals.h"
+#include "datatable/frmTable.h"
+#include "datatable/frmTableMon.h"
+#include "harness/harness.h"
+#include "main/frmMain.h"
+#include "tabletests.h"
+#include "wire.h"
+
+namespace {
+
+using orvemu::Controller;
+using orvemu::Request;
+
+// The controller's data table requests, one line each: "dim", "get row 2 from
+// 1 x4" (four cells of row 2 from column 1), "put row 2 from 1: 5 6"; any
+// other request as requestSummary gives it.
+QStringList tableRequests(const Controller &c) {
+    QStringList out;
+    const QStringList others = requestSummary(c);
+    const auto frames = c.requests();
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const auto &f = frames[i];
+        const uint8_t *a = f.data() + 3;
+        if (f[2] == 0x31) {
+            out << QStringLiteral("dim");
+        } else if (f[2] == 0x39) {
+            out << QStringLiteral("get row %1 from %2 x%3").arg(orvemu::u16(a)).arg(a[2]).arg(a[3] + 1);
+        } else if (f[2] == 0x3B) {
+            QStringList values;
+            for (int j = 0; j < a[3]; ++j) values << QString::number(orvemu::u16(a + 4 + 2 * j));
+            out << QStringLiteral("put row %1 from %2: %3").arg(orvemu::u16(a)).arg(a[2]).arg(values.join(u' '));
+        } else {
+            out << others[qsizetype(i)];
+        }
+    }
+    return out;
+}
+
+// The controller's table: rows x columns, cell (r, c) = 10 r + c.
+void controllerTable(EmulatorPeer &peer, int rows, int columns) {
+    peer.controller().withMemory([&](orvemu::Memory &m) {
+        m.setTableDimensions(uint16_t(rows), uint8_t(columns));
+        for (int r = 1; r <= rows; ++r)
+            for (int c = 1; c <= columns; ++c) m.setCell(uint32_t(r), uint32_t(c), uint16_t(10 * r + c));
+        return 0;
+    });
+}
+uint16_t controllerCell(EmulatorPeer &peer, int r, int c) {
+    return peer.controller().withMemory([&](orvemu::Memory &m) { return m.cell(uint32_t(r), uint32_t(c)); });
+}
+
+// A message box runs the event loop while it is open: here, one yield of
+// the scripted pump.
+class YieldingResponder : public ScriptedResponder {
+public:
+    int answerBox(const MsgBoxCall &call) override {
+        DoEvents();
+        return ScriptedResponder::answerBox(call);
+    }
+};
+
+// The monitor connected to an emulator holding a 3 x 4 table, the main
+// window's timers stopped and its yields scripted.
+struct Session {
+    Session() {
+        env.writeSettings(QString());
+        main = &form<frmMain>();
+        main->Timer1->setEnabled(false);
+        main->Timer3->setEnabled(false);
+        controllerTable(peer, 3, 4);
+        installEventPump(&pump);
+    }
+    ~Session() { TransferBusy = TableUploadBusy = false; }
+    QString status() const { return main->Message->text(); }
+
+    MonitorTestEnv env;
+    EmulatorPeer peer{5};
+    ScriptedPump pump{false};
+    frmMain *main = nullptr;
+};
+
+// The row requests answered as the emulator answers them, noting the
+// busy flags as each arrives (the monitor's thread meanwhile waits for the
+// reply), and refusing the row reads and writes that the test names.
+struct TableSpy {
+    std::mutex lock;
+    QStringList flags;  // per request: its code, TableUploadBusy, TransferBusy
+    int refuseRead = 0;
+    int refuseWrite = 0;
+
+    void note(uint8_t code) {
+        std::lock_guard g(lock);
+        flags << QStringLiteral("%1 %2%3").arg(code, 2, 16).arg(int(TableUploadBusy)).arg(int(TransferBusy));
+    }
+    QStringList take() {
+        std::lock_guard g(lock);
+        return std::exchange(flags, {});
+    }
+    void install(Controller &c) {
+        c.setHandler(0x39, [this](Controller &ctl, const Request &r) {
+            note(0x39);
+            const int row = orvemu::u16(r.args.data());
+            if (row == refuseRead) return orvemu::shortReply(orvemu::kOutOfRange);
+            std::vector<uint8_t> d{uint8_t(r.args[3] + 1)};
+            for (int j = 0; j <= r.args[3]; ++j) orvemu::put16(d, ctl.memory().cell(row, r.args[2] + uint32_t(j)));
+            return orvemu::replyFrame(0x3A, d);
+        });
+        c.setHandler(0x3B, [this](Controller &ctl, const Request &r) {
+            note(0x3B);
+            const int row = orvemu::u16(r.args.data());
+            if (row == refuseWrite) return orvemu::shortReply(orvemu::kOutOfRange);
+            for (int j = 0; j < r.args[3]; ++j)
+                ctl.memory().setCell(row, r.args[2] + uint32_t(j), orvemu::u16(r.args.data() + 4 + 2 * j));
+            return orvemu::shortReply(orvemu::kAck);
+        });
+    }
+};
+
+}  // namespace
+
+class TestTableTransfer : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() {
+        NoComm = true;
+        ConnectionHandle = 0;
+        TransferBusy = TableUploadBusy = false;
+    }
+
+    void uploadAndDownload() {
+        Session s;
+        if (!s.peer.connectMonitor()) QSKIP("needs the UDP transport");
+        s.peer.controller().withMemory([](orvemu::Memory &m) {
+            m.setCell(2, 3, 40000);
+            return 0;
+        });
+        s.peer.controller().clearLog();
+        frmTable &t = form<frmTable>();
+        QCOMPARE(tableRequests(s.peer.controller()),
+                 (QStringList{QStringLiteral("dim"), QStringLiteral("get row 1 from 1 x4"),
+                              QStringLiteral("get row 2 from 1 x4"), QStringLiteral("get row 3 from 1 x4")}));
+        QCOMPARE(TableRows, 3);
+        QCOMPARE(TableCols, 5);
+        QCOMPARE(tableRow(2), (QList<int32_t>{21, 22, 40000, 24}));
+        QCOMPARE(s.status(), QStringLiteral("Upload complete."));
+        QCOMPARE((QStringList{t.txtRows->text(), t.txtCols->text()}),
+                 (QStringList{QStringLiteral("3"), QStringLiteral("4")}));
+        QCOMPARE((QList<int>{TableMonStartRow, TableMonEndRow}), (QList<int>{1, 3}));
+
+        // Every row goes back in one request for all its columns; 40000
+        // travels as -25536 and arrives as 40000.
+        t.CellEditEnded(1, 2, QStringLiteral("300"));
+        s.peer.controller().clearLog();
+        t.Filemenu_Click(8);
+        QCOMPARE(tableRequests(s.peer.controller()),
+                 (QStringList{QStringLiteral("dim"), QStringLiteral("put row 1 from 1: 11 300 13 14"),
+                              QStringLiteral("put row 2 from 1: 21 22 40000 24"),
+                              QStringLiteral("put row 3 from 1: 31 32 33 34")}));
+        QCOMPARE(controllerCell(s.peer, 1, 2), uint16_t(300));
+        QCOMPARE(controllerCell(s.peer, 2, 3), uint16_t(40000));
+        QCOMPARE(s.status(), QStringLiteral("Download complete."));
+        QCOMPARE(TableRows, 3);
+        QCOMPARE(TableCols, 5);
+
+        // A value from a file beyond a cell's range goes as its low 16 bits.
+        TableValues(3, 1) = -5;
+        TableValues(3, 2) = 70000;
+        TableValues(3, 3) = 200000;
+        t.Filemenu_Click(8);
+        QCOMPARE((QList<uint16_t>{controllerCell(s.peer, 3, 1), controllerCell(s.peer, 3, 2), controllerCell(s.peer, 3, 3)}),
+                 (QList<uint16_t>{65531, 4464, 3392}));
+        QVERIFY(s.env.responder.boxes().isEmpty());
+        disconnectMonitor();
+    }
+
+    void busyFlagsKeepThePollingOut() {
+        Session s;
+        YieldingResponder boxes;
+        TableSpy spy;
+        spy.install(s.peer.controller());
+        if (!s.peer.connectMonitor()) QSKIP("needs the UDP transport");
+        // A message box lets the main window's polling tick run; it finds a
+        // busy flag and reads no more than its heartbeat.
+        RegWindowOpen = true;
+        QList<QStringList> ticks;
+        QList<QPair<bool, bool>> flagsAtBox;
+        s.pump.every([&](long) {
+            flagsAtBox << qMakePair(TableUploadBusy, TransferBusy);
+            s.peer.controller().clearLog();
+            s.main->Timer1_Timer();
+            ticks << requestSummary(s.peer.controller());
+        });
+
+        frmTable &t = form<frmTable>();
+        QCOMPARE(spy.take(), QStringList(3, QStringLiteral("39 10")));
+        t.Filemenu_Click(8);
+        QCOMPARE(spy.take(), QStringList(3, QStringLiteral("3b 01")));
+        QVERIFY(!TableUploadBusy && !TransferBusy);
+
+        // The controller's table has another size: nothing is written.
+        controllerTable(s.peer, 4, 4);
+        boxes.expectBox(QStringLiteral("Cannot change data table dimensions."));
+        t.Filemenu_Click(8);
+        QCOMPARE(TableRows, 3);
+        // A row that cannot be written ends the download there.
+        controllerTable(s.peer, 3, 4);
+        spy.refuseWrite = 2;
+        TableValues(1, 1) = 99;
+        TableValues(3, 1) = 99;
+        boxes.expectBox(QStringLiteral("Failed to set data table row."));
+        t.Filemenu_Click(8);
+        QCOMPARE((QList<int>{controllerCell(s.peer, 1, 1), controllerCell(s.peer, 3, 1)}), (QList<int>{99, 31}));
+        // Dimensions that cannot be read.
+        s.peer.controller().setFault({orvemu::FaultKind::ShortError, 1, 0, orvemu::kOutOfRange, {}});
+        boxes.expectBox(QStringLiteral("Failed to get data table dimensions."));
+        t.Filemenu_Click(7);
+        QVERIFY(boxes.done());
+        QCOMPARE(flagsAtBox, (QList<QPair<bool, bool>>{{false, true}, {false, true}, {true, false}}));
+        QCOMPARE(ticks, QList<QStringList>(3, QStringList{QStringLiteral("get 1")}));
+        QVERIFY(!TableUploadBusy && !TransferBusy);
+
+        // A row that cannot be read: the rows before it are new, the status
+        // line names it, the flag is down.
+        controllerTable(s.peer, 3, 4);
+        s.peer.controller().withMemory([](orvemu::Memory &m) {
+            m.setCell(1, 1, 7);
+            m.setCell(3, 1, 7);
+            return 0;
+        });
+        spy.refuseRead = 2;
+        spy.take();
+        t.Filemenu_Click(7);
+        QCOMPARE(spy.take(), QStringList(2, QStringLiteral("39 10")));
+        QVERIFY(s.status().startsWith(QStringLiteral("Failed to get data table row 2.\n")));
+        QVERIFY(s.status().size() > 33);
+        QCOMPARE((QList<int32_t>{TableValues(1, 1), TableValues(3, 1)}), (QList<int32_t>{7, 0}));
+        QVERIFY(!TableUploadBusy);
+
+        // Without a connection neither transfer asks the controller anything.
+        NoComm = true;
+        t.Filemenu_Click(7);
+        t.Filemenu_Click(8);
+        QVERIFY(spy.take().isEmpty());
+        RegWindowOpen = false;
+        disconnectMonitor();
+    }
+
+    void tablesItCannotLoad() {
+        Session s;
+        if (!s.peer.connectMonitor()) QSKIP("needs the UDP transport");
+        controllerTable(s.peer, 0, 4);
+        s.env.responder.expectBox(QStringLiteral("There is NO data table to load."));
+        frmTable &t = form<frmTable>();
+        QCOMPARE(TableRows, 0);
+        controllerTable(s.peer, 40000, 2);
+        s.env.responder.expectBox(QStringLiteral("The data table has more than 32767 rows and cannot be loaded."));
+        t.Filemenu_Click(7);
+        QCOMPARE(TableRows, 0);
+        QCOMPARE(TableCols, 4);
+        QVERIFY(s.env.responder.done());
+        QVERIFY(!TableUploadBusy);
+        disconnectMonitor();
+    }
+
+    void monitoringARowRange() {
+        Session s;
+        if (!s.peer.connectMonitor()) QSKIP("needs the UDP transport");
+        controllerTable(s.peer, 10, 2);
+        frmTable &t = form<frmTable>();
+
+        // Begin Monitoring without a connection does nothing.
+        NoComm = true;
+        t.Optionmenu[3]->trigger();
+        QVERIFY(!TableMonitorOn && !t.Timer1->Enabled() && !t.Optionmenu[3]->isChecked());
+        NoComm = false;
+        t.Optionmenu[3]->trigger();
+        QVERIFY(TableMonitorOn && t.Timer1->Enabled());
+        QVERIFY(t.Optionmenu[3]->isChecked() && !t.Optionmenu[4]->isChecked());
+
+        t.Optionmenu[5]->trigger();
+        frmTableMon &m = form<frmTableMon>();
+        QVERIFY(m.isVisible());
+        QCOMPARE((QStringList{m.txtMonInt->text(), m.txtMonStartRow->text(), m.txtMonEndRow->text()}),
+                 (QStringList{QStringLiteral("2000"), QStringLiteral("1"), QStringLiteral("10")}));
+
+        // The interval: 10 ms at the least by Enter, 25 on leaving the box,
+        // 32000 at the most; the box keeps the text typed.
+        typeEnter(m.txtMonInt, QStringLiteral("5"));
+        QCOMPARE(TableMonIntervalMs, int16_t(10));
+        QCOMPARE(t.Timer1->Interval(), 10);
+        leaveField(m.txtMonInt);
+        QCOMPARE(TableMonIntervalMs, int16_t(25));
+        QCOMPARE(t.Timer1->Interval(), 25);
+        typeEnter(m.txtMonInt, QStringLiteral("50000"));
+        QCOMPARE(TableMonIntervalMs, int16_t(32000));
+        QCOMPARE(m.txtMonInt->text(), QStringLiteral("50000"));
+        // The rows: 1 to the table's rows.
+        typeEnter(m.txtMonEndRow, QStringLiteral("9999"));
+        QCOMPARE(TableMonEndRow, int16_t(10));
+        typeEnter(m.txtMonStartRow, QStringLiteral("abc"));
+        QCOMPARE(TableMonStartRow, int16_t(1));
+        typeEnter(m.txtMonStartRow, QStringLiteral("0"));
+        QCOMPARE(TableMonStartRow, int16_t(1));
+        typeEnter(m.txtMonStartRow, QStringLiteral("4"));
+        typeEnter(m.txtMonEndRow, QStringLiteral("5"));
+
+        // A tick reads the monitored rows and nothing else; so does File
+        // Upload while monitoring is on.
+        s.peer.controller().withMemory([](orvemu::Memory &mem) {
+            for (int r : {3, 4, 5}) mem.setCell(uint32_t(r), 1, 777);
+            return 0;
+        });
+        s.peer.controller().clearLog();
+        Q_EMIT t.Timer1->Timer();
+        t.Filemenu_Click(7);
+        const QStringList twoRows{QStringLiteral("get row 4 from 1 x2"), QStringLiteral("get row 5 from 1 x2")};
+        QCOMPARE(tableRequests(s.peer.controller()), twoRows + twoRows);
+        QCOMPARE((QList<int32_t>{TableValues(3, 1), TableValues(4, 1), TableValues(5, 1)}),
+                 (QList<int32_t>{31, 777, 777}));
+        QCOMPARE(s.status(), QStringLiteral("Upload complete."));
+        // A start above the end reads no row.
+        typeEnter(m.txtMonStartRow, QStringLiteral("8"));
+        typeEnter(m.txtMonEndRow, QStringLiteral("3"));
+        s.peer.controller().clearLog();
+        s.main->Message->clear();
+        Q_EMIT t.Timer1->Timer();
+        QVERIFY(tableRequests(s.peer.controller()).isEmpty());
+        QCOMPARE(s.status(), QStringLiteral("Upload complete."));
+
+        // End Monitoring without a connection leaves it running; its ticks
+        // then read nothing.
+        NoComm = true;
+        t.Optionmenu[4]->trigger();
+        QVERIFY(TableMonitorOn && t.Timer1->Enabled() && !t.Optionmenu[4]->isChecked());
+        Q_EMIT t.Timer1->Timer();
+        QVERIFY(tableRequests(s.peer.controller()).isEmpty());
+        NoComm = false;
+        t.Optionmenu[4]->trigger();
+        QVERIFY(!TableMonitorOn && !t.Timer1->Enabled());
+        QVERIFY(!t.Optionmenu[3]->isChecked() && t.Optionmenu[4]->isChecked());
+
+        // Unloading the editor stops its timer and leaves the switch.
+        t.Optionmenu[3]->trigger();
+        QVERIFY(unloadForm<frmTable>());
+        QVERIFY(TableMonitorOn && !t.Timer1->Enabled());
+        disconnectMonitor();
+    }
+};
+
+QTEST_MAIN(TestTableTransfer)
+#include "test_tabletransfer.moc"
