@@ -463,7 +463,7 @@ void frmMain::Form_Load() {
     CheckComm();
 }
 
-void frmMain::Form_Unload(int &) {
+void frmMain::Form_Unload(int &cancel) {
     try {
         unloadForm<frmReg>();
         unloadForm<frmRam>();
@@ -474,8 +474,12 @@ void frmMain::Form_Unload(int &) {
         unloadForm<frmAnalOut>();
         unloadForm<frmServo>();
         unloadForm<frmServo2>();
-        unloadForm<frmCustom1>();
-        unloadForm<frmCustom2>();
+        // A custom window whose changes could not be saved stays open, and
+        // so does the program.
+        if (!unloadForm<frmCustom1>() || !unloadForm<frmCustom2>()) {
+            cancel = 1;
+            return;
+        }
         unloadForm<frmStatus>();
         unloadForm<frmTable>();
         unloadForm<frmSetup>();

@@ -293,7 +293,11 @@ void UploadProgram() {
             if (withRegisters && OrvComm::ZqGetModel(ConnectionHandle, &model, &ea) == 1)
                 UploadRegisters(ConnectionHandle, int16_t(ea), path);
             closeStep();
-            MsgBox(QStringLiteral("Program uploaded to ") + path, mbInformation);
+            // Steps or rows the controller did not give leave their place in
+            // the file empty: say how many, rather than report a clean copy.
+            MsgBox(QStringLiteral("Program uploaded to ") + path +
+                       (stats.errors != 0 ? QStringLiteral("\n\nerrors : ") + num(stats.errors) : QString()),
+                   mbInformation);
         } else {
             ShowLinkError(QStringLiteral("Failed to upload ") + path + QStringLiteral(".\n"));
             closeStep();

@@ -345,6 +345,29 @@ private Q_SLOTS:
         }
     }
 
+    // A custom window whose changes cannot be saved keeps the program open;
+    // nothing is closed or saved behind it.
+    void shutDownStopsAtAnUnsavedCustomWindow() {
+        MonitorTestEnv env;
+        env.writeSettings(QString());
+        frmMain &m = form<frmMain>();
+        frmCustom1 &c = form<frmCustom1>();
+        c.ConfigSaved = false;
+        CustomScreen1Path = env.dir() + QStringLiteral("/no/such/folder/screen.CFG");
+        env.responder.expectBox(QStringLiteral("Save Changes to ") + CustomScreen1Path, mbYes);
+        env.responder.expectBox(QStringLiteral("Error Saving File"));
+        ConnectionHandle = 4242;
+        QVERIFY(!m.close());
+        QVERIFY(env.responder.done());
+        QVERIFY(m.loaded() && c.loaded());
+        QCOMPARE(ConnectionHandle, 4242);  // not closed
+        env.responder.expectBox(QStringLiteral("Save Changes to ") + CustomScreen1Path, mbNo);
+        env.responder.answerEveryBox(mbOK);
+        ConnectionHandle = 0;
+        QVERIFY(m.close());
+        CustomScreen1Path.clear();
+    }
+
     void versionRule() {
         QCOMPARE(frmMain::VersionAbove3030(QStringLiteral("/x/liborvcomm.so.3.0.3")), int16_t(0));
         QCOMPARE(frmMain::VersionAbove3030(QStringLiteral("liborvcomm.so.3.0.3.1")), int16_t(1));

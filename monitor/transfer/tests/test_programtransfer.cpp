@@ -124,6 +124,61 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(t.textFile + QStringLiteral(".tmp")));
     }
 
+    // A program goes up into a new object file with its registers beside it,
+    // and down again; each transfer that ends in order closes the link.
+    void programRoundTrip() {
+        Transfer t(5);
+        QVERIFY(t.ok);
+        ControllerIdentified = true;
+        t.memory().registers[600] = 66;
+        t.env.responder.expectFile(t.objectFile);
+        t.env.responder.expectBox(QStringLiteral("Upload Controller Register Values?"), mbYes);
+        t.env.responder.expectBox(QStringLiteral("Register upload completed!"));
+        t.env.responder.expectBox(QStringLiteral("Program uploaded to ") + t.objectFile);
+        UploadProgram();
+        QVERIFY(t.env.responder.done());
+        QCOMPARE(ConnectionHandle, 0);
+        QVERIFY(QFile::exists(t.objectFile));
+        QVERIFY(!QFile::exists(t.objectFile + QStringLiteral(".upload")));
+        QCOMPARE(linesOf(t.textFile)[2 + 599], textLine(600, 66));
+
+        QVERIFY(t.peer.connectMonitor(300));
+        t.peer.controller().clearLog();
+        t.memory().registers[600] = 0;
+        t.env.responder.expectFile(t.objectFile);
+        t.env.responder.expectBox(QStringLiteral("Download Non-Volatile Registers?"), mbYes);
+        t.env.responder.answerEveryBox(mbOK);
+        DownloadProgram();
+        const QString done = t.env.responder.prompts().last();
+        QVERIFY2(done.startsWith(t.objectFile + QStringLiteral(" downloaded.\n\nbytes : ")), qPrintable(done));
+        QVERIFY(done.endsWith(QStringLiteral("\nerrors : 0\nwarnings : 0\n")));
+        QCOMPARE(t.memory().registers[600], 66);
+        QCOMPARE(form<frmLoadMain>().Label2->text(), QStringLiteral("Download Complete!"));
+        QCOMPARE(ConnectionHandle, 0);
+    }
+
+    // An upload that breaks off leaves an earlier object file as it was.
+    void failedUploadKeepsTheEarlierProgram() {
+        Transfer t(5);
+        QVERIFY(t.ok);
+        ControllerIdentified = true;
+        writeText(t.objectFile, QStringLiteral("earlier program"));
+        t.env.responder.expectFile(t.objectFile);
+        t.env.responder.expectBox(t.objectFile + QStringLiteral(" already exists. Do you want to overwrite ?"), mbOK);
+        t.env.responder.expectBox(QStringLiteral("Upload Controller Register Values?"), mbNo);
+        t.env.responder.answerEveryBox(mbOK);
+        OrvComm::ZqSetConnectionTimeout(ConnectionHandle, 20);
+        t.peer.controller().setFault({orvemu::FaultKind::Drop, -1, 0, 0, {}});
+        UploadProgram();
+        t.peer.controller().clearFault();
+        const QString failed = QStringLiteral("Failed to upload ") + t.objectFile + QStringLiteral(".\nError: ");
+        const QStringList prompts = t.env.responder.prompts();
+        QVERIFY2(std::any_of(prompts.begin(), prompts.end(), [&](const QString &p) { return p.startsWith(failed); }),
+                 qPrintable(prompts.join(u'|')));
+        QCOMPARE(linesOf(t.objectFile), QStringList{QStringLiteral("earlier program")});
+        QVERIFY(!QFile::exists(t.objectFile + QStringLiteral(".upload")));
+    }
+
     void downloadRegisters() {
         Transfer t(5);
         QVERIFY(t.ok);
