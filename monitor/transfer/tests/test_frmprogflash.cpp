@@ -13,6 +13,7 @@
 #include "core/controls.h"
 #include "harness/harness.h"
 #include "transfer/frmProgFlash.h"
+#include "transfer/inputbox.h"
 
 namespace {
 QStringList entries(QComboBox *c) {
@@ -98,11 +99,13 @@ void TestFrmProgFlash::hiddenButtonsAnswerTheirKeys() {
     QVERIFY(QTest::qWaitForWindowActive(&w));
     QSignalSpy baud(w.Command1, &QPushButton::clicked);
     QSignalSpy code(w.Command2, &QPushButton::clicked);
+    installInputBoxAnswerer([](const QString &) { return QString(); });
     QTest::keyClick(&w, Qt::Key_B, Qt::AltModifier);
     // A button's access key presses it visibly: the click follows shortly.
     QTRY_COMPARE(baud.count(), 1);
     QTest::keyClick(&w, Qt::Key_F, Qt::AltModifier);
     QTRY_COMPARE(code.count(), 1);
+    installInputBoxAnswerer({});
 }
 
 QTEST_MAIN(TestFrmProgFlash)
