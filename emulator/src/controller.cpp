@@ -39,6 +39,23 @@ Response Controller::handleText(std::span<const std::uint8_t> text) {
     return r;
 }
 
+std::uint32_t Controller::lineBaud(std::uint32_t serverBaud) const {
+    std::lock_guard lock(mutex_);
+    const std::uint32_t b = memory_.module.lineBaud();
+    return b != 0 ? b : serverBaud;
+}
+
+std::optional<std::chrono::milliseconds> Controller::quietOutputAfter() const {
+    std::lock_guard lock(mutex_);
+    if (!memory_.module.bootPending()) return std::nullopt;
+    return std::chrono::milliseconds(ModuleState::kBootQuietMs);
+}
+
+std::vector<std::uint8_t> Controller::takeQuietOutput() {
+    std::lock_guard lock(mutex_);
+    return memory_.module.boot();
+}
+
 void Controller::setFault(Fault f) {
     std::lock_guard lock(mutex_);
     fault_ = std::move(f);
@@ -71,6 +88,11 @@ Response Controller::handle(std::span<const std::uint8_t> frame) {
     log_.emplace_back(frame.begin(), frame.end());
 
     Response r;
+    // The module's loader does not speak the binary protocol.
+    if (memory_.module.programming()) {
+        r.drop = true;
+        return r;
+    }
     Request req;
     switch (parseRequest(frame, req)) {
     case ParseResult::Ok: r.bytes = dispatch(req); break;

@@ -78,6 +78,14 @@ public:
     void setFault(Fault f);
     void clearFault();
 
+    // The serial line as the module sets it: the rate the controller hears
+    // at (the module's after a baud switch, else serverBaud), and the bytes
+    // it sends by itself once the line has been quiet for quietOutputAfter()
+    // (the module's boot report; nullopt when nothing is due).
+    std::uint32_t lineBaud(std::uint32_t serverBaud) const;
+    std::optional<std::chrono::milliseconds> quietOutputAfter() const;
+    std::vector<std::uint8_t> takeQuietOutput();
+
     // Every request frame received, in order.
     std::vector<std::vector<std::uint8_t>> requests() const;
     std::vector<std::uint8_t> lastRequest() const;

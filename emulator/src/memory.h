@@ -20,6 +20,7 @@
 #include <optional>
 #include <vector>
 
+#include "module.h"
 #include "vregisters.h"
 
 namespace orvemu {
@@ -104,6 +105,9 @@ struct Memory {
     // Every byte written with the status request, in order.
     std::vector<std::uint8_t> statusWrites;
     std::array<Task, kTasks> tasks{};
+
+    // The module that takes new firmware (handlers_module.cpp).
+    ModuleState module;
 
     // Program memory. EA controllers keep one segment per object record
     // type (0 step lengths, 1 program, 2 data table, 3 data table size,

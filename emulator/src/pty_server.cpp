@@ -91,20 +91,33 @@ private:
         return true;
     }
     bool atOurRate() const {
-        if (baud_ == 0) return true;
+        const std::uint32_t baud = controller_.lineBaud(baud_);
+        if (baud == 0) return true;
         const auto line = readPtyLine(slave_);
-        return line && line->baud == baud_;
+        return line && line->baud == baud;
+    }
+    // Milliseconds until the controller's own output is due (-1: none is).
+    int quietOutputIn(Clock::time_point lastActivity) const {
+        const auto after = controller_.quietOutputAfter();
+        if (!after) return -1;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(lastActivity + *after - Clock::now());
+        return left.count() > 0 ? static_cast<int>(left.count()) : 0;
     }
     void run() {
         std::vector<std::uint8_t> in;
+        // The line's last traffic either way, for the output that the
+        // controller sends by itself after a quiet spell.
+        auto lastActivity = Clock::now();
         for (;;) {
             int timeout = -1;
             if (!in.empty()) timeout = in[0] == 0x01 ? kStalledFrameMs : kTextPauseMs;
+            else timeout = quietOutputIn(lastActivity);
             bool readable = false;
             if (!wait(timeout, readable)) return;
             if (readable) {
                 std::uint8_t buf[512];
                 const ssize_t n = ::read(master_, buf, sizeof buf);
+                if (n > 0) lastActivity = Clock::now();
                 // At another rate than ours the bytes are garbled: drop them.
                 if (n > 0 && !atOurRate()) continue;
                 if (n > 0) in.insert(in.end(), buf, buf + n);
@@ -112,6 +125,12 @@ private:
                 // Quiet line: a text request is complete, a stalled frame is noise.
                 if (in[0] != 0x01 && !answer(controller_.handleText(in))) return;
                 in.clear();
+                lastActivity = Clock::now();
+                continue;
+            } else if (quietOutputIn(lastActivity) == 0) {
+                const auto out = controller_.takeQuietOutput();
+                if (!out.empty()) send(out.data(), out.size());
+                lastActivity = Clock::now();
                 continue;
             }
             // Binary frames: 01, L, then L bytes.
@@ -120,6 +139,7 @@ private:
                 const std::vector<std::uint8_t> frame(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(n));
                 in.erase(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(n));
                 if (!answer(controller_.handle(frame))) return;
+                lastActivity = Clock::now();
             }
         }
     }

@@ -25,7 +25,10 @@ public:
 // The misbehaviour switches apply; SplitReply sends a reply in pieces.
 // With a baud rate given, the controller hears only a client whose line runs
 // at that rate: what arrives while the line is set to another rate is noise
-// and gets no answer. 0 answers at any rate.
+// and gets no answer. 0 answers at any rate. A module that has switched the
+// line to its own rate (Controller::lineBaud) is heard at that rate, and the
+// controller's own output (Controller::quietOutputAfter) goes out once the
+// line has been quiet long enough.
 std::unique_ptr<Server> startPty(Controller &c, std::uint32_t baud = 0);
 
 // The line settings the client gave the pseudo-terminal. (Linux keeps a

@@ -1,12 +1,23 @@
 // The firmware update window: the module list, the start button, the log and
 // the progress bar of an update, and two buttons below the visible area that
 // answer only to their access keys (transfer baud rate and support code).
+//
+// The window owns the firmware file reader (firmwarereader.cpp): one firmware
+// file open at a time, a plain text file read line by line or a compressed
+// file decoded through its Huffman tree, behind one line interface. And it
+// runs the update itself (firmwareupdate.cpp): reset, programming mode, baud
+// switch and the line exchange with the module.
 #pragma once
 
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <array>
 #include <cstdint>
 
 #include "core/forms.h"
 #include "core/msgbox.h"
+#include "transfer/mscomm.h"
 
 class QComboBox;
 class QLabel;
@@ -14,6 +25,12 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class SSCommand;
+
+// The screen's mouse pointer as the firmware windows set it.
+inline constexpr int PointerDefault = 0;
+inline constexpr int PointerHourglass = 11;
+void setScreenMousePointer(int pointer);
+int screenMousePointer();
 
 class frmProgFlash : public Form {
     Q_OBJECT
@@ -29,21 +46,98 @@ public:
     QPushButton *Command1 = nullptr;  // "&B", transfer baud rate
     QPushButton *Command2 = nullptr;  // "&F", support code
     CommonDialog CMDialog1;
+    MSComm MSComm1;
     QWidget *VideoSoftElastic1 = nullptr;
+
+    // The log's text exactly as written, line ends CR LF (the box shows it
+    // with plain line breaks).
+    QString logText() const { return log_; }
+    void setLogText(const QString &text);
 
     // Shared with the variant-selection window and the update procedure.
     int16_t SelectedModel = 0;  // CPU module variant: 11, 12, 14 or 16; 0 until chosen
     bool SelectionOK = false;
-    int16_t FileMode = 0;    // plain or compressed firmware file
+    int16_t FileMode = 0;    // 0 plain firmware file, 1 compressed
     int16_t ModuleType = 0;  // 0 CPU module, 1 communication module, 2 Q600 series controller
-    bool HufEOF = false;     // end of the compressed file
+    bool HufEOF = false;     // the compressed reader has decoded the end symbol
 
     // The transfer baud rate and the module's code for it.
     int32_t FlashBaudRate = 38400;
     uint8_t BaudCode = 3;
     int16_t BaudCodeChar = 51;
 
+    // Timing of an update: the fixed delays are multiplied by DelayScale and
+    // every read of the update waits at most FlashTimeoutMs. Tests shorten
+    // both.
+    double DelayScale = 1.0;
+    int32_t FlashTimeoutMs = 5500;
+
+    // ---- The firmware file reader ------------------------------------------------
+    // Every procedure fails (False, or True for FileEOF) instead of raising.
+    bool OpenFile(const QString &path);
+    bool GetLine(QString &line);
+    bool FileEOF();
+    bool ResetFile(const QString &path);
+    // The number after the last "L" of the next line that contains key.
+    bool SectionLength(const QString &key, int32_t &length);
+    bool OpenCompressedFile(const QString &path);
+    bool ResetCompressedFile(const QString &path);
+    void CloseCompressedFile();
+    bool HufLineInput(QString &line);
+    // These raise their errors to the caller.
+    int16_t InputCounts();
+    int16_t BuildTree();
+    bool InputBit();
+
+    // A node of the Huffman tree: indexes 0..255 the bytes, 256 the end of
+    // the stream, 257..512 the inner nodes, 513 the sentinel.
+    struct HufNode {
+        int16_t count = 0;
+        int16_t savedCount = 0;
+        int16_t child0 = 0;
+        int16_t child1 = 0;
+    };
+    static constexpr int EndSymbol = 256;
+    static constexpr int NodeCount = 515;
+    const std::array<HufNode, NodeCount> &nodes() const { return Nodes; }
+    int16_t headerLength() const { return HeaderLength; }
+    int16_t rootNode() const { return RootNode; }
+
+    // The text before the first control character; empty when there is none.
+    static QString ErrMessage(const QString &text);
+
+    // ---- Event handlers ------------------------------------------------------------
+    void SSCommand1_Click();
+    void Command1_Click();
+    void Command2_Click();
+
 protected:
     void buildControls() override;
     void Form_Load() override;
+
+private:
+    // Puts text in front of the log.
+    void log(const QString &text);
+    void pause(double seconds);
+    bool FindLine(const QString &key, QString &line);
+    bool openFirmwareFile(const QString &path);
+    void closeFirmwareFile();
+    // Reads a 16-bit integer of the compressed file; false at its end.
+    bool readInteger(int16_t &value);
+    bool plainLine(QString &line);
+
+    void UpdateFirmware();
+    friend class FirmwareUpdate;
+
+    QString log_;
+    bool settingLog_ = false;
+    bool updating_ = false;
+
+    // Reader state.
+    QFile firmwareFile_;
+    int16_t HeaderLength = 0;
+    int16_t RootNode = 0;
+    uint8_t BitMask = 0;
+    uint8_t BitBuffer = 0;
+    std::array<HufNode, NodeCount> Nodes{};
 };

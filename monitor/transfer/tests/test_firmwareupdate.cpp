@@ -1,0 +1,482 @@
+// Whole firmware updates against the emulator's module on a pseudo-terminal:
+// both ways into programming mode, each module type, plain and compressed
+// files; the line exchange's waits, data messages and boot confirmation; the
+// failures and early ends; and the state the main window is left in.
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QtTest/QTest>
+#include <algorithm>
+#include <deque>
+#include <map>
+#include <optional>
+
+#include "controller.h"
+#include "core/eventpump.h"
+#include "core/globals.h"
+#include "firmwarefiles.h"
+#include "harness/harness.h"
+#include "main/frmMain.h"
+#include "transfer/frmFlashSelect.h"
+#include "transfer/frmProgFlash.h"
+
+using namespace firmware;
+
+namespace {
+
+const QString CRLF = QStringLiteral("\r\n");
+const QString Failed = QStringLiteral("DOWNLOAD FAILED, CYCLE CONTROLLER POWER BEFORE RETRYING DOWNLOAD\r\n");
+const QString Booted = QStringLiteral("Boot Done\r\nFlash Verified\r\n");
+const QString Busy = QStringLiteral("Flash Status 00000010\r\nFlash Status 00000001\r\n");
+const QString Handshake = QStringLiteral("Baud: 38400\r\nORV Loader 2.1\r\n");
+const QString ResetTimedOut = QStringLiteral("Reset Error: 170 Timed out waiting for response from controller\r\n");
+
+QString confirmation(const QString &ending) {
+    return QStringLiteral("Continuing will Reset and Stop the controller and begin firmware download. \r\n"
+                          "Ensure that the communications cable is connected directly to ") +
+           ending +
+           QStringLiteral("\r\nConnecting to the wrong Comm Port can result in corrupting controller memory.\r\n"
+                          "Doing a firmware update may cause you to lose your Movrel Program.");
+}
+const QString CpuConfirm = confirmation(QStringLiteral("the Q40 CPU module to be updated and press OK."));
+const QString CommConfirm = confirmation(QStringLiteral("Comm 1 on the Q90/Q91 module to be updated and press OK."));
+const QString Q600Confirm = confirmation(QStringLiteral("the Q600 Series Controller to be updated and press OK."));
+
+// A compressed file of sections: the count line, one length line per tag,
+// then each section opened by "<tag> firmware" and closed by END.
+QByteArray sectionFile(const QStringList &tags) {
+    QStringList head{QStringLiteral("Firmware variants %1").arg(tags.size())};
+    QStringList body;
+    for (const QString &tag : tags) {
+        const QStringList records = program(tag);
+        head << tag + QStringLiteral(" length L") + QString::number(records.join(QString()).size());
+        body << tag + QStringLiteral(" firmware") << records << QStringLiteral("END");
+    }
+    return compress(crlfText(head + body));
+}
+
+// Lines the emulator received that are records.
+QStringList recordsReceived(const orvemu::Controller &c) {
+    QStringList out;
+    for (const auto &r : c.requests())
+        if (!r.empty() && r[0] == 'S') out << QString::fromLatin1(reinterpret_cast<const char *>(r.data()), qsizetype(r.size()));
+    return out;
+}
+
+bool requestSeen(const orvemu::Controller &c, const QByteArray &frame) {
+    for (const auto &r : c.requests())
+        if (QByteArray(reinterpret_cast<const char *>(r.data()), qsizetype(r.size())) == frame) return true;
+    return false;
+}
+const QByteArray CpuRequest("\x01\x05\x69\x86\x03\x0D\xFF", 7);
+const QByteArray CommRequest("\x01\x04\x69\x06\x90\xFF", 6);
+
+}  // namespace
+
+// The monitor connected to the emulator's serial line as COM1 at 9600, the
+// firmware window open with short delays and read time-outs.
+class Rig {
+public:
+    explicit Rig(int model, uint32_t lineBaud = 9600, std::function<void(orvemu::Controller &)> before = {})
+        : peer(model, PeerLink::Serial, lineBaud, 1) {
+        if (before) before(peer.controller());
+        env.writeSettings(QStringLiteral("[Communications]\ndword \"COMM Port\" 3\ndword \"BAUD Rate\" 9600\n"
+                                         "dword \"Timeout\" 80\n"));
+        main = &form<frmMain>();
+        w = &form<frmProgFlash>();
+        w->DelayScale = 0.05;
+        w->FlashTimeoutMs = 1000;
+        installEventPump(&pump);
+        // Polling stays off and the transfer busy for the whole update.
+        pump.every([this](long) {
+            if (updating && (!TransferBusy || main->Timer1->Enabled())) pollingDuringUpdate = true;
+        });
+    }
+    ~Rig() { setScreenMousePointer(PointerDefault); }
+
+    // Starts an update of the module type with the file (nullopt: the file
+    // dialog is cancelled) and the confirmation answered.
+    void update(int moduleType, const std::optional<QString> &file, const QString &confirm = QString(),
+                int answer = mbOK) {
+        w->Combo1->setCurrentIndex(moduleType);
+        env.responder.expectFile(file);
+        if (!confirm.isEmpty()) env.responder.expectBox(confirm, answer);
+        handleBefore = ConnectionHandle;
+        updating = true;
+        w->SSCommand1->click();
+        updating = false;
+        QVERIFY(env.responder.done());
+    }
+    QString file(const QString &name, const QByteArray &bytes) { return writeFile(env.dir() + u'/' + name, bytes); }
+    orvemu::Controller &controller() { return peer.controller(); }
+
+    // The main window as an update leaves it with monitoring on.
+    void checkRestored() {
+        QVERIFY(!pollingDuringUpdate);
+        QVERIFY(!TransferBusy);
+        QVERIFY(main->Timer1->Enabled());
+        QCOMPARE(BaudRate, 9600);
+        QCOMPARE(TimeoutMs, 80);
+        QVERIFY(!NoComm);
+        QVERIFY(ConnectionHandle > handleBefore);
+        QCOMPARE(main->Message->text(), QStringLiteral("Connected to COMM1 Baud 9600"));
+        QVERIFY(w->ProgressBar1->isHidden());
+        QCOMPARE(screenMousePointer(), PointerDefault);
+    }
+
+    MonitorTestEnv env;
+    EmulatorPeer peer;
+    ScriptedPump pump;
+    frmMain *main = nullptr;
+    frmProgFlash *w = nullptr;
+    int32_t handleBefore = 0;
+    bool updating = false;
+    bool pollingDuringUpdate = false;
+};
+
+// A module whose loader answers from a script: XON replies in turn, the baud
+// digit echoed, each record by the table (default K1 XOFF).
+struct ScriptedLoader {
+    std::deque<std::string> xonReplies;
+    std::map<std::string, std::string> replies;
+    void install(orvemu::Controller &c) {
+        c.setTextHandler([this](orvemu::Controller &, std::span<const std::uint8_t> text) {
+            const std::string s(text.begin(), text.end());
+            std::string r = "K1\x13";
+            if (s == "\x11") {
+                r = "\x11";
+                if (!xonReplies.empty()) {
+                    r = xonReplies.front();
+                    xonReplies.pop_front();
+                }
+            } else if (s == "3") {
+                r = s;
+            } else if (auto it = replies.find(s); it != replies.end()) {
+                r = it->second;
+            }
+            return std::vector<std::uint8_t>(r.begin(), r.end());
+        });
+    }
+};
+
+class TestFirmwareUpdate : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void cpuModuleFromAPlainFile() {
+        Rig rig(11);
+        QVERIFY(!NoComm);
+        const QStringList lines = program(QStringLiteral("Q41 firmware"));
+        rig.update(0, rig.file("Q40_cpu.sr", crlfText(lines)), CpuConfirm);
+        QCOMPARE(rig.w->logText(), QStringLiteral("COMPLETED\r\n") + Booted + Busy + Handshake);
+        QCOMPARE(rig.env.responder.files().last().filter,
+                 QStringLiteral("SR Files, SR1 Files, CSR Files (*.sr; *.sr1; *.csr)|*.sr; *.sr1; *.csr|All Files (*.*)|*.*"));
+        QCOMPARE(rig.w->FileMode, int16_t(0));
+        QCOMPARE(recordsReceived(rig.controller()), lines);
+        QCOMPARE(rig.controller().memory().module.boots(), 1);
+        QCOMPARE(rig.controller().memory().module.brokenRecords(), 0);
+        QVERIFY(requestSeen(rig.controller(), CpuRequest));
+        QCOMPARE(rig.controller().memory().statusWrites, std::vector<uint8_t>{8});
+        // Four lines after the first, of the file's bytes.
+        const int sent = int(lines.mid(1).join(QString()).size());
+        QCOMPARE(rig.w->ProgressBar1->value(), int(float(sent) / float(crlfText(lines).size()) * 100.0f));
+        rig.checkRestored();
+    }
+
+    void modelCodeRewrittenAndItsSectionSent() {
+        Rig rig(13);
+        rig.update(0, rig.file("Q40_multi.CSR", sectionFile({"Q42R", "Q41R", "Q44R"})), CpuConfirm);
+        QCOMPARE(rig.w->FileMode, int16_t(1));
+        QCOMPARE(rig.w->logText(),
+                 QStringLiteral("COMPLETED\r\n") + Booted + Busy + QStringLiteral("Q41R firmware\r\n") + Handshake);
+        QVERIFY(requestSummary(rig.controller()).contains(QStringLiteral("put 13008=11")));
+        // The section alone, without its END.
+        QCOMPARE(recordsReceived(rig.controller()), program(QStringLiteral("Q41R")));
+        // The lines after the first, END included, of the section's length.
+        const QStringList records = program(QStringLiteral("Q41R"));
+        const float sent = float(records.mid(1).join(QString()).size() + 3);
+        QCOMPARE(rig.w->ProgressBar1->value(),
+                 int(std::clamp(sent / float(records.join(QString()).size()) * 100.0f, 0.0f, 100.0f)));
+        rig.checkRestored();
+    }
+
+    void compressedFileWithoutTheModelsSection() {
+        Rig rig(14);
+        rig.update(0, rig.file("Q40_multi.csr", sectionFile({"Q41R", "Q42R"})), CpuConfirm);
+        QCOMPARE(rig.w->logText(), Failed + QStringLiteral("Invalid File, Does Not Support Q43 CPU Module\r\n"));
+        QVERIFY(!requestSeen(rig.controller(), CpuRequest));
+        rig.checkRestored();
+    }
+
+    void commModuleEndsAskingForAStart() {
+        Rig rig(11, 9600, [](orvemu::Controller &c) {
+            c.memory().module.port = orvemu::ModuleState::Port::CommModule;
+        });
+        rig.w->Command1->click();  // 9600 for the transfer
+        rig.update(1, rig.file("Q90_comm.csr", sectionFile({"Q90"})), CommConfirm);
+        QCOMPARE(rig.w->logText(), QStringLiteral("COMPLETED: START CONTROLLER TO CONTINUE\r\n") + Booted + Busy +
+                                       QStringLiteral("Q90 firmware\r\nBaud: 9600\r\nORV Loader 2.1\r\n"));
+        QCOMPARE(rig.env.responder.files().last().filter,
+                 QStringLiteral("SR Files, CSR Files (*.sr; *.csr)|*.sr; *.csr|All Files (*.*)|*.*"));
+        QVERIFY(requestSeen(rig.controller(), CommRequest));
+        QCOMPARE(recordsReceived(rig.controller()), program(QStringLiteral("Q90")));
+        rig.checkRestored();
+    }
+
+    void programmingModeRefusedOrMisunderstood() {
+        // The CPU port refuses the communication module's request.
+        Rig rig(11);
+        rig.update(1, rig.file("Q90.sr", crlfText(program("x"))), CommConfirm);
+        QCOMPARE(rig.w->logText(), Failed + QStringLiteral("Connected to Incorrect ORV Port\r\n"));
+        rig.checkRestored();
+
+        // A well-formed reply of another length.
+        rig.controller().setHandler(0x69, [](orvemu::Controller &, const orvemu::Request &) {
+            return std::vector<uint8_t>{0x04, 0x64, 0x00, 0x9B, 0xFF};
+        });
+        rig.update(0, rig.file("Q40.sr", crlfText(program("x"))), CpuConfirm);
+        QCOMPARE(rig.w->logText(), Failed + QStringLiteral("Failed to put into programming mode, Invalid Response\r\n"));
+        // No reply at all: the error, then the check.
+        rig.controller().setHandler(0x69, [](orvemu::Controller &, const orvemu::Request &) {
+            return std::vector<uint8_t>{};
+        });
+        rig.w->FlashTimeoutMs = 200;
+        rig.update(0, rig.file("Q40.sr", crlfText(program("x"))), CpuConfirm);
+        QCOMPARE(rig.w->logText(), Failed + QStringLiteral("Failed to put into programming mode, Invalid Response\r\n") +
+                                       QStringLiteral("Error: 170 Timed out waiting for response from controller\r\n"));
+        QVERIFY(recordsReceived(rig.controller()).isEmpty());
+        rig.checkRestored();
+    }
+
+    void stuckCpuModuleVariantChosenByTheUser() {
+        Rig rig(12, 9600, [](orvemu::Controller &c) { c.memory().module.stuck(false); });
+        QVERIFY(NoComm);
+        rig.w->FlashTimeoutMs = 400;
+        rig.w->SelectionOK = true;  // left from an earlier update
+        ScriptedModalRunner runner;
+        QStringList offered;
+        runner.next([&](Form &f) {
+            auto &s = static_cast<frmFlashSelect &>(f);
+            for (QRadioButton *o : s.Option1)
+                if (!o->isHidden()) offered << o->text();
+            s.Option1[1]->click();
+            s.Command1->click();
+        });
+        const int requestsBefore = int(rig.controller().requestCount());
+        rig.update(0, rig.file("Q40_multi.csr", sectionFile({"Q41R", "Q42R"})), CpuConfirm);
+        QCOMPARE(runner.runs(), 1);
+        QCOMPARE(offered, (QStringList{"Q41 CPU Module", "Q42 CPU Module"}));
+        QCOMPARE(FirmwareFilePath, rig.env.dir() + QStringLiteral("/Q40_multi.csr"));
+        QCOMPARE(rig.w->SelectedModel, int16_t(12));
+        QCOMPARE(rig.w->logText(), QStringLiteral("COMPLETED\r\n") + Booted + Busy +
+                                       QStringLiteral("Q42R firmware\r\n") + Handshake + ResetTimedOut);
+        QCOMPARE(recordsReceived(rig.controller()), program(QStringLiteral("Q42R")));
+        // The reset is the only frame before the loader's text: no model
+        // code read, no programming request.
+        const auto requests = rig.controller().requests();
+        std::vector<std::vector<uint8_t>> frames;
+        for (size_t i = size_t(requestsBefore); i < requests.size() && requests[i][0] == 0x01; ++i)
+            frames.push_back(requests[i]);
+        QCOMPARE(frames, (std::vector<std::vector<uint8_t>>{{0x01, 0x04, 0x3F, 0x08, 0xB8, 0xFF}}));
+        QVERIFY(!requestSeen(rig.controller(), CpuRequest));
+        rig.checkRestored();
+
+        // Cancelled this time: nothing is sent, whatever the last answer was.
+        rig.controller().withMemory([](orvemu::Memory &m) { return m.module.stuck(false), 0; });
+        runner.next([](Form &f) { static_cast<frmFlashSelect &>(f).Command2->click(); });
+        rig.update(0, rig.file("Q40_multi.csr", sectionFile({"Q41R", "Q42R"})), CpuConfirm);
+        QCOMPARE(rig.w->logText(), Failed + ResetTimedOut);
+        QVERIFY(!rig.w->SelectionOK);
+
+        // A selection window that cannot read the file closes unseen: an
+        // answer left from before does not count.
+        rig.w->SelectionOK = true;
+        rig.controller().clearLog();
+        rig.update(0, rig.file("Q40_empty.sr", QByteArray()), CpuConfirm);
+        QCOMPARE(runner.runs(), 2);
+        QCOMPARE(rig.w->logText(), Failed + ResetTimedOut);
+        for (const auto &r : rig.controller().requests()) QCOMPARE(r[0], uint8_t(0x01));  // no handshake
+    }
+
+    void stuckQ600WokenThroughThePort() {
+        Rig rig(15, 9600, [](orvemu::Controller &c) { c.memory().module.stuck(true); });
+        rig.w->FlashTimeoutMs = 400;
+        ScriptedModalRunner runner;
+        runner.next([](Form &f) { static_cast<frmFlashSelect &>(f).Command1->click(); });
+        const QStringList lines = program(QStringLiteral("Q600"));
+        rig.update(2, rig.file("Q60_ctl.sr1", crlfText(lines)), Q600Confirm);
+        QCOMPARE(rig.w->logText(), QStringLiteral("COMPLETED\r\n") + Booted + Busy + Handshake +
+                                       QStringLiteral("MSComm Response: Q600 Loader\r\n") + ResetTimedOut);
+        QCOMPARE(recordsReceived(rig.controller()), lines);
+        QVERIFY(!rig.w->MSComm1.PortOpen());
+        rig.checkRestored();
+    }
+
+    void q600ModelCodeSetBeforeProgrammingMode() {
+        Rig rig(5);
+        rig.update(2, rig.file("Q60.csr", sectionFile({"Q600R"})), Q600Confirm);
+        QVERIFY(requestSummary(rig.controller()).contains(QStringLiteral("put 13008=15")));
+        QCOMPARE(rig.w->logText(),
+                 QStringLiteral("COMPLETED\r\n") + Booted + Busy + QStringLiteral("Q600R firmware\r\n") + Handshake);
+        rig.checkRestored();
+    }
+
+    void waitsDataMessagesAndAConfirmationAlreadyIn() {
+        Rig rig(11, 0);
+        ScriptedLoader loader;
+        const QStringList lines = program(QStringLiteral("x"));
+        loader.xonReplies = {"Hello\x11", "\x11", "data 0001\r\x11"};
+        loader.replies[lines[0].toStdString()] = "K0\x13Status 00000001\n\nStatus 00000010\n";
+        loader.replies[lines[1].toStdString()] = "K1 DATA\x13";
+        loader.replies[lines[2].toStdString()] = "K1 ok ok\x13";  // no DATA left in the reply
+        loader.replies[lines[4].toStdString()] = "KBoot Done\r\n\x13";
+        loader.install(rig.controller());
+        int dataShown = 0;
+        rig.pump.every([&](long) {
+            if (rig.w->logText().startsWith(QStringLiteral("data 0001\r\n"))) ++dataShown;
+        });
+        rig.update(0, rig.file("Q40.sr", crlfText(lines)), CpuConfirm);
+        QVERIFY(dataShown > 0);
+        QCOMPARE(rig.w->logText(),
+                 QStringLiteral("COMPLETED\r\nKBoot Done\r\nKBoot Done\r\nFailed to get Data Message\r\n"
+                                "Status 00000010\r\nStatus 00000001\r\nStatus 00000001\r\nBaud: 38400\r\nHello\r\n"));
+        QCOMPARE(recordsReceived(rig.controller()), lines);
+    }
+
+    void transferEndsAtEndAndWithoutConfirmation() {
+        Rig rig(11, 0);
+        ScriptedLoader loader;
+        loader.install(rig.controller());
+        rig.w->FlashTimeoutMs = 200;
+        const QStringList lines = program(QStringLiteral("x"));
+        rig.update(0, rig.file("Q40.sr", crlfText({lines[0], lines[1], QStringLiteral("-- END --"), lines[2]})),
+                   CpuConfirm);
+        // Without a busy period or a data message failure there is no log
+        // base: the end of the transfer leaves the log empty before the
+        // confirmation.
+        QCOMPARE(rig.w->logText(), QStringLiteral("COMPLETED\r\nFailed to get Boot confirmation.\r\n"));
+        QCOMPARE(recordsReceived(rig.controller()), lines.mid(0, 2));
+
+        // An empty last line ends it too, unsent.
+        rig.controller().clearLog();
+        rig.controller().withMemory([](orvemu::Memory &m) { return m.module = orvemu::ModuleState{}, 0; });
+        rig.update(0, rig.file("Q40.sr", crlfText({lines[0], lines[1], QString()})), CpuConfirm);
+        QCOMPARE(rig.w->logText(), QStringLiteral("COMPLETED\r\nFailed to get Boot confirmation.\r\n"));
+        QCOMPARE(recordsReceived(rig.controller()), lines.mid(0, 2));
+    }
+
+    void lineWithoutAnswerFailsTheUpdate() {
+        Rig rig(11, 0);
+        ScriptedLoader loader;
+        const QStringList lines = program(QStringLiteral("x"));
+        loader.replies[lines[2].toStdString()] = "";
+        loader.install(rig.controller());
+        rig.w->FlashTimeoutMs = 200;
+        rig.update(0, rig.file("Q40.sr", crlfText(lines)), CpuConfirm);
+        QCOMPARE(rig.w->logText(), Failed + QStringLiteral("Failed to get XOFF response. 170\r\nBaud: 38400\r\n"));
+        QCOMPARE(recordsReceived(rig.controller()), lines.mid(0, 3));
+        // The module is left in programming mode: polling is back, the
+        // controller does not answer it.
+        QVERIFY(!TransferBusy);
+        QVERIFY(rig.main->Timer1->Enabled());
+        QVERIFY(NoComm);
+        QCOMPARE(BaudRate, 9600);
+    }
+
+    void earlyEndsAndRefusedFiles() {
+        Rig rig(11);
+        const int probe = int(rig.controller().requestCount());
+        rig.w->setLogText(QStringLiteral("older"));
+        // Cancelled file dialog: no result line.
+        rig.update(0, std::nullopt);
+        QCOMPARE(rig.w->logText(), QStringLiteral("older"));
+        rig.checkRestored();
+        // The ending decides, in any case.
+        rig.update(0, rig.file("Q40.txt", "x"));
+        QCOMPARE(rig.w->logText(), Failed + QStringLiteral("Invalid File Type Selected\r\nolder"));
+        // A Q40 file for the communication module.
+        rig.update(1, rig.file("Q40.sr", "x"));
+        QCOMPARE(rig.w->logText(), Failed + QStringLiteral("Error: Invalid File Selected"));
+        // A file that does not open.
+        rig.update(0, rig.env.dir() + QStringLiteral("/Q40_missing.sr"));
+        QCOMPARE(rig.w->logText(), Failed);
+        // Cancel in the confirmation.
+        rig.update(0, rig.file("Q40.Sr", crlfText(program("x"))), CpuConfirm, mbCancel);
+        QCOMPARE(rig.w->logText(), Failed);
+        QCOMPARE(TimeoutMs, 80);
+        // None of these reached the controller (only the reconnects' probes).
+        for (const QString &r : requestSummary(rig.controller()).mid(probe))
+            QVERIFY2(r.startsWith(QStringLiteral("get 13008")) || r.startsWith(QStringLiteral("code")), qPrintable(r));
+        QVERIFY(recordsReceived(rig.controller()).isEmpty());
+        QVERIFY(rig.controller().memory().statusWrites.empty());
+        QCOMPARE(rig.main->Message->text(), QStringLiteral("Connected to COMM1 Baud 9600"));
+    }
+
+    void networkConnectionIsRefused() {
+        MonitorTestEnv env;
+        frmMain &m = form<frmMain>();
+        frmProgFlash &w = form<frmProgFlash>();
+        CommPort = 1;
+        ControllerIP.clear();
+        w.setLogText(QStringLiteral("older"));
+        w.SSCommand1->click();  // no file dialog: the responder would fail the test
+        QCOMPARE(w.logText(), QStringLiteral("Please Configure a Serial Connection to the Module"));
+        QVERIFY(env.responder.files().isEmpty());
+        QVERIFY(!TransferBusy);
+        QVERIFY(m.Timer1->Enabled());
+        QVERIFY(NoComm);  // no controller at that address
+        QCOMPARE(ConnectionHandle, 0);
+    }
+
+    void unsupportedEntryStillReconnects() {
+        Rig rig(11);
+        rig.w->Combo1->insertItem(2, QStringLiteral("Q600 Series Controller"));
+        rig.env.responder.expectBox(QStringLiteral("Module Not Yet Supported"));
+        const int32_t before = ConnectionHandle;
+        rig.w->Combo1->setCurrentIndex(3);
+        rig.w->SSCommand1->click();
+        QVERIFY(rig.env.responder.done());
+        QCOMPARE(rig.env.responder.boxes().last().buttons, int(mbOKOnly));
+        QVERIFY(ConnectionHandle > before);
+        QVERIFY(rig.controller().memory().statusWrites.empty());
+        rig.checkRestored();
+    }
+
+    void suspendedMonitoringStaysSuspended() {
+        Rig rig(11);
+        rig.main->SuspendButton_Click();
+        QCOMPARE(rig.main->SuspendButton->Caption(), QStringLiteral("Resume Monitoring"));
+        rig.update(0, rig.file("Q40.sr", crlfText(program("x"))), CpuConfirm);
+        QVERIFY(rig.w->logText().startsWith(QStringLiteral("COMPLETED\r\n")));
+        QCOMPARE(ConnectionHandle, 0);
+        QVERIFY(NoComm);
+        QVERIFY(!rig.main->Timer1->Enabled());
+        QVERIFY(!TransferBusy);
+        QCOMPARE(BaudRate, 9600);
+    }
+
+    void restoreCompletesAfterAnError() {
+        MonitorTestEnv env;
+        frmMain &m = form<frmMain>();
+        frmProgFlash &w = form<frmProgFlash>();
+        CommPort = 1;
+        ControllerIP.clear();
+        ConnectionHandle = 77;
+        BaudRate = 4800;
+        TimeoutMs = 123;
+        w.setLogText(QStringLiteral("older"));
+        OrvComm::useLibraryFile(QStringLiteral("/nonexistent/liborvcomm.so"));
+        w.SSCommand1->click();
+        OrvComm::useLibraryFile(QString());
+        QCOMPARE(w.logText(), QStringLiteral("ERROR RESETTING MONITOR\r\nPlease Configure a Serial Connection to the Module"));
+        QCOMPARE(ConnectionHandle, 0);
+        QVERIFY(NoComm);
+        QVERIFY(!TransferBusy);
+        QVERIFY(m.Timer1->Enabled());
+        QCOMPARE(BaudRate, 4800);
+        QCOMPARE(TimeoutMs, 123);
+    }
+};
+
+QTEST_MAIN(TestFirmwareUpdate)
+#include "test_firmwareupdate.moc"
