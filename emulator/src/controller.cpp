@@ -18,6 +18,12 @@ void Controller::setHandler(std::uint8_t code, Handler h) {
     handlers_[code] = std::move(h);
 }
 
+Handler Controller::handler(std::uint8_t code) const {
+    std::lock_guard lock(mutex_);
+    auto it = handlers_.find(code);
+    return it == handlers_.end() ? Handler{} : it->second;
+}
+
 void Controller::setTextHandler(TextHandler h) {
     std::lock_guard lock(mutex_);
     textHandler_ = std::move(h);

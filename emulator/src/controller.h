@@ -67,6 +67,8 @@ public:
     Response handle(std::span<const std::uint8_t> frame);
 
     void setHandler(std::uint8_t code, Handler h);
+    // The handler of a request code (empty when there is none).
+    Handler handler(std::uint8_t code) const;
     // The answer of the handler of r's code (an unknown code gets the short
     // reply 0x67), neither logged nor subject to a fault: for handlers that
     // carry another request inside their own.

@@ -146,7 +146,11 @@ std::vector<std::uint8_t> ModuleState::boot() {
 }
 
 void installModuleHandlers(Controller &c) {
-    c.setHandler(0x69, [](Controller &ctl, const Request &r) {
+    // Request 69 without arguments reads the remote I/O data; with a
+    // module's request bytes it asks that module into programming mode.
+    Handler remoteIoData = c.handler(0x69);
+    c.setHandler(0x69, [remoteIoData](Controller &ctl, const Request &r) {
+        if (r.args.empty() && remoteIoData) return remoteIoData(ctl, r);
         return shortReply(ctl.memory().module.programmingRequest(r.args));
     });
     c.setTextHandler([](Controller &ctl, std::span<const std::uint8_t> text) { return ctl.memory().module.text(text); });
