@@ -72,10 +72,7 @@ public:
 // window's timers stopped and its yields scripted.
 struct Session {
     Session() {
-        env.writeSettings(QString());
-        main = &form<frmMain>();
-        main->Timer1->setEnabled(false);
-        main->Timer3->setEnabled(false);
+        main = &quietMain(env);
         controllerTable(peer, 3, 4);
         installEventPump(&pump);
     }

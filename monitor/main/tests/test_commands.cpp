@@ -21,13 +21,6 @@ void closeFlags() {
     ControllerIP.clear();
 }
 
-frmMain &quietMain(MonitorTestEnv &env) {
-    env.writeSettings(QString());
-    frmMain &m = form<frmMain>();
-    m.Timer1->setEnabled(false);
-    m.Timer3->setEnabled(false);
-    return m;
-}
 }  // namespace
 
 class TestCommands : public QObject {

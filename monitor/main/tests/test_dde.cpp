@@ -36,10 +36,7 @@ public:
 
 struct Service {
     explicit Service(MonitorTestEnv &env) : name(env.dir() + QStringLiteral("/dde")) {
-        env.writeSettings(QString());
-        frmMain &m = form<frmMain>();
-        m.Timer1->setEnabled(false);
-        m.Timer3->setEnabled(false);
+        quietMain(env);
         started = DdeServer::instance().start(name);
     }
     ~Service() { DdeServer::instance().stop(); }

@@ -67,12 +67,7 @@ QByteArray fileOf(const QList<QPair<int, QByteArray>> &entries) {
 struct Session {
     explicit Session(int model) : peer(model) {
         ConnectionHandle = 0;
-        env.writeSettings(QStringLiteral("[Communications]\ndword \"COMM Port\" 1\nsz \"IP Address\" \"%1\"\n"
-                                         "dword \"Timeout\" 40\n")
-                              .arg(peer.address()));
-        main = &form<frmMain>();
-        main->Timer1->setEnabled(false);
-        main->Timer3->setEnabled(false);
+        main = &quietMainConnectedTo(env, peer);
         installEventPump(&pump);
         peer.controller().clearLog();
     }

@@ -26,12 +26,7 @@ struct Session {
         NodeKeyInUse = {};
         ConnectionHandle = 0;
         TransferBusy = TableUploadBusy = false;
-        env.writeSettings(QStringLiteral("[Communications]\ndword \"COMM Port\" 1\nsz \"IP Address\" \"%1\"\n"
-                                         "dword \"Timeout\" 40\n")
-                              .arg(peer.address()));
-        frmMain &main = form<frmMain>();
-        main.Timer1->setEnabled(false);
-        main.Timer3->setEnabled(false);
+        quietMainConnectedTo(env, peer);
         StatusPollOn = true;
         status = &form<frmStatus>();
         installEventPump(&pump);

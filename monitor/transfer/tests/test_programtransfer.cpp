@@ -32,10 +32,7 @@ QString textLine(int reg, int value) { return QString::number(reg).leftJustified
 
 struct Transfer {
     explicit Transfer(int model) : peer(model) {
-        env.writeSettings(QString());
-        frmMain &m = form<frmMain>();
-        m.Timer1->setEnabled(false);
-        m.Timer3->setEnabled(false);
+        quietMain(env);
         ok = peer.connectMonitor(300);
         objectFile = env.dir() + QStringLiteral("/LINE.DSO");
         textFile = env.dir() + QStringLiteral("/LINE.txt");

@@ -11,6 +11,7 @@
 #include "core/eventpump.h"
 #include "core/globals.h"
 #include "core/settings.h"
+#include "main/frmMain.h"
 #include "servers.h"
 #include "wire.h"
 
@@ -179,6 +180,23 @@ bool EmulatorPeer::connectMonitor(int timeoutMs) {
     Connected = true;
     NoComm = false;
     return true;
+}
+
+frmMain &quietMain(MonitorTestEnv &env, const QString &settings) {
+    env.writeSettings(settings);
+    frmMain &m = form<frmMain>();
+    m.Timer1->setEnabled(false);
+    m.Timer2->setEnabled(false);
+    m.Timer3->setEnabled(false);
+    return m;
+}
+
+frmMain &quietMainConnectedTo(MonitorTestEnv &env, const EmulatorPeer &peer, int timeoutMs) {
+    return quietMain(env, QStringLiteral("[Communications]\ndword \"COMM Port\" %1\nsz \"IP Address\" \"%2\"\n"
+                                         "dword \"Timeout\" %3\n")
+                              .arg(peer.link() == PeerLink::Tcp ? 2 : 1)
+                              .arg(peer.address())
+                              .arg(timeoutMs));
 }
 
 void disconnectMonitor() {

@@ -93,6 +93,16 @@ private:
     QTemporaryDir dir_;
 };
 
+class frmMain;
+class EmulatorPeer;
+// The main window loaded from these settings (written with every other
+// section empty), its timers stopped so that nothing polls behind the
+// test's back.
+frmMain &quietMain(MonitorTestEnv &env, const QString &settings = QString());
+// The same, its settings pointing at a UDP or TCP peer, so that the main
+// window connects as it loads (reply time-out timeoutMs).
+frmMain &quietMainConnectedTo(MonitorTestEnv &env, const EmulatorPeer &peer, int timeoutMs = 40);
+
 // Closes the monitor's connection: ConnectionHandle 0, NoComm True.
 void disconnectMonitor();
 // The user leaves a field for another control of the same window.
@@ -118,6 +128,7 @@ public:
     // False while the emulator cannot serve UDP.
     bool available() const { return server_ != nullptr; }
     QString address() const { return address_; }
+    PeerLink link() const { return link_; }
     // The device of a serial peer.
     QString device() const;
     // The address as the library's open call takes it (network byte order).
