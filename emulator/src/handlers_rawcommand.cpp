@@ -6,20 +6,14 @@ namespace orvemu {
 
 namespace {
 
-// A long reply: FF, its 16-bit length n (the reply is n + 4 bytes), then the
-// values from byte 4 on, checksum and FF. The controller's lengths for these
-// replies have the reply code as their low byte.
+// A long reply (FF, its 16-bit length n, byte 3 zero, the values from
+// byte 4 on, checksum and FF). The controller's lengths for these replies
+// have the reply code as their low byte.
 std::vector<std::uint8_t> longReply(std::uint8_t code, const std::array<std::int32_t, Memory::kRemoteIoValues> &v) {
-    const std::uint16_t n = static_cast<std::uint16_t>(0x400 | code);
-    std::vector<std::uint8_t> f{0xFF};
-    put16(f, n);
-    f.push_back(0);
-    for (int i = 0; i < 256; ++i) put16(f, static_cast<std::uint16_t>(v[static_cast<std::size_t>(i)]));
-    for (int i = 256; i < Memory::kRemoteIoValues; ++i) put32(f, static_cast<std::uint32_t>(v[static_cast<std::size_t>(i)]));
-    f.resize(std::size_t{n} + 2, 0);
-    f.push_back(checksum(std::span(f).subspan(1)));
-    f.push_back(0xFF);
-    return f;
+    std::vector<std::uint8_t> values;
+    for (int i = 0; i < 256; ++i) put16(values, static_cast<std::uint16_t>(v[static_cast<std::size_t>(i)]));
+    for (int i = 256; i < Memory::kRemoteIoValues; ++i) put32(values, static_cast<std::uint32_t>(v[static_cast<std::size_t>(i)]));
+    return longReplyFrame(static_cast<std::uint16_t>(0x400 | code), 0, values);
 }
 
 }  // namespace

@@ -142,7 +142,7 @@ struct RawServer::Impl {
         RawEnvelope interim = e;
         interim.packetClass = kInterimClass;
         for (int i = 0; i < interims; ++i) frames.push_back(rawFrame(interim, shortReply(kAck)));
-        frames.push_back(rawFrame(e, r.bytes));
+        frames.push_back(rawFrame(e, rawEthernetReply(r.bytes)));
         if (h) frames = h(frame, std::move(frames));
 
         auto when = Clock::now() + r.delay;

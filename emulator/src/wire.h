@@ -37,6 +37,18 @@ std::vector<std::uint8_t> replyFrame(std::uint8_t code, std::span<const std::uin
 // 03, code, checksum, FF.
 inline std::vector<std::uint8_t> shortReply(std::uint8_t code) { return replyFrame(code); }
 
+// The long reply of the raw-Ethernet network: FF, its 16-bit length n (the
+// reply is n + 4 bytes), byte 3, the body from byte 4 (n - 2 bytes: cut, or
+// padded with zeros), the checksum over bytes 1 to n + 1, FF. n is at least 2.
+std::vector<std::uint8_t> longReplyFrame(std::uint16_t n, std::uint8_t byte3, std::span<const std::uint8_t> body);
+
+// A reply as it travels on raw Ethernet. The network block replies (03,
+// code, first number, block, checksum, FF: longer than their L says) are
+// not frames that the raw-Ethernet reply length rule knows, so they go in
+// the long form, the code at byte 3 and the block from byte 4 as before
+// (the first number has no place there). Anything else goes as it is.
+std::vector<std::uint8_t> rawEthernetReply(std::vector<std::uint8_t> reply);
+
 // A request as it arrived: 01, L, code, arguments, checksum, FF. The frame's
 // length is the transport's: on the network it comes from the envelope, and
 // some block requests carry an L that does not describe it.

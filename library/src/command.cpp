@@ -36,6 +36,13 @@ bool Command::has(std::size_t end) {
     return false;
 }
 
+bool Command::hasLong(std::size_t end) {
+    const std::size_t checksumAt = length_ >= 3 ? GetU16(reply_.data() + 1) + std::size_t{2} : 0;
+    if (end <= checksumAt && end <= length_) return true;
+    connection_->setError(err::kPacket, err::kIncomplete);
+    return false;
+}
+
 bool Command::arrived(std::size_t end) {
     if (end <= length_) return true;
     connection_->setError(err::kPacket, err::kIncomplete);

@@ -92,6 +92,10 @@ public:
     // As has, for reply forms whose length is not carried in L: bounded only
     // by the bytes that arrived.
     bool arrived(std::size_t end);
+    // As has, for the raw-Ethernet long form (FF, the 16-bit length n, ...,
+    // checksum at byte n + 2, FF): bytes 0 .. end-1 lie before its checksum
+    // and all arrived.
+    bool hasLong(std::size_t end);
 
     // Readers at reply offsets; the caller has bounded them with has().
     std::uint8_t u8(std::size_t at) const { return reply_[at]; }

@@ -119,6 +119,24 @@ constexpr std::uint8_t kReadRandom = 0x71, kReadRandomReply = 0x72;
 constexpr std::uint16_t kCountOverLimit = err::kConnection;
 
 bool isSerial(Command &cmd) { return cmd.connection().type == ZQ_TYPE_SERIAL; }
+
+// Block replies come in three forms, all with the block from byte 4: on a
+// serial line an ordinary frame (L, code, number, block, checksum, FF); on
+// UDP and TCP 03, code, number, block; on raw Ethernet the long form: FF,
+// its 16-bit length n (the reply is n + 4 bytes), the code at byte 3, the
+// block, checksum, FF.
+constexpr std::uint8_t kLongForm = 0xFF;
+constexpr std::size_t kLongFormCode = 3;
+
+bool isLongForm(Command &cmd, std::span<const std::uint8_t> reply) {
+    return cmd.connection().type == ZQ_TYPE_RAW_ETHERNET && !reply.empty() && reply[0] == kLongForm;
+}
+
+// The reply code of a block reply, in whichever form it came.
+bool hasBlockCode(Command &cmd, std::span<const std::uint8_t> reply, std::uint8_t code) {
+    const std::size_t at = isLongForm(cmd, reply) ? kLongFormCode : 1;
+    return reply.size() > at && reply[at] == code;
+}
 std::size_t blockSize(Command &cmd) { return isSerial(cmd) ? kSerialBlock : kNetworkBlock; }
 std::size_t valueArea(Command &cmd) { return blockSize(cmd) - kBlockValues; }
 
@@ -181,9 +199,14 @@ std::uint32_t valueLimit(Command &cmd, std::size_t each) {
 // How many random entries one block carries: 17 on a serial line, 115 elsewhere.
 std::uint32_t entryLimit(Command &cmd) { return static_cast<std::uint32_t>(valueArea(cmd) / kEntryBytes); }
 
-// Reply bytes 0 .. end-1 are there: on a serial line within what L announces,
-// elsewhere within what arrived (the network reply's L is not its length).
-bool replyHas(Command &cmd, std::size_t end) { return isSerial(cmd) ? cmd.has(end) : cmd.arrived(end); }
+// Reply bytes 0 .. end-1 are there: on a serial line within what L
+// announces, in the long form within what its length announces, elsewhere
+// within what arrived (the network reply's L is not its length).
+bool replyHas(Command &cmd, std::size_t end) {
+    if (isSerial(cmd)) return cmd.has(end);
+    if (isLongForm(cmd, cmd.reply())) return cmd.hasLong(end);
+    return cmd.arrived(end);
+}
 
 std::size_t numericSize(std::int32_t type) {
     switch (type) {
@@ -234,7 +257,8 @@ std::int32_t getBlock(std::int32_t id, ZQ_VREGISTER_BLOCK *block, BlockRead form
     auto request = blockRequest(cmd, kReadBlock, *block, block->type);
     sealBlockRequest(request);
     std::int32_t result = 0;
-    if (!cmd.run(request, ExpectCode(kReadBlockReply), result)) return result;
+    const auto isBlock = [&](std::span<const std::uint8_t> r) { return hasBlockCode(cmd, r, kReadBlockReply); };
+    if (!cmd.runWith(request, isBlock, result)) return result;
 
     if (!replyHas(cmd, kReplyValues)) return 0;
     const std::int32_t type = cmd.s32(kReplyType);
@@ -376,7 +400,8 @@ ZQ_API std::int32_t ZQ_CALL_CALLER_CLEANS ZqGetVRegisterRandomBlock(std::int32_t
         if (!countFits(cmd, block->countRequested, entryLimit(cmd))) return 0;
         const auto request = randomRequest(cmd, *block, block->type, block->values.bytes);
         std::int32_t result = 0;
-        if (!cmd.run(request, ExpectCode(kReadRandomReply), result)) return result;
+        const auto isBlock = [&](std::span<const std::uint8_t> r) { return hasBlockCode(cmd, r, kReadRandomReply); };
+        if (!cmd.runWith(request, isBlock, result)) return result;
 
         if (!replyHas(cmd, kReplyValues)) return 0;
         const std::int32_t type = cmd.s32(kReplyType);
@@ -402,7 +427,7 @@ ZQ_API std::int32_t ZQ_CALL ZqGetVRegisterRandomBlockDouble(std::int32_t id, ZQ_
         // Any reply other than the random block fails without touching the error.
         const auto accepts = [](std::span<const std::uint8_t>) { return true; };
         if (!cmd.runWith(request, accepts, result)) return result;
-        if (cmd.reply().size() < 2 || cmd.u8(1) != kReadRandomReply) return 0;
+        if (!hasBlockCode(cmd, cmd.reply(), kReadRandomReply)) return 0;
 
         if (!replyHas(cmd, kReplyValues)) return 0;
         const std::int32_t type = cmd.s32(kReplyType);

@@ -50,4 +50,6 @@ TEST_F(CommandsOverRawEthernet, DataTable) { CheckDataTableFamily(OpenClean(), c
 TEST_F(CommandsOverRawEthernet, VRegisters) {
     const auto id = OpenClean();
     CheckVRegisterRoundTrips(id);
+    CheckVRegisterFullBlocks(id);
+    CheckVRegisterFullRandom(id);
 }

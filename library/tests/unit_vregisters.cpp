@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "controller.h"
@@ -359,6 +360,64 @@ TEST_F(VRegisters, ShortBlockRepliesFailAndWriteNothing) {
     EXPECT_EQ(ZqGetVRegisterBlock(serial, &b), 0);
     expectIncomplete(serial);
     EXPECT_EQ(b.countReturned, 0);
+}
+
+TEST_F(VRegisters, RawEthernetBlockRepliesInTheLongForm) {
+    const auto raw = open(ZQ_TYPE_RAW_ETHERNET);
+    const auto udp = open(kUdp);
+    // What the controller sends on raw Ethernet: FF, n, the code at byte 3,
+    // the block from byte 4, checksum, FF.
+    std::function<void(Bytes &)> edit = [](Bytes &) {};
+    for (std::uint8_t code : {0x6D, 0x71})
+        editReplies(code, [&edit](Bytes &r) {
+            r = orvemu::rawEthernetReply(r);
+            edit(r);
+        });
+    CheckVRegisterFullBlocks(raw);
+    CheckVRegisterFullRandom(raw);
+
+    // The values must lie before the checksum that n places: 100 integers
+    // end at byte 440, so n = 438 is the least that carries them.
+    emu.withMemory([](orvemu::Memory &m) {
+        for (int i = 0; i < 100; ++i) m.vregs.setInt(static_cast<std::uint16_t>(10 + i), 5 * i);
+        return 0;
+    });
+    auto setLength = [](Bytes &r, std::uint16_t n) {
+        r[1] = static_cast<std::uint8_t>(n);
+        r[2] = static_cast<std::uint8_t>(n >> 8);
+    };
+    edit = [&](Bytes &r) { setLength(r, 437); };
+    auto b = VBlock(10, ZQ_VTYPE_INTEGER, 100);
+    b.values.intValues[0] = -7;
+    EXPECT_EQ(ZqGetVRegisterBlock(raw, &b), 0);
+    std::string text;
+    EXPECT_EQ(errorCode(raw, &text), 206);
+    EXPECT_EQ(text, "Incomplete packet");
+    EXPECT_EQ(b.countReturned, 0);
+    EXPECT_EQ(b.values.intValues[0], -7);
+    edit = [&](Bytes &r) { setLength(r, 438); };
+    EXPECT_EQ(ZqGetVRegisterBlock(raw, &b), 1);
+    EXPECT_EQ(b.values.intValues[99], 495);
+
+    // Another code at byte 3 goes to the short reply decoder; the random
+    // double read fails without touching the error.
+    edit = [](Bytes &r) { r[3] = 0x6F; };
+    EXPECT_EQ(ZqGetVRegisterBlockInteger(raw, &b), 0);
+    EXPECT_EQ(errorCode(raw, &text), 205);
+    EXPECT_EQ(text, "Not a valid binary protocol response.");
+    setError(raw, 215, "stays");
+    ZQ_VREGISTER_RANDOM_BLOCK_DOUBLE d;
+    std::memset(&d, 0, sizeof d);
+    d.countRequested = 2;
+    d.entries[0][0] = d.entries[1][0] = 10;
+    EXPECT_EQ(ZqGetVRegisterRandomBlockDouble(raw, &d), 0);
+    EXPECT_EQ(errorCode(raw, &text), 215);
+    EXPECT_EQ(text, "stays");
+
+    // The long form is raw Ethernet's only: on UDP its byte 1 is no code.
+    edit = [](Bytes &) {};
+    EXPECT_EQ(ZqGetVRegisterBlock(udp, &b), 0);
+    EXPECT_EQ(errorCode(udp), 205);
 }
 
 TEST_F(VRegisters, ReturnedCountsAndTypesOutsideTheBlock) {

@@ -186,9 +186,8 @@ inline void CheckVRegisterRoundTrips(std::int32_t id, std::int32_t base = 1000) 
 }
 
 // The largest blocks a connection carries in one request: 25 doubles or 50
-// integers on a serial line, 173 or 346 elsewhere. Needs a transport that
-// delivers the whole block reply (serial, UDP; not a TCP receive cut at 256
-// bytes).
+// integers on a serial line, 173 or 346 elsewhere: the whole block reply in
+// each transport's form.
 inline void CheckVRegisterFullBlocks(std::int32_t id, std::int32_t base = 2000) {
     const bool serial = ConnectionType(id) == ZQ_TYPE_SERIAL;
     const std::int32_t doubles = serial ? 25 : 173;
@@ -212,8 +211,7 @@ inline void CheckVRegisterFullBlocks(std::int32_t id, std::int32_t base = 2000) 
 }
 
 // The largest random read: 17 entries on a serial line, 115 elsewhere, on
-// doubles written at base. Needs a transport that delivers the whole random
-// reply (serial; the network reply length rule cuts it at 256 bytes).
+// doubles written at base.
 inline void CheckVRegisterFullRandom(std::int32_t id, std::int32_t base = 3000) {
     const std::int32_t entries = ConnectionType(id) == ZQ_TYPE_SERIAL ? 17 : 115;
     std::vector<double> written;
@@ -237,7 +235,7 @@ inline void CheckVRegisterFullRandom(std::int32_t id, std::int32_t base = 3000) 
 inline void CheckVRegisterFamily(std::int32_t id, orvemu::Controller &) { CheckVRegisterRoundTrips(id); }
 inline void CheckVRegisterFullFamily(std::int32_t id, orvemu::Controller &) {
     CheckVRegisterFullBlocks(id);
-    if (ConnectionType(id) == ZQ_TYPE_SERIAL) CheckVRegisterFullRandom(id);
+    CheckVRegisterFullRandom(id);
 }
 
 }  // namespace orvtest
