@@ -3,73 +3,25 @@
 // liborvcomm.so is loaded by name on the first call of any of these
 // functions, and each function is looked up on its own first call. A missing
 // library or function raises RuntimeError with a readable text; nothing is
-// resolved at program start. The records and function types are the
-// monitor's own declarations of the library's interface.
+// resolved at program start. The records come from the library's public
+// header; the functions are bound by name, with the header's signatures.
 #pragma once
 
 #include <QString>
 #include <cstddef>
 #include <cstdint>
 
+#include "orvcomm.h"
+
 namespace OrvComm {
 
-struct ZQ_ERROR_INFO {
-    int32_t code;
-    char text[256];
-};
-static_assert(sizeof(ZQ_ERROR_INFO) == 260);
-
-struct ZQ_TRANSFER_STATS {
-    int32_t steps;
-    int32_t bytes;
-    int32_t errors;
-    int32_t warnings;
-};
-static_assert(sizeof(ZQ_TRANSFER_STATS) == 16);
-
-#pragma pack(push, 1)
-struct ZQ_VREGISTER {
-    int32_t number;
-    int32_t type;
-    int32_t headerA;
-    int32_t headerB;
-    int32_t headerC;
-    int32_t headerD;
-    int32_t stringLength;
-    int32_t headerE;
-    int32_t headerF;
-    int32_t intValue;
-    float floatValue;
-    double doubleValue;
-    char text[224];
-};
-#pragma pack(pop)
-static_assert(sizeof(ZQ_VREGISTER) == 276);
-static_assert(offsetof(ZQ_VREGISTER, doubleValue) == 44);
-
-struct ZQ_IO_COUNT {
-    int32_t flags;
-    int32_t inputs;
-    int32_t outputs;
-    int32_t steppers;
-    int32_t servos;
-    int32_t analogInputs;
-    int32_t analogOutputs;
-};
-static_assert(sizeof(ZQ_IO_COUNT) == 28);
-
-struct ZQ_MISC_IO_COUNT {
-    int32_t prototype;
-    int32_t hsCounters;
-    int32_t thumbwheels;
-    int32_t displays;
-};
-static_assert(sizeof(ZQ_MISC_IO_COUNT) == 16);
-
-struct ZQ_TASK_BANK {
-    int32_t values[28];
-};
-static_assert(sizeof(ZQ_TASK_BANK) == 112);
+// The records are the library's own, from its public header.
+using ::ZQ_ERROR_INFO;
+using ::ZQ_IO_COUNT;
+using ::ZQ_MISC_IO_COUNT;
+using ::ZQ_TASK_BANK;
+using ::ZQ_TRANSFER_STATS;
+using ::ZQ_VREGISTER;
 
 // Connection kinds of ZqOpenConnection.
 inline constexpr int32_t TypeSerial = 1;

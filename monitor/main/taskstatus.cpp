@@ -207,19 +207,19 @@ void BuildStatusData2(int16_t first) {
 
 void BuildStatusData(int16_t b) {
     try {
-        const auto &v = TaskBankRecord.values;
+        const OrvComm::ZQ_TASK_BANK &bank = TaskBankRecord;
         if (b == 1) {
-            TaskStatus.StoppedFlag = v[0];
-            TaskStatus.FaultCode = v[1];
-            TaskStatus.FaultStep = v[2];
-            TaskStatus.FaultData = v[3];
+            TaskStatus.StoppedFlag = bank.stopped;
+            TaskStatus.FaultCode = bank.faultCode;
+            TaskStatus.FaultStep = bank.faultStep;
+            TaskStatus.FaultData = bank.faultData;
         }
         for (int j = 0; j < 8; ++j) {
             const int t = (b - 1) * 8 + j;
-            at(TaskStatus.TaskStep, t) = v[size_t(4 + j)];
+            at(TaskStatus.TaskStep, t) = bank.steps[j];
             auto &words = at(TaskStatus.TaskBankWords, t);
-            words[1] = v[size_t(12 + j)];
-            words[2] = v[size_t(20 + j)];
+            words[1] = bank.childLow[j];
+            words[2] = bank.childHigh[j];
             // The bank of the highest child found must be read too.
             for (int m = 1; m < 4; ++m)
                 if (byteOf(words[1], m) != 0) StatusReadLimit = std::max(StatusReadLimit, int32_t(1 + m));

@@ -22,7 +22,7 @@ void TestBinding::loadsFromTheProgramFolderOnFirstCall() {
     QCOMPARE(loadedLibraryPath(), QString());
     ZQ_ERROR_INFO info{};
     info.code = 77;
-    QCOMPARE(ZqGetErrorInfo(123456, &info), 0);  // an unknown connection
+    QCOMPARE(OrvComm::ZqGetErrorInfo(123456, &info), 0);  // an unknown connection
     QCOMPARE(info.code, 77);
     QCOMPARE(loadedLibraryPath(), QCoreApplication::applicationDirPath() + QStringLiteral("/liborvcomm.so"));
 }
@@ -30,7 +30,7 @@ void TestBinding::loadsFromTheProgramFolderOnFirstCall() {
 void TestBinding::missingLibraryIsARuntimeError() {
     useLibraryFile(QStringLiteral("/nonexistent/liborvcomm.so"));
     try {
-        ZqCloseConnection(1);
+        OrvComm::ZqCloseConnection(1);
         QFAIL("no error");
     } catch (const RuntimeError &e) {
         QCOMPARE(e.number(), int(RuntimeErrors::FileNotFound));
@@ -61,7 +61,7 @@ void TestBinding::missingFunctionIsARuntimeError() {
     useLibraryFile(QStringLiteral("libm.so.6"));
     try {
         int32_t v = 0;
-        ZqGetRegister(1, 1, &v);
+        OrvComm::ZqGetRegister(1, 1, &v);
         QFAIL("no error");
     } catch (const RuntimeError &e) {
         QCOMPARE(e.number(), int(RuntimeErrors::EntryPointMissing));
@@ -70,20 +70,20 @@ void TestBinding::missingFunctionIsARuntimeError() {
     // Going back to the real library rebinds the functions.
     useLibraryFile(QString());
     ZQ_ERROR_INFO info{};
-    QCOMPARE(ZqGetErrorInfo(123456, &info), 0);
+    QCOMPARE(OrvComm::ZqGetErrorInfo(123456, &info), 0);
 }
 
 void TestBinding::readsARegisterFromTheEmulator() {
     EmulatorPeer peer;
     if (!peer.available()) QSKIP("the emulator does not serve UDP yet");
-    const int32_t id = ZqOpenConnection(TypeUdp, 0, peer.networkAddress());
+    const int32_t id = OrvComm::ZqOpenConnection(TypeUdp, 0, peer.networkAddress());
     QVERIFY(id > 0);
-    QCOMPARE(ZqSetConnectionTimeout(id, 200), 1);
-    QCOMPARE(ZqPutRegister(id, 100, 4711), 1);
+    QCOMPARE(OrvComm::ZqSetConnectionTimeout(id, 200), 1);
+    QCOMPARE(OrvComm::ZqPutRegister(id, 100, 4711), 1);
     int32_t v = 0;
-    QCOMPARE(ZqGetRegister(id, 100, &v), 1);
+    QCOMPARE(OrvComm::ZqGetRegister(id, 100, &v), 1);
     QCOMPARE(v, 4711);
-    QCOMPARE(ZqCloseConnection(id), 1);
+    QCOMPARE(OrvComm::ZqCloseConnection(id), 1);
 }
 
 QTEST_MAIN(TestBinding)
