@@ -14,9 +14,10 @@ namespace {
 volatile std::sig_atomic_t g_stop = 0;
 void onSignal(int) { g_stop = 1; }
 
-void usage() {
-    std::fprintf(stderr,
+void usage(std::FILE *to = stderr) {
+    std::fprintf(to,
                  "usage: orvemu [--model N] [--pty] [--baud N] [--udp ADDRESS] [--tcp ADDRESS] [--raw INTERFACE] [--live]\n"
+                 "       orvemu --help\n"
                  "  --model N          model code the controller reports (default 5)\n"
                  "  --pty              serve a pseudo-terminal and print its device path\n"
                  "  --baud N           the serial line's rate: the controller hears only that rate\n"
@@ -48,6 +49,7 @@ int main(int argc, char **argv) {
         else if (a == "--udp") udp = value();
         else if (a == "--tcp") tcp = value();
         else if (a == "--raw") raw = value();
+        else if (a == "--help" || a == "-h") { usage(stdout); return 0; }
         else { usage(); return 2; }
     }
     if (!pty && udp.empty() && tcp.empty() && raw.empty()) pty = true;

@@ -2,8 +2,10 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
 #include <dlfcn.h>
+#include <link.h>
 #include <unistd.h>
 
 #include "core/runtime_error.h"
@@ -52,6 +54,11 @@ void load() {
         if (void *h = tryOpen(file, why)) {
             g_handle = h;
             g_loadedPath = file;
+            // A name found by the loader's search: keep the path it chose,
+            // so that the version can be read from the file's real name.
+            struct link_map *map = nullptr;
+            if (!file.contains(u'/') && dlinfo(h, RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name && *map->l_name)
+                g_loadedPath = QFile::decodeName(map->l_name);
             return true;
         }
         // A file that exists but does not load is an error of its own.
@@ -67,6 +74,14 @@ void load() {
         // look there for a library opened at run time.
         const QString own = programFolder();
         if (!own.isEmpty() && attempt(own + u'/' + QLatin1String(LibraryName))) return;
+#ifdef ORVMON_LIBDIR_FROM_BINDIR
+        // An installed program: the library folder beside its own, where
+        // the runtime package puts the soname link.
+        if (!own.isEmpty() &&
+            attempt(QDir::cleanPath(own + QStringLiteral("/" ORVMON_LIBDIR_FROM_BINDIR "/") + QLatin1String(LibraryName) +
+                                    QStringLiteral(".3"))))
+            return;
+#endif
         if (attempt(QLatin1String(LibraryName))) return;
         if (attempt(QLatin1String(LibraryName) + QStringLiteral(".3"))) return;
     }

@@ -51,13 +51,13 @@ QString unescape(const QString &text) {
     return out;
 }
 
-int usage() {
-    std::fprintf(stderr,
+int usage(std::FILE *to = stderr, int status = 2) {
+    std::fprintf(to,
                  "usage: orvdde [--service NAME] TOPIC request ITEM\n"
                  "       orvdde [--service NAME] TOPIC poke ITEM TEXT\n"
                  "       orvdde [--service NAME] TOPIC execute COMMAND\n"
                  "       orvdde [--service NAME] TOPIC advise ITEM [COUNT]\n");
-    return 2;
+    return status;
 }
 
 // One line from the monitor; empty with ok false when none came.
@@ -77,6 +77,9 @@ QString readLine(QLocalSocket &s, bool &ok, int timeoutMs = TimeoutMs) {
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
+    if (args.size() == 1 && (args[0] == QStringLiteral("--help") || args[0] == QStringLiteral("-h"))) {
+        return usage(stdout, 0);
+    }
     QString service = serviceName();
     if (args.size() >= 2 && args[0] == QStringLiteral("--service")) {
         service = args[1];

@@ -1,5 +1,7 @@
 // The library binding: loaded on the first call, each function bound on its
 // first use, and a missing library or function a clear run-time error.
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QtTest/QTest>
 
 #include "core/orvcomm_binding.h"
@@ -13,6 +15,7 @@ class TestBinding : public QObject {
 private Q_SLOTS:
     void cleanup() { useLibraryFile(QString()); }
     void loadsFromTheProgramFolderOnFirstCall();
+    void aLibraryFoundByTheLoaderKeepsItsPath();
     void missingLibraryIsARuntimeError();
     void missingFunctionIsARuntimeError();
     void readsARegisterFromTheEmulator();
@@ -25,6 +28,16 @@ void TestBinding::loadsFromTheProgramFolderOnFirstCall() {
     QCOMPARE(OrvComm::ZqGetErrorInfo(123456, &info), 0);  // an unknown connection
     QCOMPARE(info.code, 77);
     QCOMPARE(loadedLibraryPath(), QCoreApplication::applicationDirPath() + QStringLiteral("/liborvcomm.so"));
+}
+
+// An installed program finds the library by the loader's search: the path
+// the loader chose is kept, so that the version can be read from the file.
+void TestBinding::aLibraryFoundByTheLoaderKeepsItsPath() {
+    useLibraryFile(QStringLiteral("liborvcomm.so.3"));
+    ensureLoaded();
+    QCOMPARE(QFileInfo(loadedLibraryPath()).canonicalFilePath(),
+             QFileInfo(QCoreApplication::applicationDirPath() + QStringLiteral("/liborvcomm.so.3")).canonicalFilePath());
+    QVERIFY(QFileInfo(loadedLibraryPath()).canonicalFilePath().contains(QRegularExpression(QStringLiteral("\\.so\\.3\\.\\d+\\.\\d+$"))));
 }
 
 void TestBinding::missingLibraryIsARuntimeError() {

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Installs the build into a staging folder (DESTDIR) and uses it as another
+# program would: a C99 program built with pkg-config and the same program
+# built by a CMake project with find_package(orvcomm), each reading a
+# register of the installed emulator over UDP.
+#
+#   staging.sh <build folder> <this folder>
+set -euo pipefail
+build="$(cd "$1" && pwd)"
+here="$(cd "$2" && pwd)"
+work="$(mktemp -d "${TMPDIR:-/tmp}/orv-staging.XXXXXX")"
+emu_pid=""
+cleanup() {
+  if [ -n "$emu_pid" ]; then kill "$emu_pid" 2>/dev/null || true; wait "$emu_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+stage="$work/stage"
+DESTDIR="$stage" cmake --install "$build" >"$work/install.log"
+prefix="$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")"
+root="$stage$prefix"
+
+fail() { echo "FAIL: $*"; exit 1; }
+pc="$(find "$root" -name orvcomm.pc -print -quit)"
+[ -n "$pc" ] || fail "orvcomm.pc not installed"
+libdir="$(dirname "$(dirname "$pc")")"
+[ -f "$root/include/orvcomm.h" ] || fail "orvcomm.h not installed"
+ls "$libdir"/liborvcomm.so.*.*.* >/dev/null 2>&1 || fail "no versioned liborvcomm.so.X.Y.Z"
+[ -L "$libdir/liborvcomm.so" ] || fail "no liborvcomm.so link"
+[ -L "$libdir/liborvcomm.so.3" ] || fail "no soname link liborvcomm.so.3"
+for p in orvemu orvmon orvdde; do
+  if [ -x "$build/bin/$p" ]; then [ -x "$root/bin/$p" ] || fail "$p not installed"; fi
+done
+
+# The C program through pkg-config; the sysroot points the staged paths home.
+export PKG_CONFIG_PATH="$libdir/pkgconfig"
+export PKG_CONFIG_SYSROOT_DIR="$stage"
+cc -std=c99 -Wall -Wextra -Werror -pedantic -o "$work/read_register_pc" "$here/consumer/read_register.c" \
+  $(pkg-config --cflags --libs orvcomm)
+
+# The same program through find_package.
+cmake -S "$here/consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$root" >"$work/consumer.log" \
+  || { cat "$work/consumer.log"; fail "find_package(orvcomm) failed"; }
+cmake --build "$work/consumer" >>"$work/consumer.log" || { cat "$work/consumer.log"; fail "consumer build failed"; }
+
+# The installed emulator on a loopback address of this run's own.
+address="127.$(( ($$ >> 8) % 200 + 40 )).$(( $$ % 250 + 1 )).$(( RANDOM % 250 + 1 ))"
+"$root/bin/orvemu" --udp "$address" >"$work/emu.out" 2>"$work/emu.err" &
+emu_pid=$!
+for _ in $(seq 200); do
+  grep -q '^udp ' "$work/emu.out" && break
+  kill -0 "$emu_pid" 2>/dev/null || fail "emulator: $(cat "$work/emu.err")"
+  sleep 0.05
+done
+grep -q '^udp ' "$work/emu.out" || fail "the emulator did not start"
+
+export LD_LIBRARY_PATH="$libdir"
+got="$("$work/read_register_pc" "$address" 4242)" || fail "pkg-config program: $got"
+[ "$got" = 4242 ] || fail "pkg-config program read $got"
+got="$("$work/consumer/read_register" "$address" -17)" || fail "CMake program: $got"
+[ "$got" = -17 ] || fail "CMake program read $got"
+
+# The installed monitor answers --version without a display.
+if [ -x "$root/bin/orvmon" ]; then
+  "$root/bin/orvmon" --version | grep -q '^orvmon ' || fail "orvmon --version"
+fi
+echo "staged install works from C (pkg-config) and CMake (find_package)"
