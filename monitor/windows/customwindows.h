@@ -86,6 +86,11 @@ public:
     // The list text of each kind.
     static QString kindText(int kind);
 
+    // Rows loaded while the controller was not identified are checked
+    // against its counts (as a load would check them) once it is; nothing
+    // when they were checked already or the window is not loaded.
+    void checkRows();
+
 protected:
     void buildControls() override;
     void Form_Load() override;
@@ -107,7 +112,13 @@ private:
     // Prepares CMDialog1 for the configuration file.
     void prepareDialog();
     Own own_;
+    // The rows were checked against the controller's counts.
+    bool rowsChecked_ = false;
 };
+
+// The connection manager's call once it has identified a controller: each
+// loaded custom window checks its rows, after the current handler.
+void CheckCustomRowsLater();
 
 class frmCustom1 : public CustomWindow {
     Q_OBJECT
