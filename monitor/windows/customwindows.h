@@ -65,7 +65,8 @@ public:
     // leaving the box) takes the number.
     void Text1_KeyPress(int r, int &keyAscii);
     void Text1_LostFocus(int r);
-    // The value box of row r: Enter writes the value to the row's resource.
+    // The value box of row r: Enter writes a number the user typed to the
+    // row's resource.
     void Text2_KeyPress(int r, int &keyAscii);
     void Text2_KeyDown(int r, int &keyCode, int shift);
     void Text2_LostFocus(int r);
