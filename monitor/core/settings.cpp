@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QStringDecoder>
 #include <memory>
 
 #include "core/msgbox.h"
@@ -78,6 +79,8 @@ void skipBlanks(const QString &line, int &pos) {
 
 bool sameName(const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
+const QString FileHeading = QStringLiteral("# orvmon settings");
+
 }  // namespace
 
 QStringList SettingsStore::programSections() {
@@ -103,6 +106,7 @@ SettingsStore::SettingsStore(const QString &path) : path_(path) {}
 
 std::optional<QList<SettingsStore::Section>> SettingsStore::read() {
     error_.clear();
+    unreadable_.clear();
     QFile file(path_);
     if (!file.exists()) {
         // A first start: lay the file out as an installation would.
@@ -116,68 +120,115 @@ std::optional<QList<SettingsStore::Section>> SettingsStore::read() {
         error_ = QStringLiteral("cannot read %1: %2").arg(path_, file.errorString());
         return std::nullopt;
     }
-    const QString content = QString::fromUtf8(file.readAll());
-    QList<Section> sections;
-    qsizetype current = -1;
-    int lineNo = 0;
-    auto fail = [&](const QString &why) {
-        error_ = QStringLiteral("%1, line %2: %3").arg(path_).arg(lineNo).arg(why);
+    QByteArray content = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        error_ = QStringLiteral("cannot read %1: %2").arg(path_, file.errorString());
         return std::nullopt;
+    }
+    if (content.endsWith('\n')) content.chop(1);
+
+    // Lines before the first section, and those under a section line that
+    // cannot be read, belong to no section: they are kept in one of no name,
+    // which no key opens.
+    QList<Section> sections{Section{}};
+    qsizetype current = 0;
+    int lineNo = 0;
+    // A line that cannot be read is kept as it stands (and so written back
+    // as it stands) and reads as missing; the values on other lines keep
+    // theirs.
+    auto keep = [&](const QByteArray &raw, const QString &why) {
+        Value v;
+        v.type = Type::Line;
+        v.raw = raw;
+        sections[current].values.append(v);
+        if (!why.isEmpty())
+            unreadable_.append(QStringLiteral("line %1 (%2): %3").arg(lineNo).arg(why, QString::fromUtf8(raw)));
     };
-    for (const QString &raw : content.split(u'\n')) {
+    const QList<QByteArray> lines = content.isEmpty() ? QList<QByteArray>() : content.split('\n');
+    for (QByteArray raw : lines) {
         ++lineNo;
-        QString line = raw;
-        if (line.endsWith(u'\r')) line.chop(1);
+        if (raw.endsWith('\r')) raw.chop(1);
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString line = utf8.decode(raw);
+        if (utf8.hasError()) {
+            keep(raw, QStringLiteral("not UTF-8 text"));
+            continue;
+        }
         const QString trimmed = line.trimmed();
-        if (trimmed.isEmpty() || trimmed.startsWith(u'#')) continue;
+        if (trimmed.isEmpty()) continue;
+        if (trimmed.startsWith(u'#')) {
+            // The file's own first line is written anew each time.
+            if (!(lineNo == 1 && trimmed == FileHeading)) keep(raw, QString());
+            continue;
+        }
         if (trimmed.startsWith(u'[')) {
-            if (!trimmed.endsWith(u']') || trimmed.size() < 3) return fail(QStringLiteral("bad section line"));
+            if (!trimmed.endsWith(u']') || trimmed.size() < 3) {
+                current = sections.size();
+                sections.append(Section{});
+                keep(raw, QStringLiteral("bad section line; the values under it are not used"));
+                continue;
+            }
             const QString name = trimmed.mid(1, trimmed.size() - 2);
             current = -1;
-            for (qsizetype i = 0; i < sections.size(); ++i)
-                if (sameName(sections[i].name, name)) current = i;
+            for (qsizetype i = 1; i < sections.size(); ++i)
+                if (!sections[i].name.isEmpty() && sameName(sections[i].name, name)) current = i;
             if (current < 0) {
                 sections.append(Section{name, {}});
                 current = sections.size() - 1;
             }
             continue;
         }
-        if (current < 0) return fail(QStringLiteral("value outside a section"));
         int pos = 0;
-        skipBlanks(trimmed, pos);
         int start = pos;
         while (pos < trimmed.size() && trimmed.at(pos).isLetterOrNumber()) ++pos;
         const QString type = trimmed.mid(start, pos - start);
-        if (type.isEmpty()) return fail(QStringLiteral("missing type"));
+        if (type.isEmpty()) {
+            keep(raw, QStringLiteral("missing type"));
+            continue;
+        }
         skipBlanks(trimmed, pos);
         auto name = unquote(trimmed, pos);
-        if (!name) return fail(QStringLiteral("bad value name"));
+        if (!name) {
+            keep(raw, QStringLiteral("bad value name"));
+            continue;
+        }
         skipBlanks(trimmed, pos);
         Value v;
         v.name = *name;
         if (type == QLatin1String("dword")) {
             bool ok = false;
             const qlonglong n = trimmed.mid(pos).trimmed().toLongLong(&ok);
-            if (!ok || n < INT32_MIN || n > INT32_MAX) return fail(QStringLiteral("bad number"));
+            if (!ok || n < INT32_MIN || n > INT32_MAX) {
+                keep(raw, QStringLiteral("bad number"));
+                continue;
+            }
             v.type = Type::Dword;
             v.number = static_cast<int32_t>(n);
         } else if (type == QLatin1String("sz")) {
             auto text = unquote(trimmed, pos);
-            if (!text) return fail(QStringLiteral("bad text"));
             skipBlanks(trimmed, pos);
-            if (pos != trimmed.size()) return fail(QStringLiteral("text after the value"));
+            if (!text || pos != trimmed.size()) {
+                keep(raw, QStringLiteral("bad text"));
+                continue;
+            }
             v.type = Type::Text;
             v.text = *text;
         } else {
             v.type = Type::Other;
             v.text = trimmed;
         }
+        if (current == 0 || sections[current].name.isEmpty()) {
+            // A value in no section: kept, not used.
+            keep(raw, current == 0 ? QStringLiteral("value outside a section") : QString());
+            continue;
+        }
         Section *target = &sections[current];
         bool replaced = false;
         for (Value &old : target->values)
-            if (sameName(old.name, v.name)) { old = v; replaced = true; break; }
+            if (old.type != Type::Line && sameName(old.name, v.name)) { old = v; replaced = true; break; }
         if (!replaced) target->values.append(v);
     }
+    if (sections.front().values.isEmpty()) sections.removeFirst();
     return sections;
 }
 
@@ -187,18 +238,19 @@ bool SettingsStore::write(const QList<Section> &sections) {
         error_ = QStringLiteral("cannot write %1: %2").arg(path_, file.errorString());
         return false;
     }
-    QString out = QStringLiteral("# orvmon settings\n");
+    QByteArray out = FileHeading.toUtf8() + '\n';
     for (const Section &s : sections) {
-        out += QStringLiteral("[%1]\n").arg(s.name);
+        if (!s.name.isEmpty()) out += QStringLiteral("[%1]\n").arg(s.name).toUtf8();
         for (const Value &v : s.values) {
             switch (v.type) {
-            case Type::Dword: out += QStringLiteral("dword %1 %2\n").arg(quote(v.name)).arg(v.number); break;
-            case Type::Text: out += QStringLiteral("sz %1 %2\n").arg(quote(v.name), quote(v.text)); break;
-            case Type::Other: out += v.text + u'\n'; break;
+            case Type::Dword: out += QStringLiteral("dword %1 %2\n").arg(quote(v.name)).arg(v.number).toUtf8(); break;
+            case Type::Text: out += QStringLiteral("sz %1 %2\n").arg(quote(v.name), quote(v.text)).toUtf8(); break;
+            case Type::Other: out += v.text.toUtf8() + '\n'; break;
+            case Type::Line: out += v.raw + '\n'; break;
             }
         }
     }
-    file.write(out.toUtf8());
+    file.write(out);
     if (!file.commit()) {
         error_ = QStringLiteral("cannot write %1: %2").arg(path_, file.errorString());
         return false;
@@ -223,10 +275,7 @@ bool SettingsStore::openKey(int32_t root, const QString &keyPath, int32_t &handl
     const auto section = sectionOf(root, keyPath);
     if (!section) return false;
     const auto sections = read();
-    if (!sections) {
-        qWarning("orvmon: settings not used: %s", qPrintable(error_));
-        return false;
-    }
+    if (!sections) return false;
     for (const Section &s : *sections) {
         if (sameName(s.name, *section)) {
             const int32_t h = nextHandle_++;
@@ -324,10 +373,42 @@ bool SetStringValue(int32_t keyHandle, const QString &valueName, const QString &
     return SettingsStore::instance().setString(keyHandle, valueName, text);
 }
 
+bool SettingsStore::firstReport(Problem p) {
+    if (reported_.contains(p)) return false;
+    reported_.append(p);
+    return true;
+}
+
+namespace {
+// At most this many unreadable lines are named in the box.
+constexpr qsizetype NamedLines = 10;
+
+void reportReadProblems() {
+    SettingsStore &store = SettingsStore::instance();
+    if (!store.lastError().isEmpty()) {
+        if (store.firstReport(SettingsStore::Problem::UnreadableFile))
+            MsgBox(QStringLiteral("The settings file cannot be read, so every setting takes its default.\n") +
+                       store.lastError(),
+                   mbExclamation);
+        return;
+    }
+    const QStringList &lines = store.unreadableLines();
+    if (lines.isEmpty() || !store.firstReport(SettingsStore::Problem::UnreadableLines)) return;
+    QString text = QStringLiteral("These lines of the settings file %1 cannot be read:\n").arg(store.path());
+    text += QStringList(lines.mid(0, NamedLines)).join(u'\n');
+    if (lines.size() > NamedLines) text += QStringLiteral("\n... and %1 more.").arg(lines.size() - NamedLines);
+    text += QStringLiteral("\nTheir settings take their defaults; every other line is used, and the lines are kept "
+                           "in the file as they stand.");
+    MsgBox(text, mbExclamation);
+}
+}  // namespace
+
 bool readSettingsSection(const QString &section, const QString &closeWord,
                          const std::function<void(int32_t key)> &read) {
     int32_t key = 0;
-    if (!OpenKey(HKEY_CURRENT_USER, SettingsRoot + section, key)) return false;
+    const bool opened = OpenKey(HKEY_CURRENT_USER, SettingsRoot + section, key);
+    reportReadProblems();
+    if (!opened) return false;
     if (read) read(key);
     if (!CloseKey(key)) MsgBox(QStringLiteral("Cannot CLOSE ") + closeWord + QStringLiteral(" key in Registry !"));
     return true;
@@ -336,11 +417,21 @@ bool readSettingsSection(const QString &section, const QString &closeWord,
 bool writeSettingsSection(const QString &section, const QString &writeWord, const QString &closeWord,
                           const std::function<void(int32_t key)> &write) {
     int32_t key = 0;
+    SettingsStore &store = SettingsStore::instance();
     if (!OpenKey(HKEY_CURRENT_USER, SettingsRoot + section, key)) {
-        MsgBox(QStringLiteral("Cannot WRITE ") + writeWord + QStringLiteral(" settings to Registry !"));
+        const QString words = QStringLiteral("Cannot WRITE ") + writeWord + QStringLiteral(" settings to Registry !");
+        // A file that cannot be read is not one missing section but all of
+        // them: one box says so.
+        if (store.lastError().isEmpty()) MsgBox(words);
+        else if (store.firstReport(SettingsStore::Problem::UnwritableFile)) MsgBox(words + u'\n' + store.lastError());
         return false;
     }
     if (write) write(key);
+    // A failed value is not reported on its own; a file that takes no
+    // value at all is, once.
+    if (!store.lastError().isEmpty() && store.firstReport(SettingsStore::Problem::UnwritableFile))
+        MsgBox(QStringLiteral("Cannot WRITE ") + writeWord + QStringLiteral(" settings to Registry !\n") +
+               store.lastError());
     if (!CloseKey(key)) MsgBox(QStringLiteral("Cannot CLOSE ") + closeWord + QStringLiteral(" key in Registry !"));
     return true;
 }

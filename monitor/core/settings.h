@@ -17,6 +17,10 @@
 //     dword "Value name" 9600
 //     sz "Value name" "text with \" \\ \n \xHH escapes"
 // A line of another type word is kept as it stands and reads as missing.
+// So is a line that cannot be read (a bad number or text, a broken section
+// line and the values under it, bytes that are not UTF-8): every other line
+// keeps its value, the file keeps the line when it is written again, and the
+// calling pattern below names such lines once a run, in one message box.
 #pragma once
 
 #include <QList>
@@ -48,12 +52,14 @@ bool SetStringValue(int32_t keyHandle, const QString &valueName, const QString &
 
 class SettingsStore {
 public:
-    enum class Type { Dword, Text, Other };
+    // Line: a comment or a line that cannot be read, kept as it stands.
+    enum class Type { Dword, Text, Other, Line };
     struct Value {
         QString name;
         Type type = Type::Other;
         int32_t number = 0;
         QString text;      // Text: the text; Other: the raw line
+        QByteArray raw;    // Line: the line's bytes
     };
     struct Section {
         QString name;
@@ -86,6 +92,12 @@ public:
     std::optional<QList<Section>> read();
     // The value of that name in the handle's section, if it has one.
     std::optional<Value> findValue(int32_t handle, const QString &name);
+    // The lines that the last read could not read: "line 5 (bad number): ...".
+    const QStringList &unreadableLines() const { return unreadable_; }
+    // True the first time it is asked for that kind of problem; the calling
+    // pattern reports each kind once a run.
+    enum class Problem { UnreadableLines, UnreadableFile, UnwritableFile };
+    bool firstReport(Problem p);
 
 private:
     bool write(const QList<Section> &sections);
@@ -95,6 +107,8 @@ private:
 
     QString path_;
     QString error_;
+    QStringList unreadable_;
+    QList<Problem> reported_;
     std::map<int32_t, QString> handles_;
     int32_t nextHandle_ = 1;
 };
@@ -105,11 +119,14 @@ private:
 // key handle (each value that does not read keeps or takes its value-missing
 // default there), then closes it; a failed close shows "Cannot CLOSE " +
 // closeWord + " key in Registry !". It returns False, silently, when the
-// section does not open: the caller applies its key-missing defaults.
+// section does not open: the caller applies its key-missing defaults. The
+// first read of a run that finds lines it cannot read, or a file it cannot
+// read at all, says so in one message box.
 //
 // writeSettingsSection opens the section and runs write; when the section
 // does not open it shows "Cannot WRITE " + writeWord + " settings to
-// Registry !" and stores nothing.
+// Registry !" and stores nothing. When the file itself cannot be read or
+// written, that box (with the reason) comes once a run, not once a section.
 bool readSettingsSection(const QString &section, const QString &closeWord,
                          const std::function<void(int32_t key)> &read);
 bool writeSettingsSection(const QString &section, const QString &writeWord, const QString &closeWord,

@@ -133,6 +133,15 @@ void TableGridModel::rereadCells() {
     Q_EMIT dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
 }
 
+bool TableGridModel::fitsTable() const { return rows_ == TableRows && cols_ == TableCols; }
+
+void TableGridModel::rereadRows(int32_t first, int32_t last) {
+    first = std::max(first, 1);
+    last = std::min(last, rows_);
+    if (first > last) return;
+    Q_EMIT dataChanged(index(first - 1, 0), index(last - 1, columnCount() - 1));
+}
+
 QWidget *TableCellDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &, const QModelIndex &) const {
     auto *e = new QLineEdit(parent);
     e->setObjectName(QStringLiteral("CellEditor"));
@@ -142,7 +151,12 @@ QWidget *TableCellDelegate::createEditor(QWidget *parent, const QStyleOptionView
 }
 
 void TableCellDelegate::setEditorData(QWidget *editor, const QModelIndex &index) const {
-    if (auto *e = qobject_cast<QLineEdit *>(editor)) e->setText(index.data(Qt::EditRole).toString());
+    // The editor starts with the cell's value; a later re-read of the cell
+    // (a monitoring tick) leaves what the user is typing alone.
+    auto *e = qobject_cast<QLineEdit *>(editor);
+    if (!e || e->property("filled").toBool()) return;
+    e->setText(index.data(Qt::EditRole).toString());
+    e->setProperty("filled", true);
 }
 
 void TableCellDelegate::setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const {
@@ -520,7 +534,10 @@ void frmTable::UploadDataTable() {
             TableMonEndRow = static_cast<int16_t>(TableRows);
             TableValues.redim(1, TableRows, 1, TableCols);
         }
-        BuildGridColumns();
+        // A monitored upload keeps the table's size: the grid keeps its place
+        // and the rows read are refreshed in it.
+        const bool inPlace = TableMonitorOn && tgDTableRows->fitsTable();
+        if (!inPlace) BuildGridColumns();
         ShowStatus(QStringLiteral("Uploading data table ... Please stand by."));
         DataTableRowBuffer.assign(std::max<size_t>(256, size_t(std::max(0, TableCols)) + 1), 0);
         // There is no row 0 to read.
@@ -530,10 +547,15 @@ void frmTable::UploadDataTable() {
                 return;
             }
             for (int32_t c = 1; c <= TableCols - 1; ++c) TableValues(r, c) = DataTableRowBuffer[size_t(c)];
+            if (inPlace) tgDTableRows->rereadRows(r, r);
         }
         ShowStatus(QStringLiteral("Upload complete."));
-        txtRows->setText(QString::number(TableRows));
-        txtCols->setText(QString::number(TableCols - 1));
+        // The size is unchanged in place: a Rows or Cols entry being typed
+        // stays.
+        if (!inPlace) {
+            txtRows->setText(QString::number(TableRows));
+            txtCols->setText(QString::number(TableCols - 1));
+        }
     } catch (const std::exception &e) {
         MsgBox(describeException(e), mbExclamation);
     }

@@ -49,6 +49,12 @@ public:
     // The grid reads the cells of the rows it has again (an open cell
     // editor stays open).
     void rereadCells();
+    // True while the grid has the table's present size.
+    bool fitsTable() const;
+    // The grid reads the cells of table rows first..last again, in place:
+    // the current cell, the selection, the scroll position and a cell being
+    // edited stay as they are.
+    void rereadRows(int32_t first, int32_t last);
 
 private:
     frmTable *window_;

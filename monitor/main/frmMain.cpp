@@ -288,6 +288,7 @@ bool frmMain::CheckComm() {
     form<frmAnalOut>().setCaption(QStringLiteral("Analog Outputs") + ConnectionTitle);
     if (Custom1Loaded) form<frmCustom1>().setCaption(QStringLiteral("Custom Screen 1") + ConnectionTitle);
     if (Custom2Loaded) form<frmCustom2>().setCaption(QStringLiteral("Custom Screen 2") + ConnectionTitle);
+    CheckCustomRowsLater();
     DdeUpdateMs = std::clamp(DdeUpdateMs, 10, 32000);
     Timer1->setInterval(DdeUpdateMs);
     NoComm = false;

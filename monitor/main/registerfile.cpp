@@ -126,6 +126,12 @@ void RegisterFileWriter::finish(bool complete) {
     else file->cancelWriting();
 }
 
+void RegisterFileWriter::discard() {
+    if (!file_) return;
+    std::unique_ptr<QSaveFile> file = std::move(file_);
+    file->cancelWriting();
+}
+
 // ---- Reader ---------------------------------------------------------------------
 
 void RegisterFileReader::open(const QString &path) {
@@ -203,6 +209,10 @@ template <class Read> void readWithRetries(int &retries, Read read) {
         if (++retries > 3) throw ReadsGaveUp{};
 }
 
+// Register 128 of an EA controller is never read, and never written from a
+// file: its line carries "0".
+constexpr int32_t UntouchedRegister = 128;
+
 // Registers 1 to 1000 of an EA controller: blocks of 50, the third one
 // register by register.
 void uploadEaRegisters(RegisterFileWriter &file) {
@@ -213,6 +223,10 @@ void uploadEaRegisters(RegisterFileWriter &file) {
         if (block == 3) {
             for (int32_t reg = 101; reg <= 150; ++reg) {
                 int32_t value = 0;
+                if (reg == UntouchedRegister) {
+                    file.writeValueAsText(reg, 0);
+                    continue;
+                }
                 readWithRetries(retries, [&] { return OrvComm::ZqGetRegister(ConnectionHandle, reg, &value); });
                 file.writeValueAsText(reg, value);
             }
@@ -299,6 +313,15 @@ void ReadRegistersToFile() {
     dialog.ShowSave(&m);
     const QString path = dialog.FileName;
     if (path.isEmpty()) return;
+    // Without an identified controller the file's layout is not known: an
+    // existing file is not replaced by a guess.
+    if (!ControllerIdentified && QFileInfo::exists(path)) {
+        showStatus(QStringLiteral("Failed to get registers!"));
+        MsgBox(QStringLiteral("No controller has been identified, so its registers cannot be uploaded.\n") + path +
+                   QStringLiteral(" was left as it was."),
+               mbExclamation);
+        return;
+    }
     if (MsgBox(QStringLiteral("Are you sure you want to Upload register values to file: ") + path +
                    QStringLiteral(" from the controller?"),
                mbYesNo) != mbYes)
@@ -311,10 +334,26 @@ void ReadRegistersToFile() {
         file.open();
         file.writeHeader();
         if (!eaController()) {
+            int read = 0;
             for (int32_t reg = 1; reg <= 1000; ++reg) {
                 int32_t value = 0;
-                if (OrvComm::ZqGetRegister(ConnectionHandle, reg, &value) == 1) file.writeValueAsNumber(reg, value);
-                else file.writeFailedRead(reg);
+                if (OrvComm::ZqGetRegister(ConnectionHandle, reg, &value) == 1) {
+                    file.writeValueAsNumber(reg, value);
+                    ++read;
+                } else {
+                    file.writeFailedRead(reg);
+                }
+            }
+            // A file of nothing but "*" would replace real values with none.
+            if (read == 0) {
+                file.discard();
+                wait.reset();
+                showStatus(QStringLiteral("Failed to get registers!"));
+                MsgBox(QStringLiteral("No register could be read from the controller.\n") + path +
+                           (QFileInfo::exists(path) ? QStringLiteral(" was left as it was.")
+                                                     : QStringLiteral(" was not written.")),
+                       mbExclamation);
+                return;
             }
         } else {
             uploadEaRegisters(file);
@@ -363,12 +402,12 @@ void WriteRegistersFromFile() {
         file.skipHeader();
         showStatus(QStringLiteral("Writing Register values, please wait ..."));
 
-        // Registers 1 to 1000: exactly 1000 lines; failed writes and failed
-        // reads of the upload ("*") are passed over.
+        // Registers 1 to 1000: exactly 1000 lines; failed writes, failed
+        // reads of the upload ("*") and register 128 are passed over.
         for (int i = 1; i <= 1000; ++i) {
             const RegisterFileEntry entry = file.next();
             const int32_t reg = RegisterFileReader::wholeNumber(entry.number);
-            if (entry.failedRead()) continue;
+            if (entry.failedRead() || reg == UntouchedRegister) continue;
             if (putRegister(reg, RegisterFileReader::wholeNumber(entry.value)) && i % 100 == 0)
                 showStatus(registersDownloaded(int64_t(reg) - 99, reg));
         }
@@ -385,7 +424,7 @@ void WriteRegistersFromFile() {
                 if (count % 100 == 0) DoEvents();
                 const RegisterFileEntry entry = file.next();
                 const int32_t reg = RegisterFileReader::wholeNumber(entry.number);
-                if (entry.failedRead()) continue;
+                if (entry.failedRead() || reg == UntouchedRegister) continue;
                 if (!putRegister(reg, RegisterFileReader::wholeNumber(entry.value))) break;
                 if (count % 100 == 0 && count > 0) showStatus(registersDownloaded(int64_t(reg) - 100, int64_t(reg) - 1));
             }

@@ -66,6 +66,8 @@ public:
     // the lines written are kept only when there was none (nothing is
     // raised). Finishing a file that is not open does nothing.
     void finish(bool complete);
+    // Drops what was written: no file is made and an earlier one stays.
+    void discard();
 
 private:
     void writeLine(const QString &line);

@@ -120,10 +120,11 @@ void frmMain::ImportSymbolFile() {
         CMDialog1.DefaultExt = QStringLiteral("SYM");
         CMDialog1.Filter = QStringLiteral("Symbol Files(*.SYM)|*.SYM|All Files(*.*)|*.*");
         CMDialog1.FilterIndex = 1;
-        CMDialog1.ShowOpen(this);
+        // The dialog is shared with the other file commands and still holds
+        // their last name: a cancel chooses no file and changes nothing.
+        if (!CMDialog1.ShowOpen(this) || CMDialog1.FileName.isEmpty()) return;
         SymbolFilePath = CMDialog1.FileName;
         repaint();
-        if (SymbolFilePath.isEmpty()) return;
         setStatus(QStringLiteral("Creating database, please wait ..."));
         Hourglass wait;
         if (CloseSymbolDatabase() && CreateSymbolDatabase()) {

@@ -79,7 +79,7 @@ void frmAnalOut::loadPage() {
 
 void frmAnalOut::Text1_KeyPress(int index, int &keyAscii) {
     AnalOutEditIndex = static_cast<int16_t>(index);
-    if (!typingKey(keyAscii, 'A', [&] { writeEntry(index); })) return;
+    if (!typingKey(keyAscii, 'A', Text1[index], false, [&] { writeEntry(index); })) return;
     // A GoTo entry left unfinished also holds the flag: the first key here
     // still starts a fresh value instead of adding to the polled one.
     if (!AnalOutEditInProgress || editingRow_ != index) {

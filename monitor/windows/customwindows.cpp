@@ -3,8 +3,10 @@
 #include <QFile>
 #include <QGridLayout>
 #include <QMenuBar>
+#include <QPointer>
 #include <QSaveFile>
 #include <QSignalBlocker>
+#include <QTimer>
 #include <cmath>
 
 #include "core/basics.h"
@@ -157,7 +159,7 @@ void CustomWindow::Combo1_Click(int r) {
         Label1[r]->setText(row.name);
         return;
     }
-    if (row.number > kindBound(row.kind)) {
+    if (rowsChecked_ && row.number > kindBound(row.kind)) {
         MsgBox(kindChangeMessage(row.kind), row.kind == kindServoFwdLimit ? mbOKOnly : mbOKOnly + mbExclamation);
         row.kind = kindNotSelected;
         selectKind(r, kindNotSelected);
@@ -197,7 +199,11 @@ void CustomWindow::Form_Load() {
     *own_.loadedFlag = true;
     if (!own_.path->isEmpty()) LoadConfig(*own_.path);
     placeWindow(*this, readGeometry(traits_.settings));
-    const int kinds = servoInputsOffered() ? 13 : 9;
+    // Until the controller is identified its counts and model are not known:
+    // the rows stand as they are, every kind offered, and are checked once
+    // the controller is identified (CheckCustomRowsLater).
+    rowsChecked_ = ControllerIdentified;
+    const int kinds = !rowsChecked_ || servoInputsOffered() ? 13 : 9;
     for (int r = 0; r < 16; ++r) {
         {
             const QSignalBlocker block(Combo1[r]);
@@ -211,7 +217,35 @@ void CustomWindow::Form_Load() {
         Label1[r]->show();
     }
     showView(false);
-    ConfigSaved = false;
+    // Unchecked rows are the file's own: there is nothing to save yet.
+    ConfigSaved = !rowsChecked_;
+}
+
+void CustomWindow::checkRows() {
+    if (!*own_.loadedFlag || rowsChecked_ || !ControllerIdentified) return;
+    rowsChecked_ = true;
+    const int kinds = servoInputsOffered() ? 13 : 9;
+    for (int r = 0; r < 16; ++r) {
+        {
+            const QSignalBlocker block(Combo1[r]);
+            while (Combo1[r]->count() > kinds) Combo1[r]->removeItem(Combo1[r]->count() - 1);
+        }
+        const int16_t before = (*own_.rows)[r].kind;
+        showRow(r);
+        if ((*own_.rows)[r].kind != before) ConfigSaved = false;
+        // A row's message box lets other events run: the window may be gone.
+        if (!*own_.loadedFlag) return;
+    }
+}
+
+void CheckCustomRowsLater() {
+    const auto later = [](CustomWindow &w) {
+        QTimer::singleShot(0, &w, [w = QPointer<CustomWindow>(&w)] {
+            if (w) w->checkRows();
+        });
+    };
+    if (Custom1Loaded) later(form<frmCustom1>());
+    if (Custom2Loaded) later(form<frmCustom2>());
 }
 
 void CustomWindow::Form_Unload(int &cancel) {
@@ -304,9 +338,13 @@ void CustomWindow::Text2_KeyDown(int r, int &keyCode, int) {
 void CustomWindow::Text2_LostFocus(int r) { AbandonEntry(*own_.editing, Text2[r]); }
 
 void CustomWindow::valueEntered(int r) {
+    const CustomResourceRow &row = (*own_.rows)[r];
+    const bool writable = row.kind == kindFlag || row.kind == kindDigitalOutput || row.kind == kindAnalogOutput ||
+                          row.kind == kindRegister || row.kind == kindServoPosition;
+    // A writable row takes only a number the user typed; the entry goes on.
+    if (writable && !TypedNumberEntered(Text2[r])) return;
     *own_.editing = false;
     const int32_t typed = EntryValue(Text2[r]->text(), Int32Low, Int32High);
-    const CustomResourceRow &row = (*own_.rows)[r];
     const int32_t n = row.number;
     int32_t value = typed;
     std::function<int32_t()> write;
@@ -377,15 +415,19 @@ void CustomWindow::prepareDialog() {
     CMDialog1.FilterIndex = 1;
 }
 
+namespace {
+// Reads a configuration file into the rows; a missing or unreadable file
+// reads nothing.
+CustomFileRead readConfig(const QString &path, std::array<CustomResourceRow, 16> &rows) {
+    const Hourglass busy;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return ReadCustomFile(file.read(MaxConfigBytes), rows);
+}
+}  // namespace
+
 void CustomWindow::LoadConfig(const QString &path) {
-    CustomFileRead read;
-    {
-        const Hourglass busy;
-        QFile file(path);
-        // A missing or unreadable file reads nothing, quietly.
-        if (!file.open(QIODevice::ReadOnly)) return;
-        read = ReadCustomFile(file.read(MaxConfigBytes), *own_.rows);
-    }
+    const CustomFileRead read = readConfig(path, *own_.rows);
     if (read.badLine > 0)
         MsgBox(QStringLiteral("Line ") + QString::number(read.badLine) + QStringLiteral(" of ") + path +
                    QStringLiteral(" is not a custom screen row: it and the rows after it were left as they were."),
@@ -397,10 +439,23 @@ void CustomWindow::OpenConfig() {
     // A cancelled dialog changes nothing: neither the remembered file nor
     // the rows.
     if (!CMDialog1.ShowOpen(this)) return;
-    *own_.path = CMDialog1.FileName;
+    const QString chosen = CMDialog1.FileName;
+    if (chosen.isEmpty()) return;
+    // A file refused as corrupt is taken neither in part nor as the
+    // window's file, so that a later Save cannot overwrite it with rows
+    // that never came from it.
+    std::array<CustomResourceRow, 16> rows = *own_.rows;
+    const CustomFileRead read = readConfig(chosen, rows);
+    if (read.badLine > 0) {
+        MsgBox(QStringLiteral("Line ") + QString::number(read.badLine) + QStringLiteral(" of ") + chosen +
+                   QStringLiteral(" is not a custom screen row: the file was not opened and the window is "
+                                  "unchanged."),
+               mbOKOnly + mbExclamation);
+        return;
+    }
+    *own_.path = chosen;
+    *own_.rows = rows;
     repaint();
-    if (own_.path->isEmpty()) return;
-    LoadConfig(*own_.path);
     for (int r = 0; r < 16; ++r) showRow(r);
 }
 

@@ -65,7 +65,8 @@ public:
     // leaving the box) takes the number.
     void Text1_KeyPress(int r, int &keyAscii);
     void Text1_LostFocus(int r);
-    // The value box of row r: Enter writes the value to the row's resource.
+    // The value box of row r: Enter writes a number the user typed to the
+    // row's resource.
     void Text2_KeyPress(int r, int &keyAscii);
     void Text2_KeyDown(int r, int &keyCode, int shift);
     void Text2_LostFocus(int r);
@@ -85,6 +86,11 @@ public:
 
     // The list text of each kind.
     static QString kindText(int kind);
+
+    // Rows loaded while the controller was not identified are checked
+    // against its counts (as a load would check them) once it is; nothing
+    // when they were checked already or the window is not loaded.
+    void checkRows();
 
 protected:
     void buildControls() override;
@@ -107,7 +113,13 @@ private:
     // Prepares CMDialog1 for the configuration file.
     void prepareDialog();
     Own own_;
+    // The rows were checked against the controller's counts.
+    bool rowsChecked_ = false;
 };
+
+// The connection manager's call once it has identified a controller: each
+// loaded custom window checks its rows, after the current handler.
+void CheckCustomRowsLater();
 
 class frmCustom1 : public CustomWindow {
     Q_OBJECT

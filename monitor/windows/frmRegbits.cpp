@@ -104,13 +104,17 @@ void frmRegbits::Text1_Change(int index) {
     if (RegbitsClickBusy || RegbitsWritePending) return;
     double v = leadingNumber(Text1[index]->text());
     RegbitsUpdating = true;
+    // A typed value put right here stays the user's entry.
+    const bool typed = Text1[index]->isModified();
     if (v > 2147483648.0 || v < -2147483648.0) {
         const QSignalBlocker block(Text1[index]);
         Text1[index]->setText(QStringLiteral("0"));
+        Text1[index]->setModified(typed);
         v = 0;
     } else if (v == 2147483648.0) {
         const QSignalBlocker block(Text1[index]);
         Text1[index]->setText(QStringLiteral("-2147483648"));
+        Text1[index]->setModified(typed);
         v = -2147483648.0;
     }
     RegbitsValues[index] = v;
@@ -167,7 +171,7 @@ void frmRegbits::Text1_KeyPress(int index, int &keyAscii) {
     struct Done {
         ~Done() { RegbitsUpdating = false; }
     } done;
-    if (typingKey(keyAscii, 'R', [&] { writeEntry(index); }) && !RegbitsEditInProgress)
+    if (typingKey(keyAscii, 'R', Text1[index], false, [&] { writeEntry(index); }) && !RegbitsEditInProgress)
         StartEntry(RegbitsEditInProgress, RegbitsEditIndex, Text1[index], index);
 }
 

@@ -69,7 +69,8 @@ void PagedWindow::loadWindow() {
 
 void PagedWindow::focusGoTo() { goTo_->setFocus(); }
 
-bool PagedWindow::typingKey(int &keyAscii, char goToKey, const std::function<void()> &write) {
+bool PagedWindow::typingKey(int &keyAscii, char goToKey, QLineEdit *box, bool hex,
+                            const std::function<void()> &write) {
     if (keyAscii == goToKey || keyAscii == goToKey + ('a' - 'A')) {
         keyAscii = 0;
         focusGoTo();
@@ -77,7 +78,7 @@ bool PagedWindow::typingKey(int &keyAscii, char goToKey, const std::function<voi
     }
     if (keyAscii == 13) {
         keyAscii = 0;
-        if (!NoComm) write();
+        if (!NoComm && TypedNumberEntered(box, hex)) write();
         return false;
     }
     return true;

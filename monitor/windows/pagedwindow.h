@@ -76,9 +76,11 @@ protected:
     QLineEdit *goToBox() const { return goTo_; }
     // The keys of a value box that every paged window shares: the letter
     // goToKey (either case) only moves the focus to the GoTo box; Enter runs
-    // write unless there is no connection. Both are swallowed. True for any
-    // other key, which the window then handles as typing.
-    bool typingKey(int &keyAscii, char goToKey, const std::function<void()> &write);
+    // write unless there is no connection or the box holds no number the
+    // user typed (TypedNumberEntered; hex: a hexadecimal view). Both are
+    // swallowed. True for any other key, which the window then handles as
+    // typing.
+    bool typingKey(int &keyAscii, char goToKey, QLineEdit *box, bool hex, const std::function<void()> &write);
     // Sets the scroll position without running the page fill.
     void setPagePosition(int value);
 

@@ -114,7 +114,7 @@ void frmReg::fillRow(int r, int n) {
 }
 
 void frmReg::Text1_KeyPress(int index, int &keyAscii) {
-    if (typingKey(keyAscii, 'R', [&] { writeEntry(index); }) && !RegEditInProgress)
+    if (typingKey(keyAscii, 'R', Text1[index], HexView, [&] { writeEntry(index); }) && !RegEditInProgress)
         StartEntry(RegEditInProgress, RegEditIndex, Text1[index], index);
 }
 
@@ -182,7 +182,9 @@ void frmRam::Command1_Click() {
 
 void frmRam::Text1_KeyPress(int index, int &keyAscii) {
     RamEditIndex = static_cast<int16_t>(index);
-    if (typingKey(keyAscii, 'N', [&] { writeEntry(index); }) && !RamEditInProgress)
+    // A V-register is typed in decimal in either view.
+    const bool hex = HexView && !(ControllerModel == 5 && 32000 + VScroll1->value() + index > 36000);
+    if (typingKey(keyAscii, 'N', Text1[index], hex, [&] { writeEntry(index); }) && !RamEditInProgress)
         StartEntry(RamEditInProgress, RamEditIndex, Text1[index], index);
 }
 

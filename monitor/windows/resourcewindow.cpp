@@ -1,6 +1,8 @@
 #include "windows/resourcewindow.h"
 
 #include <QLineEdit>
+#include <QLocale>
+#include <QRegularExpression>
 #include <cmath>
 #include <cstring>
 
@@ -115,6 +117,32 @@ void StartEntry(bool &editing, int16_t &editIndex, QLineEdit *box, int row) {
     box->clear();
     editing = true;
     editIndex = static_cast<int16_t>(row);
+}
+
+bool TypedNumberEntered(QLineEdit *box, bool hex) {
+    const QString text = box->text().trimmed();
+    // The program fills a box with setText, which leaves it unmodified.
+    if (!box->isModified() || text.isEmpty()) {
+        ShowStatus(QStringLiteral("Nothing written: type a new value, then press Enter."));
+        return false;
+    }
+    static const QRegularExpression decimal(
+        QStringLiteral("^[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eEdD][+-]?[0-9]+)?$"));
+    static const QRegularExpression prefixed(QStringLiteral("^&[hH][0-9a-fA-F]{1,8}$"));
+    bool number = prefixed.match(text).hasMatch() || (hex && HexEntry(text).has_value());
+    if (!number && decimal.match(text).hasMatch()) {
+        // A number too large for a double is no number either.
+        QString t = text;
+        t.replace(u'd', u'e').replace(u'D', u'e');
+        bool ok = false;
+        const double v = QLocale::c().toDouble(t, &ok);
+        number = ok && std::isfinite(v);
+    }
+    if (!number) {
+        ShowStatus(QStringLiteral("Nothing written: \"") + text + QStringLiteral("\" is not a number."));
+        return false;
+    }
+    return true;
 }
 
 void AbandonEntry(bool &editing, QLineEdit *box) {

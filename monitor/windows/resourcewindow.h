@@ -77,6 +77,13 @@ void StartEntry(bool &editing, int16_t &editIndex, QLineEdit *box, int row);
 // flag is cleared and the box emptied for the next poll.
 void AbandonEntry(bool &editing, QLineEdit *box);
 
+// Enter in a value box writes only a number the user typed: the box must
+// have been typed into or edited since the program last filled it, and its
+// whole text must be a number (decimal; also one to eight hexadecimal digits
+// where hex is set). An untouched box, "*", "N/A", "Set" or other text
+// writes nothing: the status line says why and False is returned.
+bool TypedNumberEntered(QLineEdit *box, bool hex = false);
+
 // The 32-bit range of a typed register value.
 inline constexpr double Int32Low = -2147483648.0;
 inline constexpr double Int32High = 2147483647.0;

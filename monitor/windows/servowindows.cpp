@@ -94,7 +94,7 @@ void ServoWindow::Text1_KeyPress(int index, int &keyAscii) {
     ServoEditIndex = static_cast<int16_t>(servo);
     if (keyAscii == 13) {
         keyAscii = 0;
-        writeEntry(index);
+        if (TypedNumberEntered(Text1[index])) writeEntry(index);
         return;
     }
     if (!ServoEditInProgress || editStartedAt_ != servo) {

@@ -5,6 +5,7 @@
 
 #include "core/settings.h"
 #include "harness/harness.h"
+#include "main/frmMain.h"
 
 namespace {
 QString key(const QString &section) { return SettingsRoot + section; }
@@ -32,7 +33,8 @@ private Q_SLOTS:
     void missingSectionTakesKeyMissingPath();
     void emptySectionsSurviveRewrite();
     void secondStoreSeesWrites();
-    void corruptFileIsNeitherUsedNorOverwritten();
+    void badLinesAreSkippedNamedOnceAndKept();
+    void startAndExitWithABadLine();
     void closeOfUnknownHandleFails();
 };
 
@@ -171,26 +173,78 @@ void TestSettings::secondStoreSeesWrites() {
     QCOMPARE(t, QStringLiteral("from b"));
 }
 
-void TestSettings::corruptFileIsNeitherUsedNorOverwritten() {
+void TestSettings::badLinesAreSkippedNamedOnceAndKept() {
     MonitorTestEnv env;
-    const QByteArray bad = "[Main]\ndword \"Top\" twelve\n";
-    writeFile(env.settingsFile(), bad);
-    int32_t h = 0;
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("settings not used.*line 2")));
-    QVERIFY(!OpenKey(HKEY_CURRENT_USER, key(QStringLiteral("Main")), h));
-    QVERIFY(!SettingsStore::instance().lastError().isEmpty());
-    QCOMPARE(readFile(env.settingsFile()), bad);
+    const QByteArray text = "# my own note\n"
+                            "[Communications]\n"
+                            "dword \"Timeout\" 3x00\n"
+                            "dword \"BAUD Rate\" 9600\n"
+                            "sz \"IP Address\" \"unclosed\n"
+                            "binary \"Blob\" 0a0b\n"
+                            "[Main\n"
+                            "dword \"Top\" 99\n"
+                            "[Files]\n"
+                            "sz \"Symbol Table\" \"caf\xe9.SYM\"\n"
+                            "sz \"Data Table\" \"plant.tab\"\n";
+    writeFile(env.settingsFile(), text);
+    env.responder.answerEveryBox(mbOK);
+    // Every good line keeps its value; the bad ones read as missing.
+    int32_t baud = 0, timeout = 7;
+    QString path;
+    QVERIFY(readSettingsSection(QStringLiteral("Communications"), QStringLiteral("Communications"), [&](int32_t k) {
+        QVERIFY(QueryLongValue(k, QStringLiteral("BAUD Rate"), baud));
+        QVERIFY(!QueryLongValue(k, QStringLiteral("Timeout"), timeout));
+        QVERIFY(!QueryStringValue(k, QStringLiteral("IP Address"), path));
+    }));
+    QCOMPARE(baud, 9600);
+    QCOMPARE(timeout, 7);
+    // Named once, in one box, at the first read.
+    QCOMPARE(env.responder.boxes().size(), 1);
+    const QString box = env.responder.boxes().front().prompt;
+    for (const char *named : {"line 3 (bad number): dword \"Timeout\" 3x00", "line 5 (bad text)", "line 7 (bad section",
+                              "line 10 (not UTF-8 text)"})
+        QVERIFY2(box.contains(QLatin1String(named)), qPrintable(box));
+    QVERIFY(!box.contains(QStringLiteral("Blob")));
+    QVERIFY(readSettingsSection(QStringLiteral("Files"), QStringLiteral("Files"), [&](int32_t k) {
+        QVERIFY(QueryStringValue(k, QStringLiteral("Data Table"), path));
+    }));
+    QCOMPARE(path, QStringLiteral("plant.tab"));
+    QCOMPARE(env.responder.boxes().size(), 1);
+    // The section under the broken line is no section.
+    QVERIFY(!readSettingsSection(QStringLiteral("Main"), QStringLiteral("Main"), {}));
 
-    // Other value types are kept as they stand and read as missing.
-    writeFile(env.settingsFile(), "[Main]\nbinary \"Blob\" 0a0b\ndword \"Top\" 3\n");
-    QVERIFY(OpenKey(HKEY_CURRENT_USER, key(QStringLiteral("main")), h));
-    int32_t n = 0;
-    QString t;
-    QVERIFY(!QueryLongValue(h, QStringLiteral("Blob"), n));
-    QVERIFY(!QueryStringValue(h, QStringLiteral("Blob"), t));
-    QVERIFY(SetLongValue(h, QStringLiteral("Top"), 4));
-    QVERIFY(readFile(env.settingsFile()).contains("binary \"Blob\" 0a0b"));
+    // Writing the sections that exist asks nothing, and keeps every line
+    // the user wrote.
+    QVERIFY(writeSettingsSection(QStringLiteral("Communications"), QStringLiteral("Communications"),
+                                 QStringLiteral("Communications"),
+                                 [](int32_t k) { SetLongValue(k, QStringLiteral("Timeout"), 300); }));
+    QCOMPARE(env.responder.boxes().size(), 1);
+    const QByteArray after = readFile(env.settingsFile());
+    for (const QByteArray &kept : text.split('\n'))
+        QVERIFY2(after.contains(kept), kept.constData());
+    int32_t h = 0;
+    QVERIFY(OpenKey(HKEY_CURRENT_USER, key(QStringLiteral("Communications")), h));
+    QVERIFY(QueryLongValue(h, QStringLiteral("Timeout"), timeout));
+    QCOMPARE(timeout, 300);
     QVERIFY(CloseKey(h));
+}
+
+// The program's start and exit with a bad line: one box, at start; the
+// geometry and the remembered files of the good lines are used.
+void TestSettings::startAndExitWithABadLine() {
+    qputenv("ORVCOMM_COM1", "/nonexistent/orvmon-test-line");  // the connection fails at once
+    MonitorTestEnv env;
+    env.responder.answerEveryBox(mbOK);
+    frmMain &m = quietMain(env, QStringLiteral("[Communications]\ndword \"Timeout\" 3x00\n"
+                                               "[Main]\ndword \"Top\" 1500\ndword \"Left\" 1650\n"));
+    QCOMPARE(env.responder.boxes().size(), 1);
+    QVERIFY(env.responder.boxes().front().prompt.contains(QStringLiteral("dword \"Timeout\" 3x00")));
+    QCOMPARE(m.Top(), 1500);
+    QCOMPARE(m.Left(), 1650);
+    QVERIFY(m.close());
+    for (const MsgBoxCall &b : env.responder.boxes())
+        QVERIFY2(!b.prompt.startsWith(QStringLiteral("Cannot WRITE")), qPrintable(b.prompt));
+    QVERIFY(readFile(env.settingsFile()).contains("dword \"Timeout\" 3x00"));
 }
 
 void TestSettings::closeOfUnknownHandleFails() {

@@ -2,6 +2,10 @@
 // requests they make, the busy flags that keep the polling loop off the
 // controller meanwhile, the failures, and the monitoring of a row range with
 // its setup window.
+#include <QLineEdit>
+#include <QPointer>
+#include <QScrollBar>
+#include <QTableView>
 #include <QtTest/QTest>
 #include <mutex>
 
@@ -265,6 +269,49 @@ private Q_SLOTS:
         QCOMPARE(TableCols, 4);
         QVERIFY(s.env.responder.done());
         QVERIFY(!TableUploadBusy);
+        disconnectMonitor();
+    }
+
+    // A monitoring tick refreshes the monitored cells in place: the current
+    // cell, the scroll position and a cell being edited stay.
+    void monitoringKeepsTheUsersPlace() {
+        Session s;
+        if (!s.peer.connectMonitor()) QSKIP("needs the UDP transport");
+        controllerTable(s.peer, 60, 3);
+        frmTable &t = form<frmTable>();
+        t.Timer2->setEnabled(false);  // the re-reads after the load
+        t.show();
+        t.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&t));
+        t.Optionmenu[3]->trigger();
+        t.Timer1->setEnabled(false);  // the test runs the ticks
+        QCOMPARE(TableMonEndRow, int16_t(60));
+        const QModelIndex cell = t.tgDTableRows->index(49, 2);  // row 50, column 2
+        t.tgDTable->setFocus();
+        t.tgDTable->setCurrentIndex(cell);
+        t.tgDTable->scrollTo(cell);
+        const int scrolled = t.tgDTable->verticalScrollBar()->value();
+        QVERIFY(scrolled > 0);
+        t.tgDTable->edit(cell);
+        const QPointer<QLineEdit> editor = t.cellEditor()->editor();
+        QVERIFY(editor);
+        editor->setText(QStringLiteral("4321"));
+        s.peer.controller().withMemory([](orvemu::Memory &m) {
+            m.setCell(1, 1, 555);
+            m.setCell(50, 2, 999);
+            return 0;
+        });
+        Q_EMIT t.Timer1->Timer();
+        QCOMPARE(s.status(), QStringLiteral("Upload complete."));
+        QCOMPARE(t.tgDTableRows->index(0, 1).data().toInt(), 555);
+        QCOMPARE(t.tgDTable->currentIndex(), cell);
+        QCOMPARE(t.tgDTable->verticalScrollBar()->value(), scrolled);
+        QVERIFY(editor && editor->isVisible());
+        QCOMPARE(editor->text(), QStringLiteral("4321"));
+        QTest::keyClick(editor, Qt::Key_Return);
+        QCoreApplication::processEvents();
+        QCOMPARE(TableValues(50, 2), 4321);
+        t.Optionmenu[4]->trigger();
         disconnectMonitor();
     }
 

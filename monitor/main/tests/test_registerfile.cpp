@@ -211,8 +211,11 @@ private Q_SLOTS:
         QCOMPARE(s.memory().registers[7], 77);
         QCOMPARE(s.memory().registers[1000], 2147483647);
         const QStringList requests = s.requests();
-        QCOMPARE(requests.size(), 999 + 1);  // the writes and the probe of register 36001
+        // The writes (not register 128, whatever its line holds) and the
+        // probe of register 36001.
+        QCOMPARE(requests.size(), 998 + 1);
         QVERIFY(!requests.contains(QStringLiteral("put 7=0")));
+        QVERIFY(!requests.contains(QStringLiteral("put 128=0")));
         const FileDialogCall open = s.env.responder.files().back();
         QCOMPARE(open.kind, FileDialogKind::Open);
         QCOMPARE(open.fileName, QString());
@@ -223,7 +226,6 @@ private Q_SLOTS:
     void eaUploadReadsBlocksBanksAndVRegisters() {
         Session s(5);
         auto &m = s.memory();
-        // Register 128 too is read like every other register of block 3.
         for (int r = 1; r <= 36000; ++r) m.registers[r] = r * 7 - 3000;
         m.vregs.setDouble(36101, 1.5);
         m.vregs.setDouble(36102, -0.1);
@@ -235,8 +237,9 @@ private Q_SLOTS:
         const QList<QByteArray> lines = linesOf(path);
         QCOMPARE(lines.size(), 2 + 1000 + 4000 + 700);
         int k = 2;
+        // Register 128 is never read: its line carries "0".
         for (int r = 1; r <= 36000; r = r == 1000 ? 32001 : r + 1)
-            QCOMPARE(lines[k++], line(r, QByteArray::number(r * 7 - 3000)));
+            QCOMPARE(lines[k++], line(r, r == 128 ? QByteArray("0") : QByteArray::number(r * 7 - 3000)));
         QCOMPARE(lines[5002], line(36101, " 1.5 "));
         QCOMPARE(lines[5003], line(36102, "-0.1 "));
         QCOMPARE(lines[5004], line(36103, " 0 "));
@@ -244,11 +247,12 @@ private Q_SLOTS:
         QCOMPARE(lines[5602], line(36701, "*"));
         QCOMPARE(lines[5701], line(36800, "*"));
 
-        // 19 blocks of 50, block 3 singly, the two probes, four banks of a
-        // probe and 63 groups, 700 V-registers.
+        // 19 blocks of 50, block 3 singly but for register 128, the two
+        // probes, four banks of a probe and 63 groups, 700 V-registers.
         const QStringList requests = s.requests();
-        QCOMPARE(requests.size(), 19 + 50 + 2 + 4 * 64 + 700);
-        QCOMPARE(requests.mid(69, 3),
+        QCOMPARE(requests.size(), 19 + 49 + 2 + 4 * 64 + 700);
+        QVERIFY(!requests.contains(QStringLiteral("get 128")));
+        QCOMPARE(requests.mid(68, 3),
                  (QStringList{QStringLiteral("get 32001"), QStringLiteral("get 36001"), QStringLiteral("get 32001")}));
     }
 
@@ -341,6 +345,55 @@ private Q_SLOTS:
         QCOMPARE(linesOf(third).size(), 2 + 150);
     }
 
+    // An upload that reads nothing, or has no identified controller, never
+    // replaces an existing file, and says why.
+    void uploadWithoutAControllerKeepsTheFile() {
+        const QByteArray backup = fileOf({{1, "123"}, {2, "-5"}});
+        {
+            // No controller answers at the address: the main window
+            // identified none.
+            MonitorTestEnv env;
+            frmMain &m = quietMain(env, QStringLiteral("[Communications]\ndword \"COMM Port\" 1\n"
+                                                       "sz \"IP Address\" \"10.255.255.1\"\ndword \"Timeout\" 20\n"));
+            QVERIFY(!ControllerIdentified);
+            const QString path = env.dir() + QStringLiteral("/BACKUP.TXT");
+            writeAll(path, backup);
+            env.responder.expectFile(path);
+            env.responder.expectBox(QStringLiteral("No controller has been identified, so its registers cannot be "
+                                                   "uploaded.\n") + path + QStringLiteral(" was left as it was."));
+            ReadRegistersToFile();
+            QVERIFY(env.responder.done());
+            QCOMPARE(readAll(path), backup);
+            QCOMPARE(m.Message->text(), QStringLiteral("Failed to get registers!"));
+        }
+        {
+            // A controller that refuses every register read.
+            Session s(2);
+            QList<int> all;
+            for (int r = 1; r <= 1000; ++r) all << r;
+            s.refuseReads(all);
+            const QString path = s.path(QStringLiteral("BACKUP.TXT"));
+            writeAll(path, backup);
+            s.env.responder.expectFile(path);
+            s.env.responder.expectBox(uploadQuestion(path), mbYes);
+            s.env.responder.expectBox(QStringLiteral("No register could be read from the controller.\n") + path +
+                                      QStringLiteral(" was left as it was."));
+            ReadRegistersToFile();
+            QVERIFY(s.env.responder.done());
+            QCOMPARE(readAll(path), backup);
+            QCOMPARE(s.status(), QStringLiteral("Failed to get registers!"));
+            // Nor is a new file of nothing but "*" made.
+            const QString fresh = s.path(QStringLiteral("NEW.TXT"));
+            s.env.responder.expectFile(fresh);
+            s.env.responder.expectBox(uploadQuestion(fresh), mbYes);
+            s.env.responder.expectBox(QStringLiteral("No register could be read from the controller.\n") + fresh +
+                                      QStringLiteral(" was not written."));
+            ReadRegistersToFile();
+            QVERIFY(s.env.responder.done());
+            QVERIFY(!QFile::exists(fresh));
+        }
+    }
+
     // ---- Download ----------------------------------------------------------------------
 
     void eaDownloadRoundTrip() {
@@ -359,8 +412,12 @@ private Q_SLOTS:
         m.vregs.entries.clear();
         QStringList seen;
         s.pump.every([&](long) { seen << s.status(); });
+        m.registers[128] = 1280;
         s.download(path);
         QCOMPARE(s.status(), QStringLiteral("Register file write completed."));
+        // Register 128 keeps what it holds; every other register is back.
+        QCOMPARE(m.registers[128], 1280);
+        m.registers[128] = saved[128];
         QVERIFY(std::equal(m.registers.begin(), m.registers.begin() + 36001, saved.begin()));
         QCOMPARE(m.vregs.getDouble(36101), 0.1 + 0.2);
         QCOMPARE(m.vregs.getDouble(36800), -1e20);

@@ -105,6 +105,19 @@ private Q_SLOTS:
         QCOMPARE(env.responder.files().back().filter, QStringLiteral("Symbol Files(*.SYM)|*.SYM|All Files(*.*)|*.*"));
         QVERIFY(SymRegisters.findFirst(12));
 
+        // Cancel, with another command's file still in the shared dialog:
+        // the database, the symbol file and the status line stay.
+        const QString other = writeFile(env.dir() + QStringLiteral("/REGS.TXT"), "Reg#          Value\r\n\r\n");
+        m.CMDialog1.FileName = other;
+        m.Message->setText(QStringLiteral("before"));
+        env.responder.expectFile(std::nullopt);
+        m.ImportSymbolFile();
+        QVERIFY(env.responder.done());
+        QCOMPARE(SymbolFilePath, file);
+        QCOMPARE(m.Message->text(), QStringLiteral("before"));
+        QVERIFY(SymRegisters.findFirst(12));
+        QCOMPARE(SymRegisters.Name(), QStringLiteral("Tank_Level"));
+
         // A file that has gone: the import fails and no symbol file is in use.
         QFile::remove(file);
         env.responder.expectFile(file);

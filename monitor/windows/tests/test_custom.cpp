@@ -39,13 +39,14 @@ QByteArray line(const QByteArray &quotedName, const QByteArray &kind, const QByt
     return l + number + "\r\n";
 }
 
-// The main window (its load clears the controller's counts), then a
-// controller of 32 flags and 4 servos.
+// The main window (its load clears the controller's counts), then an
+// identified controller of 32 flags and 4 servos.
 frmMain &mainWithController() {
     frmMain &m = quietMain();
     NumFlags = 32;
     NumServos = 4;
     ControllerModel = 5;
+    ControllerIdentified = true;
     return m;
 }
 
@@ -159,6 +160,14 @@ private Q_SLOTS:
         typeEnter(c.Text2[9], QStringLiteral("abc"));
         QVERIFY(peer.controller().requests().empty());
         QCOMPARE(c.Text2[9]->text(), QStringLiteral("abc"));
+        // Enter on what the poll put in a writable row writes nothing: a
+        // flag showing "Set", an output showing "*".
+        c.Text2[0]->setText(QStringLiteral("Set"));
+        typeEnter(c.Text2[0]);
+        c.Text2[1]->setText(QStringLiteral("*"));
+        typeEnter(c.Text2[1]);
+        QVERIFY(peer.controller().requests().empty());
+        QCOMPARE(status(), QStringLiteral("Nothing written: type a new value, then press Enter."));
 
         // A refused write: the status line has the library's text.
         peer.controller().setFault({orvemu::FaultKind::ShortError, 1, 0, orvemu::kIllegalRegister, {}});
@@ -402,6 +411,75 @@ private Q_SLOTS:
         env.responder.expectBox(QStringLiteral("Save Changes to ") + fresh, mbNo);
         QVERIFY(c.Unload());
         QVERIFY(env.responder.done());
+    }
+
+    // With no controller identified the rows stand as the file has them:
+    // no count checks, nothing to save, the file untouched. They are checked
+    // once the controller is identified.
+    void rowsOfAnUnidentifiedController() {
+        MonitorTestEnv env;
+        quietMain();
+        QVERIFY(!ControllerIdentified);
+        const QString path = env.dir() + QStringLiteral("/plant.CFG");
+        std::array<CustomResourceRow, 16> rows;
+        setRows(rows, {{QStringLiteral("Flag 3"), kindFlag, 3},
+                       {QStringLiteral("Servo Position 2"), kindServoPosition, 2},
+                       {QStringLiteral("Servo Home Inp 1"), kindServoHomeInput, 1},
+                       {QStringLiteral("Register 7"), kindRegister, 7}});
+        const QByteArray bytes = CustomFileText(rows);
+        writeFile(path, bytes);
+        CustomScreen1Path = path;
+        setRows(Custom1Rows, {});
+        frmCustom1 &c = form<frmCustom1>();
+        QCOMPARE(env.responder.boxes().size(), 0);
+        QCOMPARE(kinds(Custom1Rows).mid(0, 5), (QList<int>{1, 7, 9, 6, 0}));
+        QCOMPARE(c.Label1[0]->text(), QStringLiteral("Flag 3"));
+        QVERIFY(c.Unload());  // nothing changed: no question
+        QCOMPARE(readFile(path), bytes);
+
+        c.Load();
+        NumFlags = 2;
+        NumServos = 4;
+        ControllerModel = 2;
+        ControllerIdentified = true;
+        env.responder.expectBox(QStringLiteral("No such FLAG exists."));
+        env.responder.expectBox(QStringLiteral("No such servo motor exists."));  // no servo inputs on model 2
+        CheckCustomRowsLater();
+        QTRY_VERIFY(env.responder.done());
+        QCOMPARE(kinds(Custom1Rows).mid(0, 5), (QList<int>{0, 7, 0, 6, 0}));
+        QCOMPARE(c.Combo1[0]->count(), 9);
+        QVERIFY(!c.ConfigSaved);
+        env.responder.expectBox(QStringLiteral("Save Changes to ") + path, mbNo);
+        QVERIFY(c.Unload());
+        QVERIFY(env.responder.done());
+        QCOMPARE(readFile(path), bytes);
+    }
+
+    // A file refused as corrupt by File Open is not taken, in part or as
+    // the window's file: Save writes the file the rows came from.
+    void corruptFileIsNotOpened() {
+        MonitorTestEnv env;
+        mainWithController();
+        setRows(Custom1Rows, {{{}, 6, 100}});
+        frmCustom1 &c = form<frmCustom1>();
+        const QString good = env.dir() + QStringLiteral("/good.CFG");
+        env.responder.expectFile(good);
+        QVERIFY(c.SaveConfigAs());
+        const QString bad = env.dir() + QStringLiteral("/bad.CFG");
+        const QByteArray corrupt = line("\"a\"", " 6 ", " 2 ") + line("\"b\"", " six ", " 3 ");
+        writeFile(bad, corrupt);
+        env.responder.expectFile(bad);
+        env.responder.expectBox(QStringLiteral("Line 2 of ") + bad +
+                                QStringLiteral(" is not a custom screen row: the file was not opened and the window "
+                                               "is unchanged."));
+        c.OpenConfig();
+        QVERIFY(env.responder.done());
+        QCOMPARE(CustomScreen1Path, good);
+        QCOMPARE(Custom1Rows[0].number, 100);
+        QVERIFY(c.SaveCurrentConfig());
+        QCOMPARE(readFile(bad), corrupt);
+        QCOMPARE(readFile(good), CustomFileText(Custom1Rows));
+        QVERIFY(c.Unload());
     }
 
     void unloadQuestion() {

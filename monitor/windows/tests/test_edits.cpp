@@ -243,10 +243,11 @@ private Q_SLOTS:
         for (const QString &t : {QStringLiteral("25000"), QStringLiteral("-30000"), QStringLiteral("12.5"),
                                  QStringLiteral("13.5"), QStringLiteral("abc")})
             typeEnter(w.Text1[0], t);
+        leaveField(w.Text1[0]);
         w.Text1[1]->setText(QStringLiteral("N/A"));
         typeEnter(w.Text1[1]);
         QCOMPARE(registerWrites(peer.controller()),
-                 (QList<RegisterWrite>{{8017, 20000}, {8017, -20000}, {8017, 12}, {8017, 14}, {8017, 0}, {8018, 0}}));
+                 (QList<RegisterWrite>{{8017, 20000}, {8017, -20000}, {8017, 12}, {8017, 14}}));
 
         // "A" only moves to the GoTo box.
         peer.controller().clearLog();
@@ -384,12 +385,16 @@ private Q_SLOTS:
         QVERIFY(!ServoEditInProgress);
 
         peer.controller().clearLog();
+        // Only a number typed is written: not what the box shows, not "N/A"
+        // (the position of 0 nobody typed), not text without a number.
         s1.Text1[0]->setText(QStringLiteral("-40"));
-        typeEnter(s1.Text1[0]);  // what the box shows
+        typeEnter(s1.Text1[0]);
         typeEnter(s1.Text1[1], QStringLiteral("abc"));
+        leaveField(s1.Text1[1]);
+        s1.Text1[5]->setText(QStringLiteral("N/A"));
+        typeEnter(s1.Text1[5]);
         typeEnter(s1.Text1[2], QStringLiteral("999999999999"));
-        QCOMPARE(registerWrites(peer.controller()),
-                 (QList<RegisterWrite>{{14001, -40}, {14002, 0}, {14003, 2147483647}}));
+        QCOMPARE(registerWrites(peer.controller()), (QList<RegisterWrite>{{14003, 2147483647}}));
 
         // Leaving a box after typing empties it and writes nothing.
         peer.controller().clearLog();

@@ -160,22 +160,26 @@ private Q_SLOTS:
         QCOMPARE(suppressedWhileEmptied, (QList<bool>{true}));
         QVERIFY(!DdeWriteSuppress);
 
-        // Decimal readings: limits, rounding, text without a number, and
-        // Enter on what the box shows.
+        // Decimal readings: limits and rounding. Enter writes only a number
+        // the user typed: not text without a number, not what the poll put
+        // in the box ("*" or a value), and the status line says so.
         peer.controller().clearLog();
         const QStringList typed{QStringLiteral("99999999999"), QStringLiteral("-99999999999"), QStringLiteral("2.5"),
-                                QStringLiteral("abc")};
+                                QStringLiteral("abc"), QStringLiteral("12x")};
         for (const QString &t : typed) {
             w.Text1[0]->clear();
             typeEnter(w.Text1[0], t);
         }
+        QCOMPARE(m.Message->text(), QStringLiteral("Nothing written: \"12x\" is not a number."));
+        QVERIFY(RegEditInProgress);  // the entry goes on, for a correction
+        leaveField(w.Text1[0]);
         w.Text1[1]->setText(QStringLiteral("*"));
         typeEnter(w.Text1[1]);
+        QCOMPARE(m.Message->text(), QStringLiteral("Nothing written: type a new value, then press Enter."));
         w.Text1[2]->setText(QStringLiteral("-40"));
         typeEnter(w.Text1[2]);
         QCOMPARE(registerWrites(peer.controller()),
-                 (QList<RegisterWrite>{{100, 2147483647}, {100, -2147483647 - 1}, {100, 2}, {100, 0}, {101, 0},
-                                       {102, -40}}));
+                 (QList<RegisterWrite>{{100, 2147483647}, {100, -2147483647 - 1}, {100, 2}}));
 
         // Hexadecimal view: the menu toggles, the entries read as hexadecimal
         // where they are, and as decimal where they are not.
@@ -186,10 +190,13 @@ private Q_SLOTS:
         QCOMPARE(w.Label4->text(), QStringLiteral("Hexadecimal View"));
         peer.controller().clearLog();
         for (const QString &t : {QStringLiteral("FF"), QStringLiteral("ZZ"), QStringLiteral("FFFFFFFF"),
-                                 QStringLiteral("7fff0000"), QStringLiteral("FFFF"), QStringLiteral("12G")})
+                                 QStringLiteral("7fff0000"), QStringLiteral("FFFF"), QStringLiteral("12G"),
+                                 QStringLiteral("-5")}) {
+            leaveField(w.Text1[0]);
             typeEnter(w.Text1[0], t);
+        }
         QCOMPARE(registerWrites(peer.controller()),
-                 (QList<RegisterWrite>{{100, 255}, {100, 0}, {100, -1}, {100, 0x7FFF0000}, {100, 65535}, {100, 12}}));
+                 (QList<RegisterWrite>{{100, 255}, {100, -1}, {100, 0x7FFF0000}, {100, 65535}, {100, -5}}));
         w.DisplayMnu[2]->trigger();
         QVERIFY(!w.HexView);
         QCOMPARE(w.Label4->text(), QStringLiteral("Decimal View"));

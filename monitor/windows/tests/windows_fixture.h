@@ -36,6 +36,7 @@ inline void resetGlobals() {
     RegbitsEditInProgress = false;
     DdeWriteSuppress = false;
     ControllerModel = 0;
+    ControllerIdentified = false;
 }
 
 inline void writeSettings(const QString &path, const QString &text) {
