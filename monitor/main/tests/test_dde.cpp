@@ -5,9 +5,13 @@
 #include <QLocalSocket>
 #include <QProcess>
 #include <QtTest/QTest>
+#include <memory>
+#include <vector>
 
+#include "controller.h"
 #include "core/dde.h"
 #include "core/globals.h"
+#include "core/msgbox.h"
 #include "harness/harness.h"
 #include "main/frmDDE.h"
 #include "main/frmMain.h"
@@ -34,6 +38,9 @@ public:
     QLocalSocket socket;
 };
 
+// As if the polling loop had just refreshed the DDE window's items.
+void pollPassed() { DdeServer::instance().itemsRefreshed(DdeServer::instance().refreshBegins()); }
+
 struct Service {
     explicit Service(MonitorTestEnv &env) : name(env.dir() + QStringLiteral("/dde")) {
         quietMain(env);
@@ -42,6 +49,32 @@ struct Service {
     ~Service() { DdeServer::instance().stop(); }
     QString name;
     bool started = false;
+};
+
+// Answers each box only once the condition holds, running the event loop
+// meanwhile as a box's own loop would: the service goes on in it. What
+// happens while the box is up is the test's onBox.
+class LingeringResponder : public DialogResponder {
+public:
+    LingeringResponder(std::function<void()> onBox, std::function<bool()> until, int answer)
+        : onBox_(std::move(onBox)), until_(std::move(until)), answer_(answer) {
+        installDialogResponder(this);
+    }
+    ~LingeringResponder() override { installDialogResponder(nullptr); }
+    int answerBox(const MsgBoxCall &call) override {
+        prompts << call.prompt;
+        onBox_();
+        met = QTest::qWaitFor(until_, 20000);
+        return answer_;
+    }
+    FileDialogAnswer answerFile(const FileDialogCall &) override { return std::nullopt; }
+    QStringList prompts;
+    bool met = false;
+
+private:
+    std::function<void()> onBox_;
+    std::function<bool()> until_;
+    int answer_;
 };
 
 }  // namespace
@@ -63,6 +96,7 @@ private Q_SLOTS:
         QCOMPARE(dde.Message->text(), QStringLiteral("Controller Communication in progress"));
 
         dde.FlagValue[3]->setText(QStringLiteral("1"));
+        pollPassed();
         QCOMPARE(c.ask(QStringLiteral("REQUEST flagvalue(3)")), QStringLiteral("DATA 1"));
         QCOMPARE(c.ask(QStringLiteral("REQUEST Nothing")), QStringLiteral("ERROR no such item"));
         QCOMPARE(c.ask(QStringLiteral("POKE RegAddress 17")), QStringLiteral("OK"));
@@ -81,10 +115,11 @@ private Q_SLOTS:
         QVERIFY(DdeServing != 0);
         QCOMPARE(c.ask(QStringLiteral("EXECUTE FORMAT")), QStringLiteral("ERROR refused"));
 
-        // The client going away closes the link.
+        // Serving that a command switched on outlives the client.
         c.socket.disconnectFromServer();
-        QTRY_COMPARE(DdeServing, 0);
-        QCOMPARE(dde.Message->text(), QStringLiteral("No Controller Communication in progress"));
+        QTRY_COMPARE(DdeServer::instance().clientCount(), 0);
+        QVERIFY(DdeServing != 0);
+        QCOMPARE(dde.Message->text(), QStringLiteral("Controller Communication in progress"));
     }
 
     void mainTopicAndWindowTopics() {
@@ -108,6 +143,48 @@ private Q_SLOTS:
         unloadForm<frmReg>();
         QCOMPARE(r.ask(QStringLiteral("REQUEST Text1(2)")), QStringLiteral("ERROR the topic is gone"));
         RegWindowOpen = false;
+    }
+
+    // A client that asks for a command with a question and hangs up before
+    // the answer: the monitor goes on, the command takes the answer's effect,
+    // and nobody is answered.
+    void clientLeavesDuringQuestion() {
+        MonitorTestEnv env;
+        EmulatorPeer peer(5);
+        Service service(env);
+        QVERIFY(service.started);
+        if (!peer.connectMonitor()) QSKIP("needs the UDP transport");
+        ControllerModel = 5;
+        peer.controller().withMemory([](orvemu::Memory &mem) { mem.status = 0x00; return 0; });
+        for (const char *command : {"RESET", "STOP"}) {
+            auto *c = new QLocalSocket;
+            c->connectToServer(service.name);
+            QVERIFY(c->waitForConnected(2000));
+            c->write(QByteArray("CONNECT ORVmain\nEXECUTE ") + command + "\n");
+            c->flush();
+            // While the box is up the client hangs up and others come, which
+            // reuses whatever memory the service let go.
+            std::vector<std::unique_ptr<QLocalSocket>> others;
+            LingeringResponder box([&c] { c->abort(); delete std::exchange(c, nullptr); },
+                                   [&] {
+                                       if (DdeServer::instance().clientCount() != int(others.size())) return false;
+                                       if (others.size() == 8) return true;
+                                       others.push_back(std::make_unique<QLocalSocket>());
+                                       others.back()->connectToServer(service.name);
+                                       return false;
+                                   },
+                                   mbYes);
+            QTRY_COMPARE_WITH_TIMEOUT(box.prompts.size(), 1, 10000);
+            QVERIFY(box.met);
+            QCOMPARE(box.prompts.front(),
+                     QStringLiteral("Are you sure you want to %1 the controller?").arg(QLatin1String(command)));
+            QTest::qWait(50);  // deferred deletions run
+        }
+        // Reset while stopped (9 after a run), then stopped (0).
+        QCOMPARE(peer.controller().memory().statusWrites, (std::vector<std::uint8_t>{0x09, 0x00}));
+        Client after(service.name);
+        QCOMPARE(after.ask(QStringLiteral("CONNECT ORVmain")), QStringLiteral("OK"));
+        disconnectMonitor();
     }
 
     // A second monitor finds the name taken and does not serve; a name left
@@ -135,6 +212,8 @@ private Q_SLOTS:
         Service service(env);
         QVERIFY(service.started);
         form<frmDDE>().RegRead->setText(QStringLiteral("1234"));
+        form<frmDDE>().Command3d1_Click();  // serving on, the items current
+        pollPassed();
         const QString orvdde = QCoreApplication::applicationDirPath() + QStringLiteral("/orvdde");
         const auto run = [&](const QStringList &args, QString *out = nullptr) {
             QProcess p;
