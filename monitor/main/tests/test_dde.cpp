@@ -32,7 +32,7 @@ public:
         return next();
     }
     QString next() {
-        if (!QTest::qWaitFor([this] { return socket.canReadLine(); }, 3000)) return QStringLiteral("(no answer)");
+        if (!QTest::qWaitFor([this] { return socket.canReadLine(); }, 10000)) return QStringLiteral("(no answer)");
         return QString::fromUtf8(socket.readLine()).trimmed();
     }
     QLocalSocket socket;
@@ -40,6 +40,26 @@ public:
 
 // As if the polling loop had just refreshed the DDE window's items.
 void pollPassed() { DdeServer::instance().itemsRefreshed(DdeServer::instance().refreshBegins()); }
+
+// Runs orvdde against the service; its exit status, -1 when it hangs.
+int orvdde(const QString &service, const QStringList &args, QString *out = nullptr, QString *err = nullptr) {
+    QProcess p;
+    p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/orvdde"),
+            QStringList{QStringLiteral("--service"), service} + args);
+    // The service answers while this waits, so wait with the event loop running.
+    if (!QTest::qWaitFor([&p] { return p.state() == QProcess::NotRunning; }, 30000)) {
+        p.kill();
+        p.waitForFinished();
+        return -1;
+    }
+    if (out) *out = QString::fromUtf8(p.readAllStandardOutput());
+    if (err) *err = QString::fromUtf8(p.readAllStandardError());
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+void setRegister(EmulatorPeer &peer, int reg, int value) {
+    peer.controller().withMemory([&](orvemu::Memory &mem) { return mem.writeRegister(reg, value); });
+}
 
 struct Service {
     explicit Service(MonitorTestEnv &env) : name(env.dir() + QStringLiteral("/dde")) {
@@ -187,6 +207,70 @@ private Q_SLOTS:
         disconnectMonitor();
     }
 
+    // One-shot requests get the latest poll, and they neither switch off
+    // serving that a hot link or the user switched on, nor end the link.
+    void servingAndFreshValues() {
+        MonitorTestEnv env;
+        EmulatorPeer peer(5);
+        Service service(env);
+        QVERIFY(service.started);
+        if (!peer.connectMonitor()) QSKIP("needs the UDP transport");
+        frmMain &m = form<frmMain>();
+        frmDDE &dde = form<frmDDE>();
+        QCOMPARE(DdeServing, 0);
+        dde.RegAddress->setText(QStringLiteral("120"));
+        m.Timer1->setInterval(30);
+        m.Timer1->setEnabled(true);
+        const QStringList request{QStringLiteral("DDEsetup"), QStringLiteral("request"), QStringLiteral("RegRead")};
+        for (int value : {413, 417, 422}) {
+            setRegister(peer, 120, value);
+            QString out;
+            QCOMPARE(orvdde(service.name, request, &out), 0);
+            QCOMPARE(out, QStringLiteral("%1\n").arg(value));
+            QTRY_COMPARE(DdeServing, 0);  // the one-shot link switched it on and off
+        }
+
+        // A hot link holds serving while one-shot requests come and go.
+        Client a(service.name);
+        QCOMPARE(a.ask(QStringLiteral("CONNECT DDEsetup")), QStringLiteral("OK"));
+        QCOMPARE(a.ask(QStringLiteral("ADVISE RegRead")), QStringLiteral("OK"));
+        for (int value : {500, 501}) {
+            setRegister(peer, 120, value);
+            QString out;
+            QCOMPARE(orvdde(service.name, request, &out), 0);
+            QCOMPARE(out, QStringLiteral("%1\n").arg(value));
+            QCOMPARE(a.next(), QStringLiteral("CHANGE RegRead %1").arg(value));
+            QVERIFY(DdeServing != 0);
+            QCOMPARE(dde.Command3d1->Caption(), QStringLiteral("Cancel DDE"));
+        }
+        setRegister(peer, 120, 502);
+        QCOMPARE(a.next(), QStringLiteral("CHANGE RegRead 502"));
+        a.socket.disconnectFromServer();
+        QTRY_COMPARE(DdeServing, 0);  // its last link gone
+        QCOMPARE(dde.Command3d1->Caption(), QStringLiteral("Start DDE"));
+
+        // Serving the user started stays on.
+        dde.Command3d1->click();
+        QCOMPARE(orvdde(service.name, request), 0);
+        QVERIFY(DdeServing != 0);
+        QCOMPARE(dde.Command3d1->Caption(), QStringLiteral("Cancel DDE"));
+
+        // A new address makes its value wait for the next poll; a poll that
+        // does not come ends the wait with the reason.
+        setRegister(peer, 121, 77);
+        Client b(service.name);
+        QCOMPARE(b.ask(QStringLiteral("CONNECT DDEsetup")), QStringLiteral("OK"));
+        QCOMPARE(b.ask(QStringLiteral("POKE RegAddress 121")), QStringLiteral("OK"));
+        QCOMPARE(b.ask(QStringLiteral("REQUEST RegRead")), QStringLiteral("DATA 77"));
+        m.Timer1->setEnabled(false);
+        DdeUpdateMs = 10;  // the shortest wait
+        QCOMPARE(b.ask(QStringLiteral("POKE RegAddress 120")), QStringLiteral("OK"));
+        QCOMPARE(b.ask(QStringLiteral("REQUEST RegRead")),
+                 QStringLiteral("ERROR no fresh value: the values were not refreshed in time"));
+        QCOMPARE(b.ask(QStringLiteral("REQUEST RegAddress")), QStringLiteral("DATA 120"));  // not a polled item
+        disconnectMonitor();
+    }
+
     // A second monitor finds the name taken and does not serve; a name left
     // behind by a monitor that ended is taken over.
     void oneServicePerName() {
@@ -214,15 +298,7 @@ private Q_SLOTS:
         form<frmDDE>().RegRead->setText(QStringLiteral("1234"));
         form<frmDDE>().Command3d1_Click();  // serving on, the items current
         pollPassed();
-        const QString orvdde = QCoreApplication::applicationDirPath() + QStringLiteral("/orvdde");
-        const auto run = [&](const QStringList &args, QString *out = nullptr) {
-            QProcess p;
-            p.start(orvdde, QStringList{QStringLiteral("--service"), service.name} + args);
-            // The service answers while this waits, so wait with the event loop running.
-            if (!QTest::qWaitFor([&p] { return p.state() == QProcess::NotRunning; }, 10000)) return -1;
-            if (out) *out = QString::fromUtf8(p.readAllStandardOutput());
-            return p.exitCode();
-        };
+        const auto run = [&](const QStringList &args, QString *out = nullptr) { return orvdde(service.name, args, out); };
         QString out;
         QCOMPARE(run({QStringLiteral("DDEsetup"), QStringLiteral("request"), QStringLiteral("RegRead")}, &out), 0);
         QCOMPARE(out, QStringLiteral("1234\n"));
@@ -231,8 +307,23 @@ private Q_SLOTS:
                  0);
         QCOMPARE(form<frmDDE>().RegAddress->text(), QStringLiteral("12 and more"));
         QCOMPARE(run({QStringLiteral("DDEsetup"), QStringLiteral("execute"), QStringLiteral("nonsense")}), 1);
-        QCOMPARE(run({QStringLiteral("Nowhere"), QStringLiteral("request"), QStringLiteral("x")}), 1);
         QCOMPARE(run({QStringLiteral("DDEsetup")}), 2);
+
+        // Its own failures: one line on standard error, a nonzero status.
+        QString err;
+        const QStringList request{QStringLiteral("Nowhere"), QStringLiteral("request"), QStringLiteral("x")};
+        QCOMPARE(orvdde(service.name, request, nullptr, &err), 1);
+        QCOMPARE(err, QStringLiteral("orvdde: Nowhere: no such topic\n"));
+        const QString nobody = env.dir() + QStringLiteral("/nobody");
+        QCOMPARE(orvdde(nobody, request, nullptr, &err), 2);
+        QVERIFY2(err.startsWith(QStringLiteral("orvdde: no monitor serves ") + nobody) && err.count(u'\n') == 1,
+                 qPrintable(err));
+        QLocalServer silent;  // takes the connection, never answers
+        QVERIFY(silent.listen(env.dir() + QStringLiteral("/silent")));
+        QCOMPARE(orvdde(silent.fullServerName(), QStringList{QStringLiteral("--timeout"), QStringLiteral("200")} + request,
+                        nullptr, &err),
+                 2);
+        QCOMPARE(err, QStringLiteral("orvdde: no answer from the monitor within 200 ms\n"));
     }
 };
 
