@@ -152,7 +152,7 @@ void DdeServer::accept() {
             socket->deleteLater();
             continue;
         }
-        auto *c = new Conversation(this);
+        auto *c = new Conversation;  // no parent: one left at exit is not deleted after the application
         socket->setParent(c);
         socket->setReadBufferSize(ReadBufferBytes);
         c->socket = socket;

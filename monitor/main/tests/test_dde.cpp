@@ -176,16 +176,25 @@ private Q_SLOTS:
         if (!peer.connectMonitor()) QSKIP("needs the UDP transport");
         ControllerModel = 5;
         peer.controller().withMemory([](orvemu::Memory &mem) { mem.status = 0x00; return 0; });
-        for (const char *command : {"RESET", "STOP"}) {
-            auto *c = new QLocalSocket;
-            c->connectToServer(service.name);
-            QVERIFY(c->waitForConnected(2000));
-            c->write(QByteArray("CONNECT ORVmain\nEXECUTE ") + command + "\n");
-            c->flush();
-            // While the box is up the client hangs up and others come, which
-            // reuses whatever memory the service let go.
+        // The client hangs up while the box is up, and others come, which
+        // reuses whatever memory the service let go.
+        const auto hangUpDuring = [&](const char *command, int answer, QProcess *orvddeCall) {
+            std::unique_ptr<QLocalSocket> c;
+            if (orvddeCall) {
+                // orvdde gives up waiting and ends.
+                orvddeCall->start(QCoreApplication::applicationDirPath() + QStringLiteral("/orvdde"),
+                                  {QStringLiteral("--service"), service.name, QStringLiteral("--timeout"),
+                                   QStringLiteral("300"), QStringLiteral("ORVmain"), QStringLiteral("execute"),
+                                   QLatin1String(command)});
+            } else {
+                c = std::make_unique<QLocalSocket>();
+                c->connectToServer(service.name);
+                QVERIFY(c->waitForConnected(10000));
+                c->write(QByteArray("CONNECT ORVmain\nEXECUTE ") + command + "\n");
+                c->flush();
+            }
             std::vector<std::unique_ptr<QLocalSocket>> others;
-            LingeringResponder box([&c] { c->abort(); delete std::exchange(c, nullptr); },
+            LingeringResponder box([&c] { if (c) c->abort(), c.reset(); },
                                    [&] {
                                        if (DdeServer::instance().clientCount() != int(others.size())) return false;
                                        if (others.size() == 8) return true;
@@ -193,14 +202,24 @@ private Q_SLOTS:
                                        others.back()->connectToServer(service.name);
                                        return false;
                                    },
-                                   mbYes);
-            QTRY_COMPARE_WITH_TIMEOUT(box.prompts.size(), 1, 10000);
+                                   answer);
+            QTRY_COMPARE_WITH_TIMEOUT(box.prompts.size(), 1, 20000);
             QVERIFY(box.met);
             QCOMPARE(box.prompts.front(),
                      QStringLiteral("Are you sure you want to %1 the controller?").arg(QLatin1String(command)));
-            QTest::qWait(50);  // deferred deletions run
-        }
-        // Reset while stopped (9 after a run), then stopped (0).
+            // The others got nothing meant for the client that went.
+            QTest::qWait(50);
+            for (auto &o : others) QVERIFY(!o->canReadLine());
+        };
+        hangUpDuring("RESET", mbYes, nullptr);
+        QProcess call;
+        hangUpDuring("STOP", mbNo, &call);
+        QTRY_VERIFY_WITH_TIMEOUT(call.state() == QProcess::NotRunning, 20000);
+        QCOMPARE(call.exitCode(), 2);
+        QCOMPARE(QString::fromUtf8(call.readAllStandardError()),
+                 QStringLiteral("orvdde: no answer from the monitor within 300 ms\n"));
+        hangUpDuring("STOP", mbYes, nullptr);
+        // Reset while stopped (9 after a run); the first stop declined, the second done (0).
         QCOMPARE(peer.controller().memory().statusWrites, (std::vector<std::uint8_t>{0x09, 0x00}));
         Client after(service.name);
         QCOMPARE(after.ask(QStringLiteral("CONNECT ORVmain")), QStringLiteral("OK"));
