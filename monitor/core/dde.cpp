@@ -160,7 +160,8 @@ void DdeServer::accept() {
         // Connected to the conversation: nothing arrives once it is deleted.
         connect(socket, &QLocalSocket::readyRead, c, [this, c] { serve(c); });
         connect(socket, &QLocalSocket::disconnected, c, [this, c] { hangUp(c); });
-        if (socket->bytesAvailable() > 0) serve(c);
+        // Lines already there are answered from the event loop, not from here.
+        if (socket->bytesAvailable() > 0) QMetaObject::invokeMethod(c, [this, c] { serve(c); }, Qt::QueuedConnection);
     }
 }
 
@@ -362,6 +363,8 @@ DdeReply DdeServer::respond(DdeSession &s, const QString &line) {
         return error(QStringLiteral("unknown command"));
     } catch (const std::exception &e) {
         return error(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        return error(QStringLiteral("the command failed"));
     }
 }
 
@@ -372,7 +375,7 @@ void DdeServer::endSession(DdeSession &s) {
     if (!f) return;
     try {
         f->Form_LinkClose();
-    } catch (const std::exception &) {
+    } catch (...) {
     }
 }
 
