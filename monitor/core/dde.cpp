@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,23 +12,64 @@
 #include <QScrollBar>
 #include <QStandardPaths>
 #include <QTimer>
+#include <utility>
 
 #include "core/forms.h"
 
 namespace {
-constexpr int AdviseCheckMs = 50;
+constexpr int TickMs = 50;         // advise links and waiting requests
 constexpr int ProbeMs = 200;
+constexpr qint64 ReadChunk = 16 * 1024;
+constexpr qint64 ReadBufferBytes = 64 * 1024;
+constexpr int LinesPerTurn = 100;  // then the window gets its turn
+
+QString errorLine(const QString &why) { return QStringLiteral("ERROR ") + ddeEscape(why); }
 }  // namespace
 
-struct DdeServer::Conversation {
-    QLocalSocket *socket = nullptr;
-    QByteArray pending;
-    QString topic;                 // empty until CONNECT
-    struct Link {
-        QString item;  // as the client named it
-        QString last;  // the text it was last sent
-    };
-    QMap<QString, Link> advised;  // by item name in lower case
+// ---- Lines ------------------------------------------------------------------------------
+
+void DdeLineReader::append(const QByteArray &bytes) { buffer_ += bytes; }
+
+std::optional<DdeLineReader::Line> DdeLineReader::next() {
+    if (skipping_) {
+        const qsizetype end = buffer_.indexOf('\n');
+        if (end < 0) {
+            buffer_.clear();
+            return std::nullopt;
+        }
+        buffer_.remove(0, end + 1);
+        skipping_ = false;
+    }
+    const qsizetype end = buffer_.indexOf('\n');
+    if (end < 0) {
+        if (buffer_.size() <= max_) return std::nullopt;
+        // No end in sight: answer now, drop the rest of the line as it comes.
+        buffer_.clear();
+        skipping_ = true;
+        return Line{QString(), true};
+    }
+    Line line;
+    if (end > max_) line.tooLong = true;
+    else line.text = QString::fromUtf8(buffer_.constData(), end).remove(QLatin1Char('\r'));
+    buffer_.remove(0, end + 1);
+    return line;
+}
+
+// ---- Conversations ----------------------------------------------------------------------
+
+class DdeServer::Conversation : public QObject {
+public:
+    using QObject::QObject;
+    QLocalSocket *socket = nullptr;  // owned
+    DdeSession session;
+    DdeLineReader reader{MaxLineBytes};
+    int running = 0;     // lines of this conversation being answered (a box may be up)
+    bool gone = false;   // the client went or was cut off: no more answers
+    bool queued = false; // a further turn is queued
+    std::optional<QString> waiting;  // a request waiting for the items' refresh
+    std::optional<QString> again;    // that request, to be answered now
+    bool retried = false;
+    QDeadlineTimer waitUntil;
 };
 
 QString DdeServer::serviceName() {
@@ -48,6 +90,13 @@ DdeServer::DdeServer() = default;
 DdeServer::~DdeServer() { stop(); }
 
 bool DdeServer::serving() const { return server_ && server_->isListening(); }
+
+int DdeServer::clientCount() const {
+    int n = 0;
+    for (const QPointer<Conversation> &c : conversations_)
+        if (c && !c->gone) ++n;
+    return n;
+}
 
 bool DdeServer::start(const QString &name) {
     stop();
@@ -70,129 +119,263 @@ bool DdeServer::start(const QString &name) {
         return false;
     }
     connect(server_.get(), &QLocalServer::newConnection, this, [this] { accept(); });
-    advise_ = new QTimer(this);
-    advise_->setInterval(AdviseCheckMs);
-    connect(advise_, &QTimer::timeout, this, [this] { sendChanges(); });
-    advise_->start();
+    tick_ = new QTimer(this);
+    tick_->setInterval(TickMs);
+    connect(tick_, &QTimer::timeout, this, [this] { tick(); });
+    tick_->start();
     return true;
 }
 
 void DdeServer::stop() {
-    for (Conversation *c : QList<Conversation *>(conversations_)) close(c, false);
-    if (advise_) {
-        advise_->stop();
-        advise_->deleteLater();
-        advise_ = nullptr;
+    // The program stops serving: the conversations end without their
+    // link-close events.
+    for (const QPointer<Conversation> &c : QList<QPointer<Conversation>>(conversations_)) {
+        if (!c) continue;
+        c->session.linked = nullptr;
+        if (!c->gone) c->socket->abort();
+        hangUp(c);
+    }
+    if (tick_) {
+        tick_->stop();
+        tick_->deleteLater();
+        tick_ = nullptr;
     }
     server_.reset();
 }
 
 void DdeServer::accept() {
     while (QLocalSocket *socket = server_->nextPendingConnection()) {
-        auto *c = new Conversation;
+        if (clientCount() >= MaxConversations) {
+            socket->write(errorLine(QStringLiteral("too many conversations")).toUtf8() + '\n');
+            socket->flush();
+            socket->disconnectFromServer();
+            socket->deleteLater();
+            continue;
+        }
+        auto *c = new Conversation;  // no parent: one left at exit is not deleted after the application
+        socket->setParent(c);
+        socket->setReadBufferSize(ReadBufferBytes);
         c->socket = socket;
         conversations_.append(c);
-        connect(socket, &QLocalSocket::readyRead, this, [this, c] { readFrom(c); });
-        connect(socket, &QLocalSocket::disconnected, this, [this, c] { close(c, true); });
+        // Connected to the conversation: nothing arrives once it is deleted.
+        connect(socket, &QLocalSocket::readyRead, c, [this, c] { serve(c); });
+        connect(socket, &QLocalSocket::disconnected, c, [this, c] { hangUp(c); });
+        // Lines already there are answered from the event loop, not from here.
+        if (socket->bytesAvailable() > 0) QMetaObject::invokeMethod(c, [this, c] { serve(c); }, Qt::QueuedConnection);
     }
 }
 
-void DdeServer::readFrom(Conversation *c) {
-    c->pending += c->socket->readAll();
-    qsizetype end;
-    while (conversations_.contains(c) && (end = c->pending.indexOf('\n')) >= 0) {
-        const QString line = QString::fromUtf8(c->pending.left(end)).remove(QLatin1Char('\r'));
-        c->pending.remove(0, end + 1);
-        const QString reply = answer(c, line);
-        if (!conversations_.contains(c)) return;
-        c->socket->write((reply + QLatin1Char('\n')).toUtf8());
-        if (line.compare(QStringLiteral("DISCONNECT"), Qt::CaseInsensitive) == 0) {
-            c->socket->flush();
-            close(c, true);
-            return;
+// Answers the lines that have arrived, in order, one at a time: a line that
+// arrives while the one before is still being answered (in a box's event
+// loop) waits its turn.
+void DdeServer::serve(Conversation *c) {
+    if (c->gone || c->running || c->waiting) return;
+    ++c->running;
+    for (int lines = 0; !c->gone && !c->waiting;) {
+        if (lines == LinesPerTurn) {
+            // A client that sends without pause still lets the window work.
+            if (!c->queued) {
+                c->queued = true;
+                QMetaObject::invokeMethod(
+                    c,
+                    [this, c] {
+                        c->queued = false;
+                        serve(c);
+                    },
+                    Qt::QueuedConnection);
+            }
+            break;
         }
+        if (c->again) {
+            c->retried = true;
+            answerLine(c, *std::exchange(c->again, std::nullopt));
+            c->retried = false;
+            ++lines;
+            continue;
+        }
+        std::optional<DdeLineReader::Line> line = c->reader.next();
+        if (!line) {
+            if (c->socket->bytesAvailable() <= 0) break;
+            c->reader.append(c->socket->read(ReadChunk));
+            continue;
+        }
+        ++lines;
+        if (line->tooLong) send(c, errorLine(QStringLiteral("the line is too long")));
+        else answerLine(c, line->text);
+    }
+    --c->running;
+    if (c->gone && c->running == 0) finish(c);
+}
+
+void DdeServer::answerLine(Conversation *c, const QString &line) {
+    const DdeReply reply = respond(c->session, line);
+    // The command may have run an event loop in which the client went.
+    if (c->gone) return;
+    if (reply.waitForRefresh) {
+        if (!c->retried) c->waitUntil = QDeadlineTimer(refreshed_.waitMs ? refreshed_.waitMs() : 0);
+        c->waiting = line;
+        return;
+    }
+    send(c, reply.line);
+    if (reply.close && !c->gone) {
+        c->socket->flush();
+        c->socket->disconnectFromServer();
+        hangUp(c);
     }
 }
 
-QString DdeServer::answer(Conversation *c, const QString &line) {
-    const qsizetype blank = line.indexOf(QLatin1Char(' '));
-    const QString word = (blank < 0 ? line : line.left(blank)).toUpper();
-    const QString rest = blank < 0 ? QString() : line.mid(blank + 1);
-    const auto error = [](const QString &why) { return QStringLiteral("ERROR ") + ddeEscape(why); };
-    try {
-        if (word == QStringLiteral("CONNECT")) {
-            if (!c->topic.isEmpty()) return error(QStringLiteral("already connected"));
-            Form *f = ddeTopicForm(rest);
-            if (!f) return error(QStringLiteral("no such topic"));
-            int16_t cancel = 0;
-            f->Form_LinkOpen(cancel);
-            if (cancel != 0) return error(QStringLiteral("refused"));
-            c->topic = rest;
-            return QStringLiteral("OK");
-        }
-        if (word == QStringLiteral("DISCONNECT")) return QStringLiteral("OK");
-        if (c->topic.isEmpty()) return error(QStringLiteral("not connected"));
-        Form *f = ddeTopicForm(c->topic);
-        if (!f) return error(QStringLiteral("the topic is gone"));
-        if (word == QStringLiteral("EXECUTE")) {
-            int16_t cancel = 0;
-            f->Form_LinkExecute(ddeUnescape(rest), cancel);
-            return cancel != 0 ? error(QStringLiteral("refused")) : QStringLiteral("OK");
-        }
-        const qsizetype split = rest.indexOf(QLatin1Char(' '));
-        const QString item = word == QStringLiteral("POKE") && split >= 0 ? rest.left(split) : rest;
-        QWidget *control = ddeItem(f, item);
-        if (word == QStringLiteral("UNADVISE")) {
-            c->advised.remove(item.toLower());
-            return QStringLiteral("OK");
-        }
-        if (!control) return error(QStringLiteral("no such item"));
-        if (word == QStringLiteral("REQUEST")) return QStringLiteral("DATA ") + ddeEscape(ddeItemText(control));
-        if (word == QStringLiteral("ADVISE")) {
-            c->advised.insert(item.toLower(), {item, ddeItemText(control)});
-            return QStringLiteral("OK");
-        }
-        if (word == QStringLiteral("POKE")) {
-            auto *box = qobject_cast<QLineEdit *>(control);
-            if (!box) return error(QStringLiteral("the item takes no data"));
-            box->setText(split >= 0 ? ddeUnescape(rest.mid(split + 1)) : QString());
-            return QStringLiteral("OK");
-        }
-        return error(QStringLiteral("unknown command"));
-    } catch (const std::exception &e) {
-        return error(QString::fromLocal8Bit(e.what()));
+void DdeServer::send(Conversation *c, const QString &line) {
+    if (c->gone) return;
+    c->socket->write((line + QLatin1Char('\n')).toUtf8());
+    if (c->socket->bytesToWrite() > MaxBacklogBytes) {
+        // A client that does not read its answers is cut off.
+        c->socket->abort();
+        hangUp(c);
     }
 }
 
-void DdeServer::close(Conversation *c, bool runLinkClose) {
-    if (!conversations_.removeOne(c)) return;
-    if (runLinkClose && !c->topic.isEmpty()) {
-        try {
-            if (Form *f = ddeTopicForm(c->topic)) f->Form_LinkClose();
-        } catch (const std::exception &) {
-        }
-    }
-    c->socket->disconnect(this);
-    c->socket->disconnectFromServer();
-    c->socket->deleteLater();
-    delete c;
+void DdeServer::hangUp(Conversation *c) {
+    if (c->gone) return;
+    c->gone = true;
+    c->waiting.reset();
+    c->again.reset();
+    if (c->running == 0) finish(c);
 }
 
-void DdeServer::sendChanges() {
-    for (Conversation *c : conversations_) {
-        if (c->advised.isEmpty()) continue;
-        Form *f = ddeTopicForm(c->topic);
+// The end of a conversation, once nothing of it runs any more.
+void DdeServer::finish(Conversation *c) {
+    if (!conversations_.removeAll(c)) return;
+    QObject::disconnect(c->socket, nullptr, c, nullptr);
+    ++c->running;  // the link-close event may let events through
+    endSession(c->session);
+    --c->running;
+    if (c->socket->state() != QLocalSocket::UnconnectedState) c->socket->disconnectFromServer();
+    c->deleteLater();
+}
+
+void DdeServer::tick() {
+    const QList<QPointer<Conversation>> all = conversations_;
+    for (const QPointer<Conversation> &g : all) {
+        Conversation *c = g;
+        if (!c || c->gone || c->session.advised.isEmpty()) continue;
+        Form *f = ddeTopicForm(c->session.topic);
         if (!f) continue;
-        for (auto &link : c->advised) {
+        for (auto &link : c->session.advised) {
             QWidget *control = ddeItem(f, link.item);
             if (!control) continue;
             const QString now = ddeItemText(control);
             if (now == link.last) continue;
             link.last = now;
-            c->socket->write((QStringLiteral("CHANGE ") + link.item + QLatin1Char(' ') + ddeEscape(now) +
-                              QLatin1Char('\n'))
-                                 .toUtf8());
+            send(c, QStringLiteral("CHANGE ") + link.item + QLatin1Char(' ') + ddeEscape(now));
+            if (c->gone) break;
         }
+    }
+    resumeWaiting();
+}
+
+// Requests waiting for a refresh: answered after it, or refused when their
+// time is up.
+void DdeServer::resumeWaiting() {
+    const QList<QPointer<Conversation>> all = conversations_;
+    for (const QPointer<Conversation> &g : all) {
+        Conversation *c = g;
+        if (!c || c->gone || !c->waiting || c->running) continue;
+        if (fresh_) {
+            c->again = std::exchange(c->waiting, std::nullopt);
+        } else if (c->waitUntil.hasExpired()) {
+            c->waiting.reset();
+            const QString why = refreshed_.whyNone ? refreshed_.whyNone() : QString();
+            send(c, errorLine(QStringLiteral("no fresh value: ") + why));
+        } else {
+            continue;
+        }
+        if (g && !c->gone) serve(c);
+    }
+}
+
+void DdeServer::setRefreshedItems(DdeRefreshedItems items) { refreshed_ = std::move(items); }
+
+void DdeServer::itemsStale() {
+    ++staleSince_;
+    fresh_ = false;
+}
+
+void DdeServer::itemsRefreshed(uint64_t pass) {
+    if (pass != staleSince_) return;  // something changed during the pass
+    fresh_ = true;
+    // Answered from the event loop, not from inside the polling tick.
+    QMetaObject::invokeMethod(this, [this] { resumeWaiting(); }, Qt::QueuedConnection);
+}
+
+// ---- The protocol ------------------------------------------------------------------------
+
+DdeReply DdeServer::respond(DdeSession &s, const QString &line) {
+    const qsizetype blank = line.indexOf(QLatin1Char(' '));
+    const QString word = (blank < 0 ? line : line.left(blank)).toUpper();
+    const QString rest = blank < 0 ? QString() : line.mid(blank + 1);
+    const auto ok = [] { return DdeReply{QStringLiteral("OK")}; };
+    const auto error = [](const QString &why) { return DdeReply{errorLine(why)}; };
+    try {
+        if (word == QStringLiteral("CONNECT")) {
+            if (!s.topic.isEmpty()) return error(QStringLiteral("already connected"));
+            Form *f = ddeTopicForm(rest);
+            if (!f) return error(QStringLiteral("no such topic"));
+            int16_t cancel = 0;
+            f->Form_LinkOpen(cancel);
+            if (cancel != 0) return error(QStringLiteral("refused"));
+            s.topic = rest;
+            s.linked = f;
+            return ok();
+        }
+        if (word == QStringLiteral("DISCONNECT")) return DdeReply{QStringLiteral("OK"), false, true};
+        if (s.topic.isEmpty()) return error(QStringLiteral("not connected"));
+        Form *f = ddeTopicForm(s.topic);
+        if (!f) return error(QStringLiteral("the topic is gone"));
+        if (word == QStringLiteral("EXECUTE")) {
+            int16_t cancel = 0;
+            f->Form_LinkExecute(ddeUnescape(rest), cancel);
+            return cancel != 0 ? error(QStringLiteral("refused")) : ok();
+        }
+        const qsizetype split = rest.indexOf(QLatin1Char(' '));
+        const QString item = word == QStringLiteral("POKE") && split >= 0 ? rest.left(split) : rest;
+        if (word == QStringLiteral("UNADVISE")) {
+            s.advised.remove(item.toLower());
+            return ok();
+        }
+        QWidget *control = ddeItem(f, item);
+        if (!control) return error(QStringLiteral("no such item"));
+        if (word == QStringLiteral("REQUEST")) {
+            if (!fresh_ && refreshed_.refreshed && s.topic.compare(refreshed_.topic, Qt::CaseInsensitive) == 0 &&
+                refreshed_.refreshed(item))
+                return DdeReply{QString(), true};
+            return DdeReply{QStringLiteral("DATA ") + ddeEscape(ddeItemText(control))};
+        }
+        if (word == QStringLiteral("ADVISE")) {
+            s.advised.insert(item.toLower(), {item, ddeItemText(control)});
+            return ok();
+        }
+        if (word == QStringLiteral("POKE")) {
+            auto *box = qobject_cast<QLineEdit *>(control);
+            if (!box) return error(QStringLiteral("the item takes no data"));
+            box->setText(split >= 0 ? ddeUnescape(rest.mid(split + 1)) : QString());
+            return ok();
+        }
+        return error(QStringLiteral("unknown command"));
+    } catch (const std::exception &e) {
+        return error(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        return error(QStringLiteral("the command failed"));
+    }
+}
+
+void DdeServer::endSession(DdeSession &s) {
+    const QPointer<Form> f = std::exchange(s.linked, nullptr);
+    s.topic.clear();
+    s.advised.clear();
+    if (!f) return;
+    try {
+        f->Form_LinkClose();
+    } catch (...) {
     }
 }
 

@@ -1,13 +1,15 @@
 // orvdde: talks to a running monitor's DDE service from the command line.
 //
-//   orvdde [--service NAME] TOPIC request ITEM
-//   orvdde [--service NAME] TOPIC poke ITEM TEXT
-//   orvdde [--service NAME] TOPIC execute COMMAND
-//   orvdde [--service NAME] TOPIC advise ITEM [COUNT]
+//   orvdde [OPTIONS] TOPIC request ITEM
+//   orvdde [OPTIONS] TOPIC poke ITEM TEXT
+//   orvdde [OPTIONS] TOPIC execute COMMAND
+//   orvdde [OPTIONS] TOPIC advise ITEM [COUNT]
 //
-// request prints the item's text; advise prints the item's text at each
+// Options: --service NAME (the service to talk to), --timeout MS (how long
+// to wait for each answer, 5000 by default). request prints the item's text; advise prints the item's text at each
 // change, COUNT times (forever without a count). Exit status: 0 done, 1 the
-// monitor refused, 2 wrong use or no monitor to talk to.
+// monitor refused, 2 wrong use, no monitor to talk to or no answer from it;
+// each failure is one line on standard error.
 #include <QCoreApplication>
 #include <QDir>
 #include <QLocalSocket>
@@ -16,7 +18,7 @@
 
 namespace {
 
-constexpr int TimeoutMs = 5000;
+int TimeoutMs = 5000;
 
 QString serviceName() {
     const QString env = qEnvironmentVariable("ORVMON_DDE");
@@ -53,23 +55,40 @@ QString unescape(const QString &text) {
 
 int usage(std::FILE *to = stderr, int status = 2) {
     std::fprintf(to,
-                 "usage: orvdde [--service NAME] TOPIC request ITEM\n"
-                 "       orvdde [--service NAME] TOPIC poke ITEM TEXT\n"
-                 "       orvdde [--service NAME] TOPIC execute COMMAND\n"
-                 "       orvdde [--service NAME] TOPIC advise ITEM [COUNT]\n");
+                 "usage: orvdde [--service NAME] [--timeout MS] TOPIC request ITEM\n"
+                 "       orvdde [--service NAME] [--timeout MS] TOPIC poke ITEM TEXT\n"
+                 "       orvdde [--service NAME] [--timeout MS] TOPIC execute COMMAND\n"
+                 "       orvdde [--service NAME] [--timeout MS] TOPIC advise ITEM [COUNT]\n");
     return status;
 }
 
-// One line from the monitor; empty with ok false when none came.
-QString readLine(QLocalSocket &s, bool &ok, int timeoutMs = TimeoutMs) {
+// Says what went wrong, in one line, and gives the exit status.
+int fail(int status, const QString &what) {
+    std::fprintf(stderr, "orvdde: %s\n", qPrintable(what));
+    return status;
+}
+
+// One line from the monitor; empty with why set when none came.
+QString readLine(QLocalSocket &s, QString &why, int timeoutMs) {
+    why.clear();
     while (!s.canReadLine()) {
-        if (s.state() != QLocalSocket::ConnectedState || !s.waitForReadyRead(timeoutMs)) {
-            ok = false;
+        if (s.state() != QLocalSocket::ConnectedState) {
+            why = QStringLiteral("the monitor closed the connection");
+            return QString();
+        }
+        if (!s.waitForReadyRead(timeoutMs)) {
+            why = s.state() == QLocalSocket::ConnectedState
+                      ? QStringLiteral("no answer from the monitor within %1 ms").arg(timeoutMs)
+                      : QStringLiteral("the monitor closed the connection");
             return QString();
         }
     }
-    ok = true;
     return QString::fromUtf8(s.readLine()).remove(QLatin1Char('\n')).remove(QLatin1Char('\r'));
+}
+
+QString errorText(const QString &reply) {
+    return reply.startsWith(QStringLiteral("ERROR ")) ? unescape(reply.mid(6))
+                                                      : QStringLiteral("unexpected answer \"%1\"").arg(reply);
 }
 
 }  // namespace
@@ -81,8 +100,16 @@ int main(int argc, char **argv) {
         return usage(stdout, 0);
     }
     QString service = serviceName();
-    if (args.size() >= 2 && args[0] == QStringLiteral("--service")) {
-        service = args[1];
+    while (args.size() >= 2 && args[0].startsWith(QStringLiteral("--"))) {
+        if (args[0] == QStringLiteral("--service")) {
+            service = args[1];
+        } else if (args[0] == QStringLiteral("--timeout")) {
+            bool ok = false;
+            TimeoutMs = args[1].toInt(&ok);
+            if (!ok || TimeoutMs < 1) return usage();
+        } else {
+            return usage();
+        }
         args = args.mid(2);
     }
     if (args.size() < 3) return usage();
@@ -104,37 +131,29 @@ int main(int argc, char **argv) {
 
     QLocalSocket socket;
     socket.connectToServer(service);
-    if (!socket.waitForConnected(TimeoutMs)) {
-        std::fprintf(stderr, "orvdde: no monitor serves %s (%s)\n", qPrintable(service), qPrintable(socket.errorString()));
-        return 2;
-    }
-    bool ok = false;
+    if (!socket.waitForConnected(TimeoutMs))
+        return fail(2, QStringLiteral("no monitor serves %1 (%2)").arg(service, socket.errorString()));
+    QString why;
     const auto exchange = [&](const QString &line) {
         socket.write((line + QLatin1Char('\n')).toUtf8());
         socket.flush();
-        const QString reply = readLine(socket, ok);
-        if (!ok) std::fprintf(stderr, "orvdde: the monitor did not answer\n");
-        return reply;
+        return readLine(socket, why, TimeoutMs);
     };
     QString reply = exchange(QStringLiteral("CONNECT ") + topic);
-    if (!ok) return 2;
-    if (reply != QStringLiteral("OK")) {
-        std::fprintf(stderr, "orvdde: %s: %s\n", qPrintable(topic), qPrintable(unescape(reply.mid(6))));
-        return 1;
-    }
+    if (!why.isEmpty()) return fail(2, why);
+    if (reply != QStringLiteral("OK")) return fail(1, topic + QStringLiteral(": ") + errorText(reply));
     reply = exchange(command);
-    if (!ok) return 2;
+    if (!why.isEmpty()) return fail(2, why);
     int rc = 0;
-    if (reply.startsWith(QStringLiteral("ERROR"))) {
-        std::fprintf(stderr, "orvdde: %s\n", qPrintable(unescape(reply.mid(6))));
-        rc = 1;
-    } else if (reply.startsWith(QStringLiteral("DATA "))) {
+    if (reply.startsWith(QStringLiteral("DATA "))) {
         std::printf("%s\n", qPrintable(unescape(reply.mid(5))));
+    } else if (reply != QStringLiteral("OK")) {
+        rc = fail(1, errorText(reply));
     } else if (verb == QStringLiteral("advise")) {
         std::fflush(stdout);
         for (long n = 0; count < 0 || n < count; ++n) {
-            const QString change = readLine(socket, ok, -1);
-            if (!ok) return 2;
+            const QString change = readLine(socket, why, -1);
+            if (!why.isEmpty()) return fail(2, why);
             const qsizetype blank = change.indexOf(QLatin1Char(' '), 7);
             std::printf("%s\n", qPrintable(unescape(blank < 0 ? QString() : change.mid(blank + 1))));
             std::fflush(stdout);

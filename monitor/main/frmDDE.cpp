@@ -2,6 +2,7 @@
 
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QRegularExpression>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -9,6 +10,7 @@
 #include <optional>
 
 #include "core/basics.h"
+#include "core/dde.h"
 #include "core/globals.h"
 #include "main/frmMain.h"
 
@@ -31,6 +33,20 @@ std::optional<int32_t> box32(const QLineEdit *box) { return tryBoxNumber(box->te
 // A library call; a run-time error of the binding counts as a failed call.
 template <class F> int32_t OrvCommCall(F &&f) try { return f(); } catch (const std::exception &) { return 0; }
 
+// A write box holds a number only when its whole text is one (blanks
+// aside): junk is refused rather than read as 0.
+bool isNumberText(QString text) {
+    text.remove(QRegularExpression(QStringLiteral("[ \\t\\r\\n]")));
+    static const QRegularExpression number(
+        QStringLiteral("^(?:[+-]?(?:[0-9]+\\.?[0-9]*|\\.[0-9]+)(?:[eEdD][+-]?[0-9]+)?|&[hH][0-9a-fA-F]+|&[oO]?[0-7]+)$"));
+    return number.match(text).hasMatch();
+}
+
+// Register numbers travel in 16 bits: anything else would reach another register.
+constexpr int32_t HighestRegister = 65535;
+
+QString quoted(const QString &text) { return QStringLiteral("\"") + text + QStringLiteral("\""); }
+
 // Empties a box without running its change rule.
 void emptyQuietly(QLineEdit *box) {
     const QSignalBlocker block(box);
@@ -39,7 +55,31 @@ void emptyQuietly(QLineEdit *box) {
 
 }  // namespace
 
-frmDDE::frmDDE() : Form(QStringLiteral("frmDDE")) { setLinkTopic(QStringLiteral("DDEsetup")); }
+frmDDE::frmDDE() : Form(QStringLiteral("frmDDE")) {
+    setLinkTopic(QStringLiteral("DDEsetup"));
+    // The items the polling loop fills: a client's request for one of them
+    // waits for a refresh after serving comes on or an address changes.
+    DdeRefreshedItems items;
+    items.topic = QStringLiteral("DDEsetup");
+    items.refreshed = [](const QString &item) {
+        if (DdeServing == 0) return false;
+        const QString name = item.toLower();
+        static const QRegularExpression polled(
+            QStringLiteral("^(?:flagvalue\\(([1-9]|[12][0-9]|3[0-2])\\)|label1\\([2-5]\\)|regread|"
+                           "regvalue\\(([1-9]|[1-4][0-9]|50)\\)|blockread\\(([1-9]|1[0-6])\\))$"));
+        return polled.match(name).hasMatch();
+    };
+    // A few ticks, and within the time the command-line client waits.
+    items.waitMs = [] { return std::clamp(3 * DdeUpdateMs + 1000, 1000, 4000); };
+    items.whyNone = [] {
+        if (MonitoringSuspended) return QStringLiteral("monitoring is suspended");
+        if (NoComm) return QStringLiteral("no communication with the controller");
+        if (TransferBusy || TableUploadBusy) return QStringLiteral("a transfer is running");
+        if (DdeServing == 0) return QStringLiteral("DDE serving is off");
+        return QStringLiteral("the values were not refreshed in time");
+    };
+    DdeServer::instance().setRefreshedItems(std::move(items));
+}
 
 // ---- Controls -------------------------------------------------------------------
 
@@ -90,6 +130,8 @@ void frmDDE::buildControls() {
     for (int k = 0; k < 17; ++k) {
         editRules(BlockAddress[k], Box::Other);
         editRules(BlockWrite[k], Box::Other);
+        // A new register number: its read value is no longer current.
+        connect(BlockAddress[k], &QLineEdit::textChanged, this, [] { DdeServer::instance().itemsStale(); });
     }
     connect(WriteBox, &QLineEdit::textChanged, this, [this] {
         if (DdeWriteSuppress) return;
@@ -242,14 +284,32 @@ void frmDDE::showServing(bool on) {
     Command3d1->setCaption(on ? QStringLiteral("Cancel DDE") : QStringLiteral("Start DDE"));
 }
 
+void frmDDE::setServing(bool on) {
+    const bool was = DdeServing != 0;
+    DdeServing = on ? DdeTrue : 0;
+    if (on && !was) DdeServer::instance().itemsStale();
+    showServing(on);
+}
+
 void frmDDE::LinkOpen() {
-    DdeServing = DdeTrue;
-    showServing(true);
+    ++links_;
+    if (DdeServing != 0) return;  // already on: the link leaves it to whoever switched it on
+    heldByLinks_ = true;
+    setServing(true);
 }
 
 void frmDDE::LinkClose() {
-    DdeServing = 0;
-    showServing(false);
+    if (links_ > 0) --links_;
+    if (links_ > 0 || !heldByLinks_) return;
+    // The last of the links that switched serving on has gone.
+    heldByLinks_ = false;
+    setServing(false);
+}
+
+void frmDDE::serveByHand(bool on) {
+    heldByLinks_ = false;
+    if (on && DdeServing == 0) DdeServer::instance().itemsStale();
+    DdeServing = on ? DdeTrue : 0;
 }
 
 void frmDDE::Form_LinkOpen(int16_t &cancel) {
@@ -273,8 +333,9 @@ void frmDDE::Form_LinkExecute(const QString &command, int16_t &cancel) {
 }
 
 void frmDDE::Command3d1_Click() {
-    if (DdeServing != 0) LinkClose();
-    else LinkOpen();
+    // Switched by hand: links no longer switch it off.
+    heldByLinks_ = false;
+    setServing(DdeServing == 0);
 }
 
 void frmDDE::Command3d2_Click() { Hide(); }
@@ -293,7 +354,7 @@ void frmDDE::editRules(QLineEdit *box, Box kind) {
         // The first key starts a fresh entry.
         DdeWriteSuppress = true;
         box->clear();
-        if (kind == Box::FlagAddress || kind == Box::RegAddress || kind == Box::Reg50Address) DdeServing = 0;
+        if (kind == Box::FlagAddress || kind == Box::RegAddress || kind == Box::Reg50Address) serveByHand(false);
     });
     onLostFocus(box, [this, kind] {
         if (DdeWriteSuppress) commitOnLeave(kind);
@@ -305,6 +366,36 @@ void frmDDE::editRules(QLineEdit *box, Box kind) {
     }
 }
 
+// A register number of an address box that a write can carry; otherwise
+// the reason in the status line and nullopt.
+std::optional<int32_t> frmDDE::registerToWrite(const QLineEdit *box) {
+    const QString text = box->text().trimmed();
+    if (!isNumberText(text)) {
+        status(RegisterFailed + QChar(10) + quoted(text) + QStringLiteral(" is not a register number."));
+        return std::nullopt;
+    }
+    const auto reg = box32(box);
+    if (!reg || *reg < 1 || *reg > HighestRegister) {
+        status(RegisterFailed + QChar(10) + QStringLiteral("There is no register ") + text +
+               QStringLiteral(": registers are numbered 1 to 65535."));
+        return std::nullopt;
+    }
+    return reg;
+}
+
+// The number of a write box, when its text is one and fits the width;
+// otherwise the reason after the failure text and nullopt.
+std::optional<int32_t> frmDDE::valueToWrite(const QLineEdit *box, BoxBits bits, const QString &failed) {
+    const QString text = box->text().trimmed();
+    if (!isNumberText(text)) {
+        status(failed + QChar(10) + quoted(text) + QStringLiteral(" is not a number."));
+        return std::nullopt;
+    }
+    const auto value = tryBoxNumber(text, bits);
+    if (!value) status(failed + QChar(10) + text + QStringLiteral(" is too large."));
+    return value;
+}
+
 void frmDDE::commitOnEnter(Box kind, int &keyAscii) {
     if (kind == Box::FlagWrite && NoComm) return;  // not swallowed; the edit goes on
     keyAscii = 0;
@@ -313,6 +404,10 @@ void frmDDE::commitOnEnter(Box kind, int &keyAscii) {
     case Box::RegAddress: commitRegAddress(); break;
     case Box::Reg50Address: commitReg50Address(); break;
     case Box::FlagWrite: {
+        if (!isNumberText(FlagWrite->text())) {
+            valueToWrite(FlagWrite, BoxBits::Bits16, FlagFailed);  // says why
+            break;
+        }
         const double n = boxValue(FlagWrite);
         writeFlag(n < 0 ? 0 : n > 1 ? 1 : int32_t(n));
         break;
@@ -338,8 +433,7 @@ void frmDDE::commitOnLeave(Box kind) {
     case Box::Reg50Address: commitReg50Address(); break;
     case Box::FlagWrite:
         if (NoComm) return;  // the edit stays in progress
-        if (const auto value = box16(FlagWrite)) writeFlag(*value);
-        else status(FlagFailed);
+        if (const auto value = valueToWrite(FlagWrite, BoxBits::Bits16, FlagFailed)) writeFlag(*value);
         break;
     case Box::RegWrite: commitRegWrite(); break;
     case Box::DDENode:
@@ -357,25 +451,28 @@ int32_t frmDDE::limitBox(QLineEdit *box, int32_t limit) {
 }
 
 void frmDDE::commitFlagAddress() {
+    DdeServer::instance().itemsStale();
     DdeFlagAddress = limitBox(FlagAddress, NumFlags);
-    DdeServing = DdeTrue;
+    serveByHand(true);
 }
 
 void frmDDE::commitRegAddress() {
+    DdeServer::instance().itemsStale();
     DdeRegisterAddress = limitBox(RegAddress, RegisterLimit);
-    DdeServing = DdeTrue;
+    serveByHand(true);
 }
 
 void frmDDE::commitReg50Address() {
+    DdeServer::instance().itemsStale();
     DdeBlock50Address = limitBox(Reg50Address, 20);
     if (DdeBlock50Address >= 1) renumberRows();
-    DdeServing = DdeTrue;
+    serveByHand(true);
 }
 
 void frmDDE::commitRegWrite() {
-    const auto reg = box32(RegAddress), value = box32(RegWrite);
-    if (reg && value) writeRegister(*reg, *value);
-    else status(RegisterFailed);
+    const auto reg = registerToWrite(RegAddress);
+    if (!reg) return;
+    if (const auto value = valueToWrite(RegWrite, BoxBits::Bits32, RegisterFailed)) writeRegister(*reg, *value);
 }
 
 void frmDDE::renumberRows() {
@@ -387,13 +484,16 @@ void frmDDE::renumberRows() {
 void frmDDE::changed(Box kind) {
     switch (kind) {
     case Box::FlagAddress:
+        DdeServer::instance().itemsStale();
         // A number that a flag number cannot hold is refused.
         if (const auto v = box16(FlagAddress)) DdeFlagAddress = *v;
         break;
     case Box::RegAddress:
+        DdeServer::instance().itemsStale();
         if (const auto v = box32(RegAddress)) DdeRegisterAddress = *v;
         break;
     case Box::Reg50Address:
+        DdeServer::instance().itemsStale();
         if (const auto v = box32(Reg50Address)) {
             DdeBlock50Address = *v;
             if (DdeBlock50Address >= 1) renumberRows();
@@ -401,22 +501,24 @@ void frmDDE::changed(Box kind) {
         break;
     case Box::FlagWrite: {
         if (NoComm) break;
-        const auto value = box16(FlagWrite), flag = box16(FlagAddress);
-        if (!value || !flag || *flag < 1 || *flag > NumFlags) {
+        const auto flag = box16(FlagAddress);
+        if (!flag || *flag < 1 || *flag > NumFlags) {
             emptyQuietly(FlagWrite);
             break;
         }
+        const auto value = valueToWrite(FlagWrite, BoxBits::Bits16, FlagFailed);
+        if (!value) break;
         if (OrvCommCall([&] { return OrvComm::ZqPutRegister(ConnectionHandle, FlagWriteBase + *flag, *value); }) != 1)
             status(FlagFailed);
         break;
     }
     case Box::RegWrite: {
-        const auto value = box32(RegWrite), reg = box32(RegAddress);
-        if (!value || !reg || *reg < 1 || *reg > RegisterLimit) {
+        const auto reg = box32(RegAddress);
+        if (!reg || *reg < 1 || *reg > RegisterLimit) {
             emptyQuietly(RegWrite);
             break;
         }
-        writeRegister(*reg, *value);
+        if (const auto value = valueToWrite(RegWrite, BoxBits::Bits32, RegisterFailed)) writeRegister(*reg, *value);
         break;
     }
     case Box::DDENode: {
@@ -454,9 +556,13 @@ void frmDDE::writeRegister(int32_t reg, int32_t value) {
 void frmDDE::BlockWriteRows() {
     for (int i = 1; i <= 16; ++i) {
         if (BlockWrite[i]->text().isEmpty() || NoComm) continue;
-        const auto reg = box32(BlockAddress[i]), value = box32(BlockWrite[i]);
-        if (reg && value) writeRegister(*reg, *value);
-        else status(RegisterFailed);
+        // A row that cannot be written as it stands is refused and keeps
+        // its text; a row that was sent is emptied, written or not.
+        const auto reg = registerToWrite(BlockAddress[i]);
+        if (!reg) continue;
+        const auto value = valueToWrite(BlockWrite[i], BoxBits::Bits32, RegisterFailed);
+        if (!value) continue;
+        writeRegister(*reg, *value);
         BlockWrite[i]->clear();
     }
 }

@@ -13,7 +13,9 @@
 #include <QTabWidget>
 #include <array>
 #include <cstdint>
+#include <optional>
 
+#include "core/basics.h"
 #include "core/controls.h"
 #include "core/forms.h"
 
@@ -72,6 +74,10 @@ private:
     enum class Box { FlagAddress, FlagWrite, RegAddress, RegWrite, Reg50Address, DDENode, Other };
 
     void showServing(bool on);
+    void setServing(bool on);
+    void serveByHand(bool on);
+    std::optional<int32_t> registerToWrite(const QLineEdit *box);
+    std::optional<int32_t> valueToWrite(const QLineEdit *box, BoxBits bits, const QString &failed);
     void buildFlagPage(QWidget *page);
     void buildBlockPage(QWidget *page);
     void editRules(QLineEdit *box, Box kind);
@@ -87,4 +93,7 @@ private:
     void writeFlag(int32_t value);
     void writeRegister(int32_t reg, int32_t value);
     void status(const QString &text);
+
+    int links_ = 0;             // open conversations on this topic
+    bool heldByLinks_ = false;  // serving is on because a link switched it on
 };

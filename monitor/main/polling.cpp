@@ -21,6 +21,7 @@
 
 #include "core/basics.h"
 #include "core/codeDBase.h"
+#include "core/dde.h"
 #include "core/eventpump.h"
 #include "core/frmRTC.h"
 #include "core/globals.h"
@@ -154,6 +155,7 @@ int32_t whole(double v) {
 void frmMain::serveDdeItems() {
     frmDDE *f = served<frmDDE>();
     if (!f) return;
+    const uint64_t pass = DdeServer::instance().refreshBegins();
     if (const auto address = boxSet(f->FlagAddress)) {
         int32_t reg = 13005, first = 1;
         if (NumFlags > 32) {
@@ -186,6 +188,8 @@ void frmMain::serveDdeItems() {
         int32_t value = 0;
         if (readRegister(whole(*address), value)) f->BlockRead[size_t(i)]->setText(decimal(value));
     }
+    // Clients waiting for current values get them now.
+    if (!CommError) DdeServer::instance().itemsRefreshed(pass);
 }
 
 // ---- The windows, in the order the tick serves them ---------------------------------

@@ -5,9 +5,13 @@
 #include <QLocalSocket>
 #include <QProcess>
 #include <QtTest/QTest>
+#include <memory>
+#include <vector>
 
+#include "controller.h"
 #include "core/dde.h"
 #include "core/globals.h"
+#include "core/msgbox.h"
 #include "harness/harness.h"
 #include "main/frmDDE.h"
 #include "main/frmMain.h"
@@ -28,11 +32,34 @@ public:
         return next();
     }
     QString next() {
-        if (!QTest::qWaitFor([this] { return socket.canReadLine(); }, 3000)) return QStringLiteral("(no answer)");
+        if (!QTest::qWaitFor([this] { return socket.canReadLine(); }, 10000)) return QStringLiteral("(no answer)");
         return QString::fromUtf8(socket.readLine()).trimmed();
     }
     QLocalSocket socket;
 };
+
+// As if the polling loop had just refreshed the DDE window's items.
+void pollPassed() { DdeServer::instance().itemsRefreshed(DdeServer::instance().refreshBegins()); }
+
+// Runs orvdde against the service; its exit status, -1 when it hangs.
+int orvdde(const QString &service, const QStringList &args, QString *out = nullptr, QString *err = nullptr) {
+    QProcess p;
+    p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/orvdde"),
+            QStringList{QStringLiteral("--service"), service} + args);
+    // The service answers while this waits, so wait with the event loop running.
+    if (!QTest::qWaitFor([&p] { return p.state() == QProcess::NotRunning; }, 30000)) {
+        p.kill();
+        p.waitForFinished();
+        return -1;
+    }
+    if (out) *out = QString::fromUtf8(p.readAllStandardOutput());
+    if (err) *err = QString::fromUtf8(p.readAllStandardError());
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+void setRegister(EmulatorPeer &peer, int reg, int value) {
+    peer.controller().withMemory([&](orvemu::Memory &mem) { return mem.writeRegister(reg, value); });
+}
 
 struct Service {
     explicit Service(MonitorTestEnv &env) : name(env.dir() + QStringLiteral("/dde")) {
@@ -42,6 +69,32 @@ struct Service {
     ~Service() { DdeServer::instance().stop(); }
     QString name;
     bool started = false;
+};
+
+// Answers each box only once the condition holds, running the event loop
+// meanwhile as a box's own loop would: the service goes on in it. What
+// happens while the box is up is the test's onBox.
+class LingeringResponder : public DialogResponder {
+public:
+    LingeringResponder(std::function<void()> onBox, std::function<bool()> until, int answer)
+        : onBox_(std::move(onBox)), until_(std::move(until)), answer_(answer) {
+        installDialogResponder(this);
+    }
+    ~LingeringResponder() override { installDialogResponder(nullptr); }
+    int answerBox(const MsgBoxCall &call) override {
+        prompts << call.prompt;
+        onBox_();
+        met = QTest::qWaitFor(until_, 20000);
+        return answer_;
+    }
+    FileDialogAnswer answerFile(const FileDialogCall &) override { return std::nullopt; }
+    QStringList prompts;
+    bool met = false;
+
+private:
+    std::function<void()> onBox_;
+    std::function<bool()> until_;
+    int answer_;
 };
 
 }  // namespace
@@ -63,6 +116,7 @@ private Q_SLOTS:
         QCOMPARE(dde.Message->text(), QStringLiteral("Controller Communication in progress"));
 
         dde.FlagValue[3]->setText(QStringLiteral("1"));
+        pollPassed();
         QCOMPARE(c.ask(QStringLiteral("REQUEST flagvalue(3)")), QStringLiteral("DATA 1"));
         QCOMPARE(c.ask(QStringLiteral("REQUEST Nothing")), QStringLiteral("ERROR no such item"));
         QCOMPARE(c.ask(QStringLiteral("POKE RegAddress 17")), QStringLiteral("OK"));
@@ -81,10 +135,11 @@ private Q_SLOTS:
         QVERIFY(DdeServing != 0);
         QCOMPARE(c.ask(QStringLiteral("EXECUTE FORMAT")), QStringLiteral("ERROR refused"));
 
-        // The client going away closes the link.
+        // Serving that a command switched on outlives the client.
         c.socket.disconnectFromServer();
-        QTRY_COMPARE(DdeServing, 0);
-        QCOMPARE(dde.Message->text(), QStringLiteral("No Controller Communication in progress"));
+        QTRY_COMPARE(DdeServer::instance().clientCount(), 0);
+        QVERIFY(DdeServing != 0);
+        QCOMPARE(dde.Message->text(), QStringLiteral("Controller Communication in progress"));
     }
 
     void mainTopicAndWindowTopics() {
@@ -108,6 +163,131 @@ private Q_SLOTS:
         unloadForm<frmReg>();
         QCOMPARE(r.ask(QStringLiteral("REQUEST Text1(2)")), QStringLiteral("ERROR the topic is gone"));
         RegWindowOpen = false;
+    }
+
+    // A client that asks for a command with a question and hangs up before
+    // the answer: the monitor goes on, the command takes the answer's effect,
+    // and nobody is answered.
+    void clientLeavesDuringQuestion() {
+        MonitorTestEnv env;
+        EmulatorPeer peer(5);
+        Service service(env);
+        QVERIFY(service.started);
+        if (!peer.connectMonitor()) QSKIP("needs the UDP transport");
+        ControllerModel = 5;
+        peer.controller().withMemory([](orvemu::Memory &mem) { mem.status = 0x00; return 0; });
+        // The client hangs up while the box is up, and others come, which
+        // reuses whatever memory the service let go.
+        const auto hangUpDuring = [&](const char *command, int answer, QProcess *orvddeCall) {
+            std::unique_ptr<QLocalSocket> c;
+            if (orvddeCall) {
+                // orvdde gives up waiting and ends.
+                orvddeCall->start(QCoreApplication::applicationDirPath() + QStringLiteral("/orvdde"),
+                                  {QStringLiteral("--service"), service.name, QStringLiteral("--timeout"),
+                                   QStringLiteral("300"), QStringLiteral("ORVmain"), QStringLiteral("execute"),
+                                   QLatin1String(command)});
+            } else {
+                c = std::make_unique<QLocalSocket>();
+                c->connectToServer(service.name);
+                QVERIFY(c->waitForConnected(10000));
+                c->write(QByteArray("CONNECT ORVmain\nEXECUTE ") + command + "\n");
+                c->flush();
+            }
+            std::vector<std::unique_ptr<QLocalSocket>> others;
+            LingeringResponder box([&c] { if (c) c->abort(), c.reset(); },
+                                   [&] {
+                                       if (DdeServer::instance().clientCount() != int(others.size())) return false;
+                                       if (others.size() == 8) return true;
+                                       others.push_back(std::make_unique<QLocalSocket>());
+                                       others.back()->connectToServer(service.name);
+                                       return false;
+                                   },
+                                   answer);
+            QTRY_COMPARE_WITH_TIMEOUT(box.prompts.size(), 1, 20000);
+            QVERIFY(box.met);
+            QCOMPARE(box.prompts.front(),
+                     QStringLiteral("Are you sure you want to %1 the controller?").arg(QLatin1String(command)));
+            // The others got nothing meant for the client that went.
+            QTest::qWait(50);
+            for (auto &o : others) QVERIFY(!o->canReadLine());
+        };
+        hangUpDuring("RESET", mbYes, nullptr);
+        QProcess call;
+        hangUpDuring("STOP", mbNo, &call);
+        QTRY_VERIFY_WITH_TIMEOUT(call.state() == QProcess::NotRunning, 20000);
+        QCOMPARE(call.exitCode(), 2);
+        QCOMPARE(QString::fromUtf8(call.readAllStandardError()),
+                 QStringLiteral("orvdde: no answer from the monitor within 300 ms\n"));
+        hangUpDuring("STOP", mbYes, nullptr);
+        // Reset while stopped (9 after a run); the first stop declined, the second done (0).
+        QCOMPARE(peer.controller().memory().statusWrites, (std::vector<std::uint8_t>{0x09, 0x00}));
+        Client after(service.name);
+        QCOMPARE(after.ask(QStringLiteral("CONNECT ORVmain")), QStringLiteral("OK"));
+        disconnectMonitor();
+    }
+
+    // One-shot requests get the latest poll, and they neither switch off
+    // serving that a hot link or the user switched on, nor end the link.
+    void servingAndFreshValues() {
+        MonitorTestEnv env;
+        EmulatorPeer peer(5);
+        Service service(env);
+        QVERIFY(service.started);
+        if (!peer.connectMonitor()) QSKIP("needs the UDP transport");
+        frmMain &m = form<frmMain>();
+        frmDDE &dde = form<frmDDE>();
+        QCOMPARE(DdeServing, 0);
+        dde.RegAddress->setText(QStringLiteral("120"));
+        m.Timer1->setInterval(30);
+        m.Timer1->setEnabled(true);
+        const QStringList request{QStringLiteral("DDEsetup"), QStringLiteral("request"), QStringLiteral("RegRead")};
+        for (int value : {413, 417, 422}) {
+            setRegister(peer, 120, value);
+            QString out;
+            QCOMPARE(orvdde(service.name, request, &out), 0);
+            QCOMPARE(out, QStringLiteral("%1\n").arg(value));
+            QTRY_COMPARE(DdeServing, 0);  // the one-shot link switched it on and off
+        }
+
+        // A hot link holds serving while one-shot requests come and go.
+        Client a(service.name);
+        QCOMPARE(a.ask(QStringLiteral("CONNECT DDEsetup")), QStringLiteral("OK"));
+        QCOMPARE(a.ask(QStringLiteral("ADVISE RegRead")), QStringLiteral("OK"));
+        for (int value : {500, 501}) {
+            setRegister(peer, 120, value);
+            QString out;
+            QCOMPARE(orvdde(service.name, request, &out), 0);
+            QCOMPARE(out, QStringLiteral("%1\n").arg(value));
+            QCOMPARE(a.next(), QStringLiteral("CHANGE RegRead %1").arg(value));
+            QVERIFY(DdeServing != 0);
+            QCOMPARE(dde.Command3d1->Caption(), QStringLiteral("Cancel DDE"));
+        }
+        setRegister(peer, 120, 502);
+        QCOMPARE(a.next(), QStringLiteral("CHANGE RegRead 502"));
+        a.socket.disconnectFromServer();
+        QTRY_COMPARE(DdeServing, 0);  // its last link gone
+        QCOMPARE(dde.Command3d1->Caption(), QStringLiteral("Start DDE"));
+
+        // Serving the user started stays on.
+        dde.Command3d1->click();
+        QCOMPARE(orvdde(service.name, request), 0);
+        QVERIFY(DdeServing != 0);
+        QCOMPARE(dde.Command3d1->Caption(), QStringLiteral("Cancel DDE"));
+
+        // A new address makes its value wait for the next poll; a poll that
+        // does not come ends the wait with the reason.
+        setRegister(peer, 121, 77);
+        Client b(service.name);
+        QCOMPARE(b.ask(QStringLiteral("CONNECT DDEsetup")), QStringLiteral("OK"));
+        QCOMPARE(b.ask(QStringLiteral("POKE RegAddress 121")), QStringLiteral("OK"));
+        QCOMPARE(b.ask(QStringLiteral("REQUEST RegRead")), QStringLiteral("DATA 77"));
+        m.Timer1->setEnabled(false);
+        DdeUpdateMs = 10;  // the shortest wait
+        QCOMPARE(b.ask(QStringLiteral("POKE RegAddress 120")), QStringLiteral("OK"));
+        QCOMPARE(b.ask(QStringLiteral("REQUEST RegRead")),
+                 QStringLiteral("ERROR no fresh value: the values were not refreshed in time"));
+        QCOMPARE(b.ask(QStringLiteral("REQUEST RegAddress")), QStringLiteral("DATA 120"));  // not a polled item
+        disconnectMonitor();
     }
 
     // A second monitor finds the name taken and does not serve; a name left
@@ -135,15 +315,9 @@ private Q_SLOTS:
         Service service(env);
         QVERIFY(service.started);
         form<frmDDE>().RegRead->setText(QStringLiteral("1234"));
-        const QString orvdde = QCoreApplication::applicationDirPath() + QStringLiteral("/orvdde");
-        const auto run = [&](const QStringList &args, QString *out = nullptr) {
-            QProcess p;
-            p.start(orvdde, QStringList{QStringLiteral("--service"), service.name} + args);
-            // The service answers while this waits, so wait with the event loop running.
-            if (!QTest::qWaitFor([&p] { return p.state() == QProcess::NotRunning; }, 10000)) return -1;
-            if (out) *out = QString::fromUtf8(p.readAllStandardOutput());
-            return p.exitCode();
-        };
+        form<frmDDE>().Command3d1_Click();  // serving on, the items current
+        pollPassed();
+        const auto run = [&](const QStringList &args, QString *out = nullptr) { return orvdde(service.name, args, out); };
         QString out;
         QCOMPARE(run({QStringLiteral("DDEsetup"), QStringLiteral("request"), QStringLiteral("RegRead")}, &out), 0);
         QCOMPARE(out, QStringLiteral("1234\n"));
@@ -152,8 +326,23 @@ private Q_SLOTS:
                  0);
         QCOMPARE(form<frmDDE>().RegAddress->text(), QStringLiteral("12 and more"));
         QCOMPARE(run({QStringLiteral("DDEsetup"), QStringLiteral("execute"), QStringLiteral("nonsense")}), 1);
-        QCOMPARE(run({QStringLiteral("Nowhere"), QStringLiteral("request"), QStringLiteral("x")}), 1);
         QCOMPARE(run({QStringLiteral("DDEsetup")}), 2);
+
+        // Its own failures: one line on standard error, a nonzero status.
+        QString err;
+        const QStringList request{QStringLiteral("Nowhere"), QStringLiteral("request"), QStringLiteral("x")};
+        QCOMPARE(orvdde(service.name, request, nullptr, &err), 1);
+        QCOMPARE(err, QStringLiteral("orvdde: Nowhere: no such topic\n"));
+        const QString nobody = env.dir() + QStringLiteral("/nobody");
+        QCOMPARE(orvdde(nobody, request, nullptr, &err), 2);
+        QVERIFY2(err.startsWith(QStringLiteral("orvdde: no monitor serves ") + nobody) && err.count(u'\n') == 1,
+                 qPrintable(err));
+        QLocalServer silent;  // takes the connection, never answers
+        QVERIFY(silent.listen(env.dir() + QStringLiteral("/silent")));
+        QCOMPARE(orvdde(silent.fullServerName(), QStringList{QStringLiteral("--timeout"), QStringLiteral("200")} + request,
+                        nullptr, &err),
+                 2);
+        QCOMPARE(err, QStringLiteral("orvdde: no answer from the monitor within 200 ms\n"));
     }
 };
 

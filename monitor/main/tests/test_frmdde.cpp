@@ -398,6 +398,60 @@ private Q_SLOTS:
         QCOMPARE(m.Message->text(), QStringLiteral("Failed to update register value!"));
         QCOMPARE(d.BlockWrite[3]->text(), QString());
     }
+
+    // Register numbers the protocol cannot carry and values that are not
+    // numbers are refused with the reason: nothing is written, nothing lost.
+    void refusedWrites() {
+        MonitorTestEnv env;
+        RecordingPeer rec;
+        frmMain &m = loadMain(env);
+        if (!rec.connect()) QSKIP("needs the UDP transport");
+        frmDDE &d = form<frmDDE>();
+        const QString noRegister = QStringLiteral("Failed to update register value!\nThere is no register 70000: "
+                                                  "registers are numbered 1 to 65535.");
+
+        d.BlockAddress[1]->setText(QStringLiteral("70000"));
+        d.BlockWrite[1]->setText(QStringLiteral("4242"));
+        d.BlockAddress[2]->setText(QStringLiteral("302"));
+        d.BlockWrite[2]->setText(QStringLiteral("22"));
+        int16_t cancel = 0;
+        d.Form_LinkExecute(QStringLiteral("DOWNLOAD"), cancel);
+        QCOMPARE(rec.takeWrites(), (Writes{{302, 22}}));
+        QCOMPARE(m.Message->text(), noRegister);
+        QCOMPARE(d.BlockWrite[1]->text(), QStringLiteral("4242"));
+        d.BlockAddress[1]->setText(QStringLiteral("301"));
+        d.BlockWrite[1]->setText(QStringLiteral("x1"));
+        d.Command3d3->click();
+        QVERIFY(rec.takeWrites().empty());
+        QCOMPARE(m.Message->text(), QStringLiteral("Failed to update register value!\n\"x1\" is not a number."));
+
+        d.RegAddress->setText(QStringLiteral("70000"));
+        typeEnter(d.RegWrite, QStringLiteral("4242"));
+        QVERIFY(rec.takeWrites().empty());
+        QCOMPARE(m.Message->text(), noRegister);
+
+        d.RegAddress->setText(QStringLiteral("10"));
+        typeEnter(d.RegWrite, QStringLiteral("abc"));
+        QTest::keyClicks(d.RegWrite, QStringLiteral("abc"));
+        leaveField(d.RegWrite);
+        d.RegWrite->setText(QStringLiteral("junk"));  // a client's poke
+        QVERIFY(rec.takeWrites().empty());
+        QCOMPARE(m.Message->text(), QStringLiteral("Failed to update register value!\n\"junk\" is not a number."));
+        QCOMPARE(d.RegWrite->text(), QStringLiteral("junk"));
+
+        d.FlagAddress->setText(QStringLiteral("3"));
+        typeEnter(d.FlagWrite, QStringLiteral("xyz"));
+        QTest::keyClicks(d.FlagWrite, QStringLiteral("xyz"));
+        leaveField(d.FlagWrite);
+        d.FlagWrite->setText(QStringLiteral("xyz"));
+        QVERIFY(rec.takeWrites().empty());
+        QCOMPARE(m.Message->text(), QStringLiteral("Failed to update Flag value!\n\"xyz\" is not a number."));
+
+        // Numbers in any of the forms a box reads are written.
+        d.RegWrite->setText(QStringLiteral(" &H1F "));
+        typeEnter(d.FlagWrite, QStringLiteral("0"));
+        QCOMPARE(rec.takeWrites(), (Writes{{10, 31}, {13203, 0}}));
+    }
 };
 
 QTEST_MAIN(TestFrmDDE)
