@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <map>
 
 #include "connection.h"
@@ -8,6 +12,7 @@
 #include "orvcomm.h"
 #include "step_cases.h"
 #include "temp_dir.h"
+#include "uncompile.h"
 
 using namespace orv;
 using namespace orv::test;
@@ -408,4 +413,44 @@ TEST_F(Uncompile, ArbitraryRecordsNeverBreakTheCall) {
         const Result r = run(o.bytes, next() % 18);
         EXPECT_EQ(r.result, 1);
     }
+}
+
+TEST_F(Uncompile, AFailedListingWriteEndsTheCall) {
+    // A stream on a full disk: every write fails. The listing of the
+    // largest table stops at the first failure instead of trying them all.
+    int writes = 0;
+    cookie_io_functions_t full{};
+    full.write = [](void *cookie, const char *, size_t) -> ssize_t {
+        ++*static_cast<int *>(cookie);
+        errno = ENOSPC;
+        return -1;
+    };
+    std::FILE *out = fopencookie(&writes, "w", full);
+    ASSERT_NE(out, nullptr);
+    const Bytes cells(2u * 65535u * 255u, 0x11);
+    EXPECT_FALSE(WriteDataTableText(out, 65535, 255, cells));
+    EXPECT_LE(writes, 2);
+    std::fclose(out);
+
+    // Through the export: the error of the write, no listing left behind.
+    ObjectBytes o(kMagicNonEa, 0);
+    o.record(kRecordDatasiz, 0, {0x10, 0x27, 200, 0});  // 10000 x 200
+    WriteBytes(obj, o.bytes);
+    struct sigaction ignore {}, old{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &old);
+    rlimit limit{}, saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    limit = saved;
+    limit.rlim_cur = 64 * 1024;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    ZQ_TRANSFER_STATS stats{};
+    const std::int32_t result = ZqUncompile(0, obj.c_str(), stp.c_str(), dtb.c_str(), cfg.c_str(), &stats);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    sigaction(SIGXFSZ, &old, nullptr);
+    EXPECT_EQ(result, 0);
+    const ZQ_ERROR_INFO info = libraryErrorInfo();
+    EXPECT_EQ(info.code, EFBIG);
+    EXPECT_STREQ(info.text, "Windows file error");
+    for (const auto &p : {stp, dtb, cfg}) EXPECT_FALSE(Exists(p)) << p;
 }
