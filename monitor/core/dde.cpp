@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include "core/forms.h"
+#include "core/globals.h"
 
 namespace {
 constexpr int AdviseCheckMs = 50;
@@ -134,6 +135,10 @@ QString DdeServer::answer(Conversation *c, const QString &line) {
         if (c->topic.isEmpty()) return error(QStringLiteral("not connected"));
         Form *f = ddeTopicForm(c->topic);
         if (!f) return error(QStringLiteral("the topic is gone"));
+        // A command or a poke may reach the controller; while a transfer
+        // holds the connection nothing else may.
+        if (TransferBusy && (word == QStringLiteral("EXECUTE") || word == QStringLiteral("POKE")))
+            return error(QStringLiteral("busy: a transfer is running"));
         if (word == QStringLiteral("EXECUTE")) {
             int16_t cancel = 0;
             f->Form_LinkExecute(ddeUnescape(rest), cancel);
