@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <atomic>
 #include <exception>
+#include <memory>
 
 #include "core/basics.h"
 #include "core/controls.h"
@@ -75,7 +76,8 @@ int32_t RunTransferCall(const QString &caption, const QString &status, const std
     // binds the one function it calls.
     OrvComm::ensureLoaded();
 
-    const bool wasBusy = TransferBusy;
+    // TransferBusy for as long as the call runs, whatever way this ends.
+    const std::unique_ptr<bool, void (*)(bool *)> busy(&TransferBusy, [](bool *) { TransferBusy = false; });
     TransferBusy = true;
     HeldTimers held;
     CloseGuard guard;
@@ -134,7 +136,6 @@ int32_t RunTransferCall(const QString &caption, const QString &status, const std
     unloadForm<frmFile>();
     progress.setWindowModality(Qt::NonModal);
     owner.Label2->setText(status);
-    TransferBusy = wasBusy;
     if (failure) std::rethrow_exception(failure);
     return result;
 }
