@@ -667,7 +667,7 @@ TEST_F(Transfer, HealthyControllerGivesNoErrors) {
         ASSERT_EQ(ZqUpload(id, first.c_str(), &s), 1);
         ClearProgram(emu);
         ASSERT_EQ(ZqDownload(id, first.c_str(), &s), 1);
-        std::int32_t row[4] = {11, 22, 33, 44};
+        std::int32_t row[5] = {0, 11, 22, 33, 44};  // by column number
         ASSERT_EQ(ZqPutDataTableRow(id, 2, 1, 4, row), 1) << ErrorText(id);
         const std::string second = own.file("second.dso");
         ASSERT_EQ(ZqUpload(id, second.c_str(), &s), 1);
