@@ -13,6 +13,9 @@ namespace {
 constexpr std::size_t kMostReplyBytes = 252;
 // How many bytes a legacy read answers with: a run up to the window's end.
 constexpr std::size_t kLegacyRun = 16;
+// Where the program checksum lies: segment 5, or the window's last byte
+// but one.
+constexpr std::uint32_t kChecksumSegment = 5;
 
 bool isEa(Controller &ctl) { return IsEaModel(ctl.memory().model); }
 
@@ -29,6 +32,7 @@ std::vector<std::uint8_t> readSegment(const Memory &m, std::uint32_t segment, st
         return shortReply(kOutOfRange);
     std::vector<std::uint8_t> d;
     for (std::size_t i = 0; i < k; ++i) d.push_back(m.segmentByte(static_cast<int>(segment), offset + i));
+    if (segment == kChecksumSegment && offset == 0 && k > 0) d[0] = m.programChecksum();
     return replyFrame(code, d);
 }
 
@@ -104,7 +108,11 @@ void installTransferHandlers(Controller &c) {
         const auto at = legacyOffset(m, u16(r.args.data()));
         if (!at) return shortReply(kOutOfRange);
         const std::size_t n = std::min(kLegacyRun, m.legacy.size() - *at);
-        return replyFrame(0x04, std::span(m.legacy).subspan(*at, n));
+        std::vector<std::uint8_t> run(m.legacy.begin() + static_cast<std::ptrdiff_t>(*at),
+                                      m.legacy.begin() + static_cast<std::ptrdiff_t>(*at + n));
+        const std::size_t checksumAt = m.legacySize() - 2;
+        if (checksumAt >= *at && checksumAt < *at + n) run[checksumAt - *at] = m.programChecksum();
+        return replyFrame(0x04, run);
     });
 }
 

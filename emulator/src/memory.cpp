@@ -29,6 +29,40 @@ ModelCounts CountsOfModel(int model) {
     return c;
 }
 
+std::size_t StepTableEntries(int model) {
+    if (!IsEaModel(model)) return 256;
+    switch (model) {
+    case 5: return 16384;
+    case 10: case 11: return 1280;
+    case 12: case 15: return 2300;
+    case 14: case 16: return 4096;
+    default: return 1024;
+    }
+}
+
+std::uint8_t Memory::programChecksum() const {
+    const bool ea = IsEaModel(model);
+    unsigned sum = checksumSkew;
+    std::size_t programBytes = 0;
+    for (std::size_t i = 0; i < StepTableEntries(model); ++i) {
+        const std::uint8_t length = ea ? segmentByte(0, i) : (i < legacy.size() ? legacy[i] : 0);
+        sum += length;
+        programBytes += length;
+    }
+    for (std::size_t i = 0; i < programBytes; ++i) {
+        const std::size_t at = 0x100 + (i & 0xFFFF);
+        sum += ea ? segmentByte(1, i) : (at < legacy.size() ? legacy[at] : 0);
+    }
+    const std::uint16_t rows = tableRows();
+    const std::uint8_t columns = tableColumns();
+    sum += (rows & 0xFF) + (rows >> 8) + columns;
+    for (std::size_t k = 0; k < 2u * rows * columns; ++k) sum += tableByte(k);
+    if (ea)
+        for (std::size_t i = 0; i < 4; ++i) sum += segmentByte(4, i);
+    sum += ea ? segmentByte(6, 0) : (legacy.empty() ? 0 : legacy.back());
+    return static_cast<std::uint8_t>(sum);
+}
+
 void Memory::setModel(int code) {
     model = code;
     counts = CountsOfModel(code);

@@ -44,6 +44,8 @@ struct ModelCounts {
 ModelCounts CountsOfModel(int model);
 // EA controllers: model code 3 or above 4.
 constexpr bool IsEaModel(int model) { return model == 3 || model > 4; }
+// Entries of a model's step length table (one byte per step).
+std::size_t StepTableEntries(int model);
 
 struct Task {
     std::uint16_t step = 0xFFFF;  // FFFF: not running
@@ -172,6 +174,15 @@ struct Memory {
     void setTableByte(std::size_t k, std::uint8_t b);
     // Size of the legacy window (4096, or 8192 on model 4).
     std::size_t legacySize() const { return model == 4 ? 8192 : 4096; }
+
+    // The program checksum that the controller reports: the 8-bit sum of
+    // its step length table, the code of its steps, the data table's size
+    // and cells, the option bytes (EA) and the sysconf byte, the bytes an
+    // upload writes to its object file. It follows every change of the
+    // program; the byte stored in the checksum area is not used.
+    std::uint8_t programChecksum() const;
+    // Tests: a controller whose checksum is off by this much.
+    std::uint8_t checksumSkew = 0;
 
     // A segment's byte (reads past its end are 0; writes grow it).
     std::uint8_t segmentByte(int segment, std::size_t offset) const;

@@ -17,12 +17,14 @@ namespace orv {
 
 // ---- Data table and system configuration listings ------------------------------------
 
-void WriteDataTableText(std::FILE *out, std::uint16_t rows, std::uint16_t columns,
+bool WriteDataTableText(std::FILE *out, std::uint16_t rows, std::uint16_t columns,
                         std::span<const std::uint8_t> cells) {
-    if (rows == 0 || columns == 0) return;
+    if (rows == 0 || columns == 0) return true;
     std::fprintf(out, "data_table[%d][%d] =\n{", rows, columns);
     std::size_t at = 0;
     for (unsigned r = 0; r < rows; ++r) {
+        // A failed write (a full disk) ends the listing at once.
+        if (std::ferror(out)) return false;
         std::fputs("\n     ", out);
         for (unsigned c = 0; c < columns; ++c, at += 2) {
             // A table shorter than its size shows its missing cells as 0.
@@ -31,6 +33,7 @@ void WriteDataTableText(std::FILE *out, std::uint16_t rows, std::uint16_t column
         }
     }
     std::fputs("\n}\n", out);
+    return !std::ferror(out);
 }
 
 namespace {
@@ -70,7 +73,7 @@ const std::array<ModelConfig, 17> kModelConfigs{{
 
 }  // namespace
 
-void WriteSystemConfig(std::FILE *out, std::uint8_t sysconf, std::int32_t model) {
+bool WriteSystemConfig(std::FILE *out, std::uint8_t sysconf, std::int32_t model) {
     const ModelConfig m = model >= 0 && model < static_cast<std::int32_t>(kModelConfigs.size())
                               ? kModelConfigs[static_cast<std::size_t>(model)]
                               : ModelConfig{};
@@ -101,7 +104,8 @@ void WriteSystemConfig(std::FILE *out, std::uint8_t sysconf, std::int32_t model)
         {"registers", "60000"},
     }};
     for (const auto &[key, value] : SystemConfigTable)
-        std::fprintf(out, "%s%*s\n", key, 41 - static_cast<int>(std::strlen(key)), value);
+        if (std::fprintf(out, "%s%*s\n", key, 41 - static_cast<int>(std::strlen(key)), value) < 0) return false;
+    return true;
 }
 
 // ---- The uncompiler ----------------------------------------------------------------------
@@ -187,9 +191,11 @@ public:
 
         std::vector<std::uint8_t> program(kProgramSize, 0);
         readRecords(program);
-        listSteps(program);
-        WriteDataTableText(table_.file(), rows_, columns_, dataTable_);
-        WriteSystemConfig(config_.file(), sysconf_, model_);
+        // The first listing write that fails ends the call with its error.
+        errno = 0;
+        if (!listSteps(program) || !WriteDataTableText(table_.file(), rows_, columns_, dataTable_) ||
+            !WriteSystemConfig(config_.file(), sysconf_, model_))
+            return writeFailed();
 
         object_.reset();
         for (Listing *listing : {&steps_, &table_, &config_}) {
@@ -206,6 +212,11 @@ public:
     }
 
 private:
+    std::int32_t writeFailed() {
+        setUncompileError(static_cast<std::uint16_t>(errno != 0 ? errno : EIO), err::kFileError);
+        return 0;
+    }
+
     // The magic chooses the notation; the status byte marks a file that
     // its upload met errors in.
     bool readHeader() {
@@ -324,7 +335,7 @@ private:
 
     // Every non-empty step of the listed part of the step length table,
     // its code taken at the running program offset.
-    void listSteps(const std::vector<std::uint8_t> &program) {
+    bool listSteps(const std::vector<std::uint8_t> &program) {
         std::size_t offset = 0;
         std::array<std::uint8_t, 255> code{};
         for (std::size_t i = 0; i < listedSteps_; ++i) {
@@ -339,9 +350,11 @@ private:
                 std::copy_n(program.begin() + static_cast<std::ptrdiff_t>(offset), n, code.begin());
             }
             const std::string text = StepText(std::span(code.data(), length), ea_, wide_);
-            std::fwrite(text.data(), 1, text.size(), steps_.file());
+            if (std::fwrite(text.data(), 1, text.size(), steps_.file()) != text.size() || std::ferror(steps_.file()))
+                return false;
             offset += length;
         }
+        return true;
     }
 
     std::int32_t model_;

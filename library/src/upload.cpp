@@ -1,5 +1,6 @@
 // Program upload: a controller's program read into a new object file.
 #include <cerrno>
+#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -13,6 +14,9 @@ namespace {
 
 constexpr std::size_t kSteplenRecord = 16;
 constexpr std::size_t kOptionBytes = 4;
+// Reads that may fail one after another before the controller counts as
+// gone: the upload then ends instead of waiting out every remaining read.
+constexpr int kFailedReadsInARow = 3;
 
 // Entries of the step length table (one byte per step).
 std::size_t StepTableSize(std::int32_t model, bool ea) {
@@ -67,7 +71,9 @@ public:
         std::uint32_t offset = 0;
         for (const std::uint8_t length : table.view()) {
             if (length == 0) continue;
-            if (readStep(offset, length, code)) {
+            const bool read = readStep(offset, length, code);
+            if (!counted(read)) return linkLost();
+            if (read) {
                 stats_.steps += 1;
                 if (code.size() != length) {
                     stats_.errors += 1;
@@ -75,8 +81,6 @@ public:
                     code.append(zeros);
                 }
                 if (!write(kRecordProgram, static_cast<std::int32_t>(offset & 0xFFFF), code.view(), true)) return 0;
-            } else {
-                stats_.errors += 1;
             }
             offset += length;
         }
@@ -88,21 +92,32 @@ public:
 
         if (!dataTable()) return 0;
 
+        // The option bytes, the sysconf byte and the controller's checksum.
+        // A record that cannot be read is missing from the file: it counts
+        // as an error like a lost step or row, so the file is marked.
         if (ea_) {
             ZQ_MEMORY_BUFFER options(kOptionBytes);
-            if (ReadSegmentBlock(id_, kRecordOptions, 0, kOptionBytes, options) == 1 && options.size() == kOptionBytes &&
-                !write(kRecordOptions, 0, options.view(), true))
-                return 0;
+            const bool read = ReadSegmentBlock(id_, kRecordOptions, 0, kOptionBytes, options) == 1 &&
+                              options.size() == kOptionBytes;
+            if (!counted(read)) return linkLost();
+            if (read && !write(kRecordOptions, 0, options.view(), true)) return 0;
         }
         ZQ_MEMORY_BUFFER one(1);
-        if (readByte(kRecordSysconf, one) && !write(kRecordSysconf, 0, one.view(), true)) return 0;
-        if (readByte(kRecordCheksum, one)) {
+        const bool sysconf = readByte(kRecordSysconf, one);
+        if (!counted(sysconf)) return linkLost();
+        if (sysconf && !write(kRecordSysconf, 0, one.view(), true)) return 0;
+        const bool cheksum = readByte(kRecordCheksum, one);
+        if (!counted(cheksum)) return linkLost();
+        if (cheksum) {
             if (!write(kRecordCheksum, 0, one.view())) return 0;
             if (one.data()[0] != checksum_) stats_.errors += 1;
         }
 
         if (stats_.errors > 0) {
-            const std::uint8_t marked = static_cast<std::uint8_t>(stats_.errors);
+            // The low 8 bits of the count, but never 0: a count of 256 or
+            // 512 must not leave the file looking clean.
+            std::uint8_t marked = static_cast<std::uint8_t>(stats_.errors);
+            if (marked == 0) marked = 0xFF;
             if (!write(kRecordStatus, 0, {&marked, 1})) return 0;
         }
         if (!file_.close()) return writeFailed(errno);
@@ -110,6 +125,26 @@ public:
     }
 
 private:
+    // Notes the outcome of one read: a failed read is an error, and ends
+    // the upload (false) when the reads before it failed too.
+    bool counted(bool read) {
+        if (read) {
+            failedInARow_ = 0;
+            return true;
+        }
+        stats_.errors += 1;
+        return ++failedInARow_ < kFailedReadsInARow;
+    }
+
+    // The controller stopped answering: the upload fails with the reason
+    // of the last read.
+    std::int32_t linkLost() {
+        char reason[sizeof c_.errorText];
+        std::snprintf(reason, sizeof reason, "%s", c_.errorText);
+        c_.setErrorf(c_.errorCode, "Upload ended: %d reads in a row failed (%s)", kFailedReadsInARow, reason);
+        return 0;
+    }
+
     // Writes one record; a file that cannot be written ends the upload.
     bool write(std::uint8_t type, std::int32_t address, std::span<const std::uint8_t> data, bool summed = false) {
         if (!WriteObjectRecordCounted(file_, type, address, data, &stats_)) {
@@ -162,10 +197,12 @@ private:
         std::uint32_t offset = 0;
         for (std::int32_t r = 1; r <= rows; ++r, offset += static_cast<std::uint32_t>(rowBytes)) {
             std::fill(cells.begin(), cells.end(), 0);
-            if (ZqGetDataTableRow(id_, r, 1, columns, cells.data()) != 1) {
-                stats_.errors += 1;
-                continue;
+            const bool read = ZqGetDataTableRow(id_, r, 1, columns, cells.data()) == 1;
+            if (!counted(read)) {
+                linkLost();
+                return false;
             }
+            if (!read) continue;
             for (std::size_t k = 0; k < static_cast<std::size_t>(columns); ++k) {
                 bytes[2 * k] = static_cast<std::uint8_t>(cells[k + 1] >> 8);
                 bytes[2 * k + 1] = static_cast<std::uint8_t>(cells[k + 1]);
@@ -182,6 +219,7 @@ private:
     ObjectFile &file_;
     ZQ_TRANSFER_STATS &stats_;
     std::uint8_t checksum_ = 0;
+    int failedInARow_ = 0;
 };
 
 std::int32_t Upload(std::int32_t id, const char *path, ZQ_TRANSFER_STATS &stats) {

@@ -575,13 +575,24 @@ TEST_F(Transfer, UploadedDataTables) {
     CheckRoundTrip(id, emu, p, own);
 }
 
-TEST_F(Transfer, ManyLostRowsLeaveTheirCountInTheStatusByte) {
+namespace {
+// A data table of `rows` rows of one cell whose odd rows the controller
+// refuses to read: never three failed reads in a row.
+void RefuseOddRows(orvemu::Controller &emu, int rows) {
     ProgramImage p = SampleProgram(6);
-    p.rows = 300;
+    p.rows = static_cast<std::uint16_t>(rows);
     p.columns = 1;
-    p.cells.assign(300, 7);
+    p.cells.assign(static_cast<std::size_t>(rows), 7);
     LoadProgram(emu, p);
-    emu.setHandler(0x39, [](orvemu::Controller &, const orvemu::Request &) { return Bytes{}; });
+    emu.setHandler(0x39, [read = emu.handler(0x39)](orvemu::Controller &c, const orvemu::Request &r) {
+        if (r.args.size() == 4 && r.args[0] % 2 == 1) return Bytes{0x03, 0x66, 0x99, 0xFF};
+        return read(c, r);
+    });
+}
+}  // namespace
+
+TEST_F(Transfer, ManyLostRowsLeaveTheirCountInTheStatusByte) {
+    RefuseOddRows(emu, 600);
     const std::string path = dir.file("rows.dso");
     ZQ_TRANSFER_STATS s{};
     ASSERT_EQ(ZqUpload(id, path.c_str(), &s), 1);
@@ -590,11 +601,86 @@ TEST_F(Transfer, ManyLostRowsLeaveTheirCountInTheStatusByte) {
     EXPECT_EQ(s.bytes, static_cast<std::int32_t>(ReadBytes(path).size()) + 1) << "the status byte, written twice";
 }
 
+TEST_F(Transfer, ErrorCountOfWholeMultiplesOf256StillMarksTheFile) {
+    RefuseOddRows(emu, 510);
+    const std::string path = dir.file("rows.dso");
+    ZQ_TRANSFER_STATS s{};
+    ASSERT_EQ(ZqUpload(id, path.c_str(), &s), 1);
+    EXPECT_EQ(s.errors, 256) << "255 rows and the checksum";
+    EXPECT_EQ(ReadBytes(path)[2], 0xFF);
+}
+
+TEST_F(Transfer, FailedReadsOfTheLastRecordsAreCounted) {
+    // The options, then the sysconf byte, then the checksum refused.
+    const orvemu::Handler read = emu.handler(0x2B);
+    for (int last = 1; last <= 3; ++last) {
+        SCOPED_TRACE(last);
+        const ProgramImage p = SampleProgram(6);
+        LoadProgram(emu, p);
+        emu.setHandler(0x2B, [read, last](orvemu::Controller &c, const orvemu::Request &r) {
+            const int segment = r.args.empty() ? 0 : r.args[0];
+            if ((last == 1 && segment == 4) || (last == 2 && segment == 6) || (last == 3 && segment == 5))
+                return Bytes{0x03, 0x68, 0x97, 0xFF};
+            return read(c, r);
+        });
+        const std::string path = dir.file("last" + std::to_string(last) + ".dso");
+        ZQ_TRANSFER_STATS s{};
+        ASSERT_EQ(ZqUpload(id, path.c_str(), &s), 1);
+        // A missing options or sysconf record also leaves the checksum
+        // different from the controller's.
+        EXPECT_EQ(s.errors, last == 3 ? 1 : 2);
+        EXPECT_EQ(ReadBytes(path)[2], s.errors);
+    }
+}
+
+TEST_F(Transfer, ControllerThatStopsAnsweringEndsTheUploadAtOnce) {
+    ProgramImage p = SampleProgram(6);
+    p.rows = 1000;
+    p.columns = 1;
+    p.cells.assign(1000, 3);
+    LoadProgram(emu, p);
+    // The model, the table, the steps (27 pieces), the size and ten rows
+    // pass; then no reply at all.
+    const int answered = 1 + 64 + 27 + 1 + 10;
+    dropReply(answered, -1);
+    const std::string path = dir.file("stopped.dso");
+    ZQ_TRANSFER_STATS s{};
+    EXPECT_EQ(ZqUpload(id, path.c_str(), &s), 0);
+    std::int32_t code = 0;
+    EXPECT_EQ(ErrorText(id, &code),
+              "Upload ended: 3 reads in a row failed (Timed out waiting for response from controller)");
+    EXPECT_NE(code, 0);
+    EXPECT_EQ(emu.requests().size(), static_cast<std::size_t>(answered + 3));
+    EXPECT_EQ(s.errors, 3);
+}
+
+TEST_F(Transfer, HealthyControllerGivesNoErrors) {
+    // A program downloaded, then a data table written through the
+    // controller's own commands: its checksum follows.
+    for (int model : {6, 2}) {
+        SCOPED_TRACE(model);
+        TempDir own;
+        const ProgramImage p = SampleProgram(model);
+        LoadProgram(emu, p);
+        const std::string first = own.file("first.dso");
+        ZQ_TRANSFER_STATS s{};
+        ASSERT_EQ(ZqUpload(id, first.c_str(), &s), 1);
+        ClearProgram(emu);
+        ASSERT_EQ(ZqDownload(id, first.c_str(), &s), 1);
+        std::int32_t row[5] = {0, 11, 22, 33, 44};  // by column number
+        ASSERT_EQ(ZqPutDataTableRow(id, 2, 1, 4, row), 1) << ErrorText(id);
+        const std::string second = own.file("second.dso");
+        ASSERT_EQ(ZqUpload(id, second.c_str(), &s), 1);
+        EXPECT_EQ(s.errors, 0);
+        EXPECT_EQ(ReadBytes(second)[2], 0);
+    }
+}
+
 TEST_F(Transfer, ChecksumMismatchIsAnError) {
     const ProgramImage p = SampleProgram(2);
     LoadProgram(emu, p);
     emu.withMemory([](orvemu::Memory &m) {
-        m.legacy[m.legacySize() - 2] ^= 1;
+        m.checksumSkew = 1;
         return 0;
     });
     const std::string path = dir.file("sum.dso");

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <map>
 
 #include "connection.h"
@@ -8,6 +9,7 @@
 #include "orvcomm.h"
 #include "step_cases.h"
 #include "temp_dir.h"
+#include "uncompile.h"
 
 using namespace orv;
 using namespace orv::test;
@@ -408,4 +410,22 @@ TEST_F(Uncompile, ArbitraryRecordsNeverBreakTheCall) {
         const Result r = run(o.bytes, next() % 18);
         EXPECT_EQ(r.result, 1);
     }
+}
+
+TEST_F(Uncompile, AFailedListingWriteStopsTheListing) {
+    // A stream on a full disk: every write fails. The listing of the
+    // largest table stops at the first failure instead of trying them all.
+    int writes = 0;
+    cookie_io_functions_t full{};
+    full.write = [](void *cookie, const char *, size_t) -> ssize_t {
+        ++*static_cast<int *>(cookie);
+        errno = ENOSPC;
+        return -1;
+    };
+    std::FILE *out = fopencookie(&writes, "w", full);
+    ASSERT_NE(out, nullptr);
+    const Bytes cells(2u * 65535u * 255u, 0x11);
+    EXPECT_FALSE(WriteDataTableText(out, 65535, 255, cells));
+    EXPECT_LE(writes, 2);
+    std::fclose(out);
 }

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "core/forms.h"
+#include "core/globals.h"
 
 namespace {
 constexpr int TickMs = 50;         // advise links and waiting requests
@@ -331,6 +332,10 @@ DdeReply DdeServer::respond(DdeSession &s, const QString &line) {
         if (s.topic.isEmpty()) return error(QStringLiteral("not connected"));
         Form *f = ddeTopicForm(s.topic);
         if (!f) return error(QStringLiteral("the topic is gone"));
+        // A command or a poke may reach the controller; while a transfer
+        // holds the connection nothing else may.
+        if (TransferBusy && (word == QStringLiteral("EXECUTE") || word == QStringLiteral("POKE")))
+            return error(QStringLiteral("busy: a transfer is running"));
         if (word == QStringLiteral("EXECUTE")) {
             int16_t cancel = 0;
             f->Form_LinkExecute(ddeUnescape(rest), cancel);

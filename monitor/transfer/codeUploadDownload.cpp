@@ -1,6 +1,7 @@
 #include "transfer/codeUploadDownload.h"
 
 #include <QFile>
+#include <cstdio>
 #include <QLabel>
 #include <algorithm>
 #include <array>
@@ -13,6 +14,7 @@
 #include "main/registerfile.h"
 #include "transfer/frmFile.h"
 #include "transfer/frmLoadMain.h"
+#include "transfer/transferrun.h"
 
 namespace {
 
@@ -45,18 +47,28 @@ void setProgress(int percent) {
     f.repaint();
 }
 
-// The connection's error text.
-QString linkErrorText() {
+// The error text of a connection; a reason even when the library gives none.
+QString linkErrorText(int32_t connection) {
     OrvComm::ZQ_ERROR_INFO info{};
-    OrvComm::ZqGetErrorInfo(ConnectionHandle, &info);
-    return QString::fromLatin1(info.text, static_cast<qsizetype>(qstrnlen(info.text, sizeof info.text)));
+    if (OrvComm::ZqGetErrorInfo(connection, &info) != 1) return QStringLiteral("(the connection is closed)");
+    const QString text =
+        QString::fromLatin1(info.text, static_cast<qsizetype>(qstrnlen(info.text, sizeof info.text))).trimmed();
+    return text.isEmpty() ? QStringLiteral("(no reason given, error ") + num(info.code) + QStringLiteral(")") : text;
 }
 
-// Closes the connection after a transfer; True when it closed.
-bool closeAfterTransfer() {
-    if (OrvComm::ZqCloseConnection(ConnectionHandle) != 1) return false;
-    ConnectionHandle = 0;
+// Closes the connection after a transfer and shows the link closed; True
+// when it closed.
+bool closeAfterTransfer(int32_t connection) {
+    if (OrvComm::ZqCloseConnection(connection) != 1) return false;
+    if (ConnectionHandle == connection) ConnectionHandle = 0;
+    ShowLinkClosedByTransfer();
     return true;
+}
+
+// Moves a file over another (or into a free name) in one step.
+void moveFile(const QString &from, const QString &to) {
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
+        throw RuntimeError(75, QStringLiteral("Path/File access error: ") + to);
 }
 
 }  // namespace
@@ -66,15 +78,29 @@ QString RegisterFileOf(const QString &objectFile) {
     return objectFile.left(objectFile.size() - 4) + QStringLiteral(".txt");
 }
 
+bool IsOwnRegisterFile(const QString &objectFile) {
+    return RegisterFileOf(objectFile).compare(objectFile, Qt::CaseInsensitive) == 0;
+}
+
+QString PartialFileOf(const QString &objectFile) {
+    const QString stem = objectFile.size() < 4 ? objectFile : objectFile.left(objectFile.size() - 4);
+    const QString extension = objectFile.size() < 4 ? QString() : objectFile.right(4);
+    QString name = stem + QStringLiteral(".partial") + extension;
+    for (int n = 2; QFile::exists(name) || QFile::exists(RegisterFileOf(name)); ++n)
+        name = stem + QStringLiteral(".partial") + num(n) + extension;
+    return name;
+}
+
 bool IsControllerIdentified() { return ControllerIdentified; }
 
-void ShowLinkError(const QString &prefix) {
-    MsgBox(prefix + QStringLiteral("Error: ") + linkErrorText(), mbExclamation);
+void ShowLinkError(const QString &prefix, int32_t connection) {
+    MsgBox(prefix + QStringLiteral("Error: ") + linkErrorText(connection), mbExclamation);
 }
+void ShowLinkError(const QString &prefix) { ShowLinkError(prefix, ConnectionHandle); }
 
 void CloseTransferLink() {
     if (ConnectionHandle == 0) return;
-    if (!closeAfterTransfer()) MsgBox(QStringLiteral("Failed to CLOSE connection."), mbExclamation);
+    if (!closeAfterTransfer(ConnectionHandle)) MsgBox(QStringLiteral("Failed to CLOSE connection."), mbExclamation);
 }
 
 QString SelectObjectFile(QString &path) { return form<frmLoadMain>().OpenDSOFile(path); }
@@ -85,7 +111,8 @@ QString EnterObjectFile(QString &path) { return form<frmLoadMain>().SaveDSOFile(
 
 void DownloadRegisters(int32_t connection, const QString &objectFile) {
     const QString textFile = RegisterFileOf(objectFile);
-    if (textFile.isEmpty()) return;
+    // An object file named *.txt has no register file of its own.
+    if (textFile.isEmpty() || IsOwnRegisterFile(objectFile)) return;
     RegisterFileReader file;
     try {
         file.open(textFile);
@@ -153,6 +180,12 @@ void DownloadRegisters(int32_t connection, const QString &objectFile) {
 
 void UploadRegisters(int32_t connection, int16_t eaFlag, const QString &objectFile) {
     const QString textFile = RegisterFileOf(objectFile);
+    if (IsOwnRegisterFile(objectFile)) {
+        MsgBox(QStringLiteral("Failed to upload register values!\nThe register file would replace the object file ") +
+                   objectFile + QStringLiteral("."),
+               mbExclamation);
+        return;
+    }
     RegisterFileWriter file(textFile);
     bool progressShown = false;
     try {
@@ -233,15 +266,20 @@ void DownloadProgram() {
     try {
         QString path;
         path = SelectObjectFile(path);
-        if (path.isEmpty() || !IsControllerIdentified()) return;
+        if (path.isEmpty()) return;
+        const QString failed = QStringLiteral("Failed to download ") + path + QStringLiteral(".\n");
+        if (!TransferLinkReady(failed)) return;
         OrvComm::ZQ_TRANSFER_STATS stats{};
         int32_t result = 0;
+        int32_t link = 0;
         {
             Hourglass wait;
             DownloadRegisters(ConnectionHandle, path);
-            setStatus(QStringLiteral("Downloading ") + path);
-            form<frmLoadMain>().repaint();
-            result = OrvComm::ZqDownload(ConnectionHandle, path.toLocal8Bit().constData(), &stats);
+            // The register phase yields: take the connection as it is now.
+            link = ConnectionHandle;
+            const QByteArray file = path.toLocal8Bit();
+            result = RunTransferCall(QStringLiteral("Downloading Program..."), QStringLiteral("Downloading ") + path,
+                                     [&] { return OrvComm::ZqDownload(link, file.constData(), &stats); });
             form<frmLoadMain>().repaint();
         }
         if (result == 1) {
@@ -249,10 +287,10 @@ void DownloadProgram() {
             MsgBox(path + QStringLiteral(" downloaded.\n\nbytes : ") + num(stats.bytes) + QStringLiteral("\nerrors : ") +
                        num(stats.errors) + QStringLiteral("\nwarnings : ") + num(stats.warnings) + QStringLiteral("\n"),
                    mbInformation);
-            if (!closeAfterTransfer()) ShowLinkError(QStringLiteral("Error closing network.\n"));
+            if (!closeAfterTransfer(link)) ShowLinkError(QStringLiteral("Error closing network.\n"), link);
         } else {
             setStatus(QStringLiteral("Failed to Download!"));
-            ShowLinkError(QStringLiteral("Failed to download ") + path + QStringLiteral(".\n"));
+            ShowLinkError(failed, link);
         }
     } catch (const std::exception &e) {
         MsgBox(describeException(e), mbExclamation);
@@ -265,41 +303,64 @@ void UploadProgram() {
         path = EnterObjectFile(path);
         if (path.isEmpty()) return;
         const bool withRegisters = MsgBox(QStringLiteral("Upload Controller Register Values?"), mbYesNo) == mbYes;
-        if (!IsControllerIdentified()) return;
+        const QString failed = QStringLiteral("Failed to upload ") + path + QStringLiteral(".\n");
+        if (!TransferLinkReady(failed)) return;
+        const int32_t link = ConnectionHandle;
         Hourglass wait;
         setStatus(QStringLiteral("Uploading ") + path);
         // The program goes into a file of its own first: an earlier file of
-        // that name is replaced only by a complete upload.
-        const QString partial = path + QStringLiteral(".upload");
-        QFile::remove(partial);
+        // that name is replaced only by a complete upload, or with the
+        // user's word.
+        const QString upload = path + QStringLiteral(".upload");
+        QFile::remove(upload);
         OrvComm::ZQ_TRANSFER_STATS stats{};
-        const int32_t result = OrvComm::ZqUpload(ConnectionHandle, partial.toLocal8Bit().constData(), &stats);
-        const bool keep = result == 1 || !QFile::exists(path);
-        if (keep && QFile::exists(partial)) {
-            if (QFile::exists(path) && !QFile::remove(path)) throw RuntimeError(75, QStringLiteral("Path/File access error"));
-            if (!QFile::rename(partial, path)) throw RuntimeError(75, QStringLiteral("Path/File access error"));
-        } else {
-            QFile::remove(partial);
-        }
+        const QByteArray file = upload.toLocal8Bit();
+        const int32_t result =
+            RunTransferCall(QStringLiteral("Uploading Program..."), QStringLiteral("Uploading ") + path,
+                            [&] { return OrvComm::ZqUpload(link, file.constData(), &stats); }, upload);
         statusLabel()->clear();
         form<frmLoadMain>().repaint();
         DoEvents();
-        const auto closeStep = [] {
-            if (!closeAfterTransfer())
-                MsgBox(QStringLiteral("Error closing connection.\n") + linkErrorText(), mbExclamation);
+
+        // Where the new program ends up: in place of the earlier file when
+        // it is complete (or there is none), else beside it.
+        QString target = path;
+        if (result == 1) {
+            if (stats.errors > 0 && QFile::exists(path)) {
+                const QString partial = PartialFileOf(path);
+                const int answer = MsgBox(
+                    QStringLiteral("The controller did not give the whole program (errors : ") + num(stats.errors) +
+                        QStringLiteral("): the new file is incomplete.\n\nReplace the earlier file ") + path +
+                        QStringLiteral(" with it?\n\nNo keeps the earlier file and its register file, and saves the "
+                                       "new program as ") +
+                        partial + QStringLiteral("."),
+                    mbYesNo + mbExclamation + mbDefaultButton2);
+                if (answer != mbYes) target = partial;
+            }
+            moveFile(upload, target);
+        } else {
+            // A file cut off in the middle is no program: it goes.
+            QFile::remove(upload);
+        }
+
+        const auto closeStep = [link] {
+            if (!closeAfterTransfer(link))
+                MsgBox(QStringLiteral("Error closing connection.\n") + linkErrorText(link), mbExclamation);
         };
         if (result == 1) {
             int32_t model = 0, ea = 0;
-            if (withRegisters && OrvComm::ZqGetModel(ConnectionHandle, &model, &ea) == 1)
-                UploadRegisters(ConnectionHandle, int16_t(ea), path);
+            if (withRegisters && OrvComm::ZqGetModel(link, &model, &ea) == 1) UploadRegisters(link, int16_t(ea), target);
             closeStep();
-            // Steps or rows the controller did not give leave their place in
-            // the file empty: say how many, rather than report a clean copy.
-            MsgBox(QStringLiteral("Program uploaded to ") + path +
-                       (stats.errors != 0 ? QStringLiteral("\n\nerrors : ") + num(stats.errors) : QString()),
-                   mbInformation);
+            // Steps or rows the controller did not give leave the file
+            // incomplete: say so, rather than report a clean copy.
+            MsgBox(QStringLiteral("Program uploaded to ") + target +
+                       (stats.errors != 0 ? QStringLiteral("\n\nerrors : ") + num(stats.errors) +
+                                                QStringLiteral("\nThe file is incomplete: the controller did not give "
+                                                               "the whole program.")
+                                          : QString()),
+                   stats.errors != 0 ? mbExclamation : mbInformation);
         } else {
-            ShowLinkError(QStringLiteral("Failed to upload ") + path + QStringLiteral(".\n"));
+            ShowLinkError(failed, link);
             closeStep();
         }
     } catch (const std::exception &e) {

@@ -15,7 +15,9 @@ void UploadProgram();
 // The object file to download: an existing file, or empty for Cancel.
 QString SelectObjectFile(QString &path);
 // The object file to upload into, or empty for Cancel. An existing file is
-// only replaced once a new upload has succeeded.
+// only replaced by a complete upload, or by an incomplete one with the
+// user's word; a name ending in .txt is refused (the register file would
+// overwrite it).
 QString EnterObjectFile(QString &path);
 
 // Writes the register file beside the object file into the controller.
@@ -25,11 +27,18 @@ void DownloadRegisters(int32_t connection, const QString &objectFile);
 void UploadRegisters(int32_t connection, int16_t eaFlag, const QString &objectFile);
 
 bool IsControllerIdentified();
-// An exclamation box: prefix, "Error: " and the connection's error text.
+// An exclamation box: prefix, "Error: " and the error text of the
+// connection (ConnectionHandle unless given).
 void ShowLinkError(const QString &prefix);
+void ShowLinkError(const QString &prefix, int32_t connection);
 // Closes the connection when there is one.
 void CloseTransferLink();
 
 // The register file of an object file: its last four characters replaced by
 // ".txt"; empty when the path is too short to have them.
 QString RegisterFileOf(const QString &objectFile);
+// True when an object file would be its own register file (LINE.txt).
+bool IsOwnRegisterFile(const QString &objectFile);
+// A free name beside an object file for an incomplete upload of it:
+// LINE.DSO gives LINE.partial.DSO (LINE.partial2.DSO when that is taken).
+QString PartialFileOf(const QString &objectFile);

@@ -114,11 +114,19 @@ QString frmLoadMain::SaveDSOFile(QString &path) {
                 MsgBox(QStringLiteral("Please select a file."), mbExclamation);
                 continue;
             }
+            // The register values go into the object file's name with
+            // ".txt": a name that already ends so would be overwritten.
+            if (IsOwnRegisterFile(path)) {
+                MsgBox(path + QStringLiteral(" cannot hold a program: its register values would be written over it. "
+                                             "Please choose a name that does not end in .txt."),
+                       mbExclamation);
+                continue;
+            }
             if (!fileExists(path)) return path;
             if (MsgBox(path + QStringLiteral(" already exists. Do you want to overwrite ?"), mbOKCancel) != mbOK)
                 continue;
-            // The file stays until an upload has succeeded: the upload then
-            // puts its new file in its place.
+            // The file stays until a complete upload takes its place (an
+            // incomplete one asks first).
             return path;
         }
     } catch (const std::exception &e) {

@@ -35,8 +35,9 @@ public:
     QString OpenDSOFile(QString &path);
     // Asks for the object file to upload into, again until one is chosen;
     // an existing file needs the user's agreement to be overwritten (it is
-    // replaced when the upload has succeeded). The name goes into path and is
-    // returned. Cancel returns an empty text.
+    // replaced when the upload has succeeded), and a name ending in .txt is
+    // refused. The name goes into path and is returned. Cancel returns an
+    // empty text.
     QString SaveDSOFile(QString &path);
 
 protected:

@@ -135,6 +135,14 @@ private Q_SLOTS:
         QVERIFY(DdeServing != 0);
         QCOMPARE(c.ask(QStringLiteral("EXECUTE FORMAT")), QStringLiteral("ERROR refused"));
 
+        // While a transfer holds the connection, commands and pokes wait;
+        // values are still served.
+        TransferBusy = true;
+        QCOMPARE(c.ask(QStringLiteral("EXECUTE START")), QStringLiteral("ERROR busy: a transfer is running"));
+        QCOMPARE(c.ask(QStringLiteral("POKE RegAddress 18")), QStringLiteral("ERROR busy: a transfer is running"));
+        QCOMPARE(c.ask(QStringLiteral("REQUEST RegAddress")), QStringLiteral("DATA 17"));
+        TransferBusy = false;
+
         // Serving that a command switched on outlives the client.
         c.socket.disconnectFromServer();
         QTRY_COMPARE(DdeServer::instance().clientCount(), 0);

@@ -1,8 +1,10 @@
 // Program transfer: the register file beside the object file, uploaded from
 // and downloaded to the emulator, and the program itself.
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QTimer>
 #include <QtTest/QTest>
 
 #include "controller.h"
@@ -12,6 +14,7 @@
 #include "transfer/codeUploadDownload.h"
 #include "transfer/frmFile.h"
 #include "transfer/frmLoadMain.h"
+#include "wire.h"
 
 namespace {
 
@@ -30,9 +33,16 @@ void writeText(const QString &path, const QString &text) {
 // The register file's line of a register and a value, both as text.
 QString textLine(int reg, int value) { return QString::number(reg).leftJustified(14) + QString::number(value); }
 
+QByteArray bytesOf(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 struct Transfer {
-    explicit Transfer(int model) : peer(model) {
-        quietMain(env);
+    explicit Transfer(int model, bool withSettings = false) : peer(model) {
+        MonitoringSuspended = false;
+        if (withSettings) quietMainConnectedTo(env, peer, 300);
+        else quietMain(env);
         ok = peer.connectMonitor(300);
         objectFile = env.dir() + QStringLiteral("/LINE.DSO");
         textFile = env.dir() + QStringLiteral("/LINE.txt");
@@ -140,6 +150,7 @@ private Q_SLOTS:
         QCOMPARE(linesOf(t.textFile)[2 + 599], textLine(600, 66));
 
         QVERIFY(t.peer.connectMonitor(300));
+        ControllerIdentified = true;
         t.peer.controller().clearLog();
         t.memory().registers[600] = 0;
         t.env.responder.expectFile(t.objectFile);
@@ -174,6 +185,175 @@ private Q_SLOTS:
                  qPrintable(prompts.join(u'|')));
         QCOMPARE(linesOf(t.objectFile), QStringList{QStringLiteral("earlier program")});
         QVERIFY(!QFile::exists(t.objectFile + QStringLiteral(".upload")));
+    }
+
+    // The controller stops answering in the middle of the data table: the
+    // upload ends within seconds, says why, and leaves the earlier program
+    // and its register file as they were.
+    void uploadBrokenOffKeepsTheEarlierFiles() {
+        Transfer t(5);
+        QVERIFY(t.ok);
+        ControllerIdentified = true;
+        t.memory().setTableDimensions(1000, 100);
+        t.peer.controller().setHandler(0x39, [read = t.peer.controller().handler(0x39)](
+                                                 orvemu::Controller &c, const orvemu::Request &r) {
+            return orvemu::u16(r.args.data()) > 20 ? std::vector<uint8_t>{} : read(c, r);
+        });
+        writeText(t.objectFile, QStringLiteral("earlier program"));
+        writeText(t.textFile, QStringLiteral("earlier registers"));
+        t.env.responder.expectFile(t.objectFile);
+        t.env.responder.expectBox(t.objectFile + QStringLiteral(" already exists. Do you want to overwrite ?"), mbOK);
+        t.env.responder.expectBox(QStringLiteral("Upload Controller Register Values?"), mbYes);
+        t.env.responder.answerEveryBox(mbOK);
+        OrvComm::ZqSetConnectionTimeout(ConnectionHandle, 150);
+        QElapsedTimer clock;
+        clock.start();
+        UploadProgram();
+        QVERIFY2(clock.elapsed() < 60000, "one time-out per remaining row");
+        const QStringList prompts = t.env.responder.prompts();
+        const QString failed = QStringLiteral("Failed to upload ") + t.objectFile +
+                               QStringLiteral(".\nError: Upload ended: 3 reads in a row failed (");
+        QVERIFY2(std::any_of(prompts.begin(), prompts.end(), [&](const QString &p) { return p.startsWith(failed); }),
+                 qPrintable(prompts.join(u'|')));
+        QCOMPARE(bytesOf(t.objectFile), QByteArray("earlier program"));
+        QCOMPARE(bytesOf(t.textFile), QByteArray("earlier registers"));
+        QCOMPARE(QDir(t.env.dir()).entryList({QStringLiteral("LINE*")}, QDir::Files),
+                 (QStringList{QStringLiteral("LINE.DSO"), QStringLiteral("LINE.txt")}));
+        QCOMPARE(ConnectionHandle, 0);
+    }
+
+    // An upload that counted errors replaces an earlier file only when the
+    // user says so; otherwise it is kept beside it, registers and all.
+    void incompleteUploadGoesBesideTheEarlierFile() {
+        Transfer t(5);
+        QVERIFY(t.ok);
+        ControllerIdentified = true;
+        t.memory().checksumSkew = 1;
+        writeText(t.objectFile, QStringLiteral("earlier program"));
+        writeText(t.textFile, QStringLiteral("earlier registers"));
+        const QString partial = t.env.dir() + QStringLiteral("/LINE.partial.DSO");
+        t.env.responder.expectFile(t.objectFile);
+        t.env.responder.expectBox(t.objectFile + QStringLiteral(" already exists. Do you want to overwrite ?"), mbOK);
+        t.env.responder.expectBox(QStringLiteral("Upload Controller Register Values?"), mbYes);
+        t.env.responder.expectBox(QStringLiteral("The controller did not give the whole program (errors : 1): the new "
+                                                 "file is incomplete.\n\nReplace the earlier file ") +
+                                      t.objectFile +
+                                      QStringLiteral(" with it?\n\nNo keeps the earlier file and its register file, "
+                                                     "and saves the new program as ") +
+                                      partial + QStringLiteral("."),
+                                  mbNo);
+        t.env.responder.expectBox(QStringLiteral("Register upload completed!"));
+        t.env.responder.expectBox(QStringLiteral("Program uploaded to ") + partial +
+                                  QStringLiteral("\n\nerrors : 1\nThe file is incomplete: the controller did not give "
+                                                 "the whole program."));
+        UploadProgram();
+        QVERIFY(t.env.responder.done());
+        QCOMPARE(bytesOf(t.objectFile), QByteArray("earlier program"));
+        QCOMPARE(bytesOf(t.textFile), QByteArray("earlier registers"));
+        QCOMPARE(bytesOf(partial).at(2), char(1));  // the status byte marks it
+        QVERIFY(QFile::exists(t.env.dir() + QStringLiteral("/LINE.partial.txt")));
+    }
+
+    // After a transfer the link is shown closed, and the next transfer
+    // connects again (or says why it cannot).
+    void downloadStraightAfterAnUpload() {
+        Transfer t(5, true);
+        QVERIFY(t.ok);
+        ControllerIdentified = true;
+        frmMain &m = form<frmMain>();
+        t.env.responder.expectFile(t.objectFile);
+        t.env.responder.expectBox(QStringLiteral("Upload Controller Register Values?"), mbNo);
+        t.env.responder.expectBox(QStringLiteral("Program uploaded to ") + t.objectFile);
+        UploadProgram();
+        QVERIFY(t.env.responder.done());
+        QCOMPARE(ConnectionHandle, 0);
+        QVERIFY(!ControllerIdentified);
+        QVERIFY(NoComm);
+        QCOMPARE(m.SuspendButton->text(), QStringLiteral("Resume Monitoring"));
+        QVERIFY(m.Message->text().startsWith(QStringLiteral("Connection closed after the program transfer")));
+        QVERIFY(!m.Timer1->Enabled());
+
+        t.env.responder.expectFile(t.objectFile);
+        t.env.responder.answerEveryBox(mbOK);
+        DownloadProgram();
+        QVERIFY2(t.env.responder.prompts().last().startsWith(t.objectFile + QStringLiteral(" downloaded.")),
+                 qPrintable(t.env.responder.prompts().join(u'|')));
+        QCOMPARE(ConnectionHandle, 0);
+
+        // A controller that does not answer: the reason, not an empty text.
+        t.env.responder.clear();
+        t.peer.controller().setFault({orvemu::FaultKind::Drop, -1, 0, 0, {}});
+        t.env.responder.expectFile(t.objectFile);
+        t.env.responder.answerEveryBox(mbOK);
+        DownloadProgram();
+        t.peer.controller().clearFault();
+        const QString failed = t.env.responder.prompts().last();
+        const QString head = QStringLiteral("Failed to download ") + t.objectFile + QStringLiteral(".\nError: ");
+        QVERIFY2(failed.startsWith(head) && failed.size() > head.size(), qPrintable(failed));
+        m.Timer1->setEnabled(false);
+    }
+
+    // An object file named *.txt would be overwritten by its own register
+    // file: the save dialog refuses the name, the download does not read
+    // the object file as registers.
+    void objectFileNamedTxt() {
+        Transfer t(5);
+        QVERIFY(t.ok);
+        const QString clash = t.env.dir() + QStringLiteral("/LINE.txt");
+        t.env.responder.expectFile(clash);
+        t.env.responder.expectBox(clash + QStringLiteral(" cannot hold a program: its register values would be "
+                                                         "written over it. Please choose a name that does not end "
+                                                         "in .txt."));
+        t.env.responder.expectFile(t.objectFile);
+        QString path;
+        QCOMPARE(form<frmLoadMain>().SaveDSOFile(path), t.objectFile);
+        QVERIFY(t.env.responder.done());
+        writeText(clash, QStringLiteral("Reg#          Value\r\n\r\n"));
+        t.peer.controller().clearLog();
+        DownloadRegisters(ConnectionHandle, clash);
+        QCOMPARE(t.env.responder.boxes().size(), 1);
+        QCOMPARE(t.peer.controller().requestCount(), 0u);
+    }
+
+    // The object-file phase runs off the window thread: the window goes on
+    // painting and showing progress, and nothing else reaches the link.
+    void transferRunsOffTheWindowThread() {
+        Transfer t(5);
+        QVERIFY(t.ok);
+        ControllerIdentified = true;
+        frmMain &m = form<frmMain>();
+        m.Timer1->setEnabled(true);
+        OrvComm::ZqSetConnectionTimeout(ConnectionHandle, 2000);
+        orvemu::Fault slow;
+        slow.kind = orvemu::FaultKind::Delay;
+        slow.delayMs = 100;
+        slow.count = 10;
+        slow.after = 1;
+        t.peer.controller().setFault(slow);
+        bool seen = false, modal = false, timersHeld = false, closeRefused = false;
+        QString progress;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (seen || !TransferBusy || !formLoaded<frmFile>()) return;
+            seen = true;
+            modal = form<frmFile>().isVisible() && form<frmFile>().windowModality() == Qt::ApplicationModal;
+            timersHeld = !m.Timer1->Enabled();
+            closeRefused = !m.close() && m.loaded();
+            progress = form<frmLoadMain>().Label2->text();
+        });
+        watch.start(10);
+        t.env.responder.expectFile(t.objectFile);
+        t.env.responder.expectBox(QStringLiteral("Upload Controller Register Values?"), mbNo);
+        t.env.responder.expectBox(QStringLiteral("Program uploaded to ") + t.objectFile);
+        UploadProgram();
+        QVERIFY(t.env.responder.done());
+        QVERIFY(seen);
+        QVERIFY(modal);
+        QVERIFY(timersHeld);
+        QVERIFY(closeRefused);
+        QVERIFY2(progress.startsWith(QStringLiteral("Uploading ") + t.objectFile + QStringLiteral("\n")),
+                 qPrintable(progress));
+        QVERIFY(!TransferBusy);
     }
 
     void downloadRegisters() {

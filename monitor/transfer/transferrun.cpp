@@ -1,0 +1,188 @@
+#include "transfer/transferrun.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPointer>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+#include <exception>
+#include <memory>
+
+#include "core/basics.h"
+#include "core/controls.h"
+#include "core/globals.h"
+#include "main/frmDDE.h"
+#include "main/frmMain.h"
+#include "transfer/frmFile.h"
+#include "transfer/frmLoadMain.h"
+
+namespace {
+
+// Keeps the main window's timers from reaching the connection while the
+// call runs, and puts them back as they were.
+class HeldTimers {
+public:
+    HeldTimers() {
+        frmMain &m = form<frmMain>();
+        timers_ = {m.Timer1, m.Timer2, m.Timer3};
+        for (size_t i = 0; i < timers_.size(); ++i) {
+            enabled_[i] = timers_[i]->Enabled();
+            timers_[i]->setEnabled(false);
+        }
+    }
+    ~HeldTimers() {
+        for (size_t i = 0; i < timers_.size(); ++i)
+            if (enabled_[i] && timers_[i]) timers_[i]->setEnabled(true);
+    }
+    HeldTimers(const HeldTimers &) = delete;
+    HeldTimers &operator=(const HeldTimers &) = delete;
+
+private:
+    std::array<QPointer<FormTimer>, 3> timers_;
+    std::array<bool, 3> enabled_{};
+};
+
+// Refuses to close the windows that the running call needs: the main
+// window (its unload closes the connection), the transfer window and the
+// progress window.
+class CloseGuard : public QObject {
+public:
+    CloseGuard() { QCoreApplication::instance()->installEventFilter(this); }
+    ~CloseGuard() override { QCoreApplication::instance()->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() != QEvent::Close) return false;
+        if (watched != FormRegistry::existing<frmMain>() && watched != FormRegistry::existing<frmLoadMain>() &&
+            watched != FormRegistry::existing<frmFile>())
+            return false;
+        event->ignore();
+        return true;
+    }
+};
+
+QString seconds(qint64 ms) { return QString::number(ms / 1000) + QStringLiteral(" s"); }
+
+}  // namespace
+
+int32_t RunTransferCall(const QString &caption, const QString &status, const std::function<int32_t()> &call,
+                        const QString &growingFile) {
+    // The library is loaded here, on the window thread; the worker only
+    // binds the one function it calls.
+    OrvComm::ensureLoaded();
+
+    // TransferBusy for as long as the call runs, whatever way this ends.
+    const std::unique_ptr<bool, void (*)(bool *)> busy(&TransferBusy, [](bool *) { TransferBusy = false; });
+    TransferBusy = true;
+    HeldTimers held;
+    CloseGuard guard;
+
+    frmLoadMain &owner = form<frmLoadMain>();
+    frmFile &progress = form<frmFile>();
+    progress.setTop(owner.Top() + 500);
+    progress.setLeft(owner.Left() + 400);
+    progress.setCaption(caption);
+    progress.Hide();  // modality takes effect when the window is shown
+    progress.setWindowModality(Qt::ApplicationModal);
+    progress.Show();
+
+    std::atomic<bool> done{false};
+    int32_t result = 0;
+    std::exception_ptr failure;
+    QThread *worker = QThread::create([&] {
+        try {
+            result = call();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        done = true;
+    });
+
+    QEventLoop loop;
+    QTimer tick;
+    QElapsedTimer clock;
+    int sweep = 0;
+    const auto showProgress = [&] {
+        // The library tells nothing while it works: the bar sweeps, the
+        // status line counts the seconds (and the bytes written so far).
+        sweep = (sweep + 2) % 102;
+        if (FormRegistry::existing<frmFile>() == &progress && progress.loaded())
+            progress.SSPanel1->setFloodPercent(sweep);
+        QString text = status + QStringLiteral("\n") + seconds(clock.elapsed());
+        if (!growingFile.isEmpty())
+            text += QStringLiteral(", ") + QString::number(QFileInfo(growingFile).size()) + QStringLiteral(" bytes");
+        owner.Label2->setText(text);
+    };
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        if (done) loop.quit();
+        else showProgress();
+    });
+    clock.start();
+    showProgress();
+    tick.start(100);
+    worker->start();
+    loop.exec();
+    // Should the application quit meanwhile, the call still ends first.
+    worker->wait();
+    delete worker;
+    tick.stop();
+
+    // Hidden while still modal, so that Qt lets go of it as a modal window.
+    unloadForm<frmFile>();
+    progress.setWindowModality(Qt::NonModal);
+    owner.Label2->setText(status);
+    if (failure) std::rethrow_exception(failure);
+    return result;
+}
+
+// ---- The link around a transfer --------------------------------------------------------------
+
+namespace {
+
+QString errorText(int32_t connection) {
+    OrvComm::ZQ_ERROR_INFO info{};
+    if (OrvComm::ZqGetErrorInfo(connection, &info) != 1 || info.code == 0) return QString();
+    return QString::fromLatin1(info.text, static_cast<qsizetype>(qstrnlen(info.text, sizeof info.text)));
+}
+
+}  // namespace
+
+bool TransferLinkReady(const QString &failed) {
+    if (ConnectionHandle != 0 && ControllerIdentified) return true;
+    frmMain &m = form<frmMain>();
+    // Resume Monitoring connects at once; otherwise the connection manager
+    // opens the configured connection.
+    if (MonitoringSuspended) m.SuspendButton_Click();
+    else NoComm = m.CheckComm();
+    if (ConnectionHandle != 0 && ControllerIdentified) return true;
+    // A failed open leaves its reason in the library-wide error; a
+    // controller that was reached but did not identify itself leaves none.
+    QString reason = errorText(0);
+    if (reason.isEmpty()) reason = QStringLiteral("No controller answers on the configured connection.");
+    MsgBox(failed + QStringLiteral("Error: ") + reason, mbExclamation);
+    return false;
+}
+
+void ShowLinkClosedByTransfer() {
+    frmMain &m = form<frmMain>();
+    m.Timer1->setEnabled(false);
+    m.Timer3->setEnabled(false);
+    m.PollStartPending = false;
+    MonitoringSuspended = true;
+    NoComm = true;
+    Connected = false;
+    // The next connect identifies the controller again.
+    ControllerIdentified = false;
+    m.SuspendButton->setCaption(QStringLiteral("Resume Monitoring"));
+    m.SuspendButton->setForeColor(ColourDarkGreen);
+    for (SSCommand *b : {m.StartButton, m.StopButton, m.ResetButton}) b->setEnabled(false);
+    const QString text = QStringLiteral("Connection closed after the program transfer - Resume Monitoring reconnects");
+    m.Message->setText(text);
+    m.RefreshMessage();
+    if (auto *dde = form<frmDDE>().control<QLabel>(QStringLiteral("Message"))) dde->setText(text);
+}
