@@ -241,6 +241,71 @@ TEST(TcpWire, LateReplyCostsOnlyItsOwnExchange) {
     for (int r = 2; r <= 12; ++r) EXPECT_EQ(RegisterValue(Send(id, ReadRegister(r))), 1000 + r) << "register " << r;
 }
 
+TEST(TcpWire, StaleAnswerAndOursInOneSegment) {
+    // A bare listening socket on port 6000 plays the controller.
+    int listener = -1;
+    std::string address;
+    for (int tries = 0; tries < 64 && listener < 0; ++tries) {
+        address = NextLoopbackAddress();
+        listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(6000);
+        inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+        if (bind(listener, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(listener, 1) != 0) {
+            close(listener);
+            listener = -1;
+        }
+    }
+    ASSERT_GE(listener, 0);
+    const std::int32_t id = ZqOpenConnection(ZQ_TYPE_TCP, 0, static_cast<std::int32_t>(inet_addr(address.c_str())));
+    ASSERT_NE(id, 0) << ErrorText(0);
+    ZqSetConnectionTimeout(id, 2000);
+    const int peer = accept(listener, nullptr, nullptr);
+    ASSERT_GE(peer, 0);
+    timeval tv{5, 0};
+    setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    auto request = [&] {
+        std::uint8_t buf[64];
+        const ssize_t n = recv(peer, buf, sizeof buf, 0);
+        return n < 8 ? Bytes{} : Bytes(buf, buf + n);
+    };
+    auto answer = [](const Bytes &req, std::uint16_t sequence, const Bytes &frame) {
+        Bytes out(req.begin(), req.begin() + 8);
+        out[2] = static_cast<std::uint8_t>(sequence);
+        out[3] = static_cast<std::uint8_t>(sequence >> 8);
+        out[6] = static_cast<std::uint8_t>(frame.size());
+        out[7] = static_cast<std::uint8_t>(frame.size() >> 8);
+        return Concat(out, frame);
+    };
+
+    // A long answer first: the next read may ask for as much.
+    auto call = std::async(std::launch::async, [&] { return Send(id, ReadRegister(1)); });
+    Bytes d = request();
+    ASSERT_EQ(d.size(), 15u);
+    Bytes longFrame(100, 0x11);
+    longFrame[0] = 99;
+    longFrame[99] = 0xFF;
+    Bytes out = answer(d, 1, longFrame);
+    ASSERT_EQ(send(peer, out.data(), out.size(), 0), static_cast<ssize_t>(out.size()));
+    EXPECT_EQ(call.get().reply, longFrame);
+
+    // An answer to an older request and ours arrive in one piece: the old
+    // one is passed over, ours is taken whole.
+    call = std::async(std::launch::async, [&] { return Send(id, ReadRegister(2)); });
+    d = request();
+    ASSERT_EQ(d.size(), 15u);
+    out = Concat(answer(d, 1, {0x07, 0x0A, 1, 0, 0, 0, 0xF4, 0xFF}), answer(d, 2, {0x07, 0x0A, 2, 0, 0, 0, 0xF3, 0xFF}));
+    ASSERT_EQ(send(peer, out.data(), out.size(), 0), static_cast<ssize_t>(out.size()));
+    const auto e = call.get();
+    EXPECT_EQ(e.result, 1) << ErrorText(id);
+    EXPECT_EQ(RegisterValue(e), 2);
+
+    EXPECT_EQ(ZqCloseConnection(id), 1);
+    close(peer);
+    close(listener);
+}
+
 TEST(NetOpen, FailuresGoToTheLibraryError) {
     // Nobody listens on this address.
     const std::string nobody = NextLoopbackAddress();
