@@ -48,9 +48,12 @@ inline std::string Figure(double us) {
 
 // The line bench/run-all.sh reads: medians of `measured` (less `lessUs`)
 // and of `floor`, their ratio and the target ratio.
+// A target of 0 is shown as "-" (a figure for information).
 inline void PrintRow(const std::string &measure, double measuredUs, double floorUs, double target) {
-    std::printf("row|%s|%s|%s|%.2f|%.2f\n", measure.c_str(), Figure(measuredUs).c_str(), Figure(floorUs).c_str(),
-                floorUs > 0 ? measuredUs / floorUs : 0.0, target);
+    char goal[16] = "-";
+    if (target > 0) std::snprintf(goal, sizeof goal, "%.2f", target);
+    std::printf("row|%s|%s|%s|%.2f|%s\n", measure.c_str(), Figure(measuredUs).c_str(), Figure(floorUs).c_str(),
+                floorUs > 0 ? measuredUs / floorUs : 0.0, goal);
     std::fflush(stdout);
 }
 
