@@ -147,10 +147,14 @@ TEST(UdpWire, StaleRepliesAreDroppedOrPassedOver) {
     ZqSetConnectionTimeout(id, 50);
     // The controller is slow: all three tries time out, and then three late
     // replies wait in the socket.
+    // (The delay is far beyond the three tries, so that a busy machine
+    // cannot stretch them to the first late reply.)
     SetRegister(link.controller(), 1, 1);
-    link.controller().setFault({FaultKind::Delay, 1, 260});
+    link.controller().setFault({FaultKind::Delay, 1, 600});
     EXPECT_EQ(Send(id, ReadRegister(1)).result, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(160));
+    for (auto t = Clock::now(); link.controller().requestCount() < 3 && MsSince(t) < 5000;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_EQ(link.controller().requestCount(), 3u);
     SetRegister(link.controller(), 1, 2);
     link.controller().clearLog();
@@ -194,7 +198,8 @@ TEST(TcpWire, SplitRepliesPeerCloseAndReconnect) {
     EXPECT_EQ(Send(id, ReadRegister(7)).result, 0);
     EXPECT_EQ(ErrorText(id), "Windows socket error");
     EXPECT_EQ(ErrorCode(id), EAGAIN);
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    // (The rest comes 40 ms after the start; a busy machine may take longer.)
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ZqSetConnectionTimeout(id, 200);
     // The rest of it is thrown away before the next request.
     EXPECT_EQ(RegisterValue(Send(id, ReadRegister(7))), 0x12345678);
@@ -371,7 +376,7 @@ TEST_P(NetLink, ExchangesCarryEveryByteAndHonourTimeouts) {
     EXPECT_EQ(Send(id(), ReadRegister(1)).result, 0);
     const long tries = GetParam() == Link::Udp ? 3 : 1;
     EXPECT_GE(MsSince(t), tries * 60 - 10);
-    EXPECT_LT(MsSince(t), tries * 60 + 150);
+    EXPECT_LT(MsSince(t), tries * 60 + 800);  // generous: the machine may be busy
     EXPECT_EQ(RegisterValue(Send(id(), ReadRegister(1))), 31);
 
     // A longer time-out lets a slow controller answer.
