@@ -1,10 +1,16 @@
 // Latency samples per measured case, and the median / p99 summary that the
-// benchmarks print after their run.
+// benchmarks print after their run. Every comparison also prints one line
+//
+//     row|<measure>|<figure>|<floor>|<ratio>|<target>
+//
+// (figures as medians with their unit) that bench/run-all.sh gathers into
+// its table.
 #pragma once
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -28,6 +34,47 @@ inline double Percentile(std::vector<double> v, double p) {
     std::sort(v.begin(), v.end());
     const auto i = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
     return v[std::min(i, v.size() - 1)];
+}
+
+inline double Median(const std::string &name) { return Percentile(Samples()[name], 0.5); }
+
+// A figure with its unit: microseconds below 10 ms, else milliseconds.
+inline std::string Figure(double us) {
+    char text[32];
+    if (us < 10000) std::snprintf(text, sizeof text, "%.1f us", us);
+    else std::snprintf(text, sizeof text, "%.1f ms", us / 1000);
+    return text;
+}
+
+// The line bench/run-all.sh reads: medians of `measured` (less `lessUs`)
+// and of `floor`, their ratio and the target ratio.
+// A target of 0 is shown as "-" (a figure for information).
+inline void PrintRow(const std::string &measure, double measuredUs, double floorUs, double target) {
+    char goal[16] = "-";
+    if (target > 0) std::snprintf(goal, sizeof goal, "%.2f", target);
+    std::printf("row|%s|%s|%s|%.2f|%s\n", measure.c_str(), Figure(measuredUs).c_str(), Figure(floorUs).c_str(),
+                floorUs > 0 ? measuredUs / floorUs : 0.0, goal);
+    std::fflush(stdout);
+}
+
+// Times `floor` and `measured` in turn, `rounds` times each, so that both
+// see the same load on a busy machine; `between` runs untimed after each
+// (clean-up). Samples go under the two names.
+inline void Alternate(int rounds, const std::string &floorName, const std::function<void()> &floor,
+                      const std::string &measuredName, const std::function<void()> &measured,
+                      const std::function<void()> &between = {}) {
+    Samples()[floorName].clear();
+    Samples()[measuredName].clear();
+    for (int r = 0; r < rounds; ++r) {
+        auto t = Clock::now();
+        floor();
+        Record(floorName, t);
+        if (between) between();
+        t = Clock::now();
+        measured();
+        Record(measuredName, t);
+        if (between) between();
+    }
 }
 
 // One line per pair: library against its bare floor.

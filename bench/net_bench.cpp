@@ -1,14 +1,15 @@
 // One register read (the request ZqGetRegister sends) over UDP and TCP
 // loopback through the library, against a bare socket round trip of the
-// same bytes to the same emulator; everything pinned to one core.
+// same bytes to the same emulator; everything pinned to one core. The
+// argument is the number of rounds (200 exchanges of each kind per round).
 #include <arpa/inet.h>
-#include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -53,69 +54,63 @@ bool ReadAll(int fd, std::uint8_t *buf, std::size_t n) {
     return true;
 }
 
-void BareUdp(benchmark::State &state) {
-    Emu();
-    orvbench::Samples()["udp bare"].clear();
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    const sockaddr_in to = Controller(3000);
-    std::uint8_t reply[1492];
-    for (auto _ : state) {
-        const auto start = orvbench::Clock::now();
-        sendto(fd, kDatagram, sizeof kDatagram, 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
-        const ssize_t n = recv(fd, reply, sizeof reply, 0);
-        orvbench::Record("udp bare", start);
-        if (n != static_cast<ssize_t>(kReplyBytes)) state.SkipWithError("short reply");
+// Each round trip function makes `count` exchanges and records each one.
+struct BareUdp {
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    ~BareUdp() { close(fd); }
+    bool run(int count) {
+        const sockaddr_in to = Controller(3000);
+        std::uint8_t reply[1492];
+        for (int i = 0; i < count; ++i) {
+            const auto start = orvbench::Clock::now();
+            sendto(fd, kDatagram, sizeof kDatagram, 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+            const ssize_t n = recv(fd, reply, sizeof reply, 0);
+            orvbench::Record("udp bare", start);
+            if (n != static_cast<ssize_t>(kReplyBytes)) return false;
+        }
+        return true;
     }
-    close(fd);
-}
+};
 
-void BareTcp(benchmark::State &state) {
-    Emu();
-    orvbench::Samples()["tcp bare"].clear();
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    const sockaddr_in to = Controller(6000);
-    if (connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0) {
-        state.SkipWithError("connect");
-        return;
+struct BareTcp {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    bool connected = [this] {
+        const sockaddr_in to = Controller(6000);
+        return connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0;
+    }();
+    ~BareTcp() { close(fd); }
+    bool run(int count) {
+        std::uint8_t reply[kReplyBytes];
+        for (int i = 0; i < count; ++i) {
+            const auto start = orvbench::Clock::now();
+            send(fd, kDatagram, sizeof kDatagram, MSG_NOSIGNAL);
+            const bool ok = ReadAll(fd, reply, sizeof reply);
+            orvbench::Record("tcp bare", start);
+            if (!ok) return false;
+        }
+        return true;
     }
-    std::uint8_t reply[kReplyBytes];
-    for (auto _ : state) {
-        const auto start = orvbench::Clock::now();
-        send(fd, kDatagram, sizeof kDatagram, MSG_NOSIGNAL);
-        const bool ok = ReadAll(fd, reply, sizeof reply);
-        orvbench::Record("tcp bare", start);
-        if (!ok) state.SkipWithError("short reply");
-    }
-    close(fd);
-}
+};
 
-void Library(benchmark::State &state, std::int32_t type, const std::string &name) {
-    Emu();
-    orvbench::Samples()[name].clear();
-    const std::int32_t id = ZqOpenConnection(type, 0, static_cast<std::int32_t>(inet_addr(kAddress)));
-    if (!id) {
-        state.SkipWithError("open failed");
-        return;
+struct Library {
+    Library(std::int32_t type, std::string n)
+        : name(std::move(n)), id(ZqOpenConnection(type, 0, static_cast<std::int32_t>(inet_addr(kAddress)))) {}
+    ~Library() { ZqCloseConnection(id); }
+    bool run(int count) {
+        std::int32_t value = 0;
+        for (int i = 0; i < count; ++i) {
+            const auto start = orvbench::Clock::now();
+            const int ok = ZqGetRegister(id, 1, &value);
+            orvbench::Record(name, start);
+            if (!ok) return false;
+        }
+        return true;
     }
-    std::int32_t value = 0;
-    for (auto _ : state) {
-        const auto start = orvbench::Clock::now();
-        const int ok = ZqGetRegister(id, 1, &value);
-        orvbench::Record(name, start);
-        if (!ok) state.SkipWithError("exchange failed");
-    }
-    ZqCloseConnection(id);
-}
-
-void LibraryUdp(benchmark::State &state) { Library(state, ZQ_TYPE_UDP, "udp library"); }
-void LibraryTcp(benchmark::State &state) { Library(state, ZQ_TYPE_TCP, "tcp library"); }
+    std::string name;
+    std::int32_t id;
+};
 
 }  // namespace
-
-BENCHMARK(BareUdp)->Iterations(20000)->UseRealTime();
-BENCHMARK(LibraryUdp)->Iterations(20000)->UseRealTime();
-BENCHMARK(BareTcp)->Iterations(20000)->UseRealTime();
-BENCHMARK(LibraryTcp)->Iterations(20000)->UseRealTime();
 
 int main(int argc, char **argv) {
     // One core for the benchmark and the emulator's threads alike.
@@ -123,16 +118,30 @@ int main(int argc, char **argv) {
     CPU_ZERO(&one);
     CPU_SET(sched_getcpu() >= 0 ? sched_getcpu() : 0, &one);
     sched_setaffinity(0, sizeof one, &one);
+    const int rounds = argc > 1 ? std::atoi(argv[1]) : 100;
 
-    benchmark::Initialize(&argc, argv);
     if (!Emu().udp || !Emu().tcp) {
         std::fprintf(stderr, "cannot serve %s\n", kAddress);
         return 1;
     }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    std::printf("\n");
+    BareUdp udpBare;
+    BareTcp tcpBare;
+    Library udp(ZQ_TYPE_UDP, "udp library"), tcp(ZQ_TYPE_TCP, "tcp library");
+    if (!tcpBare.connected || !udp.id || !tcp.id) {
+        std::fprintf(stderr, "cannot connect to %s\n", kAddress);
+        return 1;
+    }
+    // Batches of each in turn, so that a change of load on a busy machine
+    // falls on both sides alike.
+    for (int r = 0; r < rounds; ++r) {
+        if (!udpBare.run(200) || !udp.run(200) || !tcpBare.run(200) || !tcp.run(200)) {
+            std::fprintf(stderr, "an exchange failed\n");
+            return 1;
+        }
+    }
     orvbench::PrintRatio("udp library", "udp bare");
     orvbench::PrintRatio("tcp library", "tcp bare");
+    orvbench::PrintRow("UDP register read", orvbench::Median("udp library"), orvbench::Median("udp bare"), 1.15);
+    orvbench::PrintRow("TCP register read", orvbench::Median("tcp library"), orvbench::Median("tcp bare"), 1.15);
     return 0;
 }

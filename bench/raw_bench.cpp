@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "../library/tests/raw_net.h"
+#include "bench_stats.h"
 #include "controller.h"
 #include "orvcomm.h"
 #include "raw_server.h"
@@ -168,6 +169,7 @@ int main(int argc, char **argv) {
                     g_floor.median(), g_floor.p99());
         std::printf("ratio library / bare: median %.2f, p99 %.2f\n", g_library.median() / g_floor.median(),
                     g_library.p99() / g_floor.p99());
+        orvbench::PrintRow("Raw Ethernet register read", g_library.median(), g_floor.median(), 0);
     }
     stop = true;
     echoer.join();

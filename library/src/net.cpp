@@ -71,7 +71,10 @@ bool NetTransport::udpExchange(Connection &c) {
     const std::uint16_t sequence = GetU16(out + 2);
     bool lastWasMismatch = false;
     for (int attempt = 0; attempt < 3; ++attempt) {
-        socket_.dropOnePending();
+        // A stale answer can wait in the socket only after something went
+        // wrong: a try that failed, or a resend whose twin may still come.
+        if (staleMayWait_) socket_.dropOnePending();
+        staleMayWait_ = true;
         socket_.setReceiveTimeout(static_cast<std::uint32_t>(c.timeout));
         if (const ssize_t n = socket_.sendTo(out, length, remoteAddress); n < 0) {
             c.setError(code(n), err::kSocketError);
@@ -90,6 +93,7 @@ bool NetTransport::udpExchange(Connection &c) {
             lastWasMismatch = true;
             continue;
         }
+        staleMayWait_ = attempt > 0;
         return acceptReply(c, in, static_cast<std::size_t>(n));
     }
     // Replies that never carried our number are a failure of their own, not
@@ -103,41 +107,69 @@ bool NetTransport::tcpExchange(Connection &c) {
     std::uint8_t in[kNetBuffer];
     const std::size_t length = BuildNetHeader(c, out);
     const std::uint16_t sequence = GetU16(out + 2);
-    // Whatever is left of an earlier reply that came too late.
-    socket_.dropOnePending();
+    // Whatever is left of an earlier reply: the rest of one cut short by the
+    // time-out, or the tail of one longer than its frame. (After a clean
+    // exchange nothing can be waiting: the peer answers in order, and every
+    // earlier answer came before ours.)
+    if (staleMayWait_) socket_.dropPending();
+    staleMayWait_ = true;
     socket_.setReceiveTimeout(static_cast<std::uint32_t>(c.timeout));
     if (const ssize_t n = socket_.sendAll(out, length, MSG_DONTROUTE); n < 0) {
         c.setError(code(n), err::kSocketError);
         return false;
     }
     // The stream may cut a reply anywhere: read until the frame is whole,
-    // and never beyond it, within the time-out.
-    std::memset(in, 0, sizeof in);
+    // within the time-out. Answers to earlier requests that came too late
+    // are ahead of ours: each is read to its end and passed over. Nothing
+    // follows our answer (the peer answers what was asked, once), so the
+    // first read may ask for as much as the last answer took and so take a
+    // reply of the same size in one call; it waits on the socket's own
+    // time-out. Any later read takes what has arrived, or waits for what is
+    // left of the time-out.
     const bool forever = c.timeout == 0;
     const auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<std::uint32_t>(c.timeout));
+    bool passedOver = false;
+    bool firstRead = true;
     std::size_t have = 0;
-    for (std::size_t want = NetBytesWanted(in, have); have < want; want = NetBytesWanted(in, have)) {
-        int wait = -1;
-        if (!forever) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            wait = left > 0 ? static_cast<int>(left) : 0;
+    for (;;) {
+        const std::size_t want = NetBytesWanted(in, have);
+        if (have >= want) {
+            if (GetU16(in + 2) == sequence) {
+                // A frame shorter than its header says, or bytes behind it:
+                // the stream is not clean for the next exchange.
+                staleMayWait_ = GetU16(in + 6) != want - kNetHeader || have > want;
+                lastReplySize_ = want;
+                return acceptReply(c, in, want);
+            }
+            passedOver = true;
+            have -= want;
+            std::memmove(in, in + want, have);
+            continue;
         }
-        const ssize_t n = socket_.receive(in + have, want - have, wait);
-        if (n == 0) {
-            c.setError(ECONNRESET, err::kPeerClosed);
-            return false;
+        ssize_t n;
+        if (firstRead) {
+            firstRead = false;
+            n = socket_.receive(in, std::max(want, lastReplySize_));
+            if (n == -EAGAIN) continue;  // timed out (or a signal): the deadline decides
+        } else {
+            int wait = -1;
+            if (!forever) {
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+                wait = left > 0 ? static_cast<int>(left) : 0;
+            }
+            n = socket_.receive(in + have, want - have, wait);
         }
-        if (n < 0) {
-            c.setError(code(n), err::kSocketError);
-            return false;
+        if (n > 0) {
+            have += static_cast<std::size_t>(n);
+            continue;
         }
-        have += static_cast<std::size_t>(n);
-    }
-    if (GetU16(in + 2) != sequence) {
-        c.setError(err::kPacket, err::kSequenceMismatch);
+        if (n == 0) c.setError(ECONNRESET, err::kPeerClosed);
+        // Only other requests' answers came in time.
+        else if (n == -EAGAIN && passedOver) c.setError(err::kPacket, err::kSequenceMismatch);
+        else c.setError(code(n), err::kSocketError);
         return false;
     }
-    return acceptReply(c, in, have);
 }
 
 bool NetTransport::close(Connection &) {

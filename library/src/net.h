@@ -50,6 +50,11 @@ private:
 
     bool tcp_;
     platform::Socket socket_;
+    // Something may wait in the socket that is not the answer to the next
+    // request: it is thrown away before that request goes out.
+    bool staleMayWait_ = false;
+    // TCP: the size of the last answer taken, header included.
+    std::size_t lastReplySize_ = kNetHeader + 1;
 };
 
 }  // namespace orv

@@ -1,9 +1,5 @@
 #include "objectfile.h"
 
-#include <fcntl.h>
-#include <sys/types.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -33,84 +29,24 @@ bool ZQ_MEMORY_BUFFER::assign(std::span<const std::uint8_t> what) {
 // ---- ObjectFile -------------------------------------------------------------------
 
 std::unique_ptr<ObjectFile> ObjectFile::OpenExisting(const char *path, int &error) {
-    if (!path) {
-        error = EINVAL;
-        return nullptr;
-    }
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = errno;
-        return nullptr;
-    }
-    error = 0;
-    return std::unique_ptr<ObjectFile>(new ObjectFile(fd));
+    auto file = std::unique_ptr<ObjectFile>(new ObjectFile);
+    error = file->file_.openExisting(path);
+    return error == 0 ? std::move(file) : nullptr;
 }
 
 std::unique_ptr<ObjectFile> ObjectFile::CreateNew(const char *path, int &error) {
-    if (!path) {
-        error = EINVAL;
-        return nullptr;
-    }
-    // O_EXCL: a file of that name, or a link of that name, is never replaced.
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        error = errno;
-        return nullptr;
-    }
-    error = 0;
-    return std::unique_ptr<ObjectFile>(new ObjectFile(fd));
+    auto file = std::unique_ptr<ObjectFile>(new ObjectFile);
+    error = file->file_.createNew(path);
+    return error == 0 ? std::move(file) : nullptr;
 }
 
 ObjectFile::~ObjectFile() { close(); }
 
-bool ObjectFile::close() {
-    if (fd_ < 0) return true;
-    const int rc = ::close(fd_);
-    fd_ = -1;
-    return rc == 0;
-}
-
-bool ObjectFile::position(std::int64_t &at) const {
-    if (fd_ < 0) return false;
-    const off_t p = ::lseek(fd_, 0, SEEK_CUR);
-    if (p < 0) return false;
-    at = p;
-    return true;
-}
-
-bool ObjectFile::seek(std::int64_t at) {
-    return fd_ >= 0 && at >= 0 && ::lseek(fd_, static_cast<off_t>(at), SEEK_SET) == static_cast<off_t>(at);
-}
-
-long ObjectFile::read(std::uint8_t *into, std::size_t n) {
-    if (fd_ < 0) return -1;
-    std::size_t got = 0;
-    while (got < n) {
-        const ssize_t r = ::read(fd_, into + got, n - got);
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (r == 0) break;
-        got += static_cast<std::size_t>(r);
-    }
-    return static_cast<long>(got);
-}
-
-bool ObjectFile::write(const std::uint8_t *from, std::size_t n) {
-    if (fd_ < 0) return false;
-    std::size_t put = 0;
-    while (put < n) {
-        const ssize_t r = ::write(fd_, from + put, n - put);
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (r == 0) return false;
-        put += static_cast<std::size_t>(r);
-    }
-    return true;
-}
+bool ObjectFile::close() { return file_.close(); }
+bool ObjectFile::position(std::int64_t &at) const { return file_.position(at); }
+bool ObjectFile::seek(std::int64_t at) { return file_.seek(at); }
+long ObjectFile::read(std::uint8_t *into, std::size_t n) { return file_.read(into, n); }
+bool ObjectFile::write(const std::uint8_t *from, std::size_t n) { return file_.write(from, n); }
 
 // ---- Reading --------------------------------------------------------------------------
 
@@ -209,11 +145,13 @@ const ZQ_OBJECT_RECORD *WriteObjectRecord(ObjectFile &file, const ZQ_OBJECT_RECO
     } else {
         if (data.size() > kObjectRecordMaxData) return nullptr;
         if (!data.empty()) {
-            const std::uint8_t header[4] = {
+            // Header and data in one write.
+            std::uint8_t bytes[4 + kObjectRecordMaxData] = {
                 static_cast<std::uint8_t>(data.size()), record.type,
                 static_cast<std::uint8_t>(record.address & 0xFF),
                 static_cast<std::uint8_t>((record.address >> 8) & 0xFF)};
-            if (!file.write(header, sizeof header) || !file.write(data.data(), data.size())) return nullptr;
+            std::memcpy(bytes + 4, data.data(), data.size());
+            if (!file.write(bytes, 4 + data.size())) return nullptr;
         }
     }
     status = kObjectRecordOk;

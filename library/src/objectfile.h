@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "orvcomm.h"
+#include "platform/file.h"
 
 namespace orv {
 
@@ -129,8 +130,8 @@ public:
     bool write(const std::uint8_t *from, std::size_t n);
 
 private:
-    explicit ObjectFile(int fd) : fd_(fd) {}
-    int fd_;
+    ObjectFile() = default;
+    platform::File file_;
 
     friend ZQ_OBJECT_RECORD *ReadObjectRecord(ObjectFile &file, int &status);
     ZQ_MEMORY_BUFFER readBuffer_{kObjectRecordMaxData};

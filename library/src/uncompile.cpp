@@ -4,6 +4,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,16 +22,26 @@ bool WriteDataTableText(std::FILE *out, std::uint16_t rows, std::uint16_t column
                         std::span<const std::uint8_t> cells) {
     if (rows == 0 || columns == 0) return true;
     std::fprintf(out, "data_table[%d][%d] =\n{", rows, columns);
+    // Each cell as "%5u " would print it, a row at a time.
+    std::string line;
+    line.reserve(6 + 6u * columns);
     std::size_t at = 0;
     for (unsigned r = 0; r < rows; ++r) {
         // A failed write (a full disk) ends the listing at once.
         if (std::ferror(out)) return false;
-        std::fputs("\n     ", out);
+        line.assign("\n     ");
         for (unsigned c = 0; c < columns; ++c, at += 2) {
             // A table shorter than its size shows its missing cells as 0.
-            const unsigned value = at + 1 < cells.size() ? (cells[at] << 8) | cells[at + 1] : 0;
-            std::fprintf(out, "%5u ", value);
+            unsigned value = at + 1 < cells.size() ? (cells[at] << 8) | cells[at + 1] : 0;
+            char cell[6] = {' ', ' ', ' ', ' ', ' ', ' '};
+            int i = 4;
+            do {
+                cell[i--] = static_cast<char>('0' + value % 10);
+                value /= 10;
+            } while (value != 0);
+            line.append(cell, sizeof cell);
         }
+        std::fwrite(line.data(), 1, line.size(), out);
     }
     std::fputs("\n}\n", out);
     return !std::ferror(out);
@@ -139,6 +150,9 @@ public:
         }
         file_ = std::fopen(path, "wx");  // never replaces an existing file
         if (!file_) return false;
+        // Listings run to megabytes: write them in large pieces.
+        buffer_ = std::make_unique_for_overwrite<char[]>(kBuffer);
+        std::setvbuf(file_, buffer_.get(), _IOFBF, kBuffer);
         path_ = path;
         return true;
     }
@@ -165,6 +179,8 @@ public:
     }
 
 private:
+    static constexpr std::size_t kBuffer = 64 * 1024;
+    std::unique_ptr<char[]> buffer_;  // outlives file_, which close() ends first
     std::FILE *file_ = nullptr;
     std::string path_;
     bool keep_ = false;

@@ -147,10 +147,14 @@ TEST(UdpWire, StaleRepliesAreDroppedOrPassedOver) {
     ZqSetConnectionTimeout(id, 50);
     // The controller is slow: all three tries time out, and then three late
     // replies wait in the socket.
+    // (The delay is far beyond the three tries, so that a busy machine
+    // cannot stretch them to the first late reply.)
     SetRegister(link.controller(), 1, 1);
-    link.controller().setFault({FaultKind::Delay, 1, 260});
+    link.controller().setFault({FaultKind::Delay, 1, 600});
     EXPECT_EQ(Send(id, ReadRegister(1)).result, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(160));
+    for (auto t = Clock::now(); link.controller().requestCount() < 3 && MsSince(t) < 5000;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_EQ(link.controller().requestCount(), 3u);
     SetRegister(link.controller(), 1, 2);
     link.controller().clearLog();
@@ -194,7 +198,8 @@ TEST(TcpWire, SplitRepliesPeerCloseAndReconnect) {
     EXPECT_EQ(Send(id, ReadRegister(7)).result, 0);
     EXPECT_EQ(ErrorText(id), "Windows socket error");
     EXPECT_EQ(ErrorCode(id), EAGAIN);
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    // (The rest comes 40 ms after the start; a busy machine may take longer.)
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ZqSetConnectionTimeout(id, 200);
     // The rest of it is thrown away before the next request.
     EXPECT_EQ(RegisterValue(Send(id, ReadRegister(7))), 0x12345678);
@@ -222,6 +227,88 @@ TEST(TcpWire, SplitRepliesPeerCloseAndReconnect) {
     ZqGetConnectionInfo(id, &info);
     EXPECT_EQ(info.timeout, 250);
     EXPECT_EQ(RegisterValue(Send(id, ReadRegister(7))), 0x12345678);
+}
+
+TEST(TcpWire, LateReplyCostsOnlyItsOwnExchange) {
+    EmulatorLink link(Link::Tcp);
+    ASSERT_TRUE(link.ok());
+    const std::int32_t id = link.open();
+    ASSERT_NE(id, 0) << ErrorText(0);
+    ZqSetConnectionTimeout(id, 300);
+    for (int r = 1; r <= 12; ++r) SetRegister(link.controller(), r, 1000 + r);
+
+    // The first answer comes 100 ms after its exchange gave up and lands in
+    // front of the next one's on the stream: it is passed over, and every
+    // read after it gets its own register's value.
+    link.controller().setFault({FaultKind::Delay, 1, 400});
+    EXPECT_EQ(Send(id, ReadRegister(1)).result, 0);
+    EXPECT_EQ(ErrorCode(id), EAGAIN);
+    for (int r = 2; r <= 12; ++r) EXPECT_EQ(RegisterValue(Send(id, ReadRegister(r))), 1000 + r) << "register " << r;
+}
+
+TEST(TcpWire, StaleAnswerAndOursInOneSegment) {
+    // A bare listening socket on port 6000 plays the controller.
+    int listener = -1;
+    std::string address;
+    for (int tries = 0; tries < 64 && listener < 0; ++tries) {
+        address = NextLoopbackAddress();
+        listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(6000);
+        inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+        if (bind(listener, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(listener, 1) != 0) {
+            close(listener);
+            listener = -1;
+        }
+    }
+    ASSERT_GE(listener, 0);
+    const std::int32_t id = ZqOpenConnection(ZQ_TYPE_TCP, 0, static_cast<std::int32_t>(inet_addr(address.c_str())));
+    ASSERT_NE(id, 0) << ErrorText(0);
+    ZqSetConnectionTimeout(id, 2000);
+    const int peer = accept(listener, nullptr, nullptr);
+    ASSERT_GE(peer, 0);
+    timeval tv{5, 0};
+    setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    auto request = [&] {
+        std::uint8_t buf[64];
+        const ssize_t n = recv(peer, buf, sizeof buf, 0);
+        return n < 8 ? Bytes{} : Bytes(buf, buf + n);
+    };
+    auto answer = [](const Bytes &req, std::uint16_t sequence, const Bytes &frame) {
+        Bytes out(req.begin(), req.begin() + 8);
+        out[2] = static_cast<std::uint8_t>(sequence);
+        out[3] = static_cast<std::uint8_t>(sequence >> 8);
+        out[6] = static_cast<std::uint8_t>(frame.size());
+        out[7] = static_cast<std::uint8_t>(frame.size() >> 8);
+        return Concat(out, frame);
+    };
+
+    // A long answer first: the next read may ask for as much.
+    auto call = std::async(std::launch::async, [&] { return Send(id, ReadRegister(1)); });
+    Bytes d = request();
+    ASSERT_EQ(d.size(), 15u);
+    Bytes longFrame(100, 0x11);
+    longFrame[0] = 99;
+    longFrame[99] = 0xFF;
+    Bytes out = answer(d, 1, longFrame);
+    ASSERT_EQ(send(peer, out.data(), out.size(), 0), static_cast<ssize_t>(out.size()));
+    EXPECT_EQ(call.get().reply, longFrame);
+
+    // An answer to an older request and ours arrive in one piece: the old
+    // one is passed over, ours is taken whole.
+    call = std::async(std::launch::async, [&] { return Send(id, ReadRegister(2)); });
+    d = request();
+    ASSERT_EQ(d.size(), 15u);
+    out = Concat(answer(d, 1, {0x07, 0x0A, 1, 0, 0, 0, 0xF4, 0xFF}), answer(d, 2, {0x07, 0x0A, 2, 0, 0, 0, 0xF3, 0xFF}));
+    ASSERT_EQ(send(peer, out.data(), out.size(), 0), static_cast<ssize_t>(out.size()));
+    const auto e = call.get();
+    EXPECT_EQ(e.result, 1) << ErrorText(id);
+    EXPECT_EQ(RegisterValue(e), 2);
+
+    EXPECT_EQ(ZqCloseConnection(id), 1);
+    close(peer);
+    close(listener);
 }
 
 TEST(NetOpen, FailuresGoToTheLibraryError) {
@@ -289,7 +376,7 @@ TEST_P(NetLink, ExchangesCarryEveryByteAndHonourTimeouts) {
     EXPECT_EQ(Send(id(), ReadRegister(1)).result, 0);
     const long tries = GetParam() == Link::Udp ? 3 : 1;
     EXPECT_GE(MsSince(t), tries * 60 - 10);
-    EXPECT_LT(MsSince(t), tries * 60 + 150);
+    EXPECT_LT(MsSince(t), tries * 60 + 800);  // generous: the machine may be busy
     EXPECT_EQ(RegisterValue(Send(id(), ReadRegister(1))), 31);
 
     // A longer time-out lets a slow controller answer.

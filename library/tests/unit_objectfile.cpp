@@ -235,3 +235,48 @@ TEST(ObjectFile, MemoryBufferNeverGrowsPastItsCapacity) {
     EXPECT_EQ(Bytes(b.view().begin(), b.view().end()), two);
     EXPECT_EQ(ZQ_MEMORY_BUFFER(100000).capacity(), 32767u);
 }
+
+TEST(ObjectFile, LargeFileReadsWholeAcrossBufferRefillsAndSeeks) {
+    // Records of every length up to 255 bytes, more than 200 KB in all, so
+    // that records straddle every refill of the reader's buffer.
+    Bytes content{0xED, 0xFE, 0x00};
+    std::vector<Item> written;
+    for (int i = 0; content.size() < 200000; ++i) {
+        const std::uint8_t length = static_cast<std::uint8_t>(1 + (i * 37) % 255);
+        Item item{kRecordProgram, i & 0xFFFF, Bytes(length)};
+        for (std::size_t k = 0; k < length; ++k) item.data[k] = static_cast<std::uint8_t>(i + k);
+        content.insert(content.end(), {length, item.type, static_cast<std::uint8_t>(item.address),
+                                       static_cast<std::uint8_t>(item.address >> 8)});
+        content.insert(content.end(), item.data.begin(), item.data.end());
+        written.push_back(item);
+    }
+    TempDir dir;
+    WriteBytes(dir.file("big.obj"), content);
+    int end = 0;
+    const auto items = ReadAll(dir.file("big.obj"), end);
+    EXPECT_EQ(end, kObjectEndOfFile);
+    ASSERT_EQ(items.size(), written.size() + 2);
+    EXPECT_TRUE(std::equal(written.begin(), written.end(), items.begin() + 2));
+
+    // Positions stay true to the file: back to an early record from far
+    // on, then forward past what the buffer holds.
+    int error = 0;
+    auto file = ObjectFile::OpenExisting(dir.file("big.obj").c_str(), error);
+    ASSERT_TRUE(file);
+    std::vector<std::int64_t> starts;
+    for (std::size_t i = 0; i < written.size() + 2; ++i) {
+        std::int64_t at = -1;
+        ASSERT_TRUE(file->position(at));
+        starts.push_back(at);
+        ASSERT_TRUE(ReadObjectRecord(*file, end));
+    }
+    EXPECT_EQ(starts.back() + 4 + static_cast<std::int64_t>(written.back().data.size()),
+              static_cast<std::int64_t>(content.size()));
+    for (std::size_t i : {std::size_t{5}, written.size() - 1, std::size_t{2}, std::size_t{4}, std::size_t{3},
+                          written.size() / 2, written.size() / 2 - 1}) {
+        ASSERT_TRUE(file->seek(starts[i]));
+        const ZQ_OBJECT_RECORD *r = ReadObjectRecord(*file, end);
+        ASSERT_TRUE(r) << i;
+        EXPECT_EQ(Bytes(r->data->view().begin(), r->data->view().end()), written[i - 2].data) << i;
+    }
+}

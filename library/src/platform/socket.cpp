@@ -31,6 +31,7 @@ Socket::~Socket() { close(); }
 int Socket::create(bool stream) {
     close();
     fd_ = ::socket(AF_INET, (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
+    timeoutMs_ = kTimeoutUnknown;
     return fd_ < 0 ? (fd_ = kNone, errno) : 0;
 }
 
@@ -71,10 +72,16 @@ int Socket::setNonBlocking(bool on) {
 }
 
 int Socket::setReceiveTimeout(std::uint32_t ms) {
+    if (ms == timeoutMs_ && ms != kTimeoutUnknown) return 0;
     timeval tv{};
     tv.tv_sec = static_cast<time_t>(ms / 1000);
     tv.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
-    return setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0 ? 0 : errno;
+    if (setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) {
+        timeoutMs_ = kTimeoutUnknown;
+        return errno;
+    }
+    timeoutMs_ = ms;
+    return 0;
 }
 
 int Socket::localAddress(Ipv4Address &out) const {
@@ -126,7 +133,19 @@ ssize_t Socket::receiveFrom(std::uint8_t *buffer, std::size_t size, Ipv4Address 
     }
 }
 
+ssize_t Socket::receive(std::uint8_t *buffer, std::size_t size) {
+    const ssize_t n = ::recv(fd_, buffer, size, 0);
+    if (n >= 0) return n;
+    // The time-out, or a signal: the caller works out what time is left.
+    if (errno == EWOULDBLOCK || errno == EINTR) return -EAGAIN;
+    return failed();
+}
+
 ssize_t Socket::receive(std::uint8_t *buffer, std::size_t size, int waitMs) {
+    // What has arrived already needs no wait.
+    const ssize_t first = ::recv(fd_, buffer, size, MSG_DONTWAIT);
+    if (first >= 0) return first;
+    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return failed();
     for (;;) {
         pollfd p{fd_, POLLIN, 0};
         const int r = poll(&p, 1, waitMs);
@@ -143,6 +162,15 @@ ssize_t Socket::receive(std::uint8_t *buffer, std::size_t size, int waitMs) {
 void Socket::dropOnePending() {
     std::uint8_t scratch[1492];
     ::recv(fd_, scratch, sizeof scratch, MSG_DONTWAIT);
+}
+
+void Socket::dropPending() {
+    std::uint8_t scratch[4096];
+    // Bounded: a peer that keeps sending cannot hold the caller here.
+    for (int i = 0; i < 64; ++i) {
+        const ssize_t n = ::recv(fd_, scratch, sizeof scratch, MSG_DONTWAIT);
+        if (n <= 0 && !(n < 0 && errno == EINTR)) return;
+    }
 }
 
 }  // namespace orv::platform

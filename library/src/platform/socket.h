@@ -35,7 +35,8 @@ public:
     // Waits up to ms for a pending connect to finish (or fail).
     void waitConnect(int ms);
     int setNonBlocking(bool on);
-    // The receive time-out option in ms; 0 waits for ever.
+    // The receive time-out option in ms; 0 waits for ever. The option is
+    // set only when the value changes.
     int setReceiveTimeout(std::uint32_t ms);
     int localAddress(Ipv4Address &out) const;
 
@@ -45,15 +46,21 @@ public:
     ssize_t sendAll(const std::uint8_t *bytes, std::size_t count, int flags);
     // One datagram, waiting as the receive time-out says.
     ssize_t receiveFrom(std::uint8_t *buffer, std::size_t size, Ipv4Address &from);
-    // Bytes from a stream, waiting up to waitMs (-1 for ever): -EAGAIN when
-    // nothing came in time, 0 when the peer closed.
+    // Bytes from a stream, waiting as the receive time-out says: -EAGAIN
+    // when nothing came in time, 0 when the peer closed.
+    ssize_t receive(std::uint8_t *buffer, std::size_t size);
+    // The same, waiting up to waitMs (-1 for ever) instead.
     ssize_t receive(std::uint8_t *buffer, std::size_t size, int waitMs);
     // Takes at most one waiting datagram (or what a stream holds) without
     // waiting, and throws it away.
     void dropOnePending();
+    // Throws away everything a stream holds now, without waiting.
+    void dropPending();
 
 private:
+    static constexpr std::uint32_t kTimeoutUnknown = 0xFFFFFFFF;
     int fd_ = kNone;
+    std::uint32_t timeoutMs_ = kTimeoutUnknown;
 };
 
 }  // namespace orv::platform
