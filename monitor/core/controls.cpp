@@ -197,6 +197,11 @@ void SSPanel::restyle() {
     setPalette(p);
 }
 
+QString SSPanel::FloodText() const {
+    if (floodType_ == 0 || !text().isEmpty()) return {};
+    return QString::number(floodPercent_) + u'%';
+}
+
 void SSPanel::paintEvent(QPaintEvent *event) {
     if (floodType_ != 0 && floodPercent_ > 0) {
         QPainter painter(this);
@@ -205,4 +210,17 @@ void SSPanel::paintEvent(QPaintEvent *event) {
         painter.fillRect(r, QColor(0, 0, 255));
     }
     QLabel::paintEvent(event);
+    if (const QString percent = FloodText(); !percent.isEmpty()) {
+        // White over the bar, black beside it.
+        QPainter painter(this);
+        const QRect all = contentsRect();
+        QRect bar = all;
+        bar.setWidth(all.width() * floodPercent_ / 100);
+        painter.setClipRect(bar);
+        painter.setPen(Qt::white);
+        painter.drawText(all, Qt::AlignCenter, percent);
+        painter.setClipRect(all.adjusted(bar.width(), 0, 0, 0));
+        painter.setPen(Qt::black);
+        painter.drawText(all, Qt::AlignCenter, percent);
+    }
 }
