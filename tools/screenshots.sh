@@ -8,7 +8,8 @@
 # turn with representative values (the extremes of a 32-bit register, symbol
 # names of 40 characters) and writes <output folder>/<window>.png, plus
 # desktop.png with the main and register windows where a first start puts
-# them. Defaults: build/bin and build/screenshots.
+# them. Defaults: build/bin and build/screenshots. ORV_SHOTS_WM names a
+# window manager to run on the virtual display (twm, for instance).
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 bin="$(cd "${1:-$here/build/bin}" && pwd)"
@@ -86,6 +87,22 @@ export ORVMON_DATA_DIR="$session"
 export ORVMON_DDE="orvgallery-$$"
 export HOME="$session"  # no desktop settings of the user's
 
+# A window manager (ORV_SHOTS_WM, e.g. twm) frames the windows in
+# desktop.png as a desktop would; without one they stand unframed.
+cat >"$session/run.sh" <<'RUN'
+#!/usr/bin/env bash
+if [ -n "${ORV_SHOTS_WM:-}" ]; then
+  "$ORV_SHOTS_WM" >/dev/null 2>&1 &
+  wm=$!
+  sleep 1
+fi
+"$@"
+rc=$?
+[ -n "${wm:-}" ] && kill "$wm" 2>/dev/null
+exit $rc
+RUN
+chmod +x "$session/run.sh"
+
 rm -f "$out"/*.png
-timeout 240 xvfb-run -a -s "-screen 0 1280x1024x24" "$bin/orvgallery" "$out" "$session/PLANT.SYM"
+timeout 240 xvfb-run -a -s "-screen 0 1280x1024x24" "$session/run.sh" "$bin/orvgallery" "$out" "$session/PLANT.SYM"
 echo "Pictures in $out: $(ls "$out"/*.png | wc -l)"
