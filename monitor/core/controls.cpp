@@ -197,12 +197,29 @@ void SSPanel::restyle() {
     setPalette(p);
 }
 
+QString SSPanel::FloodText() const {
+    if (floodType_ == 0 || !text().isEmpty()) return {};
+    return QString::number(floodPercent_) + u'%';
+}
+
 void SSPanel::paintEvent(QPaintEvent *event) {
-    if (floodType_ != 0 && floodPercent_ > 0) {
-        QPainter painter(this);
-        QRect r = contentsRect();
-        r.setWidth(r.width() * floodPercent_ / 100);
-        painter.fillRect(r, QColor(0, 0, 255));
+    if (floodType_ == 0) {
+        QLabel::paintEvent(event);
+        return;
     }
-    QLabel::paintEvent(event);
+    // A flood panel: the frame, the bar, and its text (the caption, or else
+    // the percentage) white over the bar and in the text colour beside it.
+    QFrame::paintEvent(event);
+    QPainter painter(this);
+    const QRect all = contentsRect();
+    QRect bar = all;
+    bar.setWidth(all.width() * floodPercent_ / 100);
+    if (floodPercent_ > 0) painter.fillRect(bar, QColor(0, 0, 255));
+    const QString shown = text().isEmpty() ? FloodText() : text();
+    painter.setClipRect(bar);
+    painter.setPen(Qt::white);
+    painter.drawText(all, int(alignment()), shown);
+    painter.setClipRect(all.adjusted(bar.width(), 0, 0, 0));
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(all, int(alignment()), shown);
 }

@@ -79,6 +79,9 @@ public:
     int FloodType() const { return floodType_; }
     void setFloodType(int type);
     int FloodPercent() const { return floodPercent_; }
+    // The percentage the flood bar shows in its middle ("42%"); empty while
+    // there is no bar or the panel has a caption of its own.
+    QString FloodText() const;
     void setFloodPercent(int percent);
 
 protected:

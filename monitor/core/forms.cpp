@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QFocusEvent>
+#include <QFont>
 #include <cmath>
 
 #include "core/runtime_error.h"
@@ -16,6 +17,12 @@ namespace {
 ModalRunner *g_modalRunner = nullptr;
 int toPixels(int32_t twips) { return static_cast<int>(std::lround(twips / static_cast<double>(TwipsPerPixel))); }
 }  // namespace
+
+void useDesignFont() {
+    QFont f(QStringLiteral("DejaVu Sans"));
+    f.setPointSizeF(8.25);  // 11 pixels at 96 dpi
+    QApplication::setFont(f);
+}
 
 void installModalRunner(ModalRunner *runner) { g_modalRunner = runner; }
 

@@ -23,6 +23,11 @@
 // Twips per pixel, fixed.
 inline constexpr int TwipsPerPixel = 15;
 
+// The program's font, the same on every display: DejaVu Sans at a fixed
+// pixel size, which the windows' layouts are made for. Set once at start,
+// before the first window is built.
+void useDesignFont();
+
 // Name of an element of a control array: "Text1(3)".
 QString controlName(const QString &array, int index);
 

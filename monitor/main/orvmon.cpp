@@ -45,6 +45,7 @@ int main(int argc, char **argv) {
     QApplication::setApplicationName(VersionInfo::InternalName);
     QApplication::setApplicationVersion(VersionInfo::FileVersion);
     QApplication::setQuitOnLastWindowClosed(false);
+    useDesignFont();
 
     int rc = 1;
     if (Main(commandLine)) rc = app.exec();

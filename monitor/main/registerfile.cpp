@@ -156,6 +156,13 @@ bool RegisterFileReader::atEnd() {
     return pos_ >= lines_.size();
 }
 
+qsizetype RegisterFileReader::entriesLeft() const {
+    qsizetype n = 0;
+    for (qsizetype i = pos_; i < lines_.size(); ++i)
+        if (!lines_[i].trimmed().isEmpty()) ++n;
+    return n;
+}
+
 RegisterFileEntry RegisterFileReader::next() {
     if (atEnd()) throw RuntimeError(InputPastEnd, QStringLiteral("Input past end of file"));
     const QString &line = lines_[pos_++];

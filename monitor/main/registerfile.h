@@ -97,6 +97,8 @@ public:
     void skipHeader();
     // True when no register line is left.
     bool atEnd();
+    // How many register lines are left.
+    qsizetype entriesLeft() const;
     // The next register line; raises RuntimeError at the end of the file and
     // for a line that is not two fields separated by blanks or a comma.
     RegisterFileEntry next();

@@ -129,6 +129,10 @@ void DownloadRegisters(int32_t connection, const QString &objectFile) {
         progressShown = true;
         int written = 0;
         int32_t lastRegister = 0;
+        // One bar for the whole file.
+        const qsizetype entries = std::max<qsizetype>(1, file.entriesLeft());
+        qsizetype entriesRead = 0;
+        const auto showRead = [&] { setProgress(static_cast<int>(++entriesRead * 100 / entries)); };
         // A register whose read failed when the file was made ("*") is not
         // written: its value is not known.
         const auto put = [&](const RegisterFileEntry &e, int32_t reg) {
@@ -139,31 +143,28 @@ void DownloadRegisters(int32_t connection, const QString &objectFile) {
         for (; n <= 1000; ++n) {
             progress.setCaption(QStringLiteral("Downloading Registers 501 to 1000..."));
             const RegisterFileEntry e = file.next();
+            showRead();
             const int32_t reg = RegisterFileReader::wholeNumber(e.number);
             lastRegister = reg;
             if (reg < 501 || reg > 1000 || e.failedRead()) continue;
             if (!put(e, reg)) continue;
             setStatus(QStringLiteral("Register# ") + num(n) + QStringLiteral(" downloaded!"));
-            setProgress((n - 500) / 5);
             ++written;
         }
         n = 1000;
         // The rest of the file, up to its end or the first write refused.
         while (!file.atEnd()) {
             ++n;
-            if (n % 1000 == 1) {
-                n = 1;
-                setProgress(0);
-            }
+            if (n % 1000 == 1) n = 1;
             if (n % 10 == 0) DoEvents();
             progress.setCaption(QStringLiteral("Downloading Register# ") + num(lastRegister));
             const RegisterFileEntry e = file.next();
+            showRead();
             const int32_t reg = RegisterFileReader::wholeNumber(e.number);
             lastRegister = reg;
             if (e.failedRead()) continue;
             if (reg < 1 || reg > 65535 || !put(e, reg)) break;
             setStatus(QStringLiteral("Register# ") + num(reg) + QStringLiteral(" downloaded!"));
-            setProgress((n % 1000) / 10);
             ++written;
         }
         setProgress(100);
@@ -199,6 +200,13 @@ void UploadRegisters(int32_t connection, int16_t eaFlag, const QString &objectFi
         file.open();
         file.writeHeader();
         std::array<int32_t, 51> buffer{};
+        // One bar for the whole upload, a thousand registers a part. Until
+        // the non-volatile banks are known it counts the most there can be,
+        // so that it never runs backwards.
+        int parts = 1 + 8, partsDone = 0;
+        const auto showPart = [&](int registersDone) {
+            setProgress((partsDone * 1000 + std::min(registersDone, 1000)) * 100 / (parts * 1000));
+        };
         if (eaFlag != 0) {
             progress.setCaption(QStringLiteral("Uploading Registers 1 to 1000..."));
             int retries = 0;
@@ -209,17 +217,20 @@ void UploadRegisters(int32_t connection, int16_t eaFlag, const QString &objectFi
                     continue;
                 }
                 for (int i = 1; i <= 50; ++i) file.writeValueAsText((block - 1) * 50 + i, buffer[size_t(i - 1)]);
-                setProgress(block * 5);
+                showPart(block * 50);
             }
+            partsDone = 1;
             int lastBank = 0;
             int32_t value = 0;
             if (OrvComm::ZqGetRegister(connection, 32001, &value) == 1) lastBank = 3;
             if (OrvComm::ZqGetRegister(connection, 13008, &value) == 1 && value >= 14 && value <= 16) lastBank = 7;
+            parts = 1 + lastBank + 1;
             for (int b = 0; b <= lastBank; ++b) {
                 const int32_t first = 32001 + 1000 * b, last = 33000 + 1000 * b;
                 progress.setCaption(QStringLiteral("Uploading Registers ") + num(first) + QStringLiteral(" to ") +
                                     num(last) + QStringLiteral(" ..."));
-                setProgress(0);
+                partsDone = 1 + b;
+                showPart(0);
                 if (OrvComm::ZqGetRegister(connection, first, &value) != 1) continue;
                 setStatus(QStringLiteral("NVRAM Regs ") + num(first) + QStringLiteral(" to ") + num(last));
                 for (int k = 0; k <= 62; ++k) {
@@ -235,7 +246,7 @@ void UploadRegisters(int32_t connection, int16_t eaFlag, const QString &objectFi
                         const int32_t reg = groupFirst + i - 1;
                         file.writeValueAsText(reg, buffer[size_t(reg - readFirst)]);
                     }
-                    setProgress(k * 100 / 62);
+                    showPart(16 * (k + 1));
                 }
             }
         } else {

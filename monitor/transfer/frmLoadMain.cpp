@@ -40,11 +40,12 @@ void frmLoadMain::buildControls() {
     Command1[4] = named(new QPushButton(QStringLiteral("&1"), this), QStringLiteral("Command1"), 4);
     placeTwips(Command1[4], 240, 240, 372, 372);
     Label1[4] = named(new QLabel(QStringLiteral("Movrel Program Upload"), this), QStringLiteral("Label1"), 4);
-    placeTwips(Label1[4], 840, 240, 5535, 375);
+    // The label bands end short of the Exit button beside them.
+    placeTwips(Label1[4], 840, 240, 3360, 375);
     Command1[3] = named(new QPushButton(QStringLiteral("&2"), this), QStringLiteral("Command1"), 3);
     placeTwips(Command1[3], 240, 840, 372, 372);
     Label1[3] = named(new QLabel(QStringLiteral("Movrel Program Download "), this), QStringLiteral("Label1"), 3);
-    placeTwips(Label1[3], 840, 840, 5535, 375);
+    placeTwips(Label1[3], 840, 840, 3360, 375);
     for (int i : {3, 4}) setColours(Label1[i], White, DarkBlue);
 
     ExitButton = named(new QPushButton(QStringLiteral("E&xit"), this), QStringLiteral("ExitButton"));
@@ -53,7 +54,7 @@ void frmLoadMain::buildControls() {
     for (int i : {3, 4}) connect(Command1[size_t(i)], &QPushButton::clicked, this, [this, i] { Command1_Click(i); });
 
     Label2 = named(new QLabel(this), QStringLiteral("Label2"));
-    placeTwips(Label2, 0, 1320, 5655, 855);
+    placeTwips(Label2, 0, 1320, 5655, 810);  // to the bottom of the window
     Label2->setWordWrap(true);
     Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     setColours(Label2, Grey, DarkBlue);

@@ -2,6 +2,7 @@
 
 #include "core/controls.h"
 #include "core/globals.h"
+#include "core/textfit.h"
 
 AnalogWindow::AnalogWindow(const QString &name, Traits traits, Kind kind)
     : PagedWindow(name, std::move(traits), {QStringLiteral("Text2"), QStringLiteral("GoTo :"), true, 4}),
@@ -15,6 +16,7 @@ void AnalogWindow::buildControls() {
 void AnalogWindow::addRowControls(QGridLayout *grid, int row, int column) {
     Text1[row] = named(new QLineEdit(this), QStringLiteral("Text1"), row);
     Text1[row]->setReadOnly(kind_.readOnly);
+    reserveText(Text1[row], WidestRegisterValue);
     if (!kind_.readOnly) {
         onKeyPress(Text1[row], [this, row](int &key) { Text1_KeyPress(row, key); });
         onLostFocus(Text1[row], [this, row] { Text1_LostFocus(row); });

@@ -12,6 +12,7 @@
 #include "core/basics.h"
 #include "core/codeDBase.h"
 #include "core/controls.h"
+#include "core/textfit.h"
 #include "windows/customfile.h"
 
 namespace {
@@ -102,14 +103,25 @@ void CustomWindow::buildControls() {
         onKeyPress(Text2[r], [this, r](int &key) { Text2_KeyPress(r, key); });
         onKeyDown(Text2[r], [this, r](int &code, int shift) { Text2_KeyDown(r, code, shift); });
         onLostFocus(Text2[r], [this, r] { Text2_LostFocus(r); });
+        // Widths as designed (name 2772, kind 1932, number 732 and value
+        // 1212 twips), widened where the widest text would not fit.
+        Label1[r]->setMinimumWidth(2772 / TwipsPerPixel);
+        reserveText(Label1[r], WidestSymbolName);
+        Combo1[r]->setMinimumWidth(1932 / TwipsPerPixel);
+        Text1[r]->setMinimumWidth(732 / TwipsPerPixel);
+        reserveText(Text1[r], QStringLiteral("40000"));
+        Text2[r]->setMinimumWidth(1212 / TwipsPerPixel);
+        reserveText(Text2[r], WidestRegisterValue);
         // Name and kind share a place: one of them shows, by the view.
         grid->addWidget(Label1[r], r, 0);
         grid->addWidget(Combo1[r], r, 0);
         grid->addWidget(Text1[r], r, 1);
         grid->addWidget(Text2[r], r, 2);
     }
-    grid->setColumnStretch(0, 3);
-    grid->setColumnStretch(2, 1);
+    // Extra width goes to the columns in the proportions of their design.
+    grid->setColumnStretch(0, 2772);
+    grid->setColumnStretch(1, 732);
+    grid->setColumnStretch(2, 1212);
 
     auto *bar = new QMenuBar(this);
     QMenu *file = named(bar->addMenu(QStringLiteral("&File")), QStringLiteral("mnuFile"));

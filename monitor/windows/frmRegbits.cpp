@@ -1,10 +1,13 @@
 #include "windows/frmRegbits.h"
 
+#include <QFontMetrics>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <cmath>
 
 #include "core/basics.h"
 #include "core/controls.h"
+#include "core/textfit.h"
 
 frmRegbits::frmRegbits()
     : PagedWindow(QStringLiteral("frmRegbits"),
@@ -23,22 +26,54 @@ void frmRegbits::buildControls() {
 
 void frmRegbits::addRowControls(QGridLayout *grid, int row, int column) {
     Text1[row] = named(new QLineEdit(this), QStringLiteral("Text1"), row);
-    Text1[row]->setMaximumWidth(110);
+    reserveText(Text1[row], WidestRegisterValue);
+    Text1[row]->setMaximumWidth(Text1[row]->minimumWidth());
     connect(Text1[row], &QLineEdit::textChanged, this, [this, row] { Text1_Change(row); });
     onKeyPress(Text1[row], [this, row](int &key) { Text1_KeyPress(row, key); });
     onKeyDown(Text1[row], [this, row](int &code, int shift) { Text1_KeyDown(row, code, shift); });
     onLostFocus(Text1[row], [this, row] { Text1_LostFocus(row); });
-    grid->addWidget(Text1[row], row, column);
+    // Grid row 0 holds the bit numbers.
+    grid->addWidget(Text1[row], row + 1, column);
     auto *bits = new QHBoxLayout;
     bits->setSpacing(0);
     for (int bit = 31; bit >= 0; --bit) {
         const int i = 32 * row + bit;
         Bit1[i] = named(new QCheckBox(this), QStringLiteral("Bit1"), i);
         Bit1[i]->setToolTip(QString::number(bit));
+        Bit1[i]->setFixedWidth(bitColumnWidth());
         connect(Bit1[i], &QCheckBox::clicked, this, [this, i] { Bit1_Click(i); });
         bits->addWidget(Bit1[i]);
+        if (bit % 8 == 0 && bit > 0) bits->addSpacing(BitGroupGap);
     }
-    grid->addLayout(bits, row, column + 1);
+    bits->addStretch();
+    grid->addLayout(bits, row + 1, column + 1);
+}
+
+int frmRegbits::bitColumnWidth() const {
+    // As wide as a check box and as the widest bit number, whichever is more.
+    QCheckBox probe;
+    probe.setFont(font());
+    return std::max(probe.sizeHint().width(), QFontMetrics(font()).horizontalAdvance(QStringLiteral("31")) + 4);
+}
+
+void frmRegbits::addHeader(QGridLayout *grid, int column) {
+    // The bit numbers over the bit boxes: 31 at the left, 0 at the right,
+    // the bytes set apart as the boxes are.
+    auto *numbers = new QHBoxLayout;
+    numbers->setSpacing(0);
+    for (int bit = 31; bit >= 0; --bit) {
+        BitNumber[bit] = named(new QLabel(QString::number(bit), this), QStringLiteral("BitNumber"), bit);
+        // Centred over the box's square, which stands at the left of its column.
+        const int square = style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, this);
+        const int text = QFontMetrics(font()).horizontalAdvance(BitNumber[bit]->text());
+        BitNumber[bit]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        BitNumber[bit]->setIndent(std::max(0, (square - text) / 2));
+        BitNumber[bit]->setFixedWidth(bitColumnWidth());
+        numbers->addWidget(BitNumber[bit]);
+        if (bit % 8 == 0 && bit > 0) numbers->addSpacing(BitGroupGap);
+    }
+    numbers->addStretch();
+    grid->addLayout(numbers, 0, column + 1);
 }
 
 void frmRegbits::addBottomControls(QHBoxLayout *bottom) {

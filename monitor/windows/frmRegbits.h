@@ -18,6 +18,7 @@ public:
 
     std::array<QLineEdit *, 16> Text1{};  // register values, filled by the polling loop
     std::array<QCheckBox *, 512> Bit1{};  // box 32 * row + bit; bit 31 leftmost
+    std::array<QLabel *, 32> BitNumber{};  // the bit numbers over the columns of boxes
     QLineEdit *Text2 = nullptr;           // "GoTo:" box
     QRadioButton *Option1 = nullptr;      // "Lower Regs"
     QRadioButton *Option2 = nullptr;      // "Upper Regs"
@@ -36,6 +37,8 @@ public:
 protected:
     void buildControls() override;
     void addRowControls(QGridLayout *grid, int row, int column) override;
+    bool hasHeader() const override { return true; }
+    void addHeader(QGridLayout *grid, int column) override;
     void addBottomControls(QHBoxLayout *bottom) override;
     void loadPage() override;
     void fillRow(int r, int n) override;
@@ -50,4 +53,6 @@ private:
     void writePendingClick();
     // The value that the bit boxes of a row show.
     int32_t bitsOfRow(int row) const;
+    static constexpr int BitGroupGap = 6;  // pixels between the bytes of a row
+    int bitColumnWidth() const;
 };

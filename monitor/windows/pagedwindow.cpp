@@ -7,6 +7,7 @@
 #include "core/basics.h"
 #include "core/controls.h"
 #include "core/globals.h"
+#include "core/textfit.h"
 
 std::function<double()> PagedWindow::scrollClock = [] {
     return QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
@@ -21,16 +22,20 @@ void PagedWindow::buildControls() {
     grid->setVerticalSpacing(1);
     outer->addLayout(grid);
     int lastColumn = 0;
+    const int top = hasHeader() ? 1 : 0;
     for (int r = 0; r < 16; ++r) {
         int c = 0;
         if (layout_.nameLabels) {
             Label1[r] = named(new QLabel(this), QStringLiteral("Label1"), r);
             onClick(Label1[r], [this] { focusGoTo(); });
-            grid->addWidget(Label1[r], r, c++);
+            reserveText(Label1[r], WidestSymbolName);
+            grid->addWidget(Label1[r], top + r, c++);
         }
         Label2[r] = named(new QLabel(this), QStringLiteral("Label2"), r);
         onClick(Label2[r], [this] { focusGoTo(); });
-        grid->addWidget(Label2[r], r, c++);
+        reserveText(Label2[r], WidestRowNumber);
+        grid->addWidget(Label2[r], top + r, c++);
+        if (r == 0 && top) addHeader(grid, c);
         addRowControls(grid, r, c);
         lastColumn = std::max(lastColumn, grid->columnCount());
     }
@@ -39,7 +44,7 @@ void PagedWindow::buildControls() {
     VScroll1->setMinimum(1);
     VScroll1->setSingleStep(1);
     VScroll1->setPageStep(layout_.largeChange);
-    grid->addWidget(VScroll1, 0, lastColumn, 16, 1);
+    grid->addWidget(VScroll1, top, lastColumn, 16, 1);
     connect(VScroll1, &QScrollBar::valueChanged, this, [this] { VScroll1_Change(); });
     connect(VScroll1, &QScrollBar::sliderMoved, this, [this](int position) { VScroll1_Scroll(position); });
 
@@ -48,6 +53,7 @@ void PagedWindow::buildControls() {
     Label3 = named(new QLabel(layout_.goToCaption, this), QStringLiteral("Label3"));
     onClick(Label3, [this] { focusGoTo(); });
     goTo_ = named(new QLineEdit(this), layout_.goToName);
+    reserveText(goTo_, WidestRowNumber);
     onKeyPress(goTo_, [this](int &key) { GoTo_KeyPress(key); });
     bottom->addWidget(Label3);
     bottom->addWidget(goTo_);

@@ -54,6 +54,10 @@ protected:
     void buildControls() override;
     // Row controls after the name and number labels, from this column on.
     virtual void addRowControls(QGridLayout *grid, int row, int column) = 0;
+    // Controls above the first row, over the row controls from this column
+    // on; none unless a window adds them.
+    virtual bool hasHeader() const { return false; }
+    virtual void addHeader(QGridLayout *, int) {}
     // Controls beside the GoTo box.
     virtual void addBottomControls(QHBoxLayout *) {}
 

@@ -6,6 +6,7 @@
 #include "core/controls.h"
 #include "core/eventpump.h"
 #include "core/globals.h"
+#include "core/textfit.h"
 #include "windows/frmRegbits.h"
 
 // ---- The register window family ----------------------------------------------
@@ -36,6 +37,7 @@ void RegisterWindow::buildControls() {
 
 void RegisterWindow::addRowControls(QGridLayout *grid, int row, int column) {
     Text1[row] = named(new QLineEdit(this), QStringLiteral("Text1"), row);
+    reserveText(Text1[row], WidestRegisterValue);
     onKeyPress(Text1[row], [this, row](int &key) { Text1_KeyPress(row, key); });
     onKeyDown(Text1[row], [this, row](int &code, int shift) { Text1_KeyDown(row, code, shift); });
     onLostFocus(Text1[row], [this, row] { Text1_LostFocus(row); });

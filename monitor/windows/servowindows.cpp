@@ -4,6 +4,7 @@
 
 #include "core/controls.h"
 #include "core/globals.h"
+#include "core/textfit.h"
 
 namespace {
 const WindowSettings ServoSettings{QStringLiteral("Servo"), QStringLiteral("Servo"), {1392, 1944, 4776, 5000},
@@ -37,6 +38,9 @@ void ServoWindow::buildControls() {
         Text1[r] = named(new QLineEdit(this), QStringLiteral("Text1"), r);
         Text2[r] = named(new QLineEdit(this), QStringLiteral("Text2"), r);
         Text2[r]->setReadOnly(true);
+        reserveText(Label4[r], WidestSymbolName);
+        reserveText(Text1[r], WidestRegisterValue);
+        reserveText(Text2[r], WidestRegisterValue);
         onKeyPress(Text1[r], [this, r](int &key) { Text1_KeyPress(r, key); });
         onLostFocus(Text1[r], [this, r] { Text1_LostFocus(r); });
         grid->addWidget(Label4[r], r + 1, 0);

@@ -52,11 +52,11 @@ void TestFrmLoadMain::controlsAndPlaces() {
     };
     const Expect expected[] = {
         {"Command1(4)", QStringLiteral("&1"), pixels(240, 240, 372, 372)},
-        {"Label1(4)", QStringLiteral("Movrel Program Upload"), pixels(840, 240, 5535, 375)},
+        {"Label1(4)", QStringLiteral("Movrel Program Upload"), pixels(840, 240, 3360, 375)},
         {"Command1(3)", QStringLiteral("&2"), pixels(240, 840, 372, 372)},
-        {"Label1(3)", QStringLiteral("Movrel Program Download "), pixels(840, 840, 5535, 375)},
+        {"Label1(3)", QStringLiteral("Movrel Program Download "), pixels(840, 840, 3360, 375)},
         {"ExitButton", QStringLiteral("E&xit"), pixels(4320, 480, 1092, 372)},
-        {"Label2", QString(), pixels(0, 1320, 5655, 855)},
+        {"Label2", QString(), pixels(0, 1320, 5655, 810)},
     };
     for (const Expect &e : expected) {
         QWidget *c = w.control(QLatin1String(e.name));
