@@ -1,13 +1,13 @@
 #include "core/orvcomm_binding.h"
 
-#include <QCoreApplication>
-#include <QFile>
-#include <QDir>
-#include <QFileInfo>
 #include <dlfcn.h>
 #include <link.h>
-#include <mutex>
 #include <unistd.h>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <mutex>
 
 #include "core/runtime_error.h"
 
@@ -73,9 +73,8 @@ void load() {
 #ifdef ORVMON_LIBDIR_FROM_BINDIR
         // An installed program: the library folder beside its own, where
         // the runtime package puts the soname link.
-        if (!own.isEmpty() &&
-            attempt(QDir::cleanPath(own + QStringLiteral("/" ORVMON_LIBDIR_FROM_BINDIR "/") + QLatin1String(LibraryName) +
-                                    QStringLiteral(".3"))))
+        if (!own.isEmpty() && attempt(QDir::cleanPath(own + QStringLiteral("/" ORVMON_LIBDIR_FROM_BINDIR "/") +
+                                                      QLatin1String(LibraryName) + QStringLiteral(".3"))))
             return;
 #endif
         if (attempt(QLatin1String(LibraryName))) return;

@@ -45,10 +45,8 @@ void *resolve(Slot &s);
 
 // A library function called through the binding, with the type of its
 // declaration in orvcomm.h: the signature is written only there.
-template <typename F>
-class Binding;
-template <typename R, typename... A>
-class Binding<R(A...)> {
+template <typename F> class Binding;
+template <typename R, typename... A> class Binding<R(A...)> {
 public:
     constexpr explicit Binding(const char *name) { slot_.name = name; }
     R operator()(A... args) { return reinterpret_cast<R (*)(A...)>(resolve(slot_))(args...); }
