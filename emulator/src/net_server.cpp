@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "pause.h"
 #include "servers.h"
 
 namespace orvemu {
@@ -65,15 +66,7 @@ public:
 
 protected:
     // Sleeps ms unless told to stop; false when told to stop.
-    bool pause(long ms) {
-        const auto end = Clock::now() + std::chrono::milliseconds(ms);
-        for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-            if (left <= 0) return true;
-            pollfd p{wake_[0], POLLIN, 0};
-            if (poll(&p, 1, static_cast<int>(left)) > 0) return false;
-        }
-    }
+    bool pause(long ms) { return pauseUnlessWoken(wake_[0], ms); }
     bool stopping() {
         pollfd p{wake_[0], POLLIN, 0};
         return poll(&p, 1, 0) > 0;

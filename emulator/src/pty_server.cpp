@@ -11,6 +11,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "pause.h"
+
 namespace orvemu {
 
 namespace {
@@ -56,15 +58,7 @@ private:
         return true;
     }
     // Sleeps ms unless told to stop; false when told to stop.
-    bool pause(int ms) {
-        const auto end = Clock::now() + std::chrono::milliseconds(ms);
-        for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-            if (left <= 0) return true;
-            pollfd p{wake_[0], POLLIN, 0};
-            if (poll(&p, 1, static_cast<int>(left)) > 0) return false;
-        }
-    }
+    bool pause(int ms) { return pauseUnlessWoken(wake_[0], ms); }
     void send(const std::uint8_t *b, std::size_t n) {
         std::size_t done = 0;
         while (done < n) {

@@ -1,12 +1,13 @@
 #include "core/orvcomm_binding.h"
 
-#include <QCoreApplication>
-#include <QFile>
-#include <QDir>
-#include <QFileInfo>
 #include <dlfcn.h>
 #include <link.h>
 #include <unistd.h>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <mutex>
 
 #include "core/runtime_error.h"
 
@@ -15,12 +16,7 @@ namespace {
 
 const char *const LibraryName = "liborvcomm.so";
 
-struct Slot {
-    const char *name;
-    void *fn = nullptr;
-    bool listed = false;
-    Slot *next = nullptr;
-};
+using detail::Slot;
 
 Slot *g_slots = nullptr;
 void *g_handle = nullptr;
@@ -77,9 +73,8 @@ void load() {
 #ifdef ORVMON_LIBDIR_FROM_BINDIR
         // An installed program: the library folder beside its own, where
         // the runtime package puts the soname link.
-        if (!own.isEmpty() &&
-            attempt(QDir::cleanPath(own + QStringLiteral("/" ORVMON_LIBDIR_FROM_BINDIR "/") + QLatin1String(LibraryName) +
-                                    QStringLiteral(".3"))))
+        if (!own.isEmpty() && attempt(QDir::cleanPath(own + QStringLiteral("/" ORVMON_LIBDIR_FROM_BINDIR "/") +
+                                                      QLatin1String(LibraryName) + QStringLiteral(".3"))))
             return;
 #endif
         if (attempt(QLatin1String(LibraryName))) return;
@@ -90,8 +85,12 @@ void load() {
                            .arg(QLatin1String(LibraryName), tried.join(QStringLiteral(", "))));
 }
 
-void *resolve(Slot &s) {
-    if (s.fn) return s.fn;
+}  // namespace
+
+void *detail::resolve(Slot &s) {
+    if (void *p = s.fn.load(std::memory_order_acquire)) return p;
+    static std::mutex lock;
+    const std::lock_guard<std::mutex> hold(lock);
     if (!s.listed) {
         s.listed = true;
         s.next = g_slots;
@@ -104,11 +103,9 @@ void *resolve(Slot &s) {
         throw RuntimeError(RuntimeErrors::EntryPointMissing,
                            QStringLiteral("Can't find DLL entry point %1 in %2")
                                .arg(QLatin1String(s.name), QFileInfo(g_loadedPath).fileName()));
-    s.fn = p;
+    s.fn.store(p, std::memory_order_release);
     return p;
 }
-
-}  // namespace
 
 QString loadedLibraryPath() { return g_loadedPath; }
 void ensureLoaded() { load(); }
@@ -118,55 +115,7 @@ void useLibraryFile(const QString &fileName) {
     g_handle = nullptr;
     g_loadedPath.clear();
     g_fileName = fileName;
-    for (Slot *s = g_slots; s; s = s->next) s->fn = nullptr;
+    for (Slot *s = g_slots; s; s = s->next) s->fn.store(nullptr);
 }
-
-#define ORV_BIND(ret, name, params, args)                            \
-    ret name params {                                                \
-        static Slot slot{#name};                                     \
-        using Fn = ret(*) params;                                    \
-        return reinterpret_cast<Fn>(resolve(slot)) args;             \
-    }
-
-ORV_BIND(int32_t, ZqOpenConnection, (int32_t type, int32_t port, int32_t address), (type, port, address))
-ORV_BIND(int32_t, ZqOpenNetConnection, (int32_t type, int32_t port, int32_t address, uint32_t serialReadTimeout),
-         (type, port, address, serialReadTimeout))
-ORV_BIND(int32_t, ZqInitConnection,
-         (int32_t id, int32_t baudRate, int32_t parity, int32_t dataBits, int32_t stopBits),
-         (id, baudRate, parity, dataBits, stopBits))
-ORV_BIND(int32_t, ZqCloseConnection, (int32_t id), (id))
-ORV_BIND(int32_t, ZqSetConnectionTimeout, (int32_t id, int32_t milliseconds), (id, milliseconds))
-ORV_BIND(int32_t, ZqSetAdapter, (int32_t adapterIndex), (adapterIndex))
-ORV_BIND(int32_t, ZqGetAvailableAdaptersIPList, (uint32_t * addresses, int32_t *adapterIndexes, int32_t *count),
-         (addresses, adapterIndexes, count))
-ORV_BIND(int32_t, ZqUnload, (), ())
-ORV_BIND(int32_t, ZqSendData,
-         (int32_t id, int32_t packetClass, const uint8_t *request, uint32_t length, uint8_t *reply),
-         (id, packetClass, request, length, reply))
-ORV_BIND(int32_t, ZqSendAscii, (int32_t id, const uint8_t *text, uint32_t length, uint8_t *reply, uint8_t terminator),
-         (id, text, length, reply, terminator))
-ORV_BIND(int32_t, ZqGetErrorInfo, (int32_t id, ZQ_ERROR_INFO *info), (id, info))
-ORV_BIND(int32_t, ZqGetRegister, (int32_t id, int32_t reg, int32_t *value), (id, reg, value))
-ORV_BIND(int32_t, ZqGetRegister16, (int32_t id, int32_t firstReg, int32_t *values16), (id, firstReg, values16))
-ORV_BIND(int32_t, ZqGetRegister50, (int32_t id, int32_t block, int32_t *values50), (id, block, values50))
-ORV_BIND(int32_t, ZqPutRegister, (int32_t id, int32_t reg, int32_t value), (id, reg, value))
-ORV_BIND(int32_t, ZqGetVRegister, (int32_t id, ZQ_VREGISTER *record), (id, record))
-ORV_BIND(int32_t, ZqSetVRegister, (int32_t id, ZQ_VREGISTER *record), (id, record))
-ORV_BIND(int32_t, ZqPutFlag, (int32_t id, int32_t flag, int32_t value), (id, flag, value))
-ORV_BIND(int32_t, ZqGetDataTableDim, (int32_t id, int32_t *rows, int32_t *columns), (id, rows, columns))
-ORV_BIND(int32_t, ZqGetDataTableRow, (int32_t id, int32_t row, int32_t firstColumn, int32_t count, int32_t *values),
-         (id, row, firstColumn, count, values))
-ORV_BIND(int32_t, ZqPutDataTableRow, (int32_t id, int32_t row, int32_t firstColumn, int32_t count, int32_t *values),
-         (id, row, firstColumn, count, values))
-ORV_BIND(int32_t, ZqGetStatus, (int32_t id, int32_t *status), (id, status))
-ORV_BIND(int32_t, ZqPutStatus, (int32_t id, int32_t status), (id, status))
-ORV_BIND(int32_t, ZqGetConfig, (int32_t id, int32_t *configuration), (id, configuration))
-ORV_BIND(int32_t, ZqPutConfig, (int32_t id, int32_t configuration), (id, configuration))
-ORV_BIND(int32_t, ZqGetTaskBank, (int32_t id, int32_t bank, ZQ_TASK_BANK *record), (id, bank, record))
-ORV_BIND(int32_t, ZqGetModel, (int32_t id, int32_t *model, int32_t *eaFlag), (id, model, eaFlag))
-ORV_BIND(int32_t, ZqGetIoCount, (int32_t id, ZQ_IO_COUNT *counts), (id, counts))
-ORV_BIND(int32_t, ZqGetMiscIoCount, (int32_t id, ZQ_MISC_IO_COUNT *counts), (id, counts))
-ORV_BIND(int32_t, ZqDownload, (int32_t id, const char *objectFile, ZQ_TRANSFER_STATS *stats), (id, objectFile, stats))
-ORV_BIND(int32_t, ZqUpload, (int32_t id, const char *objectFile, ZQ_TRANSFER_STATS *stats), (id, objectFile, stats))
 
 }  // namespace OrvComm

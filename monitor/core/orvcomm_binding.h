@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QString>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -23,52 +24,79 @@ using ::ZQ_TASK_BANK;
 using ::ZQ_TRANSFER_STATS;
 using ::ZQ_VREGISTER;
 
-// Connection kinds of ZqOpenConnection.
-inline constexpr int32_t TypeSerial = 1;
-inline constexpr int32_t TypeRawEthernet = 2;
-inline constexpr int32_t TypeUdp = 3;
-inline constexpr int32_t TypeTcp = 4;
-inline constexpr int32_t PacketClass = 20;
+// Connection kinds of ZqOpenConnection and the packet class of requests.
+inline constexpr int32_t TypeSerial = ZQ_TYPE_SERIAL;
+inline constexpr int32_t TypeRawEthernet = ZQ_TYPE_RAW_ETHERNET;
+inline constexpr int32_t TypeUdp = ZQ_TYPE_UDP;
+inline constexpr int32_t TypeTcp = ZQ_TYPE_TCP;
+inline constexpr int32_t PacketClass = ZQ_PACKET_CLASS_REQUEST;
 
+namespace detail {
+// One library function: its name and, once looked up, its address.
+struct Slot {
+    const char *name = nullptr;
+    std::atomic<void *> fn{nullptr};  // a transfer calls from its own thread
+    bool listed = false;
+    Slot *next = nullptr;
+};
+// The function's address, loading the library first when needed; raises
+// RuntimeError when the library or the function is missing.
+void *resolve(Slot &s);
+
+// A library function called through the binding, with the type of its
+// declaration in orvcomm.h: the signature is written only there.
+template <typename F> class Binding;
+template <typename R, typename... A> class Binding<R(A...)> {
+public:
+    constexpr explicit Binding(const char *name) { slot_.name = name; }
+    R operator()(A... args) { return reinterpret_cast<R (*)(A...)>(resolve(slot_))(args...); }
+
+private:
+    Slot slot_;
+};
+}  // namespace detail
+
+#define ORV_BINDING(name) inline detail::Binding<decltype(::name)> name{#name};
 // Connections.
-int32_t ZqOpenConnection(int32_t type, int32_t port, int32_t address);
-int32_t ZqOpenNetConnection(int32_t type, int32_t port, int32_t address, uint32_t serialReadTimeout);
-int32_t ZqInitConnection(int32_t id, int32_t baudRate, int32_t parity, int32_t dataBits, int32_t stopBits);
-int32_t ZqCloseConnection(int32_t id);
-int32_t ZqSetConnectionTimeout(int32_t id, int32_t milliseconds);
-int32_t ZqSetAdapter(int32_t adapterIndex);
-int32_t ZqGetAvailableAdaptersIPList(uint32_t *addresses, int32_t *adapterIndexes, int32_t *count);
-int32_t ZqUnload();
+ORV_BINDING(ZqOpenConnection)
+ORV_BINDING(ZqOpenNetConnection)
+ORV_BINDING(ZqInitConnection)
+ORV_BINDING(ZqCloseConnection)
+ORV_BINDING(ZqSetConnectionTimeout)
+ORV_BINDING(ZqSetAdapter)
+ORV_BINDING(ZqGetAvailableAdaptersIPList)
+ORV_BINDING(ZqUnload)
 // Exchange and errors.
-int32_t ZqSendData(int32_t id, int32_t packetClass, const uint8_t *request, uint32_t length, uint8_t *reply);
-int32_t ZqSendAscii(int32_t id, const uint8_t *text, uint32_t length, uint8_t *reply, uint8_t terminator);
-int32_t ZqGetErrorInfo(int32_t id, ZQ_ERROR_INFO *info);
+ORV_BINDING(ZqSendData)
+ORV_BINDING(ZqSendAscii)
+ORV_BINDING(ZqGetErrorInfo)
 // Registers.
-int32_t ZqGetRegister(int32_t id, int32_t reg, int32_t *value);
-int32_t ZqGetRegister16(int32_t id, int32_t firstReg, int32_t *values16);
-int32_t ZqGetRegister50(int32_t id, int32_t block, int32_t *values50);
-int32_t ZqPutRegister(int32_t id, int32_t reg, int32_t value);
+ORV_BINDING(ZqGetRegister)
+ORV_BINDING(ZqGetRegister16)
+ORV_BINDING(ZqGetRegister50)
+ORV_BINDING(ZqPutRegister)
 // V-registers.
-int32_t ZqGetVRegister(int32_t id, ZQ_VREGISTER *record);
-int32_t ZqSetVRegister(int32_t id, ZQ_VREGISTER *record);
+ORV_BINDING(ZqGetVRegister)
+ORV_BINDING(ZqSetVRegister)
 // Flags.
-int32_t ZqPutFlag(int32_t id, int32_t flag, int32_t value);
+ORV_BINDING(ZqPutFlag)
 // Data table.
-int32_t ZqGetDataTableDim(int32_t id, int32_t *rows, int32_t *columns);
-int32_t ZqGetDataTableRow(int32_t id, int32_t row, int32_t firstColumn, int32_t count, int32_t *values);
-int32_t ZqPutDataTableRow(int32_t id, int32_t row, int32_t firstColumn, int32_t count, int32_t *values);
+ORV_BINDING(ZqGetDataTableDim)
+ORV_BINDING(ZqGetDataTableRow)
+ORV_BINDING(ZqPutDataTableRow)
 // Status, configuration, model and counts.
-int32_t ZqGetStatus(int32_t id, int32_t *status);
-int32_t ZqPutStatus(int32_t id, int32_t status);
-int32_t ZqGetConfig(int32_t id, int32_t *configuration);
-int32_t ZqPutConfig(int32_t id, int32_t configuration);
-int32_t ZqGetTaskBank(int32_t id, int32_t bank, ZQ_TASK_BANK *record);
-int32_t ZqGetModel(int32_t id, int32_t *model, int32_t *eaFlag);
-int32_t ZqGetIoCount(int32_t id, ZQ_IO_COUNT *counts);
-int32_t ZqGetMiscIoCount(int32_t id, ZQ_MISC_IO_COUNT *counts);
+ORV_BINDING(ZqGetStatus)
+ORV_BINDING(ZqPutStatus)
+ORV_BINDING(ZqGetConfig)
+ORV_BINDING(ZqPutConfig)
+ORV_BINDING(ZqGetTaskBank)
+ORV_BINDING(ZqGetModel)
+ORV_BINDING(ZqGetIoCount)
+ORV_BINDING(ZqGetMiscIoCount)
 // Program transfer.
-int32_t ZqDownload(int32_t id, const char *objectFile, ZQ_TRANSFER_STATS *stats);
-int32_t ZqUpload(int32_t id, const char *objectFile, ZQ_TRANSFER_STATS *stats);
+ORV_BINDING(ZqDownload)
+ORV_BINDING(ZqUpload)
+#undef ORV_BINDING
 
 // The library file that was loaded (empty before the first call).
 QString loadedLibraryPath();
