@@ -3,6 +3,7 @@
 #include "serial.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -15,15 +16,26 @@ namespace {
 
 void pauseAfterReply() { std::this_thread::sleep_for(std::chrono::milliseconds(2)); }
 
-// How long the line must stay quiet before a request follows a failed
-// exchange, and how long the wait may take in all.
+// How long the line must stay quiet before a text request follows a failed
+// binary exchange, and how long the wait may take in all.
 std::uint32_t quietAfterFailure(std::uint32_t readTimeout) {
     return readTimeout == 0 || readTimeout > 500 ? 500 : readTimeout;
 }
 
+// A reply is owed for this many read time-outs after its exchange failed;
+// a controller that is later still has dropped it.
+constexpr std::uint32_t kOwedTimeouts = 4;
+constexpr std::uint32_t kMostOwedMs = 10000;
+// At most this many owed replies are remembered.
+constexpr std::size_t kMostOwed = 16;
+// How long a reply may be followed by another before it counts as ours:
+// a line that answers in order sends our reply within its time-out of the
+// earlier one's.
+std::uint32_t followWindow(std::uint32_t readTimeout) { return std::min<std::uint32_t>(readTimeout, 1000); }
+
 }  // namespace
 
-void SerialTransport::prepareRequest() {
+void SerialTransport::prepareText() {
     if (!discardPending_) return;
     // A late reply to the failed exchange would otherwise be taken as the
     // answer to this one.
@@ -32,9 +44,20 @@ void SerialTransport::prepareRequest() {
     port_.discardInput(quiet, 4 * quiet);
 }
 
+void SerialTransport::owe() {
+    const std::uint32_t timeout = port_.readTimeout();
+    if (timeout == 0) return;  // a read without time-out never gives up on a reply
+    if (owed_.size() == kMostOwed) owed_.pop_front();
+    owed_.push_back(Clock::now() + std::chrono::milliseconds(std::min(kOwedTimeouts * timeout, kMostOwedMs)));
+}
+
+void SerialTransport::forgetExpired() {
+    const auto now = Clock::now();
+    while (!owed_.empty() && owed_.front() <= now) owed_.pop_front();
+}
+
 bool SerialTransport::writeRequest(Connection &c) {
     if (!port_.isOpen()) return false;
-    prepareRequest();
     if (const int e = port_.write(c.request, c.requestLength); e != 0) {
         c.setError(static_cast<std::uint16_t>(e), err::kSendFailed);
         return false;
@@ -70,17 +93,44 @@ bool SerialTransport::readReply(Connection &c) {
         return false;
     }
     c.replyLength = static_cast<std::uint16_t>(length + 1);
-    pauseAfterReply();
     return true;
 }
 
 bool SerialTransport::exchange(Connection &c) {
-    const bool ok = writeRequest(c) && readReply(c);
-    if (!ok) discardPending_ = true;
-    return ok;
+    if (!port_.isOpen()) return false;
+    forgetExpired();
+    // Whatever waits on the line now answers an earlier request.
+    port_.discardInput(0, 0);
+    discardPending_ = false;
+    if (!writeRequest(c)) return false;
+    if (!readReply(c)) {
+        // Our reply may still come, whole or in part, or what we read may
+        // have been the rest of an earlier one: either way the line may
+        // deliver a frame that is not the answer to the next request.
+        owe();
+        discardPending_ = true;
+        return false;
+    }
+    // The line answers in order, so an earlier request's late reply comes
+    // before ours. While one is owed, a reply that another one follows
+    // within the time-out was the earlier request's: ours is the later.
+    while (!owed_.empty() && port_.waitForInput(followWindow(port_.readTimeout()))) {
+        owed_.pop_front();
+        if (!readReply(c)) {
+            owe();
+            discardPending_ = true;
+            return false;
+        }
+    }
+    pauseAfterReply();
+    return true;
 }
 
-bool SerialTransport::writeText(Connection &c) { return writeRequest(c); }
+bool SerialTransport::writeText(Connection &c) {
+    if (!port_.isOpen()) return false;
+    prepareText();
+    return writeRequest(c);
+}
 
 bool SerialTransport::readText(Connection &c, std::uint8_t terminator) {
     c.replyLength = 0;

@@ -1,7 +1,9 @@
 // The serial transport over the platform's serial port.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <deque>
 
 #include "connection.h"
 #include "platform/serial_port.h"
@@ -27,13 +29,23 @@ public:
     const platform::SerialPort &port() const { return port_; }
 
 private:
-    void prepareRequest();
+    using Clock = std::chrono::steady_clock;
+
+    void prepareText();
     bool writeRequest(Connection &c);
     bool readReply(Connection &c);
+    // Notes a reply that the line may still deliver, and forgets those
+    // that are too late to come.
+    void owe();
+    void forgetExpired();
 
     platform::SerialPort port_;
     platform::SerialSettings settings_;
+    // A binary exchange failed: the next text request waits for a quiet line.
     bool discardPending_ = false;
+    // Until when each reply of an exchange that ended without it may still
+    // arrive, oldest first.
+    std::deque<Clock::time_point> owed_;
 };
 
 }  // namespace orv
