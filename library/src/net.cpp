@@ -111,33 +111,37 @@ bool NetTransport::tcpExchange(Connection &c) {
         return false;
     }
     // The stream may cut a reply anywhere: read until the frame is whole,
-    // and never beyond it, within the time-out.
-    std::memset(in, 0, sizeof in);
+    // and never beyond it, within the time-out. Answers to earlier requests
+    // that came too late are ahead of ours: each is read to its end and
+    // passed over.
     const bool forever = c.timeout == 0;
     const auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<std::uint32_t>(c.timeout));
+    bool passedOver = false;
     std::size_t have = 0;
-    for (std::size_t want = NetBytesWanted(in, have); have < want; want = NetBytesWanted(in, have)) {
+    for (;;) {
+        const std::size_t want = NetBytesWanted(in, have);
+        if (have >= want) {
+            if (GetU16(in + 2) == sequence) return acceptReply(c, in, want);
+            passedOver = true;
+            have = 0;
+            continue;
+        }
         int wait = -1;
         if (!forever) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             wait = left > 0 ? static_cast<int>(left) : 0;
         }
         const ssize_t n = socket_.receive(in + have, want - have, wait);
-        if (n == 0) {
-            c.setError(ECONNRESET, err::kPeerClosed);
-            return false;
+        if (n > 0) {
+            have += static_cast<std::size_t>(n);
+            continue;
         }
-        if (n < 0) {
-            c.setError(code(n), err::kSocketError);
-            return false;
-        }
-        have += static_cast<std::size_t>(n);
-    }
-    if (GetU16(in + 2) != sequence) {
-        c.setError(err::kPacket, err::kSequenceMismatch);
+        if (n == 0) c.setError(ECONNRESET, err::kPeerClosed);
+        // Only other requests' answers came in time.
+        else if (n == -EAGAIN && passedOver) c.setError(err::kPacket, err::kSequenceMismatch);
+        else c.setError(code(n), err::kSocketError);
         return false;
     }
-    return acceptReply(c, in, have);
 }
 
 bool NetTransport::close(Connection &) {

@@ -224,6 +224,23 @@ TEST(TcpWire, SplitRepliesPeerCloseAndReconnect) {
     EXPECT_EQ(RegisterValue(Send(id, ReadRegister(7))), 0x12345678);
 }
 
+TEST(TcpWire, LateReplyCostsOnlyItsOwnExchange) {
+    EmulatorLink link(Link::Tcp);
+    ASSERT_TRUE(link.ok());
+    const std::int32_t id = link.open();
+    ASSERT_NE(id, 0) << ErrorText(0);
+    ZqSetConnectionTimeout(id, 300);
+    for (int r = 1; r <= 12; ++r) SetRegister(link.controller(), r, 1000 + r);
+
+    // The first answer comes 100 ms after its exchange gave up and lands in
+    // front of the next one's on the stream: it is passed over, and every
+    // read after it gets its own register's value.
+    link.controller().setFault({FaultKind::Delay, 1, 400});
+    EXPECT_EQ(Send(id, ReadRegister(1)).result, 0);
+    EXPECT_EQ(ErrorCode(id), EAGAIN);
+    for (int r = 2; r <= 12; ++r) EXPECT_EQ(RegisterValue(Send(id, ReadRegister(r))), 1000 + r) << "register " << r;
+}
+
 TEST(NetOpen, FailuresGoToTheLibraryError) {
     // Nobody listens on this address.
     const std::string nobody = NextLoopbackAddress();
