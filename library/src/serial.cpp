@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <algorithm>
 #include <chrono>
+#include <map>
+#include <mutex>
 #include <thread>
 
 #include "errors.h"
@@ -33,7 +35,29 @@ constexpr std::size_t kMostOwed = 16;
 // earlier one's.
 std::uint32_t followWindow(std::uint32_t readTimeout) { return std::min<std::uint32_t>(readTimeout, 1000); }
 
+// Replies owed on a line whose port was closed, by device path: a reply
+// may come after a reconnection as well.
+struct OwedByLine {
+    std::mutex mutex;
+    std::map<std::string, std::deque<std::chrono::steady_clock::time_point>> lines;
+};
+OwedByLine &owedByLine() {
+    static auto *owed = new OwedByLine;  // also used by static destructors
+    return *owed;
+}
+
 }  // namespace
+
+SerialTransport::~SerialTransport() { leaveOwedWithLine(); }
+
+void SerialTransport::leaveOwedWithLine() {
+    forgetExpired();
+    if (owed_.empty() || path_.empty()) return;
+    OwedByLine &o = owedByLine();
+    std::lock_guard lock(o.mutex);
+    o.lines[path_] = std::move(owed_);
+    owed_.clear();
+}
 
 void SerialTransport::prepareText() {
     if (!discardPending_) return;
@@ -65,35 +89,35 @@ bool SerialTransport::writeRequest(Connection &c) {
     return true;
 }
 
-bool SerialTransport::readReply(Connection &c) {
+SerialTransport::Read SerialTransport::readReply(Connection &c) {
     if (port_.read(c.reply, 1) != 1) {
         c.replyLength = 0;
         c.setError(err::kTimeout, err::kTimedOut);
-        return false;
+        return Read::Short;
     }
     const std::uint8_t length = c.reply[0];
     c.replyLength = length;
     if (length == 0) {
         c.setError(err::kPacket, err::kIllegalSize);
-        return false;
+        return Read::Broken;
     }
     if (port_.read(c.reply + 1, length) != length) {
         c.setError(err::kPacket, err::kIncomplete);
-        return false;
+        return Read::Short;
     }
     std::uint8_t sum = 0;
     for (std::size_t i = 1; i + 1 < length; ++i) sum = static_cast<std::uint8_t>(sum + c.reply[i]);
     const std::uint8_t received = c.reply[length - 1];
     if (static_cast<std::uint8_t>(sum + received) != 0xFF) {
         c.setErrorf(err::kPacket, err::kChecksumFailedFmt, received, static_cast<std::uint8_t>(~sum));
-        return false;
+        return Read::Broken;
     }
     if (c.reply[length] != kFrameEnd) {
         c.setErrorf(err::kPacket, err::kEndOfPacketFmt, c.reply[length]);
-        return false;
+        return Read::Broken;
     }
     c.replyLength = static_cast<std::uint16_t>(length + 1);
-    return true;
+    return Read::Ok;
 }
 
 bool SerialTransport::exchange(Connection &c) {
@@ -103,24 +127,23 @@ bool SerialTransport::exchange(Connection &c) {
     port_.discardInput(0, 0);
     discardPending_ = false;
     if (!writeRequest(c)) return false;
-    if (!readReply(c)) {
-        // Our reply may still come, whole or in part, or what we read may
-        // have been the rest of an earlier one: either way the line may
-        // deliver a frame that is not the answer to the next request.
-        owe();
-        discardPending_ = true;
-        return false;
-    }
-    // The line answers in order, so an earlier request's late reply comes
-    // before ours. While one is owed, a reply that another one follows
-    // within the time-out was the earlier request's: ours is the later.
-    while (!owed_.empty() && port_.waitForInput(followWindow(port_.readTimeout()))) {
-        owed_.pop_front();
-        if (!readReply(c)) {
-            owe();
+    for (;;) {
+        const Read r = readReply(c);
+        if (r != Read::Ok) {
+            // A reply cut short by the time-out may still come, whole or in
+            // part, and would meet the next request: it is owed. So is one
+            // after a broken frame while earlier replies are owed (it may
+            // have been one of them); otherwise what follows a broken frame
+            // is on the line by the next request, which discards it.
+            if (r == Read::Short || !owed_.empty()) owe();
             discardPending_ = true;
             return false;
         }
+        // The line answers in order, so an earlier request's late reply
+        // comes before ours. While one is owed, a reply that another follows
+        // within the time-out was the earlier request's: ours is the later.
+        if (owed_.empty() || !port_.waitForInput(followWindow(port_.readTimeout()))) break;
+        owed_.pop_front();
     }
     pauseAfterReply();
     return true;
@@ -158,6 +181,7 @@ bool SerialTransport::readText(Connection &c, std::uint8_t terminator) {
 }
 
 bool SerialTransport::close(Connection &c) {
+    leaveOwedWithLine();
     if (const int e = port_.close(); e != 0) {
         c.setError(static_cast<std::uint16_t>(e), err::kCloseSerial);
         return false;
@@ -193,8 +217,17 @@ bool SerialTransport::applyLineSettings(Connection &c, std::int32_t baud, std::u
 }
 
 int SerialTransport::open(std::int32_t portNumber, std::uint32_t readTimeout) {
-    if (const int e = port_.open(platform::SerialDevicePath(portNumber)); e != 0) return e;
+    const std::string path = platform::SerialDevicePath(portNumber);
+    if (const int e = port_.open(path); e != 0) return e;
+    path_ = path;
     port_.setReadTimeout(readTimeout);
+    OwedByLine &o = owedByLine();
+    std::lock_guard lock(o.mutex);
+    if (auto it = o.lines.find(path); it != o.lines.end()) {
+        owed_ = std::move(it->second);
+        o.lines.erase(it);
+    }
+    forgetExpired();
     return 0;
 }
 

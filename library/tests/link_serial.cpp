@@ -202,6 +202,18 @@ TEST_F(SerialLink, LateRepliesNeverPassForTheAnswerToALaterRequest) {
             EXPECT_EQ(wrong, 0);
         }
     }
+    // Nor after the port is closed and opened again at once: the line still
+    // owes the reply.
+    for (int round = 0; round < 3; ++round) {
+        int wrong = 0;
+        link.controller().setFault({orvemu::FaultKind::Delay, 1, kTimeout + 40});
+        readNext(wrong);
+        link.close();
+        ASSERT_NE(link.open(), 0) << ErrorText(0);
+        ASSERT_EQ(ZqSetConnectionTimeout(id(), kTimeout), 1);
+        for (int i = 0; i < 4; ++i) readNext(wrong);
+        EXPECT_EQ(wrong, 0);
+    }
     ASSERT_LT(next, kRegisters);
 }
 
