@@ -2,8 +2,8 @@
 // no envelope, no retries and no sequence numbers.
 #include "serial.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -26,8 +26,8 @@ std::uint32_t quietAfterFailure(std::uint32_t readTimeout) {
 
 // A reply is owed for this many read time-outs after its exchange failed;
 // a controller that is later still has dropped it.
-constexpr std::uint32_t kOwedTimeouts = 4;
-constexpr std::uint32_t kMostOwedMs = 10000;
+constexpr std::uint64_t kOwedTimeouts = 4;
+constexpr std::uint64_t kMostOwedMs = 10000;
 // At most this many owed replies are remembered.
 constexpr std::size_t kMostOwed = 16;
 // How long a reply may be followed by another before it counts as ours:
@@ -72,7 +72,8 @@ void SerialTransport::owe() {
     const std::uint32_t timeout = port_.readTimeout();
     if (timeout == 0) return;  // a read without time-out never gives up on a reply
     if (owed_.size() == kMostOwed) owed_.pop_front();
-    owed_.push_back(Clock::now() + std::chrono::milliseconds(std::min(kOwedTimeouts * timeout, kMostOwedMs)));
+    const std::uint64_t owedMs = std::min(kOwedTimeouts * timeout, kMostOwedMs);
+    owed_.push_back(Clock::now() + std::chrono::milliseconds(owedMs));
 }
 
 void SerialTransport::forgetExpired() {
