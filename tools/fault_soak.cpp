@@ -43,7 +43,7 @@ struct Options {
 };
 
 // The kinds of misbehaviour a link can show. Delay stays within the
-// time-out; Late comes after it, by a few milliseconds up to three time-outs.
+// time-out; Late comes after it, by a few milliseconds up to two time-outs.
 enum class Kind { Drop, Delay, Late, Split, BadChecksum, WrongLength, WrongCode, ShortError, Garbage, WrongSequence, PeerClose };
 const char *kindName(Kind k) {
     switch (k) {
@@ -77,6 +77,31 @@ std::string loopbackAddress(unsigned n) {
     const unsigned key = ((static_cast<unsigned>(getpid()) & 0xFFFF) << 4) | (n & 0xF);
     return "127." + std::to_string(128 + (key >> 17)) + "." + std::to_string((key >> 9) & 0xFF) + "." +
            std::to_string(1 + ((key >> 1) & 0xFF) % 254);
+}
+
+// The request frames of a register read and write: 01, L, code,
+// arguments, checksum, FF.
+std::vector<std::uint8_t> frame(std::uint8_t code, std::vector<std::uint8_t> args) {
+    std::vector<std::uint8_t> f;
+    f.reserve(args.size() + 5);
+    f.push_back(0x01);
+    f.push_back(static_cast<std::uint8_t>(args.size() + 3));
+    f.push_back(code);
+    for (std::uint8_t b : args) f.push_back(b);
+    std::uint8_t sum = 0;
+    for (std::size_t i = 2; i < f.size(); ++i) sum = static_cast<std::uint8_t>(sum + f[i]);
+    f.push_back(static_cast<std::uint8_t>(~sum));
+    f.push_back(0xFF);
+    return f;
+}
+std::vector<std::uint8_t> readFrame(std::int32_t reg) {
+    return frame(0x09, {static_cast<std::uint8_t>(reg), static_cast<std::uint8_t>(reg >> 8)});
+}
+std::vector<std::uint8_t> writeFrame(std::int32_t reg, std::int32_t value) {
+    const auto v = static_cast<std::uint32_t>(value);
+    return frame(0x0B, {static_cast<std::uint8_t>(reg), static_cast<std::uint8_t>(reg >> 8),
+                        static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                        static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)});
 }
 
 struct Figures {
@@ -115,13 +140,13 @@ public:
         for (long i = 0; i < o_.reads; ++i) {
             const std::int32_t reg = 1 + static_cast<std::int32_t>(i % 1000);
             const std::int32_t value = static_cast<std::int32_t>(rng_());
-            const bool written = call([&] { return ZqPutRegister(id_, reg, value); });
+            const bool written = call(writeFrame(reg, value), [&] { return ZqPutRegister(id_, reg, value); });
             ++f_.writes;
             const std::int32_t held = controller_.withMemory([&](orvemu::Memory &m) {
                 return m.registers[static_cast<std::size_t>(reg)];
             });
             std::int32_t got = 0;
-            const bool readOk = call([&] {
+            const bool readOk = call(readFrame(reg), [&] {
                 got = 0;
                 return ZqGetRegister(id_, reg, &got);
             });
@@ -147,8 +172,10 @@ private:
         open();
     }
 
-    // Maybe arms one fault for the next request the controller sees.
-    void maybeFault() {
+    // Maybe arms one fault for the request frame that the next call sends.
+    // (Only that frame takes it: the controller may still be working off
+    // requests of an earlier call.)
+    void maybeFault(const std::vector<std::uint8_t> &frame) {
         std::uniform_real_distribution<double> p(0, 100);
         if (p(rng_) >= o_.faultPercent) return;
         const auto kinds = kindsOf(link_);
@@ -156,6 +183,7 @@ private:
         ++f_.faults;
         ++f_.faultsByKind[static_cast<int>(k)];
         orvemu::Fault fault;
+        fault.request = frame;
         const int t = o_.timeoutMs;
         switch (k) {
         case Kind::Drop: fault.kind = FaultKind::Drop; break;
@@ -165,7 +193,7 @@ private:
             break;
         case Kind::Late:
             fault.kind = FaultKind::Delay;
-            fault.delayMs = std::uniform_int_distribution<int>(t + 3, 3 * t)(rng_);
+            fault.delayMs = std::uniform_int_distribution<int>(t + 3, 2 * t)(rng_);
             break;
         case Kind::Split: fault.kind = FaultKind::SplitReply; break;
         case Kind::BadChecksum: fault.kind = FaultKind::CorruptChecksum; break;
@@ -186,8 +214,8 @@ private:
 
     // One call with the faults; a failure is tried again at once, then
     // after one reconnection. True when a try succeeded.
-    template <typename F> bool call(F f) {
-        maybeFault();
+    template <typename F> bool call(const std::vector<std::uint8_t> &frame, F f) {
+        maybeFault(frame);
         if (f() == 1) return true;
         ++f_.failedCalls;
         if (f() == 1) {
