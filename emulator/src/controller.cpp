@@ -1,5 +1,7 @@
 #include "controller.h"
 
+#include <algorithm>
+
 namespace orvemu {
 
 Controller::Controller(int model) : model_(model) {
@@ -35,7 +37,7 @@ Response Controller::handleText(std::span<const std::uint8_t> text) {
     Response r;
     if (textHandler_) r.bytes = textHandler_(*this, text);
     else r.bytes.assign(text.begin(), text.end());
-    if (auto f = takeFault()) {
+    if (auto f = takeFault(text)) {
         switch (f->kind) {
         case FaultKind::Drop: r.bytes.clear(); r.drop = true; break;
         case FaultKind::Garbage: r.bytes = f->garbage; break;
@@ -72,8 +74,9 @@ void Controller::clearFault() {
     fault_.reset();
 }
 
-std::optional<Fault> Controller::takeFault() {
+std::optional<Fault> Controller::takeFault(std::span<const std::uint8_t> request) {
     if (!fault_ || fault_->kind == FaultKind::None) return std::nullopt;
+    if (!fault_->request.empty() && !std::ranges::equal(fault_->request, request)) return std::nullopt;
     if (fault_->after > 0) {
         --fault_->after;
         return std::nullopt;
@@ -107,7 +110,7 @@ Response Controller::handle(std::span<const std::uint8_t> frame) {
     default: r.bytes = shortReply(kUnknownPacket); break;
     }
 
-    if (auto f = takeFault()) {
+    if (auto f = takeFault(frame)) {
         switch (f->kind) {
         case FaultKind::Drop: r.bytes.clear(); r.drop = true; break;
         case FaultKind::Delay: r.delay = std::chrono::milliseconds(f->delayMs); break;

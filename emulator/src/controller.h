@@ -41,6 +41,10 @@ struct Fault {
     // Requests answered as usual before the fault starts (a reply lost in
     // the middle of a transfer).
     int after = 0;
+    // When not empty, only a request of exactly these bytes takes the fault
+    // (and counts for `after`): a fault meant for one request then never
+    // lands on an earlier one that the controller is still working off.
+    std::vector<std::uint8_t> request;
 };
 
 // What a transport is to do with one request.
@@ -104,7 +108,7 @@ public:
     }
 
 private:
-    std::optional<Fault> takeFault();
+    std::optional<Fault> takeFault(std::span<const std::uint8_t> request);
 
     mutable std::recursive_mutex mutex_;
     Memory memory_;

@@ -62,3 +62,14 @@ TEST(Controller, FaultsApplyToTheNextRequestsOnly) {
     c.clearFault();
     EXPECT_EQ(c.handle(kRead1).delay.count(), 0);
 }
+
+TEST(Controller, AFaultForOneRequestPassesOthersBy) {
+    Controller c;
+    const Bytes read2{0x01, 0x05, 0x09, 0x02, 0x00, 0xF4, 0xFF};
+    Fault f{FaultKind::Drop};
+    f.request = read2;
+    c.setFault(f);
+    EXPECT_FALSE(c.handle(kRead1).drop);
+    EXPECT_TRUE(c.handle(read2).drop);
+    EXPECT_FALSE(c.handle(read2).drop);
+}

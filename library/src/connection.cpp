@@ -1,11 +1,10 @@
 #include "connection.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <thread>
+#include <mutex>
 
 #include "errors.h"
 
@@ -17,6 +16,7 @@ std::map<std::int32_t, std::unique_ptr<Connection>> g_table;
 std::int32_t g_lastId = 0;
 Connection *g_current = nullptr;
 LibraryError g_libraryError;
+std::mutex g_libraryErrorText;
 
 void copyText(char (&dst)[256], const char *text) {
     std::strncpy(dst, text ? text : "", sizeof dst - 1);
@@ -47,18 +47,53 @@ void Connection::setErrorf(std::uint16_t code, const char *format, ...) {
 }
 
 void LibraryError::set(std::uint16_t c, const char *t) {
+    std::lock_guard lock(g_libraryErrorText);
     code = c;
     copyText(text, t);
 }
 
-LibraryError &libraryError() { return g_libraryError; }
-
-void TableLock::lock() {
-    while (g_lockWord.exchange(1, std::memory_order_acquire) == 1)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+void LibraryError::read(std::int32_t &c, char (&t)[256]) const {
+    std::lock_guard lock(g_libraryErrorText);
+    c = code;
+    std::memcpy(t, text, sizeof t);
 }
 
-void TableLock::unlock() { g_lockWord.store(0, std::memory_order_release); }
+LibraryError &libraryError() { return g_libraryError; }
+
+// The lock word: 0 free, 1 held, 2 held with a taker asleep on it.
+namespace {
+constexpr std::uint32_t kFree = 0, kHeld = 1, kContended = 2;
+constexpr int kSpins = 100;
+
+inline void cpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+}  // namespace
+
+void TableLock::lock() {
+    std::uint32_t seen = kFree;
+    if (g_lockWord.compare_exchange_strong(seen, kHeld, std::memory_order_acquire)) return;
+    // Held: the holder only works on the table, so it is usually gone soon.
+    for (int i = 0; i < kSpins; ++i) {
+        cpuRelax();
+        seen = g_lockWord.load(std::memory_order_relaxed);
+        if (seen == kFree && g_lockWord.compare_exchange_weak(seen, kHeld, std::memory_order_acquire)) return;
+    }
+    // Still held: mark the word contended and sleep on it until a release.
+    if (seen != kContended) seen = g_lockWord.exchange(kContended, std::memory_order_acquire);
+    while (seen != kFree) {
+        g_lockWord.wait(kContended, std::memory_order_relaxed);
+        seen = g_lockWord.exchange(kContended, std::memory_order_acquire);
+    }
+}
+
+void TableLock::unlock() {
+    if (g_lockWord.exchange(kFree, std::memory_order_release) == kContended) g_lockWord.notify_one();
+}
 
 namespace table {
 

@@ -61,16 +61,24 @@ struct Connection {
     std::span<const std::uint8_t> replyBytes() const { return {reply, replyLength}; }
 };
 
-// The error of a failed open, read with connection ID 0.
+// The error of a failed open, read with connection ID 0. Opens on several
+// threads may write it while others read it: the code is atomic on its own,
+// and the text is written and read only under the error's own lock (never
+// the table lock, which an open may hold while it sets the error).
 struct LibraryError {
-    std::uint16_t code = 0;
+    std::atomic<std::uint16_t> code{0};
     char text[256] = {};
     void set(std::uint16_t c, const char *t);
+    // The code and all 256 text bytes, as they stand together.
+    void read(std::int32_t &c, char (&t)[256]) const;
 };
 LibraryError &libraryError();
 
-// The process-wide spin lock over the table: exchange 1 into the word and,
-// while it was already 1, sleep 2 ms and try again.
+// The process-wide lock over the table: a lock word, 0 free. A taker that
+// finds it held spins for a moment and then sleeps on the word until the
+// holder's release wakes it, so that a contended acquisition costs
+// microseconds. The lock is held only for work on the table, never while
+// a thread waits for a controller.
 class TableLock {
 public:
     static void lock();

@@ -75,6 +75,8 @@ inline constexpr const char kSequenceMismatch[] = "Reply sequence number mismatc
 // An object file that could not be written to the end (with errno): the
 // upload ends rather than leave a cut file behind it as a success.
 inline constexpr const char kCannotWriteObject[] = "Cannot write object file";
+// A "datatab" size that no object file's records can carry (with 183).
+inline constexpr const char kTableTooLarge[] = "Data table too large for an object file";
 
 static_assert(sizeof(kAckText) == 47, "the acknowledgement text is 46 spaces");
 

@@ -121,9 +121,7 @@ ZQ_API std::int32_t ZQ_CALL ZqGetErrorInfo(std::int32_t id, ZQ_ERROR_INFO *info)
     return Guarded([&]() -> std::int32_t {
         if (!info) return 0;
         if (id == 0) {
-            const LibraryError &e = libraryError();
-            info->code = e.code;
-            std::memcpy(info->text, e.text, sizeof info->text);
+            libraryError().read(info->code, info->text);
             return 1;
         }
         TableGuard guard;

@@ -2,8 +2,11 @@
 // no envelope, no retries and no sequence numbers.
 #include "serial.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <map>
+#include <mutex>
 #include <thread>
 
 #include "errors.h"
@@ -15,15 +18,48 @@ namespace {
 
 void pauseAfterReply() { std::this_thread::sleep_for(std::chrono::milliseconds(2)); }
 
-// How long the line must stay quiet before a request follows a failed
-// exchange, and how long the wait may take in all.
+// How long the line must stay quiet before a text request follows a failed
+// binary exchange, and how long the wait may take in all.
 std::uint32_t quietAfterFailure(std::uint32_t readTimeout) {
     return readTimeout == 0 || readTimeout > 500 ? 500 : readTimeout;
 }
 
+// A reply is owed for this many read time-outs after its exchange failed;
+// a controller that is later still has dropped it.
+constexpr std::uint64_t kOwedTimeouts = 4;
+constexpr std::uint64_t kMostOwedMs = 10000;
+// At most this many owed replies are remembered.
+constexpr std::size_t kMostOwed = 16;
+// How long a reply may be followed by another before it counts as ours:
+// a line that answers in order sends our reply within its time-out of the
+// earlier one's.
+std::uint32_t followWindow(std::uint32_t readTimeout) { return std::min<std::uint32_t>(readTimeout, 1000); }
+
+// Replies owed on a line whose port was closed, by device path: a reply
+// may come after a reconnection as well.
+struct OwedByLine {
+    std::mutex mutex;
+    std::map<std::string, std::deque<std::chrono::steady_clock::time_point>> lines;
+};
+OwedByLine &owedByLine() {
+    static auto *owed = new OwedByLine;  // also used by static destructors
+    return *owed;
+}
+
 }  // namespace
 
-void SerialTransport::prepareRequest() {
+SerialTransport::~SerialTransport() { leaveOwedWithLine(); }
+
+void SerialTransport::leaveOwedWithLine() {
+    forgetExpired();
+    if (owed_.empty() || path_.empty()) return;
+    OwedByLine &o = owedByLine();
+    std::lock_guard lock(o.mutex);
+    o.lines[path_] = std::move(owed_);
+    owed_.clear();
+}
+
+void SerialTransport::prepareText() {
     if (!discardPending_) return;
     // A late reply to the failed exchange would otherwise be taken as the
     // answer to this one.
@@ -32,9 +68,21 @@ void SerialTransport::prepareRequest() {
     port_.discardInput(quiet, 4 * quiet);
 }
 
+void SerialTransport::owe() {
+    const std::uint32_t timeout = port_.readTimeout();
+    if (timeout == 0) return;  // a read without time-out never gives up on a reply
+    if (owed_.size() == kMostOwed) owed_.pop_front();
+    const std::uint64_t owedMs = std::min(kOwedTimeouts * timeout, kMostOwedMs);
+    owed_.push_back(Clock::now() + std::chrono::milliseconds(owedMs));
+}
+
+void SerialTransport::forgetExpired() {
+    const auto now = Clock::now();
+    while (!owed_.empty() && owed_.front() <= now) owed_.pop_front();
+}
+
 bool SerialTransport::writeRequest(Connection &c) {
     if (!port_.isOpen()) return false;
-    prepareRequest();
     if (const int e = port_.write(c.request, c.requestLength); e != 0) {
         c.setError(static_cast<std::uint16_t>(e), err::kSendFailed);
         return false;
@@ -42,45 +90,71 @@ bool SerialTransport::writeRequest(Connection &c) {
     return true;
 }
 
-bool SerialTransport::readReply(Connection &c) {
+SerialTransport::Read SerialTransport::readReply(Connection &c) {
     if (port_.read(c.reply, 1) != 1) {
         c.replyLength = 0;
         c.setError(err::kTimeout, err::kTimedOut);
-        return false;
+        return Read::Short;
     }
     const std::uint8_t length = c.reply[0];
     c.replyLength = length;
     if (length == 0) {
         c.setError(err::kPacket, err::kIllegalSize);
-        return false;
+        return Read::Broken;
     }
     if (port_.read(c.reply + 1, length) != length) {
         c.setError(err::kPacket, err::kIncomplete);
-        return false;
+        return Read::Short;
     }
     std::uint8_t sum = 0;
     for (std::size_t i = 1; i + 1 < length; ++i) sum = static_cast<std::uint8_t>(sum + c.reply[i]);
     const std::uint8_t received = c.reply[length - 1];
     if (static_cast<std::uint8_t>(sum + received) != 0xFF) {
         c.setErrorf(err::kPacket, err::kChecksumFailedFmt, received, static_cast<std::uint8_t>(~sum));
-        return false;
+        return Read::Broken;
     }
     if (c.reply[length] != kFrameEnd) {
         c.setErrorf(err::kPacket, err::kEndOfPacketFmt, c.reply[length]);
-        return false;
+        return Read::Broken;
     }
     c.replyLength = static_cast<std::uint16_t>(length + 1);
+    return Read::Ok;
+}
+
+bool SerialTransport::exchange(Connection &c) {
+    if (!port_.isOpen()) return false;
+    forgetExpired();
+    // Whatever waits on the line now answers an earlier request.
+    port_.discardInput(0, 0);
+    discardPending_ = false;
+    if (!writeRequest(c)) return false;
+    for (;;) {
+        const Read r = readReply(c);
+        if (r != Read::Ok) {
+            // A reply cut short by the time-out may still come, whole or in
+            // part, and would meet the next request: it is owed. So is one
+            // after a broken frame while earlier replies are owed (it may
+            // have been one of them); otherwise what follows a broken frame
+            // is on the line by the next request, which discards it.
+            if (r == Read::Short || !owed_.empty()) owe();
+            discardPending_ = true;
+            return false;
+        }
+        // The line answers in order, so an earlier request's late reply
+        // comes before ours. While one is owed, a reply that another follows
+        // within the time-out was the earlier request's: ours is the later.
+        if (owed_.empty() || !port_.waitForInput(followWindow(port_.readTimeout()))) break;
+        owed_.pop_front();
+    }
     pauseAfterReply();
     return true;
 }
 
-bool SerialTransport::exchange(Connection &c) {
-    const bool ok = writeRequest(c) && readReply(c);
-    if (!ok) discardPending_ = true;
-    return ok;
+bool SerialTransport::writeText(Connection &c) {
+    if (!port_.isOpen()) return false;
+    prepareText();
+    return writeRequest(c);
 }
-
-bool SerialTransport::writeText(Connection &c) { return writeRequest(c); }
 
 bool SerialTransport::readText(Connection &c, std::uint8_t terminator) {
     c.replyLength = 0;
@@ -108,6 +182,7 @@ bool SerialTransport::readText(Connection &c, std::uint8_t terminator) {
 }
 
 bool SerialTransport::close(Connection &c) {
+    leaveOwedWithLine();
     if (const int e = port_.close(); e != 0) {
         c.setError(static_cast<std::uint16_t>(e), err::kCloseSerial);
         return false;
@@ -143,8 +218,17 @@ bool SerialTransport::applyLineSettings(Connection &c, std::int32_t baud, std::u
 }
 
 int SerialTransport::open(std::int32_t portNumber, std::uint32_t readTimeout) {
-    if (const int e = port_.open(platform::SerialDevicePath(portNumber)); e != 0) return e;
+    const std::string path = platform::SerialDevicePath(portNumber);
+    if (const int e = port_.open(path); e != 0) return e;
+    path_ = path;
     port_.setReadTimeout(readTimeout);
+    OwedByLine &o = owedByLine();
+    std::lock_guard lock(o.mutex);
+    if (auto it = o.lines.find(path); it != o.lines.end()) {
+        owed_ = std::move(it->second);
+        o.lines.erase(it);
+    }
+    forgetExpired();
     return 0;
 }
 

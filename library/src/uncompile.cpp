@@ -125,8 +125,11 @@ namespace {
 
 constexpr std::size_t kStepTableSize = 16384;
 constexpr std::size_t kProgramSize = 256000;
-// The largest data table a controller holds: 65535 rows of 255 columns.
-constexpr std::size_t kMostTableBytes = 2u * 65535u * 255u;
+// A data-table row has at most 255 columns, and a "datatab" record puts at
+// most 255 bytes at a 16-bit address: no object file carries a table that
+// reaches further.
+constexpr std::uint64_t kMostColumns = 255;
+constexpr std::uint64_t kMostTableBytes = 0xFFFF + 255;
 
 // The uncompiler has no connection of its own: its error goes to the
 // connection that the latest lookup found, or to the library-wide error
@@ -330,16 +333,18 @@ private:
         }
         const std::uint16_t rows = static_cast<std::uint16_t>(data[0] | (data[1] << 8));
         const std::uint16_t columns = static_cast<std::uint16_t>(data[2] | (data[3] << 8));
-        const std::size_t bytes = 2u * rows * columns;
+        const std::uint64_t bytes = std::uint64_t{2} * rows * columns;
         haveTable_ = false;
         rows_ = columns_ = 0;
         dataTable_.clear();
-        if (bytes > kMostTableBytes) {
-            ++stats_.errors;  // no controller holds such a table
+        if (columns > kMostColumns || bytes > kMostTableBytes) {
+            // Not a table this file can hold: it is neither allocated nor listed.
+            ++stats_.errors;
+            setUncompileError(err::kBadObjectRecord, err::kTableTooLarge);
             return;
         }
         try {
-            dataTable_.assign(bytes, 0);
+            dataTable_.assign(static_cast<std::size_t>(bytes), 0);
         } catch (const std::bad_alloc &) {
             ++stats_.errors;
             return;

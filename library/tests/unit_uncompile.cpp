@@ -265,6 +265,44 @@ TEST_F(Uncompile, DataTableRecordsNeedTheirSizeFirst) {
     EXPECT_FALSE(h.tableExists);
 }
 
+// Sizes are counted without wrap-around, and a table that no object file's
+// records can reach (more than 255 columns, or beyond a 16-bit address and
+// its 255 bytes) is refused with an error, never allocated or listed.
+TEST_F(Uncompile, DataTableSizeMustFitWhatRecordsCarry) {
+    struct Case {
+        std::uint16_t rows, columns;
+    };
+    // 2 x 65535 x 32769 wraps to 65534 in 32 bits.
+    for (const Case c : {Case{65535, 32769}, Case{1, 256}, Case{130, 255}}) {
+        SCOPED_TRACE(std::to_string(c.rows) + " x " + std::to_string(c.columns));
+        ObjectBytes o(kMagicNonEa, 0);
+        o.record(kRecordDatasiz, 0,
+                 {std::uint8_t(c.rows), std::uint8_t(c.rows >> 8), std::uint8_t(c.columns), std::uint8_t(c.columns >> 8)});
+        if (c.rows == 65535) {
+            ASSERT_EQ(o.bytes.size(), 11u);
+        }
+        const Result r = run(o.bytes);
+        EXPECT_EQ(r.result, 1);
+        EXPECT_EQ(r.stats.errors, 1);
+        EXPECT_FALSE(r.tableExists);
+        const ZQ_ERROR_INFO info = libraryErrorInfo();
+        EXPECT_EQ(info.code, 183);
+        EXPECT_STREQ(info.text, "Data table too large for an object file");
+    }
+    // The largest that fits: its last cell comes from a record at 0xFFFF.
+    ObjectBytes o(kMagicNonEa, 0);
+    Bytes last(255, 0);
+    last[253] = 0x12;
+    last[254] = 0x34;
+    o.record(kRecordDatasiz, 0, {129, 0, 255, 0}).record(kRecordDatatab, 0xFFFF, last);
+    const Result r = run(o.bytes);
+    EXPECT_EQ(r.stats.errors, 0);
+    EXPECT_EQ(r.stats.warnings, 0);
+    ASSERT_TRUE(r.tableExists);
+    EXPECT_EQ(r.table.substr(0, 26), "data_table[129][255] =\n{\n ");
+    EXPECT_EQ(r.table.substr(r.table.size() - 9), " 4660 \n}\n");
+}
+
 TEST_F(Uncompile, ConfigurationByModelCode) {
     ObjectBytes o(kMagicEaWide2, 0);
     o.record(kRecordSysconf, 0, {0x05}).record(kRecordOptions, 0, {1, 2, 3, 4});

@@ -198,11 +198,25 @@ std::size_t SerialPort::read(std::uint8_t *buffer, std::size_t count) {
     return got;
 }
 
+bool SerialPort::waitForInput(std::uint32_t ms) {
+    if (!isOpen()) return false;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        pollfd p{fd_, POLLIN, 0};
+        const int r = poll(&p, 1, remainingMs(deadline));
+        if (r > 0) return (p.revents & POLLIN) != 0;
+        if (r == 0 || errno != EINTR) return false;
+    }
+}
+
 void SerialPort::discardInput(std::uint32_t quietMs, std::uint32_t maxMs) {
     if (!isOpen()) return;
     ioctl(fd_, TCFLSH, TCIFLUSH);
-    const auto end = Clock::now() + std::chrono::milliseconds(maxMs);
     std::uint8_t scratch[256];
+    // What the flush did not reach (bytes on their way into the queue).
+    while (::read(fd_, scratch, sizeof scratch) > 0) {
+    }
+    const auto end = Clock::now() + std::chrono::milliseconds(maxMs);
     for (;;) {
         const int wait = std::min<int>(static_cast<int>(quietMs), remainingMs(end));
         if (wait <= 0) return;

@@ -66,6 +66,9 @@ public:
     // Throws away pending input, then whatever arrives until the line has
     // been quiet for quietMs (bounded by maxMs in all).
     void discardInput(std::uint32_t quietMs, std::uint32_t maxMs);
+    // Waits up to ms for input to arrive (or to be there already); true
+    // when there is some to read.
+    bool waitForInput(std::uint32_t ms);
 
 private:
     int fd_ = kNoPort;
