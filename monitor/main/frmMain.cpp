@@ -175,9 +175,10 @@ void frmMain::scheduleReconnect(qint64 costMs) {
     const int update = std::clamp(DdeUpdateMs, 10, 32000);
     const int longest = std::max(5000, update);
     reconnectStepMs_ = reconnectStepMs_ == 0 ? update : std::min(reconnectStepMs_ * 2, longest);
-    // An attempt that held the window for costMs is followed by five times
-    // as long for the user, however long the reply time-out.
-    const qint64 free = std::min<qint64>(costMs * 5, 600000);
+    // An attempt that held the window for costMs is followed by six times
+    // as long for the user, however long the reply time-out: the window stays
+    // free about 85 % of the time.
+    const qint64 free = std::min<qint64>(costMs * 6, 600000);
     reconnectDelayMs_ = int(std::max<qint64>(reconnectStepMs_, free));
     Timer1->setInterval(reconnectDelayMs_);
 }

@@ -138,8 +138,8 @@ private:
     bool connectFailed(const QString &why = QString());
     // The link is down after an attempt or a tick that cost costMs of the
     // window thread: the next attempt follows after the back-off, which
-    // doubles from the update interval to about 5 s and leaves the window
-    // free most of the time.
+    // doubles from the update interval to about 5 s, and is at least six
+    // times the cost, so that the window stays free most of the time.
     void scheduleReconnect(qint64 costMs);
     // A message of the user's own action (written through RefreshMessage)
     // that is still too young to be replaced by the reconnect failure.
