@@ -295,7 +295,7 @@ TEST_P(NetLink, ExchangesCarryEveryByteAndHonourTimeouts) {
     // A time-out of 0 or below would wait for ever: refused, the 60 ms stay.
     EXPECT_EQ(ZqSetConnectionTimeout(id(), 0), 0);
     EXPECT_EQ(ZqSetConnectionTimeout(id(), -5), 0);
-    controller().setFault({FaultKind::Drop, 1});
+    controller().setFault({FaultKind::Drop, static_cast<int>(tries)});
     t = Clock::now();
     EXPECT_EQ(Send(id(), ReadRegister(1)).result, 0);
     EXPECT_LT(MsSince(t), tries * 60 + 150);

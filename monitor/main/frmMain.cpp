@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <exception>
 #include <optional>
+#include <utility>
 
 #include "core/basics.h"
 #include "core/codeDBase.h"
@@ -153,8 +154,26 @@ void frmMain::setStatus(const QString &text) {
 }
 
 void frmMain::setLinkStatus(const QString &text) {
+    pendingLinkDown_.clear();
     Message->setText(text);
     Message->repaint();
+}
+
+void frmMain::showLinkDown(const QString &text) {
+    if (!userMessageHeld()) {
+        setLinkStatus(text);
+        return;
+    }
+    pendingLinkDown_ = text;
+    if (!linkDownTimer_) {
+        linkDownTimer_ = new QTimer(this);
+        linkDownTimer_->setSingleShot(true);
+        connect(linkDownTimer_, &QTimer::timeout, this, [this] {
+            const QString due = std::exchange(pendingLinkDown_, QString());
+            if (!due.isEmpty() && Message->text() == userMessage_ && NoComm) setLinkStatus(due);
+        });
+    }
+    linkDownTimer_->start(int(std::max<qint64>(0, messageHoldMs - userMessageAge_.elapsed())));
 }
 
 // Every window writes the status line and then calls this: such a message
@@ -245,10 +264,9 @@ bool frmMain::connectFailed(const QString &why) {
             ignoring([] { OrvComm::ZqGetErrorInfo(ConnectionHandle, &ErrorInfo); });
             QString reason = why.isEmpty() ? errorInfoText().trimmed() : why;
             if (reason.isEmpty()) reason = QStringLiteral("No answer from the controller");
-            if (!userMessageHeld())
-                setLinkStatus(QStringLiteral("(") + str(ConnectFailCount) +
-                              QStringLiteral(" ) Failed to make connection, please configure - ") +
-                              QStringLiteral(" ") + reason);
+            showLinkDown(QStringLiteral("(") + str(ConnectFailCount) +
+                         QStringLiteral(" ) Failed to make connection, please configure - ") + QStringLiteral(" ") +
+                         reason);
         }
         if (ConnectionHandle != 0) {
             ignoring([] { OrvComm::ZqCloseConnection(ConnectionHandle); });

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTimer>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -150,11 +151,17 @@ private:
     void setStatus(const QString &text);
     // The connection manager's own status line text.
     void setLinkStatus(const QString &text);
+    // The same for news of a link that is down: it waits while a message of
+    // the user's own action is still held, then shows unless someone wrote
+    // the status line meanwhile.
+    void showLinkDown(const QString &text);
 
     bool tickLostLink_ = false;  // a read of this tick failed with the link lost
     int reconnectStepMs_ = 0;    // the back-off step; 0 while the link is up
     int reconnectDelayMs_ = 0;
     QElapsedTimer attemptClock_;  // started by each CheckComm
+    QString pendingLinkDown_;
+    QTimer *linkDownTimer_ = nullptr;
     QElapsedTimer userMessageAge_;
     QString userMessage_;
 };

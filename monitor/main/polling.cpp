@@ -144,7 +144,13 @@ void frmMain::Timer1_Timer() {
         } catch (const TickEnded &) {
         }
         if (CommError) NoComm = true;
-        if (tickLostLink_) scheduleReconnect(took.elapsed());
+        if (tickLostLink_) {
+            // Until the next attempt the status line says so, not "Connected to".
+            const QString reason = errorInfoText().trimmed();
+            showLinkDown(QStringLiteral("Connection lost") +
+                         (reason.isEmpty() ? QString() : QStringLiteral(" - ") + reason));
+            scheduleReconnect(took.elapsed());
+        }
     } catch (const RuntimeError &e) {
         pollingError(e.number(), e.description());
         scheduleReconnect(took.elapsed());

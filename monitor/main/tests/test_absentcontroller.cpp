@@ -25,6 +25,9 @@ void checkRun(const AbsenceRun &r) {
     qInfo("%s", qPrintable(figures));
     QVERIFY2(r.gone.longestMs <= r.exchangeWorstMs + StallSlackMs, qPrintable(figures));
     QVERIFY2(r.gone.freeShare() >= LeastFreeShare, qPrintable(figures));
+    QVERIFY2(!r.statusWhileGone.startsWith(QStringLiteral("Connected to")) &&
+                 r.statusWhileGone.contains(QStringLiteral(" - ")),
+             qPrintable(r.statusWhileGone));
     QVERIFY2(r.recoveryMs >= 0 && r.recoveryMs <= 2 * r.backOffMs + 1000, qPrintable(figures));
 }
 }  // namespace
@@ -60,7 +63,9 @@ private Q_SLOTS:
         m.RefreshMessage();
         QVERIFY(m.CheckComm());
         QCOMPARE(m.Message->text(), QStringLiteral("Failed to update register value!"));
+        // Once it has been read, the failure shows.
         m.messageHoldMs = 0;
+        QTRY_VERIFY_WITH_TIMEOUT(m.Message->text() != QStringLiteral("Failed to update register value!"), 10000);
         QVERIFY(m.CheckComm());
         QVERIFY2(m.Message->text().endsWith(QStringLiteral(" ) Failed to make connection, please configure -  "
                                                            "No usable controller IP address")),

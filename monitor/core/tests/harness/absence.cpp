@@ -59,6 +59,7 @@ AbsenceRun runAbsentController(MonitorTestEnv &env, Absence kind, qint64 goneMs,
     if (udp) peer.controller().setFault({orvemu::FaultKind::Drop, -1});
     else peer.stopServing();
     run.gone = measureStalls(goneMs);
+    run.statusWhileGone = m.Message->text();
 
     run.backOffMs = m.reconnectDelayMs();
     if (udp) peer.controller().clearFault();

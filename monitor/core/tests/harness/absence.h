@@ -3,6 +3,7 @@
 // notes how long the window could not answer.
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 #include <functional>
 
@@ -28,6 +29,7 @@ enum class Absence {
 struct AbsenceRun {
     bool started = false;       // the monitor polled the controller before it went away
     StallFigures gone;          // while the controller was gone
+    QString statusWhileGone;    // the main window's status line then
     int exchangeWorstMs = 0;    // one exchange with a silent controller: tries x time-out
     int backOffMs = 0;          // the reconnect wait when the controller came back
     qint64 recoveryMs = -1;     // from its return to polling again (-1: not within the bound)
