@@ -274,7 +274,7 @@ bool frmMain::connectFailed(const QString &why) {
         }
         ConnectFailedBefore = true;
     }
-    scheduleReconnect(attemptClock_.elapsed());
+    scheduleReconnect(attemptClock_.elapsed() - attemptFreeMs_);
     DoEvents();
     repaint();
     DoEvents();
@@ -288,6 +288,7 @@ bool frmMain::connectFailed(const QString &why) {
 
 bool frmMain::CheckComm() {
     attemptClock_.start();
+    attemptFreeMs_ = 0;
     if (ConnectionHandle != 0) {
         int32_t rc = 0;
         ignoring([&] { rc = OrvComm::ZqCloseConnection(ConnectionHandle); });
@@ -326,7 +327,10 @@ bool frmMain::CheckComm() {
                 if (ConnectionHandle == 0) return connectFailed();
             } else {
                 DoEvents();
+                QElapsedTimer probe;
+                probe.start();
                 const QString refused = tcpRefusal(ControllerIP.trimmed(), 5000);
+                attemptFreeMs_ = probe.elapsed();  // the window was free meanwhile
                 // The wait let other handlers run: monitoring may have been
                 // suspended, or a nested attempt may have connected already.
                 if (MonitoringSuspended) return false;

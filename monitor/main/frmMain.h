@@ -160,6 +160,7 @@ private:
     int reconnectStepMs_ = 0;    // the back-off step; 0 while the link is up
     int reconnectDelayMs_ = 0;
     QElapsedTimer attemptClock_;  // started by each CheckComm
+    qint64 attemptFreeMs_ = 0;    // time of the attempt in which the window was free
     QString pendingLinkDown_;
     QTimer *linkDownTimer_ = nullptr;
     QElapsedTimer userMessageAge_;
