@@ -60,10 +60,11 @@ int main(int argc, char **argv) {
             ++failed;
             continue;
         }
-        std::printf("%-24s  longest stall %5lld ms (one exchange: %d ms nominal, %lld ms measured)  window free "
-                    "%5.1f %%  stalls %d  back-off %d ms  back %lld ms after the controller\n",
-                    name, static_cast<long long>(r.gone.longestMs), r.exchangeWorstMs,
-                    static_cast<long long>(kind == Absence::SilentUdp ? floorMs : r.exchangeWorstMs),
+        const QByteArray measured =
+            kind == Absence::SilentUdp ? QByteArray(", ") + QByteArray::number(floorMs) + " ms measured" : QByteArray();
+        std::printf("%-24s  longest stall %5lld ms (one exchange: %d ms%s)  window free %5.1f %%  stalls %d  "
+                    "back-off %d ms  back %lld ms after the controller\n",
+                    name, static_cast<long long>(r.gone.longestMs), r.exchangeWorstMs, measured.constData(),
                     100 * r.gone.freeShare(),
                     r.gone.stalls, r.backOffMs, static_cast<long long>(r.recoveryMs));
     }
