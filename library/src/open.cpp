@@ -111,6 +111,9 @@ ZQ_API std::int32_t ZQ_CALL ZqCloseConnection(std::int32_t id) {
 
 ZQ_API std::int32_t ZQ_CALL ZqSetConnectionTimeout(std::int32_t id, std::int32_t milliseconds) {
     return Guarded([&]() -> std::int32_t {
+        // A socket given 0 waits for ever and a negative value turns into
+        // weeks: such a time-out is refused and the current one stays.
+        if (milliseconds < 1) return 0;
         Connection *c = nullptr;
         {
             TableGuard guard;

@@ -379,6 +379,15 @@ TEST_P(NetLink, ExchangesCarryEveryByteAndHonourTimeouts) {
     EXPECT_LT(MsSince(t), tries * 60 + 800);  // generous: the machine may be busy
     EXPECT_EQ(RegisterValue(Send(id(), ReadRegister(1))), 31);
 
+    // A time-out of 0 or below would wait for ever: refused, the 60 ms stay.
+    EXPECT_EQ(ZqSetConnectionTimeout(id(), 0), 0);
+    EXPECT_EQ(ZqSetConnectionTimeout(id(), -5), 0);
+    controller().setFault({FaultKind::Drop, static_cast<int>(tries)});
+    t = Clock::now();
+    EXPECT_EQ(Send(id(), ReadRegister(1)).result, 0);
+    EXPECT_LT(MsSince(t), 3000);
+    controller().clearFault();
+
     // A longer time-out lets a slow controller answer.
     ASSERT_EQ(ZqSetConnectionTimeout(id(), 300), 1);
     controller().setFault({FaultKind::Delay, 1, 100});

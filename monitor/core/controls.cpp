@@ -160,8 +160,13 @@ void SSCommand::setFont3D(int style) {
 }
 
 void SSCommand::restyle() {
+    // The text colour is the enabled button's; a disabled one keeps the
+    // greyed text of the style, so that it looks disabled.
     QPalette p = palette();
-    p.setColor(QPalette::ButtonText, colourFromBgr(foreColor_));
+    const QColor colour = colourFromBgr(foreColor_);
+    p.setColor(QPalette::Active, QPalette::ButtonText, colour);
+    p.setColor(QPalette::Inactive, QPalette::ButtonText, colour);
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, QApplication::palette(this).color(QPalette::Disabled, QPalette::ButtonText));
     setPalette(p);
     // Raised text reads as the button's normal weight, inset text as bold.
     QFont f = font();

@@ -411,7 +411,7 @@ void frmSetup::adapterEnter() {
 
 void frmSetup::ExitButton_Click() {
     // A field that holds no whole number leaves its setting as it was.
-    if (const auto v = wholeNumber(Text4->text())) TimeoutMs = *v;
+    if (const auto v = wholeNumber(Text4->text())) TimeoutMs = usableTimeout(*v);
     if (const auto v = wholeNumber(Text1->text())) HostNode = *v;
     if (const auto v = wholeNumber(txtAdapter->text())) AdapterIndex = *v;
     ControllerIPText = Text3->text();
@@ -454,6 +454,7 @@ void frmSetup::Form_Unload(int &) {
             main.Message->setText(QStringLiteral("Reestablishing Connection"));
             main.RefreshMessage();
         }
+        main.resetReconnectBackOff();
         main.Timer1->setInterval(10);
         main.Timer1->setEnabled(true);
     }
@@ -548,7 +549,10 @@ void frmSetup::GetAddresses() {
         if (read(20080 + (i - 8)) != 1) return reportFailure(failed);
         txtAddress[i]->setText(num(value));
     }
-    if (CommPort != 1) {
+    // A UDP or TCP link keeps the address the user typed: the controller's
+    // own registers may hold none (0.0.0.0) or one that takes effect only
+    // after a power cycle.
+    if (CommPort != 1 && CommPort != 2) {
         setAddressFromBoxes();
     }
     if (read(20005) != 1) return reportFailure(failed);

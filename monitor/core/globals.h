@@ -35,6 +35,11 @@ inline int32_t HostNode = 0;
 inline int32_t TargetNode = 0;
 inline int32_t AdapterIndex = 0;
 inline int32_t TimeoutMs = 0;
+// The reply time-out the link gets: one below 1 ms (a socket would wait for
+// ever) or above the longest the setup window offers is taken as the default.
+inline constexpr int32_t DefaultTimeoutMs = 300;
+inline constexpr int32_t LongestTimeoutMs = 30000;
+inline int32_t usableTimeout(int32_t ms) { return ms < 1 || ms > LongestTimeoutMs ? DefaultTimeoutMs : ms; }
 inline QString ControllerIPText;  // the address as the user typed it
 inline QString ControllerIP;      // dotted address of a UDP or TCP connection
 inline bool ResolvingHost = false;

@@ -227,6 +227,7 @@ void frmMain::SuspendButton_Click() {
         });
     } else {
         ConnectFailCount = -1;
+        resetReconnectBackOff();
         SuspendButton->setCaption(QStringLiteral("Suspend Monitoring"));
         MonitoringSuspended = false;
         SuspendButton->setForeColor(ColourRed);

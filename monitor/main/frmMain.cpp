@@ -1,7 +1,11 @@
 #include "main/frmMain.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFileInfo>
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QTimer>
 #include <QRegularExpression>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -10,6 +14,7 @@
 #include <algorithm>
 #include <exception>
 #include <optional>
+#include <utility>
 
 #include "core/basics.h"
 #include "core/codeDBase.h"
@@ -44,6 +49,36 @@ std::optional<int32_t> netAddress(const QString &text) {
     const QString t = text.trimmed();
     if (t.isEmpty() || inet_pton(AF_INET, t.toLatin1().constData(), &a) != 1) return std::nullopt;
     return static_cast<int32_t>(a.s_addr);
+}
+
+// Whether a TCP controller takes connections, asked without blocking the
+// window: the library's own open waits half a second after each refusal, ten
+// times over, so a refused or unplugged controller is found out here first.
+// Pending window events run during the wait (at most waitMs). Empty when the
+// controller accepted, else the reason.
+QString tcpRefusal(const QString &address, int waitMs) {
+    QTcpSocket probe;
+    QTimer limit;
+    limit.setSingleShot(true);
+    bool over = false;
+    QObject::connect(&probe, &QTcpSocket::connected, &probe, [&over] { over = true; });
+    QObject::connect(&probe, &QTcpSocket::errorOccurred, &probe, [&over] { over = true; });
+    QObject::connect(&limit, &QTimer::timeout, &probe, [&over] { over = true; });
+    probe.connectToHost(QHostAddress(address), 6000);
+    limit.start(waitMs);
+    // Not an event loop of its own: one would end at once once the program
+    // has been told to quit.
+    while (!over && probe.state() != QAbstractSocket::UnconnectedState)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (probe.state() == QAbstractSocket::ConnectedState) {
+        probe.abort();
+        return QString();
+    }
+    const QString why = probe.error() == QAbstractSocket::UnknownSocketError
+                            ? QStringLiteral("No answer from the controller")
+                            : probe.errorString();
+    probe.abort();
+    return why;
 }
 
 // Runs a step; run-time errors inside it are ignored.
@@ -118,7 +153,61 @@ void frmMain::setStatus(const QString &text) {
     RefreshMessage();
 }
 
-void frmMain::RefreshMessage() { Message->repaint(); }
+void frmMain::setLinkStatus(const QString &text) {
+    pendingLinkDown_.clear();
+    Message->setText(text);
+    Message->repaint();
+}
+
+void frmMain::showLinkDown(const QString &text) {
+    if (!userMessageHeld()) {
+        setLinkStatus(text);
+        return;
+    }
+    pendingLinkDown_ = text;
+    if (!linkDownTimer_) {
+        linkDownTimer_ = new QTimer(this);
+        linkDownTimer_->setSingleShot(true);
+        connect(linkDownTimer_, &QTimer::timeout, this, [this] {
+            const QString due = std::exchange(pendingLinkDown_, QString());
+            if (!due.isEmpty() && Message->text() == userMessage_ && NoComm) setLinkStatus(due);
+        });
+    }
+    linkDownTimer_->start(int(std::max<qint64>(0, messageHoldMs - userMessageAge_.elapsed())));
+}
+
+// Every window writes the status line and then calls this: such a message
+// answers something the user did and is kept a while from the reconnect
+// failure message.
+void frmMain::RefreshMessage() {
+    Message->repaint();
+    userMessage_ = Message->text();
+    userMessageAge_.start();
+}
+
+bool frmMain::userMessageHeld() const {
+    return !userMessage_.isEmpty() && userMessageAge_.isValid() && userMessageAge_.elapsed() < messageHoldMs &&
+           Message->text() == userMessage_;
+}
+
+void frmMain::scheduleReconnect(qint64 costMs) {
+    const int update = std::clamp(DdeUpdateMs, 10, 32000);
+    const int longest = std::max(5000, update);
+    reconnectStepMs_ = reconnectStepMs_ == 0 ? update : std::min(reconnectStepMs_ * 2, longest);
+    // An attempt that held the window for costMs is followed by six times
+    // as long for the user, however long the reply time-out: the window stays
+    // free about 85 % of the time.
+    const qint64 free = std::min<qint64>(costMs * 6, 600000);
+    reconnectDelayMs_ = int(std::max<qint64>(reconnectStepMs_, free));
+    Timer1->setInterval(reconnectDelayMs_);
+}
+
+void frmMain::LinkClosed() {
+    if (ConnectionHandle != 0) ignoring([] { OrvComm::ZqCloseConnection(ConnectionHandle); });
+    ConnectionHandle = 0;
+    Connected = false;
+    reconnectStepMs_ = 0;
+}
 
 // ---- Connection manager ------------------------------------------------------
 
@@ -167,15 +256,17 @@ bool frmMain::ConfigZQComm() {
     }
 }
 
-bool frmMain::connectFailed() {
+bool frmMain::connectFailed(const QString &why) {
     if (!ReconnectPending) {
         if (ConnectFailedBefore) {
             ++ConnectFailCount;
             // The error of this attempt, not one left over from an earlier call.
             ignoring([] { OrvComm::ZqGetErrorInfo(ConnectionHandle, &ErrorInfo); });
-            setStatus(QStringLiteral("(") + str(ConnectFailCount) +
-                      QStringLiteral(" ) Failed to make connection, please configure - ") + QStringLiteral(" ") +
-                      errorInfoText());
+            QString reason = why.isEmpty() ? errorInfoText().trimmed() : why;
+            if (reason.isEmpty()) reason = QStringLiteral("No answer from the controller");
+            showLinkDown(QStringLiteral("(") + str(ConnectFailCount) +
+                         QStringLiteral(" ) Failed to make connection, please configure - ") + QStringLiteral(" ") +
+                         reason);
         }
         if (ConnectionHandle != 0) {
             ignoring([] { OrvComm::ZqCloseConnection(ConnectionHandle); });
@@ -183,7 +274,7 @@ bool frmMain::connectFailed() {
         }
         ConnectFailedBefore = true;
     }
-    Timer1->setInterval(100);
+    scheduleReconnect(attemptClock_.elapsed() - attemptFreeMs_);
     DoEvents();
     repaint();
     DoEvents();
@@ -196,6 +287,8 @@ bool frmMain::connectFailed() {
 }
 
 bool frmMain::CheckComm() {
+    attemptClock_.start();
+    attemptFreeMs_ = 0;
     if (ConnectionHandle != 0) {
         int32_t rc = 0;
         ignoring([&] { rc = OrvComm::ZqCloseConnection(ConnectionHandle); });
@@ -217,7 +310,7 @@ bool frmMain::CheckComm() {
             DoEvents();
             Pause(0.1f);
             ConnectionHandle = OrvComm::ZqOpenConnection(OrvComm::TypeRawEthernet, HostNode, TargetNode);
-            OrvComm::ZqSetConnectionTimeout(ConnectionHandle, TimeoutMs);
+            OrvComm::ZqSetConnectionTimeout(ConnectionHandle, usableTimeout(TimeoutMs));
             int32_t value = 0;
             if (OrvComm::ZqGetRegister(ConnectionHandle, 1, &value) != 1) {
                 OrvComm::ZqCloseConnection(ConnectionHandle);
@@ -228,22 +321,32 @@ bool frmMain::CheckComm() {
             // An empty or invalid address opens nothing (it would be the
             // broadcast address on the wire).
             const auto address = netAddress(ControllerIP);
-            if (!address) return connectFailed();
+            if (!address) return connectFailed(QStringLiteral("No usable controller IP address"));
             if (CommPort == 1) {
                 ConnectionHandle = OrvComm::ZqOpenConnection(OrvComm::TypeUdp, 0, *address);
                 if (ConnectionHandle == 0) return connectFailed();
             } else {
                 DoEvents();
-                ConnectionHandle = OrvComm::ZqOpenNetConnection(OrvComm::TypeTcp, 0, *address, uint32_t(TimeoutMs));
+                QElapsedTimer probe;
+                probe.start();
+                const QString refused = tcpRefusal(ControllerIP.trimmed(), 5000);
+                attemptFreeMs_ = probe.elapsed();  // the window was free meanwhile
+                // The wait let other handlers run: monitoring may have been
+                // suspended, or a nested attempt may have connected already.
+                if (MonitoringSuspended) return false;
+                if (ConnectionHandle != 0) return !Connected;
+                if (!refused.isEmpty()) return connectFailed(refused);
+                ConnectionHandle =
+                    OrvComm::ZqOpenNetConnection(OrvComm::TypeTcp, 0, *address, uint32_t(usableTimeout(TimeoutMs)));
                 if (ConnectionHandle == 0) return connectFailed();
                 ConnectFailCount = 0;
             }
-            OrvComm::ZqSetConnectionTimeout(ConnectionHandle, TimeoutMs);
+            OrvComm::ZqSetConnectionTimeout(ConnectionHandle, usableTimeout(TimeoutMs));
         } else {
             ConnectionHandle = OrvComm::ZqOpenConnection(OrvComm::TypeSerial, CommPort - 2, 0);
             if (ConnectionHandle == 0) return connectFailed();
             if (OrvComm::ZqInitConnection(ConnectionHandle, BaudRate, 0, 8, 0) != 1) return connectFailed();
-            OrvComm::ZqSetConnectionTimeout(ConnectionHandle, TimeoutMs);
+            OrvComm::ZqSetConnectionTimeout(ConnectionHandle, usableTimeout(TimeoutMs));
         }
     } catch (const std::exception &) {
         if (ConnectionHandle == 0) return connectFailed();
@@ -258,7 +361,7 @@ bool frmMain::CheckComm() {
             int32_t rc = 0;
             ignoring([&] { rc = OrvComm::ZqInitConnection(ConnectionHandle, rate, 0, 8, 0); });
             if (rc == 1) {
-                ignoring([] { OrvComm::ZqSetConnectionTimeout(ConnectionHandle, TimeoutMs); });
+                ignoring([] { OrvComm::ZqSetConnectionTimeout(ConnectionHandle, usableTimeout(TimeoutMs)); });
                 ok = ConfigZQComm();
                 if (ok) BaudRate = rate;
             } else {
@@ -280,7 +383,9 @@ bool frmMain::CheckComm() {
     } else {
         status = QStringLiteral("Connected to COMM") + num(CommPort - 2) + QStringLiteral(" Baud ") + num(BaudRate);
     }
-    setStatus(status);
+    setLinkStatus(status);
+    reconnectStepMs_ = 0;
+    reconnectDelayMs_ = 0;
     ConnectionTitle = QStringLiteral(" - ") + status.mid(13);
     setCaption(MainTitle + ConnectionTitle);
     setDdeMessage(status);
@@ -312,6 +417,7 @@ void frmMain::Timer2_Timer() {
     Message->setText(QString());
     frmSetup &setup = form<frmSetup>();
     setup.txtResolveIP->setText(num(setup.txtResolveIP->text().toLongLong() + 1));
+    resetReconnectBackOff();
     if (SuspendButton->text() == QStringLiteral("Resume Monitoring")) {
         SuspendButton_Click();
     } else {
@@ -372,6 +478,7 @@ void frmMain::Form_Load() {
             if (!QueryStringValue(key, QStringLiteral("IP Address"), ControllerIPText)) ControllerIP.clear();
             if (!QueryLongValue(key, QStringLiteral("Timeout"), TimeoutMs)) TimeoutMs = 300;
             if (TimeoutMs == 0) TimeoutMs = 350;
+            TimeoutMs = usableTimeout(TimeoutMs);
         })) {
         BaudRate = 9600;
         CommPort = 3;

@@ -4,10 +4,12 @@
 // version test.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTimer>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -46,6 +48,20 @@ public:
 
     // Closes any connection and opens the configured one; the new NoComm.
     bool CheckComm();
+    // The connection is gone on purpose (a transfer or the user closed it):
+    // the handle is closed when still open, ConnectionHandle 0, Connected
+    // False, and no reconnect is scheduled; polling stays idle until the user
+    // resumes monitoring or sets up the connection again.
+    void LinkClosed();
+    // A user action (Resume Monitoring, leaving the setup window) reconnects:
+    // the next failure waits the shortest back-off again.
+    void resetReconnectBackOff() { reconnectStepMs_ = 0; }
+    // Milliseconds the polling loop waits before the next reconnect attempt
+    // (Timer1's interval while the link is down).
+    int reconnectDelayMs() const { return reconnectDelayMs_; }
+    // How long a message the user's own action put into the status line is
+    // kept from the reconnect failure message.
+    int messageHoldMs = 4000;
     // Reads model and counts of the controller; True when both answered.
     bool ConfigZQComm();
     void RefreshMessage();
@@ -118,6 +134,35 @@ private:
                        const int16_t &editIndex);
     void refreshClock();
 
-    bool connectFailed();
+    // The failure steps of CheckComm; why is the reason shown when the
+    // library has none for this attempt.
+    bool connectFailed(const QString &why = QString());
+    // The link is down after an attempt or a tick that cost costMs of the
+    // window thread: the next attempt follows after the back-off, which
+    // doubles from the update interval to about 5 s, and is at least six
+    // times the cost, so that the window stays free most of the time.
+    void scheduleReconnect(qint64 costMs);
+    // A message of the user's own action (written through RefreshMessage)
+    // that is still too young to be replaced by the reconnect failure.
+    bool userMessageHeld() const;
+    // A read of the polling tick may go out: nothing more is sent once the
+    // tick has lost the link.
+    bool mayRead() const { return !tickLostLink_; }
     void setStatus(const QString &text);
+    // The connection manager's own status line text.
+    void setLinkStatus(const QString &text);
+    // The same for news of a link that is down: it waits while a message of
+    // the user's own action is still held, then shows unless someone wrote
+    // the status line meanwhile.
+    void showLinkDown(const QString &text);
+
+    bool tickLostLink_ = false;  // a read of this tick failed with the link lost
+    int reconnectStepMs_ = 0;    // the back-off step; 0 while the link is up
+    int reconnectDelayMs_ = 0;
+    QElapsedTimer attemptClock_;  // started by each CheckComm
+    qint64 attemptFreeMs_ = 0;    // time of the attempt in which the window was free
+    QString pendingLinkDown_;
+    QTimer *linkDownTimer_ = nullptr;
+    QElapsedTimer userMessageAge_;
+    QString userMessage_;
 };

@@ -8,6 +8,13 @@
 // error; anything else marks the link lost at the end of the tick, after the
 // remaining windows have still been served.
 //
+// A tick that has lost the link (a failure other than 216) sends nothing
+// more: every later read of the tick fails at once, so the windows show
+// their failure texts without each row waiting out its own time-out. The
+// next attempt to reconnect then waits on the back-off of the connection
+// manager, so that a controller that is gone never holds the window for
+// more than one exchange at a time.
+//
 // The tick lets pending window events through at fixed points only (every
 // fourth row of a page, every fourth servo). Anything may happen there: a
 // window closes, a transfer starts, the user suspends monitoring. So after
@@ -16,6 +23,7 @@
 // them: a window closed during a yield is not brought back.
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <cmath>
 #include <cstdio>
 #include <optional>
@@ -70,14 +78,19 @@ bool bitSet(int32_t value, int bit) { return ((static_cast<uint32_t>(value) >> b
 }  // namespace
 
 bool frmMain::readFailed() {
+    // ErrorInfo keeps the failure that lost the link.
+    if (tickLostLink_) return false;
     const bool known = OrvComm::ZqGetErrorInfo(ConnectionHandle, &ErrorInfo) == 1;
     const bool dataError = known && ErrorInfo.code == 216;
-    if (!dataError) CommError = true;
+    if (!dataError) {
+        CommError = true;
+        tickLostLink_ = true;
+    }
     return dataError;
 }
 
 bool frmMain::readRegister(int32_t reg, int32_t &value) {
-    if (OrvComm::ZqGetRegister(ConnectionHandle, reg, &value) == 1) return true;
+    if (mayRead() && OrvComm::ZqGetRegister(ConnectionHandle, reg, &value) == 1) return true;
     readFailed();
     return false;
 }
@@ -89,6 +102,9 @@ void frmMain::pollingError(int number, const QString &description) {
 }
 
 void frmMain::Timer1_Timer() {
+    QElapsedTimer took;
+    took.start();
+    tickLostLink_ = false;
     try {
         // The V-register record of the non-volatile window starts every tick
         // as a double of header 6.
@@ -106,6 +122,7 @@ void frmMain::Timer1_Timer() {
         try {
             if (ConnectionHandle == 0) throw TickEnded{};
             CommError = false;
+            tickLostLink_ = false;
             int32_t heartbeat = 0;
             readRegister(1, heartbeat);
 
@@ -128,16 +145,25 @@ void frmMain::Timer1_Timer() {
             // A controller stopped on fault 2 (its program data is corrupt)
             // shows that fault and nothing more this tick; the link is still
             // checked below.
-            const bool corruptProgram = StatusPollOn && !busy() && PollTaskStatus();
+            const bool corruptProgram = StatusPollOn && !busy() && mayRead() && PollTaskStatus();
 
             if (!corruptProgram && RtcWindowOpen && !busy()) refreshClock();
         } catch (const TickEnded &) {
         }
         if (CommError) NoComm = true;
+        if (tickLostLink_) {
+            // Until the next attempt the status line says so, not "Connected to".
+            const QString reason = errorInfoText().trimmed();
+            showLinkDown(QStringLiteral("Connection lost") +
+                         (reason.isEmpty() ? QString() : QStringLiteral(" - ") + reason));
+            scheduleReconnect(took.elapsed());
+        }
     } catch (const RuntimeError &e) {
         pollingError(e.number(), e.description());
+        scheduleReconnect(took.elapsed());
     } catch (const std::exception &e) {
         pollingError(1, describeException(e));
+        scheduleReconnect(took.elapsed());
     }
 }
 
@@ -181,7 +207,7 @@ void frmMain::serveDdeItems() {
         if (readRegister(whole(*address), value)) f->RegRead->setText(decimal(value));
     }
     if (const auto block = boxSet(f->Reg50Address)) {
-        if (OrvComm::ZqGetRegister50(ConnectionHandle, whole(*block), Block50Buffer.data()) == 1) {
+        if (mayRead() && OrvComm::ZqGetRegister50(ConnectionHandle, whole(*block), Block50Buffer.data()) == 1) {
             for (int i = 1; i <= 50; ++i) f->RegValue[size_t(i)]->setText(decimal(Block50Buffer[size_t(i - 1)]));
         } else {
             readFailed();
@@ -260,7 +286,7 @@ void frmMain::refreshDigitalOutputs() {
         const int32_t n = f->VScroll1->value() + r - 1;
         SSCommand *button = f->SSCommand1[size_t(r - 1)];
         int32_t state = 0;
-        if (OrvComm::ZqGetRegister(ConnectionHandle, 1000 + n, &state) == 1) {
+        if (mayRead() && OrvComm::ZqGetRegister(ConnectionHandle, 1000 + n, &state) == 1) {
             if (button->Caption() == QStringLiteral("Off") && state == 1) button->setFont3D(Font3DRaisedLight);
             else if (button->Caption() == QStringLiteral("On") && state == 0) button->setFont3D(Font3DInsetLight);
         } else {
@@ -286,7 +312,7 @@ void frmMain::refreshAnalog(std::array<QLineEdit *, 16> &boxes, QScrollBar *scro
         if (outputs && AnalOutEditInProgress && AnalOutEditIndex == r - 1) continue;
         const int32_t n = scroll->value() + r - 1;
         int32_t value = 0;
-        if (OrvComm::ZqGetRegister(ConnectionHandle, base + n, &value) == 1) box->setText(decimal(value));
+        if (mayRead() && OrvComm::ZqGetRegister(ConnectionHandle, base + n, &value) == 1) box->setText(decimal(value));
         else box->setText(readFailed() ? QStringLiteral("N/A") : QStringLiteral("*"));
     }
 }
@@ -329,10 +355,12 @@ void frmMain::refreshRegisterBits() {
         if (RegbitsWritePending) {
             const auto value = roundToWhole(RegbitsValues[size_t(std::clamp<int>(RegbitsRow, 1, 16) - 1)], BoxBits::Bits32);
             if (!value) throw RuntimeError(RuntimeErrors::Overflow, QStringLiteral("Overflow"));
-            if (OrvComm::ZqPutRegister(ConnectionHandle, RegbitsWriteRegister, *value) == 1) {
+            // With the link lost this tick the write is not tried: it fails
+            // with the reason the link was lost, and is not made later.
+            if (mayRead() && OrvComm::ZqPutRegister(ConnectionHandle, RegbitsWriteRegister, *value) == 1) {
                 Message->setText(QStringLiteral("Register #") + decimal(RegbitsWriteRegister) + QStringLiteral(" updated."));
             } else {
-                OrvComm::ZqGetErrorInfo(ConnectionHandle, &ErrorInfo);
+                if (mayRead()) OrvComm::ZqGetErrorInfo(ConnectionHandle, &ErrorInfo);
                 Message->setText(QStringLiteral("Failed to update register value!") + QChar(10) + errorInfoText());
             }
             RefreshMessage();
@@ -366,7 +394,7 @@ void frmMain::refreshNonVolatile() {
             else box->setText(QStringLiteral("*"));
         } else {
             VRegRecord.number = reg;
-            if (OrvComm::ZqGetVRegister(ConnectionHandle, &VRegRecord) == 1) {
+            if (mayRead() && OrvComm::ZqGetVRegister(ConnectionHandle, &VRegRecord) == 1) {
                 box->setText(realText(VRegRecord.doubleValue));
             } else {
                 box->setText(QStringLiteral("*"));
@@ -447,7 +475,8 @@ void frmMain::refreshClock() {
         int32_t value = 0;
         boxes[i]->setText(readRegister(13014 + i, value) ? decimal(value) : QStringLiteral("*"));
     }
-    if (RtcSyncRequest) {
+    // A clock setting waits for a tick that still has the link.
+    if (RtcSyncRequest && mayRead()) {
         RtcSyncRequest = false;
         const QDateTime now = QDateTime::currentDateTime();
         const auto put = [](int32_t reg, int32_t value) {

@@ -219,13 +219,13 @@ private Q_SLOTS:
         s.Text4->setText(QStringLiteral("99999999999"));
         leaveField(s.Text4);
         QCOMPARE(TimeoutMs, 30000);
-        s.Text4->setText(QStringLiteral("50000"));
+        s.Text4->setText(QStringLiteral("20000"));
         s.txtAdapter->clear();  // no number: the adapter stays
         s.Text2->setText(QStringLiteral("9"));
         s.Text3->setText(QStringLiteral(" host "));
         s.ExitButton->click();
         QVERIFY(!s.loaded());
-        QCOMPARE(TimeoutMs, 50000);
+        QCOMPARE(TimeoutMs, 20000);
         QCOMPARE(AdapterIndex, 1);
         QCOMPARE(HostNode, 5);
         QCOMPARE(TargetNode, 9);
@@ -234,6 +234,27 @@ private Q_SLOTS:
         QVERIFY(NoComm);  // the target node changed
         QCOMPARE(ConnectionTitle, QStringLiteral(" - Node 9"));
         QCOMPARE(m.Message->text(), QStringLiteral("Reestablishing Connection"));
+    }
+
+    // A time-out that would make the link wait for ever (0 or below), or
+    // longer than the window offers, is taken as the default, whether typed
+    // or stored.
+    void unusableTimeoutsTakeTheDefault() {
+        for (const char *typed : {"0", "-250", "50000"}) {
+            MonitorTestEnv env;
+            loadMain(env);
+            TimeoutMs = 250;
+            SetupOpen = true;
+            frmSetup &s = form<frmSetup>();
+            s.Show();
+            s.Text4->setText(QString::fromLatin1(typed));
+            s.ExitButton->click();
+            QCOMPARE(TimeoutMs, 300);
+        }
+        MonitorTestEnv env;
+        env.writeSettings(QStringLiteral("[Communications]\ndword \"Timeout\" -20\n"));
+        form<frmMain>();
+        QCOMPARE(TimeoutMs, 300);
     }
 
     void fieldRules() {
@@ -362,8 +383,8 @@ private Q_SLOTS:
     void addressPanelAgainstTheEmulator() {
         MonitorTestEnv env;
         EmulatorPeer peer(5);
-        loadMain(env);
-        CommPort = 2;
+        frmMain &main = loadMain(env);
+        CommPort = 0;
         if (!peer.connectMonitor(200)) QSKIP("needs the UDP transport");
         peer.controller().withMemory([](orvemu::Memory &m) {
             const int32_t values[][2] = {{20000, 17},   {20048, 10},  {20049, 0},   {20050, 7},   {20051, 21},
@@ -414,6 +435,26 @@ private Q_SLOTS:
 
         s.Frame1_Click();
         QCOMPARE(s.Frame1Height(), 255);
+
+        // A TCP link keeps the address the user typed, whatever the
+        // controller's registers hold, and Exit reconnects to it.
+        CommPort = 2;
+        s.Text3->setText(QStringLiteral("127.0.9.1"));
+        s.ResolveAddress();
+        peer.controller().withMemory([](orvemu::Memory &m) {
+            for (int r = 20048; r <= 20051; ++r) m.writeRegister(r, 0);
+            return 0;
+        });
+        s.Frame1_Click();
+        QCOMPARE(s.txtAddress[0]->text(), QStringLiteral("0"));
+        QCOMPARE(s.Text3->text(), QStringLiteral("127.0.9.1"));
+        QCOMPARE(ControllerIP, QStringLiteral("127.0.9.1"));
+        s.Frame1_Click();
+        SetupOpen = true;
+        s.ExitButton->click();
+        QCOMPARE(ControllerIPText, QStringLiteral("127.0.9.1"));
+        QCOMPARE(main.Caption(), QStringLiteral("ORV Monitor V3.6 - TCP/IP 127.0.9.1"));
+        s.Show();
 
         // A controller without address registers.
         peer.controller().setHandler(0x09, [](orvemu::Controller &ctl, const orvemu::Request &r) {

@@ -144,7 +144,7 @@ private Q_SLOTS:
         QCOMPARE(d.Label2[0]->text(), QStringLiteral("51"));
         QCOMPARE(d.Label2[9]->text(), QStringLiteral("96"));
         QCOMPARE(d.DdeInterval->text(), QStringLiteral("25"));
-        QCOMPARE(m.Timer1->Interval(), 100);  // the failed first connection's retry interval
+        QCOMPARE(m.Timer1->Interval(), 25);  // the failed first connection retries after the update interval
         QCOMPARE(d.Message->text(), QStringLiteral("Controller Communication in progress"));
         QCOMPARE(d.Command3d1->Caption(), QStringLiteral("Cancel DDE"));
 

@@ -1,6 +1,7 @@
 // The main window: start-up defaults, the connection manager against the
 // emulator (requests, baud search, failure messages, titles), the timers,
 // the version rule and shut-down.
+#include <QElapsedTimer>
 #include <QFile>
 #include <QtTest/QTest>
 
@@ -70,7 +71,7 @@ private Q_SLOTS:
         QVERIFY(NoComm);
         QVERIFY(ConnectFailedBefore);
         QCOMPARE(m.Message->text(), QString());
-        QCOMPARE(m.Timer1->Interval(), 100);
+        QCOMPARE(m.Timer1->Interval(), 1000);  // the next attempt after the update interval
         QVERIFY(m.Timer3->Enabled());
         QVERIFY(m.PollStartPending);
         QCOMPARE(RegisterLimit, 40000);
@@ -179,11 +180,31 @@ private Q_SLOTS:
         QCOMPARE(m.Timer1->Interval(), 10);
         // Each attempt closes the connection it replaces.
         QCOMPARE(requestSummary(peer.controller()), EaProbe + EaProbe);
-        // A failed attempt polls again soon.
+        // A failed attempt tries again after the update interval, and each
+        // further failure waits twice as long, up to 5 s.
         CommPort = 1;
         ControllerIP.clear();
         QVERIFY(m.CheckComm());
-        QCOMPARE(m.Timer1->Interval(), 100);
+        QCOMPARE(m.Timer1->Interval(), 10);
+        QVERIFY(m.CheckComm());
+        QCOMPARE(m.Timer1->Interval(), 20);
+        for (int i = 0; i < 10; ++i) m.CheckComm();
+        QCOMPARE(m.Timer1->Interval(), 5000);
+        // A refused TCP controller is found out without the library's
+        // half-second waits, and the reason is said.
+        CommPort = 2;
+        ControllerIP = peer.address();
+        peer.stopServing();
+        QElapsedTimer took;
+        took.start();
+        QVERIFY(m.CheckComm());
+        QVERIFY2(took.elapsed() < 1500, qPrintable(QString::number(took.elapsed())));
+        QVERIFY2(m.Message->text().endsWith(QStringLiteral("please configure -  Connection refused")),
+                 qPrintable(m.Message->text()));
+        // A user action starts the back-off over.
+        m.resetReconnectBackOff();
+        QVERIFY(m.CheckComm());
+        QCOMPARE(m.Timer1->Interval(), 10);
     }
 
     void serialBaudSearchFindsTheControllersRate() {

@@ -125,8 +125,8 @@ private Q_SLOTS:
     }
 
     // Error 216 is a data error: "N/A" and the link stays. Anything else
-    // marks the link lost, after the tick has served its remaining windows,
-    // and the next tick reconnects.
+    // marks the link lost; the tick sends nothing more, its later rows and
+    // windows show their failure text, and the next tick reconnects.
     void linkCheck() {
         Session s;
         s.refuse({8503}, {8505});
@@ -137,11 +137,15 @@ private Q_SLOTS:
         s.memory().analogInputs[5] = 66;
         s.memory().registers[3] = -1;
         AnalInWindowOpen = RegWindowOpen = true;
+        ain.Text1[5]->setText(QStringLiteral("old"));
+        reg.Text1[2]->setText(QStringLiteral("old"));
         s.main->Timer1_Timer();
         QCOMPARE(ain.Text1[2]->text(), QStringLiteral("N/A"));
         QCOMPARE(ain.Text1[4]->text(), QStringLiteral("*"));
-        QCOMPARE(ain.Text1[5]->text(), QStringLiteral("66"));
-        QCOMPARE(reg.Text1[2]->text(), QStringLiteral("-1"));  // the later window was still served
+        QCOMPARE(ain.Text1[5]->text(), QStringLiteral("*"));
+        QCOMPARE(reg.Text1[2]->text(), QStringLiteral("*"));
+        // Three tries of the silent row, then nothing.
+        QCOMPARE(s.requests(), QStringList{QStringLiteral("get 1")} + gets(8501, 5) + gets(8505, 1) + gets(8505, 1));
         QVERIFY(CommError && NoComm);
         QCOMPARE(ErrorInfo.code, 11);  // the network time-out
 
@@ -367,20 +371,25 @@ private Q_SLOTS:
         Custom1WindowOpen = false;
     }
 
-    // A controller stopped on fault 2 shows its fault and skips the clock,
-    // but a link lost in the same tick is still noticed.
+    // A controller stopped on fault 2 shows its fault and skips the clock;
+    // a tick whose heartbeat goes unanswered asks for no status at all.
     void corruptProgramFault() {
         Session s;
         frmStatus &status = form<frmStatus>();
         form<frmRTC>();
-        StatusPollOn = true;
+        StatusPollOn = RtcWindowOpen = true;
         s.memory().raiseFault(2, 9, 0);
-        s.refuse({}, {1});  // the heartbeat goes unanswered
         s.main->Timer1_Timer();
         QVERIFY(status.Label1->text().startsWith(QStringLiteral("Controller Software Faulted in Step 10! ")));
         for (const QString &r : s.requests()) QVERIFY2(!r.startsWith(QStringLiteral("get 130")), qPrintable(r));
+        QVERIFY(!NoComm);
+
+        s.peer.controller().clearLog();
+        s.refuse({}, {1});
+        s.main->Timer1_Timer();
+        QCOMPARE(s.requests(), gets(1, 1) + gets(1, 1) + gets(1, 1));  // the three tries
         QVERIFY(NoComm);
-        StatusPollOn = false;
+        StatusPollOn = RtcWindowOpen = false;
         unloadForm<frmRTC>();
     }
 

@@ -171,6 +171,14 @@ EmulatorPeer::EmulatorPeer(int model, PeerLink link, uint32_t baud, int comPort)
     }
 }
 
+void EmulatorPeer::stopServing() { server_.reset(); }
+
+bool EmulatorPeer::startServing() {
+    if (!server_ && link_ == PeerLink::Udp) server_ = orvemu::startUdp(*controller_, address_.toStdString());
+    if (!server_ && link_ == PeerLink::Tcp) server_ = orvemu::startTcp(*controller_, address_.toStdString());
+    return server_ != nullptr;
+}
+
 bool EmulatorPeer::connectMonitor(int timeoutMs) {
     if (!server_ || link_ == PeerLink::Serial) return false;
     ConnectionHandle = link_ == PeerLink::Tcp ? OrvComm::ZqOpenConnection(OrvComm::TypeTcp, 0, networkAddress())

@@ -139,6 +139,10 @@ public:
     // with a short time-out: Connected True, NoComm False. False when the
     // peer cannot be reached here.
     bool connectMonitor(int timeoutMs = 150);
+    // The controller goes away: a network peer stops serving (TCP then
+    // refuses, UDP stays silent), until startServing on the same address.
+    void stopServing();
+    bool startServing();
 
 private:
     std::unique_ptr<orvemu::Controller> controller_;

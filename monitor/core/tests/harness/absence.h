@@ -1,0 +1,42 @@
+// The monitor with its controller gone: the real main window polls an
+// emulator, the controller goes away, and a fine timer of the window thread
+// notes how long the window could not answer.
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+#include <functional>
+
+// The window thread's stalls over a run: a gap between two ticks of a 5 ms
+// timer longer than 50 ms counts as a stall (of the gap's length).
+struct StallFigures {
+    qint64 runMs = 0;
+    qint64 longestMs = 0;
+    qint64 stalledMs = 0;
+    int stalls = 0;
+    double freeShare() const { return runMs > 0 ? 1.0 - double(stalledMs) / double(runMs) : 0.0; }
+};
+
+// Runs the window thread's events for ms (less when done turns True) and
+// measures its stalls.
+StallFigures measureStalls(qint64 ms, const std::function<bool()> &done = {});
+
+enum class Absence {
+    SilentUdp,   // a UDP controller that stops answering
+    RefusedTcp,  // a TCP controller that refuses connections
+};
+
+struct AbsenceRun {
+    bool started = false;       // the monitor polled the controller before it went away
+    StallFigures gone;          // while the controller was gone
+    QString statusWhileGone;    // the main window's status line then
+    int exchangeWorstMs = 0;    // one exchange with a silent controller: tries x time-out
+    int backOffMs = 0;          // the reconnect wait when the controller came back
+    qint64 recoveryMs = -1;     // from its return to polling again (-1: not within the bound)
+};
+
+// The main window loaded against a new emulator (reply time-out timeoutMs,
+// update interval 100 ms) with the register window open; once it polls, the
+// controller goes away for goneMs and then comes back.
+class MonitorTestEnv;
+AbsenceRun runAbsentController(MonitorTestEnv &env, Absence kind, qint64 goneMs, int timeoutMs);
