@@ -16,7 +16,15 @@ namespace orv {
 
 namespace {
 
-void pauseAfterReply() { std::this_thread::sleep_for(std::chrono::milliseconds(2)); }
+// The line rests 2 ms after each reply. A plain sleep overshoots by the
+// kernel's timer slack and more under load, so sleep to just short of the
+// end and give the processor away until it comes.
+void pauseAfterReply() {
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + std::chrono::milliseconds(2);
+    std::this_thread::sleep_until(end - std::chrono::microseconds(400));
+    while (Clock::now() < end) std::this_thread::yield();
+}
 
 // How long the line must stay quiet before a text request follows a failed
 // binary exchange, and how long the wait may take in all.
