@@ -12,12 +12,22 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <sched.h>
 #include <string>
 #include <vector>
 
 namespace orvbench {
 
 using Clock = std::chrono::steady_clock;
+
+// Keeps the process (the benchmark and its emulator's threads alike) on the
+// core it starts on, so that both sides of a comparison share one core.
+inline void PinToOneCore() {
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(sched_getcpu() >= 0 ? sched_getcpu() : 0, &one);
+    sched_setaffinity(0, sizeof one, &one);
+}
 
 inline std::map<std::string, std::vector<double>> &Samples() {
     static std::map<std::string, std::vector<double>> s;

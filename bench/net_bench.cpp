@@ -113,11 +113,7 @@ struct Library {
 }  // namespace
 
 int main(int argc, char **argv) {
-    // One core for the benchmark and the emulator's threads alike.
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    CPU_SET(sched_getcpu() >= 0 ? sched_getcpu() : 0, &one);
-    sched_setaffinity(0, sizeof one, &one);
+    orvbench::PinToOneCore();
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 100;
 
     if (!Emu().udp || !Emu().tcp) {

@@ -139,10 +139,7 @@ int Fail(const char *what) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    CPU_SET(sched_getcpu() >= 0 ? sched_getcpu() : 0, &one);
-    sched_setaffinity(0, sizeof one, &one);
+    orvbench::PinToOneCore();
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 15;
 
     orv::test::TempDir dir;

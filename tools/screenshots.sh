@@ -22,26 +22,9 @@ for tool in xvfb-run; do
 done
 [ -x "$bin/orvgallery" ] || { echo "screenshots.sh: $bin/orvgallery is missing (cmake --build build --target orvgallery)"; exit 1; }
 
-session="$(mktemp -d "${TMPDIR:-/tmp}/orvmon-shots.XXXXXX")"
-emu_pid=""
-cleanup() {
-  if [ -n "$emu_pid" ]; then
-    kill "$emu_pid" 2>/dev/null || true
-    wait "$emu_pid" 2>/dev/null || true
-  fi
-  rm -rf "$session"
-}
-trap cleanup EXIT INT TERM
-
-"$bin/orvemu" --pty >"$session/emulator.out" 2>"$session/emulator.err" &
-emu_pid=$!
-device=""
-for _ in $(seq 100); do
-  device="$(sed -n 's/^serial //p' "$session/emulator.out" | head -n1)"
-  [ -n "$device" ] && break
-  kill -0 "$emu_pid" 2>/dev/null || break
-  sleep 0.1
-done
+. "$here/tools/session.sh"
+orv_session_begin orvmon-shots
+orv_emulator_pty "$bin"
 if [ -z "$device" ]; then
   echo "screenshots.sh: the emulator did not start: $(tr '\n' ' ' <"$session/emulator.err")"
   exit 1
@@ -60,28 +43,7 @@ long="Conveyor_Infeed_Photo_Eye_Blocked_Alarm1"
   echo "2048 1 0 ${long}"
 } >"$session/PLANT.SYM"
 
-cat >"$session/settings.txt" <<'SETTINGS'
-[Communications]
-dword "COMM Port" 3
-dword "BAUD Rate" 9600
-dword "Timeout" 300
-[DDE Setup]
-dword "Update" 200
-[Files]
-[Main]
-[Registers]
-[NVram]
-[Analin]
-[Analout]
-[Custom1]
-[Custom2]
-[Flags]
-[Digin]
-[Digout]
-[Servo]
-[Status]
-[Dtable]
-SETTINGS
+orv_session_settings "$session/settings.txt" 'dword "Update" 200'
 export ORVMON_SETTINGS="$session/settings.txt"
 export ORVMON_DATA_DIR="$session"
 export ORVMON_DDE="orvgallery-$$"

@@ -84,10 +84,7 @@ bool PlainRead(const QString &path, std::vector<char> &into) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    CPU_SET(sched_getcpu() >= 0 ? sched_getcpu() : 0, &one);
-    sched_setaffinity(0, sizeof one, &one);
+    orvbench::PinToOneCore();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 10;
