@@ -3,10 +3,13 @@ set -euo pipefail
 
 ORV_PACKAGES="build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
 qt6-base-dev qt6-qpa-plugins libqt6sql6-sqlite socat iproute2 xvfb xauth fonts-dejavu-core"
+# The fuzz build (tools/fuzz.sh, CI) also needs clang and its libFuzzer runtime.
+ORV_FUZZ_PACKAGES="clang libclang-rt-14-dev"
 
+# Installs the packages named (ORV_PACKAGES when none are) that are missing.
 orv_install_missing() {
   local missing=()
-  for p in $ORV_PACKAGES; do
+  for p in ${*:-$ORV_PACKAGES}; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   if [ ${#missing[@]} -gt 0 ]; then

@@ -99,9 +99,16 @@ class EmulatorPeer;
 // section empty), its timers stopped so that nothing polls behind the
 // test's back.
 frmMain &quietMain(MonitorTestEnv &env, const QString &settings = QString());
+// The reply time-out of a monitor connected to the in-process emulator: a
+// sanitizer build answers several times slower.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr int PeerReplyTimeoutMs = 200;
+#else
+inline constexpr int PeerReplyTimeoutMs = 40;
+#endif
 // The same, its settings pointing at a UDP or TCP peer, so that the main
 // window connects as it loads (reply time-out timeoutMs).
-frmMain &quietMainConnectedTo(MonitorTestEnv &env, const EmulatorPeer &peer, int timeoutMs = 40);
+frmMain &quietMainConnectedTo(MonitorTestEnv &env, const EmulatorPeer &peer, int timeoutMs = PeerReplyTimeoutMs);
 
 // Closes the monitor's connection: ConnectionHandle 0, NoComm True.
 void disconnectMonitor();
