@@ -10,12 +10,16 @@
 #include "connection.h"
 #include "controller.h"
 #include "errors.h"
+#include "orvcomm.h"
+#include "raw_ethernet.h"
+#include "serial.h"
 
 namespace orvtest {
 
 class EmulatorTransport : public orv::Transport {
 public:
-    explicit EmulatorTransport(orvemu::Controller &c) : controller_(c) {}
+    // It carries requests as the transport of `type` would.
+    EmulatorTransport(orvemu::Controller &c, std::int32_t type) : orv::Transport(traitsOf(type)), controller_(c) {}
     bool exchange(orv::Connection &c) override {
         auto r = controller_.handle({c.request, c.requestLength});
         if (r.delay.count() > 0) std::this_thread::sleep_for(r.delay);
@@ -30,6 +34,12 @@ public:
     }
 
 private:
+    static orv::TransportTraits traitsOf(std::int32_t type) {
+        if (type == ZQ_TYPE_SERIAL) return orv::kSerialTraits;
+        if (type == ZQ_TYPE_RAW_ETHERNET) return orv::kRawEthernetTraits;
+        return {};
+    }
+
     orvemu::Controller &controller_;
 };
 
@@ -40,7 +50,7 @@ inline std::int32_t AddEmulatedConnection(orvemu::Controller &ctl, std::int32_t 
     c->type = type;
     c->status = status;
     c->timeout = 333;
-    c->transport = std::make_unique<EmulatorTransport>(ctl);
+    c->transport = std::make_unique<EmulatorTransport>(ctl, type);
     orv::TableGuard guard;
     return orv::table::insert(std::move(c));
 }
