@@ -19,8 +19,8 @@ namespace orvtest {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Entries of the step length table of a model code.
-std::size_t StepTableEntries(int model);
+// Entries of the step length table of a model code: the emulator's.
+using orvemu::StepTableEntries;
 
 std::uint16_t MagicOfModel(int model);
 

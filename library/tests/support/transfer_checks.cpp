@@ -2,17 +2,6 @@
 
 namespace orvtest {
 
-std::size_t StepTableEntries(int model) {
-    if (!orvemu::IsEaModel(model)) return 256;
-    switch (model) {
-    case 5: return 16384;
-    case 10: case 11: return 1280;
-    case 12: case 15: return 2300;
-    case 14: case 16: return 4096;
-    default: return 1024;
-    }
-}
-
 std::uint16_t MagicOfModel(int model) {
     if (!orvemu::IsEaModel(model)) return 0xBEEF;
     if (model == 5) return 0xFEEC;
