@@ -203,7 +203,7 @@ void CloseCurrentAdapter() {
     // Their stations go with the adapter: later calls on them fail with
     // "Invalid connection status", and closing them just removes them.
     table::forEach([](std::int32_t, Connection &c) {
-        if (c.type == ZQ_TYPE_RAW_ETHERNET) c.status = 0;
+        if (c.traits().onSharedAdapter) c.status = 0;
     });
     s.adapter->close();
     s.adapter.reset();

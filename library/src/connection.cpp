@@ -24,6 +24,11 @@ void copyText(char (&dst)[256], const char *text) {
 }
 }  // namespace
 
+const TransportTraits &Connection::traits() const {
+    static constexpr TransportTraits kNone{};
+    return transport ? transport->traits : kNone;
+}
+
 bool Transport::writeText(Connection &) { return false; }
 bool Transport::readText(Connection &, std::uint8_t) { return false; }
 bool Transport::close(Connection &) { return true; }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -12,11 +13,38 @@ namespace orv {
 
 struct Connection;
 
+// The V-register block one request carries: inside one ordinary frame on a
+// serial line, behind an envelope that carries the length elsewhere.
+inline constexpr std::size_t kSerialBlock = 244;
+inline constexpr std::size_t kNetworkBlock = 1420;
+
+// What the layers above a transport need to know of how it carries
+// requests and replies. The defaults are those of UDP and TCP.
+struct TransportTraits {
+    std::size_t blockSize = kNetworkBlock;
+    // The block rides in an ordinary frame: the L byte of request and reply
+    // describes it, and bounds the reply.
+    bool blockInFrame = false;
+    // Block replies may come in the long form: FF, a 16-bit length, the
+    // code at byte 3.
+    bool longReplyForm = false;
+    // A failed exchange still hands over what it received.
+    bool keepsFailedReply = false;
+    // Text requests run as text on the line itself (writeText, readText);
+    // elsewhere they go out as binary requests.
+    bool textExchange = false;
+    // The connection lives on the process-wide raw-Ethernet adapter and
+    // goes with it.
+    bool onSharedAdapter = false;
+};
+
 // What a connection's type does with a request. Each transport is one file;
 // only the platform layer under it touches descriptors.
 class Transport {
 public:
+    explicit Transport(const TransportTraits &t = {}) : traits(t) {}
     virtual ~Transport() = default;
+    const TransportTraits traits;
     // Sends c.request and leaves the reply in c.reply / c.replyLength.
     // On failure returns false with c's error set.
     virtual bool exchange(Connection &c) = 0;
@@ -59,6 +87,8 @@ struct Connection {
     void setErrorf(std::uint16_t code, const char *format, ...) __attribute__((format(printf, 3, 4)));
     // The reply as received, bounded by the record's buffer.
     std::span<const std::uint8_t> replyBytes() const { return {reply, replyLength}; }
+    // What its transport answers for (the defaults when it has none).
+    const TransportTraits &traits() const;
 };
 
 // The error of a failed open, read with connection ID 0. Opens on several

@@ -41,9 +41,9 @@ std::int32_t SendData(std::int32_t id, std::int32_t packetClass, const std::uint
         c->packetClass = static_cast<std::uint16_t>(packetClass);
     }
     const bool ok = runExchange(*c);
-    // A serial exchange hands over what it received even when it failed;
-    // the network exchanges only a reply they accepted.
-    if ((ok || c->type == ZQ_TYPE_SERIAL) && reply && c->replyLength > 0)
+    // Some transports hand over what they received even when the exchange
+    // failed (a serial line); the others only a reply they accepted.
+    if ((ok || c->traits().keepsFailedReply) && reply && c->replyLength > 0)
         std::memcpy(reply, c->reply, c->replyLength);
     return ok ? 1 : 0;
 }
@@ -95,7 +95,7 @@ ZQ_API std::int32_t ZQ_CALL ZqSendAscii(std::int32_t id, const std::uint8_t *req
     return Guarded([&]() -> std::int32_t {
         Connection *c = GetConnection(id);
         if (!c) return 0;
-        if (c->type != ZQ_TYPE_SERIAL) {
+        if (!c->traits().textExchange) {
             std::vector<std::uint8_t> scratch(kMaxReply);
             if (!SendData(id, ZQ_PACKET_CLASS_REQUEST, request, requestLength, scratch.data())) return 0;
             if (reply) std::memcpy(reply, c->reply, c->replyLength);

@@ -52,6 +52,15 @@ std::size_t NetBytesWanted(const std::uint8_t *buffer, std::size_t have) {
     return kNetHeader + p[0] + 1;
 }
 
+int NetTransport::prepare(bool stream, std::uint16_t localPort, platform::Ipv4Address remote) {
+    if (const int e = socket_.create(stream); e != 0) return e;
+    if (const int e = socket_.bind({0, localPort}); e != 0) return e;
+    remoteAddress = remote;
+    return 0;
+}
+
+void NetTransport::armReceive(const Connection &c) { socket_.setReceiveTimeout(static_cast<std::uint32_t>(c.timeout)); }
+
 bool NetTransport::acceptReply(Connection &c, const std::uint8_t *in, std::size_t received) {
     const std::size_t frame = received > kNetHeader ? received - kNetHeader : 0;
     if (frame == 0) {
@@ -64,7 +73,7 @@ bool NetTransport::acceptReply(Connection &c, const std::uint8_t *in, std::size_
     return true;
 }
 
-bool NetTransport::udpExchange(Connection &c) {
+bool UdpTransport::exchange(Connection &c) {
     std::uint8_t out[kNetBuffer];
     std::uint8_t in[kNetBuffer];
     const std::size_t length = BuildNetHeader(c, out);
@@ -75,7 +84,7 @@ bool NetTransport::udpExchange(Connection &c) {
         // wrong: a try that failed, or a resend whose twin may still come.
         if (staleMayWait_) socket_.dropOnePending();
         staleMayWait_ = true;
-        socket_.setReceiveTimeout(static_cast<std::uint32_t>(c.timeout));
+        armReceive(c);
         if (const ssize_t n = socket_.sendTo(out, length, remoteAddress); n < 0) {
             c.setError(code(n), err::kSocketError);
             lastWasMismatch = false;
@@ -102,7 +111,7 @@ bool NetTransport::udpExchange(Connection &c) {
     return false;
 }
 
-bool NetTransport::tcpExchange(Connection &c) {
+bool TcpTransport::exchange(Connection &c) {
     std::uint8_t out[kNetBuffer];
     std::uint8_t in[kNetBuffer];
     const std::size_t length = BuildNetHeader(c, out);
@@ -113,7 +122,7 @@ bool NetTransport::tcpExchange(Connection &c) {
     // earlier answer came before ours.)
     if (staleMayWait_) socket_.dropPending();
     staleMayWait_ = true;
-    socket_.setReceiveTimeout(static_cast<std::uint32_t>(c.timeout));
+    armReceive(c);
     if (const ssize_t n = socket_.sendAll(out, length, MSG_DONTROUTE); n < 0) {
         c.setError(code(n), err::kSocketError);
         return false;
@@ -191,12 +200,11 @@ bool openFailed(std::uint16_t e) {
 }  // namespace
 
 bool OpenUdp(Connection &c, const OpenRequest &how) {
-    auto t = std::make_unique<NetTransport>(false);
+    auto t = std::make_unique<UdpTransport>();
     platform::Socket &s = t->socket();
-    if (const int e = s.create(false); e != 0) return openFailed(static_cast<std::uint16_t>(e));
-    if (const int e = s.bind({0, static_cast<std::uint16_t>(c.port)}); e != 0)
+    const platform::Ipv4Address controller{static_cast<std::uint32_t>(c.address), kUdpPort};
+    if (const int e = t->prepare(false, static_cast<std::uint16_t>(c.port), controller); e != 0)
         return openFailed(static_cast<std::uint16_t>(e));
-    t->remoteAddress = {static_cast<std::uint32_t>(c.address), kUdpPort};
     if (how.call == OpenCall::Connection) {
         if (const int e = s.setReceiveTimeout(333); e != 0) return openFailed(static_cast<std::uint16_t>(e));
     }
@@ -208,11 +216,10 @@ bool OpenUdp(Connection &c, const OpenRequest &how) {
 }
 
 bool OpenTcp(Connection &c, const OpenRequest &how) {
-    auto t = std::make_unique<NetTransport>(true);
+    auto t = std::make_unique<TcpTransport>();
     platform::Socket &s = t->socket();
-    if (const int e = s.create(true); e != 0) return openFailed(static_cast<std::uint16_t>(e));
-    if (const int e = s.bind({0, 0}); e != 0) return openFailed(static_cast<std::uint16_t>(e));
-    t->remoteAddress = {static_cast<std::uint32_t>(c.address), kTcpPort};
+    const platform::Ipv4Address controller{static_cast<std::uint32_t>(c.address), kTcpPort};
+    if (const int e = t->prepare(true, 0, controller); e != 0) return openFailed(static_cast<std::uint16_t>(e));
 
     if (how.call == OpenCall::Connection) {
         if (const int e = s.connect(t->remoteAddress); e != 0) return openFailed(static_cast<std::uint16_t>(e));

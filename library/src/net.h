@@ -31,29 +31,46 @@ std::size_t NetReplyLength(const std::uint8_t *p, std::size_t received);
 // it can be judged, given the `have` bytes at hand.
 std::size_t NetBytesWanted(const std::uint8_t *buffer, std::size_t have);
 
+// What UDP and TCP share: the socket and its addresses, the receive
+// time-out, closing, and taking an accepted reply out of its envelope.
 class NetTransport : public Transport {
 public:
-    explicit NetTransport(bool tcp) : tcp_(tcp) {}
-
-    bool exchange(Connection &c) override { return tcp_ ? tcpExchange(c) : udpExchange(c); }
     bool close(Connection &c) override;
     bool setTimeout(Connection &c, std::int32_t ms) override;
 
     platform::Socket &socket() { return socket_; }
+    // Creates the socket (a stream for TCP) and binds it to the local port
+    // (0: any); remote is the controller's address. 0 or an errno value.
+    int prepare(bool stream, std::uint16_t localPort, platform::Ipv4Address remote);
+
     platform::Ipv4Address localAddress;
     platform::Ipv4Address remoteAddress;
 
-private:
-    bool udpExchange(Connection &c);
-    bool tcpExchange(Connection &c);
+protected:
+    // Arms the socket's own time-out with the connection's, for the wait
+    // on the next reply.
+    void armReceive(const Connection &c);
     bool acceptReply(Connection &c, const std::uint8_t *in, std::size_t received);
 
-    bool tcp_;
     platform::Socket socket_;
     // Something may wait in the socket that is not the answer to the next
     // request: it is thrown away before that request goes out.
     bool staleMayWait_ = false;
-    // TCP: the size of the last answer taken, header included.
+};
+
+// Datagrams: up to three tries, each answered (or not) by one datagram.
+class UdpTransport : public NetTransport {
+public:
+    bool exchange(Connection &c) override;
+};
+
+// A stream: one request, its reply read until its frame is whole.
+class TcpTransport : public NetTransport {
+public:
+    bool exchange(Connection &c) override;
+
+private:
+    // The size of the last answer taken, header included.
     std::size_t lastReplySize_ = kNetHeader + 1;
 };
 

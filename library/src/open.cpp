@@ -101,9 +101,9 @@ ZQ_API std::int32_t ZQ_CALL ZqCloseConnection(std::int32_t id) {
             return 1;
         }
         if (c->type < ZQ_TYPE_SERIAL || c->type > ZQ_TYPE_TCP) return 0;
-        if (c->transport && !c->transport->close(*c)) {
-            if (c->type == ZQ_TYPE_SERIAL) return 0;  // the port stays open and usable
-        }
+        // A close the transport refused leaves the connection open and usable
+        // (a serial port that would not close).
+        if (c->transport && !c->transport->close(*c)) return 0;
         table::erase(id);
         return 1;
     });

@@ -119,11 +119,15 @@ private:
     int ifindex_ = 0;
 };
 
+// A raw-Ethernet station: block replies may come in the long form, and the
+// station goes with the process-wide adapter.
+inline constexpr TransportTraits kRawEthernetTraits{.longReplyForm = true, .onSharedAdapter = true};
+
 // The transport of a raw-Ethernet connection.
 class EthernetTransport : public Transport {
 public:
     EthernetTransport(std::shared_ptr<PacketDriver> adapter, std::shared_ptr<Station> station)
-        : adapter_(std::move(adapter)), station_(std::move(station)) {}
+        : Transport(kRawEthernetTraits), adapter_(std::move(adapter)), station_(std::move(station)) {}
     ~EthernetTransport() override;
     bool exchange(Connection &c) override;
     bool close(Connection &c) override;

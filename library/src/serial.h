@@ -11,9 +11,14 @@
 
 namespace orv {
 
+// A serial line carries the block in one ordinary frame, hands over what
+// arrived even when the exchange failed, and runs text exchanges.
+inline constexpr TransportTraits kSerialTraits{
+    .blockSize = kSerialBlock, .blockInFrame = true, .keepsFailedReply = true, .textExchange = true};
+
 class SerialTransport : public Transport {
 public:
-    SerialTransport() = default;
+    SerialTransport() : Transport(kSerialTraits) {}
     ~SerialTransport() override;
     // Opens COM port n with the given read time-out; 0 or an errno value.
     int open(std::int32_t portNumber, std::uint32_t readTimeout);

@@ -109,16 +109,17 @@ std::int32_t decodeOne(Command &cmd, ZQ_VREGISTER &r, bool anyTypeAsInteger) {
 // The multi-value block: 0-3 type; 4, 5, 6 headers A to C; 7 zero; 8-9
 // header D; 10-11 count returned (0 in requests); 12-15 header E; 16-19
 // header F; 20-23 count requested; 24-27 header G; 28-31 header H; 32-35
-// header I; then the value area. 244 bytes on a serial line, 1420 elsewhere.
-constexpr std::size_t kSerialBlock = 244;
-constexpr std::size_t kNetworkBlock = 1420;
+// header I; then the value area. Its size is the transport's: 244 bytes on a
+// serial line, 1420 elsewhere.
 constexpr std::size_t kBlockValues = 36;
 constexpr std::size_t kEntryBytes = 12;
 constexpr std::uint8_t kReadBlock = 0x6D, kReadBlockReply = 0x6E, kWriteBlock = 0x6F;
 constexpr std::uint8_t kReadRandom = 0x71, kReadRandomReply = 0x72;
 constexpr std::uint16_t kCountOverLimit = err::kConnection;
 
-bool isSerial(Command &cmd) { return cmd.connection().type == ZQ_TYPE_SERIAL; }
+const TransportTraits &traits(Command &cmd) { return cmd.connection().traits(); }
+// The block rides in an ordinary frame (a serial line).
+bool inFrame(Command &cmd) { return traits(cmd).blockInFrame; }
 
 // Block replies come in three forms, all with the block from byte 4: on a
 // serial line an ordinary frame (L, code, number, block, checksum, FF); on
@@ -129,7 +130,7 @@ constexpr std::uint8_t kLongForm = 0xFF;
 constexpr std::size_t kLongFormCode = 3;
 
 bool isLongForm(Command &cmd, std::span<const std::uint8_t> reply) {
-    return cmd.connection().type == ZQ_TYPE_RAW_ETHERNET && !reply.empty() && reply[0] == kLongForm;
+    return traits(cmd).longReplyForm && !reply.empty() && reply[0] == kLongForm;
 }
 
 // The reply code of a block reply, in whichever form it came.
@@ -137,7 +138,7 @@ bool hasBlockCode(Command &cmd, std::span<const std::uint8_t> reply, std::uint8_
     const std::size_t at = isLongForm(cmd, reply) ? kLongFormCode : 1;
     return reply.size() > at && reply[at] == code;
 }
-std::size_t blockSize(Command &cmd) { return isSerial(cmd) ? kSerialBlock : kNetworkBlock; }
+std::size_t blockSize(Command &cmd) { return traits(cmd).blockSize; }
 std::size_t valueArea(Command &cmd) { return blockSize(cmd) - kBlockValues; }
 
 // Both block records start with the same 52-byte header.
@@ -147,7 +148,7 @@ std::vector<std::uint8_t> blockRequest(Command &cmd, std::uint8_t code, const Re
     std::vector<std::uint8_t> f(size + 7, 0);
     f[0] = kRequestStart;
     // On the network L does not describe the block; the envelope carries the length.
-    f[1] = isSerial(cmd) ? kSingleL : 5;
+    f[1] = inFrame(cmd) ? kSingleL : 5;
     f[2] = code;
     PutU16(&f[3], static_cast<std::uint16_t>(r.firstNumber));
     std::uint8_t *b = &f[5];
@@ -193,7 +194,7 @@ bool countFits(Command &cmd, std::int32_t count, std::uint32_t limit) {
 // How many values of `each` bytes one block carries: 50 or 25 on a serial
 // line, 346 or 173 elsewhere.
 std::uint32_t valueLimit(Command &cmd, std::size_t each) {
-    if (isSerial(cmd)) return each == 8 ? 25 : 50;
+    if (inFrame(cmd)) return each == 8 ? 25 : 50;
     return static_cast<std::uint32_t>(valueArea(cmd) / each);
 }
 // How many random entries one block carries: 17 on a serial line, 115 elsewhere.
@@ -203,7 +204,7 @@ std::uint32_t entryLimit(Command &cmd) { return static_cast<std::uint32_t>(value
 // announces, in the long form within what its length announces, elsewhere
 // within what arrived (the network reply's L is not its length).
 bool replyHas(Command &cmd, std::size_t end) {
-    if (isSerial(cmd)) return cmd.has(end);
+    if (inFrame(cmd)) return cmd.has(end);
     if (isLongForm(cmd, cmd.reply())) return cmd.hasLong(end);
     return cmd.arrived(end);
 }

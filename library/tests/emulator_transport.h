@@ -1,53 +1,21 @@
-// A transport that hands each request straight to an in-process emulator,
-// for tests of the connection table and the command families that need no
+// Connections whose transport hands each request straight to an in-process
+// emulator, for tests of the connection table and the command families that need no
 // real line.
 #pragma once
 
-#include <cstring>
-#include <memory>
-#include <thread>
+#include <cstdint>
 
 #include "connection.h"
 #include "controller.h"
 #include "errors.h"
+#include "orvcomm.h"
 
 namespace orvtest {
 
-class EmulatorTransport : public orv::Transport {
-public:
-    explicit EmulatorTransport(orvemu::Controller &c) : controller_(c) {}
-    bool exchange(orv::Connection &c) override {
-        auto r = controller_.handle({c.request, c.requestLength});
-        if (r.delay.count() > 0) std::this_thread::sleep_for(r.delay);
-        if (r.drop || r.bytes.empty()) {
-            c.setError(orv::err::kTimeout, orv::err::kTimedOut);
-            return false;
-        }
-        const std::size_t n = std::min(r.bytes.size(), orv::kMaxReply);
-        std::memcpy(c.reply, r.bytes.data(), n);
-        c.replyLength = static_cast<std::uint16_t>(n);
-        return true;
-    }
-
-private:
-    orvemu::Controller &controller_;
-};
-
-// Puts a usable connection of the given type on the emulator into the table.
-inline std::int32_t AddEmulatedConnection(orvemu::Controller &ctl, std::int32_t type = 3,
-                                          std::int32_t status = 1) {
-    auto c = std::make_unique<orv::Connection>();
-    c->type = type;
-    c->status = status;
-    c->timeout = 333;
-    c->transport = std::make_unique<EmulatorTransport>(ctl);
-    orv::TableGuard guard;
-    return orv::table::insert(std::move(c));
-}
-
-inline void RemoveConnection(std::int32_t id) {
-    orv::TableGuard guard;
-    orv::table::erase(id);
-}
+// Puts a usable connection of the given type on the emulator into the
+// table: its transport hands each request straight to the emulator and
+// carries it as the transport of that type would.
+std::int32_t AddEmulatedConnection(orvemu::Controller &ctl, std::int32_t type = 3, std::int32_t status = 1);
+void RemoveConnection(std::int32_t id);
 
 }  // namespace orvtest

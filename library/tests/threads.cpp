@@ -3,6 +3,8 @@
 // and fails opens (which write the library-wide error that the readers
 // read). Built also with ThreadSanitizer (tools/tsan.sh), where any data
 // race fails the run.
+#include <arpa/inet.h>
+
 #include <atomic>
 #include <string>
 #include <thread>
