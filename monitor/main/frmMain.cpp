@@ -508,12 +508,10 @@ int16_t frmMain::SelectCommFunction() {
 
 // ---- Start-up and shut-down ------------------------------------------------------
 
-void frmMain::Form_Load() {
-    ConnectFailedBefore = false;
-    NoComm = true;
-    Message->setText(QString());
-    CommError = true;
+namespace {
+// The start-up steps of the main window that only touch the program's state.
 
+void readCommunicationSettings() {
     if (!readSettingsSection(QStringLiteral("Communications"), QStringLiteral("Communications"), [](int32_t key) {
             if (!QueryLongValue(key, QStringLiteral("BAUD Rate"), BaudRate)) BaudRate = 19200;
             if (!QueryLongValue(key, QStringLiteral("COMM Port"), CommPort)) CommPort = 3;
@@ -532,7 +530,11 @@ void frmMain::Form_Load() {
         ControllerIP.clear();
         TimeoutMs = 250;
     }
+}
 
+// The caption of the configured connection until CheckComm has made it;
+// for a network link this starts resolving the controller address.
+void setConfiguredConnectionTitle() {
     if (CommPort == 0) {
         ConnectionTitle = QStringLiteral(" - Node ") + num(TargetNode);
     } else if (CommPort == 1 || CommPort == 2) {
@@ -543,7 +545,9 @@ void frmMain::Form_Load() {
     } else {
         ConnectionTitle = QStringLiteral(" - COMM ") + num(CommPort - 2) + QStringLiteral(" Baud ") + num(BaudRate);
     }
+}
 
+void readDdeSettings() {
     if (!readSettingsSection(QStringLiteral("DDE Setup"), QStringLiteral("DDE Setup"), [](int32_t key) {
             if (!QueryLongValue(key, QStringLiteral("Block 50 Address"), DdeBlock50Address)) DdeBlock50Address = 0;
             if (!QueryLongValue(key, QStringLiteral("Flag"), DdeServing)) DdeServing = 0;
@@ -558,7 +562,9 @@ void frmMain::Form_Load() {
         DdeRegisterAddress = 1;
         DdeUpdateMs = 1000;
     }
+}
 
+void readFileSettings() {
     if (!readSettingsSection(QStringLiteral("Files"), QStringLiteral("Files"), [](int32_t key) {
             if (!QueryStringValue(key, QStringLiteral("Custom Screen 1"), CustomScreen1Path)) CustomScreen1Path.clear();
             if (!QueryStringValue(key, QStringLiteral("Custom Screen 2"), CustomScreen2Path)) CustomScreen2Path.clear();
@@ -570,21 +576,11 @@ void frmMain::Form_Load() {
         CustomScreen2Path.clear();
         DataTablePath.clear();
     }
+}
 
-    int32_t top = 1008, left = 2036, height = 8000, width = 11000;
-    readSettingsSection(QStringLiteral("Main"), QStringLiteral("Main"), [&](int32_t key) {
-        if (!QueryLongValue(key, QStringLiteral("Top"), top)) top = 1008;
-        if (!QueryLongValue(key, QStringLiteral("Left"), left)) left = 1236;
-        if (!QueryLongValue(key, QStringLiteral("Height"), height)) height = 8000;
-        if (!QueryLongValue(key, QStringLiteral("Width"), width)) width = 11000;
-        int32_t q600 = 0;
-        if (QueryLongValue(key, QStringLiteral("Q600 Support"), q600) && q600 == 1) Q600Support = true;
-    });
-    setTop(top);
-    setLeft(left);
-    setHeight(height);
-    setWidth(width);
-
+// Offers the remembered files, then builds the symbol database from the
+// symbol file in use.
+void openRememberedFiles() {
     if (!CustomScreen1Path.isEmpty() || !CustomScreen2Path.isEmpty() || !SymbolFilePath.isEmpty() ||
         !DataTablePath.isEmpty())
         form<frmFiles>().ShowModal();
@@ -598,11 +594,10 @@ void frmMain::Form_Load() {
         }
         OpenSymbolSnapshots();
     }
+}
 
-    form<frmDDE>();
-    DoEvents();
-    setCaption(MainTitle + ConnectionTitle);
-
+// Nothing is known of the controller until ConfigZQComm has asked it.
+void resetControllerDescription() {
     NumFlags = NumDigitalInputs = NumDigitalOutputs = IoCount4 = NumServos = NumAnalogInputs = NumAnalogOutputs = 0;
     MiscIoCount = {};
     TaskLayout = {};
@@ -611,86 +606,151 @@ void frmMain::Form_Load() {
     BitWeights[31] = -2147483648.0f;
     for (auto *rows : {&Custom1Rows, &Custom2Rows})
         for (auto &r : *rows) r = CustomResourceRow{QStringLiteral("Not Selected"), 0, 1};
+}
+}  // namespace
 
+void frmMain::Form_Load() {
+    ConnectFailedBefore = false;
+    NoComm = true;
+    Message->setText(QString());
+    CommError = true;
+
+    readCommunicationSettings();
+    setConfiguredConnectionTitle();
+    readDdeSettings();
+    readFileSettings();
+    readWindowPlacement();
+    openRememberedFiles();
+
+    form<frmDDE>();
+    DoEvents();
+    setCaption(MainTitle + ConnectionTitle);
+
+    resetControllerDescription();
     MonitoringSuspended = false;
     CheckComm();
 }
 
+void frmMain::readWindowPlacement() {
+    int32_t top = 1008, left = 2036, height = 8000, width = 11000;
+    readSettingsSection(QStringLiteral("Main"), QStringLiteral("Main"), [&](int32_t key) {
+        if (!QueryLongValue(key, QStringLiteral("Top"), top)) top = 1008;
+        if (!QueryLongValue(key, QStringLiteral("Left"), left)) left = 1236;
+        if (!QueryLongValue(key, QStringLiteral("Height"), height)) height = 8000;
+        if (!QueryLongValue(key, QStringLiteral("Width"), width)) width = 11000;
+        int32_t q600 = 0;
+        if (QueryLongValue(key, QStringLiteral("Q600 Support"), q600) && q600 == 1) Q600Support = true;
+    });
+    setTop(top);
+    setLeft(left);
+    setHeight(height);
+    setWidth(width);
+}
+
+namespace {
+// The shut-down steps of the main window.
+
+// Unloads every other window, each saving its own settings; False when a
+// custom window stays open.
+bool unloadAllWindows() {
+    unloadForm<frmReg>();
+    unloadForm<frmRam>();
+    unloadForm<frmDigIn>();
+    unloadForm<frmAnalIn>();
+    unloadForm<frmFlag>();
+    unloadForm<frmDigOut>();
+    unloadForm<frmAnalOut>();
+    unloadForm<frmServo>();
+    unloadForm<frmServo2>();
+    // A custom window whose changes could not be saved stays open, and so
+    // does the program.
+    if (!unloadForm<frmCustom1>() || !unloadForm<frmCustom2>()) return false;
+    unloadForm<frmStatus>();
+    unloadForm<frmTable>();
+    unloadForm<frmSetup>();
+    unloadForm<frmDDE>();
+    unloadForm<frmProgFlash>();
+    unloadForm<frmLoadMain>();
+    unloadForm<frmFile>();
+    return true;
+}
+
+void closeLinkAndSymbols() {
+    if (ConnectionHandle != 0) {
+        if (OrvComm::ZqCloseConnection(ConnectionHandle) != 1) MsgBox(QStringLiteral("Failed to CLOSE network!"));
+        ConnectionHandle = 0;
+    }
+    CloseSymbolDatabase();
+}
+
+void writeCommunicationSettings() {
+    writeSettingsSection(QStringLiteral("Communications"), QStringLiteral("Conmmunications"),
+                         QStringLiteral("Communication"), [](int32_t key) {
+                             SetLongValue(key, QStringLiteral("BAUD Rate"), BaudRate);
+                             SetLongValue(key, QStringLiteral("COMM Port"), CommPort);
+                             SetLongValue(key, QStringLiteral("Host"), HostNode);
+                             SetLongValue(key, QStringLiteral("Target"), TargetNode);
+                             SetStringValue(key, QStringLiteral("IP Address"), ControllerIPText);
+                             SetLongValue(key, QStringLiteral("Timeout"), TimeoutMs);
+                             SetLongValue(key, QStringLiteral("Adapter"), AdapterIndex);
+                         });
+}
+
+void writeDdeSettings() {
+    writeSettingsSection(QStringLiteral("DDE Setup"), QStringLiteral("DDE Setup"), QStringLiteral("DDE Setup"),
+                         [](int32_t key) {
+                             SetLongValue(key, QStringLiteral("Block 50 Address"), DdeBlock50Address);
+                             SetLongValue(key, QStringLiteral("Flag"), DdeServing);
+                             SetLongValue(key, QStringLiteral("Flag Address"), DdeFlagAddress);
+                             SetLongValue(key, QStringLiteral("Register Address"), DdeRegisterAddress);
+                             SetLongValue(key, QStringLiteral("Update"), DdeUpdateMs);
+                         });
+}
+
+void writeFileSettings() {
+    writeSettingsSection(QStringLiteral("Files"), QStringLiteral("File"), QStringLiteral("File"), [](int32_t key) {
+        SetStringValue(key, QStringLiteral("Custom Screen 1"), CustomScreen1Path);
+        SetStringValue(key, QStringLiteral("Custom Screen 2"), CustomScreen2Path);
+        SetStringValue(key, QStringLiteral("Data Table"), DataTablePath);
+        SetStringValue(key, QStringLiteral("Symbol Table"), SymbolFilePath);
+    });
+}
+}  // namespace
+
 void frmMain::Form_Unload(int &cancel) {
     try {
-        unloadForm<frmReg>();
-        unloadForm<frmRam>();
-        unloadForm<frmDigIn>();
-        unloadForm<frmAnalIn>();
-        unloadForm<frmFlag>();
-        unloadForm<frmDigOut>();
-        unloadForm<frmAnalOut>();
-        unloadForm<frmServo>();
-        unloadForm<frmServo2>();
-        // A custom window whose changes could not be saved stays open, and
-        // so does the program.
-        if (!unloadForm<frmCustom1>() || !unloadForm<frmCustom2>()) {
+        if (!unloadAllWindows()) {
             cancel = 1;
             return;
         }
-        unloadForm<frmStatus>();
-        unloadForm<frmTable>();
-        unloadForm<frmSetup>();
-        unloadForm<frmDDE>();
-        unloadForm<frmProgFlash>();
-        unloadForm<frmLoadMain>();
-        unloadForm<frmFile>();
         Timer1->setEnabled(false);
         Timer2->setEnabled(false);
         Timer3->setEnabled(false);
-
-        if (ConnectionHandle != 0) {
-            if (OrvComm::ZqCloseConnection(ConnectionHandle) != 1) MsgBox(QStringLiteral("Failed to CLOSE network!"));
-            ConnectionHandle = 0;
-        }
-        CloseSymbolDatabase();
-
-        writeSettingsSection(QStringLiteral("Communications"), QStringLiteral("Conmmunications"),
-                             QStringLiteral("Communication"), [](int32_t key) {
-                                 SetLongValue(key, QStringLiteral("BAUD Rate"), BaudRate);
-                                 SetLongValue(key, QStringLiteral("COMM Port"), CommPort);
-                                 SetLongValue(key, QStringLiteral("Host"), HostNode);
-                                 SetLongValue(key, QStringLiteral("Target"), TargetNode);
-                                 SetStringValue(key, QStringLiteral("IP Address"), ControllerIPText);
-                                 SetLongValue(key, QStringLiteral("Timeout"), TimeoutMs);
-                                 SetLongValue(key, QStringLiteral("Adapter"), AdapterIndex);
-                             });
-        writeSettingsSection(QStringLiteral("DDE Setup"), QStringLiteral("DDE Setup"), QStringLiteral("DDE Setup"),
-                             [](int32_t key) {
-                                 SetLongValue(key, QStringLiteral("Block 50 Address"), DdeBlock50Address);
-                                 SetLongValue(key, QStringLiteral("Flag"), DdeServing);
-                                 SetLongValue(key, QStringLiteral("Flag Address"), DdeFlagAddress);
-                                 SetLongValue(key, QStringLiteral("Register Address"), DdeRegisterAddress);
-                                 SetLongValue(key, QStringLiteral("Update"), DdeUpdateMs);
-                             });
-        writeSettingsSection(QStringLiteral("Files"), QStringLiteral("File"), QStringLiteral("File"), [](int32_t key) {
-            SetStringValue(key, QStringLiteral("Custom Screen 1"), CustomScreen1Path);
-            SetStringValue(key, QStringLiteral("Custom Screen 2"), CustomScreen2Path);
-            SetStringValue(key, QStringLiteral("Data Table"), DataTablePath);
-            SetStringValue(key, QStringLiteral("Symbol Table"), SymbolFilePath);
-        });
-        int32_t top = 1008, left = 1236, height = 8000, width = 10000;
-        if (WindowState() == wsNormal) {
-            top = Top();
-            left = Left();
-            height = Height();
-            width = Width();
-        }
-        writeSettingsSection(QStringLiteral("Main"), QStringLiteral("Main"), QStringLiteral("Main"), [&](int32_t key) {
-            SetLongValue(key, QStringLiteral("Top"), top);
-            SetLongValue(key, QStringLiteral("Left"), left);
-            SetLongValue(key, QStringLiteral("Height"), height);
-            SetLongValue(key, QStringLiteral("Width"), width);
-            if (Q600Support) SetLongValue(key, QStringLiteral("Q600 Support"), 1);
-        });
+        closeLinkAndSymbols();
+        writeCommunicationSettings();
+        writeDdeSettings();
+        writeFileSettings();
+        writeWindowPlacement();
     } catch (const std::exception &) {
         MsgBox(QStringLiteral("Error CLOSING ORV Monitor !!!"));
     }
     // Closing the main window ends the program.
     QCoreApplication::exit(0);
+}
+
+void frmMain::writeWindowPlacement() {
+    int32_t top = 1008, left = 1236, height = 8000, width = 10000;
+    if (WindowState() == wsNormal) {
+        top = Top();
+        left = Left();
+        height = Height();
+        width = Width();
+    }
+    writeSettingsSection(QStringLiteral("Main"), QStringLiteral("Main"), QStringLiteral("Main"), [&](int32_t key) {
+        SetLongValue(key, QStringLiteral("Top"), top);
+        SetLongValue(key, QStringLiteral("Left"), left);
+        SetLongValue(key, QStringLiteral("Height"), height);
+        SetLongValue(key, QStringLiteral("Width"), width);
+        if (Q600Support) SetLongValue(key, QStringLiteral("Q600 Support"), 1);
+    });
 }

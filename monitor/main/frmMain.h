@@ -152,6 +152,10 @@ private:
     // Status line, captions of the main and the resource windows, the polling
     // interval and NoComm after a successful connect.
     void showConnected();
+    // The main window's position and size in the settings, read on load and
+    // written back on unload.
+    void readWindowPlacement();
+    void writeWindowPlacement();
     // The link is down after an attempt or a tick that cost costMs of the
     // window thread: the next attempt follows after the back-off, which
     // doubles from the update interval to about 5 s, and is at least six
