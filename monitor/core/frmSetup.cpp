@@ -82,11 +82,32 @@ frmSetup::frmSetup() : Form(QStringLiteral("frmSetup")) {}
 
 void frmSetup::buildControls() {
     auto *outer = new QVBoxLayout(this);
+    buildConnectionGroup(outer);
+    // The address panel's place: the closed panel's height. The open panel
+    // lies over the groups below, which keep their places.
+    frame1Slot_ = new QWidget(this);
+    frame1Slot_->setFixedHeight(FrameClosed / TwipsPerPixel);
+    frame1Slot_->installEventFilter(this);
+    outer->addWidget(frame1Slot_);
+
+    buildInfoFrame(outer);
+    buildInputFrame(outer);
+    ExitButton = named(new QPushButton(QStringLiteral("E&xit"), this), QStringLiteral("ExitButton"));
+    outer->addWidget(ExitButton);
+
+    buildAddressPanel();
+    wireAddressBoxes();
+    buildServiceFields();
+    wireChoices();
+    setCaption(QStringLiteral("Communication Setup"));
+}
+
+// The connection group: two columns of label and field.
+void frmSetup::buildConnectionGroup(QVBoxLayout *outer) {
     auto label = [this](const QString &caption, const QString &name) {
         return named(new QLabel(caption, this), name);
     };
 
-    // Connection group: two columns of label and field.
     auto *connection = named(new QGroupBox(QStringLiteral("Communication Settings"), this), QStringLiteral("ConnectionFrame"));
     auto *cg = new QGridLayout(connection);
     Combo1 = named(new QComboBox(connection), QStringLiteral("Combo1"));
@@ -111,14 +132,9 @@ void frmSetup::buildControls() {
     }
     cg->addWidget(chkSearch, 3, 0, 1, 2);
     outer->addWidget(connection);
+}
 
-    // The address panel's place: the closed panel's height. The open panel
-    // lies over the groups below, which keep their places.
-    frame1Slot_ = new QWidget(this);
-    frame1Slot_->setFixedHeight(FrameClosed / TwipsPerPixel);
-    frame1Slot_->installEventFilter(this);
-    outer->addWidget(frame1Slot_);
-
+void frmSetup::buildInfoFrame(QVBoxLayout *outer) {
     InfoFrame = named(new QGroupBox(QStringLiteral("Controller Information"), this), QStringLiteral("InfoFrame"));
     auto *ig = new QGridLayout(InfoFrame);
     const char *infoCaptions[12] = {"Number of Flags:",       "Number of Inputs:",     "Number of Outputs:",
@@ -132,7 +148,9 @@ void frmSetup::buildControls() {
         ig->addWidget(Label14[i], row, col + 1);
     }
     outer->addWidget(InfoFrame);
+}
 
+void frmSetup::buildInputFrame(QVBoxLayout *outer) {
     InputFrame = named(new QGroupBox(QStringLiteral("Input Status"), this), QStringLiteral("InputFrame"));
     auto *sg = new QGridLayout(InputFrame);
     const char *inputCaptions[4] = {"START input status:", "STOP input status:", "RESET input status:",
@@ -146,11 +164,10 @@ void frmSetup::buildControls() {
         connect(Command3d1[i], &QPushButton::clicked, this, [this, i] { Command3d1_Click(i); });
     }
     outer->addWidget(InputFrame);
+}
 
-    ExitButton = named(new QPushButton(QStringLiteral("E&xit"), this), QStringLiteral("ExitButton"));
-    outer->addWidget(ExitButton);
-
-    // The address panel itself.
+// The controller address panel, Frame1, over its place among the groups.
+void frmSetup::buildAddressPanel() {
     Frame1 = named(new QGroupBox(ClosedCaption, this), QStringLiteral("Frame1"));
     Frame1->setAutoFillBackground(true);  // the open panel covers the groups below
     auto *fl = new QVBoxLayout(Frame1);
@@ -178,7 +195,9 @@ void frmSetup::buildControls() {
     ag->addWidget(cmdLoadIP, 5, 0, 1, 8);
     onClick(Frame1, [this] { Frame1_Click(); });
     connect(cmdLoadIP, &QPushButton::clicked, this, [this] { cmdLoadIP_Click(); });
+}
 
+void frmSetup::wireAddressBoxes() {
     for (int i = 0; i < 13; ++i) {
         QLineEdit *box = txtAddress[i];
         // Only the number stays in a box (nothing when it holds no 32-bit number).
@@ -198,8 +217,10 @@ void frmSetup::buildControls() {
             }
         });
     }
+}
 
-    // Hidden service fields.
+// The hidden service fields through which other windows drive this one.
+void frmSetup::buildServiceFields() {
     txtResolveIP = named(new QLineEdit(QStringLiteral("0"), this), QStringLiteral("txtResolveIP"));
     txtResolveIP->hide();
     txtLoadCommand = named(new QLineEdit(this), QStringLiteral("txtLoadCommand"));
@@ -209,8 +230,10 @@ void frmSetup::buildControls() {
         loadProcedure();
         txtLoadCommand->clear();
     });
+}
 
-    // The user's choices.
+// The user's choices.
+void frmSetup::wireChoices() {
     connect(Combo1, &QComboBox::activated, this, [this] { Combo1_Click(); });
     connect(Combo2, &QComboBox::activated, this, [this] { Combo2_Click(); });
     connect(ExitButton, &QPushButton::clicked, this, [this] { ExitButton_Click(); });
@@ -237,8 +260,6 @@ void frmSetup::buildControls() {
         if (numeric && std::isfinite(v)) TimeoutMs = int32_t(std::nearbyint(std::clamp(v, 10.0, 30000.0)));
     });
     onLostFocus(Text3, [this] { txtResolveIP->setText(num(txtResolveIP->text().toLongLong() + 1)); });
-
-    setCaption(QStringLiteral("Communication Setup"));
 }
 
 bool frmSetup::eventFilter(QObject *watched, QEvent *event) {

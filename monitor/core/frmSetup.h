@@ -22,6 +22,8 @@
 #include "core/controls.h"
 #include "core/forms.h"
 
+class QVBoxLayout;
+
 class frmSetup : public Form {
     Q_OBJECT
 public:
@@ -95,6 +97,14 @@ private:
     void enableByKind();
     void showControllerInfo();
     void showInputConfiguration(bool known);
+    // The steps of buildControls, in the window's order.
+    void buildConnectionGroup(QVBoxLayout *outer);
+    void buildInfoFrame(QVBoxLayout *outer);
+    void buildInputFrame(QVBoxLayout *outer);
+    void buildAddressPanel();
+    void wireAddressBoxes();
+    void buildServiceFields();
+    void wireChoices();
     void placeFrame1();
     void setAddressFromBoxes();
     void reportFailure(const QString &text);

@@ -173,23 +173,45 @@ void frmTable::buildControls() {
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
 
-    // Menus.
     MenuBar = named(new QMenuBar(this), QStringLiteral("MenuBar"));
     outer->setMenuBar(MenuBar);
-    auto item = [this](QMenu *menu, const QString &array, int index, const QString &caption) {
-        QAction *a = caption == QStringLiteral("-") ? menu->addSeparator() : menu->addAction(caption);
-        a->setObjectName(controlName(array, index));
-        a->setProperty("Index", index);
-        return a;
-    };
+    buildFileMenu();
+    buildEditMenu();
+    buildOptionsMenu();
+    buildHelpMenu();
+    buildToolbar(outer);
+    QGridLayout *grid = buildSizeFields();
+    buildGrid(grid);
+    outer->addWidget(VideoSoftElastic1, 1);
+    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+
+    Timer1 = new FormTimer(this, QStringLiteral("Timer1"), 2000, false);
+    Timer2 = new FormTimer(this, QStringLiteral("Timer2"), 1000, false);
+    connect(Timer1, &FormTimer::Timer, this, [this] { UploadDataTable(); });
+    connect(Timer2, &FormTimer::Timer, this, [this] { Timer2_Timer(); });
+}
+
+namespace {
+// A menu item of a control array: named by array and index, a separator for "-".
+QAction *menuItem(QMenu *menu, const QString &array, int index, const QString &caption) {
+    QAction *a = caption == QStringLiteral("-") ? menu->addSeparator() : menu->addAction(caption);
+    a->setObjectName(controlName(array, index));
+    a->setProperty("Index", index);
+    return a;
+}
+}  // namespace
+
+void frmTable::buildFileMenu() {
     mnuFile = named(MenuBar->addMenu(QStringLiteral("&File")), QStringLiteral("mnuFile"));
     const std::array<const char *, 10> fileItems{"&New", "&Open", "-",  "&Save",     "Save &As...",
                                                  "-",    "&Upload", "&Download", "-", "E&xit"};
     for (int i = 1; i <= 10; ++i) {
-        Filemenu[i] = item(mnuFile, QStringLiteral("Filemenu"), i, QLatin1String(fileItems[i - 1]));
+        Filemenu[i] = menuItem(mnuFile, QStringLiteral("Filemenu"), i, QLatin1String(fileItems[i - 1]));
         connect(Filemenu[i], &QAction::triggered, this, [this, i] { Filemenu_Click(int16_t(i)); });
     }
+}
 
+void frmTable::buildEditMenu() {
     mnuEdit = named(MenuBar->addMenu(QStringLiteral("&Edit")), QStringLiteral("mnuEdit"));
     mnuEditCut = named(mnuEdit->addAction(QStringLiteral("C&ut")), QStringLiteral("mnuEditCut"));
     mnuEditCut->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
@@ -200,12 +222,14 @@ void frmTable::buildControls() {
     connect(mnuEditCut, &QAction::triggered, this, [this] { mnuEditCut_Click(); });
     connect(mnuEditCopy, &QAction::triggered, this, [this] { mnuEditCopy_Click(); });
     connect(mnuEditPaste, &QAction::triggered, this, [this] { mnuEditPaste_Click(); });
+}
 
+void frmTable::buildOptionsMenu() {
     mnuOptions = named(MenuBar->addMenu(QStringLiteral("&Options")), QStringLiteral("mnuOptions"));
     const std::array<const char *, 5> optionItems{"&Font...", "-", "&Begin Monitoring ...", "&End Monitoring ...",
                                                   "&Monitor Setup"};
     for (int i = 1; i <= 5; ++i) {
-        Optionmenu[i] = item(mnuOptions, QStringLiteral("Optionmenu"), i, QLatin1String(optionItems[i - 1]));
+        Optionmenu[i] = menuItem(mnuOptions, QStringLiteral("Optionmenu"), i, QLatin1String(optionItems[i - 1]));
         connect(Optionmenu[i], &QAction::triggered, this, [this, i](bool checked) {
             // The handler sets the check marks itself.
             if (Optionmenu[i]->isCheckable()) Optionmenu[i]->setChecked(!checked);
@@ -214,14 +238,17 @@ void frmTable::buildControls() {
     }
     Optionmenu[3]->setCheckable(true);
     Optionmenu[4]->setCheckable(true);
+}
 
+void frmTable::buildHelpMenu() {
     mnuHelp = named(MenuBar->addMenu(QStringLiteral("&Help")), QStringLiteral("mnuHelp"));
-    HelpMenu[1] = item(mnuHelp, QStringLiteral("HelpMenu"), 1, QStringLiteral("&Contents"));
-    HelpMenu[2] = item(mnuHelp, QStringLiteral("HelpMenu"), 2, QStringLiteral("&Help on Help ..."));
+    HelpMenu[1] = menuItem(mnuHelp, QStringLiteral("HelpMenu"), 1, QStringLiteral("&Contents"));
+    HelpMenu[2] = menuItem(mnuHelp, QStringLiteral("HelpMenu"), 2, QStringLiteral("&Help on Help ..."));
     for (int i = 1; i <= 2; ++i)
         connect(HelpMenu[i], &QAction::triggered, this, [this, i] { HelpMenu_Click(int16_t(i)); });
+}
 
-    // Toolbar.
+void frmTable::buildToolbar(QVBoxLayout *outer) {
     Toolbar1 = named(new QToolBar(this), QStringLiteral("Toolbar1"));
     const std::array<std::pair<const char *, const char *>, 5> buttons{{
         {"Open", "Open datatable file"},
@@ -239,8 +266,11 @@ void frmTable::buildControls() {
         connect(a, &QAction::triggered, this, [this, k] { Toolbar1_ButtonClick(k); });
     }
     outer->addWidget(Toolbar1);
+}
 
-    // The controls inside the resizing container.
+// The resizing container with the row and column fields on its first row;
+// its grid layout.
+QGridLayout *frmTable::buildSizeFields() {
     VideoSoftElastic1 = named(new QWidget(this), QStringLiteral("VideoSoftElastic1"));
     auto *grid = new QGridLayout(VideoSoftElastic1);
     labRows = named(new QLabel(QStringLiteral("Rows:"), VideoSoftElastic1), QStringLiteral("labRows"));
@@ -258,7 +288,11 @@ void frmTable::buildControls() {
     onKeyPress(txtCols, [this](int &key) { txtCols_KeyPress(key); });
     onLostFocus(txtRows, [this] { txtRows_LostFocus(); });
     onLostFocus(txtCols, [this] { txtCols_LostFocus(); });
+    return grid;
+}
 
+// The data table grid below the size fields.
+void frmTable::buildGrid(QGridLayout *grid) {
     tgDTable = named(new QTableView(VideoSoftElastic1), QStringLiteral("tgDTable"));
     tgDTableRows = new TableGridModel(this);
     tgDTable->setModel(tgDTableRows);
@@ -273,14 +307,6 @@ void frmTable::buildControls() {
     tgDTable->setFont(designFont_);
     tgDTable->installEventFilter(this);
     grid->addWidget(tgDTable, 1, 0, 1, 6);
-    outer->addWidget(VideoSoftElastic1, 1);
-
-    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
-
-    Timer1 = new FormTimer(this, QStringLiteral("Timer1"), 2000, false);
-    Timer2 = new FormTimer(this, QStringLiteral("Timer2"), 1000, false);
-    connect(Timer1, &FormTimer::Timer, this, [this] { UploadDataTable(); });
-    connect(Timer2, &FormTimer::Timer, this, [this] { Timer2_Timer(); });
 }
 
 bool frmTable::eventFilter(QObject *watched, QEvent *event) {

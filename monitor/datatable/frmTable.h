@@ -23,12 +23,14 @@
 #include "datatable/tablefile.h"
 
 class QAction;
+class QGridLayout;
 class QLabel;
 class QMenu;
 class QMenuBar;
 class QPushButton;
 class QTableView;
 class QToolBar;
+class QVBoxLayout;
 class frmTable;
 
 // The grid's row source: every row and cell comes from the window. The grid
@@ -184,6 +186,14 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // The steps of buildControls, in the window's order.
+    void buildFileMenu();
+    void buildEditMenu();
+    void buildOptionsMenu();
+    void buildHelpMenu();
+    void buildToolbar(QVBoxLayout *outer);
+    QGridLayout *buildSizeFields();
+    void buildGrid(QGridLayout *grid);
     // The clipboard commands' cell editor: the open one with text selected,
     // while the grid has (or has had) the focus.
     QLineEdit *clipboardEditor();

@@ -13,6 +13,7 @@
 #include <arpa/inet.h>
 #include <algorithm>
 #include <exception>
+#include <initializer_list>
 #include <optional>
 #include <utility>
 
@@ -289,127 +290,171 @@ bool frmMain::connectFailed(const QString &why) {
 bool frmMain::CheckComm() {
     attemptClock_.start();
     attemptFreeMs_ = 0;
-    if (ConnectionHandle != 0) {
-        int32_t rc = 0;
-        ignoring([&] { rc = OrvComm::ZqCloseConnection(ConnectionHandle); });
-        ConnectionHandle = 0;
-        if (rc == 0) return connectFailed();
-    }
+    if (ConnectionHandle != 0 && !closeCurrentLink()) return connectFailed();
     if (MonitoringSuspended) return false;
 
     const bool serial = CommPort >= 3 && CommPort <= 18;
-    try {
-        if (CommPort == 0) {
-            uint32_t addresses[50] = {};
-            int32_t indexes[50] = {};
-            int32_t count = 50;
-            OrvComm::ZqGetAvailableAdaptersIPList(addresses, indexes, &count);
-            DoEvents();
-            OrvComm::ZqSetAdapter(AdapterIndex);
-            repaint();
-            DoEvents();
-            Pause(0.1f);
-            ConnectionHandle = OrvComm::ZqOpenConnection(OrvComm::TypeRawEthernet, HostNode, TargetNode);
-            OrvComm::ZqSetConnectionTimeout(ConnectionHandle, usableTimeout(TimeoutMs));
-            int32_t value = 0;
-            if (OrvComm::ZqGetRegister(ConnectionHandle, 1, &value) != 1) {
-                OrvComm::ZqCloseConnection(ConnectionHandle);
-                ConnectionHandle = 0;
-                return connectFailed();
-            }
-        } else if (CommPort == 1 || CommPort == 2) {
-            // An empty or invalid address opens nothing (it would be the
-            // broadcast address on the wire).
-            const auto address = netAddress(ControllerIP);
-            if (!address) return connectFailed(QStringLiteral("No usable controller IP address"));
-            if (CommPort == 1) {
-                ConnectionHandle = OrvComm::ZqOpenConnection(OrvComm::TypeUdp, 0, *address);
-                if (ConnectionHandle == 0) return connectFailed();
-            } else {
-                DoEvents();
-                QElapsedTimer probe;
-                probe.start();
-                const QString refused = tcpRefusal(ControllerIP.trimmed(), 5000);
-                attemptFreeMs_ = probe.elapsed();  // the window was free meanwhile
-                // The wait let other handlers run: monitoring may have been
-                // suspended, or a nested attempt may have connected already.
-                if (MonitoringSuspended) return false;
-                if (ConnectionHandle != 0) return !Connected;
-                if (!refused.isEmpty()) return connectFailed(refused);
-                ConnectionHandle =
-                    OrvComm::ZqOpenNetConnection(OrvComm::TypeTcp, 0, *address, uint32_t(usableTimeout(TimeoutMs)));
-                if (ConnectionHandle == 0) return connectFailed();
-                ConnectFailCount = 0;
-            }
-            OrvComm::ZqSetConnectionTimeout(ConnectionHandle, usableTimeout(TimeoutMs));
-        } else {
-            ConnectionHandle = OrvComm::ZqOpenConnection(OrvComm::TypeSerial, CommPort - 2, 0);
-            if (ConnectionHandle == 0) return connectFailed();
-            if (OrvComm::ZqInitConnection(ConnectionHandle, BaudRate, 0, 8, 0) != 1) return connectFailed();
-            OrvComm::ZqSetConnectionTimeout(ConnectionHandle, usableTimeout(TimeoutMs));
-        }
-    } catch (const std::exception &) {
-        if (ConnectionHandle == 0) return connectFailed();
-    }
+    if (const auto early = openConfiguredLink()) return *early;
 
     bool ok = ConfigZQComm();
-    if (serial) {
-        AutoBaudSearch = true;
-        for (int32_t rate : {9600, 19200, 38400, 56800, 115200}) {
-            DoEvents();
-            if (ok) continue;
-            int32_t rc = 0;
-            ignoring([&] { rc = OrvComm::ZqInitConnection(ConnectionHandle, rate, 0, 8, 0); });
-            if (rc == 1) {
-                ignoring([] { OrvComm::ZqSetConnectionTimeout(ConnectionHandle, usableTimeout(TimeoutMs)); });
-                ok = ConfigZQComm();
-                if (ok) BaudRate = rate;
-            } else {
-                ok = false;
-            }
-        }
-        DoEvents();
-    }
+    if (serial) ok = searchBaudRate(ok);
     Connected = ok;
     if (!ok) return connectFailed();
 
-    QString status;
-    if (CommPort == 0) {
-        status = QStringLiteral("Connected to Node ") + num(TargetNode);
-    } else if (CommPort == 1 || CommPort == 2) {
-        status = (CommPort == 1 ? QStringLiteral("Connected to UDP ") : QStringLiteral("Connected to TCP/IP ")) +
-                 ControllerIP.trimmed();
-        if (!ResolvingHost) status += QStringLiteral(" - ") + ControllerIPText;
-    } else {
-        status = QStringLiteral("Connected to COMM") + num(CommPort - 2) + QStringLiteral(" Baud ") + num(BaudRate);
+    showConnected();
+    if (!SetupOpen) {
+        PollStartPending = true;
+        Timer3->setEnabled(true);
     }
+    return false;
+}
+
+bool frmMain::closeCurrentLink() {
+    int32_t rc = 0;
+    ignoring([&] { rc = OrvComm::ZqCloseConnection(ConnectionHandle); });
+    ConnectionHandle = 0;
+    return rc != 0;
+}
+
+std::optional<bool> frmMain::openConfiguredLink() {
+    try {
+        if (CommPort == 0) return openRawEthernetLink();
+        if (CommPort == 1 || CommPort == 2) return openNetLink();
+        return openSerialLink();
+    } catch (const std::exception &) {
+        if (ConnectionHandle == 0) return connectFailed();
+    }
+    return std::nullopt;
+}
+
+std::optional<bool> frmMain::openRawEthernetLink() {
+    uint32_t addresses[50] = {};
+    int32_t indexes[50] = {};
+    int32_t count = 50;
+    OrvComm::ZqGetAvailableAdaptersIPList(addresses, indexes, &count);
+    DoEvents();
+    OrvComm::ZqSetAdapter(AdapterIndex);
+    repaint();
+    DoEvents();
+    Pause(0.1f);
+    ConnectionHandle = OrvComm::ZqOpenConnection(OrvComm::TypeRawEthernet, HostNode, TargetNode);
+    OrvComm::ZqSetConnectionTimeout(ConnectionHandle, usableTimeout(TimeoutMs));
+    int32_t value = 0;
+    if (OrvComm::ZqGetRegister(ConnectionHandle, 1, &value) != 1) {
+        OrvComm::ZqCloseConnection(ConnectionHandle);
+        ConnectionHandle = 0;
+        return connectFailed();
+    }
+    return std::nullopt;
+}
+
+std::optional<bool> frmMain::openNetLink() {
+    // An empty or invalid address opens nothing (it would be the broadcast
+    // address on the wire).
+    const auto address = netAddress(ControllerIP);
+    if (!address) return connectFailed(QStringLiteral("No usable controller IP address"));
+    if (CommPort == 1) {
+        ConnectionHandle = OrvComm::ZqOpenConnection(OrvComm::TypeUdp, 0, *address);
+        if (ConnectionHandle == 0) return connectFailed();
+    } else {
+        DoEvents();
+        QElapsedTimer probe;
+        probe.start();
+        const QString refused = tcpRefusal(ControllerIP.trimmed(), 5000);
+        attemptFreeMs_ = probe.elapsed();  // the window was free meanwhile
+        // The wait let other handlers run: monitoring may have been
+        // suspended, or a nested attempt may have connected already.
+        if (MonitoringSuspended) return false;
+        if (ConnectionHandle != 0) return !Connected;
+        if (!refused.isEmpty()) return connectFailed(refused);
+        ConnectionHandle =
+            OrvComm::ZqOpenNetConnection(OrvComm::TypeTcp, 0, *address, uint32_t(usableTimeout(TimeoutMs)));
+        if (ConnectionHandle == 0) return connectFailed();
+        ConnectFailCount = 0;
+    }
+    OrvComm::ZqSetConnectionTimeout(ConnectionHandle, usableTimeout(TimeoutMs));
+    return std::nullopt;
+}
+
+std::optional<bool> frmMain::openSerialLink() {
+    ConnectionHandle = OrvComm::ZqOpenConnection(OrvComm::TypeSerial, CommPort - 2, 0);
+    if (ConnectionHandle == 0) return connectFailed();
+    if (OrvComm::ZqInitConnection(ConnectionHandle, BaudRate, 0, 8, 0) != 1) return connectFailed();
+    OrvComm::ZqSetConnectionTimeout(ConnectionHandle, usableTimeout(TimeoutMs));
+    return std::nullopt;
+}
+
+bool frmMain::searchBaudRate(bool ok) {
+    AutoBaudSearch = true;
+    for (int32_t rate : {9600, 19200, 38400, 56800, 115200}) {
+        DoEvents();
+        if (ok) continue;
+        int32_t rc = 0;
+        ignoring([&] { rc = OrvComm::ZqInitConnection(ConnectionHandle, rate, 0, 8, 0); });
+        if (rc == 1) {
+            ignoring([] { OrvComm::ZqSetConnectionTimeout(ConnectionHandle, usableTimeout(TimeoutMs)); });
+            ok = ConfigZQComm();
+            if (ok) BaudRate = rate;
+        } else {
+            ok = false;
+        }
+    }
+    DoEvents();
+    return ok;
+}
+
+QString frmMain::connectedStatus() const {
+    if (CommPort == 0) return QStringLiteral("Connected to Node ") + num(TargetNode);
+    if (CommPort == 1 || CommPort == 2) {
+        QString status = (CommPort == 1 ? QStringLiteral("Connected to UDP ") : QStringLiteral("Connected to TCP/IP ")) +
+                         ControllerIP.trimmed();
+        if (!ResolvingHost) status += QStringLiteral(" - ") + ControllerIPText;
+        return status;
+    }
+    return QStringLiteral("Connected to COMM") + num(CommPort - 2) + QStringLiteral(" Baud ") + num(BaudRate);
+}
+
+namespace {
+// A window captioned with the connection: its title, and the window itself
+// (reached only when captioned, since touching a window loads it).
+struct CaptionedWindow {
+    const char *title;
+    Form &(*window)();
+    const bool *onlyWhen = nullptr;  // captioned only while this flag is set
+};
+
+template <class T> Form &windowOf() { return form<T>(); }
+
+void captionWindows(std::initializer_list<CaptionedWindow> windows) {
+    for (const CaptionedWindow &w : windows)
+        if (!w.onlyWhen || *w.onlyWhen) w.window().setCaption(QString::fromLatin1(w.title) + ConnectionTitle);
+}
+}  // namespace
+
+void frmMain::showConnected() {
+    const QString status = connectedStatus();
     setLinkStatus(status);
     reconnectStepMs_ = 0;
     reconnectDelayMs_ = 0;
     ConnectionTitle = QStringLiteral(" - ") + status.mid(13);
     setCaption(MainTitle + ConnectionTitle);
     setDdeMessage(status);
-    form<frmAnalIn>().setCaption(QStringLiteral("Analog Inputs") + ConnectionTitle);
-    form<frmAnalOut>().setCaption(QStringLiteral("Analog Outputs") + ConnectionTitle);
-    if (Custom1Loaded) form<frmCustom1>().setCaption(QStringLiteral("Custom Screen 1") + ConnectionTitle);
-    if (Custom2Loaded) form<frmCustom2>().setCaption(QStringLiteral("Custom Screen 2") + ConnectionTitle);
+    captionWindows({{"Analog Inputs", windowOf<frmAnalIn>},
+                    {"Analog Outputs", windowOf<frmAnalOut>},
+                    {"Custom Screen 1", windowOf<frmCustom1>, &Custom1Loaded},
+                    {"Custom Screen 2", windowOf<frmCustom2>, &Custom2Loaded}});
     CheckCustomRowsLater();
     DdeUpdateMs = std::clamp(DdeUpdateMs, 10, 32000);
     Timer1->setInterval(DdeUpdateMs);
     NoComm = false;
-    form<frmDDE>().setCaption(QStringLiteral("DDE Screen") + ConnectionTitle);
-    form<frmDigIn>().setCaption(QStringLiteral("Digital Inputs") + ConnectionTitle);
-    form<frmDigOut>().setCaption(QStringLiteral("Digital Outputs") + ConnectionTitle);
-    form<frmServo>().setCaption(QStringLiteral("Motors/Servos") + ConnectionTitle);
-    form<frmRam>().setCaption(QStringLiteral("NVRegisters") + ConnectionTitle);
-    form<frmStatus>().setCaption(QStringLiteral("Step Status") + ConnectionTitle);
-    form<frmFlag>().setCaption(QStringLiteral("Flags") + ConnectionTitle);
-    form<frmReg>().setCaption(QStringLiteral("Registers") + ConnectionTitle);
-    if (!SetupOpen) {
-        PollStartPending = true;
-        Timer3->setEnabled(true);
-    }
-    return false;
+    captionWindows({{"DDE Screen", windowOf<frmDDE>},
+                    {"Digital Inputs", windowOf<frmDigIn>},
+                    {"Digital Outputs", windowOf<frmDigOut>},
+                    {"Motors/Servos", windowOf<frmServo>},
+                    {"NVRegisters", windowOf<frmRam>},
+                    {"Step Status", windowOf<frmStatus>},
+                    {"Flags", windowOf<frmFlag>},
+                    {"Registers", windowOf<frmReg>}});
 }
 
 void frmMain::Timer2_Timer() {
@@ -463,12 +508,10 @@ int16_t frmMain::SelectCommFunction() {
 
 // ---- Start-up and shut-down ------------------------------------------------------
 
-void frmMain::Form_Load() {
-    ConnectFailedBefore = false;
-    NoComm = true;
-    Message->setText(QString());
-    CommError = true;
+namespace {
+// The start-up steps of the main window that only touch the program's state.
 
+void readCommunicationSettings() {
     if (!readSettingsSection(QStringLiteral("Communications"), QStringLiteral("Communications"), [](int32_t key) {
             if (!QueryLongValue(key, QStringLiteral("BAUD Rate"), BaudRate)) BaudRate = 19200;
             if (!QueryLongValue(key, QStringLiteral("COMM Port"), CommPort)) CommPort = 3;
@@ -487,7 +530,11 @@ void frmMain::Form_Load() {
         ControllerIP.clear();
         TimeoutMs = 250;
     }
+}
 
+// The caption of the configured connection until CheckComm has made it;
+// for a network link this starts resolving the controller address.
+void setConfiguredConnectionTitle() {
     if (CommPort == 0) {
         ConnectionTitle = QStringLiteral(" - Node ") + num(TargetNode);
     } else if (CommPort == 1 || CommPort == 2) {
@@ -498,7 +545,9 @@ void frmMain::Form_Load() {
     } else {
         ConnectionTitle = QStringLiteral(" - COMM ") + num(CommPort - 2) + QStringLiteral(" Baud ") + num(BaudRate);
     }
+}
 
+void readDdeSettings() {
     if (!readSettingsSection(QStringLiteral("DDE Setup"), QStringLiteral("DDE Setup"), [](int32_t key) {
             if (!QueryLongValue(key, QStringLiteral("Block 50 Address"), DdeBlock50Address)) DdeBlock50Address = 0;
             if (!QueryLongValue(key, QStringLiteral("Flag"), DdeServing)) DdeServing = 0;
@@ -513,7 +562,9 @@ void frmMain::Form_Load() {
         DdeRegisterAddress = 1;
         DdeUpdateMs = 1000;
     }
+}
 
+void readFileSettings() {
     if (!readSettingsSection(QStringLiteral("Files"), QStringLiteral("Files"), [](int32_t key) {
             if (!QueryStringValue(key, QStringLiteral("Custom Screen 1"), CustomScreen1Path)) CustomScreen1Path.clear();
             if (!QueryStringValue(key, QStringLiteral("Custom Screen 2"), CustomScreen2Path)) CustomScreen2Path.clear();
@@ -525,21 +576,11 @@ void frmMain::Form_Load() {
         CustomScreen2Path.clear();
         DataTablePath.clear();
     }
+}
 
-    int32_t top = 1008, left = 2036, height = 8000, width = 11000;
-    readSettingsSection(QStringLiteral("Main"), QStringLiteral("Main"), [&](int32_t key) {
-        if (!QueryLongValue(key, QStringLiteral("Top"), top)) top = 1008;
-        if (!QueryLongValue(key, QStringLiteral("Left"), left)) left = 1236;
-        if (!QueryLongValue(key, QStringLiteral("Height"), height)) height = 8000;
-        if (!QueryLongValue(key, QStringLiteral("Width"), width)) width = 11000;
-        int32_t q600 = 0;
-        if (QueryLongValue(key, QStringLiteral("Q600 Support"), q600) && q600 == 1) Q600Support = true;
-    });
-    setTop(top);
-    setLeft(left);
-    setHeight(height);
-    setWidth(width);
-
+// Offers the remembered files, then builds the symbol database from the
+// symbol file in use.
+void openRememberedFiles() {
     if (!CustomScreen1Path.isEmpty() || !CustomScreen2Path.isEmpty() || !SymbolFilePath.isEmpty() ||
         !DataTablePath.isEmpty())
         form<frmFiles>().ShowModal();
@@ -553,11 +594,10 @@ void frmMain::Form_Load() {
         }
         OpenSymbolSnapshots();
     }
+}
 
-    form<frmDDE>();
-    DoEvents();
-    setCaption(MainTitle + ConnectionTitle);
-
+// Nothing is known of the controller until ConfigZQComm has asked it.
+void resetControllerDescription() {
     NumFlags = NumDigitalInputs = NumDigitalOutputs = IoCount4 = NumServos = NumAnalogInputs = NumAnalogOutputs = 0;
     MiscIoCount = {};
     TaskLayout = {};
@@ -566,86 +606,151 @@ void frmMain::Form_Load() {
     BitWeights[31] = -2147483648.0f;
     for (auto *rows : {&Custom1Rows, &Custom2Rows})
         for (auto &r : *rows) r = CustomResourceRow{QStringLiteral("Not Selected"), 0, 1};
+}
+}  // namespace
 
+void frmMain::Form_Load() {
+    ConnectFailedBefore = false;
+    NoComm = true;
+    Message->setText(QString());
+    CommError = true;
+
+    readCommunicationSettings();
+    setConfiguredConnectionTitle();
+    readDdeSettings();
+    readFileSettings();
+    readWindowPlacement();
+    openRememberedFiles();
+
+    form<frmDDE>();
+    DoEvents();
+    setCaption(MainTitle + ConnectionTitle);
+
+    resetControllerDescription();
     MonitoringSuspended = false;
     CheckComm();
 }
 
+void frmMain::readWindowPlacement() {
+    int32_t top = 1008, left = 2036, height = 8000, width = 11000;
+    readSettingsSection(QStringLiteral("Main"), QStringLiteral("Main"), [&](int32_t key) {
+        if (!QueryLongValue(key, QStringLiteral("Top"), top)) top = 1008;
+        if (!QueryLongValue(key, QStringLiteral("Left"), left)) left = 1236;
+        if (!QueryLongValue(key, QStringLiteral("Height"), height)) height = 8000;
+        if (!QueryLongValue(key, QStringLiteral("Width"), width)) width = 11000;
+        int32_t q600 = 0;
+        if (QueryLongValue(key, QStringLiteral("Q600 Support"), q600) && q600 == 1) Q600Support = true;
+    });
+    setTop(top);
+    setLeft(left);
+    setHeight(height);
+    setWidth(width);
+}
+
+namespace {
+// The shut-down steps of the main window.
+
+// Unloads every other window, each saving its own settings; False when a
+// custom window stays open.
+bool unloadAllWindows() {
+    unloadForm<frmReg>();
+    unloadForm<frmRam>();
+    unloadForm<frmDigIn>();
+    unloadForm<frmAnalIn>();
+    unloadForm<frmFlag>();
+    unloadForm<frmDigOut>();
+    unloadForm<frmAnalOut>();
+    unloadForm<frmServo>();
+    unloadForm<frmServo2>();
+    // A custom window whose changes could not be saved stays open, and so
+    // does the program.
+    if (!unloadForm<frmCustom1>() || !unloadForm<frmCustom2>()) return false;
+    unloadForm<frmStatus>();
+    unloadForm<frmTable>();
+    unloadForm<frmSetup>();
+    unloadForm<frmDDE>();
+    unloadForm<frmProgFlash>();
+    unloadForm<frmLoadMain>();
+    unloadForm<frmFile>();
+    return true;
+}
+
+void closeLinkAndSymbols() {
+    if (ConnectionHandle != 0) {
+        if (OrvComm::ZqCloseConnection(ConnectionHandle) != 1) MsgBox(QStringLiteral("Failed to CLOSE network!"));
+        ConnectionHandle = 0;
+    }
+    CloseSymbolDatabase();
+}
+
+void writeCommunicationSettings() {
+    writeSettingsSection(QStringLiteral("Communications"), QStringLiteral("Conmmunications"),
+                         QStringLiteral("Communication"), [](int32_t key) {
+                             SetLongValue(key, QStringLiteral("BAUD Rate"), BaudRate);
+                             SetLongValue(key, QStringLiteral("COMM Port"), CommPort);
+                             SetLongValue(key, QStringLiteral("Host"), HostNode);
+                             SetLongValue(key, QStringLiteral("Target"), TargetNode);
+                             SetStringValue(key, QStringLiteral("IP Address"), ControllerIPText);
+                             SetLongValue(key, QStringLiteral("Timeout"), TimeoutMs);
+                             SetLongValue(key, QStringLiteral("Adapter"), AdapterIndex);
+                         });
+}
+
+void writeDdeSettings() {
+    writeSettingsSection(QStringLiteral("DDE Setup"), QStringLiteral("DDE Setup"), QStringLiteral("DDE Setup"),
+                         [](int32_t key) {
+                             SetLongValue(key, QStringLiteral("Block 50 Address"), DdeBlock50Address);
+                             SetLongValue(key, QStringLiteral("Flag"), DdeServing);
+                             SetLongValue(key, QStringLiteral("Flag Address"), DdeFlagAddress);
+                             SetLongValue(key, QStringLiteral("Register Address"), DdeRegisterAddress);
+                             SetLongValue(key, QStringLiteral("Update"), DdeUpdateMs);
+                         });
+}
+
+void writeFileSettings() {
+    writeSettingsSection(QStringLiteral("Files"), QStringLiteral("File"), QStringLiteral("File"), [](int32_t key) {
+        SetStringValue(key, QStringLiteral("Custom Screen 1"), CustomScreen1Path);
+        SetStringValue(key, QStringLiteral("Custom Screen 2"), CustomScreen2Path);
+        SetStringValue(key, QStringLiteral("Data Table"), DataTablePath);
+        SetStringValue(key, QStringLiteral("Symbol Table"), SymbolFilePath);
+    });
+}
+}  // namespace
+
 void frmMain::Form_Unload(int &cancel) {
     try {
-        unloadForm<frmReg>();
-        unloadForm<frmRam>();
-        unloadForm<frmDigIn>();
-        unloadForm<frmAnalIn>();
-        unloadForm<frmFlag>();
-        unloadForm<frmDigOut>();
-        unloadForm<frmAnalOut>();
-        unloadForm<frmServo>();
-        unloadForm<frmServo2>();
-        // A custom window whose changes could not be saved stays open, and
-        // so does the program.
-        if (!unloadForm<frmCustom1>() || !unloadForm<frmCustom2>()) {
+        if (!unloadAllWindows()) {
             cancel = 1;
             return;
         }
-        unloadForm<frmStatus>();
-        unloadForm<frmTable>();
-        unloadForm<frmSetup>();
-        unloadForm<frmDDE>();
-        unloadForm<frmProgFlash>();
-        unloadForm<frmLoadMain>();
-        unloadForm<frmFile>();
         Timer1->setEnabled(false);
         Timer2->setEnabled(false);
         Timer3->setEnabled(false);
-
-        if (ConnectionHandle != 0) {
-            if (OrvComm::ZqCloseConnection(ConnectionHandle) != 1) MsgBox(QStringLiteral("Failed to CLOSE network!"));
-            ConnectionHandle = 0;
-        }
-        CloseSymbolDatabase();
-
-        writeSettingsSection(QStringLiteral("Communications"), QStringLiteral("Conmmunications"),
-                             QStringLiteral("Communication"), [](int32_t key) {
-                                 SetLongValue(key, QStringLiteral("BAUD Rate"), BaudRate);
-                                 SetLongValue(key, QStringLiteral("COMM Port"), CommPort);
-                                 SetLongValue(key, QStringLiteral("Host"), HostNode);
-                                 SetLongValue(key, QStringLiteral("Target"), TargetNode);
-                                 SetStringValue(key, QStringLiteral("IP Address"), ControllerIPText);
-                                 SetLongValue(key, QStringLiteral("Timeout"), TimeoutMs);
-                                 SetLongValue(key, QStringLiteral("Adapter"), AdapterIndex);
-                             });
-        writeSettingsSection(QStringLiteral("DDE Setup"), QStringLiteral("DDE Setup"), QStringLiteral("DDE Setup"),
-                             [](int32_t key) {
-                                 SetLongValue(key, QStringLiteral("Block 50 Address"), DdeBlock50Address);
-                                 SetLongValue(key, QStringLiteral("Flag"), DdeServing);
-                                 SetLongValue(key, QStringLiteral("Flag Address"), DdeFlagAddress);
-                                 SetLongValue(key, QStringLiteral("Register Address"), DdeRegisterAddress);
-                                 SetLongValue(key, QStringLiteral("Update"), DdeUpdateMs);
-                             });
-        writeSettingsSection(QStringLiteral("Files"), QStringLiteral("File"), QStringLiteral("File"), [](int32_t key) {
-            SetStringValue(key, QStringLiteral("Custom Screen 1"), CustomScreen1Path);
-            SetStringValue(key, QStringLiteral("Custom Screen 2"), CustomScreen2Path);
-            SetStringValue(key, QStringLiteral("Data Table"), DataTablePath);
-            SetStringValue(key, QStringLiteral("Symbol Table"), SymbolFilePath);
-        });
-        int32_t top = 1008, left = 1236, height = 8000, width = 10000;
-        if (WindowState() == wsNormal) {
-            top = Top();
-            left = Left();
-            height = Height();
-            width = Width();
-        }
-        writeSettingsSection(QStringLiteral("Main"), QStringLiteral("Main"), QStringLiteral("Main"), [&](int32_t key) {
-            SetLongValue(key, QStringLiteral("Top"), top);
-            SetLongValue(key, QStringLiteral("Left"), left);
-            SetLongValue(key, QStringLiteral("Height"), height);
-            SetLongValue(key, QStringLiteral("Width"), width);
-            if (Q600Support) SetLongValue(key, QStringLiteral("Q600 Support"), 1);
-        });
+        closeLinkAndSymbols();
+        writeCommunicationSettings();
+        writeDdeSettings();
+        writeFileSettings();
+        writeWindowPlacement();
     } catch (const std::exception &) {
         MsgBox(QStringLiteral("Error CLOSING ORV Monitor !!!"));
     }
     // Closing the main window ends the program.
     QCoreApplication::exit(0);
+}
+
+void frmMain::writeWindowPlacement() {
+    int32_t top = 1008, left = 1236, height = 8000, width = 10000;
+    if (WindowState() == wsNormal) {
+        top = Top();
+        left = Left();
+        height = Height();
+        width = Width();
+    }
+    writeSettingsSection(QStringLiteral("Main"), QStringLiteral("Main"), QStringLiteral("Main"), [&](int32_t key) {
+        SetLongValue(key, QStringLiteral("Top"), top);
+        SetLongValue(key, QStringLiteral("Left"), left);
+        SetLongValue(key, QStringLiteral("Height"), height);
+        SetLongValue(key, QStringLiteral("Width"), width);
+        if (Q600Support) SetLongValue(key, QStringLiteral("Q600 Support"), 1);
+    });
 }

@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "core/controls.h"
 #include "core/forms.h"
@@ -137,6 +138,24 @@ private:
     // The failure steps of CheckComm; why is the reason shown when the
     // library has none for this attempt.
     bool connectFailed(const QString &why = QString());
+    // The steps of CheckComm. An open step returns CheckComm's result when
+    // the attempt ends there, nothing when the link is open.
+    bool closeCurrentLink();  // False when the library refused the close
+    std::optional<bool> openConfiguredLink();
+    std::optional<bool> openRawEthernetLink();
+    std::optional<bool> openNetLink();  // UDP or TCP
+    std::optional<bool> openSerialLink();
+    // Tries each baud rate in turn until the controller answers (ok: it
+    // already did); True when it answered.
+    bool searchBaudRate(bool ok);
+    QString connectedStatus() const;
+    // Status line, captions of the main and the resource windows, the polling
+    // interval and NoComm after a successful connect.
+    void showConnected();
+    // The main window's position and size in the settings, read on load and
+    // written back on unload.
+    void readWindowPlacement();
+    void writeWindowPlacement();
     // The link is down after an attempt or a tick that cost costMs of the
     // window thread: the next attempt follows after the back-off, which
     // doubles from the update interval to about 5 s, and is at least six
