@@ -11,7 +11,7 @@
 #include "core/globals.h"
 #include "core/msgbox.h"
 #include "core/runtime_error.h"
-#include "main/registerfile.h"
+#include "core/registerfile.h"
 #include "transfer/frmFile.h"
 #include "transfer/frmLoadMain.h"
 #include "transfer/transferrun.h"
