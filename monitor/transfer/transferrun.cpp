@@ -19,6 +19,7 @@
 #include "core/mainwindow.h"
 #include "transfer/frmFile.h"
 #include "transfer/frmLoadMain.h"
+#include "transfer/transferprogress.h"
 
 namespace {
 
@@ -116,7 +117,7 @@ int32_t RunTransferCall(const QString &caption, const QString &status, const std
         QString text = status + QStringLiteral("\n") + seconds(clock.elapsed());
         if (!growingFile.isEmpty())
             text += QStringLiteral(", ") + QString::number(QFileInfo(growingFile).size()) + QStringLiteral(" bytes");
-        owner.Label2->setText(text);
+        transferProgress().setStatusText(text);
     };
     QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
         if (done) loop.quit();
@@ -135,7 +136,7 @@ int32_t RunTransferCall(const QString &caption, const QString &status, const std
     // Hidden while still modal, so that Qt lets go of it as a modal window.
     unloadForm<frmFile>();
     progress.setWindowModality(Qt::NonModal);
-    owner.Label2->setText(status);
+    transferProgress().setStatusText(status);
     if (failure) std::rethrow_exception(failure);
     return result;
 }
