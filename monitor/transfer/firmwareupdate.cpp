@@ -409,7 +409,7 @@ FirmwareUpdate::Go FirmwareUpdate::handshake() {
 FirmwareUpdate::Go FirmwareUpdate::lineTransfer() {
     // Position the file and find the progress total.
     if (w.FileMode == 0) {
-        total = int32_t(w.firmwareFile_.size());
+        total = int32_t(w.reader_.fileSize());
     } else {
         if (!w.ResetFile(path) || !w.SectionLength(modelKey, total) || !w.FindLine(modelKey, line))
             return Go::Result;

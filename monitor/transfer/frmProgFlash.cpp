@@ -43,7 +43,9 @@ void setScreenMousePointer(int pointer) {
 
 int screenMousePointer() { return hourglassShown ? PointerHourglass : PointerDefault; }
 
-frmProgFlash::frmProgFlash() : Form(QStringLiteral("frmProgFlash")) {}
+frmProgFlash::frmProgFlash() : Form(QStringLiteral("frmProgFlash")) {
+    reader_.log = [this](const QString &text) { log(text); };
+}
 
 void frmProgFlash::buildControls() {
     setWindowTitle(QStringLiteral("Update Firmware"));
