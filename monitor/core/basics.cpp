@@ -86,3 +86,18 @@ QString numberWithBlank(double value) {
     const QString t = QString::number(value, 'g', 15);
     return value >= 0 ? QStringLiteral(" ") + t : t;
 }
+
+QStringList splitFields(const QString &line) {
+    QStringList out;
+    QString field;
+    for (QChar c : line) {
+        if (c == u' ' || c == u',' || c == u'\t') {
+            if (!field.isEmpty()) out << field;
+            field.clear();
+        } else if (c != u'\r' && c != u'\n') {
+            field += c;
+        }
+    }
+    if (!field.isEmpty()) out << field;
+    return out;
+}

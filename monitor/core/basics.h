@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <optional>
 
@@ -37,3 +38,8 @@ std::optional<int32_t> roundToWhole(double value, BoxBits bits);
 // Decimal text of a number with the leading blank of a number of zero or more
 // (" 17", "-3").
 QString numberWithBlank(double value);
+
+// The fields of a text line split at blanks, commas and tabs: a run of them
+// is one separator, and separators at the start or end of the line make no
+// empty field; carriage returns and line feeds are dropped.
+QStringList splitFields(const QString &line);

@@ -28,11 +28,6 @@ bool Main(const QString &commandLine);
 // its checksum and end byte; the argument is completed too.
 QByteArray AppendChecksum(QByteArray &frame);
 
-// Appends the text of a controller software fault to the step status
-// window's state line (Label1), followed by "      - (fault code #<code>)".
-// data is the fault's data number (servo, register, row, input, port ...).
-void ShowFault(const int32_t &code, const int32_t &data);
-
 // Waits while processing pending window events.
 void Pause(float seconds);
 

@@ -6,7 +6,7 @@
 #include <QPushButton>
 
 #include "core/globals.h"
-#include "main/frmMain.h"
+#include "core/mainwindow.h"
 
 frmRTC::frmRTC() : Form(QStringLiteral("frmRTC")) {}
 
@@ -44,7 +44,7 @@ void frmRTC::buildControls() {
 }
 
 void frmRTC::Form_Load() {
-    frmMain &main = form<frmMain>();
+    Form &main = mainWindow().mainForm();
     setLeft(main.Left() + 1000);
     setTop(main.Top() + 1000);
     RtcWindowOpen = true;

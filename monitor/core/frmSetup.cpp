@@ -14,9 +14,8 @@
 #include "core/basics.h"
 #include "core/codeORVmain.h"
 #include "core/globals.h"
+#include "core/mainwindow.h"
 #include "core/msgbox.h"
-#include "main/frmDDE.h"
-#include "main/frmMain.h"
 
 namespace {
 
@@ -289,7 +288,7 @@ void frmSetup::loadProcedure() {
     EditStarted = false;
     SetupSnapshot = {CommPort, BaudRate, ControllerIP, TargetNode, HostNode};
     chkSearch->setChecked(true);
-    form<frmMain>().Timer1->setEnabled(false);
+    mainWindow().setPolling(false);
 
     {
         const QSignalBlocker block(Combo1);
@@ -419,7 +418,7 @@ void frmSetup::commitTargetNode() {
     const int32_t v = limitField(Text2, 32767);
     if (v != TargetNode) {
         TargetNode = v;
-        form<frmDDE>().DDENode->setText(num(v));
+        ddeWindow().control<QLineEdit>(QStringLiteral("DDENode"))->setText(num(v));
     }
 }
 
@@ -439,17 +438,17 @@ void frmSetup::ExitButton_Click() {
     if (const auto v = wholeNumber(Text2->text())) TargetNode = *v;
     ReconnectPending = true;
     SetupOpen = false;
-    form<frmMain>().Message->setText(QStringLiteral("Establishing Connection"));
+    mainWindow().setStatusText(QStringLiteral("Establishing Connection"));
     CommError = true;
     Unload();
 }
 
 void frmSetup::Form_Unload(int &) {
-    frmMain &main = form<frmMain>();
+    MainWindow &main = mainWindow();
     SetupOpen = false;
     if (const auto v = wholeNumber(Text2->text())) TargetNode = *v;
     ReconnectPending = true;
-    main.Timer2->setEnabled(true);
+    main.requestReconnect();
 
     AutoBaudSearch = chkSearch->isChecked();
 
@@ -461,7 +460,7 @@ void frmSetup::Form_Unload(int &) {
         ConnectionTitle = QStringLiteral(" - COMM ") + num(int64_t(CommPort) - 2) + QStringLiteral(" Baud ") + num(BaudRate);
         break;
     }
-    main.setCaption(QStringLiteral("ORV Monitor V3.6") + ConnectionTitle);
+    main.mainForm().setCaption(QStringLiteral("ORV Monitor V3.6") + ConnectionTitle);
 
     const Snapshot &s = SetupSnapshot;
     bool changed = CommPort != s.commPort;
@@ -470,14 +469,14 @@ void frmSetup::Form_Unload(int &) {
     else changed = changed || BaudRate != s.baudRate;
     if (changed) NoComm = true;
 
-    if (main.SuspendButton->text() == QStringLiteral("Suspend Monitoring")) {
+    if (main.monitoringRunning()) {
         if (NoComm) {
-            main.Message->setText(QStringLiteral("Reestablishing Connection"));
+            main.setStatusText(QStringLiteral("Reestablishing Connection"));
             main.RefreshMessage();
         }
         main.resetReconnectBackOff();
-        main.Timer1->setInterval(10);
-        main.Timer1->setEnabled(true);
+        main.setPollInterval(10);
+        main.setPolling(true);
     }
 }
 
@@ -615,7 +614,7 @@ void frmSetup::cmdLoadIP_Click() {
 
 void frmSetup::Command3d1_Click(int index) {
     static const int32_t others[4] = {14, 13, 11, 7};
-    frmMain &main = form<frmMain>();
+    MainWindow &main = mainWindow();
     int32_t &bits = InputStatusBits;
     if ((bits >> index) & 1) {
         bits &= others[index];
@@ -626,7 +625,7 @@ void frmSetup::Command3d1_Click(int index) {
     }
     const int32_t word = bits;
     if (libraryCall([word] { return OrvComm::ZqPutConfig(ConnectionHandle, word); }) != 1) {
-        main.Message->setText(QStringLiteral("Failed to update configuration!"));
+        main.setStatusText(QStringLiteral("Failed to update configuration!"));
         main.RefreshMessage();
     }
 }

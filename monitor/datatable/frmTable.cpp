@@ -21,10 +21,10 @@
 #include "core/basics.h"
 #include "core/controls.h"
 #include "core/globals.h"
+#include "core/mainwindow.h"
 #include "core/settings.h"
 #include "datatable/fontdialog.h"
 #include "datatable/frmTableMon.h"
-#include "main/frmMain.h"
 #include "windows/resourcewindow.h"
 
 namespace {
@@ -767,7 +767,7 @@ void frmTable::ChooseTableFont() {
 }
 
 void frmTable::HelpMenu_Click(int16_t index) {
-    CommonDialog &help = form<frmMain>().CMDialog1;
+    CommonDialog &help = mainWindow().commonDialog();
     help.HelpFile = QCoreApplication::applicationDirPath() + QStringLiteral("/orvmon34.pdf");
     if (index == 1) {
         help.HelpCommand = 1;

@@ -16,7 +16,7 @@
 #include "datatable/frmTable.h"
 #include "main/frmDDE.h"
 #include "main/frmMain.h"
-#include "main/registerfile.h"
+#include "main/registercommands.h"
 #include "transfer/frmLoadMain.h"
 #include "transfer/frmProgFlash.h"
 #include "windows/frames.h"

@@ -18,12 +18,13 @@
 #include "core/controls.h"
 #include "core/forms.h"
 #include "core/globals.h"
+#include "core/mainwindow.h"
 #include "core/msgbox.h"
 
 class CustomWindow;
 class QVBoxLayout;
 
-class frmMain : public Form {
+class frmMain : public Form, public MainWindow {
     Q_OBJECT
 public:
     frmMain();
@@ -48,7 +49,7 @@ public:
     OrvComm::ZQ_VREGISTER VRegRecord{};
 
     // Closes any connection and opens the configured one; the new NoComm.
-    bool CheckComm();
+    bool CheckComm() override;
     // The connection is gone on purpose (a transfer or the user closed it):
     // the handle is closed when still open, ConnectionHandle 0, Connected
     // False, and no reconnect is scheduled; polling stays idle until the user
@@ -56,7 +57,7 @@ public:
     void LinkClosed();
     // A user action (Resume Monitoring, leaving the setup window) reconnects:
     // the next failure waits the shortest back-off again.
-    void resetReconnectBackOff() { reconnectStepMs_ = 0; }
+    void resetReconnectBackOff() override { reconnectStepMs_ = 0; }
     // Milliseconds the polling loop waits before the next reconnect attempt
     // (Timer1's interval while the link is down).
     int reconnectDelayMs() const { return reconnectDelayMs_; }
@@ -65,16 +66,16 @@ public:
     int messageHoldMs = 4000;
     // Reads model and counts of the controller; True when both answered.
     bool ConfigZQComm();
-    void RefreshMessage();
+    void RefreshMessage() override;
     // 1 when the loaded library's version is above 3.0.3.0, else 0.
-    int16_t SelectCommFunction();
+    int16_t SelectCommFunction() override;
     // The version test on a library file name ("liborvcomm.so.3.1.0").
     static int16_t VersionAbove3030(const QString &fileName);
 
     void Timer1_Timer();
     void Timer2_Timer();
     void Timer3_Timer();
-    void SuspendButton_Click();
+    void SuspendButton_Click() override;
     // Rebuilds the symbol database from a symbol file the user picks.
     void ImportSymbolFile();
     void StartButton_Click();
@@ -101,6 +102,18 @@ public:
     // (cancel True).
     void Form_LinkOpen(int16_t &cancel) override;
     void Form_LinkExecute(const QString &command, int16_t &cancel) override;
+
+    // MainWindow, for the windows of the other folders (main/mainwindow.cpp).
+    Form &mainForm() override { return *this; }
+    void setStatusText(const QString &text) override;
+    void setPolling(bool enabled) override;
+    void setPollInterval(int ms) override;
+    void requestReconnect() override;
+    void cancelPollStart() override;
+    std::array<FormTimer *, 3> connectionTimers() override { return {Timer1, Timer2, Timer3}; }
+    bool monitoringRunning() const override;
+    void showLinkClosed(const QString &text) override;
+    CommonDialog &commonDialog() override { return CMDialog1; }
 
 protected:
     void buildControls() override;

@@ -12,20 +12,7 @@
 
 // ---- Parser -------------------------------------------------------------------------
 
-QStringList SymbolFileParser::split(const QString &line) {
-    QStringList out;
-    QString field;
-    for (QChar c : line) {
-        if (c == u' ' || c == u',' || c == u'\t') {
-            if (!field.isEmpty()) out << field;
-            field.clear();
-        } else if (c != u'\r' && c != u'\n') {
-            field += c;
-        }
-    }
-    if (!field.isEmpty()) out << field;
-    return out;
-}
+QStringList SymbolFileParser::split(const QString &line) { return splitFields(line); }
 
 QString SymbolFileParser::Field(int k) const {
     return k >= 1 && k <= fields_.size() ? fields_[k - 1] : QStringLiteral("");

@@ -11,9 +11,9 @@
 #include "core/globals.h"
 #include "core/msgbox.h"
 #include "core/runtime_error.h"
-#include "main/registerfile.h"
-#include "transfer/frmFile.h"
+#include "core/registerfile.h"
 #include "transfer/frmLoadMain.h"
+#include "transfer/transferprogress.h"
 #include "transfer/transferrun.h"
 
 namespace {
@@ -23,29 +23,9 @@ constexpr int MaxRetries = 3;
 
 QString num(int64_t v) { return QString::number(v); }
 
-QLabel *statusLabel() { return form<frmLoadMain>().Label2; }
+void setStatus(const QString &text) { transferProgress().showStatus(text); }
 
-void setStatus(const QString &text) {
-    statusLabel()->setText(text);
-    statusLabel()->repaint();
-}
-
-// The progress window, placed below and right of the transfer window.
-frmFile &showProgress(const QString &caption) {
-    frmLoadMain &owner = form<frmLoadMain>();
-    frmFile &f = form<frmFile>();
-    f.setTop(owner.Top() + 500);
-    f.setLeft(owner.Left() + 400);
-    f.setCaption(caption);
-    f.Show();
-    return f;
-}
-
-void setProgress(int percent) {
-    frmFile &f = form<frmFile>();
-    f.SSPanel1->setFloodPercent(percent);
-    f.repaint();
-}
+void setProgress(int percent) { transferProgress().setPercent(percent); }
 
 // The error text of a connection; a reason even when the library gives none.
 QString linkErrorText(int32_t connection) {
@@ -125,7 +105,7 @@ void DownloadRegisters(int32_t connection, const QString &objectFile) {
         if (OrvComm::ZqPutStatus(connection, 0) != 1) throw RuntimeError(0, QStringLiteral("stop refused"));
         Hourglass wait;
         file.skipHeader();
-        frmFile &progress = showProgress(QStringLiteral("Downloading Register Values..."));
+        transferProgress().showProgressWindow(QStringLiteral("Downloading Register Values..."));
         progressShown = true;
         int written = 0;
         int32_t lastRegister = 0;
@@ -141,7 +121,7 @@ void DownloadRegisters(int32_t connection, const QString &objectFile) {
         // The first thousand lines: only registers 501 to 1000 are written.
         int32_t n = 1;
         for (; n <= 1000; ++n) {
-            progress.setCaption(QStringLiteral("Downloading Registers 501 to 1000..."));
+            transferProgress().setProgressCaption(QStringLiteral("Downloading Registers 501 to 1000..."));
             const RegisterFileEntry e = file.next();
             showRead();
             const int32_t reg = RegisterFileReader::wholeNumber(e.number);
@@ -157,7 +137,7 @@ void DownloadRegisters(int32_t connection, const QString &objectFile) {
             ++n;
             if (n % 1000 == 1) n = 1;
             if (n % 10 == 0) DoEvents();
-            progress.setCaption(QStringLiteral("Downloading Register# ") + num(lastRegister));
+            transferProgress().setProgressCaption(QStringLiteral("Downloading Register# ") + num(lastRegister));
             const RegisterFileEntry e = file.next();
             showRead();
             const int32_t reg = RegisterFileReader::wholeNumber(e.number);
@@ -168,13 +148,13 @@ void DownloadRegisters(int32_t connection, const QString &objectFile) {
             ++written;
         }
         setProgress(100);
-        statusLabel()->setText(statusLabel()->text() + QStringLiteral("\r\nRegister write completed."));
+        transferProgress().setStatusText(transferProgress().statusText() + QStringLiteral("\r\nRegister write completed."));
         file.close();
-        unloadForm<frmFile>();
+        transferProgress().closeProgressWindow();
         setStatus(QStringLiteral(" Registers Downloaded: ") + num(written));
     } catch (const std::exception &) {
         file.close();
-        if (progressShown) unloadForm<frmFile>();
+        if (progressShown) transferProgress().closeProgressWindow();
         MsgBox(QStringLiteral("Failed to Download Register Values!"));
     }
 }
@@ -195,7 +175,7 @@ void UploadRegisters(int32_t connection, int16_t eaFlag, const QString &objectFi
                    mbYesNo) != mbYes)
             throw RuntimeError(0, QStringLiteral("not overwritten"));
         Hourglass wait;
-        frmFile &progress = showProgress(QStringLiteral("Uploading Registers ..."));
+        transferProgress().showProgressWindow(QStringLiteral("Uploading Registers ..."));
         progressShown = true;
         file.open();
         file.writeHeader();
@@ -208,7 +188,7 @@ void UploadRegisters(int32_t connection, int16_t eaFlag, const QString &objectFi
             setProgress((partsDone * 1000 + std::min(registersDone, 1000)) * 100 / (parts * 1000));
         };
         if (eaFlag != 0) {
-            progress.setCaption(QStringLiteral("Uploading Registers 1 to 1000..."));
+            transferProgress().setProgressCaption(QStringLiteral("Uploading Registers 1 to 1000..."));
             int retries = 0;
             for (int block = 1; block <= 20; ++block) {
                 if (OrvComm::ZqGetRegister50(connection, block, buffer.data()) != 1) {
@@ -227,7 +207,7 @@ void UploadRegisters(int32_t connection, int16_t eaFlag, const QString &objectFi
             parts = 1 + lastBank + 1;
             for (int b = 0; b <= lastBank; ++b) {
                 const int32_t first = 32001 + 1000 * b, last = 33000 + 1000 * b;
-                progress.setCaption(QStringLiteral("Uploading Registers ") + num(first) + QStringLiteral(" to ") +
+                transferProgress().setProgressCaption(QStringLiteral("Uploading Registers ") + num(first) + QStringLiteral(" to ") +
                                     num(last) + QStringLiteral(" ..."));
                 partsDone = 1 + b;
                 showPart(0);
@@ -257,18 +237,18 @@ void UploadRegisters(int32_t connection, int16_t eaFlag, const QString &objectFi
                 setProgress(reg / 10);
             }
         }
-        unloadForm<frmFile>();
+        transferProgress().closeProgressWindow();
         progressShown = false;
         file.finish(true);
     } catch (const std::exception &) {
         // An earlier register file stays as it was.
         file.finish(false);
-        if (progressShown) unloadForm<frmFile>();
+        if (progressShown) transferProgress().closeProgressWindow();
         ShowLinkError(QStringLiteral("Failed to upload register values!\n"));
         return;
     }
     MsgBox(QStringLiteral("Register upload completed!"));
-    statusLabel()->clear();
+    transferProgress().setStatusText(QString());
 }
 
 // ---- Programs --------------------------------------------------------------------------------
@@ -329,7 +309,7 @@ void UploadProgram() {
         const int32_t result =
             RunTransferCall(QStringLiteral("Uploading Program..."), QStringLiteral("Uploading ") + path,
                             [&] { return OrvComm::ZqUpload(link, file.constData(), &stats); }, upload);
-        statusLabel()->clear();
+        transferProgress().setStatusText(QString());
         form<frmLoadMain>().repaint();
         DoEvents();
 

@@ -17,7 +17,7 @@
 #include "core/basics.h"
 #include "core/eventpump.h"
 #include "core/runtime_error.h"
-#include "transfer/frmProgFlash.h"
+#include "transfer/firmwarereader.h"
 
 namespace {
 
@@ -45,21 +45,21 @@ template <class F, class R> R trapped(F &&f, R failure) {
 
 }  // namespace
 
-bool frmProgFlash::openFirmwareFile(const QString &path) {
+bool FirmwareReader::openFirmwareFile(const QString &path) {
     closeFirmwareFile();
     firmwareFile_.setFileName(path);
     return firmwareFile_.open(QIODevice::ReadOnly);
 }
 
-void frmProgFlash::closeFirmwareFile() {
+void FirmwareReader::closeFirmwareFile() {
     if (firmwareFile_.isOpen()) firmwareFile_.close();
 }
 
-void frmProgFlash::CloseCompressedFile() { closeFirmwareFile(); }
+void FirmwareReader::CloseCompressedFile() { closeFirmwareFile(); }
 
 // ---- The line interface ----------------------------------------------------------
 
-bool frmProgFlash::OpenFile(const QString &path) {
+bool FirmwareReader::OpenFile(const QString &path) {
     switch (FileMode) {
     case 0: return trapped([&] { return openFirmwareFile(path); }, false);
     case 1: return OpenCompressedFile(path);
@@ -67,7 +67,7 @@ bool frmProgFlash::OpenFile(const QString &path) {
     }
 }
 
-bool frmProgFlash::GetLine(QString &line) {
+bool FirmwareReader::GetLine(QString &line) {
     switch (FileMode) {
     case 0: return trapped([&] { return plainLine(line); }, false);
     case 1: return HufLineInput(line);
@@ -75,7 +75,7 @@ bool frmProgFlash::GetLine(QString &line) {
     }
 }
 
-bool frmProgFlash::FileEOF() {
+bool FirmwareReader::FileEOF() {
     switch (FileMode) {
     case 0: return !firmwareFile_.isOpen() || firmwareFile_.atEnd();
     case 1: return HufEOF;
@@ -83,7 +83,7 @@ bool frmProgFlash::FileEOF() {
     }
 }
 
-bool frmProgFlash::ResetFile(const QString &path) {
+bool FirmwareReader::ResetFile(const QString &path) {
     switch (FileMode) {
     case 0: return trapped([&] { return openFirmwareFile(path); }, false);
     case 1: return ResetCompressedFile(path);
@@ -93,7 +93,7 @@ bool frmProgFlash::ResetFile(const QString &path) {
 
 // A line of a plain file ends at a carriage return, or at a carriage return
 // and a line feed; neither belongs to the line.
-bool frmProgFlash::plainLine(QString &line) {
+bool FirmwareReader::plainLine(QString &line) {
     if (!firmwareFile_.isOpen() || firmwareFile_.atEnd()) return false;
     QByteArray bytes;
     char c = 0;
@@ -109,7 +109,7 @@ bool frmProgFlash::plainLine(QString &line) {
     return true;
 }
 
-bool frmProgFlash::FindLine(const QString &key, QString &line) {
+bool FirmwareReader::FindLine(const QString &key, QString &line) {
     return trapped(
         [&] {
             QString current;
@@ -124,7 +124,7 @@ bool frmProgFlash::FindLine(const QString &key, QString &line) {
         false);
 }
 
-bool frmProgFlash::SectionLength(const QString &key, int32_t &length) {
+bool FirmwareReader::SectionLength(const QString &key, int32_t &length) {
     const bool found = trapped(
         [&] {
             QString line;
@@ -151,14 +151,14 @@ bool frmProgFlash::SectionLength(const QString &key, int32_t &length) {
 
 // ---- The compressed reader ---------------------------------------------------------------
 
-bool frmProgFlash::readInteger(int16_t &value) {
+bool FirmwareReader::readInteger(int16_t &value) {
     char b[2];
     if (firmwareFile_.read(b, 2) != 2) return false;
     value = qFromLittleEndian<int16_t>(b);
     return true;
 }
 
-bool frmProgFlash::OpenCompressedFile(const QString &path) {
+bool FirmwareReader::OpenCompressedFile(const QString &path) {
     const bool opened = trapped(
         [&] {
             if (!openFirmwareFile(path)) return false;
@@ -181,7 +181,7 @@ bool frmProgFlash::OpenCompressedFile(const QString &path) {
     return opened;
 }
 
-int16_t frmProgFlash::InputCounts() {
+int16_t FirmwareReader::InputCounts() {
     int32_t length = 0;
     auto next = [&](int16_t &v) {
         // A header that ends early, even by one byte, is not read past.
@@ -191,7 +191,7 @@ int16_t frmProgFlash::InputCounts() {
         return true;
     };
     auto fatal = [&] {
-        log(QStringLiteral("Fatal error reading counts\r\n"));
+        if (log) log(QStringLiteral("Fatal error reading counts\r\n"));
         return int16_t(0);
     };
     int16_t first = 0;
@@ -213,7 +213,7 @@ int16_t frmProgFlash::InputCounts() {
     }
 }
 
-int16_t frmProgFlash::BuildTree() {
+int16_t FirmwareReader::BuildTree() {
     Nodes[Sentinel].count = MostCount;
     int n = EndSymbol + 1;
     for (; n <= LastNode; ++n) {
@@ -244,7 +244,7 @@ int16_t frmProgFlash::BuildTree() {
     return int16_t(root);
 }
 
-bool frmProgFlash::InputBit() {
+bool FirmwareReader::InputBit() {
     if (BitMask == 128) {
         char c = 0;
         // The coded stream ends before its end symbol: a failed read.
@@ -256,7 +256,7 @@ bool frmProgFlash::InputBit() {
     return bit;
 }
 
-bool frmProgFlash::HufLineInput(QString &line) {
+bool FirmwareReader::HufLineInput(QString &line) {
     return trapped(
         [&] {
             if (HufEOF || HeaderLength == 0) return false;
@@ -281,7 +281,7 @@ bool frmProgFlash::HufLineInput(QString &line) {
         false);
 }
 
-bool frmProgFlash::ResetCompressedFile(const QString &path) {
+bool FirmwareReader::ResetCompressedFile(const QString &path) {
     return trapped(
         [&] {
             if (HeaderLength == 0 || !openFirmwareFile(path)) return false;

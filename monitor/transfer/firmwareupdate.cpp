@@ -20,7 +20,7 @@
 #include "core/eventpump.h"
 #include "core/globals.h"
 #include "core/runtime_error.h"
-#include "main/frmMain.h"
+#include "core/mainwindow.h"
 #include "transfer/frmFlashSelect.h"
 #include "transfer/frmProgFlash.h"
 
@@ -207,7 +207,7 @@ FirmwareUpdate::Go FirmwareUpdate::procedure() {
     }
     if (w.ModuleType < 0 || w.ModuleType > 2) return Go::Quietly;
     kind = &kindOf(w.ModuleType);
-    form<frmMain>().Message->setText(QStringLiteral("Updating Firmware"));
+    mainWindow().setStatusText(QStringLiteral("Updating Firmware"));
     w.pause(1);
 
     w.CMDialog1.Filter = kind->filter;
@@ -409,7 +409,7 @@ FirmwareUpdate::Go FirmwareUpdate::handshake() {
 FirmwareUpdate::Go FirmwareUpdate::lineTransfer() {
     // Position the file and find the progress total.
     if (w.FileMode == 0) {
-        total = int32_t(w.firmwareFile_.size());
+        total = int32_t(w.reader_.fileSize());
     } else {
         if (!w.ResetFile(path) || !w.SectionLength(modelKey, total) || !w.FindLine(modelKey, line))
             return Go::Result;

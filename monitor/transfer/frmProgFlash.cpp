@@ -12,7 +12,7 @@
 #include "core/codeORVmain.h"
 #include "core/controls.h"
 #include "core/globals.h"
-#include "main/frmMain.h"
+#include "core/mainwindow.h"
 #include "transfer/inputbox.h"
 
 namespace {
@@ -43,7 +43,9 @@ void setScreenMousePointer(int pointer) {
 
 int screenMousePointer() { return hourglassShown ? PointerHourglass : PointerDefault; }
 
-frmProgFlash::frmProgFlash() : Form(QStringLiteral("frmProgFlash")) {}
+frmProgFlash::frmProgFlash() : Form(QStringLiteral("frmProgFlash")) {
+    reader_.log = [this](const QString &text) { log(text); };
+}
 
 void frmProgFlash::buildControls() {
     setWindowTitle(QStringLiteral("Update Firmware"));
@@ -147,7 +149,7 @@ void frmProgFlash::SSCommand1_Click() {
         bool &flag;
         ~Done() { flag = false; }
     } done{updating_};
-    frmMain &m = form<frmMain>();
+    MainWindow &m = mainWindow();
     // A run-time error in these steps is reported once; the steps after it
     // still run, so that the busy flag, the settings and polling come back.
     bool reported = false;
@@ -161,11 +163,10 @@ void frmProgFlash::SSCommand1_Click() {
     };
 
     step([&] {
-        m.Timer1->setEnabled(false);
+        m.setPolling(false);
         // A poll start still pending from the last connect would restart
         // polling in the middle of the update.
-        m.Timer3->setEnabled(false);
-        m.PollStartPending = false;
+        m.cancelPollStart();
     });
     TransferBusy = true;
     const int32_t savedTimeout = TimeoutMs;
@@ -189,18 +190,18 @@ void frmProgFlash::SSCommand1_Click() {
             OrvComm::ZQ_ERROR_INFO info{};
             const QString head = QStringLiteral("Failed to Close Connection") + CRLF;
             if (OrvComm::ZqGetErrorInfo(ConnectionHandle, &info) == 1)
-                m.Message->setText(head + QString::fromLatin1(info.text, qsizetype(qstrnlen(info.text, sizeof info.text))));
+                m.setStatusText(head + QString::fromLatin1(info.text, qsizetype(qstrnlen(info.text, sizeof info.text))));
             else
-                m.Message->setText(head + QStringLiteral("Unknown Error"));
+                m.setStatusText(head + QStringLiteral("Unknown Error"));
             m.RefreshMessage();
         }
     });
     ConnectionHandle = 0;
     NoComm = true;
     step([&] {
-        if (m.SuspendButton->text() == QStringLiteral("Suspend Monitoring")) {
+        if (m.monitoringRunning()) {
             NoComm = m.CheckComm();
-            m.Timer1->setEnabled(true);
+            m.setPolling(true);
         }
     });
     TransferBusy = false;

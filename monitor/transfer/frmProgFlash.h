@@ -2,11 +2,10 @@
 // the progress bar of an update, and two buttons below the visible area that
 // answer only to their access keys (transfer baud rate and support code).
 //
-// The window owns the firmware file reader (firmwarereader.cpp): one firmware
-// file open at a time, a plain text file read line by line or a compressed
-// file decoded through its Huffman tree, behind one line interface. And it
-// runs the update itself (firmwareupdate.cpp): reset, programming mode, baud
-// switch and the line exchange with the module.
+// The window holds the firmware file reader (FirmwareReader), whose
+// procedures it offers as its own, and it runs the update itself
+// (firmwareupdate.cpp): reset, programming mode, baud switch and the line
+// exchange with the module.
 #pragma once
 
 #include <QByteArray>
@@ -17,6 +16,7 @@
 
 #include "core/forms.h"
 #include "core/msgbox.h"
+#include "transfer/firmwarereader.h"
 #include "transfer/mscomm.h"
 
 class QComboBox;
@@ -34,6 +34,9 @@ int screenMousePointer();
 
 class frmProgFlash : public Form {
     Q_OBJECT
+    // Declared first: FileMode and HufEOF below refer into it.
+    FirmwareReader reader_;
+
 public:
     frmProgFlash();
 
@@ -57,9 +60,9 @@ public:
     // Shared with the variant-selection window and the update procedure.
     int16_t SelectedModel = 0;  // CPU module variant: 11, 12, 14 or 16; 0 until chosen
     bool SelectionOK = false;
-    int16_t FileMode = 0;    // 0 plain firmware file, 1 compressed
+    int16_t &FileMode = reader_.FileMode;  // 0 plain firmware file, 1 compressed
     int16_t ModuleType = 0;  // 0 CPU module, 1 communication module, 2 Q600 series controller
-    bool HufEOF = false;     // the compressed reader has decoded the end symbol
+    bool &HufEOF = reader_.HufEOF;         // the compressed reader has decoded the end symbol
 
     // The transfer baud rate and the module's code for it.
     int32_t FlashBaudRate = 38400;
@@ -72,36 +75,29 @@ public:
     double DelayScale = 1.0;
     int32_t FlashTimeoutMs = 5500;
 
-    // ---- The firmware file reader ------------------------------------------------
+    // ---- The firmware file reader (reader_) ---------------------------------------
     // Every procedure fails (False, or True for FileEOF) instead of raising.
-    bool OpenFile(const QString &path);
-    bool GetLine(QString &line);
-    bool FileEOF();
-    bool ResetFile(const QString &path);
+    bool OpenFile(const QString &path) { return reader_.OpenFile(path); }
+    bool GetLine(QString &line) { return reader_.GetLine(line); }
+    bool FileEOF() { return reader_.FileEOF(); }
+    bool ResetFile(const QString &path) { return reader_.ResetFile(path); }
     // The number after the last "L" of the next line that contains key.
-    bool SectionLength(const QString &key, int32_t &length);
-    bool OpenCompressedFile(const QString &path);
-    bool ResetCompressedFile(const QString &path);
-    void CloseCompressedFile();
-    bool HufLineInput(QString &line);
+    bool SectionLength(const QString &key, int32_t &length) { return reader_.SectionLength(key, length); }
+    bool OpenCompressedFile(const QString &path) { return reader_.OpenCompressedFile(path); }
+    bool ResetCompressedFile(const QString &path) { return reader_.ResetCompressedFile(path); }
+    void CloseCompressedFile() { reader_.CloseCompressedFile(); }
+    bool HufLineInput(QString &line) { return reader_.HufLineInput(line); }
     // These raise their errors to the caller.
-    int16_t InputCounts();
-    int16_t BuildTree();
-    bool InputBit();
+    int16_t InputCounts() { return reader_.InputCounts(); }
+    int16_t BuildTree() { return reader_.BuildTree(); }
+    bool InputBit() { return reader_.InputBit(); }
 
-    // A node of the Huffman tree: indexes 0..255 the bytes, 256 the end of
-    // the stream, 257..512 the inner nodes, 513 the sentinel.
-    struct HufNode {
-        int16_t count = 0;
-        int16_t savedCount = 0;
-        int16_t child0 = 0;
-        int16_t child1 = 0;
-    };
-    static constexpr int EndSymbol = 256;
-    static constexpr int NodeCount = 515;
-    const std::array<HufNode, NodeCount> &nodes() const { return Nodes; }
-    int16_t headerLength() const { return HeaderLength; }
-    int16_t rootNode() const { return RootNode; }
+    using HufNode = FirmwareReader::HufNode;
+    static constexpr int EndSymbol = FirmwareReader::EndSymbol;
+    static constexpr int NodeCount = FirmwareReader::NodeCount;
+    const std::array<HufNode, NodeCount> &nodes() const { return reader_.nodes(); }
+    int16_t headerLength() const { return reader_.headerLength(); }
+    int16_t rootNode() const { return reader_.rootNode(); }
 
     // The text before the first control character; empty when there is none.
     static QString ErrMessage(const QString &text);
@@ -119,12 +115,8 @@ private:
     // Puts text in front of the log.
     void log(const QString &text);
     void pause(double seconds);
-    bool FindLine(const QString &key, QString &line);
-    bool openFirmwareFile(const QString &path);
-    void closeFirmwareFile();
-    // Reads a 16-bit integer of the compressed file; false at its end.
-    bool readInteger(int16_t &value);
-    bool plainLine(QString &line);
+    bool FindLine(const QString &key, QString &line) { return reader_.FindLine(key, line); }
+    void closeFirmwareFile() { reader_.closeFirmwareFile(); }
 
     void UpdateFirmware();
     friend class FirmwareUpdate;
@@ -132,12 +124,4 @@ private:
     QString log_;
     bool settingLog_ = false;
     bool updating_ = false;
-
-    // Reader state.
-    QFile firmwareFile_;
-    int16_t HeaderLength = 0;
-    int16_t RootNode = 0;
-    uint8_t BitMask = 0;
-    uint8_t BitBuffer = 0;
-    std::array<HufNode, NodeCount> Nodes{};
 };

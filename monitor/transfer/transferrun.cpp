@@ -16,10 +16,10 @@
 #include "core/basics.h"
 #include "core/controls.h"
 #include "core/globals.h"
-#include "main/frmDDE.h"
-#include "main/frmMain.h"
+#include "core/mainwindow.h"
 #include "transfer/frmFile.h"
 #include "transfer/frmLoadMain.h"
+#include "transfer/transferprogress.h"
 
 namespace {
 
@@ -28,8 +28,8 @@ namespace {
 class HeldTimers {
 public:
     HeldTimers() {
-        frmMain &m = form<frmMain>();
-        timers_ = {m.Timer1, m.Timer2, m.Timer3};
+        const std::array<FormTimer *, 3> timers = mainWindow().connectionTimers();
+        for (size_t i = 0; i < timers.size(); ++i) timers_[i] = timers[i];
         for (size_t i = 0; i < timers_.size(); ++i) {
             enabled_[i] = timers_[i]->Enabled();
             timers_[i]->setEnabled(false);
@@ -58,7 +58,8 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override {
         if (event->type() != QEvent::Close) return false;
-        if (watched != FormRegistry::existing<frmMain>() && watched != FormRegistry::existing<frmLoadMain>() &&
+        MainWindow *main = existingMainWindow();
+        if ((!main || watched != &main->mainForm()) && watched != FormRegistry::existing<frmLoadMain>() &&
             watched != FormRegistry::existing<frmFile>())
             return false;
         event->ignore();
@@ -116,7 +117,7 @@ int32_t RunTransferCall(const QString &caption, const QString &status, const std
         QString text = status + QStringLiteral("\n") + seconds(clock.elapsed());
         if (!growingFile.isEmpty())
             text += QStringLiteral(", ") + QString::number(QFileInfo(growingFile).size()) + QStringLiteral(" bytes");
-        owner.Label2->setText(text);
+        transferProgress().setStatusText(text);
     };
     QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
         if (done) loop.quit();
@@ -135,7 +136,7 @@ int32_t RunTransferCall(const QString &caption, const QString &status, const std
     // Hidden while still modal, so that Qt lets go of it as a modal window.
     unloadForm<frmFile>();
     progress.setWindowModality(Qt::NonModal);
-    owner.Label2->setText(status);
+    transferProgress().setStatusText(status);
     if (failure) std::rethrow_exception(failure);
     return result;
 }
@@ -154,7 +155,7 @@ QString errorText(int32_t connection) {
 
 bool TransferLinkReady(const QString &failed) {
     if (ConnectionHandle != 0 && ControllerIdentified) return true;
-    frmMain &m = form<frmMain>();
+    MainWindow &m = mainWindow();
     // Resume Monitoring connects at once; otherwise the connection manager
     // opens the configured connection.
     if (MonitoringSuspended) m.SuspendButton_Click();
@@ -169,20 +170,13 @@ bool TransferLinkReady(const QString &failed) {
 }
 
 void ShowLinkClosedByTransfer() {
-    frmMain &m = form<frmMain>();
-    m.Timer1->setEnabled(false);
-    m.Timer3->setEnabled(false);
-    m.PollStartPending = false;
+    MainWindow &m = mainWindow();
+    m.setPolling(false);
+    m.cancelPollStart();
     MonitoringSuspended = true;
     NoComm = true;
     Connected = false;
     // The next connect identifies the controller again.
     ControllerIdentified = false;
-    m.SuspendButton->setCaption(QStringLiteral("Resume Monitoring"));
-    m.SuspendButton->setForeColor(ColourDarkGreen);
-    for (SSCommand *b : {m.StartButton, m.StopButton, m.ResetButton}) b->setEnabled(false);
-    const QString text = QStringLiteral("Connection closed after the program transfer - Resume Monitoring reconnects");
-    m.Message->setText(text);
-    m.RefreshMessage();
-    if (auto *dde = form<frmDDE>().control<QLabel>(QStringLiteral("Message"))) dde->setText(text);
+    m.showLinkClosed(QStringLiteral("Connection closed after the program transfer - Resume Monitoring reconnects"));
 }

@@ -2,9 +2,9 @@
 
 #include "core/basics.h"
 #include "core/globals.h"
-#include "main/frmMain.h"
+#include "core/mainwindow.h"
 
-std::function<bool()> frmFlag::flagCallForHighFlags = [] { return form<frmMain>().SelectCommFunction() != 0; };
+std::function<bool()> frmFlag::flagCallForHighFlags = [] { return mainWindow().SelectCommFunction() != 0; };
 
 frmFlag::frmFlag()
     : PagedWindow(QStringLiteral("frmFlag"),

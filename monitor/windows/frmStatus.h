@@ -4,6 +4,7 @@
 
 #include <QLabel>
 #include <QTreeWidget>
+#include <cstdint>
 
 #include "windows/resourcewindow.h"
 
@@ -80,3 +81,8 @@ protected:
     // A window that opens starts with an empty tree.
     void loadWindow() override;
 };
+
+// Appends the text of a controller software fault to the step status
+// window's state line (Label1), followed by "      - (fault code #<code>)".
+// data is the fault's data number (servo, register, row, input, port ...).
+void ShowFault(const int32_t &code, const int32_t &data);

@@ -8,11 +8,10 @@
 
 #include "core/basics.h"
 #include "core/globals.h"
+#include "core/mainwindow.h"
 #include "core/msgbox.h"
 #include "core/runtime_error.h"
 #include "core/settings.h"
-#include "main/frmDDE.h"
-#include "main/frmMain.h"
 
 Geometry readGeometry(const WindowSettings &s) {
     Geometry g = s.valueMissing;
@@ -43,8 +42,8 @@ void storeGeometry(Form &f, const WindowSettings &s) {
 }
 
 void ShowStatus(const QString &text) {
-    frmMain &m = form<frmMain>();
-    m.Message->setText(text);
+    MainWindow &m = mainWindow();
+    m.setStatusText(text);
     m.RefreshMessage();
 }
 
@@ -105,7 +104,7 @@ bool FindSymbolName(SymbolSnapshot &snapshot, const QString &criteria, QString &
 }
 
 void EmptyDdeWriteBox(const QString &name) {
-    auto *box = form<frmDDE>().control<QLineEdit>(name);
+    auto *box = ddeWindow().control<QLineEdit>(name);
     if (!box) return;
     const bool before = DdeWriteSuppress;
     DdeWriteSuppress = true;

@@ -11,7 +11,8 @@
 #include "core/runtime_error.h"
 #include "harness/harness.h"
 #include "main/frmMain.h"
-#include "main/registerfile.h"
+#include "core/registerfile.h"
+#include "main/registercommands.h"
 #include "wire.h"
 
 namespace {

@@ -9,7 +9,8 @@
 // failed. The sections (registers 1 to 1000, the non-volatile banks of 1000
 // registers each, the V-registers) are told apart by their line counts.
 //
-// The writer and the reader below are shared with the program transfer,
+// The writer and the reader are shared by the main window's File menu
+// commands (main/registercommands.h) and the program transfer,
 // which keeps a register file beside each object file.
 #pragma once
 
@@ -115,12 +116,3 @@ private:
     QStringList lines_;
     qsizetype pos_ = 0;
 };
-
-// ---- The main window's File menu commands ---------------------------------------------
-
-// "&Upload Register File": reads the controller's registers into a file the
-// user names.
-void ReadRegistersToFile();
-// "&Download Register File": writes the registers of a file the user picks
-// into the controller.
-void WriteRegistersFromFile();

@@ -1,0 +1,188 @@
+#include "core/registerfile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <optional>
+
+#include "core/basics.h"
+#include "core/controls.h"
+#include "core/eventpump.h"
+#include "core/globals.h"
+#include "core/msgbox.h"
+#include "core/orvcomm_binding.h"
+#include "core/runtime_error.h"
+
+namespace {
+constexpr int InputPastEnd = 62;
+constexpr int TypeMismatch = 13;
+}  // namespace
+
+// ---- Format ---------------------------------------------------------------------
+
+QString printZones(const QStringList &items) {
+    QString line;
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        if (i > 0) {
+            const qsizetype next = (line.size() / PrintZoneWidth + 1) * PrintZoneWidth;
+            line += QString(next - line.size(), u' ');
+        }
+        line += items[i];
+    }
+    return line;
+}
+
+QString shortestNumberText(double value) {
+    if (std::isnan(value)) return QStringLiteral("nan");
+    if (std::isinf(value)) return value < 0 ? QStringLiteral("-inf") : QStringLiteral("inf");
+    if (value == 0) return QStringLiteral("0");
+    // The shortest digits that read back exactly, and their exponent.
+    char buf[64];
+    const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
+    const std::string sci(buf, res.ptr);
+    const auto e = sci.find('e');
+    const bool negative = sci[0] == '-';
+    std::string digits;
+    for (size_t i = negative ? 1 : 0; i < e; ++i)
+        if (sci[i] != '.') digits += sci[i];
+    const int exponent = std::stoi(sci.substr(e + 1));
+    if (exponent < -5 || exponent >= 15) return QString::fromStdString(sci);
+    std::string text;
+    if (exponent >= 0) {
+        if (digits.size() < size_t(exponent) + 1) digits.append(size_t(exponent) + 1 - digits.size(), '0');
+        text = digits.substr(0, size_t(exponent) + 1);
+        if (digits.size() > size_t(exponent) + 1) text += "." + digits.substr(size_t(exponent) + 1);
+    } else {
+        text = "0." + std::string(size_t(-exponent - 1), '0') + digits;
+    }
+    return QString::fromStdString((negative ? "-" : "") + text);
+}
+
+QString printedNumber(double value) {
+    if (value == 0) value = 0;  // no "-0"
+    const QString t = shortestNumberText(value);
+    return (std::signbit(value) ? t : QStringLiteral(" ") + t) + QStringLiteral(" ");
+}
+
+QString printedNumber(int32_t value) { return printedNumber(static_cast<double>(value)); }
+
+// ---- Writer ---------------------------------------------------------------------
+
+RegisterFileWriter::RegisterFileWriter(const QString &path) : path_(path) {}
+
+RegisterFileWriter::~RegisterFileWriter() { finish(false); }
+
+void RegisterFileWriter::open() {
+    hadEarlierFile_ = QFileInfo::exists(path_);
+    file_ = std::make_unique<QSaveFile>(path_);
+    if (!file_->open(QIODevice::WriteOnly)) {
+        const QString reason = file_->errorString();
+        file_.reset();
+        throw RuntimeError(75, QStringLiteral("Path/File access error: ") + path_ + QStringLiteral(" (") + reason +
+                                   QStringLiteral(")"));
+    }
+}
+
+void RegisterFileWriter::writeLine(const QString &line) {
+    if (!file_) throw RuntimeError(52, QStringLiteral("Bad file name or number"));
+    file_->write(line.toLatin1() + "\r\n");
+}
+
+void RegisterFileWriter::writeHeader() {
+    writeLine(printZones({QStringLiteral("Reg#"), QStringLiteral("Value")}));
+    writeLine(QString());
+}
+
+void RegisterFileWriter::writeValueAsNumber(int32_t reg, int32_t value) {
+    writeLine(printZones({QString::number(reg), printedNumber(value)}));
+}
+
+void RegisterFileWriter::writeValueAsNumber(int32_t reg, double value) {
+    writeLine(printZones({QString::number(reg), printedNumber(value)}));
+}
+
+void RegisterFileWriter::writeValueAsText(int32_t reg, int32_t value) {
+    writeLine(printZones({QString::number(reg), QString::number(value)}));
+}
+
+void RegisterFileWriter::writeFailedRead(int32_t reg) { writeLine(printZones({QString::number(reg), FailedReadMark})); }
+
+void RegisterFileWriter::finish(bool complete) {
+    if (!file_) return;
+    std::unique_ptr<QSaveFile> file = std::move(file_);
+    if (complete) {
+        if (!file->commit())
+            throw RuntimeError(57, QStringLiteral("Device I/O error: ") + path_ + QStringLiteral(" (") +
+                                       file->errorString() + QStringLiteral(")"));
+        return;
+    }
+    // What was written of a new file stays; an earlier file is left alone.
+    if (!hadEarlierFile_) file->commit();
+    else file->cancelWriting();
+}
+
+void RegisterFileWriter::discard() {
+    if (!file_) return;
+    std::unique_ptr<QSaveFile> file = std::move(file_);
+    file->cancelWriting();
+}
+
+// ---- Reader ---------------------------------------------------------------------
+
+void RegisterFileReader::open(const QString &path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        throw RuntimeError(RuntimeErrors::FileNotFound, QStringLiteral("File not found: ") + path);
+    QString text = QString::fromLatin1(f.readAll());
+    if (text.endsWith(u'\n')) text.chop(1);
+    lines_ = text.isEmpty() ? QStringList() : text.split(u'\n');
+    for (QString &line : lines_)
+        if (line.endsWith(u'\r')) line.chop(1);
+    pos_ = 0;
+}
+
+void RegisterFileReader::skipHeader() {
+    if (lines_.size() - pos_ < 2) throw RuntimeError(InputPastEnd, QStringLiteral("Input past end of file"));
+    pos_ += 2;
+}
+
+bool RegisterFileReader::atEnd() {
+    while (pos_ < lines_.size() && lines_[pos_].trimmed().isEmpty()) ++pos_;
+    return pos_ >= lines_.size();
+}
+
+qsizetype RegisterFileReader::entriesLeft() const {
+    qsizetype n = 0;
+    for (qsizetype i = pos_; i < lines_.size(); ++i)
+        if (!lines_[i].trimmed().isEmpty()) ++n;
+    return n;
+}
+
+RegisterFileEntry RegisterFileReader::next() {
+    if (atEnd()) throw RuntimeError(InputPastEnd, QStringLiteral("Input past end of file"));
+    const QString &line = lines_[pos_++];
+    const QStringList fields = splitFields(line);
+    if (fields.size() != 2)
+        throw RuntimeError(TypeMismatch, QStringLiteral("Not a register line: ") + line);
+    return {fields[0], fields[1]};
+}
+
+void RegisterFileReader::close() {
+    lines_.clear();
+    pos_ = 0;
+}
+
+double RegisterFileReader::realNumber(const QString &field) {
+    bool ok = false;
+    const double v = QLocale::c().toDouble(field, &ok);
+    if (!ok) throw RuntimeError(TypeMismatch, QStringLiteral("Type mismatch: ") + field);
+    return v;
+}
+
+int32_t RegisterFileReader::wholeNumber(const QString &field) {
+    if (const auto v = roundToWhole(realNumber(field), BoxBits::Bits32)) return *v;
+    throw RuntimeError(RuntimeErrors::Overflow, QStringLiteral("Overflow"));
+}
