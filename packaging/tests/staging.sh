@@ -33,14 +33,19 @@ for p in orvemu orvmon orvdde; do
   if [ -x "$build/bin/$p" ]; then [ -x "$root/bin/$p" ] || fail "$p not installed"; fi
 done
 
+# A library built with the sanitizers needs programs built with them too.
+san=""
+if ldd "$libdir/liborvcomm.so.3" | grep -q libasan; then san="-fsanitize=address,undefined"; fi
+
 # The C program through pkg-config; the sysroot points the staged paths home.
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
 export PKG_CONFIG_SYSROOT_DIR="$stage"
-cc -std=c99 -Wall -Wextra -Werror -pedantic -o "$work/read_register_pc" "$here/consumer/read_register.c" \
+cc -std=c99 -Wall -Wextra -Werror -pedantic $san -o "$work/read_register_pc" "$here/consumer/read_register.c" \
   $(pkg-config --cflags --libs orvcomm)
 
 # The same program through find_package.
-cmake -S "$here/consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$root" >"$work/consumer.log" \
+cmake -S "$here/consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$root" \
+  -DCMAKE_C_FLAGS="$san" -DCMAKE_EXE_LINKER_FLAGS="$san" >"$work/consumer.log" \
   || { cat "$work/consumer.log"; fail "find_package(orvcomm) failed"; }
 cmake --build "$work/consumer" >>"$work/consumer.log" || { cat "$work/consumer.log"; fail "consumer build failed"; }
 
