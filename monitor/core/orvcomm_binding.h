@@ -24,13 +24,6 @@ using ::ZQ_TASK_BANK;
 using ::ZQ_TRANSFER_STATS;
 using ::ZQ_VREGISTER;
 
-// Connection kinds of ZqOpenConnection and the packet class of requests.
-inline constexpr int32_t TypeSerial = ZQ_TYPE_SERIAL;
-inline constexpr int32_t TypeRawEthernet = ZQ_TYPE_RAW_ETHERNET;
-inline constexpr int32_t TypeUdp = ZQ_TYPE_UDP;
-inline constexpr int32_t TypeTcp = ZQ_TYPE_TCP;
-inline constexpr int32_t PacketClass = ZQ_PACKET_CLASS_REQUEST;
-
 namespace detail {
 // One library function: its name and, once looked up, its address.
 struct Slot {

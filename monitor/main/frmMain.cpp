@@ -337,7 +337,7 @@ std::optional<bool> frmMain::openRawEthernetLink() {
     repaint();
     DoEvents();
     Pause(0.1f);
-    ConnectionHandle = OrvComm::ZqOpenConnection(OrvComm::TypeRawEthernet, HostNode, TargetNode);
+    ConnectionHandle = OrvComm::ZqOpenConnection(ZQ_TYPE_RAW_ETHERNET, HostNode, TargetNode);
     OrvComm::ZqSetConnectionTimeout(ConnectionHandle, usableTimeout(TimeoutMs));
     int32_t value = 0;
     if (OrvComm::ZqGetRegister(ConnectionHandle, 1, &value) != 1) {
@@ -354,7 +354,7 @@ std::optional<bool> frmMain::openNetLink() {
     const auto address = netAddress(ControllerIP);
     if (!address) return connectFailed(QStringLiteral("No usable controller IP address"));
     if (CommPort == 1) {
-        ConnectionHandle = OrvComm::ZqOpenConnection(OrvComm::TypeUdp, 0, *address);
+        ConnectionHandle = OrvComm::ZqOpenConnection(ZQ_TYPE_UDP, 0, *address);
         if (ConnectionHandle == 0) return connectFailed();
     } else {
         DoEvents();
@@ -368,7 +368,7 @@ std::optional<bool> frmMain::openNetLink() {
         if (ConnectionHandle != 0) return !Connected;
         if (!refused.isEmpty()) return connectFailed(refused);
         ConnectionHandle =
-            OrvComm::ZqOpenNetConnection(OrvComm::TypeTcp, 0, *address, uint32_t(usableTimeout(TimeoutMs)));
+            OrvComm::ZqOpenNetConnection(ZQ_TYPE_TCP, 0, *address, uint32_t(usableTimeout(TimeoutMs)));
         if (ConnectionHandle == 0) return connectFailed();
         ConnectFailCount = 0;
     }
@@ -377,7 +377,7 @@ std::optional<bool> frmMain::openNetLink() {
 }
 
 std::optional<bool> frmMain::openSerialLink() {
-    ConnectionHandle = OrvComm::ZqOpenConnection(OrvComm::TypeSerial, CommPort - 2, 0);
+    ConnectionHandle = OrvComm::ZqOpenConnection(ZQ_TYPE_SERIAL, CommPort - 2, 0);
     if (ConnectionHandle == 0) return connectFailed();
     if (OrvComm::ZqInitConnection(ConnectionHandle, BaudRate, 0, 8, 0) != 1) return connectFailed();
     OrvComm::ZqSetConnectionTimeout(ConnectionHandle, usableTimeout(TimeoutMs));

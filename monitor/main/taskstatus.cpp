@@ -48,7 +48,7 @@ uint8_t byteOf(int32_t word, int m) { return static_cast<uint8_t>(static_cast<ui
 bool exchange(int32_t id, QByteArray request, Reply &reply) {
     AppendChecksum(request);
     reply.fill(0);
-    return OrvComm::ZqSendData(id, OrvComm::PacketClass, reinterpret_cast<const uint8_t *>(request.constData()),
+    return OrvComm::ZqSendData(id, ZQ_PACKET_CLASS_REQUEST, reinterpret_cast<const uint8_t *>(request.constData()),
                                uint32_t(request.size()), reply.data()) == 1;
 }
 

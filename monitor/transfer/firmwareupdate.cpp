@@ -168,7 +168,7 @@ bool FirmwareUpdate::sendAscii(const QByteArray &text, char terminator) {
 bool FirmwareUpdate::sendData(const QByteArray &request) {
     QByteArray scratch = binary;
     scratch.resize(LibraryReplySize, '\0');
-    const int32_t rc = OrvComm::ZqSendData(ConnectionHandle, OrvComm::PacketClass,
+    const int32_t rc = OrvComm::ZqSendData(ConnectionHandle, ZQ_PACKET_CLASS_REQUEST,
                                            reinterpret_cast<const uint8_t *>(request.constData()),
                                            uint32_t(request.size()), reinterpret_cast<uint8_t *>(scratch.data()));
     binary = scratch.left(BinaryReplySize);
@@ -176,7 +176,7 @@ bool FirmwareUpdate::sendData(const QByteArray &request) {
 }
 
 bool FirmwareUpdate::openConnection() {
-    ConnectionHandle = OrvComm::ZqOpenConnection(OrvComm::TypeSerial, CommPort - 2, 0);
+    ConnectionHandle = OrvComm::ZqOpenConnection(ZQ_TYPE_SERIAL, CommPort - 2, 0);
     if (ConnectionHandle <= 0) return false;
     return true;
 }

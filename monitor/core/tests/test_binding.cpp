@@ -89,7 +89,7 @@ void TestBinding::missingFunctionIsARuntimeError() {
 void TestBinding::readsARegisterFromTheEmulator() {
     EmulatorPeer peer;
     if (!peer.available()) QSKIP("the emulator does not serve UDP yet");
-    const int32_t id = OrvComm::ZqOpenConnection(TypeUdp, 0, peer.networkAddress());
+    const int32_t id = OrvComm::ZqOpenConnection(ZQ_TYPE_UDP, 0, peer.networkAddress());
     QVERIFY(id > 0);
     QCOMPARE(OrvComm::ZqSetConnectionTimeout(id, 200), 1);
     QCOMPARE(OrvComm::ZqPutRegister(id, 100, 4711), 1);

@@ -181,8 +181,8 @@ bool EmulatorPeer::startServing() {
 
 bool EmulatorPeer::connectMonitor(int timeoutMs) {
     if (!server_ || link_ == PeerLink::Serial) return false;
-    ConnectionHandle = link_ == PeerLink::Tcp ? OrvComm::ZqOpenConnection(OrvComm::TypeTcp, 0, networkAddress())
-                           : OrvComm::ZqOpenConnection(OrvComm::TypeUdp, 0, networkAddress());
+    ConnectionHandle = link_ == PeerLink::Tcp ? OrvComm::ZqOpenConnection(ZQ_TYPE_TCP, 0, networkAddress())
+                           : OrvComm::ZqOpenConnection(ZQ_TYPE_UDP, 0, networkAddress());
     if (ConnectionHandle == 0) return false;
     OrvComm::ZqSetConnectionTimeout(ConnectionHandle, timeoutMs);
     Connected = true;
