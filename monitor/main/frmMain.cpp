@@ -280,10 +280,7 @@ bool frmMain::connectFailed(const QString &why) {
     repaint();
     DoEvents();
     repaint();
-    if (!SetupOpen) {
-        PollStartPending = true;
-        Timer3->setEnabled(true);
-    }
+    armPollStart();
     return true;
 }
 
@@ -302,11 +299,15 @@ bool frmMain::CheckComm() {
     if (!ok) return connectFailed();
 
     showConnected();
-    if (!SetupOpen) {
-        PollStartPending = true;
-        Timer3->setEnabled(true);
-    }
+    armPollStart();
     return false;
+}
+
+// After every attempt Timer3 starts polling, unless the setup window is open.
+void frmMain::armPollStart() {
+    if (SetupOpen) return;
+    PollStartPending = true;
+    Timer3->setEnabled(true);
 }
 
 bool frmMain::closeCurrentLink() {

@@ -151,6 +151,7 @@ private:
     // The failure steps of CheckComm; why is the reason shown when the
     // library has none for this attempt.
     bool connectFailed(const QString &why = QString());
+    void armPollStart();
     // The steps of CheckComm. An open step returns CheckComm's result when
     // the attempt ends there, nothing when the link is open.
     bool closeCurrentLink();  // False when the library refused the close
