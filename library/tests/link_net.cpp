@@ -16,21 +16,26 @@ using orvemu::FaultKind;
 
 namespace {
 
+// A socket bound to the port on a loopback address of its own (address
+// set); -1 when none could be had.
+int BindOwnLoopback(int type, std::uint16_t port, std::string &address) {
+    for (int tries = 0; tries < 64; ++tries) {
+        address = NextLoopbackAddress();
+        const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+        if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) return fd;
+        close(fd);
+    }
+    return -1;
+}
+
 // A bare UDP socket on port 3000 of a loopback address of its own.
 struct FakeUdpController {
     FakeUdpController() {
-        for (int tries = 0; tries < 64 && fd < 0; ++tries) {
-            address = NextLoopbackAddress();
-            fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_port = htons(3000);
-            inet_pton(AF_INET, address.c_str(), &a.sin_addr);
-            if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
-                close(fd);
-                fd = -1;
-            }
-        }
+        fd = BindOwnLoopback(SOCK_DGRAM, 3000, address);
         timeval tv{2, 0};
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     }
@@ -248,20 +253,9 @@ TEST(TcpWire, LateReplyCostsOnlyItsOwnExchange) {
 
 TEST(TcpWire, StaleAnswerAndOursInOneSegment) {
     // A bare listening socket on port 6000 plays the controller.
-    int listener = -1;
     std::string address;
-    for (int tries = 0; tries < 64 && listener < 0; ++tries) {
-        address = NextLoopbackAddress();
-        listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(6000);
-        inet_pton(AF_INET, address.c_str(), &a.sin_addr);
-        if (bind(listener, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(listener, 1) != 0) {
-            close(listener);
-            listener = -1;
-        }
-    }
+    const int listener = BindOwnLoopback(SOCK_STREAM, 6000, address);
+    if (listener >= 0) listen(listener, 1);
     ASSERT_GE(listener, 0);
     const std::int32_t id = ZqOpenConnection(ZQ_TYPE_TCP, 0, static_cast<std::int32_t>(inet_addr(address.c_str())));
     ASSERT_NE(id, 0) << ErrorText(0);
