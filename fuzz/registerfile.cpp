@@ -1,6 +1,6 @@
 // The register text file through its reader and number rules.
 #include "core/runtime_error.h"
-#include "main/registerfile.h"
+#include "core/registerfile.h"
 #include "monitor_env.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
