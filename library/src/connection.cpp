@@ -96,6 +96,8 @@ void TableLock::lock() {
     }
 }
 
+bool TableLock::hasSleeper() { return g_lockWord.load(std::memory_order_relaxed) == kContended; }
+
 void TableLock::unlock() {
     if (g_lockWord.exchange(kFree, std::memory_order_release) == kContended) g_lockWord.notify_one();
 }

@@ -113,6 +113,8 @@ class TableLock {
 public:
     static void lock();
     static void unlock();
+    // Whether a taker has given up spinning and sleeps until the release.
+    static bool hasSleeper();
 };
 class TableGuard {
 public:
