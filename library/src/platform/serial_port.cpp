@@ -10,7 +10,6 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
-#include <utility>
 
 namespace orv::platform {
 
@@ -165,7 +164,6 @@ int SerialPort::write(const std::uint8_t *bytes, std::size_t count) {
         pollfd p{fd_, POLLOUT, 0};
         if (poll(&p, 1, -1) < 0 && errno != EINTR) return errno;
     }
-    answerDue_ = true;
     return 0;
 }
 
@@ -174,12 +172,6 @@ std::size_t SerialPort::read(std::uint8_t *buffer, std::size_t count) {
     const bool forever = readTimeoutMs_ == 0;
     const auto deadline = Clock::now() + std::chrono::milliseconds(readTimeoutMs_);
     std::size_t got = 0;
-    if (std::exchange(answerDue_, false) && count > 0) {
-        // Just after a write the answer cannot be there yet: wait for it
-        // instead of trying first (what the wait ends with, the loop finds).
-        pollfd p{fd_, POLLIN, 0};
-        poll(&p, 1, forever ? -1 : remainingMs(deadline));
-    }
     while (got < count) {
         const ssize_t n = ::read(fd_, buffer + got, count - got);
         if (n > 0) {

@@ -73,9 +73,6 @@ public:
 private:
     int fd_ = kNoPort;
     std::uint32_t readTimeoutMs_ = 250;
-    // Set by a write: the answer cannot be there yet, so the next read waits
-    // for it before trying.
-    bool answerDue_ = false;
 };
 
 }  // namespace orv::platform
