@@ -18,13 +18,69 @@ std::uint8_t Instruction::at(std::size_t i) {
     return bytes_[i];
 }
 
+namespace {
+// Appends the decimal digits of v.
+void appendDecimal(std::string &out, unsigned long v, bool negative) {
+    char digits[24];
+    char *end = digits + sizeof digits, *p = end;
+    do *--p = static_cast<char>('0' + v % 10);
+    while ((v /= 10) != 0);
+    if (negative) *--p = '-';
+    out.append(p, end);
+}
+}  // namespace
+
+// The listing's texts use only plain conversions (%u, %d, %i, %li, %s, %c);
+// they are formatted here, without the cost of the C library's printf. A
+// format with anything else (a width, a precision) goes to vsnprintf.
 void Instruction::putf(const char *format, ...) {
-    char buffer[128];
-    va_list ap;
+    va_list ap, again;
     va_start(ap, format);
-    const int n = std::vsnprintf(buffer, sizeof buffer, format, ap);
+    va_copy(again, ap);
+    const std::size_t start = text_.size();
+    bool plain = true;
+    for (const char *f = format; *f && plain; ++f) {
+        if (*f != '%') {
+            const char *run = f;
+            while (f[1] && f[1] != '%') ++f;
+            text_.append(run, f + 1);
+            continue;
+        }
+        const bool isLong = f[1] == 'l';
+        switch (f[isLong ? 2 : 1]) {
+        case '%': text_ += '%'; break;
+        case 'u': {
+            const unsigned long v = isLong ? va_arg(ap, unsigned long) : va_arg(ap, unsigned);
+            appendDecimal(text_, v, false);
+            break;
+        }
+        case 'd':
+        case 'i': {
+            const long v = isLong ? va_arg(ap, long) : va_arg(ap, int);
+            appendDecimal(text_, v < 0 ? 0UL - static_cast<unsigned long>(v) : static_cast<unsigned long>(v), v < 0);
+            break;
+        }
+        case 's': {
+            const char *text = va_arg(ap, const char *);
+            text_ += text ? text : "(null)";
+            break;
+        }
+        case 'c':
+            if (isLong) plain = false;
+            else text_ += static_cast<char>(va_arg(ap, int));
+            break;
+        default: plain = false; break;
+        }
+        f += isLong ? 2 : 1;
+    }
     va_end(ap);
-    if (n > 0) text_.append(buffer, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buffer - 1));
+    if (!plain) {
+        text_.resize(start);
+        char buffer[128];
+        const int n = std::vsnprintf(buffer, sizeof buffer, format, again);
+        if (n > 0) text_.append(buffer, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buffer - 1));
+    }
+    va_end(again);
 }
 
 std::size_t Instruction::targetBytes() { return (at(0) & 0x20) ? stepNumberBytes() : 0; }
@@ -134,19 +190,19 @@ std::size_t Instruction::putInput(std::size_t i) {
 }
 
 std::size_t PrintSourceOperand(std::string &out, std::span<const std::uint8_t> operand) {
-    Instruction in(operand, false, false);
+    Instruction in(operand, false, false, out);
     const std::size_t n = in.putSource(0);
-    if (in.incomplete()) return 0;
-    out += in.text();
-    return n;
+    if (!in.incomplete()) return n;
+    in.clearText();
+    return 0;
 }
 
 std::size_t PrintDestinationOperand(std::string &out, std::span<const std::uint8_t> operand) {
-    Instruction in(operand, false, false);
+    Instruction in(operand, false, false, out);
     const std::size_t n = in.putDestination(0);
-    if (in.incomplete()) return 0;
-    out += in.text();
-    return n;
+    if (!in.incomplete()) return n;
+    in.clearText();
+    return 0;
 }
 
 // ---- Instruction printers --------------------------------------------------------------
@@ -759,24 +815,31 @@ std::size_t putOutputBlock(std::string &out, std::span<const std::uint8_t> code,
 const std::array<StepPrinter, 256> StepPrinterTable = buildStepPrinterTable();
 
 std::string StepText(std::span<const std::uint8_t> code, bool ea, bool wide) {
-    std::string out = kSeparator;
+    std::string out;
+    AppendStepText(out, code, ea, wide);
+    return out;
+}
+
+void AppendStepText(std::string &out, std::span<const std::uint8_t> code, bool ea, bool wide) {
+    out += kSeparator;
     if (code.empty()) {
         out += kSeparator;
-        return out;
+        return;
     }
     const std::size_t block = putOutputBlock(out, code, ea);
     out += kSeparator;
     std::size_t at = block;
     while (at < code.size()) {
-        Instruction in(code.subspan(at), ea, wide);
+        Instruction in(code.subspan(at), ea, wide, out);
         const std::size_t length = StepPrinterTable[code[at]](in);
         // An instruction cut by the end of the step is not shown.
-        if (in.incomplete()) break;
-        out += in.text();
+        if (in.incomplete()) {
+            in.clearText();
+            break;
+        }
         if (in.ends() || length == 0 || length > code.size() - at) break;
         at += length;
     }
-    return out;
 }
 
 void PrintStep(std::FILE *out, std::span<const std::uint8_t> code, bool ea) {

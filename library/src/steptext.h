@@ -15,10 +15,11 @@
 namespace orv {
 
 // One instruction being printed: its bytes from the opcode up to the end of
-// the step, the notation, and the text so far.
+// the step, the notation, and the text it has appended to `out` so far.
 class Instruction {
 public:
-    Instruction(std::span<const std::uint8_t> bytes, bool ea, bool wide) : bytes_(bytes), ea_(ea), wide_(wide) {}
+    Instruction(std::span<const std::uint8_t> bytes, bool ea, bool wide, std::string &out)
+        : bytes_(bytes), ea_(ea), wide_(wide), text_(out), start_(out.size()) {}
 
     bool ea() const { return ea_; }
     bool wide() const { return wide_; }
@@ -30,8 +31,8 @@ public:
 
     void put(const char *text) { text_ += text; }
     void putf(const char *format, ...) __attribute__((format(printf, 2, 3)));
-    const std::string &text() const { return text_; }
-    void clearText() { text_.clear(); }
+    // Takes back everything this instruction appended.
+    void clearText() { text_.resize(start_); }
     // The step's listing ends after this instruction's text.
     void endListing() { ends_ = true; }
     bool ends() const { return ends_; }
@@ -60,7 +61,8 @@ private:
     bool wide_;
     bool incomplete_ = false;
     bool ends_ = false;
-    std::string text_;
+    std::string &text_;
+    std::size_t start_;
 };
 
 // An instruction printer prints one instruction and returns its length.
@@ -74,6 +76,8 @@ std::size_t PrintDestinationOperand(std::string &out, std::span<const std::uint8
 
 // The whole listing of a step (`code` holds the step's bytes, at most 255).
 std::string StepText(std::span<const std::uint8_t> code, bool ea, bool wide);
+// The same, appended to `out`.
+void AppendStepText(std::string &out, std::span<const std::uint8_t> code, bool ea, bool wide);
 // Writes it into a listing file; the wide flag notation is WideFlagFormat's.
 void PrintStep(std::FILE *out, std::span<const std::uint8_t> code, bool ea);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -354,23 +355,43 @@ private:
         haveTable_ = true;
     }
 
+    // "\n[n] stepn\n" (a write error shows in the file's error flag).
+    void writeStepHeading(std::size_t n) {
+        char digits[24];
+        const auto count = static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, n).ptr - digits);
+        char heading[64];
+        std::size_t at = 0;
+        const auto put = [&](const char *text, std::size_t length) {
+            std::memcpy(heading + at, text, length);
+            at += length;
+        };
+        put("\n[", 2);
+        put(digits, count);
+        put("] step", 6);
+        put(digits, count);
+        put("\n", 1);
+        std::fwrite(heading, 1, at, steps_.file());
+    }
+
     // Every non-empty step of the listed part of the step length table,
     // its code taken at the running program offset.
     bool listSteps(const std::vector<std::uint8_t> &program) {
         std::size_t offset = 0;
         std::array<std::uint8_t, 255> code{};
+        std::string text;  // one buffer for every step's text
         for (std::size_t i = 0; i < listedSteps_; ++i) {
             const std::size_t length = stepTable_[i];
             if (length == 0) continue;
             ++stats_.steps;
-            std::fprintf(steps_.file(), "\n[%d] step%u\n", static_cast<int>(i + 1), static_cast<unsigned>(i + 1));
+            writeStepHeading(i + 1);
             // Code past the program buffer was never supplied: it reads as 0.
             code.fill(0);
             if (offset < program.size()) {
                 const std::size_t n = std::min(length, program.size() - offset);
                 std::copy_n(program.begin() + static_cast<std::ptrdiff_t>(offset), n, code.begin());
             }
-            const std::string text = StepText(std::span(code.data(), length), ea_, wide_);
+            text.clear();
+            AppendStepText(text, std::span(code.data(), length), ea_, wide_);
             if (std::fwrite(text.data(), 1, text.size(), steps_.file()) != text.size() || std::ferror(steps_.file()))
                 return false;
             offset += length;
