@@ -39,7 +39,7 @@ void Instruction::putf(const char *format, ...) {
     va_copy(again, ap);
     const std::size_t start = text_.size();
     bool plain = true;
-    for (const char *f = format; *f && plain; ++f) {
+    for (const char *f = format; plain && *f; ++f) {
         if (*f != '%') {
             const char *run = f;
             while (f[1] && f[1] != '%') ++f;
