@@ -469,7 +469,7 @@ private Q_SLOTS:
             bool modal = false, busy = false;
             QString status;
             const orvemu::Handler read = s.peer.controller().handler(0x09);
-            s.peer.controller().setHandler(0x09, [&](orvemu::Controller &ctl, const orvemu::Request &r) {
+            s.peer.controller().setHandler(0x09, [&seen, read](orvemu::Controller &ctl, const orvemu::Request &r) {
                 for (int i = 0; orvemu::u16(r.args.data()) == 250 && !seen && i < 20000; ++i)
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 return read(ctl, r);
