@@ -31,7 +31,8 @@ const QString TextFilter = QStringLiteral("Text Files(*.TXT)|*.TXT|All Files(*.*
 // The highest register of the controller's map.
 constexpr int32_t HighestRegister = 40000;
 
-bool eaController() { return ControllerModel == 3 || ControllerModel > 4; }
+bool eaModel(int32_t model) { return model == 3 || model > 4; }
+bool eaController() { return eaModel(ControllerModel); }
 bool bigNonVolatileModel() { return ControllerModel >= 14 && ControllerModel <= 16; }
 
 void showStatus(const QString &text) {
@@ -69,8 +70,6 @@ public:
     }
 
 private:
-    static bool eaModel(int32_t model) { return model == 3 || model > 4; }
-
     void show(int done, int of = 1000) { r_.meter.setPercent((part_ * of + done) * 100 / (parts_ * of)); }
 
     // Registers 1 to 1000: blocks of 50, the third one register by register.
@@ -250,8 +249,7 @@ void ReadRegistersToFile() {
             const QString partial = FreeNameBeside(path, QStringLiteral("partial"));
             const int answer =
                 MsgBox(QStringLiteral("The register upload ended after register %1: %2.\n\nReplace the earlier file ")
-                               .arg(file.lastRegister())
-                               .arg(why) +
+                               .arg(QString::number(file.lastRegister()), why) +
                            path +
                            QStringLiteral(" with the incomplete one?\n\nNo keeps the earlier file and saves the "
                                           "registers read as ") +
@@ -262,9 +260,7 @@ void ReadRegistersToFile() {
         if (where == path) file.finish(true);
         else file.finishAs(where);
         showStatus(QStringLiteral("Failed to get registers! %1 holds registers up to %2 only: %3.")
-                       .arg(where)
-                       .arg(file.lastRegister())
-                       .arg(why));
+                       .arg(where, QString::number(file.lastRegister()), why));
     } catch (const std::exception &) {
         // A run-time error, or a file that cannot be written: an earlier
         // file stays as it was.

@@ -62,9 +62,10 @@ QString registersNotUploaded(const QString &target, bool wanted) {
     if (std::rename(QFile::encodeName(registers).constData(), QFile::encodeName(aside).constData()) == 0)
         return text + QStringLiteral("\nThe earlier register file, which belongs to the earlier program, is now ") +
                aside + QStringLiteral(".");
+    const QString why = QString::fromLocal8Bit(std::strerror(errno));
     return text + QStringLiteral("\nThe earlier register file ") + registers +
-           QStringLiteral(" belongs to the earlier program and could not be renamed (") +
-           QString::fromLocal8Bit(std::strerror(errno)) + QStringLiteral("): do not download it with this program.");
+           QStringLiteral(" belongs to the earlier program and could not be renamed (") + why +
+           QStringLiteral("): do not download it with this program.");
 }
 
 // Moves a file over another (or into a free name) in one step.
