@@ -1,6 +1,6 @@
 // Firmware files: the first byte picks plain (.sr) or compressed (.csr)
 // reading; the rest is the file, read line by line, rewound, and searched
-// for a section length.
+// for a section length; and the whole file checked as an update checks it.
 #include "monitor_env.h"
 #include "transfer/frmProgFlash.h"
 
@@ -23,5 +23,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         w.SectionLength(QStringLiteral("S0"), length);
     }
     w.CloseCompressedFile();
+    FirmwareFileFault(path, w.FileMode, {QStringLiteral("S0"), QStringLiteral("Q41R")});
     return 0;
 }

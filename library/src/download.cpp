@@ -83,6 +83,33 @@ private:
     ProgramOffsetWrap programOffset_;
 };
 
+// Reads the records after the status byte for the data table's size and
+// comes back to them. A table larger than an object file's records reach was
+// written over its own first rows: such a file is refused before anything is
+// sent. A record that does not read is left to the download itself.
+bool TableFits(ObjectFile &file, Connection &c) {
+    std::int64_t start = 0;
+    if (!file.position(start)) return true;
+    int status = 0;
+    bool fits = true;
+    while (const ZQ_OBJECT_RECORD *record = ReadObjectRecord(file, status)) {
+        if (record->type != kRecordDatasiz || record->data->size() < 4) continue;
+        const std::uint8_t *d = record->data->data();
+        const std::uint32_t rows = GetU16(d);
+        const std::uint32_t columns = GetU16(d + 2);
+        if (!TableFitsTransfer(rows, columns)) {
+            c.setError(err::kBadObjectRecord, TableTooLargeText(rows, columns).c_str());
+            fits = false;
+            break;
+        }
+    }
+    if (fits && !file.seek(start)) {
+        c.setError(err::kBadObjectFile, err::kBadObjectFileText);
+        return false;
+    }
+    return fits;
+}
+
 std::int32_t Download(std::int32_t id, const char *path, ZQ_TRANSFER_STATS &stats) {
     stats = {};
     Connection *c = GetConnection(id);
@@ -125,6 +152,7 @@ std::int32_t Download(std::int32_t id, const char *path, ZQ_TRANSFER_STATS &stat
     }
     if (statusByte->data->data()[0] != 0) stats.warnings += 1;
 
+    if (!TableFits(*file, *c)) return 0;
     if (BeginProgramLoad(id) != 1) return 0;
 
     RecordSender sender(id, model, ea, kind == FileKind::EaWide);

@@ -1,6 +1,7 @@
 #include "memory_transfer.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "command.h"
 #include "orvcomm.h"
@@ -60,6 +61,43 @@ std::int32_t GatherBytes(std::int32_t id, std::size_t count, std::uint8_t replyC
 }
 
 }  // namespace
+
+namespace {
+constexpr std::uint32_t kMostColumns = 255;
+constexpr std::uint32_t kMostAddress = 0xFFFF;
+constexpr std::uint32_t kMostRows = 0xFFFF;
+}  // namespace
+
+std::uint32_t MostTransferTableRows(std::uint32_t columns) {
+    if (columns == 0) return kMostRows;
+    if (columns > kMostColumns) return 0;
+    const std::uint32_t rowBytes = 2 * columns;
+    // Where the last piece of a row starts, from the row's start: in its
+    // last record, at the last multiple of the piece size.
+    const std::uint32_t lastRecord = (rowBytes - 1) / kObjectRecordMaxData * kObjectRecordMaxData;
+    const std::uint32_t lastPiece = lastRecord + (rowBytes - lastRecord - 1) / kMemoryPiece * kMemoryPiece;
+    return std::min(kMostRows, (kMostAddress - lastPiece) / rowBytes + 1);
+}
+
+bool TableFitsTransfer(std::uint32_t rows, std::uint32_t columns) {
+    return columns <= kMostColumns && rows <= MostTransferTableRows(columns);
+}
+
+std::string TableTooLargeText(std::uint32_t rows, std::uint32_t columns) {
+    char text[256];
+    const unsigned long bytes = 2ul * rows * columns;
+    if (columns > kMostColumns)
+        std::snprintf(text, sizeof text,
+                      "Data table of %u rows x %u columns (%lu bytes) too large to transfer: a row holds at most %u "
+                      "columns",
+                      rows, columns, bytes, kMostColumns);
+    else
+        std::snprintf(text, sizeof text,
+                      "Data table of %u rows x %u columns (%lu bytes) too large to transfer: at most %u rows of %u "
+                      "columns fit the 16-bit addresses of the object file and the controller's memory",
+                      rows, columns, bytes, MostTransferTableRows(columns), columns);
+    return text;
+}
 
 std::uint32_t ObjectRecordBase(std::uint8_t type, std::int32_t model) {
     if (type >= ObjectRecordTypeTable.size()) return 0;

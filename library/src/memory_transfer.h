@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "connection.h"
@@ -20,6 +21,18 @@ namespace orv {
 inline constexpr std::uint16_t kLegacyWindow = 0x9800;
 // Most data bytes a block write carries, and a block read asks for.
 inline constexpr std::size_t kMemoryPiece = 16;
+
+// The data table of a program transfer: the upload writes it row by row,
+// each row at 2 x columns x its index and in records of at most 255 bytes,
+// and the download writes each record in pieces of kMemoryPiece bytes. Both
+// the record addresses of the object file and the addresses of the pieces
+// are 16 bits: a table whose last piece would start beyond 0xFFFF wraps
+// over its own first rows. The most rows of `columns` columns that a
+// transfer carries (0 for more than 255 columns, any number for none).
+std::uint32_t MostTransferTableRows(std::uint32_t columns);
+bool TableFitsTransfer(std::uint32_t rows, std::uint32_t columns);
+// Why a table does not fit: its size and the limit, as an error text.
+std::string TableTooLargeText(std::uint32_t rows, std::uint32_t columns);
 
 // Memory size of a non-EA controller: 8 KB on model 4, else 4 KB.
 constexpr std::uint32_t LegacyMemorySize(std::int32_t model) { return model == 4 ? 8192 : 4096; }

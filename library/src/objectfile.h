@@ -120,6 +120,7 @@ public:
     // Closes the file; false when the system reports a failure (a write that
     // did not reach the disk). Closing twice is harmless.
     bool close();
+    bool isOpen() const { return file_.isOpen(); }
 
     bool position(std::int64_t &at) const;
     bool seek(std::int64_t at);

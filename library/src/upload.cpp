@@ -114,14 +114,31 @@ public:
         }
 
         if (stats_.errors > 0) {
-            // The low 8 bits of the count, but never 0: a count of 256 or
-            // 512 must not leave the file looking clean.
-            std::uint8_t marked = static_cast<std::uint8_t>(stats_.errors);
-            if (marked == 0) marked = 0xFF;
+            const std::uint8_t marked = StatusMark(stats_.errors);
             if (!write(kRecordStatus, 0, {&marked, 1})) return 0;
         }
         if (!file_.close()) return writeFailed(errno);
         return 1;
+    }
+
+    // The status byte of a file with errors: the low 8 bits of their count,
+    // but never 0, which would leave the file looking clean.
+    static std::uint8_t StatusMark(std::int32_t errors) {
+        const auto marked = static_cast<std::uint8_t>(errors);
+        return marked == 0 ? 0xFF : marked;
+    }
+
+    // An upload that ended early leaves no file that looks complete: the
+    // status byte marks it, or, when it cannot be marked (or was closed
+    // without reaching the disk), it goes. The error of the upload stays.
+    void abandon(const char *path) {
+        const std::uint8_t marked = StatusMark(stats_.errors);
+        const bool kept = file_.isOpen() && WriteObjectRecordCounted(file_, kRecordStatus, 0, {&marked, 1}, &stats_) &&
+                          file_.close();
+        if (!kept) {
+            file_.close();
+            std::remove(path);
+        }
     }
 
 private:
@@ -185,6 +202,13 @@ private:
             c_.setError(err::kPacket, err::kIncomplete);
             return false;
         }
+        // Rows past the 16-bit record addresses would be written over the
+        // first rows of the table.
+        if (!TableFitsTransfer(static_cast<std::uint32_t>(rows), static_cast<std::uint32_t>(columns))) {
+            c_.setError(err::kBadObjectRecord,
+                        TableTooLargeText(static_cast<std::uint32_t>(rows), static_cast<std::uint32_t>(columns)).c_str());
+            return false;
+        }
         const std::uint8_t size[4] = {static_cast<std::uint8_t>(rows), static_cast<std::uint8_t>(rows >> 8),
                                       static_cast<std::uint8_t>(columns), static_cast<std::uint8_t>(columns >> 8)};
         if (!write(kRecordDatasiz, 0, size, true)) return false;
@@ -235,7 +259,10 @@ std::int32_t Upload(std::int32_t id, const char *path, ZQ_TRANSFER_STATS &stats)
         c->setError(static_cast<std::uint16_t>(osError), err::kCannotCreateObject);
         return 0;
     }
-    return Uploader(id, *c, model, ea, *file, stats).run();
+    Uploader uploader(id, *c, model, ea, *file, stats);
+    const std::int32_t result = uploader.run();
+    if (result != 1) uploader.abandon(path);
+    return result;
 }
 
 }  // namespace

@@ -480,8 +480,9 @@ TEST_F(Transfer, UploadWithoutAStepLengthTable) {
     std::int32_t code = 0;
     EXPECT_EQ(ErrorText(id, &code), "Failed to upload Step Length Table");
     EXPECT_EQ(code, 160);
-    EXPECT_EQ(ReadBytes(path), (Bytes{0xED, 0xFE, 0x00}));
-    EXPECT_EQ(s.bytes, 3);
+    // An upload that ended early never looks like one that met no error.
+    EXPECT_EQ(ReadBytes(path), (Bytes{0xED, 0xFE, 0xFF}));
+    EXPECT_EQ(s.bytes, 4);
 }
 
 TEST_F(Transfer, UploadOfAModelThatWasOnlyAcknowledgedCreatesNothing) {
@@ -652,6 +653,63 @@ TEST_F(Transfer, ControllerThatStopsAnsweringEndsTheUploadAtOnce) {
     EXPECT_NE(code, 0);
     EXPECT_EQ(emu.requests().size(), static_cast<std::size_t>(answered + 3));
     EXPECT_EQ(s.errors, 3);
+    EXPECT_EQ(ReadBytes(path)[2], 3) << "the file is marked";
+}
+
+// A data table whose rows reach past the 16-bit record addresses would be
+// written over its own first rows: the upload refuses it (with a marked
+// file) and so does the download of a file that carries it, before the
+// controller is touched. The largest tables that fit go up and down whole.
+TEST_F(Transfer, TablesPastSixteenBitRecordAddressesAreRefused) {
+    struct Case {
+        std::uint16_t rows;
+        std::uint8_t columns;
+        unsigned most;  // 0: fits
+    };
+    const auto refusal = [](unsigned rows, unsigned columns, unsigned most) {
+        return "Data table of " + std::to_string(rows) + " rows x " + std::to_string(columns) + " columns (" +
+               std::to_string(2ul * rows * columns) + " bytes) too large to transfer: at most " + std::to_string(most) +
+               " rows of " + std::to_string(columns) +
+               " columns fit the 16-bit addresses of the object file and the controller's memory";
+    };
+    const Case cases[] = {
+        {327, 100, 0}, {128, 255, 0}, {328, 100, 327}, {330, 100, 327},
+        {1000, 100, 327}, {129, 255, 128}, {32769, 1, 32768},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.rows) + " x " + std::to_string(c.columns));
+        ProgramImage p = SampleProgram(6);
+        p.rows = c.rows;
+        p.columns = c.columns;
+        p.cells.clear();
+        for (std::size_t i = 0; i < std::size_t{c.rows} * c.columns; ++i)
+            p.cells.push_back(static_cast<std::uint16_t>(i * 7 + 1));
+        if (c.most == 0) {
+            TempDir own;
+            CheckRoundTrip(id, emu, p, own);
+            continue;
+        }
+        LoadProgram(emu, p);
+        emu.clearLog();
+        const std::string path = dir.file("big" + std::to_string(c.rows) + ".dso");
+        ZQ_TRANSFER_STATS s{};
+        EXPECT_EQ(ZqUpload(id, path.c_str(), &s), 0);
+        std::int32_t code = 0;
+        EXPECT_EQ(ErrorText(id, &code), refusal(c.rows, c.columns, c.most));
+        EXPECT_EQ(code, 183);
+        EXPECT_TRUE(sent(0x39).empty()) << "no row was read";
+        EXPECT_EQ(ReadBytes(path).at(2), 0xFF) << "the file is marked";
+
+        // A file that carries such a table (its last row wrapped to 0).
+        Bytes file = ObjectHeader(0xFEED);
+        AddRecord(file, 3, 0, p.sizeBytes());
+        AddRecord(file, 2, 0, Bytes(2u * c.columns, 1));
+        AddRecord(file, 2, static_cast<std::uint16_t>(2u * c.columns * (c.rows - 1u)), Bytes(2u * c.columns, 2));
+        EXPECT_EQ(download(file, s), 0);
+        EXPECT_EQ(ErrorText(id, &code), refusal(c.rows, c.columns, c.most));
+        EXPECT_EQ(code, 183);
+        EXPECT_TRUE(sent(0x01).empty() && sent(0x29).empty()) << "the load began";
+    }
 }
 
 TEST_F(Transfer, HealthyControllerGivesNoErrors) {

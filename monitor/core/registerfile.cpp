@@ -86,42 +86,63 @@ void RegisterFileWriter::open() {
     }
 }
 
-void RegisterFileWriter::writeLine(const QString &line) {
+void RegisterFileWriter::writeLine(int32_t reg, const QString &line) {
     if (!file_) throw RuntimeError(52, QStringLiteral("Bad file name or number"));
-    file_->write(line.toLatin1() + "\r\n");
+    lines_ += line.toLatin1() + "\r\n";
+    if (reg > 0) last_ = reg;
 }
 
 void RegisterFileWriter::writeHeader() {
-    writeLine(printZones({QStringLiteral("Reg#"), QStringLiteral("Value")}));
-    writeLine(QString());
+    writeLine(0, printZones({QStringLiteral("Reg#"), QStringLiteral("Value")}));
+    writeLine(0, QString());
 }
 
 void RegisterFileWriter::writeValueAsNumber(int32_t reg, int32_t value) {
-    writeLine(printZones({QString::number(reg), printedNumber(value)}));
+    writeLine(reg, printZones({QString::number(reg), printedNumber(value)}));
+    ++values_;
 }
 
 void RegisterFileWriter::writeValueAsNumber(int32_t reg, double value) {
-    writeLine(printZones({QString::number(reg), printedNumber(value)}));
+    writeLine(reg, printZones({QString::number(reg), printedNumber(value)}));
+    ++values_;
 }
 
 void RegisterFileWriter::writeValueAsText(int32_t reg, int32_t value) {
-    writeLine(printZones({QString::number(reg), QString::number(value)}));
+    writeLine(reg, printZones({QString::number(reg), QString::number(value)}));
+    ++values_;
 }
 
-void RegisterFileWriter::writeFailedRead(int32_t reg) { writeLine(printZones({QString::number(reg), FailedReadMark})); }
+void RegisterFileWriter::writeFailedRead(int32_t reg) {
+    writeLine(reg, printZones({QString::number(reg), FailedReadMark}));
+    ++failed_;
+}
+
+void RegisterFileWriter::commit(QSaveFile &file, const QByteArray &bytes, const QString &path) {
+    if (file.write(bytes) != bytes.size() || !file.commit())
+        throw RuntimeError(57, QStringLiteral("Device I/O error: ") + path + QStringLiteral(" (") + file.errorString() +
+                                   QStringLiteral(")"));
+}
 
 void RegisterFileWriter::finish(bool complete) {
     if (!file_) return;
     std::unique_ptr<QSaveFile> file = std::move(file_);
-    if (complete) {
-        if (!file->commit())
-            throw RuntimeError(57, QStringLiteral("Device I/O error: ") + path_ + QStringLiteral(" (") +
-                                       file->errorString() + QStringLiteral(")"));
-        return;
-    }
+    if (complete) return commit(*file, lines_, path_);
     // What was written of a new file stays; an earlier file is left alone.
-    if (!hadEarlierFile_) file->commit();
-    else file->cancelWriting();
+    if (!hadEarlierFile_) {
+        file->write(lines_);
+        file->commit();
+    } else {
+        file->cancelWriting();
+    }
+}
+
+void RegisterFileWriter::finishAs(const QString &other) {
+    discard();
+    QSaveFile file(other);
+    if (!file.open(QIODevice::WriteOnly))
+        throw RuntimeError(75, QStringLiteral("Path/File access error: ") + other + QStringLiteral(" (") +
+                                   file.errorString() + QStringLiteral(")"));
+    commit(file, lines_, other);
 }
 
 void RegisterFileWriter::discard() {

@@ -40,9 +40,11 @@ inline const QString FailedReadMark = QStringLiteral("*");
 
 // ---- Writer ---------------------------------------------------------------------
 
-// Writes a register file. The lines go to a temporary file beside the
-// target, which replaces the target only when the file is finished
-// complete; an unfinished file never touches an earlier file of that name.
+// Writes a register file. The lines are gathered in memory (a worker thread
+// may write them: nothing but the gathering happens there) and go to a
+// temporary file beside the target when the file is finished; the target is
+// replaced only by a file finished complete, so an unfinished file never
+// touches an earlier file of that name.
 class RegisterFileWriter {
 public:
     explicit RegisterFileWriter(const QString &path);
@@ -62,20 +64,38 @@ public:
     // "*" in place of the value.
     void writeFailedRead(int32_t reg);
 
+    // The register lines so far: those with a value, those with "*", and
+    // the register of the last line (0 before the first).
+    int valueLines() const { return values_; }
+    int failedLines() const { return failed_; }
+    int32_t lastRegister() const { return last_; }
+    const QString &path() const { return path_; }
+    // Whether a file of the name existed when this one was opened.
+    bool hadEarlierFile() const { return hadEarlierFile_; }
+
     // complete: the file replaces any earlier one; raises RuntimeError when
     // it cannot be written. Not complete: an earlier file stays as it was and
     // the lines written are kept only when there was none (nothing is
     // raised). Finishing a file that is not open does nothing.
     void finish(bool complete);
+    // Writes the lines into another file (a new one, beside the target)
+    // instead of the target, which stays as it was; raises RuntimeError
+    // when it cannot be written.
+    void finishAs(const QString &other);
     // Drops what was written: no file is made and an earlier one stays.
     void discard();
 
 private:
-    void writeLine(const QString &line);
+    void writeLine(int32_t reg, const QString &line);
+    static void commit(QSaveFile &file, const QByteArray &bytes, const QString &path);
 
     QString path_;
     std::unique_ptr<QSaveFile> file_;
+    QByteArray lines_;
     bool hadEarlierFile_ = false;
+    int values_ = 0;
+    int failed_ = 0;
+    int32_t last_ = 0;
 };
 
 // ---- Reader ---------------------------------------------------------------------

@@ -417,8 +417,7 @@ void frmTable::CellEditEnded(int32_t row, int32_t column, const QString &text) {
             ApplyRowText(row - 1, text);
         } else if (column >= 1 && column < TableCols) {
             // Only a number that a cell can hold is taken.
-            const auto v = decimalNumber(text);
-            if (v && *v >= 0 && *v <= 65535) TableValues(row, column) = static_cast<int32_t>(std::nearbyint(*v));
+            if (const auto v = tableCellValue(text)) TableValues(row, column) = *v;
         }
     } catch (const std::exception &) {
     }

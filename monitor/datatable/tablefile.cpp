@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <cmath>
 
 #include "core/basics.h"
 
@@ -35,6 +36,14 @@ std::optional<double> decimalNumber(const QString &text) {
     const double v = text.trimmed().toDouble(&ok);
     if (!ok) return std::nullopt;
     return v;
+}
+
+std::optional<int32_t> tableCellValue(const QString &text) {
+    const auto v = decimalNumber(text);
+    if (!v) return std::nullopt;
+    const double whole = std::nearbyint(*v);
+    if (whole < 0 || whole > MaxCellValue) return std::nullopt;
+    return static_cast<int32_t>(whole);
 }
 
 QString DataTableHeader(int32_t rows, int32_t dataColumns) {
@@ -122,9 +131,16 @@ bool DataTableFileReader::line(const LineScanner &s) {
         for (int c = 1; c <= dataColumns; ++c) {
             const auto v = decimalNumber(s.Field(c));
             if (!v) return fail(n, QStringLiteral("\"%1\" is not a number").arg(s.Field(c)));
-            const auto whole = roundToWhole(*v, BoxBits::Bits32);
-            if (!whole) return fail(n, QStringLiteral("%1 is out of range").arg(s.Field(c)));
-            cells_(rowsRead_, c) = *whole;
+            // Nothing that a cell cannot hold reaches the table: a download
+            // would send its low 16 bits.
+            const auto cell = tableCellValue(s.Field(c));
+            if (!cell)
+                return fail(n, QStringLiteral("row %1, column %2: %3 is out of range (0 to %4)")
+                                   .arg(rowsRead_)
+                                   .arg(c)
+                                   .arg(s.Field(c))
+                                   .arg(MaxCellValue));
+            cells_(rowsRead_, c) = *cell;
         }
         if (rowsRead_ == rows_) expect_ = Expect::CloseBrace;
         return true;

@@ -25,6 +25,12 @@ inline constexpr int32_t MaxTableColumns = 255;
 // optional sign, digits, and an optional decimal point with more digits.
 std::optional<double> decimalNumber(const QString &text);
 
+// The value a table cell takes from a text: a decimal number, rounded to
+// the nearest whole number (halves to even), from 0 to 65535; nothing for
+// any other text. The grid editor and the file reader take the same values.
+inline constexpr int32_t MaxCellValue = 65535;
+std::optional<int32_t> tableCellValue(const QString &text);
+
 // The header line of a table of rows x dataColumns.
 QString DataTableHeader(int32_t rows, int32_t dataColumns);
 // A row line: the cell of column c (1-based) right-aligned in the 8

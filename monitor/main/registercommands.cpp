@@ -18,6 +18,9 @@
 #include "core/runtime_error.h"
 #include "main/frmMain.h"
 #include "main/symbolimport.h"
+#include "transfer/codeUploadDownload.h"
+#include "transfer/registerupload.h"
+#include "transfer/transferrun.h"
 
 // ---- The File menu commands -------------------------------------------------------------
 
@@ -28,7 +31,8 @@ const QString TextFilter = QStringLiteral("Text Files(*.TXT)|*.TXT|All Files(*.*
 // The highest register of the controller's map.
 constexpr int32_t HighestRegister = 40000;
 
-bool eaController() { return ControllerModel == 3 || ControllerModel > 4; }
+bool eaModel(int32_t model) { return model == 3 || model > 4; }
+bool eaController() { return eaModel(ControllerModel); }
 bool bigNonVolatileModel() { return ControllerModel >= 14 && ControllerModel <= 16; }
 
 void showStatus(const QString &text) {
@@ -37,85 +41,116 @@ void showStatus(const QString &text) {
     m.RefreshMessage();
 }
 
-// A read that still fails after three retries.
-struct ReadsGaveUp {};
-
-// Retries a read while it fails; gives up when `retries` passes 3.
-template <class Read> void readWithRetries(int &retries, Read read) {
-    while (read() != 1)
-        if (++retries > 3) throw ReadsGaveUp{};
-}
-
 // Register 128 of an EA controller is never read, and never written from a
 // file: its line carries "0".
 constexpr int32_t UntouchedRegister = 128;
 
-// Registers 1 to 1000 of an EA controller: blocks of 50, the third one
-// register by register.
-void uploadEaRegisters(RegisterFileWriter &file) {
-    int retries = 0;
-    for (int32_t block = 1; block <= 20; ++block) {
-        // Block 4 follows the single reads of block 3 with their count.
-        if (block != 4) retries = 0;
-        if (block == 3) {
-            for (int32_t reg = 101; reg <= 150; ++reg) {
+// The reads of the File menu's upload, on the worker thread. The bar counts
+// registers 1 to 1000, the banks and the V-registers as parts.
+class FileUpload {
+public:
+    // record: where the V-registers are read (the last one stays there).
+    FileUpload(RegisterReads &r, int32_t model, OrvComm::ZQ_VREGISTER &record) : r_(r), model_(model), record_(record) {}
+
+    void run() {
+        if (!eaModel(model_)) {
+            parts_ = 1;
+            for (int32_t reg = 1; reg <= 1000; ++reg) {
                 int32_t value = 0;
-                if (reg == UntouchedRegister) {
-                    file.writeValueAsText(reg, 0);
-                    continue;
+                if (r_.get(reg, value)) r_.file.writeValueAsNumber(reg, value);
+                else r_.file.writeFailedRead(reg);
+                show(reg);
+            }
+            return;
+        }
+        parts_ = 1 + 8 + (model_ == 5 ? 1 : 0);
+        eaRegisters();
+        nonVolatileBanks();
+        if (model_ == 5) vRegisters();
+    }
+
+private:
+    void show(int done, int of = 1000) { r_.meter.setPercent((part_ * of + done) * 100 / (parts_ * of)); }
+
+    // Registers 1 to 1000: blocks of 50, the third one register by register.
+    void eaRegisters() {
+        r_.meter.setCaption(QStringLiteral("Uploading Registers 1 to 1000..."));
+        int retries = 0;
+        for (int32_t block = 1; block <= 20; ++block) {
+            // Block 4 follows the single reads of block 3 with their count.
+            if (block != 4) retries = 0;
+            if (block == 3) {
+                for (int32_t reg = 101; reg <= 150; ++reg) {
+                    int32_t value = 0;
+                    if (reg == UntouchedRegister) {
+                        r_.file.writeValueAsText(reg, 0);
+                        continue;
+                    }
+                    r_.retried(retries, [&] { return r_.get(reg, value); });
+                    r_.file.writeValueAsText(reg, value);
                 }
-                readWithRetries(retries, [&] { return OrvComm::ZqGetRegister(ConnectionHandle, reg, &value); });
-                file.writeValueAsText(reg, value);
+                continue;
             }
-            continue;
+            r_.retried(retries, [&] { return r_.get50(block, buffer_.data()); });
+            for (int32_t i = 1; i <= 50; ++i) r_.file.writeValueAsText(50 * (block - 1) + i, buffer_[size_t(i - 1)]);
+            show(50 * block);
         }
-        readWithRetries(retries,
-                        [&] { return OrvComm::ZqGetRegister50(ConnectionHandle, block, Block50Buffer.data()); });
-        for (int32_t i = 1; i <= 50; ++i) file.writeValueAsText(50 * (block - 1) + i, Block50Buffer[size_t(i - 1)]);
+        part_ = 1;
     }
-}
 
-// The non-volatile banks of 1000 registers from 32001: four, or eight on the
-// models that have them; a bank whose first register does not read is left
-// out.
-void uploadNonVolatileBanks(RegisterFileWriter &file) {
-    int32_t probe = 0;
-    int32_t lastBank = 0;
-    if (OrvComm::ZqGetRegister(ConnectionHandle, 32001, &probe) == 1) lastBank = 3;
-    const bool upperBanks = OrvComm::ZqGetRegister(ConnectionHandle, 36001, &probe) == 1;
-    if (upperBanks && bigNonVolatileModel()) lastBank = 7;
-    for (int32_t bank = 0; bank <= lastBank; ++bank) {
-        const int32_t base = 32000 + 1000 * bank;
-        if (OrvComm::ZqGetRegister(ConnectionHandle, base + 1, &probe) != 1) continue;
-        for (int32_t group = 0; group <= 62; ++group) {
-            // The last group of a bank runs past it; where that would pass
-            // the highest register, the group ends at it instead.
-            const int32_t first = std::min(base + 1 + 16 * group, HighestRegister - 15);
-            int retries = 0;
-            readWithRetries(retries,
-                            [&] { return OrvComm::ZqGetRegister16(ConnectionHandle, first, Block50Buffer.data()); });
-            for (int32_t i = 1; i <= 16; ++i) {
-                const int32_t position = 16 * group + i;
-                if (position > 1000) break;
-                const int32_t reg = base + position;
-                file.writeValueAsText(reg, Block50Buffer[size_t(reg - first)]);
+    // The non-volatile banks of 1000 registers from 32001: four, or eight on
+    // the models that have them; a bank whose first register does not read
+    // is left out.
+    void nonVolatileBanks() {
+        int32_t probe = 0;
+        int32_t lastBank = 0;
+        if (r_.get(32001, probe)) lastBank = 3;
+        const bool upperBanks = r_.get(36001, probe);
+        if (upperBanks && model_ >= 14 && model_ <= 16) lastBank = 7;
+        parts_ -= 7 - lastBank;
+        for (int32_t bank = 0; bank <= lastBank; ++bank, ++part_) {
+            const int32_t base = 32000 + 1000 * bank;
+            r_.meter.setCaption(QStringLiteral("Uploading Registers %1 to %2 ...").arg(base + 1).arg(base + 1000));
+            show(0);
+            if (!r_.get(base + 1, probe)) continue;
+            for (int32_t group = 0; group <= 62; ++group) {
+                // The last group of a bank runs past it; where that would
+                // pass the highest register, the group ends at it instead.
+                const int32_t first = std::min(base + 1 + 16 * group, HighestRegister - 15);
+                int retries = 0;
+                r_.retried(retries, [&] { return r_.get16(first, buffer_.data()); });
+                for (int32_t i = 1; i <= 16; ++i) {
+                    const int32_t position = 16 * group + i;
+                    if (position > 1000) break;
+                    const int32_t reg = base + position;
+                    r_.file.writeValueAsText(reg, buffer_[size_t(reg - first)]);
+                }
+                show(std::min(16 * (group + 1), 1000));
             }
         }
     }
-}
 
-// The V-registers 36101 to 36800 as doubles.
-void uploadVRegisters(RegisterFileWriter &file) {
-    for (int32_t v = 36101; v <= 36800; ++v) {
-        OrvComm::ZQ_VREGISTER &record = form<frmMain>().VRegRecord;
-        record = OrvComm::ZQ_VREGISTER{};
-        record.number = v;
-        record.type = 16;
-        record.headerA = 6;
-        if (OrvComm::ZqGetVRegister(ConnectionHandle, &record) == 1) file.writeValueAsNumber(v, record.doubleValue);
-        else file.writeFailedRead(v);
+    // The V-registers 36101 to 36800 as doubles.
+    void vRegisters() {
+        r_.meter.setCaption(QStringLiteral("Uploading V-Registers 36101 to 36800 ..."));
+        for (int32_t v = 36101; v <= 36800; ++v) {
+            record_ = OrvComm::ZQ_VREGISTER{};
+            record_.number = v;
+            record_.type = 16;
+            record_.headerA = 6;
+            if (r_.getV(record_)) r_.file.writeValueAsNumber(v, record_.doubleValue);
+            else r_.file.writeFailedRead(v);
+            show(v - 36100, 700);
+        }
     }
-}
+
+    RegisterReads &r_;
+    int32_t model_;
+    OrvComm::ZQ_VREGISTER &record_;
+    std::array<int32_t, 51> buffer_{};
+    int parts_ = 1;
+    int part_ = 0;
+};
 
 // Register numbers beyond 16 bits would reach another register on the wire:
 // such a write fails without being sent.
@@ -165,50 +200,74 @@ void ReadRegistersToFile() {
         return;
 
     std::optional<Hourglass> wait(std::in_place);
-    showStatus(QStringLiteral("Reading registers, please wait ..."));
+    const QString reading = QStringLiteral("Reading registers, please wait ...");
+    showStatus(reading);
     RegisterFileWriter file(path);
+    RegisterUploadEnd end;
     try {
         file.open();
         file.writeHeader();
-        if (!eaController()) {
-            int read = 0;
-            for (int32_t reg = 1; reg <= 1000; ++reg) {
-                int32_t value = 0;
-                if (OrvComm::ZqGetRegister(ConnectionHandle, reg, &value) == 1) {
-                    file.writeValueAsNumber(reg, value);
-                    ++read;
-                } else {
-                    file.writeFailedRead(reg);
-                }
-            }
-            // A file of nothing but "*" would replace real values with none.
-            if (read == 0) {
-                file.discard();
-                wait.reset();
-                showStatus(QStringLiteral("Failed to get registers!"));
-                MsgBox(QStringLiteral("No register could be read from the controller.\n") + path +
-                           (QFileInfo::exists(path) ? QStringLiteral(" was left as it was.")
-                                                     : QStringLiteral(" was not written.")),
-                       mbExclamation);
-                return;
-            }
-        } else {
-            uploadEaRegisters(file);
-            uploadNonVolatileBanks(file);
-            if (ControllerModel == 5) uploadVRegisters(file);
+        // The reads run off the window thread, with the progress window.
+        TransferShow show;
+        show.caption = QStringLiteral("Uploading Registers ...");
+        show.status = reading;
+        show.statusLine = showStatus;
+        show.beside = &m;
+        // The V-registers travel in a record of the worker's own, which the
+        // main window's takes over afterwards.
+        OrvComm::ZQ_VREGISTER record = m.VRegRecord;
+        end = RunRegisterUpload(show, ConnectionHandle, file, [&record, model = ControllerModel](RegisterReads &r) {
+            FileUpload(r, model, record).run();
+        });
+        m.VRegRecord = record;
+        wait.reset();
+        // A file of nothing but "*" would replace real values with none.
+        if (file.valueLines() == 0) {
+            file.discard();
+            showStatus(QStringLiteral("Failed to get registers!"));
+            MsgBox(QStringLiteral("No register could be read from the controller.\n") + path +
+                       (QFileInfo::exists(path) ? QStringLiteral(" was left as it was.")
+                                                 : QStringLiteral(" was not written.")),
+                   mbExclamation);
+            return;
         }
-        file.finish(true);
-    } catch (...) {
-        // std::exception (a run-time error, a file that cannot be written) or
-        // ReadsGaveUp.
-        file.finish(false);
+        if (end.complete) {
+            file.finish(true);
+            showStatus(file.failedLines() == 0
+                           ? QStringLiteral("Register read completed.")
+                           : QStringLiteral("Register read completed; registers that could not be read (\"*\"): %1.")
+                                 .arg(file.failedLines()));
+            for (int i = 0; i < 100; ++i) DoEvents();
+            return;
+        }
+        // Ended early: the registers read so far replace an earlier file
+        // only with the user's word; otherwise they go beside it.
+        const QString why = end.stopped ? QStringLiteral("the controller stopped answering (%1)").arg(end.reason)
+                                        : QStringLiteral("a read failed four times (%1)").arg(end.reason);
+        QString where = path;
+        if (file.hadEarlierFile() && QFileInfo::exists(path)) {
+            const QString partial = FreeNameBeside(path, QStringLiteral("partial"));
+            const int answer =
+                MsgBox(QStringLiteral("The register upload ended after register %1: %2.\n\nReplace the earlier file ")
+                               .arg(QString::number(file.lastRegister()), why) +
+                           path +
+                           QStringLiteral(" with the incomplete one?\n\nNo keeps the earlier file and saves the "
+                                          "registers read as ") +
+                           partial + QStringLiteral("."),
+                       mbYesNo + mbExclamation + mbDefaultButton2);
+            if (answer != mbYes) where = partial;
+        }
+        if (where == path) file.finish(true);
+        else file.finishAs(where);
+        showStatus(QStringLiteral("Failed to get registers! %1 holds registers up to %2 only: %3.")
+                       .arg(where, QString::number(file.lastRegister()), why));
+    } catch (const std::exception &) {
+        // A run-time error, or a file that cannot be written: an earlier
+        // file stays as it was.
+        file.discard();
         wait.reset();
         showStatus(QStringLiteral("Failed to get registers!"));
-        return;
     }
-    wait.reset();
-    showStatus(QStringLiteral("Register read completed."));
-    for (int i = 0; i < 100; ++i) DoEvents();
 }
 
 void WriteRegistersFromFile() {

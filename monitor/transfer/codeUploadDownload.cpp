@@ -1,7 +1,9 @@
 #include "transfer/codeUploadDownload.h"
 
 #include <QFile>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <QLabel>
 #include <algorithm>
 #include <array>
@@ -13,13 +15,13 @@
 #include "core/runtime_error.h"
 #include "core/registerfile.h"
 #include "transfer/frmLoadMain.h"
+#include "transfer/registerupload.h"
 #include "transfer/transferprogress.h"
 #include "transfer/transferrun.h"
 
 namespace {
 
 constexpr int32_t HighestRegister = 40000;
-constexpr int MaxRetries = 3;
 
 QString num(int64_t v) { return QString::number(v); }
 
@@ -45,6 +47,27 @@ bool closeAfterTransfer(int32_t connection) {
     return true;
 }
 
+// The new program at `target` has no register file of its own: an earlier
+// one of its name (the earlier program's) goes beside, under a name that
+// pairs it with no program. What the final box says of it, or nothing when
+// the registers were not wanted and there was none.
+QString registersNotUploaded(const QString &target, bool wanted) {
+    const QString registers = RegisterFileOf(target);
+    const bool earlier = !registers.isEmpty() && QFile::exists(registers);
+    if (!wanted && !earlier) return QString();
+    QString text = QStringLiteral("\n\nThe registers were not uploaded: ") + target +
+                   QStringLiteral(" has no register file.");
+    if (!earlier) return text;
+    const QString aside = RegisterFileOf(FreeNameBeside(target, QStringLiteral("old")));
+    if (std::rename(QFile::encodeName(registers).constData(), QFile::encodeName(aside).constData()) == 0)
+        return text + QStringLiteral("\nThe earlier register file, which belongs to the earlier program, is now ") +
+               aside + QStringLiteral(".");
+    const QString why = QString::fromLocal8Bit(std::strerror(errno));
+    return text + QStringLiteral("\nThe earlier register file ") + registers +
+           QStringLiteral(" belongs to the earlier program and could not be renamed (") + why +
+           QStringLiteral("): do not download it with this program.");
+}
+
 // Moves a file over another (or into a free name) in one step.
 void moveFile(const QString &from, const QString &to) {
     if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
@@ -62,14 +85,17 @@ bool IsOwnRegisterFile(const QString &objectFile) {
     return RegisterFileOf(objectFile).compare(objectFile, Qt::CaseInsensitive) == 0;
 }
 
-QString PartialFileOf(const QString &objectFile) {
-    const QString stem = objectFile.size() < 4 ? objectFile : objectFile.left(objectFile.size() - 4);
-    const QString extension = objectFile.size() < 4 ? QString() : objectFile.right(4);
-    QString name = stem + QStringLiteral(".partial") + extension;
+QString FreeNameBeside(const QString &file, const QString &tag) {
+    const QString stem = file.size() < 4 ? file : file.left(file.size() - 4);
+    const QString extension = file.size() < 4 ? QString() : file.right(4);
+    const QString mark = QStringLiteral(".") + tag;
+    QString name = stem + mark + extension;
     for (int n = 2; QFile::exists(name) || QFile::exists(RegisterFileOf(name)); ++n)
-        name = stem + QStringLiteral(".partial") + num(n) + extension;
+        name = stem + mark + num(n) + extension;
     return name;
 }
+
+QString PartialFileOf(const QString &objectFile) { return FreeNameBeside(objectFile, QStringLiteral("partial")); }
 
 bool IsControllerIdentified() { return ControllerIdentified; }
 
@@ -159,96 +185,116 @@ void DownloadRegisters(int32_t connection, const QString &objectFile) {
     }
 }
 
-void UploadRegisters(int32_t connection, int16_t eaFlag, const QString &objectFile) {
+namespace {
+
+// The reads of the register file of a program transfer: EA controllers in
+// blocks of 50 (one retry count for all twenty) and the non-volatile banks
+// in groups of 16; the others one register at a time, "*" where a read
+// fails. One bar for the whole upload, a thousand registers a part.
+void uploadTransferRegisters(RegisterReads &r, bool ea) {
+    std::array<int32_t, 51> buffer{};
+    if (!ea) {
+        for (int32_t reg = 1; reg <= 1000; ++reg) {
+            int32_t value = 0;
+            if (r.get(reg, value)) r.file.writeValueAsNumber(reg, value);
+            else r.file.writeFailedRead(reg);
+            r.meter.setPercent(reg / 10);
+        }
+        return;
+    }
+    // Until the non-volatile banks are known the bar counts the most there
+    // can be, so that it never runs backwards.
+    int parts = 1 + 8, partsDone = 0;
+    const auto showPart = [&](int registersDone) {
+        r.meter.setPercent((partsDone * 1000 + std::min(registersDone, 1000)) * 100 / (parts * 1000));
+    };
+    r.meter.setCaption(QStringLiteral("Uploading Registers 1 to 1000..."));
+    int retries = 0;
+    for (int block = 1; block <= 20; ++block) {
+        r.retried(retries, [&] { return r.get50(block, buffer.data()); });
+        for (int i = 1; i <= 50; ++i) r.file.writeValueAsText((block - 1) * 50 + i, buffer[size_t(i - 1)]);
+        showPart(block * 50);
+    }
+    partsDone = 1;
+    int lastBank = 0;
+    int32_t value = 0;
+    if (r.get(32001, value)) lastBank = 3;
+    if (r.get(13008, value) && value >= 14 && value <= 16) lastBank = 7;
+    parts = 1 + lastBank + 1;
+    for (int b = 0; b <= lastBank; ++b) {
+        const int32_t first = 32001 + 1000 * b, last = 33000 + 1000 * b;
+        r.meter.setCaption(QStringLiteral("Uploading Registers ") + num(first) + QStringLiteral(" to ") + num(last) +
+                           QStringLiteral(" ..."));
+        partsDone = 1 + b;
+        showPart(0);
+        if (!r.get(first, value)) continue;
+        r.meter.setStatus(QStringLiteral("NVRAM Regs ") + num(first) + QStringLiteral(" to ") + num(last));
+        for (int k = 0; k <= 62; ++k) {
+            // The last group of the last bank ends at the highest register
+            // instead of reading past it.
+            const int32_t groupFirst = first + 16 * k;
+            const int32_t readFirst = std::min(groupFirst, HighestRegister - 15);
+            int groupRetries = 0;
+            r.retried(groupRetries, [&] { return r.get16(readFirst, buffer.data()); });
+            for (int i = 1; i <= 16 && 16 * k + i <= 1000; ++i) {
+                const int32_t reg = groupFirst + i - 1;
+                r.file.writeValueAsText(reg, buffer[size_t(reg - readFirst)]);
+            }
+            showPart(16 * (k + 1));
+        }
+    }
+}
+
+}  // namespace
+
+bool UploadRegisters(int32_t connection, int16_t eaFlag, const QString &objectFile) {
     const QString textFile = RegisterFileOf(objectFile);
     if (IsOwnRegisterFile(objectFile)) {
         MsgBox(QStringLiteral("Failed to upload register values!\nThe register file would replace the object file ") +
                    objectFile + QStringLiteral("."),
                mbExclamation);
-        return;
+        return false;
     }
     RegisterFileWriter file(textFile);
-    bool progressShown = false;
+    RegisterUploadEnd end;
     try {
         if (QFile::exists(textFile) &&
             MsgBox(QStringLiteral("File ") + textFile + QStringLiteral(" already exists. Do you want to Overwrite it?"),
                    mbYesNo) != mbYes)
             throw RuntimeError(0, QStringLiteral("not overwritten"));
         Hourglass wait;
-        transferProgress().showProgressWindow(QStringLiteral("Uploading Registers ..."));
-        progressShown = true;
         file.open();
         file.writeHeader();
-        std::array<int32_t, 51> buffer{};
-        // One bar for the whole upload, a thousand registers a part. Until
-        // the non-volatile banks are known it counts the most there can be,
-        // so that it never runs backwards.
-        int parts = 1 + 8, partsDone = 0;
-        const auto showPart = [&](int registersDone) {
-            setProgress((partsDone * 1000 + std::min(registersDone, 1000)) * 100 / (parts * 1000));
-        };
-        if (eaFlag != 0) {
-            transferProgress().setProgressCaption(QStringLiteral("Uploading Registers 1 to 1000..."));
-            int retries = 0;
-            for (int block = 1; block <= 20; ++block) {
-                if (OrvComm::ZqGetRegister50(connection, block, buffer.data()) != 1) {
-                    if (++retries > MaxRetries) throw RuntimeError(0, QStringLiteral("block read failed"));
-                    --block;
-                    continue;
-                }
-                for (int i = 1; i <= 50; ++i) file.writeValueAsText((block - 1) * 50 + i, buffer[size_t(i - 1)]);
-                showPart(block * 50);
-            }
-            partsDone = 1;
-            int lastBank = 0;
-            int32_t value = 0;
-            if (OrvComm::ZqGetRegister(connection, 32001, &value) == 1) lastBank = 3;
-            if (OrvComm::ZqGetRegister(connection, 13008, &value) == 1 && value >= 14 && value <= 16) lastBank = 7;
-            parts = 1 + lastBank + 1;
-            for (int b = 0; b <= lastBank; ++b) {
-                const int32_t first = 32001 + 1000 * b, last = 33000 + 1000 * b;
-                transferProgress().setProgressCaption(QStringLiteral("Uploading Registers ") + num(first) + QStringLiteral(" to ") +
-                                    num(last) + QStringLiteral(" ..."));
-                partsDone = 1 + b;
-                showPart(0);
-                if (OrvComm::ZqGetRegister(connection, first, &value) != 1) continue;
-                setStatus(QStringLiteral("NVRAM Regs ") + num(first) + QStringLiteral(" to ") + num(last));
-                for (int k = 0; k <= 62; ++k) {
-                    DoEvents();
-                    // The last group of the last bank ends at the highest
-                    // register instead of reading past it.
-                    const int32_t groupFirst = first + 16 * k;
-                    const int32_t readFirst = std::min(groupFirst, HighestRegister - 15);
-                    int groupRetries = 0;
-                    while (OrvComm::ZqGetRegister16(connection, readFirst, buffer.data()) != 1)
-                        if (++groupRetries > MaxRetries) throw RuntimeError(0, QStringLiteral("group read failed"));
-                    for (int i = 1; i <= 16 && 16 * k + i <= 1000; ++i) {
-                        const int32_t reg = groupFirst + i - 1;
-                        file.writeValueAsText(reg, buffer[size_t(reg - readFirst)]);
-                    }
-                    showPart(16 * (k + 1));
-                }
-            }
-        } else {
-            for (int32_t reg = 1; reg <= 1000; ++reg) {
-                int32_t value = 0;
-                if (OrvComm::ZqGetRegister(connection, reg, &value) == 1) file.writeValueAsNumber(reg, value);
-                else file.writeFailedRead(reg);
-                setProgress(reg / 10);
-            }
-        }
-        transferProgress().closeProgressWindow();
-        progressShown = false;
-        file.finish(true);
+        TransferShow show;
+        show.caption = QStringLiteral("Uploading Registers ...");
+        show.status = QStringLiteral("Uploading Registers");
+        end = RunRegisterUpload(show, connection, file, [ea = eaFlag != 0](RegisterReads &r) {
+            uploadTransferRegisters(r, ea);
+        });
+        // An upload that ended early leaves no register file: one that
+        // looked whole would pass for the program's.
+        if (end.complete) file.finish(true);
+        else file.discard();
     } catch (const std::exception &) {
         // An earlier register file stays as it was.
-        file.finish(false);
-        if (progressShown) transferProgress().closeProgressWindow();
-        ShowLinkError(QStringLiteral("Failed to upload register values!\n"));
-        return;
+        file.discard();
+        ShowLinkError(QStringLiteral("Failed to upload register values!\n"), connection);
+        return false;
     }
-    MsgBox(QStringLiteral("Register upload completed!"));
     transferProgress().setStatusText(QString());
+    if (!end.complete) {
+        MsgBox(QStringLiteral("Failed to upload register values!\nError: ") +
+                   (end.stopped ? QStringLiteral("Upload ended: 3 reads in a row failed (") + end.reason +
+                                      QStringLiteral(")")
+                                : end.reason),
+               mbExclamation);
+        return false;
+    }
+    MsgBox(QStringLiteral("Register upload completed!") +
+           (file.failedLines() > 0 ? QStringLiteral("\n\n") + num(file.failedLines()) +
+                                         QStringLiteral(" registers could not be read: their lines hold \"*\".")
+                                   : QString()));
+    return true;
 }
 
 // ---- Programs --------------------------------------------------------------------------------
@@ -340,7 +386,12 @@ void UploadProgram() {
         };
         if (result == 1) {
             int32_t model = 0, ea = 0;
-            if (withRegisters && OrvComm::ZqGetModel(link, &model, &ea) == 1) UploadRegisters(link, int16_t(ea), target);
+            bool registersUploaded = false;
+            if (withRegisters && OrvComm::ZqGetModel(link, &model, &ea) == 1)
+                registersUploaded = UploadRegisters(link, int16_t(ea), target);
+            // A register file of the earlier program must not pass for the
+            // new one's.
+            const QString registers = registersUploaded ? QString() : registersNotUploaded(target, withRegisters);
             closeStep();
             // Steps or rows the controller did not give leave the file
             // incomplete: say so, rather than report a clean copy.
@@ -348,8 +399,9 @@ void UploadProgram() {
                        (stats.errors != 0 ? QStringLiteral("\n\nerrors : ") + num(stats.errors) +
                                                 QStringLiteral("\nThe file is incomplete: the controller did not give "
                                                                "the whole program.")
-                                          : QString()),
-                   stats.errors != 0 ? mbExclamation : mbInformation);
+                                          : QString()) +
+                       registers,
+                   stats.errors != 0 || !registers.isEmpty() ? mbExclamation : mbInformation);
         } else {
             ShowLinkError(failed, link);
             closeStep();

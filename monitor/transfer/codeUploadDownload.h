@@ -23,8 +23,9 @@ QString EnterObjectFile(QString &path);
 // Writes the register file beside the object file into the controller.
 void DownloadRegisters(int32_t connection, const QString &objectFile);
 // Reads the controller's registers into the register file beside the object
-// file.
-void UploadRegisters(int32_t connection, int16_t eaFlag, const QString &objectFile);
+// file (the reads off the window thread); True when that file was written
+// whole. Otherwise an earlier register file stays as it was.
+bool UploadRegisters(int32_t connection, int16_t eaFlag, const QString &objectFile);
 
 bool IsControllerIdentified();
 // An exclamation box: prefix, "Error: " and the error text of the
@@ -39,6 +40,9 @@ void CloseTransferLink();
 QString RegisterFileOf(const QString &objectFile);
 // True when an object file would be its own register file (LINE.txt).
 bool IsOwnRegisterFile(const QString &objectFile);
+// A free name beside a file, marked with the tag: LINE.DSO and "old" give
+// LINE.old.DSO (LINE.old2.DSO when that, or its register file, is taken).
+QString FreeNameBeside(const QString &file, const QString &tag);
 // A free name beside an object file for an incomplete upload of it:
 // LINE.DSO gives LINE.partial.DSO (LINE.partial2.DSO when that is taken).
 QString PartialFileOf(const QString &objectFile);

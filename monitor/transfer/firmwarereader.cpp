@@ -26,24 +26,32 @@ constexpr int Sentinel = 513;
 constexpr int LastNode = 514;
 constexpr int16_t MostCount = 32767;
 
-[[noreturn]] void pastEnd() { throw RuntimeError(62, QStringLiteral("Input past end of file")); }
-[[noreturn]] void overflow() { throw RuntimeError(RuntimeErrors::Overflow, QStringLiteral("Overflow")); }
+[[noreturn]] void pastEnd() {
+    throw RuntimeError(62, QStringLiteral("Input past end of file: the coded text ends before its end mark"));
+}
+[[noreturn]] void overflow(const QString &what) {
+    throw RuntimeError(RuntimeErrors::Overflow, QStringLiteral("Overflow: ") + what);
+}
 
 int16_t checked16(int32_t v) {
-    if (v > MostCount || v < -32768) overflow();
+    if (v > MostCount || v < -32768) overflow(QStringLiteral("the symbol counts add up to more than 32767"));
     return static_cast<int16_t>(v);
 }
 
-// Runs f and turns any run-time error into the failure value.
-template <class F, class R> R trapped(F &&f, R failure) {
+}  // namespace
+
+template <class F, class R> R FirmwareReader::trapped(F &&f, R failure) {
     try {
         return f();
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
+        error_ = describeException(e);
         return failure;
     }
 }
 
-}  // namespace
+void FirmwareReader::yield() {
+    if (yields) DoEvents();
+}
 
 bool FirmwareReader::openFirmwareFile(const QString &path) {
     closeFirmwareFile();
@@ -115,7 +123,7 @@ bool FirmwareReader::FindLine(const QString &key, QString &line) {
             QString current;
             while (!current.contains(key) && !HufEOF) {
                 if (!HufLineInput(current)) return false;
-                DoEvents();
+                yield();
             }
             if (!current.contains(key)) return false;
             line = current;
@@ -124,24 +132,23 @@ bool FirmwareReader::FindLine(const QString &key, QString &line) {
         false);
 }
 
+std::optional<int32_t> FirmwareReader::LengthInLine(const QString &line) {
+    // From the second-to-last character towards the first; the last is
+    // never examined, and an "L" in first place does not count.
+    const qsizetype n = line.size();
+    for (qsizetype k = 2; k < n; ++k)
+        if (line[n - k] == u'L') return boxNumber(line.mid(n - k + 1), BoxBits::Bits32);
+    return std::nullopt;
+}
+
 bool FirmwareReader::SectionLength(const QString &key, int32_t &length) {
     const bool found = trapped(
         [&] {
             QString line;
             if (!FindLine(key, line)) return false;
-            // From the second-to-last character towards the first; the last
-            // is never examined, and an "L" in first place does not count.
-            const qsizetype n = line.size();
-            qsizetype at = -1;
-            for (qsizetype k = 2; k < n; ++k) {
-                if (line[n - k] == u'L') {
-                    at = n - k;
-                    break;
-                }
-                DoEvents();
-            }
-            if (at < 0) return false;
-            length = boxNumber(line.mid(at + 1), BoxBits::Bits32);
+            const std::optional<int32_t> n = LengthInLine(line);
+            if (!n) return false;
+            length = *n;
             return true;
         },
         false);
@@ -187,7 +194,7 @@ int16_t FirmwareReader::InputCounts() {
         // A header that ends early, even by one byte, is not read past.
         if (!readInteger(v)) return false;
         length += 2;
-        if (length > MostCount) overflow();
+        if (length > MostCount) overflow(QStringLiteral("the count header is longer than 32767 bytes"));
         return true;
     };
     auto fatal = [&] {
@@ -202,7 +209,11 @@ int16_t FirmwareReader::InputCounts() {
         for (int32_t i = first; i <= last; ++i) {
             int16_t count = 0;
             if (!next(count)) return fatal();
-            if (i < 0 || i > LastNode) throw RuntimeError(9, QStringLiteral("Subscript out of range"));
+            if (i < 0 || i > LastNode)
+                throw RuntimeError(9, QStringLiteral("Subscript out of range: the count header names symbol %1, "
+                                                     "outside 0 to %2")
+                                          .arg(i)
+                                          .arg(LastNode));
             Nodes[size_t(i)].count = count;
         }
         if (!next(first)) return fatal();
@@ -275,7 +286,7 @@ bool FirmwareReader::HufLineInput(QString &line) {
                     line = text;
                     return true;
                 }
-                DoEvents();
+                yield();
             }
         },
         false);
@@ -294,4 +305,139 @@ bool FirmwareReader::ResetCompressedFile(const QString &path) {
             return true;
         },
         false);
+}
+
+// ---- The whole file, before an update --------------------------------------------------
+
+namespace {
+
+int hexDigit(QChar c) {
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9') return u - u'0';
+    if (u >= u'A' && u <= u'F') return u - u'A' + 10;
+    if (u >= u'a' && u <= u'f') return u - u'a' + 10;
+    return -1;
+}
+
+QString hexByte(int b) { return QString::number(b, 16).rightJustified(2, u'0').toUpper(); }
+
+// Address bytes of an S-record type; 0 for the reserved type 4.
+int addressBytes(QChar type) {
+    switch (type.unicode()) {
+    case u'2':
+    case u'6':
+    case u'8': return 3;
+    case u'3':
+    case u'7': return 4;
+    case u'4': return 0;
+    default: return 2;
+    }
+}
+
+bool terminationRecord(const QString &line) {
+    return line.size() > 1 && (line[1] == u'7' || line[1] == u'8' || line[1] == u'9');
+}
+
+// What is wrong with a line as an S-record: "S", the type digit, then pairs
+// of hexadecimal digits: the count of the bytes after it (address, data and
+// checksum), and the checksum that makes the 8-bit sum of them all FF.
+QString sRecordFault(const QString &line) {
+    if (line.size() < 4 || line[0] != u'S' || !line[1].isDigit()) return QStringLiteral("not an S-record");
+    if (line.size() % 2 != 0) return QStringLiteral("an S-record of an odd number of hexadecimal digits");
+    QList<int> bytes;
+    for (qsizetype i = 2; i < line.size(); i += 2) {
+        const int hi = hexDigit(line[i]), lo = hexDigit(line[i + 1]);
+        if (hi < 0 || lo < 0) return QStringLiteral("\"%1\" in an S-record is not hexadecimal").arg(line.mid(i, 2));
+        bytes.append(hi * 16 + lo);
+    }
+    const int count = bytes.front();
+    if (count != bytes.size() - 1)
+        return QStringLiteral("the S-record's count gives %1 bytes, it holds %2").arg(count).arg(bytes.size() - 1);
+    const int address = addressBytes(line[1]);
+    if (address == 0) return QStringLiteral("S4 is not a record type");
+    if (count < address + 1)
+        return QStringLiteral("an S%1 record holds at least %2 bytes, this one %3").arg(line[1]).arg(address + 1).arg(count);
+    int sum = 0;
+    for (qsizetype i = 0; i + 1 < bytes.size(); ++i) sum += bytes[i];
+    const int expected = 0xFF - (sum & 0xFF);
+    if (bytes.back() != expected)
+        return QStringLiteral("checksum %1, the record's bytes give %2").arg(hexByte(bytes.back()), hexByte(expected));
+    return QString();
+}
+
+// The lines the update sends from index `first` (0-based) of the text: up
+// to a line holding "END", an empty last line, or the end. Each must be an
+// S-record and the last a termination record. `what` names the part of the
+// file for the texts.
+QString recordsFault(const QStringList &lines, qsizetype first, const QString &what) {
+    qsizetype last = -1;
+    for (qsizetype i = first; i < lines.size(); ++i) {
+        const QString &line = lines[i];
+        if (line.contains(QLatin1String("END")) || (line.isEmpty() && i + 1 == lines.size())) break;
+        if (last >= 0 && terminationRecord(lines[last]))
+            return QStringLiteral("line %1: %2 goes on after its termination record").arg(i + 1).arg(what);
+        if (const QString fault = sRecordFault(line); !fault.isEmpty())
+            return QStringLiteral("line %1: %2").arg(i + 1).arg(fault);
+        last = i;
+    }
+    if (last < 0) return QStringLiteral("%1 holds no record to send").arg(what);
+    if (!terminationRecord(lines[last]))
+        return QStringLiteral("line %1: %2 ends without a termination record (S7, S8 or S9)").arg(last + 1).arg(what);
+    return QString();
+}
+
+}  // namespace
+
+QString FirmwareFileFault(const QString &path, int16_t fileMode, const QStringList &sectionTags) {
+    FirmwareReader reader;
+    reader.FileMode = fileMode;
+    reader.yields = false;
+    QString headerFault;
+    reader.log = [&](const QString &) { headerFault = QStringLiteral("the count header ends early"); };
+    if (!reader.OpenFile(path)) {
+        if (fileMode != 1) return QStringLiteral("the file cannot be read");
+        if (!headerFault.isEmpty()) return headerFault;
+        return reader.errorText().isEmpty() ? QStringLiteral("the file cannot be read") : reader.errorText();
+    }
+    QStringList lines;
+    QString line;
+    while (!reader.FileEOF()) {
+        if (!reader.GetLine(line)) {
+            if (fileMode != 1) return QStringLiteral("line %1 cannot be read").arg(lines.size() + 1);
+            return QStringLiteral("%1 (byte %2, in line %3 of its text)")
+                .arg(reader.errorText())
+                .arg(reader.filePosition())
+                .arg(lines.size() + 1);
+        }
+        lines.append(line);
+    }
+    if (fileMode != 1) return recordsFault(lines, 0, QStringLiteral("the file"));
+
+    // A compressed file: the sections of the module's tags that it holds.
+    int sections = 0;
+    for (const QString &tag : sectionTags) {
+        const auto holding = [&](qsizetype from) {
+            for (qsizetype i = from; i < lines.size(); ++i)
+                if (lines[i].contains(tag)) return i;
+            return qsizetype(-1);
+        };
+        const qsizetype lengthLine = holding(0);
+        if (lengthLine < 0) continue;
+        ++sections;
+        std::optional<int32_t> length;
+        try {
+            length = FirmwareReader::LengthInLine(lines[lengthLine]);
+        } catch (const std::exception &) {
+            // A length beyond 32 bits.
+        }
+        if (!length || *length <= 0)
+            return QStringLiteral("line %1: section %2 has no length above 0 after its \"L\"").arg(lengthLine + 1).arg(tag);
+        const qsizetype opening = holding(lengthLine + 1);
+        if (opening < 0)
+            return QStringLiteral("line %1: no line after it opens section %2").arg(lengthLine + 1).arg(tag);
+        if (const QString fault = recordsFault(lines, opening + 1, QStringLiteral("section ") + tag); !fault.isEmpty())
+            return fault;
+    }
+    if (sections == 0) return QStringLiteral("no section for %1").arg(sectionTags.join(QStringLiteral(", ")));
+    return QString();
 }

@@ -104,6 +104,8 @@ private:
     bool openConnection();
     void closeConnection();
     void modelFromTable();
+    // The tags of the sections a compressed file may hold for the module.
+    QStringList sectionTags() const;
     // The library's exchanges with the procedure's reply buffers: a reply
     // overwrites the buffer's beginning, cut to the buffer, and leaves the
     // rest as it was.
@@ -128,6 +130,8 @@ private:
     QByteArray binary = QByteArray(BinaryReplySize, '\0');
     OrvComm::ZQ_ERROR_INFO error{};
     bool success = false;
+    // Something was sent to the controller (from the reset request on).
+    bool touched = false;
 
     // The line transfer.
     QString line;
@@ -148,10 +152,11 @@ void FirmwareUpdate::run() {
         runtimeError = describeException(e);
     }
     if (end == Go::Quietly && !runtimeError) return;
-    // The result.
-    log((success ? kind->successLine
-                 : QStringLiteral("DOWNLOAD FAILED, CYCLE CONTROLLER POWER BEFORE RETRYING DOWNLOAD")) +
-        CRLF);
+    // The result. Only a controller that was sent something needs its power
+    // cycled.
+    if (success) log(kind->successLine + CRLF);
+    else if (touched) log(QStringLiteral("DOWNLOAD FAILED, CYCLE CONTROLLER POWER BEFORE RETRYING DOWNLOAD") + CRLF);
+    else log(QStringLiteral("DOWNLOAD NOT STARTED, NOTHING WAS SENT TO THE CONTROLLER") + CRLF);
     if (runtimeError) MsgBox(*runtimeError, mbExclamation);
 }
 
@@ -186,6 +191,14 @@ void FirmwareUpdate::closeConnection() {
         OrvComm::ZqCloseConnection(ConnectionHandle);
         ConnectionHandle = 0;
     }
+}
+
+QStringList FirmwareUpdate::sectionTags() const {
+    if (w.ModuleType == 1) return {CommModuleKey};
+    QStringList tags;
+    for (const Model &m : Models)
+        if ((m.code == 15) == (w.ModuleType == 2)) tags << QLatin1String(m.key);
+    return tags;
 }
 
 void FirmwareUpdate::modelFromTable() {
@@ -233,7 +246,15 @@ FirmwareUpdate::Go FirmwareUpdate::procedure() {
     }
     setLog(QString());
     w.repaint();
-    if (!w.OpenFile(path)) return Go::Result;
+    // The whole file is read and checked before the controller is touched.
+    if (const QString fault = FirmwareFileFault(path, w.FileMode, sectionTags()); !fault.isEmpty()) {
+        log(QStringLiteral("Invalid Firmware File: ") + fault + CRLF);
+        return Go::Result;
+    }
+    if (!w.OpenFile(path)) {
+        log(QStringLiteral("Invalid Firmware File: the file cannot be read") + CRLF);
+        return Go::Result;
+    }
     TimeoutMs = 2500;
 
     const QString confirm =
@@ -249,6 +270,7 @@ FirmwareUpdate::Go FirmwareUpdate::procedure() {
     // code; one that answers with no reply or a broken one is taken to be in
     // programming mode already, and the user names the variant.
     bool variantFromUser = false;
+    touched = true;
     if (OrvComm::ZqPutStatus(ConnectionHandle, 8) == 1) {
         int32_t status = 0;
         if (OrvComm::ZqGetStatus(ConnectionHandle, &status) == 1 && (status & 4) != 0 &&

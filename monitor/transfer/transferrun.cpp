@@ -71,10 +71,43 @@ QString seconds(qint64 ms) { return QString::number(ms / 1000) + QStringLiteral(
 
 }  // namespace
 
+void TransferMeter::setPercent(int percent) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    percent_ = percent;
+}
+void TransferMeter::setCaption(const QString &caption) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    caption_ = caption;
+}
+void TransferMeter::setStatus(const QString &status) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    status_ = status;
+}
+int TransferMeter::percent() const {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return percent_;
+}
+QString TransferMeter::caption() const {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return caption_;
+}
+QString TransferMeter::status() const {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return status_;
+}
+
 int32_t RunTransferCall(const QString &caption, const QString &status, const std::function<int32_t()> &call,
                         const QString &growingFile) {
+    TransferShow show;
+    show.caption = caption;
+    show.status = status;
+    show.growingFile = growingFile;
+    return RunTransferCall(show, call);
+}
+
+int32_t RunTransferCall(const TransferShow &show, const std::function<int32_t()> &call) {
     // The library is loaded here, on the window thread; the worker only
-    // binds the one function it calls.
+    // binds the functions it calls.
     OrvComm::ensureLoaded();
 
     // TransferBusy for as long as the call runs, whatever way this ends.
@@ -83,11 +116,15 @@ int32_t RunTransferCall(const QString &caption, const QString &status, const std
     HeldTimers held;
     CloseGuard guard;
 
-    frmLoadMain &owner = form<frmLoadMain>();
+    const auto showStatus = [&](const QString &text) {
+        if (show.statusLine) show.statusLine(text);
+        else transferProgress().setStatusText(text);
+    };
+    Form &owner = show.beside ? *show.beside : static_cast<Form &>(form<frmLoadMain>());
     frmFile &progress = form<frmFile>();
     progress.setTop(owner.Top() + 500);
     progress.setLeft(owner.Left() + 400);
-    progress.setCaption(caption);
+    progress.setCaption(show.caption);
     progress.Hide();  // modality takes effect when the window is shown
     progress.setWindowModality(Qt::ApplicationModal);
     progress.Show();
@@ -108,16 +145,24 @@ int32_t RunTransferCall(const QString &caption, const QString &status, const std
     QTimer tick;
     QElapsedTimer clock;
     int sweep = 0;
+    QString caption = show.caption;
     const auto showProgress = [&] {
-        // The library tells nothing while it works: the bar sweeps, the
-        // status line counts the seconds (and the bytes written so far).
-        sweep = (sweep + 2) % 102;
-        if (FormRegistry::existing<frmFile>() == &progress && progress.loaded())
+        // Without a meter the call tells nothing while it works: the bar
+        // sweeps, the status line counts the seconds (and the bytes written
+        // so far).
+        const int percent = show.meter ? show.meter->percent() : -1;
+        sweep = percent >= 0 ? percent : (sweep + 2) % 102;
+        const QString metered = show.meter ? show.meter->caption() : QString();
+        if (!metered.isEmpty()) caption = metered;
+        if (FormRegistry::existing<frmFile>() == &progress && progress.loaded()) {
             progress.SSPanel1->setFloodPercent(sweep);
+            if (progress.Caption() != caption) progress.setCaption(caption);
+        }
+        const QString status = show.meter && !show.meter->status().isEmpty() ? show.meter->status() : show.status;
         QString text = status + QStringLiteral("\n") + seconds(clock.elapsed());
-        if (!growingFile.isEmpty())
-            text += QStringLiteral(", ") + QString::number(QFileInfo(growingFile).size()) + QStringLiteral(" bytes");
-        transferProgress().setStatusText(text);
+        if (!show.growingFile.isEmpty())
+            text += QStringLiteral(", ") + QString::number(QFileInfo(show.growingFile).size()) + QStringLiteral(" bytes");
+        showStatus(text);
     };
     QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
         if (done) loop.quit();
@@ -132,11 +177,16 @@ int32_t RunTransferCall(const QString &caption, const QString &status, const std
     worker->wait();
     delete worker;
     tick.stop();
+    // The meter's last word is shown before the progress window goes.
+    if (show.meter && show.meter->percent() >= 0) {
+        showProgress();
+        if (FormRegistry::existing<frmFile>() == &progress && progress.loaded()) progress.SSPanel1->repaint();
+    }
 
     // Hidden while still modal, so that Qt lets go of it as a modal window.
     unloadForm<frmFile>();
     progress.setWindowModality(Qt::NonModal);
-    transferProgress().setStatusText(status);
+    showStatus(show.status);
     if (failure) std::rethrow_exception(failure);
     return result;
 }

@@ -1,9 +1,10 @@
 // The object-file phase of a program transfer, and the link's state around
 // a transfer.
 //
-// ZqUpload and ZqDownload take minutes on a slow line. They run on a worker
-// thread while the window thread waits in an event loop that paints and
-// shows the progress window. Meanwhile nothing else may reach the
+// ZqUpload and ZqDownload take minutes on a slow line, and so do the
+// register reads of a register file from a controller that stops answering.
+// They run on a worker thread while the window thread waits in an event loop
+// that paints and shows the progress window. Meanwhile nothing else may reach the
 // connection: TransferBusy is set, the main window's timers are held, the
 // progress window is modal (no clicks reach the other windows and none of
 // them can be closed), and the DDE service refuses commands and pokes.
@@ -12,12 +13,51 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 
-// Runs `call` (the library call, nothing else) on a worker thread and
-// returns its result. The progress window shows `caption`; the transfer
-// window's status line shows `status`, followed by the seconds so far and,
-// when `growingFile` is given, that file's size. Errors thrown by `call`
-// are thrown again here, after the worker has ended.
+class Form;
+
+// What a call on the worker thread reports of its progress: a percentage
+// and a caption for the progress window, and a status text. Set by the
+// worker, read by the window thread.
+class TransferMeter {
+public:
+    void setPercent(int percent);
+    void setCaption(const QString &caption);
+    void setStatus(const QString &status);
+    // -1 while nothing was set: the bar then sweeps.
+    int percent() const;
+    QString caption() const;
+    QString status() const;
+
+private:
+    mutable std::mutex lock_;
+    int percent_ = -1;
+    QString caption_;
+    QString status_;
+};
+
+// How a call on the worker thread is shown while it runs.
+struct TransferShow {
+    QString caption;  // of the progress window, until the meter gives one
+    // The status line's text, followed by the seconds so far (and the size
+    // of growingFile, when given), until the meter gives one.
+    QString status;
+    QString growingFile;
+    // Where the status goes: the transfer window's status line when empty.
+    std::function<void(const QString &)> statusLine;
+    // The window the progress window opens beside: the transfer window
+    // when null.
+    Form *beside = nullptr;
+    const TransferMeter *meter = nullptr;
+};
+
+// Runs `call` (library calls, nothing that touches a window) on a worker
+// thread and returns its result. Errors thrown by `call` are thrown again
+// here, after the worker has ended.
+int32_t RunTransferCall(const TransferShow &show, const std::function<int32_t()> &call);
+// The same for a library call of the transfer window: the progress window
+// shows `caption`, its status line `status`.
 int32_t RunTransferCall(const QString &caption, const QString &status, const std::function<int32_t()> &call,
                         const QString &growingFile = QString());
 

@@ -32,17 +32,20 @@ private Q_SLOTS:
                                                      "       5   65535        0\r\n"
                                                      "      12       7      300\r\n}\r\n"));
 
+        QVERIFY(env.responder.boxes().isEmpty());
+
         // Values too wide for their field are written whole and apart from
-        // their neighbours, so that they read back as they were.
+        // their neighbours; no cell holds them, so the reader refuses them.
         setTable(t, {{123456789, -10000000, -5}, {-1000000, -1000000, 70000}});
         t.Toolbar1_ButtonClick(QStringLiteral("Save"));
         QCOMPARE(readFile(DataTablePath).split('\n').mid(2, 2),
                  (QList<QByteArray>{" 123456789 -10000000      -5\r", "-1000000 -1000000   70000\r"}));
         setTable(t, {{0}});
-        QVERIFY(t.ReadDataTableFile(DataTablePath));
-        QCOMPARE(tableRow(1), (QList<int32_t>{123456789, -10000000, -5}));
-        QCOMPARE(tableRow(2), (QList<int32_t>{-1000000, -1000000, 70000}));
-        QVERIFY(env.responder.boxes().isEmpty());
+        env.responder.expectBox(DataTablePath + QStringLiteral(" is not a data table file; the table is unchanged.\n"
+                                                               "Line 3: row 1, column 1: 123456789 is out of range "
+                                                               "(0 to 65535)"));
+        QVERIFY(!t.ReadDataTableFile(DataTablePath));
+        QCOMPARE(tableRow(1), (QList<int32_t>{0}));
     }
 
     void loadsAListedTable() {
@@ -50,10 +53,10 @@ private Q_SLOTS:
         frmTable &t = form<frmTable>();
         TableMonStartRow = 2;
         TableMonEndRow = 2;
-        // Line feeds alone, indented rows, runs of blanks, values beyond a
-        // cell's range, a fraction rounded to even.
+        // Line feeds alone, indented rows, runs of blanks, a fraction
+        // rounded to even.
         const QString path = env.dir() + QStringLiteral("/listed.tab");
-        writeFile(path, "data_table[3][2] =\n{\n         1     2 \n     65535\t -5\n  70000 12.5\n}\n");
+        writeFile(path, "data_table[3][2] =\n{\n         1     2 \n     65535\t 5\n  7000 12.5\n}\n");
         env.responder.expectFile(path);
         QSignalSpy laidOut(t.tgDTableRows, &QAbstractItemModel::modelReset);
         t.Filemenu_Click(2);
@@ -65,8 +68,8 @@ private Q_SLOTS:
         QCOMPARE(DataTablePath, path);
         QCOMPARE(TableRows, 3);
         QCOMPARE(TableCols, 3);
-        QCOMPARE(tableRow(2), (QList<int32_t>{65535, -5}));
-        QCOMPARE(tableRow(3), (QList<int32_t>{70000, 12}));
+        QCOMPARE(tableRow(2), (QList<int32_t>{65535, 5}));
+        QCOMPARE(tableRow(3), (QList<int32_t>{7000, 12}));
         QCOMPARE((QStringList{t.txtRows->text(), t.txtCols->text()}), (QStringList{QStringLiteral("3"), QStringLiteral("2")}));
         QCOMPARE(t.tgDTableRows->rowCount(), 3);
         QCOMPARE(laidOut.count(), 1);
@@ -98,7 +101,19 @@ private Q_SLOTS:
             {"data_table[2][2] =\r\n{\r\n 1 2\r\n 3 4\r\n 5 6\r\n}\r\n",
              QStringLiteral("Line 5: \"}\" expected after row 2")},
             {"data_table[2][2] =\r\n 1 2\r\n 3 4\r\n}\r\n", QStringLiteral("Line 2: \"{\" expected")},
-            {"data_table[1][2] =\r\n{\r\n 1 9999999999\r\n}\r\n", QStringLiteral("Line 3: 9999999999 is out of range")},
+            // What no cell holds, the grid editor's range, with its place.
+            {"data_table[1][2] =\r\n{\r\n 1 9999999999\r\n}\r\n",
+             QStringLiteral("Line 3: row 1, column 2: 9999999999 is out of range (0 to 65535)")},
+            {"data_table[2][2] =\r\n{\r\n 1 2\r\n 70000 4\r\n}\r\n",
+             QStringLiteral("Line 4: row 2, column 1: 70000 is out of range (0 to 65535)")},
+            {"data_table[2][2] =\r\n{\r\n 1 -40000\r\n 3 4\r\n}\r\n",
+             QStringLiteral("Line 3: row 1, column 2: -40000 is out of range (0 to 65535)")},
+            {"data_table[2][2] =\r\n{\r\n 1 2\r\n 3 2147483647\r\n}\r\n",
+             QStringLiteral("Line 4: row 2, column 2: 2147483647 is out of range (0 to 65535)")},
+            {"data_table[2][2] =\r\n{\r\n -5 2\r\n 3 65535.5\r\n}\r\n",
+             QStringLiteral("Line 3: row 1, column 1: -5 is out of range (0 to 65535)")},
+            {"data_table[2][2] =\r\n{\r\n 1 2\r\n 3 65535.5\r\n}\r\n",
+             QStringLiteral("Line 4: row 2, column 2: 65535.5 is out of range (0 to 65535)")},
             {"data_table[1][2] =\r\n{\r\n 1 2\r\n}\r\n 7\r\n", QStringLiteral("Line 5: text after \"}\"")},
             {"data_table[40000][2] =\r\n{\r\n", QStringLiteral("Line 1: the header does not give the table's rows and columns")},
             {"data_table[2] =\r\n{\r\n", QStringLiteral("Line 1: the header does not give the table's rows and columns")},

@@ -2,8 +2,12 @@
 // and download against the emulator.
 #include <QDir>
 #include <QFile>
+#include <QTimer>
 #include <QtTest/QTest>
+#include <atomic>
+#include <chrono>
 #include <limits>
+#include <thread>
 
 #include "controller.h"
 #include "core/eventpump.h"
@@ -13,6 +17,7 @@
 #include "main/frmMain.h"
 #include "core/registerfile.h"
 #include "main/registercommands.h"
+#include "transfer/frmFile.h"
 #include "wire.h"
 
 namespace {
@@ -63,12 +68,17 @@ QByteArray fileOf(const QList<QPair<int, QByteArray>> &entries) {
     return out;
 }
 
+// The reply time-out of these tests: nothing here waits for a time-out (a
+// controller that stops answering gives broken replies), so only a hang
+// reaches it, however busy the machine.
+constexpr int GenerousTimeoutMs = 30000;
+
 // The monitor connected to an emulator, timers stopped, yields counted but
 // not processed.
 struct Session {
     explicit Session(int model) : peer(model) {
         ConnectionHandle = 0;
-        main = &quietMainConnectedTo(env, peer);
+        main = &quietMainConnectedTo(env, peer, GenerousTimeoutMs);
         installEventPump(&pump);
         peer.controller().clearLog();
     }
@@ -87,6 +97,19 @@ struct Session {
             std::vector<std::uint8_t> data;
             orvemu::put32(data, static_cast<std::uint32_t>(c.memory().readRegister(reg).value_or(0)));
             return orvemu::replyFrame(0x0A, data);
+        });
+    }
+
+    // Reads from register `first` on (and blocks of 50 from that block on)
+    // get a broken reply: the controller has stopped answering properly.
+    void stopAnsweringFrom(int first) {
+        const orvemu::Handler single = peer.controller().handler(0x09);
+        const orvemu::Handler block = peer.controller().handler(0x4B);
+        peer.controller().setHandler(0x09, [=](orvemu::Controller &c, const orvemu::Request &r) {
+            return orvemu::u16(r.args.data()) >= first ? orvemu::replyFrame(0x0A, {}) : single(c, r);
+        });
+        peer.controller().setHandler(0x4B, [=](orvemu::Controller &c, const orvemu::Request &r) {
+            return 50 * r.args[0] + 1 >= first ? orvemu::replyFrame(0x4C, {}) : block(c, r);  // block - 1
         });
     }
 
@@ -194,7 +217,7 @@ private Q_SLOTS:
         QCOMPARE(lines[4], line(3, " 0 "));
         QCOMPARE(lines[8], line(7, "*"));
         QCOMPARE(lines[1001], line(1000, " 2147483647 "));
-        QCOMPARE(s.status(), QStringLiteral("Register read completed."));
+        QCOMPARE(s.status(), QStringLiteral("Register read completed; registers that could not be read (\"*\"): 1."));
         QCOMPARE(s.pump.yields(), 100);
         QCOMPARE(s.requests().size(), 1000);
 
@@ -233,7 +256,7 @@ private Q_SLOTS:
         m.vregs.last = 36700;  // the later V-registers do not read
         const QString path = s.path(QStringLiteral("EA.TXT"));
         s.upload(path);
-        QCOMPARE(s.status(), QStringLiteral("Register read completed."));
+        QCOMPARE(s.status(), QStringLiteral("Register read completed; registers that could not be read (\"*\"): 100."));
 
         const QList<QByteArray> lines = linesOf(path);
         QCOMPARE(lines.size(), 2 + 1000 + 4000 + 700);
@@ -311,17 +334,32 @@ private Q_SLOTS:
     }
 
     // Reads that fail past three retries end the upload; an earlier file of
-    // the name stays as it was, a new file keeps what was written.
+    // the name stays as it was (the registers read go beside it), a new file
+    // keeps what was written.
     void failedUploadKeepsTheEarlierFile() {
         Session s(6);
         const QString path = s.path(QStringLiteral("GOOD.TXT"));
+        const QString partial = s.path(QStringLiteral("GOOD.partial.TXT"));
         writeAll(path, "earlier good file\r\n");
         s.refuseReads({120});
-        s.upload(path);
-        QCOMPARE(s.status(), QStringLiteral("Failed to get registers!"));
+        const QString why = QStringLiteral("a read failed four times (Illegal register number specified.)");
+        s.env.responder.expectFile(path);
+        s.env.responder.expectBox(uploadQuestion(path), mbYes);
+        s.env.responder.expectBox(QStringLiteral("The register upload ended after register 119: ") + why +
+                                      QStringLiteral(".\n\nReplace the earlier file ") + path +
+                                      QStringLiteral(" with the incomplete one?\n\nNo keeps the earlier file and "
+                                                     "saves the registers read as ") +
+                                      partial + QStringLiteral("."),
+                                  mbNo);
+        ReadRegistersToFile();
+        QVERIFY(s.env.responder.done());
+        QCOMPARE(s.status(), QStringLiteral("Failed to get registers! ") + partial +
+                                 QStringLiteral(" holds registers up to 119 only: ") + why + QStringLiteral("."));
         QCOMPARE(s.requests().count(QStringLiteral("get 120")), 4);
         QCOMPARE(readAll(path), QByteArray("earlier good file\r\n"));
+        QCOMPARE(linesOf(partial).size(), 2 + 119);
         QCOMPARE(s.pump.yields(), 0);
+        QFile::remove(partial);
 
         const QString fresh = s.path(QStringLiteral("NEW.TXT"));
         s.upload(fresh);
@@ -342,7 +380,8 @@ private Q_SLOTS:
         s.refuseReads({120}, 3);
         const QString third = s.path(QStringLiteral("THIRD.TXT"));
         s.upload(third);
-        QCOMPARE(s.status(), QStringLiteral("Failed to get registers!"));
+        QCOMPARE(s.status(), QStringLiteral("Failed to get registers! ") + third +
+                                 QStringLiteral(" holds registers up to 150 only: ") + why + QStringLiteral("."));
         QCOMPARE(linesOf(third).size(), 2 + 150);
     }
 
@@ -351,11 +390,14 @@ private Q_SLOTS:
     void uploadWithoutAControllerKeepsTheFile() {
         const QByteArray backup = fileOf({{1, "123"}, {2, "-5"}});
         {
-            // No controller answers at the address: the main window
-            // identified none.
+            // No controller answers at the address (one of this machine's,
+            // where nothing serves): the main window identified none.
             MonitorTestEnv env;
+            EmulatorPeer gone;
+            gone.stopServing();
             frmMain &m = quietMain(env, QStringLiteral("[Communications]\ndword \"COMM Port\" 1\n"
-                                                       "sz \"IP Address\" \"10.255.255.1\"\ndword \"Timeout\" 20\n"));
+                                                       "sz \"IP Address\" \"%1\"\ndword \"Timeout\" 20\n")
+                                            .arg(gone.address()));
             QVERIFY(!ControllerIdentified);
             const QString path = env.dir() + QStringLiteral("/BACKUP.TXT");
             writeAll(path, backup);
@@ -392,6 +434,86 @@ private Q_SLOTS:
             ReadRegistersToFile();
             QVERIFY(s.env.responder.done());
             QVERIFY(!QFile::exists(fresh));
+        }
+    }
+
+    // A controller that stops answering in the middle: the third read in a
+    // row without an answer ends the upload; the reads run off the window
+    // thread behind the progress window; an earlier file is replaced by the
+    // incomplete one only with the user's word (No is the default), and the
+    // status line says what the file holds.
+    void controllerThatStopsAnswering() {
+        const QByteArray backup = fileOf({{1, " 5 "}});
+        const struct Case {
+            int model;
+            bool earlier;
+            int answer;  // to the question about the earlier file
+            int requests;
+            int32_t lastLine;  // of the file: the first two reads without an answer are "*"
+        } cases[] = {
+            {4, true, mbNo, 500 + 3, 502},
+            {4, true, mbYes, 500 + 3, 502},
+            {4, false, 0, 500 + 3, 502},
+            {6, false, 0, 9 + 49 + 3, 500},  // blocks of 50 (the third singly), the failed one tried again
+        };
+        for (const Case &c : cases) {
+            Session s(c.model);
+            s.stopAnsweringFrom(501);
+            const QString path = s.path(QStringLiteral("BACKUP.TXT"));
+            const QString partial = s.path(QStringLiteral("BACKUP.partial.TXT"));
+            if (c.earlier) writeAll(path, backup);
+            // The window goes on while the reads run: the emulator holds
+            // register 250's reply until the window thread has seen the
+            // progress window and the status line.
+            std::atomic<bool> seen{false};
+            bool modal = false, busy = false;
+            QString status;
+            const orvemu::Handler read = s.peer.controller().handler(0x09);
+            s.peer.controller().setHandler(0x09, [&seen, read](orvemu::Controller &ctl, const orvemu::Request &r) {
+                for (int i = 0; orvemu::u16(r.args.data()) == 250 && !seen && i < 20000; ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                return read(ctl, r);
+            });
+            QTimer watch;
+            QObject::connect(&watch, &QTimer::timeout, [&] {
+                if (seen || !formLoaded<frmFile>() || !form<frmFile>().isVisible()) return;
+                modal = form<frmFile>().windowModality() == Qt::ApplicationModal;
+                busy = TransferBusy;
+                status = s.status();
+                seen = true;
+            });
+            watch.start(5);
+            s.env.responder.expectFile(path);
+            s.env.responder.expectBox(uploadQuestion(path), mbYes);
+            const QString why = QStringLiteral("the controller stopped answering (Unknown packet error.)");
+            if (c.earlier)
+                s.env.responder.expectBox(QStringLiteral("The register upload ended after register %1: ").arg(c.lastLine) + why +
+                                              QStringLiteral(".\n\nReplace the earlier file ") + path +
+                                              QStringLiteral(" with the incomplete one?\n\nNo keeps the earlier file "
+                                                             "and saves the registers read as ") +
+                                              partial + QStringLiteral("."),
+                                          c.answer);
+            ReadRegistersToFile();
+            QVERIFY(s.env.responder.done());
+            if (c.earlier) QCOMPARE(s.env.responder.boxes().last().style & mbDefaultButton2, int(mbDefaultButton2));
+            if (c.model == 4) {
+                QVERIFY(seen);
+                QVERIFY(modal);
+                QVERIFY(busy);
+                QVERIFY2(status.startsWith(QStringLiteral("Reading registers, please wait ...\n")), qPrintable(status));
+            }
+            QVERIFY(!TransferBusy);
+            QCOMPARE(s.requests().size(), c.requests);
+            const QString holder = c.answer == mbNo ? partial : path;
+            QCOMPARE(s.status(), QStringLiteral("Failed to get registers! ") + holder +
+                                     QStringLiteral(" holds registers up to %1 only: ").arg(c.lastLine) + why +
+                                     QStringLiteral("."));
+            const QList<QByteArray> lines = linesOf(holder);
+            QCOMPARE(lines.size(), 2 + c.lastLine);
+            QCOMPARE(lines[2 + 499], line(500, c.model == 4 ? " 0 " : "0"));
+            QCOMPARE(lines.last(), line(c.lastLine, c.model == 4 ? "*" : "0"));
+            if (c.answer == mbNo) QCOMPARE(readAll(path), backup);
+            else QVERIFY(!QFile::exists(partial));
         }
     }
 

@@ -27,6 +27,7 @@ namespace {
 
 const QString CRLF = QStringLiteral("\r\n");
 const QString Failed = QStringLiteral("DOWNLOAD FAILED, CYCLE CONTROLLER POWER BEFORE RETRYING DOWNLOAD\r\n");
+const QString NotStarted = QStringLiteral("DOWNLOAD NOT STARTED, NOTHING WAS SENT TO THE CONTROLLER\r\n");
 const QString Booted = QStringLiteral("Boot Done\r\nFlash Verified\r\n");
 const QString Busy = QStringLiteral("Flash Status 00000010\r\nFlash Status 00000001\r\n");
 const QString Handshake = QStringLiteral("Baud: 38400\r\nORV Loader 2.1\r\n");
@@ -55,6 +56,28 @@ QByteArray sectionFile(const QStringList &tags) {
     }
     return compress(crlfText(head + body));
 }
+
+// Answers as the test's responder does, and runs `then` once a box with
+// the prompt has been answered.
+class AfterBox : public DialogResponder {
+public:
+    AfterBox(ScriptedResponder &inner, QString prompt, std::function<void()> then)
+        : inner_(inner), prompt_(std::move(prompt)), then_(std::move(then)) {
+        installDialogResponder(this);
+    }
+    ~AfterBox() override { installDialogResponder(&inner_); }
+    int answerBox(const MsgBoxCall &call) override {
+        const int answer = inner_.answerBox(call);
+        if (call.prompt == prompt_ && then_) std::exchange(then_, {})();
+        return answer;
+    }
+    FileDialogAnswer answerFile(const FileDialogCall &call) override { return inner_.answerFile(call); }
+
+private:
+    ScriptedResponder &inner_;
+    QString prompt_;
+    std::function<void()> then_;
+};
 
 // Lines the emulator received that are records.
 QStringList recordsReceived(const orvemu::Controller &c) {
@@ -288,11 +311,13 @@ private Q_SLOTS:
         QCOMPARE(rig.w->logText(), Failed + ResetTimedOut);
         QVERIFY(!rig.w->SelectionOK);
 
-        // A selection window that cannot read the file closes unseen: an
-        // answer left from before does not count.
+        // A selection window that cannot read the file (gone since it was
+        // checked) closes unseen: an answer left from before does not count.
         rig.w->SelectionOK = true;
         rig.controller().clearLog();
-        rig.update(0, rig.file("Q40_empty.sr", QByteArray()), CpuConfirm);
+        const QString gone = rig.file("Q40_gone.sr", crlfText(program("x")));
+        AfterBox remove(rig.env.responder, CpuConfirm, [&] { QFile::remove(gone); });
+        rig.update(0, gone, CpuConfirm);
         QCOMPARE(runner.runs(), 2);
         QCOMPARE(rig.w->logText(), Failed + ResetTimedOut);
         for (const auto &r : rig.controller().requests()) QCOMPARE(r[0], uint8_t(0x01));  // no handshake
@@ -349,20 +374,21 @@ private Q_SLOTS:
         loader.install(rig.controller());
         rig.w->FlashTimeoutMs = 200;
         const QStringList lines = program(QStringLiteral("x"));
-        rig.update(0, rig.file("Q40.sr", crlfText({lines[0], lines[1], QStringLiteral("-- END --"), lines[2]})),
+        const QStringList sent{lines[0], lines[1], lines[4]};
+        rig.update(0, rig.file("Q40.sr", crlfText(sent + QStringList{QStringLiteral("-- END --"), lines[2]})),
                    CpuConfirm);
         // Without a busy period or a data message failure there is no log
         // base: the end of the transfer leaves the log empty before the
         // confirmation.
         QCOMPARE(rig.w->logText(), QStringLiteral("COMPLETED\r\nFailed to get Boot confirmation.\r\n"));
-        QCOMPARE(recordsReceived(rig.controller()), lines.mid(0, 2));
+        QCOMPARE(recordsReceived(rig.controller()), sent);
 
         // An empty last line ends it too, unsent.
         rig.controller().clearLog();
         rig.controller().withMemory([](orvemu::Memory &m) { return m.module = orvemu::ModuleState{}, 0; });
-        rig.update(0, rig.file("Q40.sr", crlfText({lines[0], lines[1], QString()})), CpuConfirm);
+        rig.update(0, rig.file("Q40.sr", crlfText(sent + QStringList{QString()})), CpuConfirm);
         QCOMPARE(rig.w->logText(), QStringLiteral("COMPLETED\r\nFailed to get Boot confirmation.\r\n"));
-        QCOMPARE(recordsReceived(rig.controller()), lines.mid(0, 2));
+        QCOMPARE(recordsReceived(rig.controller()), sent);
     }
 
     void lineWithoutAnswerFailsTheUpdate() {
@@ -391,18 +417,19 @@ private Q_SLOTS:
         rig.update(0, std::nullopt);
         QCOMPARE(rig.w->logText(), QStringLiteral("older"));
         rig.checkRestored();
-        // The ending decides, in any case.
+        // The ending decides, in any case. Nothing was sent: the controller
+        // needs no power cycle.
         rig.update(0, rig.file("Q40.txt", "x"));
-        QCOMPARE(rig.w->logText(), Failed + QStringLiteral("Invalid File Type Selected\r\nolder"));
+        QCOMPARE(rig.w->logText(), NotStarted + QStringLiteral("Invalid File Type Selected\r\nolder"));
         // A Q40 file for the communication module.
         rig.update(1, rig.file("Q40.sr", "x"));
-        QCOMPARE(rig.w->logText(), Failed + QStringLiteral("Error: Invalid File Selected"));
+        QCOMPARE(rig.w->logText(), NotStarted + QStringLiteral("Error: Invalid File Selected"));
         // A file that does not open.
         rig.update(0, rig.env.dir() + QStringLiteral("/Q40_missing.sr"));
-        QCOMPARE(rig.w->logText(), Failed);
+        QCOMPARE(rig.w->logText(), NotStarted + QStringLiteral("Invalid Firmware File: the file cannot be read\r\n"));
         // Cancel in the confirmation.
         rig.update(0, rig.file("Q40.Sr", crlfText(program("x"))), CpuConfirm, mbCancel);
-        QCOMPARE(rig.w->logText(), Failed);
+        QCOMPARE(rig.w->logText(), NotStarted);
         QCOMPARE(TimeoutMs, 80);
         // None of these reached the controller (only the reconnects' probes).
         for (const QString &r : requestSummary(rig.controller()).mid(probe))
@@ -410,6 +437,51 @@ private Q_SLOTS:
         QVERIFY(recordsReceived(rig.controller()).isEmpty());
         QVERIFY(rig.controller().memory().statusWrites.empty());
         QCOMPARE(rig.main->Message->text(), QStringLiteral("Connected to COMM1 Baud 9600"));
+    }
+
+    // A file that the update could not send whole is refused before the
+    // confirmation, with the reason and its place, and nothing reaches the
+    // controller.
+    void badFilesAreRefusedBeforeTheConfirmation() {
+        Rig rig(11);
+        const QStringList lines = program(QStringLiteral("x"));
+        QStringList badSum = lines;
+        badSum[2].replace(badSum[2].size() - 2, 2, QStringLiteral("00"));
+        const QByteArray whole = sectionFile({"Q41R", "Q42R"});
+        const QByteArray zeroLength = compress(crlfText(
+            QStringList{"Firmware variants 1", "Q41R length L0", "Q41R firmware"} + lines + QStringList{"END"}));
+        const struct Case {
+            int module;
+            const char *name;
+            QByteArray bytes;
+            QString reason;
+        } cases[] = {
+            {0, "Q40_zero.csr", zeroLength, QStringLiteral("line 2: section Q41R has no length above 0 after its \"L\"")},
+            {0, "Q40_cut.csr", whole.left(whole.size() * 3 / 4),
+             QStringLiteral("Input past end of file: the coded text ends before its end mark (byte %1, in line ")
+                 .arg(whole.size() * 3 / 4)},
+            {0, "Q40_garbage.csr", QByteArray("this is not a firmware file at all"),
+             QStringLiteral("Subscript out of range: the count header names symbol 26740, outside 0 to 514")},
+            {0, "Q40_short.csr", QByteArray("\x0A\x00\x0D\x00\x05\x00", 6), QStringLiteral("the count header ends early")},
+            {1, "Q90_other.csr", sectionFile({"Q41R"}), QStringLiteral("no section for Q90")},
+            {0, "Q40_junk.sr", "hello world\r\n", QStringLiteral("line 1: not an S-record")},
+            {0, "Q40_sum.sr", crlfText(badSum), QStringLiteral("line 3: checksum 00, the record's bytes give ") +
+                                                   lines[2].right(2)},
+            {0, "Q40_cut.sr", crlfText(lines.mid(0, 4)),
+             QStringLiteral("line 4: the file ends without a termination record (S7, S8 or S9)")},
+            {2, "Q60_count.sr", crlfText({lines[0], QStringLiteral("S1FF1000")}),
+             QStringLiteral("line 2: the S-record's count gives 255 bytes, it holds 2")},
+        };
+        for (const Case &c : cases) {
+            rig.update(c.module, rig.file(QLatin1String(c.name), c.bytes));
+            QVERIFY2(rig.w->logText().startsWith(NotStarted + QStringLiteral("Invalid Firmware File: ") + c.reason),
+                     qPrintable(rig.w->logText()));
+            QVERIFY(rig.controller().memory().statusWrites.empty());
+            QVERIFY(recordsReceived(rig.controller()).isEmpty());
+            QVERIFY(!requestSeen(rig.controller(), CpuRequest));
+        }
+        QVERIFY(rig.env.responder.boxes().isEmpty());
+        rig.checkRestored();
     }
 
     void networkConnectionIsRefused() {

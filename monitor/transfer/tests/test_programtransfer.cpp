@@ -194,7 +194,7 @@ private Q_SLOTS:
         Transfer t(5);
         QVERIFY(t.ok);
         ControllerIdentified = true;
-        t.memory().setTableDimensions(1000, 100);
+        t.memory().setTableDimensions(300, 100);
         t.peer.controller().setHandler(0x39, [read = t.peer.controller().handler(0x39)](
                                                  orvemu::Controller &c, const orvemu::Request &r) {
             return orvemu::u16(r.args.data()) > 20 ? std::vector<uint8_t>{} : read(c, r);
@@ -220,6 +220,59 @@ private Q_SLOTS:
         QCOMPARE(QDir(t.env.dir()).entryList({QStringLiteral("LINE*")}, QDir::Files),
                  (QStringList{QStringLiteral("LINE.DSO"), QStringLiteral("LINE.txt")}));
         QCOMPARE(ConnectionHandle, 0);
+    }
+
+    // A new program never keeps the earlier program's register file under
+    // the name that pairs it with the new one: when its own registers were
+    // not uploaded (the controller stopped answering, the user would not
+    // overwrite the register file, or did not want the registers), the
+    // earlier register file goes beside it, and the last box says so.
+    void programAndRegistersStayPaired() {
+        const struct Case {
+            const char *what;
+            bool registers;   // the answer to the register question
+            bool overwrite;   // the answer to overwriting LINE.txt
+            bool stops;       // the controller stops answering at the registers
+        } cases[] = {
+            {"controller stops", true, true, true},
+            {"not overwritten", true, false, false},
+            {"no registers", false, false, false},
+        };
+        for (const Case &c : cases) {
+            Transfer t(5);
+            QVERIFY(t.ok);
+            ControllerIdentified = true;
+            writeText(t.objectFile, QStringLiteral("earlier program"));
+            writeText(t.textFile, QStringLiteral("earlier registers"));
+            if (c.stops)
+                t.peer.controller().setHandler(0x4B, [](orvemu::Controller &, const orvemu::Request &) {
+                    return orvemu::replyFrame(0x4C, {});
+                });
+            t.env.responder.expectFile(t.objectFile);
+            t.env.responder.expectBox(t.objectFile + QStringLiteral(" already exists. Do you want to overwrite ?"), mbOK);
+            t.env.responder.expectBox(QStringLiteral("Upload Controller Register Values?"), c.registers ? mbYes : mbNo);
+            if (c.registers)
+                t.env.responder.expectBox(QStringLiteral("File ") + t.textFile +
+                                              QStringLiteral(" already exists. Do you want to Overwrite it?"),
+                                          c.overwrite ? mbYes : mbNo);
+            t.env.responder.answerEveryBox(mbOK);
+            UploadProgram();
+            const QStringList prompts = t.env.responder.prompts();
+            if (c.stops)
+                QVERIFY2(prompts.contains(QStringLiteral("Failed to upload register values!\nError: Upload ended: 3 "
+                                                         "reads in a row failed (Unknown packet error.)")),
+                         qPrintable(prompts.join(u'|')));
+            const QString old = t.env.dir() + QStringLiteral("/LINE.old.txt");
+            QCOMPARE(prompts.last(), QStringLiteral("Program uploaded to ") + t.objectFile +
+                                         QStringLiteral("\n\nThe registers were not uploaded: ") + t.objectFile +
+                                         QStringLiteral(" has no register file.\nThe earlier register file, which "
+                                                        "belongs to the earlier program, is now ") +
+                                         old + QStringLiteral("."));
+            QCOMPARE(t.env.responder.boxes().last().icon, int(mbExclamation));
+            QCOMPARE(bytesOf(t.objectFile).left(2), QByteArray("\xEC\xFE"));  // the new program
+            QVERIFY(!QFile::exists(t.textFile));
+            QCOMPARE(bytesOf(old), QByteArray("earlier registers"));
+        }
     }
 
     // An upload that counted errors replaces an earlier file only when the

@@ -1,0 +1,67 @@
+#include "transfer/registerupload.h"
+
+#include "core/registerfile.h"
+
+namespace {
+
+// Reads that fail one after another without an answer before the
+// controller counts as gone.
+constexpr int UnansweredInARow = 3;
+
+// The controller's own refusals of a request: it is there.
+bool refusedByTheController(int32_t code) { return code == 215 || code == 216 || code == 157; }
+
+}  // namespace
+
+bool RegisterReads::noted(int32_t result) {
+    if (result == 1) {
+        unanswered_ = 0;
+        return true;
+    }
+    OrvComm::ZQ_ERROR_INFO info{};
+    const bool known = OrvComm::ZqGetErrorInfo(connection_, &info) == 1;
+    reason_ = known ? QString::fromLatin1(info.text, static_cast<qsizetype>(qstrnlen(info.text, sizeof info.text))).trimmed()
+                    : QString();
+    if (reason_.isEmpty()) reason_ = QStringLiteral("no reason given");
+    if (known && refusedByTheController(info.code)) {
+        unanswered_ = 0;
+        return false;
+    }
+    if (++unanswered_ >= UnansweredInARow) throw Stopped{};
+    return false;
+}
+
+bool RegisterReads::get(int32_t reg, int32_t &value) {
+    return noted(OrvComm::ZqGetRegister(connection_, reg, &value));
+}
+
+bool RegisterReads::get50(int32_t block, int32_t *values) {
+    return noted(OrvComm::ZqGetRegister50(connection_, block, values));
+}
+
+bool RegisterReads::get16(int32_t first, int32_t *values) {
+    return noted(OrvComm::ZqGetRegister16(connection_, first, values));
+}
+
+bool RegisterReads::getV(OrvComm::ZQ_VREGISTER &record) {
+    return noted(OrvComm::ZqGetVRegister(connection_, &record));
+}
+
+RegisterUploadEnd RunRegisterUpload(TransferShow show, int32_t connection, RegisterFileWriter &file,
+                                    const std::function<void(RegisterReads &)> &plan) {
+    RegisterReads reads(connection, file);
+    show.meter = &reads.meter;
+    RegisterUploadEnd end;
+    RunTransferCall(show, [&] {
+        try {
+            plan(reads);
+            end.complete = true;
+        } catch (const RegisterReads::Stopped &) {
+            end.stopped = true;
+        } catch (const RegisterReads::GaveUp &) {
+        }
+        return 1;
+    });
+    end.reason = reads.reason();
+    return end;
+}

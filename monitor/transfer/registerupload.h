@@ -1,0 +1,63 @@
+// Reading a controller's registers into a register file, off the window
+// thread: the plan of reads runs on a worker thread (RunTransferCall) while
+// the window shows its progress, and the lines it writes are gathered by the
+// RegisterFileWriter, which reaches the disk only when the caller says where.
+//
+// A controller that stops answering ends the upload after three reads in a
+// row that got no answer; a read the controller refuses (an illegal or
+// out-of-range register) is an answer, and counts only as a failed read.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+
+#include "core/orvcomm_binding.h"
+#include "transfer/transferrun.h"
+
+class RegisterFileWriter;
+
+// The reads of a plan, on the worker thread. Each returns True when the
+// read succeeded.
+class RegisterReads {
+public:
+    RegisterReads(int32_t connection, RegisterFileWriter &file) : file(file), connection_(connection) {}
+
+    bool get(int32_t reg, int32_t &value);
+    bool get50(int32_t block, int32_t *values);
+    bool get16(int32_t first, int32_t *values);
+    bool getV(OrvComm::ZQ_VREGISTER &record);
+    // Reads again while `read` fails; gives up when `retries` passes 3.
+    template <class Read> void retried(int &retries, Read read) {
+        while (!read())
+            if (++retries > 3) throw GaveUp{};
+    }
+    // The library's text of the last failed read.
+    const QString &reason() const { return reason_; }
+
+    RegisterFileWriter &file;
+    TransferMeter meter;
+
+    struct GaveUp {};
+    struct Stopped {};
+
+private:
+    bool noted(int32_t result);
+
+    int32_t connection_;
+    int unanswered_ = 0;
+    QString reason_;
+};
+
+// How a register upload ended.
+struct RegisterUploadEnd {
+    bool complete = false;  // the plan ran to its end
+    bool stopped = false;   // three reads in a row got no answer
+    QString reason;         // the library's text of the last failed read
+};
+
+// Runs the plan on a worker thread, the progress shown as `show` says (with
+// the plan's meter), and tells how it ended. What the plan wrote is in
+// `file`, not yet on the disk.
+RegisterUploadEnd RunRegisterUpload(TransferShow show, int32_t connection, RegisterFileWriter &file,
+                                    const std::function<void(RegisterReads &)> &plan);
