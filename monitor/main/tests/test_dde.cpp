@@ -215,9 +215,13 @@ private Q_SLOTS:
             QVERIFY(box.met);
             QCOMPARE(box.prompts.front(),
                      QStringLiteral("Are you sure you want to %1 the controller?").arg(QLatin1String(command)));
-            // The others got nothing meant for the client that went.
-            QTest::qWait(50);
-            for (auto &o : others) QVERIFY(!o->canReadLine());
+            // The others got nothing meant for the client that went: the
+            // first line each receives answers its own probe.
+            for (auto &o : others) o->write("REQUEST probe\n");
+            for (auto &o : others) {
+                QVERIFY(QTest::qWaitFor([&o] { return o->canReadLine(); }, 20000));
+                QCOMPARE(o->readLine(), QByteArray("ERROR not connected\n"));
+            }
         };
         hangUpDuring("RESET", mbYes, nullptr);
         QProcess call;
