@@ -350,11 +350,11 @@ private Q_SLOTS:
         QCOMPARE(err, QStringLiteral("orvdde: no monitor serves %1: nothing listens under that name\n").arg(nobody));
         // A hot link on a value that does not change ends when a change is overdue.
         QCOMPARE(orvdde(service.name,
-                        {QStringLiteral("--timeout"), QStringLiteral("300"), QStringLiteral("DDEsetup"),
+                        {QStringLiteral("--timeout"), QStringLiteral("1000"), QStringLiteral("DDEsetup"),
                          QStringLiteral("advise"), QStringLiteral("RegRead"), QStringLiteral("1")},
                         nullptr, &err),
                  2);
-        QCOMPARE(err, QStringLiteral("orvdde: no change of RegRead within 300 ms\n"));
+        QCOMPARE(err, QStringLiteral("orvdde: no change of RegRead within 1000 ms\n"));
         QLocalServer silent;  // takes the connection, never answers
         QVERIFY(silent.listen(env.dir() + QStringLiteral("/silent")));
         QCOMPARE(orvdde(silent.fullServerName(), QStringList{QStringLiteral("--timeout"), QStringLiteral("200")} + request,
