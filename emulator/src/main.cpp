@@ -1,4 +1,7 @@
 // orvemu: the controller emulator as a program.
+#include <arpa/inet.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -17,16 +20,42 @@ void onSignal(int) { g_stop = 1; }
 void usage(std::FILE *to = stderr) {
     std::fprintf(to,
                  "usage: orvemu [--model N] [--pty] [--baud N] [--udp ADDRESS] [--tcp ADDRESS] [--raw INTERFACE] [--live]\n"
-                 "       orvemu --help\n"
+                 "       orvemu --help | --version\n"
                  "  --model N          model code the controller reports (default 5)\n"
                  "  --pty              serve a pseudo-terminal and print its device path\n"
                  "  --baud N           the serial line's rate: the controller hears only that rate\n"
                  "                     (default 9600; 0 answers at any rate)\n"
-                 "  --udp ADDRESS      serve UDP port 3000 on ADDRESS (e.g. 127.0.0.2)\n"
-                 "  --tcp ADDRESS      serve TCP port 6000 on ADDRESS\n"
+                 "  --udp ADDRESS      serve UDP port 3000 on ADDRESS, an IPv4 address (e.g. 127.0.0.2)\n"
+                 "  --tcp ADDRESS      serve TCP port 6000 on ADDRESS, an IPv4 address\n"
                  "  --raw INTERFACE    serve the raw-Ethernet controller network on INTERFACE\n"
                  "  --live             values change on their own: register 1 counts up four\n"
                  "                     times a second, digital input 1 and flag 1 toggle every second\n");
+}
+constexpr unsigned long kHighestBaud = 4000000;  // the fastest rate a Linux serial line takes
+constexpr unsigned long kHighestModel = 2147483647;
+
+// Wrong use: one line that says why, exit status 2.
+[[noreturn]] void refuse(const std::string &why) {
+    std::fprintf(stderr, "orvemu: %s\n", why.c_str());
+    std::exit(2);
+}
+
+// The value of a numeric option: digits only, from 0 to highest.
+unsigned long wholeNumber(const std::string &option, const std::string &text, unsigned long highest) {
+    const bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+    errno = 0;
+    const unsigned long long n = digits ? std::strtoull(text.c_str(), nullptr, 10) : 0;
+    if (!digits || errno == ERANGE || n > highest)
+        refuse(option + " needs a whole number from 0 to " + std::to_string(highest) + ", not \"" + text + "\"");
+    return static_cast<unsigned long>(n);
+}
+
+// The value of --udp or --tcp: an address in dotted digits (no name is looked up).
+std::string ipv4(const std::string &option, const std::string &text) {
+    in_addr a{};
+    if (inet_pton(AF_INET, text.c_str(), &a) != 1)
+        refuse(option + " needs an IPv4 address such as 127.0.0.2, not \"" + text + "\"");
+    return text;
 }
 }  // namespace
 
@@ -42,32 +71,36 @@ int main(int argc, char **argv) {
             if (i + 1 >= argc) { usage(); std::exit(2); }
             return argv[++i];
         };
-        if (a == "--model") model = std::atoi(value().c_str());
+        if (a == "--model") model = static_cast<int>(wholeNumber(a, value(), kHighestModel));
         else if (a == "--pty") pty = true;
-        else if (a == "--baud") baud = std::strtoul(value().c_str(), nullptr, 10);
+        else if (a == "--baud") baud = wholeNumber(a, value(), kHighestBaud);
         else if (a == "--live") live = true;
-        else if (a == "--udp") udp = value();
-        else if (a == "--tcp") tcp = value();
+        else if (a == "--udp") udp = ipv4(a, value());
+        else if (a == "--tcp") tcp = ipv4(a, value());
         else if (a == "--raw") raw = value();
         else if (a == "--help" || a == "-h") { usage(stdout); return 0; }
+        else if (a == "--version") { std::printf("orvemu %s\n", ORV_VERSION); return 0; }
         else { usage(); return 2; }
     }
     if (!pty && udp.empty() && tcp.empty() && raw.empty()) pty = true;
 
     orvemu::Controller controller(model);
     std::vector<std::unique_ptr<orvemu::Server>> servers;
-    auto add = [&](const char *what, std::unique_ptr<orvemu::Server> s) {
+    std::string why;
+    // Says what could not be served, where and why, and ends with status 1.
+    auto add = [&](const char *what, const std::string &where, std::unique_ptr<orvemu::Server> s) {
         if (!s) {
-            std::fprintf(stderr, "orvemu: cannot serve %s\n", what);
+            std::fprintf(stderr, "orvemu: cannot serve %s%s%s%s%s\n", what, where.empty() ? "" : " on ", where.c_str(),
+                         why.empty() ? "" : ": ", why.c_str());
             std::exit(1);
         }
         std::printf("%s %s\n", what, s->endpoint().c_str());
         servers.push_back(std::move(s));
     };
-    if (pty) add("serial", orvemu::startPty(controller, static_cast<std::uint32_t>(baud)));
-    if (!udp.empty()) add("udp", orvemu::startUdp(controller, udp));
-    if (!tcp.empty()) add("tcp", orvemu::startTcp(controller, tcp));
-    if (!raw.empty()) add("raw", orvemu::startRaw(controller, raw));
+    if (pty) add("serial", "", orvemu::startPty(controller, static_cast<std::uint32_t>(baud)));
+    if (!udp.empty()) add("udp", udp + ":3000", orvemu::startUdp(controller, udp, &why));
+    if (!tcp.empty()) add("tcp", tcp + ":6000", orvemu::startTcp(controller, tcp, &why));
+    if (!raw.empty()) add("raw", raw, orvemu::startRaw(controller, raw, &why));
     std::fflush(stdout);
 
     std::signal(SIGINT, onSignal);

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
 #include <thread>
 #include <vector>
@@ -40,12 +41,37 @@ std::vector<std::uint8_t> envelope(const std::uint8_t *requestHeader, const Resp
     return out;
 }
 
-bool bindTo(int fd, const std::string &address, std::uint16_t port) {
+bool bindTo(int fd, const in_addr &address, std::uint16_t port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
-    if (inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1) return false;
+    a.sin_addr = address;
     return ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+}
+
+// A bound socket of the given type on address:port (listening for TCP), or
+// -1 with the reason in why.
+int openSocket(int type, const std::string &address, std::uint16_t port, std::string *why) {
+    const auto failed = [why](const std::string &text) {
+        if (why) *why = text;
+        return -1;
+    };
+    in_addr a{};
+    if (inet_pton(AF_INET, address.c_str(), &a) != 1)
+        return failed("\"" + address + "\" is not an IPv4 address such as 127.0.0.2");
+    const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    if (fd < 0) return failed(std::strerror(errno));
+    if (type == SOCK_STREAM) {
+        const int one = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    }
+    // No SO_REUSEADDR on UDP: it would let two emulators share the address.
+    if (!bindTo(fd, a, port) || (type == SOCK_STREAM && listen(fd, 8) != 0)) {
+        const int error = errno;
+        ::close(fd);
+        return failed(std::strerror(error));
+    }
+    return fd;
 }
 
 // A server thread with a wake-up pipe that ends it.
@@ -188,28 +214,17 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Server> startUdp(Controller &c, const std::string &address) {
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+std::unique_ptr<Server> startUdp(Controller &c, const std::string &address, std::string *why) {
+    const int fd = openSocket(SOCK_DGRAM, address, 3000, why);
     if (fd < 0) return nullptr;
-    // No SO_REUSEADDR: on UDP it would let two emulators share the address.
-    if (!bindTo(fd, address, 3000)) {
-        ::close(fd);
-        return nullptr;
-    }
     auto s = std::make_unique<UdpServer>(c, fd, address + ":3000");
     s->start();
     return s;
 }
 
-std::unique_ptr<Server> startTcp(Controller &c, const std::string &address) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+std::unique_ptr<Server> startTcp(Controller &c, const std::string &address, std::string *why) {
+    const int fd = openSocket(SOCK_STREAM, address, 6000, why);
     if (fd < 0) return nullptr;
-    const int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (!bindTo(fd, address, 6000) || listen(fd, 8) != 0) {
-        ::close(fd);
-        return nullptr;
-    }
     auto s = std::make_unique<TcpServer>(c, fd, address + ":6000");
     s->start();
     return s;

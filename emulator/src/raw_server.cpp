@@ -192,25 +192,30 @@ struct RawServer::Impl {
     }
 };
 
-std::unique_ptr<RawServer> RawServer::start(Controller &c, const std::string &interface) {
+std::unique_ptr<RawServer> RawServer::start(Controller &c, const std::string &interface, std::string *why) {
+    // The system's reason for the step that failed.
+    const auto failed = [why](const char *step) -> std::unique_ptr<RawServer> {
+        if (why) *why = std::string(step) + ": " + std::strerror(errno);
+        return nullptr;
+    };
     auto impl = std::make_unique<Impl>();
     impl->name = interface;
     impl->all = &c;
     impl->ifindex = static_cast<int>(if_nametoindex(interface.c_str()));
-    if (impl->ifindex == 0) return nullptr;
+    if (impl->ifindex == 0) return failed("no such interface");
     impl->fd = ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(kTypeOnWire));
-    if (impl->fd < 0) return nullptr;
+    if (impl->fd < 0) return failed("cannot open a packet socket");
     sockaddr_ll addr{};
     addr.sll_family = AF_PACKET;
     addr.sll_protocol = htons(kTypeOnWire);
     addr.sll_ifindex = impl->ifindex;
-    if (::bind(impl->fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) return nullptr;
+    if (::bind(impl->fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) return failed("cannot bind to it");
     ifreq req{};
     std::strncpy(req.ifr_name, interface.c_str(), IFNAMSIZ - 1);
-    if (ioctl(impl->fd, SIOCGIFHWADDR, &req) != 0) return nullptr;
+    if (ioctl(impl->fd, SIOCGIFHWADDR, &req) != 0) return failed("cannot read its MAC address");
     std::memcpy(impl->mac.data(), req.ifr_hwaddr.sa_data, 6);
     impl->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (impl->wake < 0) return nullptr;
+    if (impl->wake < 0) return failed("cannot make a wake-up descriptor");
     Impl *raw = impl.get();
     impl->thread = std::thread([raw] { raw->run(); });
     return std::unique_ptr<RawServer>(new RawServer(std::move(impl)));
@@ -267,8 +272,8 @@ int RawServer::interimSent() const {
     return impl_->interimSent;
 }
 
-std::unique_ptr<Server> startRaw(Controller &c, const std::string &interface) {
-    return RawServer::start(c, interface);
+std::unique_ptr<Server> startRaw(Controller &c, const std::string &interface, std::string *why) {
+    return RawServer::start(c, interface, why);
 }
 
 }  // namespace orvemu

@@ -39,8 +39,8 @@ Frame rawFrame(const RawEnvelope &e, std::span<const std::uint8_t> payload);
 class RawServer : public Server {
 public:
     // Serves every node with `c` until serveNode() names nodes. Nothing when
-    // the interface can't be opened (errno tells why).
-    static std::unique_ptr<RawServer> start(Controller &c, const std::string &interface);
+    // the interface can't be opened; then `why` (when given) says why.
+    static std::unique_ptr<RawServer> start(Controller &c, const std::string &interface, std::string *why = nullptr);
     ~RawServer() override;
 
     std::string endpoint() const override;

@@ -48,15 +48,17 @@ struct PtyLine {
 };
 // nullopt when s is not a pseudo-terminal server.
 std::optional<PtyLine> ptyLine(const Server &s);
-// UDP port 3000 and TCP port 6000 on the given local IPv4 address; nullptr
-// when the address is taken. Each request is the frame behind an 8-byte
-// header; the reply carries the request's header with the reply's length.
-// Besides the controller's faults: WrongSequence answers with another
-// sequence number, SplitReply sends a TCP reply in three pieces, PeerClose
-// closes the TCP connection instead of answering (on UDP: no answer).
-std::unique_ptr<Server> startUdp(Controller &c, const std::string &address);
-std::unique_ptr<Server> startTcp(Controller &c, const std::string &address);
-// Raw Ethernet on the named interface.
-std::unique_ptr<Server> startRaw(Controller &c, const std::string &interface);
+// UDP port 3000 and TCP port 6000 on the given local IPv4 address (dotted
+// digits; no name is looked up); nullptr when the address is none or is
+// taken, and then `why` (when given) says why, with the system's reason.
+// Each request is the frame behind an 8-byte header; the reply carries the
+// request's header with the reply's length. Besides the controller's
+// faults: WrongSequence answers with another sequence number, SplitReply
+// sends a TCP reply in three pieces, PeerClose closes the TCP connection
+// instead of answering (on UDP: no answer).
+std::unique_ptr<Server> startUdp(Controller &c, const std::string &address, std::string *why = nullptr);
+std::unique_ptr<Server> startTcp(Controller &c, const std::string &address, std::string *why = nullptr);
+// Raw Ethernet on the named interface; `why` as above.
+std::unique_ptr<Server> startRaw(Controller &c, const std::string &interface, std::string *why = nullptr);
 
 }  // namespace orvemu

@@ -336,10 +336,17 @@ DdeReply DdeServer::respond(DdeSession &s, const QString &line) {
         // holds the connection nothing else may.
         if (TransferBusy && (word == QStringLiteral("EXECUTE") || word == QStringLiteral("POKE")))
             return error(QStringLiteral("busy: a transfer is running"));
+        // The window's answer to a command or a poke: refused with its reason.
+        const auto answer = [&](int16_t cancel) {
+            if (cancel == 0) return ok();
+            const QString why = f->takeLinkRefusal();
+            return error(why.isEmpty() ? QStringLiteral("refused") : why);
+        };
         if (word == QStringLiteral("EXECUTE")) {
             int16_t cancel = 0;
+            f->takeLinkRefusal();
             f->Form_LinkExecute(ddeUnescape(rest), cancel);
-            return cancel != 0 ? error(QStringLiteral("refused")) : ok();
+            return answer(cancel);
         }
         const qsizetype split = rest.indexOf(QLatin1Char(' '));
         const QString item = word == QStringLiteral("POKE") && split >= 0 ? rest.left(split) : rest;
@@ -362,8 +369,10 @@ DdeReply DdeServer::respond(DdeSession &s, const QString &line) {
         if (word == QStringLiteral("POKE")) {
             auto *box = qobject_cast<QLineEdit *>(control);
             if (!box) return error(QStringLiteral("the item takes no data"));
-            box->setText(split >= 0 ? ddeUnescape(rest.mid(split + 1)) : QString());
-            return ok();
+            int16_t cancel = 0;
+            f->takeLinkRefusal();
+            f->Form_LinkPoke(box, split >= 0 ? ddeUnescape(rest.mid(split + 1)) : QString(), cancel);
+            return answer(cancel);
         }
         return error(QStringLiteral("unknown command"));
     } catch (const std::exception &e) {

@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QFocusEvent>
 #include <QFont>
+#include <QLineEdit>
 #include <cmath>
 
 #include "core/runtime_error.h"
@@ -148,6 +149,11 @@ int Form::WindowState() const {
     if (isMinimized()) return wsMinimized;
     if (isMaximized()) return wsMaximized;
     return wsNormal;
+}
+
+void Form::Form_LinkPoke(QLineEdit *box, const QString &text, int16_t &cancel) {
+    cancel = 0;
+    box->setText(text);
 }
 
 void Form::closeEvent(QCloseEvent *event) {

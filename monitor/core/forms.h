@@ -18,7 +18,10 @@
 #include <functional>
 #include <map>
 #include <typeindex>
+#include <utility>
 #include <vector>
+
+class QLineEdit;
 
 // Twips per pixel, fixed.
 inline constexpr int TwipsPerPixel = 15;
@@ -84,7 +87,9 @@ public:
 
     // DDE: the window's link topic (empty: other programs cannot talk to it)
     // and its link events. A conversation is accepted unless LinkOpen sets
-    // cancel; an execute command is refused unless the window takes it.
+    // cancel; an execute command is refused unless the window takes it; a
+    // poked text goes into its box unless the window refuses it. A window
+    // that refuses with refuseLink gives the client the reason.
     QString LinkTopic() const { return property("LinkTopic").toString(); }
     void setLinkTopic(const QString &topic) { setProperty("LinkTopic", topic); }
     virtual void Form_LinkOpen(int16_t &cancel) { cancel = 0; }
@@ -93,6 +98,13 @@ public:
         (void)command;
         cancel = -1;
     }
+    virtual void Form_LinkPoke(QLineEdit *box, const QString &text, int16_t &cancel);
+    void refuseLink(int16_t &cancel, const QString &why) {
+        cancel = -1;
+        linkRefusal_ = why;
+    }
+    // The reason of the last refusal (empty when none was given), once.
+    QString takeLinkRefusal() { return std::exchange(linkRefusal_, QString()); }
 
 Q_SIGNALS:
     void unloaded();
@@ -132,6 +144,7 @@ private:
     bool inLoad_ = false;
     bool placePending_ = false;  // a position given before the window was shown
     Axis top_, left_, height_, width_;
+    QString linkRefusal_;
 };
 
 // Runs a modal window in place of the wait for the user (tests).

@@ -142,44 +142,84 @@ void frmMain::TableButton_Click() {
 namespace {
 bool eaController() { return ControllerModel == 3 || ControllerModel > 4; }
 
+QString noRunCommands(const QString &verb) {
+    return QStringLiteral("this controller (model %1) does not take the %2 command").arg(ControllerModel).arg(verb);
+}
+
 // The shared start of the three run commands: the question, the link, the
-// controller's kind; the status byte read, or nullopt to end.
-std::optional<int32_t> runCommandStatus(const QString &verb, const QString &notEaMessage) {
+// controller's kind; the status byte read, or nullopt to end, with why set.
+std::optional<int32_t> runCommandStatus(const QString &verb, const QString &notEaMessage, QString &why) {
     if (MsgBox(QStringLiteral("Are you sure you want to ") + verb + QStringLiteral(" the controller?"), mbYesNo) ==
-        mbNo)
+        mbNo) {
+        why = QStringLiteral("the user answered No");
         return std::nullopt;
-    if (NoComm) return std::nullopt;
+    }
+    if (NoComm) {
+        why = frmMain::whyNoController();
+        return std::nullopt;
+    }
     if (!eaController()) {
         if (!notEaMessage.isEmpty()) MsgBox(notEaMessage);
+        why = noRunCommands(verb);
         return std::nullopt;
     }
     int32_t s = 0;
-    if (OrvComm::ZqGetStatus(ConnectionHandle, &s) != 1) return std::nullopt;
+    if (OrvComm::ZqGetStatus(ConnectionHandle, &s) != 1) {
+        why = QStringLiteral("the controller's status could not be read");
+        return std::nullopt;
+    }
     return s;
 }
 }  // namespace
 
+QString frmMain::whyNoController() {
+    if (MonitoringSuspended) return QStringLiteral("monitoring is suspended");
+    if (NoComm) return QStringLiteral("no communication with the controller");
+    return QString();
+}
+
+QString frmMain::runCommandBlocked(const QString &verb) const {
+    if (const QString why = whyNoController(); !why.isEmpty()) return why;
+    if (!eaController()) return noRunCommands(verb);
+    return QString();
+}
+
+// Each run command leaves why it ended without its write in runEnded_, set
+// last, after every box: a command that another client's command ran inside
+// (in a box's event loop) finds its own reason there.
 void frmMain::StartButton_Click() {
     const QString failed = QStringLiteral("Failed to execute START command!");
-    const auto s = runCommandStatus(QStringLiteral("START"), failed);
-    if (!s || (*s & 1) == 0) return;
-    if (OrvComm::ZqPutStatus(ConnectionHandle, *s & ~8) != 1) MsgBox(failed);
+    QString why;
+    // A controller that runs already needs nothing written.
+    if (const auto s = runCommandStatus(QStringLiteral("START"), failed, why);
+        s && (*s & 1) != 0 && OrvComm::ZqPutStatus(ConnectionHandle, *s & ~8) != 1) {
+        MsgBox(failed);
+        why = failed;
+    }
+    runEnded_ = why;
 }
 
 void frmMain::StopButton_Click() {
     const QString failed = QStringLiteral("Failed to execute STOP command!");
-    if (!runCommandStatus(QStringLiteral("STOP"), failed)) return;
-    if (OrvComm::ZqPutStatus(ConnectionHandle, 0) != 1) {
+    QString why;
+    if (runCommandStatus(QStringLiteral("STOP"), failed, why) && OrvComm::ZqPutStatus(ConnectionHandle, 0) != 1) {
         OrvComm::ZqGetErrorInfo(ConnectionHandle, &ErrorInfo);
-        MsgBox(failed + QChar(10) + errorInfoText());
+        const QString text = errorInfoText();
+        MsgBox(failed + QChar(10) + text);
+        why = failed + QChar(' ') + text.trimmed();
     }
+    runEnded_ = why;
 }
 
 void frmMain::ResetButton_Click() {
-    const auto s = runCommandStatus(QStringLiteral("RESET"), QString());
-    if (!s) return;
-    if (OrvComm::ZqPutStatus(ConnectionHandle, (*s & 1) ? 8 : 9) != 1)
-        MsgBox(QStringLiteral("Failed to execute RESET command!"));
+    const QString failed = QStringLiteral("Failed to execute RESET command!");
+    QString why;
+    if (const auto s = runCommandStatus(QStringLiteral("RESET"), QString(), why);
+        s && OrvComm::ZqPutStatus(ConnectionHandle, (*s & 1) ? 8 : 9) != 1) {
+        MsgBox(failed);
+        why = failed;
+    }
+    runEnded_ = why;
 }
 
 // ---- Suspend and resume ----------------------------------------------------------------
@@ -369,10 +409,22 @@ void frmMain::Form_LinkExecute(const QString &command, int16_t &cancel) {
     const QString upper = command.toUpper();
     try {
         for (const auto &[name, click] : commands) {
-            if (upper == QLatin1String(name)) {
+            if (upper != QLatin1String(name)) continue;
+            const bool run = click == &frmMain::StartButton_Click || click == &frmMain::StopButton_Click ||
+                             click == &frmMain::ResetButton_Click;
+            if (!run) {
                 (this->*click)();
                 return;
             }
+            // A client waits for the answer: a command that cannot run now
+            // asks no question, and one that ends unwritten says why.
+            if (const QString why = runCommandBlocked(upper); !why.isEmpty()) {
+                refuseLink(cancel, why);
+                return;
+            }
+            (this->*click)();
+            if (!runEnded_.isEmpty()) refuseLink(cancel, runEnded_);
+            return;
         }
         // DDE clients have always reached the firmware update window this way.
         if (upper == QStringLiteral("DDESETUP")) {

@@ -42,8 +42,12 @@ bool isNumberText(QString text) {
     return number.match(text).hasMatch();
 }
 
-// Register numbers travel in 16 bits: anything else would reach another register.
+// The highest numbers the controller's requests carry: a register number
+// travels in 16 bits, a flag number and a 50-register block number (less
+// one) in a byte. Anything higher would reach another item.
 constexpr int32_t HighestRegister = 65535;
+constexpr int32_t HighestFlag = 256;
+constexpr int32_t HighestBlock50 = 256;
 
 QString quoted(const QString &text) { return QStringLiteral("\"") + text + QStringLiteral("\""); }
 
@@ -128,7 +132,7 @@ void frmDDE::buildControls() {
     editRules(DDENode, Box::DDENode);
     editRules(WriteBox, Box::Other);
     for (int k = 0; k < 17; ++k) {
-        editRules(BlockAddress[k], Box::Other);
+        editRules(BlockAddress[k], Box::BlockAddress);
         editRules(BlockWrite[k], Box::Other);
         // A new register number: its read value is no longer current.
         connect(BlockAddress[k], &QLineEdit::textChanged, this, [] { DdeServer::instance().itemsStale(); });
@@ -323,13 +327,29 @@ void frmDDE::Form_LinkExecute(const QString &command, int16_t &cancel) {
     cancel = 0;
     const QString c = command.toUpper();
     try {
-        if (c == QStringLiteral("START")) Command3d1_Click();
-        else if (c == QStringLiteral("EXIT")) Command3d2_Click();
-        else if (c == QStringLiteral("DOWNLOAD")) Command3d3_Click();
-        else cancel = -1;
+        if (c == QStringLiteral("START")) {
+            Command3d1_Click();
+        } else if (c == QStringLiteral("EXIT")) {
+            Command3d2_Click();
+        } else if (c == QStringLiteral("DOWNLOAD")) {
+            // The client learns that the rows wait, or why a row was not written.
+            QString why = frmMain::whyNoController();
+            if (why.isEmpty()) why = BlockWriteRows();
+            if (!why.isEmpty()) refuseLink(cancel, why.replace(QChar(10), QStringLiteral(": ")));
+        } else {
+            cancel = -1;
+        }
     } catch (const std::exception &) {
         // A command that fails ends quietly.
     }
+}
+
+void frmDDE::Form_LinkPoke(QLineEdit *box, const QString &text, int16_t &cancel) {
+    if (const QString why = addressRefusal(box, text); !why.isEmpty()) {
+        refuseLink(cancel, why);
+        return;
+    }
+    Form::Form_LinkPoke(box, text, cancel);
 }
 
 void frmDDE::Command3d1_Click() {
@@ -347,23 +367,67 @@ void frmDDE::Command3d3_Click() { BlockWriteRows(); }
 void frmDDE::editRules(QLineEdit *box, Box kind) {
     onKeyPress(box, [this, box, kind](int &k) {
         if (k == 13) {
+            if (kind == Box::BlockAddress && DdeWriteSuppress) commitBlockAddress(box);
             commitOnEnter(kind, k);
             return;
         }
         if (DdeWriteSuppress) return;
         // The first key starts a fresh entry.
         DdeWriteSuppress = true;
+        textBeforeEdit_ = box->text();
         box->clear();
         if (kind == Box::FlagAddress || kind == Box::RegAddress || kind == Box::Reg50Address) serveByHand(false);
     });
-    onLostFocus(box, [this, kind] {
-        if (DdeWriteSuppress) commitOnLeave(kind);
+    onLostFocus(box, [this, box, kind] {
+        if (!DdeWriteSuppress) return;
+        if (kind == Box::BlockAddress) commitBlockAddress(box);
+        commitOnLeave(kind);
     });
     if (kind != Box::Other) {
         connect(box, &QLineEdit::textChanged, this, [this, kind] {
             if (!DdeWriteSuppress) changed(kind);
         });
     }
+}
+
+// ---- Addresses ---------------------------------------------------------------------------
+
+std::optional<frmDDE::AddressKind> frmDDE::addressKind(const QLineEdit *box) const {
+    if (box == FlagAddress)
+        return AddressKind{QStringLiteral("flag"), QStringLiteral("flags"), HighestFlag, BoxBits::Bits16};
+    if (box == Reg50Address)
+        return AddressKind{QStringLiteral("50-register block"), QStringLiteral("50-register blocks"), HighestBlock50,
+                           BoxBits::Bits32};
+    if (box == RegAddress || std::find(BlockAddress.begin(), BlockAddress.end(), box) != BlockAddress.end())
+        return AddressKind{QStringLiteral("register"), QStringLiteral("registers"), HighestRegister, BoxBits::Bits32};
+    return std::nullopt;
+}
+
+QString frmDDE::addressRefusal(const QLineEdit *box, const QString &text) const {
+    const auto kind = addressKind(box);
+    if (!kind) return QString();
+    // 0, a negative number or no number at all switches the item off.
+    const double n = std::nearbyint(leadingNumber(text));
+    if (n <= kind->highest && roundToWhole(n, kind->bits)) return QString();
+    return QStringLiteral("there is no %1 %2: %3 are numbered 1 to %4")
+        .arg(kind->noun, text.trimmed(), kind->plural)
+        .arg(kind->highest);
+}
+
+std::optional<double> frmDDE::itemAddress(const QLineEdit *box) const {
+    const auto kind = addressKind(box);
+    const double v = leadingNumber(box->text());
+    if (kind && v > 0 && std::nearbyint(v) <= kind->highest) return v;
+    return std::nullopt;
+}
+
+// A typed register number that no request can carry: the reason in the
+// status line, and the box's number from before the edit back.
+void frmDDE::commitBlockAddress(QLineEdit *box) {
+    const QString why = addressRefusal(box, box->text());
+    if (why.isEmpty()) return;
+    status(why.left(1).toUpper() + why.mid(1) + QLatin1Char('.'));
+    box->setText(textBeforeEdit_);
 }
 
 // A register number of an address box that a write can carry; otherwise
@@ -421,6 +485,7 @@ void frmDDE::commitOnEnter(Box kind, int &keyAscii) {
         }
         break;
     }
+    case Box::BlockAddress:
     case Box::Other: break;
     }
     DdeWriteSuppress = false;
@@ -437,6 +502,7 @@ void frmDDE::commitOnLeave(Box kind) {
         break;
     case Box::RegWrite: commitRegWrite(); break;
     case Box::DDENode:
+    case Box::BlockAddress:
     case Box::Other: break;
     }
     DdeWriteSuppress = false;
@@ -452,7 +518,7 @@ int32_t frmDDE::limitBox(QLineEdit *box, int32_t limit) {
 
 void frmDDE::commitFlagAddress() {
     DdeServer::instance().itemsStale();
-    DdeFlagAddress = limitBox(FlagAddress, NumFlags);
+    DdeFlagAddress = limitBox(FlagAddress, std::min<int32_t>(NumFlags, HighestFlag));
     serveByHand(true);
 }
 
@@ -530,6 +596,7 @@ void frmDDE::changed(Box kind) {
         }
         break;
     }
+    case Box::BlockAddress:
     case Box::Other: break;
     }
 }
@@ -553,7 +620,8 @@ void frmDDE::writeRegister(int32_t reg, int32_t value) {
         status(RegisterFailed);
 }
 
-void frmDDE::BlockWriteRows() {
+QString frmDDE::BlockWriteRows() {
+    problem_.clear();
     for (int i = 1; i <= 16; ++i) {
         if (BlockWrite[i]->text().isEmpty() || NoComm) continue;
         // A row that cannot be written as it stands is refused and keeps
@@ -565,9 +633,11 @@ void frmDDE::BlockWriteRows() {
         writeRegister(*reg, *value);
         BlockWrite[i]->clear();
     }
+    return problem_;
 }
 
 void frmDDE::status(const QString &text) {
+    problem_ = text;
     frmMain &main = form<frmMain>();
     main.Message->setText(text);
     main.RefreshMessage();

@@ -57,13 +57,21 @@ public:
     void LinkClose();
     void Form_LinkOpen(int16_t &cancel) override;
     void Form_LinkClose() override;
-    // "START", "EXIT" and "DOWNLOAD", in any case; any other text is refused.
+    // "START", "EXIT" and "DOWNLOAD", in any case; any other text is refused,
+    // and so is a DOWNLOAD that cannot write now, with the reason.
     void Form_LinkExecute(const QString &command, int16_t &cancel) override;
+    // A poked address that the controller's requests cannot carry is
+    // refused with the reason; the box keeps its address.
+    void Form_LinkPoke(QLineEdit *box, const QString &text, int16_t &cancel) override;
+    // The number of an address box whose item is on: above 0 and no higher
+    // than the requests carry; nullopt otherwise.
+    std::optional<double> itemAddress(const QLineEdit *box) const;
     void Command3d1_Click();
     void Command3d2_Click();
     void Command3d3_Click();
-    // Writes every block row that holds a value, rows 1 to 16.
-    void BlockWriteRows();
+    // Writes every block row that holds a value, rows 1 to 16; the reason
+    // why a row was not written (the last such), or empty.
+    QString BlockWriteRows();
 
 protected:
     void buildControls() override;
@@ -71,7 +79,18 @@ protected:
     void Form_Unload(int &cancel) override;
 
 private:
-    enum class Box { FlagAddress, FlagWrite, RegAddress, RegWrite, Reg50Address, DDENode, Other };
+    enum class Box { FlagAddress, FlagWrite, RegAddress, RegWrite, Reg50Address, DDENode, BlockAddress, Other };
+
+    // What an address box names, and the highest number the requests carry.
+    struct AddressKind {
+        QString noun, plural;
+        int32_t highest;
+        BoxBits bits;  // the width of the number the window keeps
+    };
+    std::optional<AddressKind> addressKind(const QLineEdit *box) const;
+    // Why the text cannot stand in the address box; empty when it can.
+    QString addressRefusal(const QLineEdit *box, const QString &text) const;
+    void commitBlockAddress(QLineEdit *box);
 
     void showServing(bool on);
     void setServing(bool on);
@@ -94,6 +113,8 @@ private:
     void writeRegister(int32_t reg, int32_t value);
     void status(const QString &text);
 
+    QString textBeforeEdit_;    // of the box being edited
+    QString problem_;           // the last failure shown in the status line
     int links_ = 0;             // open conversations on this topic
     bool heldByLinks_ = false;  // serving is on because a link switched it on
 };

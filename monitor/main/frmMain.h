@@ -99,9 +99,13 @@ public:
     void SetRTC_Click();
     // The DDE topic "ORVmain": a conversation is always accepted; a command
     // runs the button or menu item of that name, any other text is refused
-    // (cancel True).
+    // (cancel True). A run command that cannot run now is refused at once,
+    // with the reason and without its question; one that ends without its
+    // write is refused with the reason too.
     void Form_LinkOpen(int16_t &cancel) override;
     void Form_LinkExecute(const QString &command, int16_t &cancel) override;
+    // Why nothing can be sent to the controller now; empty when it can.
+    static QString whyNoController();
 
     // MainWindow, for the windows of the other folders (main/mainwindow.cpp).
     Form &mainForm() override { return *this; }
@@ -188,6 +192,11 @@ private:
     // the user's own action is still held, then shows unless someone wrote
     // the status line meanwhile.
     void showLinkDown(const QString &text);
+
+    // The run commands: why one cannot run now (empty: it can), and why the
+    // last one ended without its write (empty: it was written or not needed).
+    QString runCommandBlocked(const QString &verb) const;
+    QString runEnded_;
 
     bool tickLostLink_ = false;  // a read of this tick failed with the link lost
     int reconnectStepMs_ = 0;    // the back-off step; 0 while the link is up

@@ -36,7 +36,7 @@ int main(int argc, char **argv) {
         return 0;
     }
     if (commandLine == QLatin1String("--version")) {
-        std::printf("orvmon %s\n", qPrintable(VersionInfo::FileVersion));
+        std::printf("orvmon %s\n", ORV_VERSION);
         return 0;
     }
 

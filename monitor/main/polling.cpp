@@ -170,13 +170,6 @@ void frmMain::Timer1_Timer() {
 // ---- The DDE items ----------------------------------------------------------------------------
 
 namespace {
-// A box's number when it is above 0.
-std::optional<double> boxSet(const QLineEdit *box) {
-    const double v = leadingNumber(box->text());
-    if (v > 0) return v;
-    return std::nullopt;
-}
-
 int32_t whole(double v) {
     const auto w = roundToWhole(v, BoxBits::Bits32);
     if (!w) throw RuntimeError(RuntimeErrors::Overflow, QStringLiteral("Overflow"));
@@ -184,11 +177,13 @@ int32_t whole(double v) {
 }
 }  // namespace
 
+// An address that no request can carry leaves its item alone (the window
+// refuses such addresses; one may still come from the settings).
 void frmMain::serveDdeItems() {
     frmDDE *f = served<frmDDE>();
     if (!f) return;
     const uint64_t pass = DdeServer::instance().refreshBegins();
-    if (const auto address = boxSet(f->FlagAddress)) {
+    if (const auto address = f->itemAddress(f->FlagAddress)) {
         int32_t reg = 13005, first = 1;
         if (NumFlags > 32) {
             const int32_t base = whole(*address - 1) / 32;
@@ -202,11 +197,11 @@ void frmMain::serveDdeItems() {
             for (int i = 1; i <= 32; ++i)
                 f->FlagValue[size_t(i)]->setText(bitSet(value, i - 1) ? QStringLiteral("1") : QStringLiteral("0"));
     }
-    if (const auto address = boxSet(f->RegAddress)) {
+    if (const auto address = f->itemAddress(f->RegAddress)) {
         int32_t value = 0;
         if (readRegister(whole(*address), value)) f->RegRead->setText(decimal(value));
     }
-    if (const auto block = boxSet(f->Reg50Address)) {
+    if (const auto block = f->itemAddress(f->Reg50Address)) {
         if (mayRead() && OrvComm::ZqGetRegister50(ConnectionHandle, whole(*block), Block50Buffer.data()) == 1) {
             for (int i = 1; i <= 50; ++i) f->RegValue[size_t(i)]->setText(decimal(Block50Buffer[size_t(i - 1)]));
         } else {
@@ -215,7 +210,7 @@ void frmMain::serveDdeItems() {
     }
     for (int i = 1; i <= 16; ++i) {
         if (i % 4 == 0) yieldInLoop();
-        const auto address = boxSet(f->BlockAddress[size_t(i)]);
+        const auto address = f->itemAddress(f->BlockAddress[size_t(i)]);
         if (!address || busy()) continue;
         int32_t value = 0;
         if (readRegister(whole(*address), value)) f->BlockRead[size_t(i)]->setText(decimal(value));

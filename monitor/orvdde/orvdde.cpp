@@ -6,10 +6,11 @@
 //   orvdde [OPTIONS] TOPIC advise ITEM [COUNT]
 //
 // Options: --service NAME (the service to talk to), --timeout MS (how long
-// to wait for each answer, 5000 by default). request prints the item's text; advise prints the item's text at each
-// change, COUNT times (forever without a count). Exit status: 0 done, 1 the
-// monitor refused, 2 wrong use, no monitor to talk to or no answer from it;
-// each failure is one line on standard error.
+// to wait for each answer and each change, 5000 by default; 0 waits for
+// ever). request prints the item's text; advise prints the item's text at
+// each change, COUNT times (without a count, until no change comes in time).
+// Exit status: 0 done, 1 the monitor refused, 2 wrong use, no monitor to talk
+// to or no answer from it; each failure is one line on standard error.
 #include <QCoreApplication>
 #include <QDir>
 #include <QLocalSocket>
@@ -58,7 +59,8 @@ int usage(std::FILE *to = stderr, int status = 2) {
                  "usage: orvdde [--service NAME] [--timeout MS] TOPIC request ITEM\n"
                  "       orvdde [--service NAME] [--timeout MS] TOPIC poke ITEM TEXT\n"
                  "       orvdde [--service NAME] [--timeout MS] TOPIC execute COMMAND\n"
-                 "       orvdde [--service NAME] [--timeout MS] TOPIC advise ITEM [COUNT]\n");
+                 "       orvdde [--service NAME] [--timeout MS] TOPIC advise ITEM [COUNT]\n"
+                 "       orvdde --help | --version\n");
     return status;
 }
 
@@ -68,17 +70,36 @@ int fail(int status, const QString &what) {
     return status;
 }
 
-// One line from the monitor; empty with why set when none came.
-QString readLine(QLocalSocket &s, QString &why, int timeoutMs) {
+// The time to wait for Qt's calls: 0 is for ever.
+int qtWait() { return TimeoutMs == 0 ? -1 : TimeoutMs; }
+
+// Why no connection to the service came about.
+QString noMonitor(const QLocalSocket &s, const QString &service) {
+    switch (s.error()) {
+    case QLocalSocket::ServerNotFoundError:
+        return QStringLiteral("no monitor serves %1: nothing listens under that name").arg(service);
+    case QLocalSocket::ConnectionRefusedError:
+        return QStringLiteral("no monitor serves %1: the name is left from a monitor that has ended").arg(service);
+    case QLocalSocket::SocketAccessError:
+        return QStringLiteral("cannot reach the monitor at %1: permission denied").arg(service);
+    case QLocalSocket::SocketTimeoutError:
+        return QStringLiteral("no answer from the monitor at %1 within %2 ms").arg(service).arg(TimeoutMs);
+    default: return QStringLiteral("no monitor serves %1 (%2)").arg(service, s.errorString());
+    }
+}
+
+// One line from the monitor; empty with why set when none came in time
+// (waiting names what was waited for).
+QString readLine(QLocalSocket &s, QString &why, const QString &waiting = QStringLiteral("answer from the monitor")) {
     why.clear();
     while (!s.canReadLine()) {
         if (s.state() != QLocalSocket::ConnectedState) {
             why = QStringLiteral("the monitor closed the connection");
             return QString();
         }
-        if (!s.waitForReadyRead(timeoutMs)) {
+        if (!s.waitForReadyRead(qtWait())) {
             why = s.state() == QLocalSocket::ConnectedState
-                      ? QStringLiteral("no answer from the monitor within %1 ms").arg(timeoutMs)
+                      ? QStringLiteral("no %1 within %2 ms").arg(waiting).arg(TimeoutMs)
                       : QStringLiteral("the monitor closed the connection");
             return QString();
         }
@@ -94,10 +115,17 @@ QString errorText(const QString &reply) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    // Every failure is one line of this program's own: Qt's warnings (a
+    // runtime folder that is not set, say) are not shown.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     if (args.size() == 1 && (args[0] == QStringLiteral("--help") || args[0] == QStringLiteral("-h"))) {
         return usage(stdout, 0);
+    }
+    if (args.size() == 1 && args[0] == QStringLiteral("--version")) {
+        std::printf("orvdde %s\n", ORV_VERSION);
+        return 0;
     }
     QString service = serviceName();
     while (args.size() >= 2 && args[0].startsWith(QStringLiteral("--"))) {
@@ -106,7 +134,7 @@ int main(int argc, char **argv) {
         } else if (args[0] == QStringLiteral("--timeout")) {
             bool ok = false;
             TimeoutMs = args[1].toInt(&ok);
-            if (!ok || TimeoutMs < 1) return usage();
+            if (!ok || TimeoutMs < 0) return usage();
         } else {
             return usage();
         }
@@ -131,13 +159,12 @@ int main(int argc, char **argv) {
 
     QLocalSocket socket;
     socket.connectToServer(service);
-    if (!socket.waitForConnected(TimeoutMs))
-        return fail(2, QStringLiteral("no monitor serves %1 (%2)").arg(service, socket.errorString()));
+    if (!socket.waitForConnected(qtWait())) return fail(2, noMonitor(socket, service));
     QString why;
     const auto exchange = [&](const QString &line) {
         socket.write((line + QLatin1Char('\n')).toUtf8());
         socket.flush();
-        return readLine(socket, why, TimeoutMs);
+        return readLine(socket, why);
     };
     QString reply = exchange(QStringLiteral("CONNECT ") + topic);
     if (!why.isEmpty()) return fail(2, why);
@@ -152,7 +179,7 @@ int main(int argc, char **argv) {
     } else if (verb == QStringLiteral("advise")) {
         std::fflush(stdout);
         for (long n = 0; count < 0 || n < count; ++n) {
-            const QString change = readLine(socket, why, -1);
+            const QString change = readLine(socket, why, QStringLiteral("change of %1").arg(args[2]));
             if (!why.isEmpty()) return fail(2, why);
             const qsizetype blank = change.indexOf(QLatin1Char(' '), 7);
             std::printf("%s\n", qPrintable(unescape(blank < 0 ? QString() : change.mid(blank + 1))));
@@ -161,6 +188,6 @@ int main(int argc, char **argv) {
     }
     socket.write("DISCONNECT\n");
     socket.flush();
-    socket.waitForReadyRead(TimeoutMs);
+    socket.waitForReadyRead(qtWait());
     return rc;
 }

@@ -3,6 +3,7 @@
 #include <QtTest/QTest>
 
 #include "controller.h"
+#include "core/dde.h"
 #include "core/frmRTC.h"
 #include "core/globals.h"
 #include "harness/harness.h"
@@ -122,6 +123,60 @@ private Q_SLOTS:
         m.ResetButton_Click();
         QVERIFY(env.responder.done());
         QCOMPARE(peer.controller().memory().statusWrites.size(), size_t(3));
+        disconnectMonitor();
+    }
+
+    // Over DDE a command that cannot run now is refused at once with the
+    // reason and asks nothing; one that ends without its write says why.
+    void ddeCommandsThatCannotRun() {
+        MonitorTestEnv env;
+        EmulatorPeer peer(5);
+        quietMain(env);
+        const QString sure = QStringLiteral("Are you sure you want to %1 the controller?");
+        enum State { Suspended, NoLink, Linked };
+        const struct {
+            const char *topic, *command;
+            State state;
+            int model;
+            int answer;  // to the question, when one comes
+            QString reply;
+            QStringList prompts;
+            std::vector<std::uint8_t> writes;
+        } cases[] = {
+            {"ORVmain", "START", Suspended, 5, mbYes, QStringLiteral("ERROR monitoring is suspended"), {}, {}},
+            {"ORVmain", "STOP", NoLink, 5, mbYes, QStringLiteral("ERROR no communication with the controller"), {},
+             {}},
+            {"ORVmain", "reset", Linked, 2, mbYes,
+             QStringLiteral("ERROR this controller (model 2) does not take the RESET command"), {}, {}},
+            {"ORVmain", "STOP", Linked, 5, mbNo, QStringLiteral("ERROR the user answered No"), {sure.arg("STOP")}, {}},
+            {"ORVmain", "START", Linked, 5, mbYes, QStringLiteral("OK"), {sure.arg("START")}, {0x01}},
+            {"DDEsetup", "DOWNLOAD", Suspended, 5, mbYes, QStringLiteral("ERROR monitoring is suspended"), {}, {}},
+        };
+        for (const auto &c : cases) {
+            if (c.state == Linked) {
+                if (ConnectionHandle == 0 && !peer.connectMonitor()) QSKIP("needs the UDP transport");
+            } else {
+                disconnectMonitor();
+            }
+            MonitoringSuspended = c.state == Suspended;
+            ControllerModel = c.model;
+            peer.controller().withMemory([](orvemu::Memory &mem) {
+                mem.status = 0x09;
+                mem.statusWrites.clear();
+                return 0;
+            });
+            env.responder.clear();
+            env.responder.answerEveryBox(c.answer);
+            DdeSession client;
+            QCOMPARE(DdeServer::instance().respond(client, QStringLiteral("CONNECT ") + QLatin1String(c.topic)).line,
+                     QStringLiteral("OK"));
+            QCOMPARE(DdeServer::instance().respond(client, QStringLiteral("EXECUTE ") + QLatin1String(c.command)).line,
+                     c.reply);
+            QCOMPARE(env.responder.prompts(), c.prompts);
+            QCOMPARE(peer.controller().memory().statusWrites, c.writes);
+            DdeServer::instance().endSession(client);
+        }
+        MonitoringSuspended = false;
         disconnectMonitor();
     }
 

@@ -5,10 +5,13 @@
 #include <QFocusEvent>
 #include <QtTest/QTest>
 #include <mutex>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "controller.h"
+#include "core/dde.h"
+#include "core/eventpump.h"
 #include "core/globals.h"
 #include "core/settings.h"
 #include "harness/harness.h"
@@ -268,6 +271,99 @@ private Q_SLOTS:
         d.Command3d2->click();
         QVERIFY(d.isHidden() && d.loaded());
         QVERIFY(DdeServing != 0);
+    }
+
+    // An address that no request can carry, typed into or poked into any
+    // address box, is refused with the reason; the box keeps its address,
+    // and the next tick reads every item from a carried address without
+    // dropping the link. Typed entries into the flag, register and
+    // 50-register boxes take their own limits instead.
+    void addressesNoRequestCarries() {
+        MonitorTestEnv env;
+        EmulatorPeer peer(5);
+        frmMain &m = quietMainConnectedTo(env, peer);
+        if (NoComm) QSKIP("needs the UDP transport");
+        ScriptedPump pump(false);
+        installEventPump(&pump);
+        frmDDE &d = form<frmDDE>();
+        NumFlags = 32;
+        peer.controller().withMemory([](orvemu::Memory &mem) {
+            mem.registers[5] = 55;
+            mem.registers[4464] = 4464;  // what register 70000 would wrap to
+            return 0;
+        });
+        DdeSession client;
+        QCOMPARE(DdeServer::instance().respond(client, QStringLiteral("CONNECT DDEsetup")).line, QStringLiteral("OK"));
+
+        enum How { Poke, Enter, Leave, Set };
+        const auto refused = [](const char *what, const char *n, int highest) {
+            return QStringLiteral("ERROR there is no %1 %2: %1s are numbered 1 to %3")
+                .arg(QLatin1String(what), QLatin1String(n))
+                .arg(highest);
+        };
+        const QString typed = QStringLiteral("There is no register %1: registers are numbered 1 to 65535.");
+        const struct {
+            const char *box;
+            How how;
+            const char *text;
+            QString answer;  // a poke's answer, or the status line after a typed entry
+            const char *shows;
+        } cases[] = {
+            {"BlockAddress(2)", Poke, "3000000000", refused("register", "3000000000", 65535), "2"},
+            {"BlockAddress(2)", Poke, "-3e9", refused("register", "-3e9", 65535), "2"},
+            {"RegAddress", Poke, "70000", refused("register", "70000", 65535), "5"},
+            {"RegAddress", Poke, "65535", QStringLiteral("OK"), "65535"},
+            {"RegAddress", Poke, "-4", QStringLiteral("OK"), "-4"},  // the item is off
+            {"Reg50Address", Poke, "1e11", refused("50-register block", "1e11", 256), "1"},
+            {"FlagAddress", Poke, "5e12", refused("flag", "5e12", 256), "1"},
+            {"FlagAddress", Poke, "256", QStringLiteral("OK"), "256"},
+            {"BlockAddress(2)", Enter, "3000000000", typed.arg("3000000000"), "2"},
+            {"BlockAddress(3)", Leave, "70000", typed.arg("70000"), "3"},
+            // The other boxes take their own limits.
+            {"RegAddress", Enter, "3000000000", QString(), "40000"},
+            {"FlagAddress", Leave, "5e12", QString(), "32"},
+            // An address that reaches a box another way (the settings) is left unread.
+            {"BlockAddress(4)", Set, "3000000000", QString(), "3000000000"},
+        };
+        for (const auto &c : cases) {
+            const QString box = QLatin1String(c.box), text = QLatin1String(c.text);
+            DdeServing = -1;
+            DdeWriteSuppress = false;
+            d.FlagAddress->setText(QStringLiteral("1"));
+            d.RegAddress->setText(QStringLiteral("5"));
+            d.Reg50Address->setText(QStringLiteral("1"));
+            for (int k = 1; k <= 16; ++k) d.BlockAddress[size_t(k)]->setText(QString::number(k));
+            const auto addresses = std::tuple{DdeFlagAddress, DdeRegisterAddress, DdeBlock50Address};
+            m.Message->clear();
+            auto *edit = d.control<QLineEdit>(box);
+            switch (c.how) {
+            case Poke:
+                QCOMPARE(DdeServer::instance().respond(client, QStringLiteral("POKE %1 %2").arg(box, text)).line,
+                         c.answer);
+                break;
+            case Enter: typeEnter(edit, text); break;
+            case Leave:
+                QTest::keyClicks(edit, text);
+                leaveField(edit);
+                break;
+            case Set: edit->setText(text); break;
+            }
+            QCOMPARE(edit->text(), QLatin1String(c.shows));
+            if (c.how != Poke) QCOMPARE(m.Message->text(), c.answer);
+            if (c.answer.startsWith(QStringLiteral("ERROR")))
+                QVERIFY(addresses == std::tuple(DdeFlagAddress, DdeRegisterAddress, DdeBlock50Address));
+            const int32_t link = ConnectionHandle;
+            m.Timer1_Timer();
+            QVERIFY2(!NoComm && ConnectionHandle == link, c.box);
+        }
+        // The register box kept 5 through the refused poke of 70000: its item
+        // shows register 5, not the register 70000 would have wrapped to.
+        d.RegAddress->setText(QStringLiteral("5"));
+        DdeServer::instance().respond(client, QStringLiteral("POKE RegAddress 70000"));
+        m.Timer1_Timer();
+        QCOMPARE(d.RegRead->text(), QStringLiteral("55"));
+        DdeServer::instance().endSession(client);
+        disconnectMonitor();
     }
 
     void registerWrites() {
