@@ -6,9 +6,11 @@
 //   orvdde [OPTIONS] TOPIC advise ITEM [COUNT]
 //
 // Options: --service NAME (the service to talk to), --timeout MS (how long
-// to wait for each answer and each change, 5000 by default; 0 waits for
-// ever). request prints the item's text; advise prints the item's text at
-// each change, COUNT times (without a count, until no change comes in time).
+// to wait for each answer, 5000 by default; 0 waits for ever). request
+// prints the item's text; advise prints the item's text at each change,
+// COUNT times or without a count for as long as the monitor serves; a
+// value may rest for hours, so advise waits for a change for ever unless
+// --timeout was given, which then bounds the wait for each change too.
 // Exit status: 0 done, 1 the monitor refused, 2 wrong use, no monitor to talk
 // to or no answer from it; each failure is one line on standard error.
 #include <QCoreApplication>
@@ -20,6 +22,7 @@
 namespace {
 
 int TimeoutMs = 5000;
+bool TimeoutGiven = false;  // --timeout also bounds the wait for a change
 
 QString serviceName() {
     const QString env = qEnvironmentVariable("ORVMON_DDE");
@@ -90,14 +93,15 @@ QString noMonitor(const QLocalSocket &s, const QString &service) {
 
 // One line from the monitor; empty with why set when none came in time
 // (waiting names what was waited for).
-QString readLine(QLocalSocket &s, QString &why, const QString &waiting = QStringLiteral("answer from the monitor")) {
+QString readLine(QLocalSocket &s, QString &why, const QString &waiting = QStringLiteral("answer from the monitor"),
+                 bool forEver = false) {
     why.clear();
     while (!s.canReadLine()) {
         if (s.state() != QLocalSocket::ConnectedState) {
             why = QStringLiteral("the monitor closed the connection");
             return QString();
         }
-        if (!s.waitForReadyRead(qtWait())) {
+        if (!s.waitForReadyRead(forEver ? -1 : qtWait())) {
             why = s.state() == QLocalSocket::ConnectedState
                       ? QStringLiteral("no %1 within %2 ms").arg(waiting).arg(TimeoutMs)
                       : QStringLiteral("the monitor closed the connection");
@@ -135,6 +139,7 @@ int main(int argc, char **argv) {
             bool ok = false;
             TimeoutMs = args[1].toInt(&ok);
             if (!ok || TimeoutMs < 0) return usage();
+            TimeoutGiven = true;
         } else {
             return usage();
         }
@@ -179,7 +184,7 @@ int main(int argc, char **argv) {
     } else if (verb == QStringLiteral("advise")) {
         std::fflush(stdout);
         for (long n = 0; count < 0 || n < count; ++n) {
-            const QString change = readLine(socket, why, QStringLiteral("change of %1").arg(args[2]));
+            const QString change = readLine(socket, why, QStringLiteral("change of %1").arg(args[2]), !TimeoutGiven);
             if (!why.isEmpty()) return fail(2, why);
             const qsizetype blank = change.indexOf(QLatin1Char(' '), 7);
             std::printf("%s\n", qPrintable(unescape(blank < 0 ? QString() : change.mid(blank + 1))));
