@@ -2,7 +2,10 @@
 //
 //   1. range check of the arguments: a value outside returns 0 at once, with
 //      nothing sent, no lookup and the connection's error left as it was
-//      (InRange / InRangeSum, unsigned and free of wrap-around);
+//      (InRange / RunInRange, unsigned and free of wrap-around; and every
+//      number must fit the field that carries it, see Fits and Args: a
+//      request whose arguments do not fit is built empty, and RunRead and
+//      RunWrite refuse an empty request before the lookup);
 //   2. connection lookup (Command's constructor, through GetConnection);
 //   3. one request, built with BuildRequest;
 //   4. the exchange through SendData with packet class 20;
@@ -116,12 +119,14 @@ private:
 // accepted reply and returns the export's result.
 template <typename Decode>
 std::int32_t RunRead(std::int32_t id, std::span<const std::uint8_t> request, ReplyShape shape, Decode decode) {
+    if (request.empty()) return 0;
     Command cmd(id);
     std::int32_t result = 0;
     if (!cmd.run(request, shape, result)) return result;
     return decode(cmd);
 }
 inline std::int32_t RunWrite(std::int32_t id, std::span<const std::uint8_t> request) {
+    if (request.empty()) return 0;
     Command cmd(id);
     return cmd.write(request);
 }
