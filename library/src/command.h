@@ -64,7 +64,7 @@ class Command {
 public:
     // Looks the connection up; failure leaves ok() false (the lookup has set
     // the error where there is a record to hold it).
-    explicit Command(std::int32_t id) : id_(id), connection_(GetConnection(id)) {}
+    explicit Command(std::int32_t id) : id_(id), connection_(FindConnection(id)) {}
 
     bool ok() const { return connection_ != nullptr; }
     Connection &connection() { return *connection_; }
@@ -110,7 +110,8 @@ private:
     bool send(std::span<const std::uint8_t> request, std::int32_t &result);
 
     std::int32_t id_;
-    Connection *connection_;
+    // Held for the whole call: a close meanwhile does not free it.
+    ConnectionRef connection_;
     std::array<std::uint8_t, kMaxReply> reply_{};
     std::size_t length_ = 0;
 };

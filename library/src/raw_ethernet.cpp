@@ -69,13 +69,13 @@ bool EthernetTransport::exchange(Connection &c) {
             if (GetU16(got.data() + eth::kSequence) != f.sequence) return Await::OtherSequence;
             std::memcpy(c.reply, got.data() + eth::kPayload, *length);
             c.replyLength = static_cast<std::uint16_t>(*length);
-            std::memcpy(c.destinationMac, got.data() + eth::kSourceMac, 6);
+            c.setDestinationMac(got.data() + eth::kSourceMac);
             return Await::Accepted;
         }
     };
 
     for (int attempt = 0; attempt < kExchangeTries; ++attempt) {
-        c.errorCode = err::kNone;
+        c.setErrorCode(err::kNone);
         adapter_->flush(*station_);
         if (!adapter_->send(frame)) {
             c.setError(err::kNone, err::kNdisSend);

@@ -196,7 +196,7 @@ std::vector<std::uint8_t> randomRequest(Command &cmd, const Record &r, std::int3
 // or sent: error code 194, the text left as it was.
 bool countFits(Command &cmd, std::int32_t count, std::uint32_t limit) {
     if (static_cast<std::uint32_t>(count) <= limit) return true;
-    cmd.connection().errorCode = kCountOverLimit;
+    cmd.connection().setErrorCode(kCountOverLimit);
     return false;
 }
 
