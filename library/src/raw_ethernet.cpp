@@ -55,7 +55,8 @@ bool EthernetTransport::exchange(Connection &c) {
         for (;;) {
             const std::size_t n = adapter_->receive(*station_, received, remainingMs(end));
             if (n == 0) {
-                c.setError(err::kSocketTimeout, err::kSocketTimeoutText);
+                c.setErrorf(err::kSocketTimeout, "%s: no reply within %d ms from node %u", err::kSocketTimeoutText,
+                            static_cast<int>(timeout), static_cast<unsigned>(station_->remoteNode));
                 return Await::Timeout;
             }
             const std::span<const std::uint8_t> got(received.data(), n);

@@ -39,7 +39,7 @@ TEST(Threads, ReadersOverUdpAndTcpBesideOpensAndCloses) {
         ids[static_cast<std::size_t>(k)] = ZqOpenConnection(k % 2 ? ZQ_TYPE_TCP : ZQ_TYPE_UDP, 0, address);
         ASSERT_NE(ids[static_cast<std::size_t>(k)], 0) << ErrorText(0);
         // Generous: a loaded machine (or the sanitizer) may be slow to answer.
-        ASSERT_EQ(ZqSetConnectionTimeout(ids[static_cast<std::size_t>(k)], 3000), 1);
+        ASSERT_EQ(ZqSetConnectionTimeout(ids[static_cast<std::size_t>(k)], kAnswerTimeout), 1);
     }
 
     std::atomic<bool> stop{false};
@@ -50,7 +50,7 @@ TEST(Threads, ReadersOverUdpAndTcpBesideOpensAndCloses) {
                 const std::int32_t id = ZqOpenConnection(type, 0, address);
                 if (id != 0) {
                     ++opened;
-                    ZqSetConnectionTimeout(id, 3000);
+                    ZqSetConnectionTimeout(id, kAnswerTimeout);
                     ZQ_CONNECTION_INFO info{};
                     ZqGetConnectionInfo(id, &info);
                     ZqCloseConnection(id);
@@ -109,19 +109,19 @@ TEST(Threads, QueriesBesideAnExchangeOnTheSameConnection) {
         SCOPED_TRACE(type == ZQ_TYPE_UDP ? "udp" : "tcp");
         const std::int32_t id = ZqOpenConnection(type, 0, link.openAddress());
         ASSERT_NE(id, 0) << ErrorText(0);
-        ASSERT_EQ(ZqSetConnectionTimeout(id, 3000), 1);
+        ASSERT_EQ(ZqSetConnectionTimeout(id, kAnswerTimeout), 1);
         constexpr int kReads = 400;
         std::atomic<bool> stop{false};
         std::atomic<int> queries{0}, queryFailures{0};
         // Beside the reads: the three information calls and time-out
         // changes, as a monitor's window thread makes them.
         std::thread query([&] {
-            std::int32_t timeout = 3000;
+            std::int32_t timeout = kAnswerTimeout;
             while (!stop.load()) {
                 ZQ_MESSAGE_INFO m{};
                 ZQ_CONNECTION_INFO c{};
                 ZQ_ERROR_INFO e{};
-                timeout = timeout == 3000 ? 3001 : 3000;
+                timeout = timeout == kAnswerTimeout ? kAnswerTimeout + 1 : kAnswerTimeout;
                 if (ZqGetMessageInfo(id, &m) != 1 || ZqGetConnectionInfo(id, &c) != 1 ||
                     ZqGetErrorInfo(id, &e) != 1 || ZqSetConnectionTimeout(id, timeout) != 1)
                     ++queryFailures;
