@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_net.h"
 #include "bench_stats.h"
 #include "controller.h"
 #include "orvcomm.h"
@@ -34,13 +35,7 @@ const char kAddress[] = "127.78.0.1";
 const std::uint8_t kDatagram[] = {4, 0, 1, 0, 20, 0, 7, 0, 0x01, 0x05, 0x09, 0x01, 0x00, 0xF5, 0xFF};
 constexpr std::size_t kReplyBytes = 16;
 
-sockaddr_in Controller(std::uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    inet_pton(AF_INET, kAddress, &a.sin_addr);
-    return a;
-}
+sockaddr_in Controller(std::uint16_t port) { return orvbench::ControllerAt(kAddress, port); }
 
 std::int32_t AddressValue() { return static_cast<std::int32_t>(inet_addr(kAddress)); }
 
