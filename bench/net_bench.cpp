@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "bench_net.h"
 #include "bench_stats.h"
 #include "controller.h"
 #include "orvcomm.h"
@@ -36,13 +37,7 @@ Emulator &Emu() {
     return e;
 }
 
-sockaddr_in Controller(std::uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    inet_pton(AF_INET, kAddress, &a.sin_addr);
-    return a;
-}
+sockaddr_in Controller(std::uint16_t port) { return orvbench::ControllerAt(kAddress, port); }
 
 bool ReadAll(int fd, std::uint8_t *buf, std::size_t n) {
     std::size_t got = 0;

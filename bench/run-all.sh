@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs every benchmark on one core and prints one table: what is measured,
+# Runs every benchmark on one core (those marked "all-cores" on every core)
+# and prints one table: what is measured,
 # the figure of the library or the monitor (median), the floor it is built
 # on, measured in the same run (median), their ratio and the target ratio.
 #
@@ -21,9 +22,11 @@ if [[ ! -d $build ]]; then
     exit 1
 fi
 
-# name, rounds (full), rounds (quick)
+# name, rounds (full), rounds (quick), and "all-cores" for a benchmark of
+# many threads
 benches=(
     "net_bench 100 20"
+    "churn_bench 20 6 all-cores"
     "serial_bench 100 20"
     "transfer_bench 15 5"
     "polling_bench 300 60"
@@ -35,7 +38,7 @@ benches=(
 rows=()
 notes=()
 for entry in "${benches[@]}"; do
-    read -r name full short <<<"$entry"
+    read -r name full short cores <<<"$entry"
     if [[ ! -x $bin/$name ]]; then
         # Another branch's benchmark may not exist in this tree at all.
         if ! cmake --build "$build" --target "$name" -j4 >/dev/null 2>&1; then
@@ -48,7 +51,9 @@ for entry in "${benches[@]}"; do
     args=()
     [[ $rounds != - ]] && args=("$rounds")
     echo "== $name ${args[*]}" >&2
-    out=$(cd "$bin" && timeout 900 taskset -c "$cpu" "./$name" "${args[@]}" 2>/dev/null)
+    pin=(taskset -c "$cpu")
+    [[ ${cores:-} == all-cores ]] && pin=()
+    out=$(cd "$bin" && timeout 900 "${pin[@]}" "./$name" "${args[@]}" 2>/dev/null)
     status=$?
     found=$(grep '^row|' <<<"$out")
     if [[ -n $found ]]; then

@@ -5,7 +5,8 @@ namespace orv {
 bool Command::send(std::span<const std::uint8_t> request, std::int32_t &result) {
     result = 0;
     length_ = 0;
-    if (!connection_) return false;
+    // An empty frame: an argument did not fit its field.
+    if (!connection_ || request.empty()) return false;
     if (!SendData(id_, kPacketClassRequest, request.data(), static_cast<std::uint32_t>(request.size()),
                   reply_.data()))
         return false;

@@ -2,7 +2,10 @@
 //
 //   1. range check of the arguments: a value outside returns 0 at once, with
 //      nothing sent, no lookup and the connection's error left as it was
-//      (InRange / InRangeSum, unsigned and free of wrap-around);
+//      (InRange / RunInRange, unsigned and free of wrap-around; and every
+//      number must fit the field that carries it, see Fits and Args: a
+//      request whose arguments do not fit is built empty, and RunRead and
+//      RunWrite refuse an empty request before the lookup);
 //   2. connection lookup (Command's constructor, through GetConnection);
 //   3. one request, built with BuildRequest;
 //   4. the exchange through SendData with packet class 20;
@@ -61,7 +64,7 @@ class Command {
 public:
     // Looks the connection up; failure leaves ok() false (the lookup has set
     // the error where there is a record to hold it).
-    explicit Command(std::int32_t id) : id_(id), connection_(GetConnection(id)) {}
+    explicit Command(std::int32_t id) : id_(id), connection_(FindConnection(id)) {}
 
     bool ok() const { return connection_ != nullptr; }
     Connection &connection() { return *connection_; }
@@ -107,7 +110,8 @@ private:
     bool send(std::span<const std::uint8_t> request, std::int32_t &result);
 
     std::int32_t id_;
-    Connection *connection_;
+    // Held for the whole call: a close meanwhile does not free it.
+    ConnectionRef connection_;
     std::array<std::uint8_t, kMaxReply> reply_{};
     std::size_t length_ = 0;
 };
@@ -116,12 +120,14 @@ private:
 // accepted reply and returns the export's result.
 template <typename Decode>
 std::int32_t RunRead(std::int32_t id, std::span<const std::uint8_t> request, ReplyShape shape, Decode decode) {
+    if (request.empty()) return 0;
     Command cmd(id);
     std::int32_t result = 0;
     if (!cmd.run(request, shape, result)) return result;
     return decode(cmd);
 }
 inline std::int32_t RunWrite(std::int32_t id, std::span<const std::uint8_t> request) {
+    if (request.empty()) return 0;
     Command cmd(id);
     return cmd.write(request);
 }

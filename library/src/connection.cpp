@@ -12,15 +12,18 @@ namespace orv {
 
 namespace {
 std::atomic<std::uint32_t> g_lockWord{0};
-std::map<std::int32_t, std::unique_ptr<Connection>> g_table;
+std::map<std::int32_t, ConnectionRef> g_table;
 std::int32_t g_lastId = 0;
 Connection *g_current = nullptr;
 LibraryError g_libraryError;
 std::mutex g_libraryErrorText;
 
+// The text up to its NUL (at most 255 characters), the rest cleared.
 void copyText(char (&dst)[256], const char *text) {
-    std::strncpy(dst, text ? text : "", sizeof dst - 1);
-    dst[sizeof dst - 1] = '\0';
+    const char *from = text ? text : "";
+    const std::size_t n = strnlen(from, sizeof dst - 1);
+    std::memmove(dst, from, n);
+    std::memset(dst + n, 0, sizeof dst - n);
 }
 }  // namespace
 
@@ -39,16 +42,58 @@ bool Transport::applyLineSettings(Connection &c, std::int32_t, std::uint8_t, std
 }
 
 void Connection::setError(std::uint16_t code, const char *text) {
+    std::lock_guard lock(recordLock_);
     errorCode = code;
     copyText(errorText, text);
 }
 
 void Connection::setErrorf(std::uint16_t code, const char *format, ...) {
-    errorCode = code;
+    // Formatted apart first: the arguments may be this record's own text.
+    char text[sizeof errorText];
     va_list ap;
     va_start(ap, format);
-    std::vsnprintf(errorText, sizeof errorText, format, ap);
+    std::vsnprintf(text, sizeof text, format, ap);
     va_end(ap);
+    setError(code, text);
+}
+
+void Connection::setErrorCode(std::uint16_t code) {
+    std::lock_guard lock(recordLock_);
+    errorCode = code;
+}
+
+void Connection::readError(std::uint16_t &code, char (&text)[256]) const {
+    std::lock_guard lock(recordLock_);
+    code = errorCode;
+    std::memset(text, 0, sizeof text);
+    std::memcpy(text, errorText, strnlen(errorText, sizeof errorText - 1));
+}
+
+void Connection::showRequest() {
+    std::lock_guard lock(recordLock_);
+    shown_.requestLength = requestLength;
+    std::memcpy(shown_.request, request, sizeof shown_.request);
+}
+
+void Connection::showReply() {
+    std::lock_guard lock(recordLock_);
+    shown_.replyLength = replyLength;
+    std::memcpy(shown_.reply, reply, sizeof shown_.reply);
+}
+
+ShownMessage Connection::shownMessage() const {
+    std::lock_guard lock(recordLock_);
+    return shown_;
+}
+
+void Connection::setDestinationMac(const std::uint8_t *mac) {
+    std::lock_guard lock(recordLock_);
+    std::memcpy(destinationMac, mac, sizeof destinationMac);
+}
+
+void Connection::readDestinationMac(std::uint8_t (&mac)[6]) const {
+    std::lock_guard lock(recordLock_);
+    std::memcpy(mac, destinationMac, sizeof mac);
 }
 
 void LibraryError::set(std::uint16_t c, const char *t) {
@@ -118,28 +163,44 @@ Connection *lookup(std::int32_t id, bool checkStatus) {
     return g_current;
 }
 
-std::int32_t insert(std::unique_ptr<Connection> record) {
+ConnectionRef share(std::int32_t id, bool checkStatus) {
+    if (!lookup(id, checkStatus)) return nullptr;
+    return g_table.find(id)->second;
+}
+
+std::int32_t insert(ConnectionRef record) {
     const std::int32_t id = ++g_lastId;
     g_table[id] = std::move(record);
     return id;
 }
 
-void erase(std::int32_t id) {
+void putBack(std::int32_t id, ConnectionRef record) { g_table[id] = std::move(record); }
+
+ConnectionRef take(std::int32_t id) {
     auto it = g_table.find(id);
-    if (it == g_table.end()) return;
+    if (it == g_table.end()) return nullptr;
     if (g_current == it->second.get()) g_current = nullptr;
+    ConnectionRef record = std::move(it->second);
     g_table.erase(it);
+    return record;
 }
+
+void erase(std::int32_t id) { take(id); }
 
 Connection *current() { return g_current; }
 
-std::map<std::int32_t, std::unique_ptr<Connection>> &all() { return g_table; }
+std::map<std::int32_t, ConnectionRef> &all() { return g_table; }
 
 }  // namespace table
 
 Connection *GetConnection(std::int32_t id) {
     TableGuard guard;
     return table::lookup(id, true);
+}
+
+ConnectionRef FindConnection(std::int32_t id) {
+    TableGuard guard;
+    return table::share(id, true);
 }
 
 }  // namespace orv

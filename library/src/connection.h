@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 
 #include "frame.h"
 
@@ -64,11 +65,26 @@ public:
                                    std::uint8_t dataBits, std::uint8_t stopBits);
 };
 
+// What the information calls show of a connection while another thread
+// may be exchanging on it: the first bytes of the last request and reply.
+inline constexpr std::size_t kShownBytes = 256;
+struct ShownMessage {
+    std::uint16_t requestLength = 0;
+    std::uint8_t request[kShownBytes] = {};
+    std::uint16_t replyLength = 0;
+    std::uint8_t reply[kShownBytes] = {};
+};
+
+// A connection record. Its exchange buffers (request, reply, sequence) and
+// its transport belong to the thread that holds exchangeLock; what other
+// threads may read at any time (the error, the destination MAC, the shown
+// message) is written and read under the record's own lock through the
+// methods below, and the time-out is atomic.
 struct Connection {
     std::int32_t type = 0;
     std::int32_t port = 0;
     std::int32_t address = 0;
-    std::int32_t timeout = 0;
+    std::atomic<std::int32_t> timeout{0};
     std::int32_t status = 0;
     std::uint16_t requestLength = 0;
     std::uint8_t request[kMaxRequest] = {};
@@ -85,11 +101,37 @@ struct Connection {
     void setError(std::uint16_t code, const char *text);
     // printf-style text, cut to the record's buffer.
     void setErrorf(std::uint16_t code, const char *format, ...) __attribute__((format(printf, 3, 4)));
+    // The code alone; the text stays.
+    void setErrorCode(std::uint16_t code);
+    // The code and the text up to its NUL, as they stand together.
+    void readError(std::uint16_t &code, char (&text)[256]) const;
+
+    // Shows the request as it now stands, and the reply.
+    void showRequest();
+    void showReply();
+    ShownMessage shownMessage() const;
+
+    // The controller's MAC, as a reply taught it.
+    void setDestinationMac(const std::uint8_t *mac);
+    void readDestinationMac(std::uint8_t (&mac)[6]) const;
+
+    // Held for an exchange, and for what must not run beside one on the
+    // same connection: closing it, changing its line, handing its transport
+    // a new time-out.
+    std::mutex exchangeLock;
+    // A time-out set while an exchange ran: handed to the transport before
+    // the next one.
+    std::atomic<bool> timeoutPending{false};
     // The reply as received, bounded by the record's buffer.
     std::span<const std::uint8_t> replyBytes() const { return {reply, replyLength}; }
     // What its transport answers for (the defaults when it has none).
     const TransportTraits &traits() const;
+
+private:
+    mutable std::mutex recordLock_;
+    ShownMessage shown_;
 };
+using ConnectionRef = std::shared_ptr<Connection>;
 
 // The error of a failed open, read with connection ID 0. Opens on several
 // threads may write it while others read it: the code is atomic on its own,
@@ -132,14 +174,22 @@ namespace table {
 // Finds the ID and makes it the current connection. With checkStatus a
 // record whose status is 0 gets "Invalid connection status" and is refused.
 Connection *lookup(std::int32_t id, bool checkStatus);
+// The same, sharing the record: it lives on while the caller holds it,
+// also when the connection is closed meanwhile.
+ConnectionRef share(std::int32_t id, bool checkStatus);
 // Adds a record under the next ID and returns that ID.
-std::int32_t insert(std::unique_ptr<Connection> record);
+std::int32_t insert(ConnectionRef record);
+// Puts a record taken out back under its own ID.
+void putBack(std::int32_t id, ConnectionRef record);
+// Removes the record and hands it over (nothing when the ID is unknown),
+// so that it can be closed and freed after the lock is released.
+ConnectionRef take(std::int32_t id);
 // Removes (and frees) the record.
 void erase(std::int32_t id);
 Connection *current();
 // Calls f for each connection in ID order.
 template <typename F> void forEach(F f);
-std::map<std::int32_t, std::unique_ptr<Connection>> &all();
+std::map<std::int32_t, ConnectionRef> &all();
 }  // namespace table
 
 template <typename F> void table::forEach(F f) {
@@ -149,6 +199,8 @@ template <typename F> void table::forEach(F f) {
 // Lookup with the status check under the lock, for the command exports. The
 // record stays valid until the connection is closed.
 Connection *GetConnection(std::int32_t id);
+// The same, sharing the record (valid as long as it is held).
+ConnectionRef FindConnection(std::int32_t id);
 
 // ZqSendData's work, for the library's own callers.
 std::int32_t SendData(std::int32_t id, std::int32_t packetClass, const std::uint8_t *request,

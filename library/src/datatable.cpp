@@ -31,9 +31,7 @@ ZQ_API std::int32_t ZQ_CALL ZqGetDataTableDim(std::int32_t id, std::int32_t *row
 ZQ_API std::int32_t ZQ_CALL ZqPutDataTableDim(std::int32_t id, std::int32_t rows, std::int32_t columns) {
     return Guarded([&]() -> std::int32_t {
         if (!InRange(columns, 1, 255)) return 0;
-        return RunWrite(id, BuildRequest(0x33, Args()
-                                                   .u16(static_cast<std::uint16_t>(rows))
-                                                   .u8(static_cast<std::uint8_t>(columns))));
+        return RunWrite(id, BuildRequest(0x33, Args().value(rows, 2).u8(static_cast<std::uint8_t>(columns))));
     });
 }
 
@@ -41,8 +39,7 @@ ZQ_API std::int32_t ZQ_CALL ZqGetDataTableLoc(std::int32_t id, std::int32_t row,
                                               std::int32_t *value) {
     return Guarded([&]() -> std::int32_t {
         if (!InRange(column, 1, 255)) return 0;
-        const auto request =
-            BuildRequest(0x35, Args().u16(static_cast<std::uint16_t>(row)).u8(static_cast<std::uint8_t>(column)));
+        const auto request = BuildRequest(0x35, Args().number(row, 2).u8(static_cast<std::uint8_t>(column)));
         return RunRead(id, request, Expect(0x36, 5), [&](Command &cmd) -> std::int32_t {
             if (!cmd.has(4)) return 0;
             if (value) *value = cmd.u16(2);
@@ -55,10 +52,8 @@ ZQ_API std::int32_t ZQ_CALL ZqPutDataTableLoc(std::int32_t id, std::int32_t row,
                                               std::int32_t value) {
     return Guarded([&]() -> std::int32_t {
         if (!InRange(column, 1, 255)) return 0;
-        return RunWrite(id, BuildRequest(0x37, Args()
-                                                   .u16(static_cast<std::uint16_t>(row))
-                                                   .u8(static_cast<std::uint8_t>(column))
-                                                   .u16(static_cast<std::uint16_t>(value))));
+        return RunWrite(
+            id, BuildRequest(0x37, Args().number(row, 2).u8(static_cast<std::uint8_t>(column)).value(value, 2)));
     });
 }
 
@@ -68,8 +63,10 @@ ZQ_API std::int32_t ZQ_CALL ZqGetDataTableRow(std::int32_t id, std::int32_t row,
         if (!cells) return 0;
         cells[0] = row;
         // A count beyond the 16-bit cell counting, or a negative first
-        // column, would run past the caller's array.
+        // column, would run past the caller's array; a row or a run of
+        // columns that its fields cannot carry would read other cells.
         if (!InRange(count, 0, kMostCells) || first < 0) return 0;
+        if (!Fits(row, 16) || (count > 0 && !Fits(std::int64_t{first} + count - 1, 8))) return 0;
         Command cmd(id);
         if (!cmd.ok()) return 0;
         std::int32_t done = 0;
@@ -100,6 +97,9 @@ ZQ_API std::int32_t ZQ_CALL ZqPutDataTableRow(std::int32_t id, std::int32_t row,
     return Guarded([&]() -> std::int32_t {
         if (!RunInRange(first, count, 255)) return 0;
         if (count > 0 && !cells) return 0;
+        if (!Fits(row, 16)) return 0;
+        for (std::int32_t c = first; c < first + count; ++c)
+            if (!Fits(cells[c], 16, FieldUse::Value)) return 0;
         Command cmd(id);
         if (!cmd.ok()) return 0;
         std::int32_t done = 0;

@@ -11,6 +11,34 @@ namespace orv {
 namespace {
 bool knownType(std::int32_t type) { return type >= ZQ_TYPE_SERIAL && type <= ZQ_TYPE_TCP; }
 
+// Holds the connection for one exchange. A time-out set while another
+// exchange ran is handed to the transport first.
+class ExchangeScope {
+public:
+    explicit ExchangeScope(Connection &c) : c_(c), lock_(c.exchangeLock) {
+        if (c.timeoutPending.exchange(false) && c.transport) c.transport->setTimeout(c, c.timeout);
+    }
+    // Stores the request (length already checked) and shows it.
+    void store(const std::uint8_t *request, std::uint16_t length) {
+        if (length > 0) std::memcpy(c_.request, request, length);
+        c_.requestLength = length;
+        c_.showRequest();
+    }
+    // Shows the reply whatever became of the exchange, and copies it out
+    // when `copy` says so; the number of bytes copied.
+    std::size_t deliver(bool copy, std::uint8_t *reply) {
+        if (c_.replyLength > kMaxReply) c_.replyLength = kMaxReply;
+        c_.showReply();
+        if (!copy || !reply) return 0;
+        std::memcpy(reply, c_.reply, c_.replyLength);
+        return c_.replyLength;
+    }
+
+private:
+    Connection &c_;
+    std::lock_guard<std::mutex> lock_;
+};
+
 // Runs the exchange of c's type on the request already stored in c.
 bool runExchange(Connection &c) {
     if (!knownType(c.type) || !c.transport) {
@@ -18,34 +46,47 @@ bool runExchange(Connection &c) {
         return false;
     }
     c.replyLength = 0;
-    const bool ok = c.transport->exchange(c);
-    if (c.replyLength > kMaxReply) c.replyLength = kMaxReply;
-    return ok;
+    return c.transport->exchange(c);
+}
+
+std::uint16_t requestBytes(std::uint32_t requestLength) { return static_cast<std::uint16_t>(requestLength & 0xFFFF); }
+
+// The looked-up record, or none with "Request too long" set on it when the
+// request does not fit it.
+ConnectionRef lookupFor(std::int32_t id, const std::uint8_t *request, std::uint16_t length, std::size_t most) {
+    TableGuard guard;
+    ConnectionRef c = table::share(id, true);
+    if (c && (length > most || (length > 0 && !request))) {
+        c->setError(err::kConnection, err::kRequestTooLong);
+        return nullptr;
+    }
+    return c;
+}
+
+// ZqSendData; `delivered` tells how many bytes went to `reply`.
+std::int32_t sendData(std::int32_t id, std::int32_t packetClass, const std::uint8_t *request,
+                      std::uint32_t requestLength, std::uint8_t *reply, std::size_t &delivered) {
+    delivered = 0;
+    const std::uint16_t length = requestBytes(requestLength);
+    const ConnectionRef c = lookupFor(id, request, length, kMaxRequest);
+    if (!c) return 0;
+    // The exchange runs without the table lock: it holds the connection
+    // (which stays alive through the reference) instead.
+    ExchangeScope scope(*c);
+    scope.store(request, length);
+    c->packetClass = static_cast<std::uint16_t>(packetClass);
+    const bool ok = runExchange(*c);
+    // Some transports hand over what they received even when the exchange
+    // failed (a serial line); the others only a reply they accepted.
+    delivered = scope.deliver(ok || c->traits().keepsFailedReply, reply);
+    return ok ? 1 : 0;
 }
 }  // namespace
 
 std::int32_t SendData(std::int32_t id, std::int32_t packetClass, const std::uint8_t *request,
                       std::uint32_t requestLength, std::uint8_t *reply) {
-    Connection *c = nullptr;
-    {
-        TableGuard guard;
-        c = table::lookup(id, true);
-        if (!c) return 0;
-        const std::uint16_t length = static_cast<std::uint16_t>(requestLength & 0xFFFF);
-        if (length > kMaxRequest || (length > 0 && !request)) {
-            c->setError(err::kConnection, err::kRequestTooLong);
-            return 0;
-        }
-        if (length > 0) std::memcpy(c->request, request, length);
-        c->requestLength = length;
-        c->packetClass = static_cast<std::uint16_t>(packetClass);
-    }
-    const bool ok = runExchange(*c);
-    // Some transports hand over what they received even when the exchange
-    // failed (a serial line); the others only a reply they accepted.
-    if ((ok || c->traits().keepsFailedReply) && reply && c->replyLength > 0)
-        std::memcpy(reply, c->reply, c->replyLength);
-    return ok ? 1 : 0;
+    std::size_t delivered = 0;
+    return sendData(id, packetClass, request, requestLength, reply, delivered);
 }
 
 std::int32_t CheckShortReply(Connection &c) {
@@ -93,27 +134,27 @@ ZQ_API std::int32_t ZQ_CALL ZqSendData(std::int32_t id, std::int32_t packetClass
 ZQ_API std::int32_t ZQ_CALL ZqSendAscii(std::int32_t id, const std::uint8_t *request, std::uint32_t requestLength,
                                         std::uint8_t *reply, std::uint8_t terminator) {
     return Guarded([&]() -> std::int32_t {
-        Connection *c = GetConnection(id);
+        ConnectionRef c = FindConnection(id);
         if (!c) return 0;
         if (!c->traits().textExchange) {
+            // A binary request; the reply it draws is the record's reply.
             std::vector<std::uint8_t> scratch(kMaxReply);
-            if (!SendData(id, ZQ_PACKET_CLASS_REQUEST, request, requestLength, scratch.data())) return 0;
-            if (reply) std::memcpy(reply, c->reply, c->replyLength);
+            std::size_t delivered = 0;
+            if (!sendData(id, ZQ_PACKET_CLASS_REQUEST, request, requestLength, scratch.data(), delivered)) return 0;
+            if (reply) std::memcpy(reply, scratch.data(), delivered);
             return 1;
         }
-        const std::uint16_t length = static_cast<std::uint16_t>(requestLength & 0xFFFF);
+        const std::uint16_t length = requestBytes(requestLength);
         if (length > 256 || (length > 0 && !request)) {
             c->setError(err::kConnection, err::kRequestTooLong);
             return 0;
         }
-        if (length > 0) std::memcpy(c->request, request, length);
-        c->requestLength = length;
+        ExchangeScope scope(*c);
+        scope.store(request, length);
         c->replyLength = 0;
-        if (!c->transport || !c->transport->writeText(*c)) return 0;
-        if (!c->transport->readText(*c, terminator)) return 0;
-        if (c->replyLength > kMaxReply) c->replyLength = kMaxReply;
-        if (reply) std::memcpy(reply, c->reply, c->replyLength);
-        return 1;
+        const bool ok = c->transport && c->transport->writeText(*c) && c->transport->readText(*c, terminator);
+        scope.deliver(ok, reply);
+        return ok ? 1 : 0;
     });
 }
 
@@ -127,9 +168,9 @@ ZQ_API std::int32_t ZQ_CALL ZqGetErrorInfo(std::int32_t id, ZQ_ERROR_INFO *info)
         TableGuard guard;
         Connection *c = table::lookup(id, false);
         if (!c) return 0;
-        info->code = c->errorCode;
-        std::memset(info->text, 0, sizeof info->text);
-        std::memcpy(info->text, c->errorText, strnlen(c->errorText, sizeof c->errorText - 1));
+        std::uint16_t code = 0;
+        c->readError(code, info->text);
+        info->code = code;
         return 1;
     });
 }
@@ -150,7 +191,9 @@ ZQ_API std::int32_t ZQ_CALL ZqGetConnectionInfo(std::int32_t id, ZQ_CONNECTION_I
             std::memset(info->destinationMac, 0, sizeof info->destinationMac);
         } else {
             std::memcpy(info->sourceMac, c->sourceMac, sizeof info->sourceMac);
-            std::memcpy(info->destinationMac, c->destinationMac, sizeof info->destinationMac);
+            std::uint8_t mac[6];
+            c->readDestinationMac(mac);
+            std::memcpy(info->destinationMac, mac, sizeof info->destinationMac);
         }
         return 1;
     });
@@ -162,10 +205,11 @@ ZQ_API std::int32_t ZQ_CALL ZqGetMessageInfo(std::int32_t id, ZQ_MESSAGE_INFO *i
         TableGuard guard;
         Connection *c = table::lookup(id, false);
         if (!c) return 0;
-        info->requestLength = c->requestLength;
-        std::memcpy(info->request, c->request, sizeof info->request);
-        info->replyLength = c->replyLength;
-        std::memcpy(info->reply, c->reply, sizeof info->reply);
+        const ShownMessage shown = c->shownMessage();
+        info->requestLength = shown.requestLength;
+        std::memcpy(info->request, shown.request, sizeof info->request);
+        info->replyLength = shown.replyLength;
+        std::memcpy(info->reply, shown.reply, sizeof info->reply);
         return 1;
     });
 }

@@ -113,9 +113,7 @@ ZQ_API std::int32_t ZQ_CALL ZqGetAnalogOutput(std::int32_t id, std::int32_t chan
 ZQ_API std::int32_t ZQ_CALL ZqPutAnalogOutput(std::int32_t id, std::int32_t channel, std::int32_t value) {
     return Guarded([&]() -> std::int32_t {
         if (!InRange(channel, 1, 256)) return 0;
-        return RunWrite(id, BuildRequest(0x21, Args()
-                                                   .u8(static_cast<std::uint8_t>(channel - 1))
-                                                   .u16(static_cast<std::uint16_t>(value))));
+        return RunWrite(id, BuildRequest(0x21, Args().u8(static_cast<std::uint8_t>(channel - 1)).value(value, 2)));
     });
 }
 
@@ -134,7 +132,7 @@ ZQ_API std::int32_t ZQ_CALL ZqPutAnalogOutputN(std::int32_t id, std::int32_t fir
         if (!values) return 0;
         Args args;
         args.u8(static_cast<std::uint8_t>(first)).u8(static_cast<std::uint8_t>(count));
-        for (std::int32_t i = 0; i < count; ++i) args.u16(static_cast<std::uint16_t>(values[i]));
+        for (std::int32_t i = 0; i < count; ++i) args.value(values[i], 2);
         return RunWrite(id, BuildRequest(0x55, args));
     });
 }

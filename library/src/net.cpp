@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <sys/socket.h>
+#include <system_error>
 #include <thread>
 
 #include "errors.h"
@@ -17,6 +20,28 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::uint16_t code(ssize_t negativeErrno) { return static_cast<std::uint16_t>(-negativeErrno); }
+
+std::string reason(int e) { return std::generic_category().message(e); }
+
+// "Windows socket error" with the system's error number as its code, and
+// what happened spelt out behind it: the step and peer, and the system's
+// reason, or the wait that ran out.
+void socketError(Connection &c, ssize_t negativeErrno, const char *step, const platform::Ipv4Address &peer) {
+    const int e = static_cast<int>(-negativeErrno);
+    if (e == EAGAIN)
+        c.setErrorf(code(negativeErrno), "%s: no reply within %d ms from %s", err::kSocketError,
+                    static_cast<int>(c.timeout), platform::ToText(peer).c_str());
+    else
+        c.setErrorf(code(negativeErrno), "%s: %s %s: %s", err::kSocketError, step, platform::ToText(peer).c_str(),
+                    reason(e).c_str());
+}
+
+// Milliseconds left until the deadline (-1: no deadline, wait for ever).
+int msLeft(bool forever, Clock::time_point deadline) {
+    if (forever) return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
 
 }  // namespace
 
@@ -78,36 +103,46 @@ bool UdpTransport::exchange(Connection &c) {
     std::uint8_t in[kNetBuffer];
     const std::size_t length = BuildNetHeader(c, out);
     const std::uint16_t sequence = GetU16(out + 2);
-    bool lastWasMismatch = false;
+    // Stale answers can wait in the socket only after something went wrong
+    // (a try that failed, or a resend whose twin may still come): none of
+    // them carries this exchange's number, so all go before it starts.
+    // Between its own tries nothing is thrown away: a late answer to an
+    // earlier try carries the number and is as good as the last one's.
+    if (staleMayWait_) socket_.dropPending();
+    staleMayWait_ = true;
+    bool passedOver = false;  // a datagram with another number came
+    bool timedOut = false;    // the last try ran out of time
     for (int attempt = 0; attempt < 3; ++attempt) {
-        // A stale answer can wait in the socket only after something went
-        // wrong: a try that failed, or a resend whose twin may still come.
-        if (staleMayWait_) socket_.dropOnePending();
-        staleMayWait_ = true;
+        timedOut = false;
         armReceive(c);
         if (const ssize_t n = socket_.sendTo(out, length, remoteAddress); n < 0) {
-            c.setError(code(n), err::kSocketError);
-            lastWasMismatch = false;
+            socketError(c, n, "sending to", remoteAddress);
             continue;
         }
-        std::memset(in, 0, sizeof in);
-        localAddress = {};
-        const ssize_t n = socket_.receiveFrom(in, sizeof in, localAddress);
-        if (n < 0) {
-            c.setError(code(n), err::kSocketError);
-            lastWasMismatch = false;
-            continue;
+        // Each try reads on until its time-out, passing over datagrams
+        // that carry another number: answers to earlier exchanges that came
+        // too late. The first read waits on the socket's own time-out.
+        const bool forever = c.timeout == 0;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<std::uint32_t>(c.timeout));
+        for (bool firstRead = true;; firstRead = false) {
+            std::memset(in, 0, sizeof in);
+            localAddress = {};
+            const ssize_t n = firstRead ? socket_.receiveFrom(in, sizeof in, localAddress)
+                                        : socket_.receiveFrom(in, sizeof in, localAddress, msLeft(forever, deadline));
+            if (n < 0) {
+                socketError(c, n, "receiving from", remoteAddress);
+                timedOut = n == -EAGAIN;
+                break;
+            }
+            if (n >= 4 && GetU16(in + 2) == sequence) {
+                staleMayWait_ = attempt > 0;
+                return acceptReply(c, in, static_cast<std::size_t>(n));
+            }
+            passedOver = true;
         }
-        if (GetU16(in + 2) != sequence) {
-            lastWasMismatch = true;
-            continue;
-        }
-        staleMayWait_ = attempt > 0;
-        return acceptReply(c, in, static_cast<std::size_t>(n));
     }
-    // Replies that never carried our number are a failure of their own, not
-    // whatever error an earlier call left.
-    if (lastWasMismatch) c.setError(err::kPacket, err::kSequenceMismatch);
+    // Replies came, but none carried our number: a failure of its own.
+    if (passedOver && timedOut) c.setError(err::kPacket, err::kSequenceMismatch);
     return false;
 }
 
@@ -116,15 +151,22 @@ bool TcpTransport::exchange(Connection &c) {
     std::uint8_t in[kNetBuffer];
     const std::size_t length = BuildNetHeader(c, out);
     const std::uint16_t sequence = GetU16(out + 2);
-    // Whatever is left of an earlier reply: the rest of one cut short by the
-    // time-out, or the tail of one longer than its frame. (After a clean
-    // exchange nothing can be waiting: the peer answers in order, and every
-    // earlier answer came before ours.)
-    if (staleMayWait_) socket_.dropPending();
+    // The head of a reply that the last time-out cut short: its rest comes
+    // first on the stream, whenever it comes, and is read to its end and
+    // passed over like any other late answer. Anything else left of an
+    // earlier reply (the tail of one longer than its frame, or of one cut
+    // short twice) is thrown away. (After a clean exchange nothing can be
+    // waiting: the peer answers in order, and every earlier answer came
+    // before ours.)
+    std::size_t have = carried_;
+    const bool resumed = carried_ > 0;
+    std::memcpy(in, carry_, carried_);
+    carried_ = 0;
+    if (!resumed && staleMayWait_) socket_.dropPending();
     staleMayWait_ = true;
     armReceive(c);
     if (const ssize_t n = socket_.sendAll(out, length, MSG_DONTROUTE); n < 0) {
-        c.setError(code(n), err::kSocketError);
+        socketError(c, n, "sending to", remoteAddress);
         return false;
     }
     // The stream may cut a reply anywhere: read until the frame is whole,
@@ -138,8 +180,7 @@ bool TcpTransport::exchange(Connection &c) {
     const bool forever = c.timeout == 0;
     const auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<std::uint32_t>(c.timeout));
     bool passedOver = false;
-    bool firstRead = true;
-    std::size_t have = 0;
+    bool firstRead = !resumed;
     for (;;) {
         const std::size_t want = NetBytesWanted(in, have);
         if (have >= want) {
@@ -161,22 +202,23 @@ bool TcpTransport::exchange(Connection &c) {
             n = socket_.receive(in, std::max(want, lastReplySize_));
             if (n == -EAGAIN) continue;  // timed out (or a signal): the deadline decides
         } else {
-            int wait = -1;
-            if (!forever) {
-                const auto left =
-                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-                wait = left > 0 ? static_cast<int>(left) : 0;
-            }
-            n = socket_.receive(in + have, want - have, wait);
+            n = socket_.receive(in + have, want - have, msLeft(forever, deadline));
         }
         if (n > 0) {
             have += static_cast<std::size_t>(n);
             continue;
         }
+        if (n == -EAGAIN && have > 0 && !resumed) {
+            std::memcpy(carry_, in, have);
+            carried_ = have;
+        }
         if (n == 0) c.setError(ECONNRESET, err::kPeerClosed);
         // Only other requests' answers came in time.
         else if (n == -EAGAIN && passedOver) c.setError(err::kPacket, err::kSequenceMismatch);
-        else c.setError(code(n), err::kSocketError);
+        else if (n == -EAGAIN && have > 0)
+            c.setErrorf(EAGAIN, "%s: reply from %s cut short: not whole within %d ms", err::kSocketError,
+                        platform::ToText(remoteAddress).c_str(), static_cast<int>(c.timeout));
+        else socketError(c, n, "receiving from", remoteAddress);
         return false;
     }
 }
@@ -192,8 +234,13 @@ bool NetTransport::setTimeout(Connection &, std::int32_t ms) {
 
 namespace {
 
-bool openFailed(std::uint16_t e) {
-    libraryError().set(e, err::kSocketError);
+// The library-wide error of a failed open: "Windows socket error" with the
+// system's error number, the step, the controller and the system's reason.
+bool openFailed(int e, const char *step, const platform::Ipv4Address &controller) {
+    char text[256];
+    std::snprintf(text, sizeof text, "%s: %s %s: %s", err::kSocketError, step, platform::ToText(controller).c_str(),
+                  reason(e).c_str());
+    libraryError().set(static_cast<std::uint16_t>(e), text);
     return false;
 }
 
@@ -204,9 +251,9 @@ bool OpenUdp(Connection &c, const OpenRequest &how) {
     platform::Socket &s = t->socket();
     const platform::Ipv4Address controller{static_cast<std::uint32_t>(c.address), kUdpPort};
     if (const int e = t->prepare(false, static_cast<std::uint16_t>(c.port), controller); e != 0)
-        return openFailed(static_cast<std::uint16_t>(e));
+        return openFailed(e, "opening a socket for", controller);
     if (how.call == OpenCall::Connection) {
-        if (const int e = s.setReceiveTimeout(333); e != 0) return openFailed(static_cast<std::uint16_t>(e));
+        if (const int e = s.setReceiveTimeout(333); e != 0) return openFailed(e, "setting the time-out for", controller);
     }
     s.localAddress(t->localAddress);
     c.status = 1;
@@ -219,14 +266,14 @@ bool OpenTcp(Connection &c, const OpenRequest &how) {
     auto t = std::make_unique<TcpTransport>();
     platform::Socket &s = t->socket();
     const platform::Ipv4Address controller{static_cast<std::uint32_t>(c.address), kTcpPort};
-    if (const int e = t->prepare(true, 0, controller); e != 0) return openFailed(static_cast<std::uint16_t>(e));
+    if (const int e = t->prepare(true, 0, controller); e != 0) return openFailed(e, "opening a socket for", controller);
 
     if (how.call == OpenCall::Connection) {
-        if (const int e = s.connect(t->remoteAddress); e != 0) return openFailed(static_cast<std::uint16_t>(e));
-        if (const int e = s.localAddress(t->localAddress); e != 0) return openFailed(static_cast<std::uint16_t>(e));
-        if (const int e = s.setReceiveTimeout(333); e != 0) return openFailed(static_cast<std::uint16_t>(e));
+        if (const int e = s.connect(t->remoteAddress); e != 0) return openFailed(e, "connecting to", controller);
+        if (const int e = s.localAddress(t->localAddress); e != 0) return openFailed(e, "connecting to", controller);
+        if (const int e = s.setReceiveTimeout(333); e != 0) return openFailed(e, "setting the time-out for", controller);
     } else {
-        if (const int e = s.setNonBlocking(true); e != 0) return openFailed(static_cast<std::uint16_t>(e));
+        if (const int e = s.setNonBlocking(true); e != 0) return openFailed(e, "connecting to", controller);
         bool connected = false;
         for (int attempt = 0; attempt < 10 && !connected; ++attempt) {
             const int e = s.connectAttempt(t->remoteAddress);
@@ -242,12 +289,9 @@ bool OpenTcp(Connection &c, const OpenRequest &how) {
             if (e == EINPROGRESS || e == EALREADY) s.waitConnect(500);
             else std::this_thread::sleep_for(std::chrono::milliseconds(500));
         }
-        if (!connected) {
-            libraryError().set(libraryError().code, err::kSocketError);
-            return false;
-        }
-        if (const int e = s.localAddress(t->localAddress); e != 0) return openFailed(static_cast<std::uint16_t>(e));
-        if (const int e = s.setNonBlocking(false); e != 0) return openFailed(static_cast<std::uint16_t>(e));
+        if (!connected) return openFailed(libraryError().code, "connecting to", controller);
+        if (const int e = s.localAddress(t->localAddress); e != 0) return openFailed(e, "connecting to", controller);
+        if (const int e = s.setNonBlocking(false); e != 0) return openFailed(e, "connecting to", controller);
     }
     c.status = 1;
     c.sequence = 0;

@@ -72,6 +72,10 @@ public:
 private:
     // The size of the last answer taken, header included.
     std::size_t lastReplySize_ = kNetHeader + 1;
+    // The bytes of a reply that a time-out cut short, kept for the next
+    // exchange, which reads the rest of it.
+    std::uint8_t carry_[kNetBuffer] = {};
+    std::size_t carried_ = 0;
 };
 
 }  // namespace orv

@@ -74,9 +74,15 @@ ZQ_API std::int32_t ZQ_CALL ZqOpenNetConnection(std::int32_t type, std::int32_t 
 ZQ_API std::int32_t ZQ_CALL ZqInitConnection(std::int32_t id, std::int32_t baudRate, std::int32_t parity,
                                              std::int32_t dataBits, std::int32_t stopBits) {
     return Guarded([&]() -> std::int32_t {
-        TableGuard guard;
-        Connection *c = table::lookup(id, false);
+        ConnectionRef c;
+        {
+            TableGuard guard;
+            c = table::share(id, false);
+        }
         if (!c) return 0;
+        // The line changes between exchanges, never under one; the other
+        // connections go on meanwhile.
+        std::lock_guard line(c->exchangeLock);
         if (!c->transport) {
             c->setError(EBADF, err::kSetCommState);
             return 0;
@@ -91,20 +97,29 @@ ZQ_API std::int32_t ZQ_CALL ZqInitConnection(std::int32_t id, std::int32_t baudR
 
 ZQ_API std::int32_t ZQ_CALL ZqCloseConnection(std::int32_t id) {
     return Guarded([&]() -> std::int32_t {
-        TableGuard guard;
-        Connection *c = table::lookup(id, false);
-        if (!c) return 0;
-        if (c->status == 0) {
-            // A half-open serial connection still holds its port: erasing the
+        // The record leaves the table under the lock, so that no call finds
+        // it any more; its port, socket or station is closed after the
+        // lock is released, once an exchange still running on it is over.
+        ConnectionRef c;
+        {
+            TableGuard guard;
+            Connection *found = table::lookup(id, false);
+            if (!found) return 0;
+            // A half-open serial connection still holds its port: freeing the
             // record releases it.
-            table::erase(id);
-            return 1;
+            if (found->status != 0 && (found->type < ZQ_TYPE_SERIAL || found->type > ZQ_TYPE_TCP)) return 0;
+            c = table::take(id);
         }
-        if (c->type < ZQ_TYPE_SERIAL || c->type > ZQ_TYPE_TCP) return 0;
-        // A close the transport refused leaves the connection open and usable
-        // (a serial port that would not close).
-        if (c->transport && !c->transport->close(*c)) return 0;
-        table::erase(id);
+        if (c->status == 0) return 1;
+        std::unique_lock line(c->exchangeLock);
+        if (c->transport && !c->transport->close(*c)) {
+            // A close the transport refused leaves the connection open and
+            // usable (a serial port that would not close).
+            line.unlock();
+            TableGuard guard;
+            table::putBack(id, std::move(c));
+            return 0;
+        }
         return 1;
     });
 }
@@ -114,14 +129,23 @@ ZQ_API std::int32_t ZQ_CALL ZqSetConnectionTimeout(std::int32_t id, std::int32_t
         // A socket given 0 waits for ever and a negative value turns into
         // weeks: such a time-out is refused and the current one stays.
         if (milliseconds < 1) return 0;
-        Connection *c = nullptr;
+        ConnectionRef c;
         {
             TableGuard guard;
-            c = table::lookup(id, false);
+            c = table::share(id, false);
             if (!c) return 0;
         }
         c->timeout = milliseconds;
         if (!c->transport) return 1;
+        // An exchange under way keeps the transport: the new time-out is
+        // handed to it before the next exchange (the network transports
+        // take it up at their next wait anyway).
+        std::unique_lock line(c->exchangeLock, std::try_to_lock);
+        if (!line.owns_lock()) {
+            c->timeoutPending = true;
+            return 1;
+        }
+        c->timeoutPending = false;
         return c->transport->setTimeout(*c, milliseconds) ? 1 : 0;
     });
 }

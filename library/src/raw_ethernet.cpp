@@ -55,7 +55,8 @@ bool EthernetTransport::exchange(Connection &c) {
         for (;;) {
             const std::size_t n = adapter_->receive(*station_, received, remainingMs(end));
             if (n == 0) {
-                c.setError(err::kSocketTimeout, err::kSocketTimeoutText);
+                c.setErrorf(err::kSocketTimeout, "%s: no reply within %d ms from node %u", err::kSocketTimeoutText,
+                            static_cast<int>(timeout), static_cast<unsigned>(station_->remoteNode));
                 return Await::Timeout;
             }
             const std::span<const std::uint8_t> got(received.data(), n);
@@ -69,13 +70,13 @@ bool EthernetTransport::exchange(Connection &c) {
             if (GetU16(got.data() + eth::kSequence) != f.sequence) return Await::OtherSequence;
             std::memcpy(c.reply, got.data() + eth::kPayload, *length);
             c.replyLength = static_cast<std::uint16_t>(*length);
-            std::memcpy(c.destinationMac, got.data() + eth::kSourceMac, 6);
+            c.setDestinationMac(got.data() + eth::kSourceMac);
             return Await::Accepted;
         }
     };
 
     for (int attempt = 0; attempt < kExchangeTries; ++attempt) {
-        c.errorCode = err::kNone;
+        c.setErrorCode(err::kNone);
         adapter_->flush(*station_);
         if (!adapter_->send(frame)) {
             c.setError(err::kNone, err::kNdisSend);

@@ -53,9 +53,9 @@ ZQ_API std::int32_t ZQ_CALL ZqPutConfig(std::int32_t id, std::int32_t config) {
 
 ZQ_API std::int32_t ZQ_CALL ZqGetTaskBank(std::int32_t id, std::int32_t bank, ZQ_TASK_BANK *taskBank) {
     return Guarded([&]() -> std::int32_t {
-        // A bank of 0 or a negative one is refused; there is no upper bound.
-        if (bank < 1) return 0;
-        const auto request = BuildRequest(0x23, Args().u8(static_cast<std::uint8_t>(bank - 1)));
+        // Banks 1 to 256: the bank byte carries the number less one.
+        const auto request = BuildRequest(0x23, Args().number(std::int64_t{bank} - 1, 1));
+        if (request.empty()) return 0;
         Command cmd(id);
         std::int32_t result = 0;
         const auto isBank = [](std::span<const std::uint8_t> r) {

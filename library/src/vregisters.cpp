@@ -38,9 +38,18 @@ SingleBlock singleHeader(const ZQ_VREGISTER &r) {
     return b;
 }
 
-// 01, F9, code, number 16 bits, the block, checksum, FF: 251 bytes.
+// 01, F9, code, number 16 bits, the block, checksum, FF: 251 bytes (none
+// when the number does not fit its field).
 std::vector<std::uint8_t> singleRequest(std::uint8_t code, const ZQ_VREGISTER &r, const SingleBlock &b) {
-    return BuildRequest(code, Args().u16(static_cast<std::uint16_t>(r.number)).raw(b));
+    return BuildRequest(code, Args().number(r.number, 2).raw(b));
+}
+
+// The numbers of every record fit their field: checked before anything of
+// an array call is sent.
+bool numbersFit(const ZQ_VREGISTER *records, std::int32_t count) {
+    for (std::int32_t i = 0; i < count; ++i)
+        if (!Fits(records[i].number, 16)) return false;
+    return true;
 }
 
 std::vector<std::uint8_t> readOneRequest(const ZQ_VREGISTER &r) {
@@ -187,7 +196,7 @@ std::vector<std::uint8_t> randomRequest(Command &cmd, const Record &r, std::int3
 // or sent: error code 194, the text left as it was.
 bool countFits(Command &cmd, std::int32_t count, std::uint32_t limit) {
     if (static_cast<std::uint32_t>(count) <= limit) return true;
-    cmd.connection().errorCode = kCountOverLimit;
+    cmd.connection().setErrorCode(kCountOverLimit);
     return false;
 }
 
@@ -248,7 +257,7 @@ std::size_t readSize(BlockRead form, std::int32_t type) {
 }
 
 std::int32_t getBlock(std::int32_t id, ZQ_VREGISTER_BLOCK *block, BlockRead form) {
-    if (!block) return 0;
+    if (!block || !Fits(block->firstNumber, 16)) return 0;
     Command cmd(id);
     if (!cmd.ok()) return 0;
     const std::size_t asked = form == BlockRead::Double || (form == BlockRead::Any && block->type == ZQ_VTYPE_DOUBLE)
@@ -280,7 +289,7 @@ std::int32_t getBlock(std::int32_t id, ZQ_VREGISTER_BLOCK *block, BlockRead form
 
 // The typed writes send their own type in place of the record's; 0 keeps it.
 std::int32_t setBlock(std::int32_t id, const ZQ_VREGISTER_BLOCK *block, std::int32_t forcedType) {
-    if (!block) return 0;
+    if (!block || !Fits(block->firstNumber, 16)) return 0;
     Command cmd(id);
     if (!cmd.ok()) return 0;
     const std::int32_t type = forcedType != 0 ? forcedType : block->type;
@@ -301,7 +310,7 @@ extern "C" {
 ZQ_API std::int32_t ZQ_CALL ZqGetVProperties(std::int32_t id, std::int32_t number, std::int32_t *property1,
                                              std::int32_t *property2, std::int32_t *property3) {
     return Guarded([&] {
-        const auto request = BuildRequest(0x5B, Args().u16(static_cast<std::uint16_t>(number)));
+        const auto request = BuildRequest(0x5B, Args().number(number, 2));
         return RunRead(id, request, Expect(0x5C, 10), [&](Command &cmd) -> std::int32_t {
             if (!cmd.has(9)) return 0;
             if (property1) *property1 = cmd.u16(4);
@@ -322,7 +331,7 @@ ZQ_API std::int32_t ZQ_CALL ZqGetVRegister(std::int32_t id, ZQ_VREGISTER *record
 
 ZQ_API std::int32_t ZQ_CALL ZqSetVRegister(std::int32_t id, const ZQ_VREGISTER *record) {
     return Guarded([&]() -> std::int32_t {
-        if (!record) return 0;
+        if (!record || !numbersFit(record, 1)) return 0;
         Command cmd(id);
         if (!cmd.ok()) return 0;
         const auto request = writeOneRequest(*record);
@@ -335,6 +344,7 @@ ZQ_API std::int32_t ZQ_CALL ZqGetVRegisters(std::int32_t id, std::int32_t count,
                                             ZQ_VREGISTER *records) {
     return Guarded([&]() -> std::int32_t {
         if (count > 0 && !records) return 0;
+        if (!numbersFit(records, count)) return 0;
         Command cmd(id);
         if (!cmd.ok()) return 0;
         for (std::int32_t i = 0; i < count; ++i) {
@@ -352,6 +362,7 @@ ZQ_API std::int32_t ZQ_CALL ZqSetVRegisters(std::int32_t id, std::int32_t count,
                                             const ZQ_VREGISTER *records) {
     return Guarded([&]() -> std::int32_t {
         if (count > 0 && !records) return 0;
+        if (!numbersFit(records, count)) return 0;
         Command cmd(id);
         if (!cmd.ok()) return 0;
         for (std::int32_t i = 0; i < count; ++i) {
@@ -393,7 +404,7 @@ ZQ_API std::int32_t ZQ_CALL ZqSetVRegisterBlockDouble(std::int32_t id, const ZQ_
 
 ZQ_API std::int32_t ZQ_CALL_CALLER_CLEANS ZqGetVRegisterRandomBlock(std::int32_t id, ZQ_VREGISTER_BLOCK *block) {
     return Guarded([&]() -> std::int32_t {
-        if (!block) return 0;
+        if (!block || !Fits(block->firstNumber, 16)) return 0;
         Command cmd(id);
         if (!cmd.ok()) return 0;
         // Only the entries that fit one request may be asked for: the
@@ -419,7 +430,7 @@ ZQ_API std::int32_t ZQ_CALL_CALLER_CLEANS ZqGetVRegisterRandomBlock(std::int32_t
 
 ZQ_API std::int32_t ZQ_CALL ZqGetVRegisterRandomBlockDouble(std::int32_t id, ZQ_VREGISTER_RANDOM_BLOCK_DOUBLE *block) {
     return Guarded([&]() -> std::int32_t {
-        if (!block) return 0;
+        if (!block || !Fits(block->firstNumber, 16)) return 0;
         Command cmd(id);
         if (!cmd.ok()) return 0;
         if (!countFits(cmd, block->countRequested, entryLimit(cmd))) return 0;

@@ -15,7 +15,6 @@ class CommandsOver : public LinkTest {
 protected:
     void SetUp() override {
         LinkTest::SetUp();
-        ASSERT_EQ(ZqSetConnectionTimeout(id(), 500), 1);
         if (GetParam() == Link::Serial) ZqInitConnection(id(), 19200, 0, 8, 0);
         controller().clearLog();
     }
@@ -37,7 +36,7 @@ ORV_ALL_LINKS(CommandsOver);
 class CommandsOverRawEthernet : public RawEthernetTest {
 protected:
     std::int32_t OpenClean() {
-        const auto id = Open(32001, 7, 500);
+        const auto id = Open(32001, 7);
         controller_.clearLog();
         return id;
     }

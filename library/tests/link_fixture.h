@@ -113,15 +113,19 @@ void SetRegister(orvemu::Controller &c, int n, std::int32_t v);
 
 long MsSince(Clock::time_point t);
 
+// A reply time-out that only a hang reaches, for exchanges that are meant
+// to be answered: a test that wants one to run out sets a short one.
+inline constexpr std::int32_t kAnswerTimeout = 10000;
+
 // A test over one link kind: the emulator runs and the connection is open
-// (timeout 250 ms) before the test body starts.
+// (with kAnswerTimeout) before the test body starts.
 class LinkTest : public ::testing::TestWithParam<Link> {
 protected:
     void SetUp() override {
         link_ = std::make_unique<EmulatorLink>(GetParam());
         ASSERT_TRUE(link_->ok()) << "no emulator on " << LinkName(GetParam());
         ASSERT_NE(link_->open(), 0) << ErrorText(0);
-        ASSERT_EQ(ZqSetConnectionTimeout(id(), 250), 1);
+        ASSERT_EQ(ZqSetConnectionTimeout(id(), kAnswerTimeout), 1);
     }
     void TearDown() override { link_.reset(); }
 

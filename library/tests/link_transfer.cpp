@@ -16,6 +16,24 @@ namespace {
 
 const Bytes kReadRegister1{0x09, 0x01, 0x00};
 
+// While it lives, the connection waits `ms` for a reply: long enough for any
+// answer on a busy machine, short enough that a lost one costs little.
+class TimeoutFor {
+public:
+    TimeoutFor(std::int32_t id, std::int32_t ms) : id_(id) {
+        ZQ_CONNECTION_INFO info{};
+        ZqGetConnectionInfo(id, &info);
+        before_ = info.timeout;
+        ZqSetConnectionTimeout(id, ms);
+    }
+    ~TimeoutFor() { ZqSetConnectionTimeout(id_, before_); }
+
+private:
+    std::int32_t id_;
+    std::int32_t before_ = 0;
+};
+constexpr std::int32_t kLossTimeout = 1000;
+
 void FillRemoteIo(orvemu::Controller &emu) {
     emu.withMemory([](orvemu::Memory &m) {
         for (int i = 0; i < orvemu::Memory::kRemoteIoValues; ++i) {
@@ -90,28 +108,31 @@ void CheckDownloadBrokenOff(std::int32_t id, orvemu::Controller &emu, const Temp
     EXPECT_EQ(s.errors, 1);
     EXPECT_EQ(emu.lastRequest(), (Bytes{0x01, 0x03, 0x02, 0xFD, 0xFF})) << "the load is ended all the same";
 
-    orvemu::Fault lose;
-    lose.kind = orvemu::FaultKind::Drop;
-    lose.after = 5;
-    emu.setFault(lose);
-    if (transportRetries) {
-        EXPECT_EQ(ZqDownload(id, path.c_str(), &s), 1) << "the transport's retry brings the reply";
-        EXPECT_EQ(s.errors, 0);
-    } else {
+    {
+        const TimeoutFor shortWait(id, kLossTimeout);
+        orvemu::Fault lose;
+        lose.kind = orvemu::FaultKind::Drop;
+        lose.after = 5;
+        emu.setFault(lose);
+        if (transportRetries) {
+            EXPECT_EQ(ZqDownload(id, path.c_str(), &s), 1) << "the transport's retry brings the reply";
+            EXPECT_EQ(s.errors, 0);
+        } else {
+            EXPECT_EQ(ZqDownload(id, path.c_str(), &s), 0);
+            EXPECT_EQ(ErrorText(id, &code), "Timed out waiting for response from controller");
+            EXPECT_EQ(code, 236);
+            EXPECT_EQ(s.errors, 1);
+        }
+
+        orvemu::Fault garble;
+        garble.kind = orvemu::FaultKind::Garbage;
+        garble.garbage = {0x17, 0x42, 0x00};
+        garble.after = 5;
+        emu.setFault(garble);
         EXPECT_EQ(ZqDownload(id, path.c_str(), &s), 0);
         EXPECT_EQ(ErrorText(id, &code), "Timed out waiting for response from controller");
-        EXPECT_EQ(code, 236);
         EXPECT_EQ(s.errors, 1);
     }
-
-    orvemu::Fault garble;
-    garble.kind = orvemu::FaultKind::Garbage;
-    garble.garbage = {0x17, 0x42, 0x00};
-    garble.after = 5;
-    emu.setFault(garble);
-    EXPECT_EQ(ZqDownload(id, path.c_str(), &s), 0);
-    EXPECT_EQ(ErrorText(id, &code), "Timed out waiting for response from controller");
-    EXPECT_EQ(s.errors, 1);
 
     // The link is fine afterwards, and a whole download goes through.
     emu.clearFault();
@@ -132,7 +153,10 @@ void CheckUploadWithALostStep(std::int32_t id, orvemu::Controller &emu, const Te
     emu.setFault(lose);
     const std::string path = dir.file("lost.dso");
     ZQ_TRANSFER_STATS s{};
-    ASSERT_EQ(ZqUpload(id, path.c_str(), &s), 1) << ErrorText(id);
+    {
+        const TimeoutFor shortWait(id, kLossTimeout);
+        ASSERT_EQ(ZqUpload(id, path.c_str(), &s), 1) << ErrorText(id);
+    }
     const Bytes file = ReadBytes(path);
     if (transportRetries) {
         EXPECT_EQ(file, ExpectedObjectFile(p));
@@ -200,7 +224,7 @@ namespace {
 class TransferOverRawEthernet : public RawEthernetTest {
 protected:
     std::int32_t OpenClean() {
-        const auto id = Open(32001, 7, 500);
+        const auto id = Open(32001, 7);
         controller_.clearLog();
         return id;
     }

@@ -1,7 +1,7 @@
 // The fixture for library tests over raw Ethernet: the test's own network
 // namespace with the veth pair of raw_net.h, the emulator's raw server on
-// emu0 and connections opened by the real library on zq0 with short reply
-// timeouts. Tests skip where namespaces or raw sockets are not permitted.
+// emu0 and connections opened by the real library on zq0. Tests skip where
+// namespaces or raw sockets are not permitted.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -37,9 +37,14 @@ protected:
         server_.reset();
     }
 
-    // A raw-Ethernet connection from our node to the controller's node,
-    // with a short reply timeout; 0 if the open failed.
-    std::int32_t Open(std::uint16_t ownNode = 32001, std::uint16_t controllerNode = 7, std::int32_t timeoutMs = 200) {
+    // A reply time-out that only a hang reaches: a test that wants one to
+    // run out sets a short one of its own.
+    static constexpr std::int32_t kAnswerTimeout = 10000;
+
+    // A raw-Ethernet connection from our node to the controller's node; 0
+    // if the open failed.
+    std::int32_t Open(std::uint16_t ownNode = 32001, std::uint16_t controllerNode = 7,
+                      std::int32_t timeoutMs = kAnswerTimeout) {
         const std::int32_t id = ZqOpenConnection(ZQ_TYPE_RAW_ETHERNET, ownNode, controllerNode);
         if (id != 0) {
             opened_.push_back(id);

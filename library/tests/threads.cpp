@@ -39,7 +39,7 @@ TEST(Threads, ReadersOverUdpAndTcpBesideOpensAndCloses) {
         ids[static_cast<std::size_t>(k)] = ZqOpenConnection(k % 2 ? ZQ_TYPE_TCP : ZQ_TYPE_UDP, 0, address);
         ASSERT_NE(ids[static_cast<std::size_t>(k)], 0) << ErrorText(0);
         // Generous: a loaded machine (or the sanitizer) may be slow to answer.
-        ASSERT_EQ(ZqSetConnectionTimeout(ids[static_cast<std::size_t>(k)], 3000), 1);
+        ASSERT_EQ(ZqSetConnectionTimeout(ids[static_cast<std::size_t>(k)], kAnswerTimeout), 1);
     }
 
     std::atomic<bool> stop{false};
@@ -50,7 +50,7 @@ TEST(Threads, ReadersOverUdpAndTcpBesideOpensAndCloses) {
                 const std::int32_t id = ZqOpenConnection(type, 0, address);
                 if (id != 0) {
                     ++opened;
-                    ZqSetConnectionTimeout(id, 3000);
+                    ZqSetConnectionTimeout(id, kAnswerTimeout);
                     ZQ_CONNECTION_INFO info{};
                     ZqGetConnectionInfo(id, &info);
                     ZqCloseConnection(id);
@@ -99,4 +99,54 @@ TEST(Threads, ReadersOverUdpAndTcpBesideOpensAndCloses) {
     }
     EXPECT_GT(opened.load(), 0);
     EXPECT_GT(refused.load(), 0);
+}
+
+TEST(Threads, QueriesBesideAnExchangeOnTheSameConnection) {
+    EmulatorLink link(Link::Udp);  // UDP and TCP on one address
+    ASSERT_TRUE(link.ok());
+    SetRegister(link.controller(), 7, 4242);
+    for (const std::int32_t type : {ZQ_TYPE_UDP, ZQ_TYPE_TCP}) {
+        SCOPED_TRACE(type == ZQ_TYPE_UDP ? "udp" : "tcp");
+        const std::int32_t id = ZqOpenConnection(type, 0, link.openAddress());
+        ASSERT_NE(id, 0) << ErrorText(0);
+        ASSERT_EQ(ZqSetConnectionTimeout(id, kAnswerTimeout), 1);
+        constexpr int kReads = 400;
+        std::atomic<bool> stop{false};
+        std::atomic<int> queries{0}, queryFailures{0};
+        // Beside the reads: the three information calls and time-out
+        // changes, as a monitor's window thread makes them.
+        std::thread query([&] {
+            std::int32_t timeout = kAnswerTimeout;
+            while (!stop.load()) {
+                ZQ_MESSAGE_INFO m{};
+                ZQ_CONNECTION_INFO c{};
+                ZQ_ERROR_INFO e{};
+                timeout = timeout == kAnswerTimeout ? kAnswerTimeout + 1 : kAnswerTimeout;
+                if (ZqGetMessageInfo(id, &m) != 1 || ZqGetConnectionInfo(id, &c) != 1 ||
+                    ZqGetErrorInfo(id, &e) != 1 || ZqSetConnectionTimeout(id, timeout) != 1)
+                    ++queryFailures;
+                ++queries;
+            }
+        });
+        int right = 0, refused = 0;
+        for (int i = 0; i < kReads; ++i) {
+            std::int32_t v = 0;
+            // Every other read asks for a register that does not exist: the
+            // controller's refusal sets the connection's error.
+            if (i % 2 == 0) right += ZqGetRegister(id, 7, &v) == 1 && v == 4242;
+            else refused += ZqGetRegister(id, 40001, &v) == 0 && ErrorCode(id) == 216;
+        }
+        // The query thread has run beside the reads at least once more.
+        for (const int seen = queries.load(); queries.load() < seen + 2;) std::this_thread::yield();
+        stop = true;
+        query.join();
+        EXPECT_EQ(right, kReads / 2);
+        EXPECT_EQ(refused, kReads / 2);
+        EXPECT_EQ(queryFailures.load(), 0);
+        ZQ_MESSAGE_INFO m{};
+        ASSERT_EQ(ZqGetMessageInfo(id, &m), 1);
+        EXPECT_EQ(m.requestLength, 7);
+        EXPECT_EQ(m.replyLength, 4) << "the last reply: the refusal";
+        EXPECT_EQ(ZqCloseConnection(id), 1);
+    }
 }

@@ -3,6 +3,8 @@
 // shapes only a test peer can send.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "emulator_transport.h"
 #include "family_checks.h"
 
@@ -150,6 +152,101 @@ TEST_F(Commands, RowChunkWithNoCellsOrTooManyFailsQuietly) {
     EXPECT_EQ(ZqGetDataTableRow(id, 1, 1, -1, cells), 0);
     EXPECT_EQ(ZqGetDataTableRow(id, 1, -1, 1, cells), 0);
     EXPECT_EQ(emu.requestCount(), sent);
+}
+
+TEST_F(Commands, NumbersThatTheirFieldCannotCarryAreRefused) {
+    markError();
+    const auto vreg = [](std::int32_t number) {
+        ZQ_VREGISTER r{};
+        r.number = number;
+        r.type = ZQ_VTYPE_INTEGER;
+        return r;
+    };
+    const auto vblock = [](std::int32_t first) {
+        ZQ_VREGISTER_BLOCK b{};
+        b.firstNumber = first;
+        b.type = ZQ_VTYPE_INTEGER;
+        b.countRequested = 1;
+        return b;
+    };
+    std::int32_t v = 0, p1 = 0, p2 = 0, p3 = 0, done = 0;
+    std::int32_t out[300] = {};
+    ZQ_VREGISTER one = vreg(65536), two[2] = {vreg(1), vreg(70000)};
+    ZQ_VREGISTER_BLOCK block = vblock(65536);
+    ZQ_VREGISTER_RANDOM_BLOCK_DOUBLE random{};
+    random.firstNumber = -1;
+    ZQ_TASK_BANK bank{};
+    const std::int32_t registers[2] = {1, 70000};
+    const std::int32_t values[3] = {0, 5, 70000};
+    struct Case {
+        const char *what;
+        std::function<std::int32_t()> call;
+        Bytes sent;  // the arguments that go out; none: refused at once
+    };
+    const Case cases[] = {
+        // Item numbers beyond their field.
+        {"register 70000", [&] { return ZqGetRegister(id, 70000, &v); }, {}},
+        {"register -1", [&] { return ZqGetRegister(id, -1, &v); }, {}},
+        {"write register 70000", [&] { return ZqPutRegister(id, 70000, 1); }, {}},
+        {"sixteen from 0", [&] { return ZqGetRegister16(id, 0, out); }, {}},
+        {"sixteen from 65537", [&] { return ZqGetRegister16(id, 65537, out); }, {}},
+        {"block 0", [&] { return ZqGetRegister50(id, 0, out); }, {}},
+        {"block 257", [&] { return ZqGetRegister50(id, 257, out); }, {}},
+        {"list with 70000", [&] { return ZqGetNRegisters(id, 2, registers, out); }, {}},
+        {"properties 65536", [&] { return ZqGetVProperties(id, 65536, &p1, &p2, &p3); }, {}},
+        {"V-register 65536", [&] { return ZqGetVRegister(id, &one); }, {}},
+        {"write V-register 65536", [&] { return ZqSetVRegister(id, &one); }, {}},
+        {"V-registers with 70000", [&] { return ZqGetVRegisters(id, 2, &done, two); }, {}},
+        {"write V-registers with 70000", [&] { return ZqSetVRegisters(id, 2, &done, two); }, {}},
+        {"block from 65536", [&] { return ZqGetVRegisterBlock(id, &block); }, {}},
+        {"integers from 65536", [&] { return ZqGetVRegisterBlockInteger(id, &block); }, {}},
+        {"floats from 65536", [&] { return ZqGetVRegisterBlockFloat(id, &block); }, {}},
+        {"doubles from 65536", [&] { return ZqGetVRegisterBlockDouble(id, &block); }, {}},
+        {"write block from 65536", [&] { return ZqSetVRegisterBlock(id, &block); }, {}},
+        {"write integers from 65536", [&] { return ZqSetVRegisterBlockInteger(id, &block); }, {}},
+        {"write floats from 65536", [&] { return ZqSetVRegisterBlockFloat(id, &block); }, {}},
+        {"write doubles from 65536", [&] { return ZqSetVRegisterBlockDouble(id, &block); }, {}},
+        {"random from 65536", [&] { return ZqGetVRegisterRandomBlock(id, &block); }, {}},
+        {"random doubles from -1", [&] { return ZqGetVRegisterRandomBlockDouble(id, &random); }, {}},
+        {"task bank 257", [&] { return ZqGetTaskBank(id, 257, &bank); }, {}},
+        {"cell of row 70000", [&] { return ZqGetDataTableLoc(id, 70000, 1, &v); }, {}},
+        {"write row 70000", [&] { return ZqPutDataTableLoc(id, 70000, 1, 1); }, {}},
+        {"row 70000", [&] { return ZqGetDataTableRow(id, 70000, 1, 1, out); }, {}},
+        {"columns 506 on", [&] { return ZqGetDataTableRow(id, 1, 506, 6, out); }, {}},
+        {"columns 250 to 256", [&] { return ZqGetDataTableRow(id, 1, 250, 7, out); }, {}},
+        {"write cells of row 70000", [&] { return ZqPutDataTableRow(id, 70000, 1, 1, values); }, {}},
+        // Written values beyond 16 bits, signed or not.
+        {"output 70000", [&] { return ZqPutAnalogOutput(id, 1, 70000); }, {}},
+        {"output -32769", [&] { return ZqPutAnalogOutput(id, 1, -32769); }, {}},
+        {"outputs with 70000", [&] { return ZqPutAnalogOutputN(id, 1, 3, values); }, {}},
+        {"70000 rows", [&] { return ZqPutDataTableDim(id, 70000, 4); }, {}},
+        {"-32769 rows", [&] { return ZqPutDataTableDim(id, -32769, 4); }, {}},
+        {"cell 70000", [&] { return ZqPutDataTableLoc(id, 1, 1, 70000); }, {}},
+        {"cell -32769", [&] { return ZqPutDataTableLoc(id, 1, 1, -32769); }, {}},
+        {"cells with 70000", [&] { return ZqPutDataTableRow(id, 1, 1, 2, values + 1); }, {}},
+        // What still fits goes out unchanged.
+        {"register 65535", [&] { return ZqGetRegister(id, 65535, &v); }, {0xFF, 0xFF}},
+        {"sixteen from 65536", [&] { return ZqGetRegister16(id, 65536, out); }, {0xFF, 0xFF}},
+        {"task bank 256", [&] { return ZqGetTaskBank(id, 256, &bank); }, {0xFF}},
+        {"properties 65535", [&] { return ZqGetVProperties(id, 65535, &p1, &p2, &p3); }, {0xFF, 0xFF}},
+        {"output -32768", [&] { return ZqPutAnalogOutput(id, 1, -32768); }, {0x00, 0x00, 0x80}},
+        {"output 65535", [&] { return ZqPutAnalogOutput(id, 2, 65535); }, {0x01, 0xFF, 0xFF}},
+        {"-1 rows", [&] { return ZqPutDataTableDim(id, -1, 4); }, {0xFF, 0xFF, 0x04}},
+        {"cell -32768 of row 65535", [&] { return ZqPutDataTableLoc(id, 65535, 255, -32768); },
+         {0xFF, 0xFF, 0xFF, 0x00, 0x80}},
+        {"column 255", [&] { return ZqGetDataTableRow(id, 1, 255, 1, out); }, {0x01, 0x00, 0xFF, 0x00}},
+    };
+    for (const auto &k : cases) {
+        if (k.sent.empty()) {
+            ExpectRefusedAtOnce(id, emu, k.call, k.what);
+            continue;
+        }
+        emu.clearLog();
+        k.call();
+        ASSERT_EQ(emu.requestCount(), 1u) << k.what;
+        const Bytes frame = emu.lastRequest();
+        EXPECT_EQ(Bytes(frame.begin() + 3, frame.end() - 2), k.sent) << k.what;
+    }
 }
 
 TEST_F(Commands, RowWriteUpToTheLastColumn) {

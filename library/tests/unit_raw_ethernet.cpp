@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 #include <vector>
 
 #include "raw_ethernet.h"
@@ -139,23 +141,35 @@ TEST(EthernetReceivePath, WaitingReceiveEndsWhenAFrameArrivesOrTheStationCloses)
     Bytes buffer(kEthernetFrameBuffer);
     const Bytes frame = replyFrame(7, 32001, {0x03, 0x64, 0x9B, 0xFF});
 
+    // The waits are far longer than any test run: only a receive that is
+    // not woken reaches them (the frame would still be taken then, so the
+    // time tells). The other thread starts once the receive is about to
+    // wait; which of the two comes first changes nothing in the outcome.
+    constexpr int kHang = 120000;
+    const auto woken = [](std::chrono::steady_clock::time_point t0) {
+        return std::chrono::steady_clock::now() - t0 < std::chrono::milliseconds(kHang / 2);
+    };
+    std::atomic<bool> waiting{false};
     std::thread late([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        while (!waiting.load()) std::this_thread::yield();
         adapter.queueFrame(frame);
     });
-    const auto t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(adapter.receive(*a, buffer, 5000), frame.size());
+    auto t0 = std::chrono::steady_clock::now();
+    waiting = true;
+    EXPECT_EQ(adapter.receive(*a, buffer, kHang), frame.size());
     late.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+    EXPECT_TRUE(woken(t0));
 
+    waiting = false;
     std::thread closer([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        while (!waiting.load()) std::this_thread::yield();
         adapter.close();
     });
-    const auto t1 = std::chrono::steady_clock::now();
-    EXPECT_EQ(adapter.receive(*a, buffer, 5000), 0u);
+    t0 = std::chrono::steady_clock::now();
+    waiting = true;
+    EXPECT_EQ(adapter.receive(*a, buffer, kHang), 0u);
     closer.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - t1, std::chrono::seconds(2));
+    EXPECT_TRUE(woken(t0));
     EXPECT_EQ(adapter.stationCount(), 0u);
     adapter.queueFrame(frame);  // nobody left to take it
     EXPECT_EQ(adapter.receive(*a, buffer, 0), 0u);

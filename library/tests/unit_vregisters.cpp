@@ -97,7 +97,7 @@ TEST_F(VRegisters, SingleWriteRequestOfEachType) {
         EXPECT_EQ(f.back(), 0xFF);
     };
     auto rec = [](std::int32_t type) {
-        auto r = VRecord(36149 + 65536, type);  // only the low 16 bits travel
+        auto r = VRecord(36149, type);
         r.headerA = 0x106;
         r.headerB = 0x22;
         r.headerC = 0x33;

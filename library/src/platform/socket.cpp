@@ -26,6 +26,13 @@ ssize_t failed() { return -static_cast<ssize_t>(errno); }
 
 }  // namespace
 
+std::string ToText(const Ipv4Address &a) {
+    char text[INET_ADDRSTRLEN] = "?";
+    const in_addr in{a.address};
+    inet_ntop(AF_INET, &in, text, sizeof text);
+    return std::string(text) + ":" + std::to_string(a.port);
+}
+
 Socket::~Socket() { close(); }
 
 int Socket::create(bool stream) {
@@ -129,7 +136,27 @@ ssize_t Socket::receiveFrom(std::uint8_t *buffer, std::size_t size, Ipv4Address 
             from = fromSockaddr(s);
             return n;
         }
+        if (errno == EWOULDBLOCK) return -EAGAIN;
         if (errno != EINTR) return failed();
+    }
+}
+
+ssize_t Socket::receiveFrom(std::uint8_t *buffer, std::size_t size, Ipv4Address &from, int waitMs) {
+    for (;;) {
+        sockaddr_in s{};
+        socklen_t len = sizeof s;
+        const ssize_t n = ::recvfrom(fd_, buffer, size, MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&s), &len);
+        if (n >= 0) {
+            from = fromSockaddr(s);
+            return n;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return failed();
+        pollfd p{fd_, POLLIN, 0};
+        int r;
+        while ((r = poll(&p, 1, waitMs)) < 0 && errno == EINTR) {
+        }
+        if (r < 0) return failed();
+        if (r == 0) return -EAGAIN;
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <sys/types.h>
 
 namespace orv::platform {
@@ -12,6 +13,9 @@ struct Ipv4Address {
     std::uint32_t address = 0;  // network byte order, as the caller gave it
     std::uint16_t port = 0;     // host byte order
 };
+
+// "a.b.c.d:port", for messages.
+std::string ToText(const Ipv4Address &a);
 
 class Socket {
 public:
@@ -44,8 +48,11 @@ public:
     ssize_t sendTo(const std::uint8_t *bytes, std::size_t count, const Ipv4Address &to);
     // Sends every byte on a stream.
     ssize_t sendAll(const std::uint8_t *bytes, std::size_t count, int flags);
-    // One datagram, waiting as the receive time-out says.
+    // One datagram, waiting as the receive time-out says: -EAGAIN when
+    // nothing came in time.
     ssize_t receiveFrom(std::uint8_t *buffer, std::size_t size, Ipv4Address &from);
+    // The same, waiting up to waitMs (-1 for ever) instead.
+    ssize_t receiveFrom(std::uint8_t *buffer, std::size_t size, Ipv4Address &from, int waitMs);
     // Bytes from a stream, waiting as the receive time-out says: -EAGAIN
     // when nothing came in time, 0 when the peer closed.
     ssize_t receive(std::uint8_t *buffer, std::size_t size);
