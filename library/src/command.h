@@ -6,7 +6,7 @@
 //      number must fit the field that carries it, see Fits and Args: a
 //      request whose arguments do not fit is built empty, and RunRead and
 //      RunWrite refuse an empty request before the lookup);
-//   2. connection lookup (Command's constructor, through GetConnection);
+//   2. connection lookup (Command's constructor, through FindConnection);
 //   3. one request, built with BuildRequest;
 //   4. the exchange through SendData with packet class 20;
 //   5. the reply test: expected L and code (or an acknowledgement for a

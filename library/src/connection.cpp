@@ -193,11 +193,6 @@ std::map<std::int32_t, ConnectionRef> &all() { return g_table; }
 
 }  // namespace table
 
-Connection *GetConnection(std::int32_t id) {
-    TableGuard guard;
-    return table::lookup(id, true);
-}
-
 ConnectionRef FindConnection(std::int32_t id) {
     TableGuard guard;
     return table::share(id, true);

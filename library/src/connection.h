@@ -196,10 +196,9 @@ template <typename F> void table::forEach(F f) {
     for (auto &[id, c] : all()) f(id, *c);
 }
 
-// Lookup with the status check under the lock, for the command exports. The
-// record stays valid until the connection is closed.
-Connection *GetConnection(std::int32_t id);
-// The same, sharing the record (valid as long as it is held).
+// Lookup with the status check under the lock, for the command exports and
+// the transfers: the record is shared, so a close from another thread never
+// frees it under a caller that still holds it.
 ConnectionRef FindConnection(std::int32_t id);
 
 // ZqSendData's work, for the library's own callers.

@@ -112,7 +112,7 @@ bool TableFits(ObjectFile &file, Connection &c) {
 
 std::int32_t Download(std::int32_t id, const char *path, ZQ_TRANSFER_STATS &stats) {
     stats = {};
-    Connection *c = GetConnection(id);
+    const ConnectionRef c = FindConnection(id);
     if (!c) return 0;
     std::int32_t model = 0;
     bool ea = false;

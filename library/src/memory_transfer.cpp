@@ -110,7 +110,7 @@ bool ReadControllerModel(std::int32_t id, std::int32_t &model, bool &ea) {
     model = -1;
     if (ZqGetModel(id, &model, &flag) != 1) return false;
     if (flag < 0) {
-        if (Connection *c = GetConnection(id)) c->setError(err::kPacket, err::kIncomplete);
+        if (const ConnectionRef c = FindConnection(id)) c->setError(err::kPacket, err::kIncomplete);
         return false;
     }
     ea = flag != 0;

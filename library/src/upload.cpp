@@ -251,7 +251,7 @@ std::int32_t Upload(std::int32_t id, const char *path, ZQ_TRANSFER_STATS &stats)
     std::int32_t model = 0;
     bool ea = false;
     if (!ReadControllerModel(id, model, ea)) return 0;
-    Connection *c = GetConnection(id);
+    const ConnectionRef c = FindConnection(id);
     if (!c) return 0;
     int osError = 0;
     const std::unique_ptr<ObjectFile> file = ObjectFile::CreateNew(path, osError);

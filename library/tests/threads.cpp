@@ -6,11 +6,14 @@
 #include <arpa/inet.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "link_fixture.h"
+#include "temp_dir.h"
+#include "transfer_checks.h"
 
 using namespace orvtest;
 
@@ -149,4 +152,48 @@ TEST(Threads, QueriesBesideAnExchangeOnTheSameConnection) {
         EXPECT_EQ(m.replyLength, 4) << "the last reply: the refusal";
         EXPECT_EQ(ZqCloseConnection(id), 1);
     }
+}
+
+// Another thread closes the connection while an upload runs on it: the
+// upload ends with a failure on its own copy of the record, never on a
+// record the close has freed (the sanitizer builds see such a use).
+TEST(Threads, CloseBesideAnUpload) {
+    EmulatorLink link(Link::Udp);
+    ASSERT_TRUE(link.ok());
+    LoadProgram(link.controller(), SampleProgram(5));
+    const std::int32_t id = link.open();
+    ASSERT_NE(id, 0) << ErrorText(0);
+    ASSERT_EQ(ZqSetConnectionTimeout(id, kAnswerTimeout), 1);
+
+    // The third memory read answers only once the connection has left the
+    // table, so the close is under way while the upload still runs.
+    const orvemu::Handler read = link.controller().handler(0x2B);
+    std::atomic<int> reads{0};
+    std::atomic<bool> reached{false};
+    link.controller().setHandler(0x2B, [&](orvemu::Controller &c, const orvemu::Request &r) {
+        if (++reads == 3) {
+            reached = true;
+            ZQ_CONNECTION_INFO info{};
+            const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (ZqGetConnectionInfo(id, &info) == 1 && std::chrono::steady_clock::now() < bound)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return read(c, r);
+    });
+    std::atomic<std::int32_t> closed{-1};
+    std::thread closer([&] {
+        const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!reached && std::chrono::steady_clock::now() < bound)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        closed = ZqCloseConnection(id);
+    });
+    orv::test::TempDir dir;
+    const std::string path = dir.file("closed.dso");
+    ZQ_TRANSFER_STATS stats{};
+    const std::int32_t result = ZqUpload(id, path.c_str(), &stats);
+    closer.join();
+    EXPECT_TRUE(reached.load());
+    EXPECT_EQ(closed.load(), 1);
+    EXPECT_EQ(result, 0);
+    link.controller().setHandler(0x2B, read);
 }
