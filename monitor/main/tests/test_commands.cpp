@@ -17,7 +17,7 @@ const QString AskAnyway = QStringLiteral("There is NO communication with the con
 
 void closeFlags() {
     RegWindowOpen = ServoWindowOpen = StatusPollOn = AnalInWindowOpen = RtcWindowOpen = false;
-    ConnectionHandle = 0;
+    restartLink();
     ControllerIP.clear();
 }
 
@@ -57,7 +57,7 @@ private Q_SLOTS:
     void servoAndStatusWindows() {
         MonitorTestEnv env;
         frmMain &m = quietMain(env);
-        NoComm = false;
+        controllerLink().markUp();
         NumServos = 16;
         m.ServoButton_Click();
         QVERIFY(ServoWindowOpen && form<frmServo>().isVisible() && !form<frmServo2>().isVisible());
@@ -78,7 +78,7 @@ private Q_SLOTS:
     void ddeExecuteCommands() {
         MonitorTestEnv env;
         frmMain &m = quietMain(env);
-        NoComm = false;
+        controllerLink().markUp();
         int16_t cancel = 0;
         m.Form_LinkOpen(cancel);
         QCOMPARE(cancel, int16_t(0));

@@ -461,7 +461,7 @@ private Q_SLOTS:
         frmProgFlash &w = form<frmProgFlash>();
         CommPort = 1;
         ControllerIP.clear();
-        ConnectionHandle = 77;
+        controllerLink().markOpened(77);
         BaudRate = 4800;
         TimeoutMs = 123;
         w.setLogText(QStringLiteral("older"));

@@ -40,7 +40,7 @@ QByteArray bytesOf(const QString &path) {
 
 struct Transfer {
     explicit Transfer(int model, bool withSettings = false) : peer(model) {
-        MonitoringSuspended = false;
+        restartLink();
         if (withSettings) quietMainConnectedTo(env, peer, 300);
         else quietMain(env);
         ok = peer.connectMonitor(300);
@@ -136,7 +136,7 @@ private Q_SLOTS:
     void programRoundTrip() {
         Transfer t(5);
         QVERIFY(t.ok);
-        ControllerIdentified = true;
+        controllerLink().markIdentified(true);
         t.memory().registers[600] = 66;
         t.env.responder.expectFile(t.objectFile);
         t.env.responder.expectBox(QStringLiteral("Upload Controller Register Values?"), mbYes);
@@ -150,7 +150,7 @@ private Q_SLOTS:
         QCOMPARE(linesOf(t.textFile)[2 + 599], textLine(600, 66));
 
         QVERIFY(t.peer.connectMonitor(300));
-        ControllerIdentified = true;
+        controllerLink().markIdentified(true);
         t.peer.controller().clearLog();
         t.memory().registers[600] = 0;
         t.env.responder.expectFile(t.objectFile);
@@ -169,7 +169,7 @@ private Q_SLOTS:
     void failedUploadKeepsTheEarlierProgram() {
         Transfer t(5);
         QVERIFY(t.ok);
-        ControllerIdentified = true;
+        controllerLink().markIdentified(true);
         writeText(t.objectFile, QStringLiteral("earlier program"));
         t.env.responder.expectFile(t.objectFile);
         t.env.responder.expectBox(t.objectFile + QStringLiteral(" already exists. Do you want to overwrite ?"), mbOK);
@@ -193,7 +193,7 @@ private Q_SLOTS:
     void uploadBrokenOffKeepsTheEarlierFiles() {
         Transfer t(5);
         QVERIFY(t.ok);
-        ControllerIdentified = true;
+        controllerLink().markIdentified(true);
         t.memory().setTableDimensions(1000, 100);
         t.peer.controller().setHandler(0x39, [read = t.peer.controller().handler(0x39)](
                                                  orvemu::Controller &c, const orvemu::Request &r) {
@@ -227,7 +227,7 @@ private Q_SLOTS:
     void incompleteUploadGoesBesideTheEarlierFile() {
         Transfer t(5);
         QVERIFY(t.ok);
-        ControllerIdentified = true;
+        controllerLink().markIdentified(true);
         t.memory().checksumSkew = 1;
         writeText(t.objectFile, QStringLiteral("earlier program"));
         writeText(t.textFile, QStringLiteral("earlier registers"));
@@ -259,7 +259,7 @@ private Q_SLOTS:
     void downloadStraightAfterAnUpload() {
         Transfer t(5, true);
         QVERIFY(t.ok);
-        ControllerIdentified = true;
+        controllerLink().markIdentified(true);
         frmMain &m = form<frmMain>();
         t.env.responder.expectFile(t.objectFile);
         t.env.responder.expectBox(QStringLiteral("Upload Controller Register Values?"), mbNo);
@@ -320,7 +320,7 @@ private Q_SLOTS:
     void transferRunsOffTheWindowThread() {
         Transfer t(5);
         QVERIFY(t.ok);
-        ControllerIdentified = true;
+        controllerLink().markIdentified(true);
         frmMain &m = form<frmMain>();
         m.Timer1->setEnabled(true);
         OrvComm::ZqSetConnectionTimeout(ConnectionHandle, 2000);
