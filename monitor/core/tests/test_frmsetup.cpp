@@ -10,7 +10,9 @@
 #include "core/globals.h"
 #include "harness/harness.h"
 #include "main/frmDDE.h"
+#include "core/settings.h"
 #include "main/frmMain.h"
+#include <memory>
 
 namespace {
 
@@ -35,6 +37,7 @@ int32_t emulatorRegister(EmulatorPeer &peer, int n) {
 
 void resetGlobals() {
     restartLink();
+    SetupOpen = ReconnectPending = false;
     SymbolFilePath.clear();
     ControllerModel = -1;
     EaType = 0;
@@ -138,6 +141,52 @@ private Q_SLOTS:
         s.txtLoadCommand->setText(QStringLiteral("Load"));
         QCOMPARE(s.Combo1->currentIndex(), -1);
         QCOMPARE(CommPort, 40);
+    }
+
+    // The window shows the baud rate in use, and loading it (as the start-up
+    // of a network link does, hidden) changes no setting: a run that never
+    // opened it stores the rate it read.
+    void baudRateIsTheOneInUse_data() {
+        QTest::addColumn<int>("commPort");
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<int>("controllerRate");  // a serial controller's; 0 for none
+        QTest::newRow("UDP, 9600 stored") << 1 << 9600 << 0;
+        QTest::newRow("serial, 19200 stored, controller at 38400") << 3 << 19200 << 38400;
+        QTest::newRow("serial, 9600 stored and in use") << 3 << 9600 << 9600;
+    }
+    void baudRateIsTheOneInUse() {
+        QFETCH(int, commPort);
+        QFETCH(int, stored);
+        QFETCH(int, controllerRate);
+        MonitorTestEnv env;
+        std::unique_ptr<EmulatorPeer> peer;
+        if (controllerRate != 0) peer = std::make_unique<EmulatorPeer>(5, PeerLink::Serial, uint32_t(controllerRate), 1);
+        env.writeSettings(QStringLiteral("[Communications]\ndword \"COMM Port\" %1\ndword \"BAUD Rate\" %2\n"
+                                         "sz \"IP Address\" \"127.0.0.1\"\ndword \"Timeout\" 200\n")
+                              .arg(commPort)
+                              .arg(stored));
+        frmMain &m = form<frmMain>();
+        m.waitForAttempt();
+        // A loaded machine may answer too late at the right rate: the next
+        // attempt searches again.
+        for (int i = 0; i < 10 && controllerRate != 0 && NoComm; ++i) {
+            m.CheckComm();
+            m.waitForAttempt();
+        }
+        const int inUse = controllerRate != 0 ? controllerRate : stored;
+        QCOMPARE(BaudRate, inUse);
+        m.configmenu_Click(1);
+        frmSetup &s = form<frmSetup>();
+        QCOMPARE(s.Combo2->currentText(), QString::number(inUse));
+        QCOMPARE(BaudRate, inUse);
+        QVERIFY(s.Unload());
+        env.responder.answerEveryBox(mbOK);
+        QVERIFY(m.close());
+        SettingsStore store(env.settingsFile());
+        int32_t key = 0, rate = 0;
+        QVERIFY(store.openKey(HKEY_CURRENT_USER, SettingsRoot + QStringLiteral("Communications"), key));
+        QVERIFY(store.queryLong(key, QStringLiteral("BAUD Rate"), rate));
+        QCOMPARE(rate, inUse);
     }
 
     void closingHandsTheReconnectToTheMainWindow() {

@@ -359,12 +359,12 @@ private Q_SLOTS:
         QCOMPARE(dde.box->text(), QString());
         QCOMPARE(dde.suppressedOnChange, (QList<bool>{true}));
 
-        // No connection test: the call fails and says so; the button keeps
-        // the state of the click.
+        // Without a connection nothing is sent: the button keeps showing
+        // that its state is not known, and the status line says why.
         disconnectMonitor();
         w.SSCommand1[0]->click();
-        QCOMPARE(w.SSCommand1[0]->Caption(), QStringLiteral("Set"));
-        QVERIFY(status().startsWith(QStringLiteral("Failed to update Flag value!\n")));
+        QCOMPARE(w.SSCommand1[0]->Caption(), QStringLiteral("*"));
+        QCOMPARE(status(), QStringLiteral("Failed to update Flag value!\nNo communication with the controller."));
         frmFlag::flagCallForHighFlags = saved;
     }
 
