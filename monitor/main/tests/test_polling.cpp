@@ -130,6 +130,7 @@ private Q_SLOTS:
     void linkCheck() {
         Session s;
         s.refuse({8503}, {8505});
+        OrvComm::ZqSetConnectionTimeout(ConnectionHandle, 40);
         frmAnalIn &ain = form<frmAnalIn>();
         frmReg &reg = form<frmReg>();
         ain.VScroll1->setValue(1);
@@ -386,6 +387,7 @@ private Q_SLOTS:
 
         s.peer.controller().clearLog();
         s.refuse({}, {1});
+        OrvComm::ZqSetConnectionTimeout(ConnectionHandle, 40);
         s.main->Timer1_Timer();
         QCOMPARE(s.requests(), gets(1, 1) + gets(1, 1) + gets(1, 1));  // the three tries
         QVERIFY(NoComm);
