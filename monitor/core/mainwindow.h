@@ -42,6 +42,9 @@ public:
     virtual bool attemptPending() const = 0;
     // Lets events run until the attempt under way has ended.
     virtual void waitForAttempt() = 0;
+    // An attempt under way is dropped: nothing more of it reaches the
+    // controller (another procedure takes the connection over).
+    virtual void abandonAttempt() = 0;
     virtual void resetReconnectBackOff() = 0;
     // True while the user has not suspended the monitoring (and no
     // transfer has closed the link).

@@ -390,8 +390,8 @@ std::optional<bool> frmMain::openNetLink() {
 
 void frmMain::probeAnswered() {
     ControllerLink &link = controllerLink();
-    // Meanwhile the user may have suspended, or a transfer taken the link.
-    if (MonitoringSuspended || link.busy() || ConnectionHandle != 0) return;
+    // Meanwhile the user may have suspended monitoring.
+    if (MonitoringSuspended || ConnectionHandle != 0) return;
     try {
         const auto address = netAddress(ControllerIP);
         if (!address) {
@@ -430,7 +430,7 @@ std::optional<bool> frmMain::openSerialLink() {
 void frmMain::baudSearchStep(int attempt, int index) {
     static constexpr int32_t rates[] = {9600, 19200, 38400, 56800, 115200};
     if (attempt != attempt_ || !searchPending_) return;
-    if (MonitoringSuspended || controllerLink().busy() || ConnectionHandle == 0) {
+    if (MonitoringSuspended || ConnectionHandle == 0) {
         searchPending_ = false;
         return;
     }
@@ -514,6 +514,8 @@ void frmMain::Timer2_Timer() {
     resetReconnectBackOff();
     if (MonitoringSuspended) SuspendButton_Click();
     else CheckComm();
+    // An attempt that goes on from the event loop says so until it ends.
+    if (attemptPending() && Message->text().isEmpty()) setLinkStatus(QStringLiteral("Establishing Connection"));
     ReconnectPending = false;
     Timer2->setEnabled(false);
 }

@@ -56,6 +56,7 @@ public:
     bool CheckComm() override;
     bool attemptPending() const override { return probe_ != nullptr || searchPending_; }
     void waitForAttempt() override;
+    void abandonAttempt() override;
     // A user action (Resume Monitoring, leaving the setup window) reconnects:
     // the next failure waits the shortest back-off again.
     void resetReconnectBackOff() override { reconnectStepMs_ = 0; }
@@ -156,8 +157,6 @@ private:
     // The end of an attempt whose connection is open: identified or failed.
     bool finishAttempt(bool ok);
     void armPollStart();
-    // An attempt still under way is dropped: its probe, its baud search.
-    void abandonAttempt();
     // The network attempt after the probe: the controller answered it.
     void probeAnswered();
     // One rate of the serial baud search (index into the rates).

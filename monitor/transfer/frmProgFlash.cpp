@@ -166,8 +166,10 @@ void frmProgFlash::SSCommand1_Click() {
     step([&] {
         m.setPolling(false);
         // A poll start still pending from the last connect would restart
-        // polling in the middle of the update.
+        // polling in the middle of the update, and a connection attempt
+        // under way would go on talking to the controller.
         m.cancelPollStart();
+        m.abandonAttempt();
     });
     TransferBusy = true;
     // The update makes connections of its own: the monitor's link is down

@@ -156,11 +156,11 @@ QString errorText(int32_t connection) {
 bool TransferLinkReady(const QString &failed) {
     if (controllerLink().up() && ControllerIdentified) return true;
     MainWindow &m = mainWindow();
-    // Resume Monitoring connects at once; otherwise the connection manager
-    // opens the configured connection. Either may go on from the event
-    // loop: the transfer waits for its end.
+    // Monitoring resumes (its own tick leaves the link to the transfer that
+    // holds it), and the connection manager opens the configured connection;
+    // the attempt may go on from the event loop: the transfer waits for its end.
     if (MonitoringSuspended) m.SuspendButton_Click();
-    else m.CheckComm();
+    if (!m.attemptPending() && !controllerLink().up()) m.CheckComm();
     m.waitForAttempt();
     if (controllerLink().up() && ControllerIdentified) return true;
     // A failed open leaves its reason in the library-wide error; a

@@ -84,6 +84,7 @@ public:
         env.writeSettings(QStringLiteral("[Communications]\ndword \"COMM Port\" 3\ndword \"BAUD Rate\" 9600\n"
                                          "dword \"Timeout\" 80\n"));
         main = &form<frmMain>();
+        main->waitForAttempt();
         w = &form<frmProgFlash>();
         w->DelayScale = 0.05;
         w->FlashTimeoutMs = 1000;

@@ -275,9 +275,10 @@ private Q_SLOTS:
         QVERIFY(m.Message->text().startsWith(QStringLiteral("Connection closed after the program transfer")));
         QVERIFY(!m.Timer1->Enabled());
 
+        // From the transfer window, which holds the link for the transfer.
         t.env.responder.expectFile(t.objectFile);
         t.env.responder.answerEveryBox(mbOK);
-        DownloadProgram();
+        form<frmLoadMain>().Command1_Click(3);
         QVERIFY2(t.env.responder.prompts().last().startsWith(t.objectFile + QStringLiteral(" downloaded.")),
                  qPrintable(t.env.responder.prompts().join(u'|')));
         QCOMPARE(ConnectionHandle, 0);
