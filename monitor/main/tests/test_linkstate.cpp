@@ -68,6 +68,10 @@ QList<ShownValues> everyWindow() {
     };
 }
 
+bool *const OpenFlags[] = {&RegWindowOpen,     &RamWindowOpen,    &AnalInWindowOpen, &AnalOutWindowOpen,
+                           &DigInWindowOpen,   &DigOutWindowOpen, &FlagWindowOpen,   &RegbitsWindowOpen,
+                           &ServoWindowOpen,   &Custom1WindowOpen, &RtcWindowOpen,   &StatusPollOn};
+
 // The monitor connected to an emulator over UDP with every window open and
 // polled once, DDE serving on, the data table monitored.
 struct Session {
@@ -81,10 +85,7 @@ struct Session {
         main = &quietMainConnectedTo(env, peer, 2000);
         Custom1Rows[0] = {QStringLiteral("r"), 6, 2};
         Custom1Rows[1] = {QStringLiteral("f"), 1, 1};
-        for (bool *open : {&RegWindowOpen, &RamWindowOpen, &AnalInWindowOpen, &AnalOutWindowOpen, &DigInWindowOpen,
-                           &DigOutWindowOpen, &FlagWindowOpen, &RegbitsWindowOpen, &ServoWindowOpen,
-                           &Custom1WindowOpen, &RtcWindowOpen, &StatusPollOn})
-            *open = true;
+        for (bool *open : OpenFlags) *open = true;
         for (const ShownValues &w : everyWindow()) w.texts();  // loads each window
         frmDDE &d = form<frmDDE>();
         d.RegAddress->setText(QStringLiteral("3"));
@@ -96,10 +97,7 @@ struct Session {
         main->Timer1_Timer();
     }
     ~Session() {
-        for (bool *open : {&RegWindowOpen, &RamWindowOpen, &AnalInWindowOpen, &AnalOutWindowOpen, &DigInWindowOpen,
-                           &DigOutWindowOpen, &FlagWindowOpen, &RegbitsWindowOpen, &ServoWindowOpen,
-                           &Custom1WindowOpen, &RtcWindowOpen, &StatusPollOn})
-            *open = false;
+        for (bool *open : OpenFlags) *open = false;
         DdeServing = 0;
         Custom1Rows = {};
         disconnectMonitor();
