@@ -334,7 +334,8 @@ DdeReply DdeServer::respond(DdeSession &s, const QString &line) {
         if (!f) return error(QStringLiteral("the topic is gone"));
         // A command or a poke may reach the controller; while a transfer
         // holds the connection nothing else may.
-        if (TransferBusy && (word == QStringLiteral("EXECUTE") || word == QStringLiteral("POKE")))
+        if ((TransferBusy || controllerLink().busy()) &&
+            (word == QStringLiteral("EXECUTE") || word == QStringLiteral("POKE")))
             return error(QStringLiteral("busy: a transfer is running"));
         // The window's answer to a command or a poke: refused with its reason.
         const auto answer = [&](int16_t cancel) {
@@ -358,7 +359,7 @@ DdeReply DdeServer::respond(DdeSession &s, const QString &line) {
         if (!control) return error(QStringLiteral("no such item"));
         if (word == QStringLiteral("REQUEST")) {
             if (!fresh_ && refreshed_.refreshed && s.topic.compare(refreshed_.topic, Qt::CaseInsensitive) == 0 &&
-                refreshed_.refreshed(item))
+                refreshed_.refreshed(item) && !(refreshed_.unavailable && refreshed_.unavailable()))
                 return DdeReply{QString(), true};
             return DdeReply{QStringLiteral("DATA ") + ddeEscape(ddeItemText(control))};
         }

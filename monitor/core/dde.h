@@ -28,7 +28,9 @@
 // Items that the polling loop refreshes are never answered stale: a REQUEST
 // for one of them while no refresh has happened since serving came on (or
 // since an address of the items changed) is answered after the next
-// refresh, or with an ERROR when none comes in time.
+// refresh, or with an ERROR when none comes in time. While no refresh can
+// come (the link is down), they are answered at once with what they show,
+// which is then "*".
 //
 // Limits: a line is at most MaxLineBytes (a longer one is answered "ERROR
 // the line is too long" and dropped); at most MaxConversations at a time; a
@@ -98,6 +100,9 @@ struct DdeRefreshedItems {
     std::function<int()> waitMs;
     // Why no refresh came (for the ERROR of a request that waited in vain).
     std::function<QString()> whyNone;
+    // No refresh can come now (the link is down): a request is answered at
+    // once with what the item shows.
+    std::function<bool()> unavailable;
 };
 
 class DdeServer : public QObject {

@@ -302,12 +302,13 @@ void frmSetup::loadProcedure() {
     if (Combo1->currentIndex() >= 0) Combo1_Click();
 
     {
+        // The list shows the rate in use; loading the window changes no
+        // setting (a rate the list does not hold leaves it without a choice).
         const QSignalBlocker block(Combo2);
         Combo2->clear();
         Combo2->addItems({QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400"),
                           QStringLiteral("56800"), QStringLiteral("115200")});
-        BaudRate = 19200;
-        Combo2->setCurrentIndex(1);
+        Combo2->setCurrentIndex(Combo2->findText(QString::number(BaudRate)));
     }
 
     Text3->setText(ControllerIPText);
@@ -467,7 +468,7 @@ void frmSetup::Form_Unload(int &) {
     if (CommPort == 0) changed = changed || TargetNode != s.targetNode || HostNode != s.hostNode;
     else if (CommPort == 1 || CommPort == 2) changed = changed || ControllerIP != s.controllerIP;
     else changed = changed || BaudRate != s.baudRate;
-    if (changed) NoComm = true;
+    if (changed) controllerLink().markReconnecting();
 
     if (main.monitoringRunning()) {
         if (NoComm) {

@@ -1,6 +1,7 @@
 // The globals that the windows of the monitor share: link state, controller
 // description, busy and window-open flags, edit state, settings and paths.
-// One definition each; every window reads and writes them directly.
+// One definition each. The link's state is only read here: its owner
+// (core/link.h) changes it.
 #pragma once
 
 #include <QString>
@@ -9,18 +10,34 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/link.h"
 #include "core/orvcomm_binding.h"
 #include "core/runtime_error.h"
 
 // ---- Link state ----------------------------------------------------------
-inline int32_t ConnectionHandle = 0;  // connection ID, 0 = none
-inline bool NoComm = false;           // no working connection
+// Read-only views of the link's owner (core/link.h), under the names the
+// windows have always used; every change goes through the owner.
+namespace link_views {
+struct Handle {
+    operator int32_t() const { return controllerLink().handle(); }
+};
+struct Flag {
+    bool (*get)();
+    operator bool() const { return get(); }
+};
+inline bool noComm() { return !controllerLink().up(); }
+inline bool connected() { return controllerLink().up(); }
+inline bool suspended() { return controllerLink().waitsForUser(); }
+inline bool identified() { return controllerLink().identified(); }
+}  // namespace link_views
+inline constexpr link_views::Handle ConnectionHandle{};                    // connection ID, 0 = none
+inline constexpr link_views::Flag NoComm{link_views::noComm};              // no working link
+inline constexpr link_views::Flag Connected{link_views::connected};        // the controller answered
+inline constexpr link_views::Flag MonitoringSuspended{link_views::suspended};  // waits for Resume Monitoring
 inline bool CommError = false;        // a library call failed during this tick
-inline bool Connected = false;
 inline bool SetupOpen = false;
 inline bool ReconnectPending = false;
 inline bool ConnectFailedBefore = false;
-inline bool MonitoringSuspended = false;
 inline QString ConnectionTitle;       // begins with " - "
 inline OrvComm::ZQ_ERROR_INFO ErrorInfo{};
 // The text of ErrorInfo, up to its first NUL.
@@ -57,7 +74,7 @@ inline std::array<int32_t, 50> Block50Buffer{};
 // ---- Controller description ---------------------------------------------------
 inline int32_t ControllerModel = 0;
 inline int32_t EaType = 0;
-inline bool ControllerIdentified = false;
+inline constexpr link_views::Flag ControllerIdentified{link_views::identified};
 inline int16_t NumFlags = 0;
 inline int16_t NumDigitalInputs = 0;
 inline int16_t NumDigitalOutputs = 0;

@@ -35,18 +35,22 @@ public:
     // Timer1, Timer2 and Timer3, in that order.
     virtual std::array<FormTimer *, 3> connectionTimers() = 0;
 
-    // Closes any connection and opens the configured one; the new NoComm.
+    // Closes any connection and starts opening the configured one; the new
+    // NoComm (True while the attempt is still under way).
     virtual bool CheckComm() = 0;
+    // An attempt goes on from the event loop (a network probe, a baud search).
+    virtual bool attemptPending() const = 0;
+    // Lets events run until the attempt under way has ended.
+    virtual void waitForAttempt() = 0;
+    // An attempt under way is dropped: nothing more of it reaches the
+    // controller (another procedure takes the connection over).
+    virtual void abandonAttempt() = 0;
     virtual void resetReconnectBackOff() = 0;
-    // True while the Suspend/Resume button offers "Suspend Monitoring",
-    // that is while the user has not suspended the monitoring.
+    // True while the user has not suspended the monitoring (and no
+    // transfer has closed the link).
     virtual bool monitoringRunning() const = 0;
     // The Suspend/Resume Monitoring button.
     virtual void SuspendButton_Click() = 0;
-    // Shows the connection as closed after a program transfer: the buttons
-    // that need the link disabled, Resume Monitoring offered, text in the
-    // status line.
-    virtual void showLinkClosed(const QString &text) = 0;
 
     // The main window's file dialog (CMDialog1).
     virtual CommonDialog &commonDialog() = 0;

@@ -29,6 +29,7 @@ namespace detail {
 struct Slot {
     const char *name = nullptr;
     std::atomic<void *> fn{nullptr};  // a transfer calls from its own thread
+    std::atomic<int> calls{0};        // how often the program called it
     bool listed = false;
     Slot *next = nullptr;
 };
@@ -42,7 +43,12 @@ template <typename F> class Binding;
 template <typename R, typename... A> class Binding<R(A...)> {
 public:
     constexpr explicit Binding(const char *name) { slot_.name = name; }
-    R operator()(A... args) { return reinterpret_cast<R (*)(A...)>(resolve(slot_))(args...); }
+    R operator()(A... args) {
+        slot_.calls.fetch_add(1, std::memory_order_relaxed);
+        return reinterpret_cast<R (*)(A...)>(resolve(slot_))(args...);
+    }
+    // How often the program has called the function so far.
+    int calls() const { return slot_.calls.load(std::memory_order_relaxed); }
 
 private:
     Slot slot_;

@@ -165,7 +165,28 @@ void TableCellDelegate::setModelData(QWidget *editor, QAbstractItemModel *model,
 
 // ---- Window ----------------------------------------------------------------------
 
-frmTable::frmTable() : Form(QStringLiteral("frmTable")) {}
+frmTable::frmTable() : Form(QStringLiteral("frmTable")) {
+    // Rows that monitoring reads are current only while the link is up.
+    ControllerLink &link = controllerLink();
+    connect(&link, &ControllerLink::lost, this, [this] { markMonitoredRowsStale(); });
+    connect(&link, &ControllerLink::closed, this, [this] { markMonitoredRowsStale(); });
+    connect(&link, &ControllerLink::suspended, this, [this] { markMonitoredRowsStale(); });
+}
+
+quint64 frmTable::cellKey(int32_t row, int32_t column) { return (quint64(uint32_t(row)) << 32) | uint32_t(column); }
+
+void frmTable::markMonitoredRowsStale() {
+    if (!loaded() || !TableMonitorOn) return;
+    const int32_t first = std::max<int32_t>(1, TableMonStartRow), last = std::min<int32_t>(TableMonEndRow, TableRows);
+    if (first > last) return;
+    for (int32_t r = first; r <= last; ++r)
+        for (int32_t c = 1; c <= TableCols - 1; ++c) staleCells_.insert(cellKey(r, c));
+    tgDTableRows->rereadRows(first, last);
+}
+
+void frmTable::rowRead(int32_t row) {
+    for (int32_t c = 1; c <= TableCols - 1; ++c) staleCells_.remove(cellKey(row, c));
+}
 
 void frmTable::buildControls() {
     setWindowTitle(QStringLiteral("Data Table"));
@@ -404,6 +425,7 @@ void frmTable::ApplyRowText(int32_t i, const QString &text) {
             int32_t &cell = TableValues(i + 1, c);
             if (cell >= 0 && cell < 256 && QChar(char16_t(cell)) == ch) continue;
             cell = ansiCode(ch);
+            staleCells_.remove(cellKey(i + 1, c));
         }
     } catch (const std::exception &) {
         // A row outside the table changes nothing more.
@@ -417,7 +439,10 @@ void frmTable::CellEditEnded(int32_t row, int32_t column, const QString &text) {
             ApplyRowText(row - 1, text);
         } else if (column >= 1 && column < TableCols) {
             // Only a number that a cell can hold is taken.
-            if (const auto v = tableCellValue(text)) TableValues(row, column) = *v;
+            if (const auto v = tableCellValue(text)) {
+                TableValues(row, column) = *v;
+                staleCells_.remove(cellKey(row, column));
+            }
         }
     } catch (const std::exception &) {
     }
@@ -429,6 +454,8 @@ QVariant frmTable::GetCellValue(int32_t i, int32_t column) {
         if (i < 0 || i >= TableRows || column < 0 || column > TableCols) return 0;
         if (column == 0) return i + 1;
         if (column == TableCols) return RowText(i);
+        // A monitored cell not read since the link went down.
+        if (staleCells_.contains(cellKey(i + 1, column))) return QStringLiteral("*");
         return TableValues(i + 1, column);
     } catch (const RuntimeError &) {
         // A cell outside the table's allocation shows nothing.
@@ -439,6 +466,7 @@ QVariant frmTable::GetCellValue(int32_t i, int32_t column) {
 void frmTable::RefreshGrid() { tgDTableRows->reread(); }
 
 void frmTable::BuildGridColumns() {
+    staleCells_.clear();
     try {
         RefreshGrid();
         QHeaderView *header = tgDTable->horizontalHeader();
@@ -572,6 +600,7 @@ void frmTable::UploadDataTable() {
                 return;
             }
             for (int32_t c = 1; c <= TableCols - 1; ++c) TableValues(r, c) = DataTableRowBuffer[size_t(c)];
+            rowRead(r);
             if (inPlace) tgDTableRows->rereadRows(r, r);
         }
         ShowStatus(QStringLiteral("Upload complete."));
@@ -587,7 +616,12 @@ void frmTable::UploadDataTable() {
 }
 
 void frmTable::DownloadDataTable() {
-    if (NoComm || TransferBusy) return;
+    if (TransferBusy) return;
+    // Without a link nothing is written: the status line says why.
+    if (const QString refused = LinkRefusal(QStringLiteral("Failed to download the data table.")); !refused.isEmpty()) {
+        ShowStatus(refused);
+        return;
+    }
     Hourglass hourglass;
     const int32_t keptRows = TableRows, keptCols = TableCols;
     BusyFlag busy(TransferBusy);

@@ -11,6 +11,7 @@
 #include <QFont>
 #include <QLineEdit>
 #include <QPointer>
+#include <QSet>
 #include <QStyledItemDelegate>
 #include <QVariant>
 #include <array>
@@ -179,6 +180,10 @@ public:
 
     TableCellDelegate *cellEditor() const { return cellEditor_; }
 
+    // Every monitored cell shows "*" until monitoring reads its row again:
+    // the link went down.
+    void markMonitoredRowsStale();
+
 protected:
     void buildControls() override;
     void Form_Load() override;
@@ -198,6 +203,9 @@ private:
     // while the grid has (or has had) the focus.
     QLineEdit *clipboardEditor();
     void commitRows();
+    static quint64 cellKey(int32_t row, int32_t column);
+    // A row read from the controller: its cells are current again.
+    void rowRead(int32_t row);
     void commitCols();
     // A file dialog of the table file; the name chosen, nullopt for Cancel
     // (or when the user will not overwrite an existing file).
@@ -206,4 +214,5 @@ private:
     QFont designFont_;
     TableCellDelegate *cellEditor_ = nullptr;
     DataTableFileReader *reading_ = nullptr;  // the file being read
+    QSet<quint64> staleCells_;                // monitored cells not read since the link went down
 };

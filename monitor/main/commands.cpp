@@ -8,6 +8,7 @@
 #include "core/basics.h"
 #include "core/eventpump.h"
 #include "core/globals.h"
+#include "core/link.h"
 #include "core/frmAbout.h"
 #include "core/frmRTC.h"
 #include "core/frmSetup.h"
@@ -172,11 +173,7 @@ std::optional<int32_t> runCommandStatus(const QString &verb, const QString &notE
 }
 }  // namespace
 
-QString frmMain::whyNoController() {
-    if (MonitoringSuspended) return QStringLiteral("monitoring is suspended");
-    if (NoComm) return QStringLiteral("no communication with the controller");
-    return QString();
-}
+QString frmMain::whyNoController() { return controllerLink().whyNot(); }
 
 QString frmMain::runCommandBlocked(const QString &verb) const {
     if (const QString why = whyNoController(); !why.isEmpty()) return why;
@@ -232,47 +229,40 @@ void frmMain::setDdeMessage(const QString &text) {
 }
 
 void frmMain::SuspendButton_Click() {
-    if (SuspendButton->Caption() == QStringLiteral("Suspend Monitoring")) {
+    ControllerLink &link = controllerLink();
+    if (!link.waitsForUser()) {
         const auto step = [](const std::function<void()> &f) {
             try {
                 f();
             } catch (const std::exception &) {
             }
         };
-        step([this] {
+        // The owner's change turns the button into "Resume Monitoring" and
+        // the run buttons off.
+        step([this, &link] {
             Timer1->setEnabled(false);
-            MonitoringSuspended = true;
-            NoComm = true;
+            abandonAttempt();
+            link.markSuspended();
             DoEvents();
-        });
-        step([this] {
-            SuspendButton->setCaption(QStringLiteral("Resume Monitoring"));
-            SuspendButton->setForeColor(ColourDarkGreen);
         });
         step([this] { setStatus(QStringLiteral("Controller Monitoring Suspended")); });
         step([this] { setDdeMessage(QStringLiteral("Controller Monitoring Suspended")); });
-        step([this] {
-            for (SSCommand *b : {StartButton, StopButton, ResetButton}) b->setEnabled(false);
-        });
         step([this] {
             Timer1->setEnabled(false);
             DoEvents();
             setDdeMessage(QString());
         });
-        step([] {
-            if (ConnectionHandle == 0) return;
+        step([&link] {
+            // A transfer that holds the connection closes it itself.
+            if (ConnectionHandle == 0 || link.busy()) return;
             const int32_t rc = OrvComm::ZqCloseConnection(ConnectionHandle);
-            ConnectionHandle = 0;
+            link.markDropped();
             if (rc != 1) MsgBox(QStringLiteral("Failed to CLOSE network."), mbExclamation);
         });
     } else {
         ConnectFailCount = -1;
         resetReconnectBackOff();
-        SuspendButton->setCaption(QStringLiteral("Suspend Monitoring"));
-        MonitoringSuspended = false;
-        SuspendButton->setForeColor(ColourRed);
-        for (SSCommand *b : {StartButton, StopButton, ResetButton}) b->setEnabled(true);
-        NoComm = true;
+        link.markResumed();
         Timer1->setEnabled(true);
         Timer1_Timer();
     }

@@ -75,9 +75,10 @@ frmDDE::frmDDE() : Form(QStringLiteral("frmDDE")) {
     };
     // A few ticks, and within the time the command-line client waits.
     items.waitMs = [] { return std::clamp(3 * DdeUpdateMs + 1000, 1000, 4000); };
+    // While the link is down the items show "*", and a request gets that at once.
+    items.unavailable = [] { return !controllerLink().up(); };
     items.whyNone = [] {
-        if (MonitoringSuspended) return QStringLiteral("monitoring is suspended");
-        if (NoComm) return QStringLiteral("no communication with the controller");
+        if (const QString why = controllerLink().whyNot(); !why.isEmpty()) return why;
         if (TransferBusy || TableUploadBusy) return QStringLiteral("a transfer is running");
         if (DdeServing == 0) return QStringLiteral("DDE serving is off");
         return QStringLiteral("the values were not refreshed in time");
@@ -481,7 +482,7 @@ void frmDDE::commitOnEnter(Box kind, int &keyAscii) {
         const double n = boxValue(DDENode);
         if (n >= 1 && n <= 999) {
             TargetNode = int32_t(n);
-            NoComm = true;
+            controllerLink().markReconnecting();
         }
         break;
     }
@@ -592,7 +593,7 @@ void frmDDE::changed(Box kind) {
         if (n >= 1 && n <= 999) {
             TargetNode = int32_t(n);
             DDENode->setEnabled(true);
-            NoComm = true;
+            controllerLink().markReconnecting();
         }
         break;
     }

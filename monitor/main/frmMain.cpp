@@ -4,7 +4,6 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QHostAddress>
-#include <QTcpSocket>
 #include <QTimer>
 #include <QRegularExpression>
 #include <QGridLayout>
@@ -27,6 +26,7 @@
 #include "core/msgbox.h"
 #include "core/runtime_error.h"
 #include "core/settings.h"
+#include "main/linkprobe.h"
 #include "main/symbolimport.h"
 #include "windows/frames.h"
 #include "datatable/frmTable.h"
@@ -50,36 +50,6 @@ std::optional<int32_t> netAddress(const QString &text) {
     const QString t = text.trimmed();
     if (t.isEmpty() || inet_pton(AF_INET, t.toLatin1().constData(), &a) != 1) return std::nullopt;
     return static_cast<int32_t>(a.s_addr);
-}
-
-// Whether a TCP controller takes connections, asked without blocking the
-// window: the library's own open waits half a second after each refusal, ten
-// times over, so a refused or unplugged controller is found out here first.
-// Pending window events run during the wait (at most waitMs). Empty when the
-// controller accepted, else the reason.
-QString tcpRefusal(const QString &address, int waitMs) {
-    QTcpSocket probe;
-    QTimer limit;
-    limit.setSingleShot(true);
-    bool over = false;
-    QObject::connect(&probe, &QTcpSocket::connected, &probe, [&over] { over = true; });
-    QObject::connect(&probe, &QTcpSocket::errorOccurred, &probe, [&over] { over = true; });
-    QObject::connect(&limit, &QTimer::timeout, &probe, [&over] { over = true; });
-    probe.connectToHost(QHostAddress(address), 6000);
-    limit.start(waitMs);
-    // Not an event loop of its own: one would end at once once the program
-    // has been told to quit.
-    while (!over && probe.state() != QAbstractSocket::UnconnectedState)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    if (probe.state() == QAbstractSocket::ConnectedState) {
-        probe.abort();
-        return QString();
-    }
-    const QString why = probe.error() == QAbstractSocket::UnknownSocketError
-                            ? QStringLiteral("No answer from the controller")
-                            : probe.errorString();
-    probe.abort();
-    return why;
 }
 
 // Runs a step; run-time errors inside it are ignored.
@@ -135,6 +105,22 @@ void frmMain::buildControls() {
     connect(Timer1, &FormTimer::Timer, this, [this] { Timer1_Timer(); });
     connect(Timer2, &FormTimer::Timer, this, [this] { Timer2_Timer(); });
     connect(Timer3, &FormTimer::Timer, this, [this] { Timer3_Timer(); });
+    // What shows the link's state follows its owner.
+    ControllerLink &link = controllerLink();
+    connect(&link, &ControllerLink::changed, this, [this] { followLink(); });
+    connect(&link, &ControllerLink::lost, this, [this](const QString &why) {
+        markValuesStale();
+        // A deliberate reconnect is no failure to report.
+        if (why.isEmpty()) return;
+        const QString text = QStringLiteral("Connection lost - ") + why;
+        showLinkDown(text);
+        setDdeMessage(text);
+    });
+    connect(&link, &ControllerLink::closed, this, [this](const QString &text) {
+        markValuesStale();
+        showLinkClosed(text);
+    });
+    connect(&link, &ControllerLink::suspended, this, [this] { markValuesStale(); });
     connect(SuspendButton, &QPushButton::clicked, this, [this] { SuspendButton_Click(); });
     connect(StartButton, &QPushButton::clicked, this, [this] { StartButton_Click(); });
     connect(StopButton, &QPushButton::clicked, this, [this] { StopButton_Click(); });
@@ -191,36 +177,33 @@ bool frmMain::userMessageHeld() const {
            Message->text() == userMessage_;
 }
 
-void frmMain::scheduleReconnect(qint64 costMs) {
+void frmMain::scheduleReconnect() {
     const int update = std::clamp(DdeUpdateMs, 10, 32000);
     const int longest = std::max(5000, update);
     reconnectStepMs_ = reconnectStepMs_ == 0 ? update : std::min(reconnectStepMs_ * 2, longest);
-    // An attempt that held the window for costMs is followed by six times
-    // as long for the user, however long the reply time-out: the window stays
-    // free about 85 % of the time.
-    const qint64 free = std::min<qint64>(costMs * 6, 600000);
-    reconnectDelayMs_ = int(std::max<qint64>(reconnectStepMs_, free));
+    reconnectDelayMs_ = reconnectStepMs_;
     Timer1->setInterval(reconnectDelayMs_);
 }
 
-void frmMain::LinkClosed() {
-    if (ConnectionHandle != 0) ignoring([] { OrvComm::ZqCloseConnection(ConnectionHandle); });
-    ConnectionHandle = 0;
-    Connected = false;
-    reconnectStepMs_ = 0;
+void frmMain::followLink() {
+    const bool waits = controllerLink().waitsForUser();
+    SuspendButton->setCaption(waits ? QStringLiteral("Resume Monitoring") : QStringLiteral("Suspend Monitoring"));
+    SuspendButton->setForeColor(waits ? ColourDarkGreen : ColourRed);
+    for (SSCommand *b : {StartButton, StopButton, ResetButton}) b->setEnabled(!waits);
 }
 
 // ---- Connection manager ------------------------------------------------------
 
 bool frmMain::ConfigZQComm() {
     try {
+        ControllerLink &link = controllerLink();
         if (OrvComm::ZqGetModel(ConnectionHandle, &ControllerModel, &EaType) != 1) {
-            ControllerIdentified = false;
+            link.markIdentified(false);
             return false;
         }
         OrvComm::ZQ_IO_COUNT c{};
         if (OrvComm::ZqGetIoCount(ConnectionHandle, &c) != 1) {
-            ControllerIdentified = false;
+            link.markIdentified(false);
             return false;
         }
         const int32_t v[7] = {c.flags, c.inputs, c.outputs, c.steppers, c.servos, c.analogInputs, c.analogOutputs};
@@ -239,7 +222,7 @@ bool frmMain::ConfigZQComm() {
         else if (m >= 12) TaskLayout = {16, 128, 4096};
         else {
             TaskLayout = {2, 16, 256};
-            ControllerIdentified = true;
+            link.markIdentified(true);
             return true;
         }
         OrvComm::ZQ_MISC_IO_COUNT misc{};
@@ -249,33 +232,34 @@ bool frmMain::ConfigZQComm() {
         }
         OrvComm::ZqGetStatus(ConnectionHandle, &ControllerStatusBits);
         OrvComm::ZqGetConfig(ConnectionHandle, &InputStatusBits);
-        ControllerIdentified = true;
+        link.markIdentified(true);
         return true;
     } catch (const std::exception &) {
-        ControllerIdentified = false;
+        controllerLink().markIdentified(false);
         return false;
     }
 }
 
 bool frmMain::connectFailed(const QString &why) {
-    if (!ReconnectPending) {
-        if (ConnectFailedBefore) {
-            ++ConnectFailCount;
-            // The error of this attempt, not one left over from an earlier call.
-            ignoring([] { OrvComm::ZqGetErrorInfo(ConnectionHandle, &ErrorInfo); });
-            QString reason = why.isEmpty() ? errorInfoText().trimmed() : why;
-            if (reason.isEmpty()) reason = QStringLiteral("No answer from the controller");
-            showLinkDown(QStringLiteral("(") + str(ConnectFailCount) +
-                         QStringLiteral(" ) Failed to make connection, please configure - ") + QStringLiteral(" ") +
-                         reason);
-        }
-        if (ConnectionHandle != 0) {
-            ignoring([] { OrvComm::ZqCloseConnection(ConnectionHandle); });
-            ConnectionHandle = 0;
-        }
-        ConnectFailedBefore = true;
+    // The program's first attempt fails silently; any other failure says
+    // so (also one that ends after its attempt was started, from the event
+    // loop, and one right after the user set up the connection).
+    if (ConnectFailedBefore || ReconnectPending || !startUpAttempt_) {
+        ++ConnectFailCount;
+        // The error of this attempt, not one left over from an earlier call.
+        ignoring([] { OrvComm::ZqGetErrorInfo(ConnectionHandle, &ErrorInfo); });
+        QString reason = why.isEmpty() ? errorInfoText().trimmed() : why;
+        if (reason.isEmpty()) reason = QStringLiteral("No answer from the controller");
+        showLinkDown(QStringLiteral("(") + str(ConnectFailCount) +
+                     QStringLiteral(" ) Failed to make connection, please configure - ") + QStringLiteral(" ") +
+                     reason);
     }
-    scheduleReconnect(attemptClock_.elapsed() - attemptFreeMs_);
+    if (ConnectionHandle != 0) {
+        ignoring([] { OrvComm::ZqCloseConnection(ConnectionHandle); });
+        controllerLink().markDropped();
+    }
+    ConnectFailedBefore = true;
+    scheduleReconnect();
     DoEvents();
     repaint();
     DoEvents();
@@ -284,20 +268,49 @@ bool frmMain::connectFailed(const QString &why) {
     return true;
 }
 
+void frmMain::abandonAttempt() {
+    ++attempt_;
+    searchPending_ = false;
+    if (probe_) {
+        probe_->disconnect(this);
+        probe_->deleteLater();
+        probe_ = nullptr;
+    }
+}
+
+void frmMain::waitForAttempt() {
+    if (!attemptPending()) return;
+    // Every attempt ends by itself: the probe has its deadline, the baud
+    // search its five rates. (Not an event loop of its own: one would end
+    // at once once the program has been told to quit.)
+    while (attemptPending()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+}
+
 bool frmMain::CheckComm() {
-    attemptClock_.start();
-    attemptFreeMs_ = 0;
+    ControllerLink &link = controllerLink();
+    abandonAttempt();
+    startUpAttempt_ = std::exchange(firstAttempt_, false);
+    link.markReconnecting();
     if (ConnectionHandle != 0 && !closeCurrentLink()) return connectFailed();
     if (MonitoringSuspended) return false;
 
-    const bool serial = CommPort >= 3 && CommPort <= 18;
     if (const auto early = openConfiguredLink()) return *early;
 
-    bool ok = ConfigZQComm();
-    if (serial) ok = searchBaudRate(ok);
-    Connected = ok;
-    if (!ok) return connectFailed();
+    const bool ok = ConfigZQComm();
+    const bool serial = CommPort >= 3 && CommPort <= 18;
+    if (!serial) return finishAttempt(ok);
+    AutoBaudSearch = true;
+    if (ok) return finishAttempt(true);
+    // The search tries one rate at a time, each from the event loop: the
+    // window waits for one exchange at the most.
+    searchPending_ = true;
+    const int attempt = attempt_;
+    QTimer::singleShot(0, this, [this, attempt] { baudSearchStep(attempt, 0); });
+    return true;
+}
 
+bool frmMain::finishAttempt(bool ok) {
+    if (!ok) return connectFailed();
     showConnected();
     armPollStart();
     return false;
@@ -313,7 +326,7 @@ void frmMain::armPollStart() {
 bool frmMain::closeCurrentLink() {
     int32_t rc = 0;
     ignoring([&] { rc = OrvComm::ZqCloseConnection(ConnectionHandle); });
-    ConnectionHandle = 0;
+    controllerLink().markDropped();
     return rc != 0;
 }
 
@@ -338,12 +351,12 @@ std::optional<bool> frmMain::openRawEthernetLink() {
     repaint();
     DoEvents();
     Pause(0.1f);
-    ConnectionHandle = OrvComm::ZqOpenConnection(ZQ_TYPE_RAW_ETHERNET, HostNode, TargetNode);
+    controllerLink().markOpened(OrvComm::ZqOpenConnection(ZQ_TYPE_RAW_ETHERNET, HostNode, TargetNode));
     OrvComm::ZqSetConnectionTimeout(ConnectionHandle, usableTimeout(TimeoutMs));
     int32_t value = 0;
     if (OrvComm::ZqGetRegister(ConnectionHandle, 1, &value) != 1) {
         OrvComm::ZqCloseConnection(ConnectionHandle);
-        ConnectionHandle = 0;
+        controllerLink().markDropped();
         return connectFailed();
     }
     return std::nullopt;
@@ -354,54 +367,88 @@ std::optional<bool> frmMain::openNetLink() {
     // address on the wire).
     const auto address = netAddress(ControllerIP);
     if (!address) return connectFailed(QStringLiteral("No usable controller IP address"));
-    if (CommPort == 1) {
-        ConnectionHandle = OrvComm::ZqOpenConnection(ZQ_TYPE_UDP, 0, *address);
-        if (ConnectionHandle == 0) return connectFailed();
-    } else {
-        DoEvents();
-        QElapsedTimer probe;
-        probe.start();
-        const QString refused = tcpRefusal(ControllerIP.trimmed(), 5000);
-        attemptFreeMs_ = probe.elapsed();  // the window was free meanwhile
-        // The wait let other handlers run: monitoring may have been
-        // suspended, or a nested attempt may have connected already.
-        if (MonitoringSuspended) return false;
-        if (ConnectionHandle != 0) return !Connected;
-        if (!refused.isEmpty()) return connectFailed(refused);
-        ConnectionHandle =
-            OrvComm::ZqOpenNetConnection(ZQ_TYPE_TCP, 0, *address, uint32_t(usableTimeout(TimeoutMs)));
-        if (ConnectionHandle == 0) return connectFailed();
-        ConnectFailCount = 0;
+    // The library is asked to open the link only once the controller has
+    // answered the probe; until then the window goes on.
+    probe_ = new LinkProbe(CommPort == 1 ? LinkProbe::Kind::Udp : LinkProbe::Kind::Tcp,
+                           QHostAddress(ControllerIP.trimmed()), usableTimeout(TimeoutMs), this);
+    const int attempt = attempt_;
+    connect(probe_, &LinkProbe::answered, this, [this, attempt] {
+        if (attempt != attempt_) return;
+        probe_->deleteLater();
+        probe_ = nullptr;
+        probeAnswered();
+    });
+    connect(probe_, &LinkProbe::failed, this, [this, attempt](const QString &why) {
+        if (attempt != attempt_) return;
+        probe_->deleteLater();
+        probe_ = nullptr;
+        connectFailed(why);
+    });
+    probe_->start();
+    return true;
+}
+
+void frmMain::probeAnswered() {
+    ControllerLink &link = controllerLink();
+    // Meanwhile the user may have suspended monitoring.
+    if (MonitoringSuspended || ConnectionHandle != 0) return;
+    try {
+        const auto address = netAddress(ControllerIP);
+        if (!address) {
+            connectFailed(QStringLiteral("No usable controller IP address"));
+            return;
+        }
+        if (CommPort == 1) {
+            link.markOpened(OrvComm::ZqOpenConnection(ZQ_TYPE_UDP, 0, *address));
+        } else {
+            link.markOpened(
+                OrvComm::ZqOpenNetConnection(ZQ_TYPE_TCP, 0, *address, uint32_t(usableTimeout(TimeoutMs))));
+            if (ConnectionHandle != 0) ConnectFailCount = 0;
+        }
+        if (ConnectionHandle == 0) {
+            connectFailed();
+            return;
+        }
+        OrvComm::ZqSetConnectionTimeout(ConnectionHandle, usableTimeout(TimeoutMs));
+    } catch (const std::exception &) {
+        if (ConnectionHandle == 0) {
+            connectFailed();
+            return;
+        }
     }
-    OrvComm::ZqSetConnectionTimeout(ConnectionHandle, usableTimeout(TimeoutMs));
-    return std::nullopt;
+    finishAttempt(ConfigZQComm());
 }
 
 std::optional<bool> frmMain::openSerialLink() {
-    ConnectionHandle = OrvComm::ZqOpenConnection(ZQ_TYPE_SERIAL, CommPort - 2, 0);
+    controllerLink().markOpened(OrvComm::ZqOpenConnection(ZQ_TYPE_SERIAL, CommPort - 2, 0));
     if (ConnectionHandle == 0) return connectFailed();
     if (OrvComm::ZqInitConnection(ConnectionHandle, BaudRate, 0, 8, 0) != 1) return connectFailed();
     OrvComm::ZqSetConnectionTimeout(ConnectionHandle, usableTimeout(TimeoutMs));
     return std::nullopt;
 }
 
-bool frmMain::searchBaudRate(bool ok) {
-    AutoBaudSearch = true;
-    for (int32_t rate : {9600, 19200, 38400, 56800, 115200}) {
-        DoEvents();
-        if (ok) continue;
-        int32_t rc = 0;
-        ignoring([&] { rc = OrvComm::ZqInitConnection(ConnectionHandle, rate, 0, 8, 0); });
-        if (rc == 1) {
-            ignoring([] { OrvComm::ZqSetConnectionTimeout(ConnectionHandle, usableTimeout(TimeoutMs)); });
-            ok = ConfigZQComm();
-            if (ok) BaudRate = rate;
-        } else {
-            ok = false;
-        }
+void frmMain::baudSearchStep(int attempt, int index) {
+    static constexpr int32_t rates[] = {9600, 19200, 38400, 56800, 115200};
+    if (attempt != attempt_ || !searchPending_) return;
+    if (MonitoringSuspended || ConnectionHandle == 0) {
+        searchPending_ = false;
+        return;
     }
-    DoEvents();
-    return ok;
+    const int32_t rate = rates[index];
+    int32_t rc = 0;
+    ignoring([&] { rc = OrvComm::ZqInitConnection(ConnectionHandle, rate, 0, 8, 0); });
+    bool ok = false;
+    if (rc == 1) {
+        ignoring([] { OrvComm::ZqSetConnectionTimeout(ConnectionHandle, usableTimeout(TimeoutMs)); });
+        ok = ConfigZQComm();
+        if (ok) BaudRate = rate;
+    }
+    if (!ok && index + 1 < int(std::size(rates))) {
+        QTimer::singleShot(0, this, [this, attempt, index] { baudSearchStep(attempt, index + 1); });
+        return;
+    }
+    searchPending_ = false;
+    finishAttempt(ok);
 }
 
 QString frmMain::connectedStatus() const {
@@ -447,7 +494,7 @@ void frmMain::showConnected() {
     CheckCustomRowsLater();
     DdeUpdateMs = std::clamp(DdeUpdateMs, 10, 32000);
     Timer1->setInterval(DdeUpdateMs);
-    NoComm = false;
+    controllerLink().markUp();
     captionWindows({{"DDE Screen", windowOf<frmDDE>},
                     {"Digital Inputs", windowOf<frmDigIn>},
                     {"Digital Outputs", windowOf<frmDigOut>},
@@ -459,17 +506,16 @@ void frmMain::showConnected() {
 }
 
 void frmMain::Timer2_Timer() {
-    if (!ReconnectPending) return;
+    // While a transfer holds the link the reconnect waits for its end.
+    if (!ReconnectPending || controllerLink().busy()) return;
     Message->setText(QString());
     frmSetup &setup = form<frmSetup>();
     setup.txtResolveIP->setText(num(setup.txtResolveIP->text().toLongLong() + 1));
     resetReconnectBackOff();
-    if (SuspendButton->text() == QStringLiteral("Resume Monitoring")) {
-        SuspendButton_Click();
-    } else {
-        NoComm = false;
-        CheckComm();
-    }
+    if (MonitoringSuspended) SuspendButton_Click();
+    else CheckComm();
+    // An attempt that goes on from the event loop says so until it ends.
+    if (attemptPending() && Message->text().isEmpty()) setLinkStatus(QStringLiteral("Establishing Connection"));
     ReconnectPending = false;
     Timer2->setEnabled(false);
 }
@@ -612,7 +658,8 @@ void resetControllerDescription() {
 
 void frmMain::Form_Load() {
     ConnectFailedBefore = false;
-    NoComm = true;
+    controllerLink().markStart();
+    followLink();
     Message->setText(QString());
     CommError = true;
 
@@ -628,7 +675,7 @@ void frmMain::Form_Load() {
     setCaption(MainTitle + ConnectionTitle);
 
     resetControllerDescription();
-    MonitoringSuspended = false;
+    firstAttempt_ = true;
     CheckComm();
 }
 
@@ -679,7 +726,7 @@ bool unloadAllWindows() {
 void closeLinkAndSymbols() {
     if (ConnectionHandle != 0) {
         if (OrvComm::ZqCloseConnection(ConnectionHandle) != 1) MsgBox(QStringLiteral("Failed to CLOSE network!"));
-        ConnectionHandle = 0;
+        controllerLink().markDropped();
     }
     CloseSymbolDatabase();
 }
@@ -727,6 +774,7 @@ void frmMain::Form_Unload(int &cancel) {
         Timer1->setEnabled(false);
         Timer2->setEnabled(false);
         Timer3->setEnabled(false);
+        abandonAttempt();
         closeLinkAndSymbols();
         writeCommunicationSettings();
         writeDdeSettings();

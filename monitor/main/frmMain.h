@@ -22,6 +22,7 @@
 #include "core/msgbox.h"
 
 class CustomWindow;
+class LinkProbe;
 class QVBoxLayout;
 
 class frmMain : public Form, public MainWindow {
@@ -48,19 +49,22 @@ public:
     // window's V-registers.
     OrvComm::ZQ_VREGISTER VRegRecord{};
 
-    // Closes any connection and opens the configured one; the new NoComm.
+    // Closes any connection and starts opening the configured one; the new
+    // NoComm. A network attempt goes on from its socket's signals, and a
+    // serial baud search one rate at a time through the event loop: the
+    // result is then True until the attempt ends (attemptPending()).
     bool CheckComm() override;
-    // The connection is gone on purpose (a transfer or the user closed it):
-    // the handle is closed when still open, ConnectionHandle 0, Connected
-    // False, and no reconnect is scheduled; polling stays idle until the user
-    // resumes monitoring or sets up the connection again.
-    void LinkClosed();
+    bool attemptPending() const override { return probe_ != nullptr || searchPending_; }
+    void waitForAttempt() override;
+    void abandonAttempt() override;
     // A user action (Resume Monitoring, leaving the setup window) reconnects:
     // the next failure waits the shortest back-off again.
     void resetReconnectBackOff() override { reconnectStepMs_ = 0; }
     // Milliseconds the polling loop waits before the next reconnect attempt
     // (Timer1's interval while the link is down).
     int reconnectDelayMs() const { return reconnectDelayMs_; }
+    // Every value the polling loop shows reads "*": none is current now.
+    void markValuesStale();
     // How long a message the user's own action put into the status line is
     // kept from the reconnect failure message.
     int messageHoldMs = 4000;
@@ -116,7 +120,6 @@ public:
     void cancelPollStart() override;
     std::array<FormTimer *, 3> connectionTimers() override { return {Timer1, Timer2, Timer3}; }
     bool monitoringRunning() const override;
-    void showLinkClosed(const QString &text) override;
     CommonDialog &commonDialog() override { return CMDialog1; }
 
 protected:
@@ -155,17 +158,24 @@ private:
     // The failure steps of CheckComm; why is the reason shown when the
     // library has none for this attempt.
     bool connectFailed(const QString &why = QString());
+    // The end of an attempt whose connection is open: identified or failed.
+    bool finishAttempt(bool ok);
     void armPollStart();
+    // The network attempt after the probe: the controller answered it.
+    void probeAnswered();
+    // One rate of the serial baud search (index into the rates).
+    void baudSearchStep(int attempt, int index);
+    // Buttons and captions that show the link's state.
+    void followLink();
+    // The link closed by a transfer: status line and DDE window say so.
+    void showLinkClosed(const QString &text);
     // The steps of CheckComm. An open step returns CheckComm's result when
     // the attempt ends there, nothing when the link is open.
     bool closeCurrentLink();  // False when the library refused the close
     std::optional<bool> openConfiguredLink();
     std::optional<bool> openRawEthernetLink();
-    std::optional<bool> openNetLink();  // UDP or TCP
+    std::optional<bool> openNetLink();  // UDP or TCP: starts the probe
     std::optional<bool> openSerialLink();
-    // Tries each baud rate in turn until the controller answers (ok: it
-    // already did); True when it answered.
-    bool searchBaudRate(bool ok);
     QString connectedStatus() const;
     // Status line, captions of the main and the resource windows, the polling
     // interval and NoComm after a successful connect.
@@ -174,11 +184,10 @@ private:
     // written back on unload.
     void readWindowPlacement();
     void writeWindowPlacement();
-    // The link is down after an attempt or a tick that cost costMs of the
-    // window thread: the next attempt follows after the back-off, which
-    // doubles from the update interval to about 5 s, and is at least six
-    // times the cost, so that the window stays free most of the time.
-    void scheduleReconnect(qint64 costMs);
+    // The link is down after an attempt or a tick: the next attempt
+    // follows after the back-off, which doubles from the update interval
+    // to 5 s (or the update interval, when that is longer).
+    void scheduleReconnect();
     // A message of the user's own action (written through RefreshMessage)
     // that is still too young to be replaced by the reconnect failure.
     bool userMessageHeld() const;
@@ -201,8 +210,11 @@ private:
     bool tickLostLink_ = false;  // a read of this tick failed with the link lost
     int reconnectStepMs_ = 0;    // the back-off step; 0 while the link is up
     int reconnectDelayMs_ = 0;
-    QElapsedTimer attemptClock_;  // started by each CheckComm
-    qint64 attemptFreeMs_ = 0;    // time of the attempt in which the window was free
+    int attempt_ = 0;             // counts the attempts; a continuation of an older one stops
+    LinkProbe *probe_ = nullptr;  // the network probe under way
+    bool searchPending_ = false;  // a serial baud search under way
+    bool firstAttempt_ = false;   // the next attempt is the program's first
+    bool startUpAttempt_ = false; // the attempt under way is the program's first
     QString pendingLinkDown_;
     QTimer *linkDownTimer_ = nullptr;
     QElapsedTimer userMessageAge_;

@@ -25,12 +25,9 @@ void frmMain::cancelPollStart() {
     PollStartPending = false;
 }
 
-bool frmMain::monitoringRunning() const { return SuspendButton->text() == QStringLiteral("Suspend Monitoring"); }
+bool frmMain::monitoringRunning() const { return !controllerLink().waitsForUser(); }
 
 void frmMain::showLinkClosed(const QString &text) {
-    SuspendButton->setCaption(QStringLiteral("Resume Monitoring"));
-    SuspendButton->setForeColor(ColourDarkGreen);
-    for (SSCommand *b : {StartButton, StopButton, ResetButton}) b->setEnabled(false);
     Message->setText(text);
     RefreshMessage();
     if (auto *dde = form<frmDDE>().control<QLabel>(QStringLiteral("Message"))) dde->setText(text);

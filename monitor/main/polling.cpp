@@ -23,7 +23,6 @@
 // them: a window closed during a yield is not brought back.
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <cmath>
 #include <cstdio>
 #include <optional>
@@ -96,15 +95,15 @@ bool frmMain::readRegister(int32_t reg, int32_t &value) {
 }
 
 void frmMain::pollingError(int number, const QString &description) {
-    if (SuspendButton->text() != QStringLiteral("Resume Monitoring") || number > 0)
-        Message->setText(QStringLiteral("Error in polling routine!") + QChar(13) + description);
-    NoComm = true;
+    const bool suspended = MonitoringSuspended;
+    controllerLink().markLost(description);
+    if (!suspended || number > 0) Message->setText(QStringLiteral("Error in polling routine!") + QChar(13) + description);
 }
 
 void frmMain::Timer1_Timer() {
-    QElapsedTimer took;
-    took.start();
     tickLostLink_ = false;
+    // A transfer holds the connection: the tick neither reads nor reconnects.
+    if (controllerLink().busy()) return;
     try {
         // The V-register record of the non-volatile window starts every tick
         // as a double of header 6.
@@ -113,7 +112,8 @@ void frmMain::Timer1_Timer() {
         VRegRecord.headerA = 6;
 
         if (NoComm) {
-            NoComm = CheckComm();
+            // An attempt still under way goes on by itself.
+            if (!attemptPending()) CheckComm();
             if (NoComm) {
                 DoEvents();
                 return;
@@ -150,20 +150,74 @@ void frmMain::Timer1_Timer() {
             if (!corruptProgram && RtcWindowOpen && !busy()) refreshClock();
         } catch (const TickEnded &) {
         }
-        if (CommError) NoComm = true;
         if (tickLostLink_) {
-            // Until the next attempt the status line says so, not "Connected to".
+            // The owner tells the windows: every value shows "*", and the
+            // status line says why until the next attempt.
             const QString reason = errorInfoText().trimmed();
-            showLinkDown(QStringLiteral("Connection lost") +
-                         (reason.isEmpty() ? QString() : QStringLiteral(" - ") + reason));
-            scheduleReconnect(took.elapsed());
+            controllerLink().markLost(reason.isEmpty() ? QStringLiteral("No answer from the controller") : reason);
+            scheduleReconnect();
+        } else if (CommError) {
+            controllerLink().markReconnecting();
         }
     } catch (const RuntimeError &e) {
         pollingError(e.number(), e.description());
-        scheduleReconnect(took.elapsed());
+        scheduleReconnect();
     } catch (const std::exception &e) {
         pollingError(1, describeException(e));
-        scheduleReconnect(took.elapsed());
+        scheduleReconnect();
+    }
+}
+
+// ---- Values that are no longer current ---------------------------------------------------
+
+namespace {
+const QString Star = QStringLiteral("*");
+
+// A box the tick fills: "*" unless it is being edited or shows that its
+// resource is not there.
+void starBox(QLineEdit *box, bool edited = false) {
+    if (!edited && box->text() != QStringLiteral("N/A")) box->setText(Star);
+}
+
+template <size_t N> void starBoxes(const std::array<QLineEdit *, N> &boxes, bool editing = false, int editIndex = -1) {
+    for (size_t i = 0; i < N; ++i) starBox(boxes[i], editing && int(i) == editIndex);
+}
+}  // namespace
+
+void frmMain::markValuesStale() {
+    if (auto *f = served<frmFlag>())
+        for (SSCommand *b : f->SSCommand1)
+            if (b->Caption() == QStringLiteral("Set") || b->Caption() == QStringLiteral("Clear")) b->setCaption(Star);
+    if (auto *f = served<frmDigIn>())
+        for (SSPanel *p : f->SSPanel1) p->setCaption(Star);
+    if (auto *f = served<frmDigOut>())
+        for (SSCommand *b : f->SSCommand1) b->setCaption(Star);
+    if (auto *f = served<frmAnalIn>()) starBoxes(f->Text1);
+    if (auto *f = served<frmAnalOut>()) starBoxes(f->Text1, AnalOutEditInProgress, AnalOutEditIndex);
+    if (auto *f = served<frmReg>()) starBoxes(f->Text1, RegEditInProgress, RegEditIndex);
+    if (auto *f = served<frmRam>()) starBoxes(f->Text1, RamEditInProgress, RamEditIndex);
+    if (auto *f = served<frmRegbits>()) starBoxes(f->Text1, RegbitsEditInProgress, RegbitsEditIndex);
+    for (ServoWindow *f : {static_cast<ServoWindow *>(served<frmServo>()), static_cast<ServoWindow *>(served<frmServo2>())}) {
+        if (!f) continue;
+        starBoxes(f->Text1, ServoEditInProgress, ServoEditIndex);
+        starBoxes(f->Text2);
+    }
+    const auto custom = [](CustomWindow *f, const std::array<CustomResourceRow, 16> &rows, bool editing, int editIndex) {
+        if (!f) return;
+        for (int r = 0; r < 16; ++r)
+            if (rows[size_t(r)].kind >= 1 && rows[size_t(r)].kind <= 12) starBox(f->Text2[size_t(r)], editing && r == editIndex);
+    };
+    custom(served<frmCustom1>(), Custom1Rows, Custom1EditInProgress, Custom1EditIndex);
+    custom(served<frmCustom2>(), Custom2Rows, Custom2EditInProgress, Custom2EditIndex);
+    if (auto *f = served<frmRTC>())
+        for (QLineEdit *b : {f->txtSec, f->txtMin, f->txtHr, f->txtDay, f->txtMo, f->txtYr, f->txtDow}) starBox(b);
+    if (auto *f = served<frmStatus>()) f->Label1->setText(Star);
+    if (auto *f = served<frmDDE>()) {
+        for (int i = 1; i <= 32; ++i) f->FlagValue[size_t(i)]->setText(Star);
+        f->RegRead->setText(Star);
+        for (int i = 1; i <= 50; ++i) f->RegValue[size_t(i)]->setText(Star);
+        for (int i = 1; i <= 16; ++i) f->BlockRead[size_t(i)]->setText(Star);
+        DdeServer::instance().itemsStale();
     }
 }
 
@@ -237,11 +291,13 @@ void frmMain::refreshFlags() {
         const int b = r + offset;  // 1..32
         const bool set = bitSet(value, b - 1);
         SSCommand *button = f->SSCommand1[size_t(r - 1)];
-        if (button->Caption() == QStringLiteral("Clear") && set) {
+        // A button that shows "*" (no current value) takes either state.
+        const bool stale = button->Caption() == QStringLiteral("*");
+        if ((button->Caption() == QStringLiteral("Clear") || stale) && set) {
             button->setCaption(QStringLiteral("Set"));
             button->setForeColor(ColourDarkGreen);
             button->setFont3D(Font3DRaisedLight);
-        } else if (button->Caption() == QStringLiteral("Set") && !set) {
+        } else if ((button->Caption() == QStringLiteral("Set") || stale) && !set) {
             button->setCaption(QStringLiteral("Clear"));
             button->setForeColor(ColourRed);
             button->setFont3D(Font3DInsetLight);

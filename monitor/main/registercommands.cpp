@@ -168,6 +168,22 @@ void prepareDialog(CommonDialog &dialog, bool cancelError) {
     dialog.FilterIndex = 1;
 }
 
+// Without a link the command does not start: the status line says why.
+bool linkRefused(const QString &failed) {
+    QString why = controllerLink().whyNot();
+    if (why.isEmpty()) return false;
+    why[0] = why[0].toUpper();
+    showStatus(failed + QChar(10) + why + QChar('.'));
+    return true;
+}
+
+// A write that failed because the link is gone ends the download: every
+// later write would wait out its time-out too.
+struct LinkLost {};
+void failedWrite() {
+    if (controllerLink().callLostLink()) throw LinkLost{};
+}
+
 QString registersDownloaded(int64_t from, int64_t to) {
     return QStringLiteral("Registers") + numberWithBlank(double(from)) + QStringLiteral(" to") +
            numberWithBlank(double(to)) + QStringLiteral(" downloaded!");
@@ -176,6 +192,7 @@ QString registersDownloaded(int64_t from, int64_t to) {
 }  // namespace
 
 void ReadRegistersToFile() {
+    if (linkRefused(QStringLiteral("Failed to get registers!"))) return;
     frmMain &m = form<frmMain>();
     CommonDialog &dialog = m.CMDialog1;
     // Cancelling the upload's dialog ends it quietly, whatever an earlier
@@ -271,6 +288,7 @@ void ReadRegistersToFile() {
 }
 
 void WriteRegistersFromFile() {
+    if (linkRefused(QStringLiteral("Failed to write registers!"))) return;
     std::optional<Hourglass> wait;
     RegisterFileReader file;
     try {
@@ -304,8 +322,11 @@ void WriteRegistersFromFile() {
             const RegisterFileEntry entry = file.next();
             const int32_t reg = RegisterFileReader::wholeNumber(entry.number);
             if (entry.failedRead() || reg == UntouchedRegister) continue;
-            if (putRegister(reg, RegisterFileReader::wholeNumber(entry.value)) && i % 100 == 0)
-                showStatus(registersDownloaded(int64_t(reg) - 99, reg));
+            if (!putRegister(reg, RegisterFileReader::wholeNumber(entry.value))) {
+                if (reg >= 1 && reg <= 65535) failedWrite();
+                continue;
+            }
+            if (i % 100 == 0) showStatus(registersDownloaded(int64_t(reg) - 99, reg));
         }
         DoEvents();
 
@@ -321,7 +342,10 @@ void WriteRegistersFromFile() {
                 const RegisterFileEntry entry = file.next();
                 const int32_t reg = RegisterFileReader::wholeNumber(entry.number);
                 if (entry.failedRead() || reg == UntouchedRegister) continue;
-                if (!putRegister(reg, RegisterFileReader::wholeNumber(entry.value))) break;
+                if (!putRegister(reg, RegisterFileReader::wholeNumber(entry.value))) {
+                    if (reg >= 1 && reg <= 65535) failedWrite();
+                    break;
+                }
                 if (count % 100 == 0 && count > 0) showStatus(registersDownloaded(int64_t(reg) - 100, int64_t(reg) - 1));
             }
         }
@@ -340,6 +364,8 @@ void WriteRegistersFromFile() {
                     if (reg >= 1 && reg <= 65535 && OrvComm::ZqSetVRegister(ConnectionHandle, &record) == 1)
                         m.Message->setText(QStringLiteral("Register ") + QString::number(reg) +
                                            QStringLiteral(" downloaded!"));
+                    else if (reg >= 1 && reg <= 65535)
+                        failedWrite();
                 }
                 m.RefreshMessage();
                 DoEvents();
@@ -348,6 +374,10 @@ void WriteRegistersFromFile() {
         file.close();
         wait.reset();
         showStatus(QStringLiteral("Register file write completed."));
+    } catch (const LinkLost &) {
+        file.close();
+        wait.reset();
+        linkRefused(QStringLiteral("Failed to write registers!"));
     } catch (const std::exception &) {
         file.close();
         wait.reset();

@@ -39,10 +39,13 @@ QString linkErrorText(int32_t connection) {
 }
 
 // Closes the connection after a transfer and shows the link closed; True
-// when it closed.
+// when it closed. A connection that is no longer the link's is closed
+// already: the link is shown closed all the same.
 bool closeAfterTransfer(int32_t connection) {
-    if (OrvComm::ZqCloseConnection(connection) != 1) return false;
-    if (ConnectionHandle == connection) ConnectionHandle = 0;
+    if (ConnectionHandle == connection) {
+        if (OrvComm::ZqCloseConnection(connection) != 1) return false;
+        controllerLink().markDropped();
+    }
     ShowLinkClosedByTransfer();
     return true;
 }

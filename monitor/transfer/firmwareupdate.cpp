@@ -181,7 +181,7 @@ bool FirmwareUpdate::sendData(const QByteArray &request) {
 }
 
 bool FirmwareUpdate::openConnection() {
-    ConnectionHandle = OrvComm::ZqOpenConnection(ZQ_TYPE_SERIAL, CommPort - 2, 0);
+    controllerLink().markOpened(OrvComm::ZqOpenConnection(ZQ_TYPE_SERIAL, CommPort - 2, 0));
     if (ConnectionHandle <= 0) return false;
     return true;
 }
@@ -189,7 +189,7 @@ bool FirmwareUpdate::openConnection() {
 void FirmwareUpdate::closeConnection() {
     if (ConnectionHandle > 0) {
         OrvComm::ZqCloseConnection(ConnectionHandle);
-        ConnectionHandle = 0;
+        controllerLink().markDropped();
     }
 }
 
@@ -418,7 +418,7 @@ FirmwareUpdate::Go FirmwareUpdate::handshake() {
     }
     log(QStringLiteral("Baud: ") + QString::number(w.FlashBaudRate) + CRLF);
     if (OrvComm::ZqCloseConnection(ConnectionHandle) != 1) return Go::Result;
-    ConnectionHandle = 0;
+    controllerLink().markDropped();
     if (!openConnection()) return Go::Result;
     if (OrvComm::ZqInitConnection(ConnectionHandle, BaudRate, 0, 8, 0) != 1) return Go::Result;
     OrvComm::ZqSetConnectionTimeout(ConnectionHandle, w.FlashTimeoutMs);

@@ -67,6 +67,9 @@ void frmLoadMain::Form_Load() {
 }
 
 void frmLoadMain::Command1_Click(int index) {
+    // From its first call to its last the transfer alone uses the link: the
+    // polling loop and the connection manager leave it alone.
+    const ControllerLink::Hold held;
     try {
         if (index == 3) DownloadProgram();
         else if (index == 4) UploadProgram();

@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <optional>
 
 #include "core/codeORVmain.h"
 #include "core/controls.h"
@@ -165,10 +166,16 @@ void frmProgFlash::SSCommand1_Click() {
     step([&] {
         m.setPolling(false);
         // A poll start still pending from the last connect would restart
-        // polling in the middle of the update.
+        // polling in the middle of the update, and a connection attempt
+        // under way would go on talking to the controller.
         m.cancelPollStart();
+        m.abandonAttempt();
     });
     TransferBusy = true;
+    // The update makes connections of its own: the monitor's link is down
+    // (its values no longer current) and left alone until the end.
+    controllerLink().markReconnecting();
+    std::optional<ControllerLink::Hold> hold(std::in_place);
     const int32_t savedTimeout = TimeoutMs;
     const int32_t savedBaud = BaudRate;
     step([&] {
@@ -196,11 +203,11 @@ void frmProgFlash::SSCommand1_Click() {
             m.RefreshMessage();
         }
     });
-    ConnectionHandle = 0;
-    NoComm = true;
+    controllerLink().markDropped();
+    hold.reset();
     step([&] {
         if (m.monitoringRunning()) {
-            NoComm = m.CheckComm();
+            m.CheckComm();
             m.setPolling(true);
         }
     });

@@ -204,13 +204,15 @@ QString errorText(int32_t connection) {
 }  // namespace
 
 bool TransferLinkReady(const QString &failed) {
-    if (ConnectionHandle != 0 && ControllerIdentified) return true;
+    if (controllerLink().up() && ControllerIdentified) return true;
     MainWindow &m = mainWindow();
-    // Resume Monitoring connects at once; otherwise the connection manager
-    // opens the configured connection.
+    // Monitoring resumes (its own tick leaves the link to the transfer that
+    // holds it), and the connection manager opens the configured connection;
+    // the attempt may go on from the event loop: the transfer waits for its end.
     if (MonitoringSuspended) m.SuspendButton_Click();
-    else NoComm = m.CheckComm();
-    if (ConnectionHandle != 0 && ControllerIdentified) return true;
+    if (!m.attemptPending() && !controllerLink().up()) m.CheckComm();
+    m.waitForAttempt();
+    if (controllerLink().up() && ControllerIdentified) return true;
     // A failed open leaves its reason in the library-wide error; a
     // controller that was reached but did not identify itself leaves none.
     QString reason = errorText(0);
@@ -223,10 +225,9 @@ void ShowLinkClosedByTransfer() {
     MainWindow &m = mainWindow();
     m.setPolling(false);
     m.cancelPollStart();
-    MonitoringSuspended = true;
-    NoComm = true;
-    Connected = false;
-    // The next connect identifies the controller again.
-    ControllerIdentified = false;
-    m.showLinkClosed(QStringLiteral("Connection closed after the program transfer - Resume Monitoring reconnects"));
+    // The owner shows the link closed: status line, "Resume Monitoring",
+    // the run buttons off, every value "*"; the next connect identifies
+    // the controller again.
+    controllerLink().markClosed(
+        QStringLiteral("Connection closed after the program transfer - Resume Monitoring reconnects"));
 }

@@ -67,7 +67,7 @@ int32_t RunTransferCall(const QString &caption, const QString &status, const std
 // `failed`, "Error: " and the reason, and returns False.
 bool TransferLinkReady(const QString &failed);
 
-// After a transfer closed the link: the main window shows it closed (status
-// line, "Resume Monitoring", the run buttons off, polling stopped), and the
-// controller counts as unknown until the next connect.
+// After a transfer closed the link: the link is closed (status line,
+// "Resume Monitoring", the run buttons off, polling stopped, every value
+// "*"), and the controller counts as unknown until the next connect.
 void ShowLinkClosedByTransfer();

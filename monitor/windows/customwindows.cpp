@@ -387,7 +387,7 @@ void CustomWindow::valueEntered(int r) {
         break;
     default: return;  // read-only kinds: the poll overwrites the text
     }
-    // No connection test: without one the call fails and says so.
+    // Without a link nothing is sent: the status line says why.
     ReportWrite(write, word + QString::number(n) + QStringLiteral(" updated."), QStringLiteral("Failed to update value."));
     if (row.kind == kindDigitalOutput) {
         OutputDisplay = OutputSymbolName(n, value);

@@ -85,6 +85,12 @@ void frmDigOut::showOff(int r) {
 }
 
 void frmDigOut::SSCommand1_Click(int index) {
+    // Without a link nothing is written and the button keeps what it shows.
+    if (const QString refused = LinkRefusal(QStringLiteral("Failed to update output value!")); !refused.isEmpty()) {
+        ShowStatus(refused);
+        focusGoTo();
+        return;
+    }
     SSCommand *button = SSCommand1[index];
     const int32_t state = button->Caption() == u"On" ? 0 : 1;
     button->setFont3D(state == 1 ? Font3DRaisedLight : Font3DInsetLight);
@@ -94,9 +100,8 @@ void frmDigOut::SSCommand1_Click(int index) {
     Label1[index]->setText(OutputDisplay.name);
     button->setCaption(OutputDisplay.stateText);
     button->setForeColor(OutputDisplay.colour);
-    if (!NoComm)
-        ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, 1000 + output, state); },
-                    QStringLiteral("Output #") + QString::number(output) + QStringLiteral(" updated."),
-                    QStringLiteral("Failed to update output value!"));
+    ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, 1000 + output, state); },
+                QStringLiteral("Output #") + QString::number(output) + QStringLiteral(" updated."),
+                QStringLiteral("Failed to update output value!"));
     focusGoTo();
 }

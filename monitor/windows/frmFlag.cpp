@@ -60,6 +60,11 @@ void frmFlag::showState(int r, bool set) {
 }
 
 void frmFlag::SSCommand1_Click(int index) {
+    // Without a link nothing is written and the button keeps what it shows.
+    if (const QString refused = LinkRefusal(QStringLiteral("Failed to update Flag value!")); !refused.isEmpty()) {
+        ShowStatus(refused);
+        return;
+    }
     const int32_t value = SSCommand1[index]->Caption() == u"Set" ? 0 : 1;
     showState(index, value == 1);
     const int32_t flag = VScroll1->value() + index;

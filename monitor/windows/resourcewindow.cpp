@@ -81,7 +81,19 @@ std::optional<int32_t> HexEntry(const QString &text) {
     return static_cast<int32_t>(v);
 }
 
+QString LinkRefusal(const QString &words) {
+    QString why = controllerLink().whyNot();
+    if (why.isEmpty()) return QString();
+    why[0] = why[0].toUpper();
+    return words + QLatin1Char('\n') + why + QLatin1Char('.');
+}
+
 void ReportWrite(const std::function<int32_t()> &call, const QString &done, const QString &failureWords) {
+    // Nothing is sent while the link cannot carry it: the status line says why.
+    if (const QString refused = LinkRefusal(failureWords); !refused.isEmpty()) {
+        ShowStatus(refused);
+        return;
+    }
     QString text;
     try {
         text = call() == 1 ? done : FailureText(failureWords);

@@ -53,9 +53,15 @@ int32_t EntryValue(const QString &text, double lo, double hi);
 // text.
 std::optional<int32_t> HexEntry(const QString &text);
 
+// Why nothing can be written now, after the failure words and a line feed
+// ("Failed to update value.\nMonitoring is suspended."); empty while the link
+// is up and free.
+QString LinkRefusal(const QString &words);
+
 // Runs a write through the library and shows its outcome in the status line:
 // the done text when it returns 1, else the failure words with the library's
-// error text. A missing library or function counts as a failed write.
+// error text. A missing library or function counts as a failed write. While
+// the link is not up nothing is sent, and the status line says why.
 void ReportWrite(const std::function<int32_t()> &call, const QString &done, const QString &failureWords);
 
 // Looks a symbolic name up in a snapshot with the criteria given. False (and

@@ -10,7 +10,9 @@
 #include "core/globals.h"
 #include "harness/harness.h"
 #include "main/frmDDE.h"
+#include "core/settings.h"
 #include "main/frmMain.h"
+#include <memory>
 
 namespace {
 
@@ -23,7 +25,7 @@ frmMain &loadMain(MonitorTestEnv &env) {
     frmMain &m = form<frmMain>();
     SetupOpen = false;
     ReconnectPending = false;
-    NoComm = false;
+    controllerLink().markUp();
     m.Timer1->setEnabled(false);
     m.Timer2->setEnabled(false);
     return m;
@@ -34,9 +36,8 @@ int32_t emulatorRegister(EmulatorPeer &peer, int n) {
 }
 
 void resetGlobals() {
-    ConnectionHandle = 0;
-    Connected = false;
-    MonitoringSuspended = false;
+    restartLink();
+    SetupOpen = ReconnectPending = false;
     SymbolFilePath.clear();
     ControllerModel = -1;
     EaType = 0;
@@ -51,7 +52,7 @@ private Q_SLOTS:
     void init() { resetGlobals(); }
     void cleanup() {
         if (ConnectionHandle != 0) OrvComm::ZqCloseConnection(ConnectionHandle);
-        ConnectionHandle = 0;
+        controllerLink().markDropped();
     }
 
     void loadFillsTheWindow() {
@@ -81,9 +82,9 @@ private Q_SLOTS:
         QCOMPARE(s.Combo2->itemText(3), QStringLiteral("56800"));
         QCOMPARE(s.ExitButton->text(), QStringLiteral("E&xit"));
 
-        // The stored rate is not shown: every load starts from 19200.
-        QCOMPARE(BaudRate, 19200);
-        QCOMPARE(s.Combo2->currentText(), QStringLiteral("19200"));
+        // The list shows the rate in use; loading changes no setting.
+        QCOMPARE(BaudRate, 9600);
+        QCOMPARE(s.Combo2->currentText(), QStringLiteral("9600"));
         QCOMPARE(s.Combo1->currentIndex(), 0);
         QVERIFY(CommError);
         QVERIFY(!m.Timer1->Enabled());
@@ -142,6 +143,52 @@ private Q_SLOTS:
         QCOMPARE(CommPort, 40);
     }
 
+    // The window shows the baud rate in use, and loading it (as the start-up
+    // of a network link does, hidden) changes no setting: a run that never
+    // opened it stores the rate it read.
+    void baudRateIsTheOneInUse_data() {
+        QTest::addColumn<int>("commPort");
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<int>("controllerRate");  // a serial controller's; 0 for none
+        QTest::newRow("UDP, 9600 stored") << 1 << 9600 << 0;
+        QTest::newRow("serial, 19200 stored, controller at 38400") << 3 << 19200 << 38400;
+        QTest::newRow("serial, 9600 stored and in use") << 3 << 9600 << 9600;
+    }
+    void baudRateIsTheOneInUse() {
+        QFETCH(int, commPort);
+        QFETCH(int, stored);
+        QFETCH(int, controllerRate);
+        MonitorTestEnv env;
+        std::unique_ptr<EmulatorPeer> peer;
+        if (controllerRate != 0) peer = std::make_unique<EmulatorPeer>(5, PeerLink::Serial, uint32_t(controllerRate), 1);
+        env.writeSettings(QStringLiteral("[Communications]\ndword \"COMM Port\" %1\ndword \"BAUD Rate\" %2\n"
+                                         "sz \"IP Address\" \"127.0.0.1\"\ndword \"Timeout\" 200\n")
+                              .arg(commPort)
+                              .arg(stored));
+        frmMain &m = form<frmMain>();
+        m.waitForAttempt();
+        // A loaded machine may answer too late at the right rate: the next
+        // attempt searches again.
+        for (int i = 0; i < 10 && controllerRate != 0 && NoComm; ++i) {
+            m.CheckComm();
+            m.waitForAttempt();
+        }
+        const int inUse = controllerRate != 0 ? controllerRate : stored;
+        QCOMPARE(BaudRate, inUse);
+        m.configmenu_Click(1);
+        frmSetup &s = form<frmSetup>();
+        QCOMPARE(s.Combo2->currentText(), QString::number(inUse));
+        QCOMPARE(BaudRate, inUse);
+        QVERIFY(s.Unload());
+        env.responder.answerEveryBox(mbOK);
+        QVERIFY(m.close());
+        SettingsStore store(env.settingsFile());
+        int32_t key = 0, rate = 0;
+        QVERIFY(store.openKey(HKEY_CURRENT_USER, SettingsRoot + QStringLiteral("Communications"), key));
+        QVERIFY(store.queryLong(key, QStringLiteral("BAUD Rate"), rate));
+        QCOMPARE(rate, inUse);
+    }
+
     void closingHandsTheReconnectToTheMainWindow() {
         MonitorTestEnv env;
         frmMain &m = loadMain(env);
@@ -153,16 +200,16 @@ private Q_SLOTS:
         frmSetup &s = form<frmSetup>();
         s.Show();
         s.txtLoadCommand->setText(QStringLiteral("Load"));
-        QCOMPARE(BaudRate, 19200);
+        QCOMPARE(BaudRate, 9600);
         QVERIFY(s.Unload());
         QVERIFY(!SetupOpen);
         QVERIFY(ReconnectPending);
         QVERIFY(m.Timer2->Enabled());
         QVERIFY(AutoBaudSearch);
-        // The snapshot was retaken after the reset: no change, no reconnect.
+        // No change, no reconnect.
         QVERIFY(!NoComm);
-        QCOMPARE(ConnectionTitle, QStringLiteral(" - COMM 1 Baud 19200"));
-        QCOMPARE(m.Caption(), QStringLiteral("ORV Monitor V3.6 - COMM 1 Baud 19200"));
+        QCOMPARE(ConnectionTitle, QStringLiteral(" - COMM 1 Baud 9600"));
+        QCOMPARE(m.Caption(), QStringLiteral("ORV Monitor V3.6 - COMM 1 Baud 9600"));
         QCOMPARE(m.Timer1->Interval(), 10);
         QVERIFY(m.Timer1->Enabled());
         QCOMPARE(m.Message->text(), QString());
@@ -190,7 +237,7 @@ private Q_SLOTS:
         QCOMPARE(m.Message->text(), QStringLiteral("Reestablishing Connection"));
 
         // While monitoring is suspended the polling timer stays off.
-        m.SuspendButton->setText(QStringLiteral("Resume Monitoring"));
+        controllerLink().markSuspended();
         m.Timer1->setEnabled(false);
         form<frmSetup>();
         QVERIFY(s.Unload());
@@ -285,7 +332,7 @@ private Q_SLOTS:
 
         // A new target node reaches the DDE window's node box, which asks
         // for a reconnect.
-        NoComm = false;
+        controllerLink().markUp();
         QTest::keyClicks(s.Text2, QStringLiteral("45"));
         QCOMPARE(TargetNode, 2);
         typeEnter(s.Text2);
@@ -455,6 +502,8 @@ private Q_SLOTS:
         QCOMPARE(ControllerIPText, QStringLiteral("127.0.9.1"));
         QCOMPARE(main.Caption(), QStringLiteral("ORV Monitor V3.6 - TCP/IP 127.0.9.1"));
         s.Show();
+        // The link is made again (as the main window's reconnect would).
+        controllerLink().markUp();
 
         // A controller without address registers.
         peer.controller().setHandler(0x09, [](orvemu::Controller &ctl, const orvemu::Request &r) {
@@ -473,7 +522,7 @@ private Q_SLOTS:
         s.Frame1_Click();
 
         // Not connected: reading does nothing, Apply refuses.
-        Connected = false;
+        controllerLink().markLost(QString());
         s.Frame1_Click();
         QCOMPARE(s.txtAddress[0]->text(), QString());
         env.responder.expectBox(QStringLiteral("Can't load network addresses. Not connected to controller."));
@@ -527,7 +576,7 @@ private Q_SLOTS:
 
         // A failed write is shown on the status line; the toggle keeps its state.
         OrvComm::ZqCloseConnection(ConnectionHandle);
-        ConnectionHandle = 0;
+        controllerLink().markDropped();
         s.Command3d1[3]->click();
         QCOMPARE(InputStatusBits, 0x3F);
         QCOMPARE(s.Command3d1[3]->Caption(), QStringLiteral("Active"));

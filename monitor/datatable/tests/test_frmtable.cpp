@@ -76,8 +76,7 @@ private Q_SLOTS:
     }
     void init() {
         // No connection: the editor's load reads nothing.
-        NoComm = true;
-        ConnectionHandle = 0;
+        restartLink();
         DataTablePath.clear();
         SymbolFilePath.clear();
         CustomScreen1Path.clear();
@@ -142,7 +141,7 @@ void TestFrmTable::controlsMenusAndToolbar() {
 void TestFrmTable::loadStartsWithoutTable() {
     MonitorTestEnv env;
     form<frmMain>();
-    NoComm = true;
+    controllerLink().markLost(QString());
     // Left behind by an earlier editor.
     TableRows = 7;
     TableCols = 4;

@@ -17,8 +17,7 @@ class TestTableFile : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void init() {
-        NoComm = true;
-        ConnectionHandle = 0;
+        restartLink();
         DataTablePath.clear();
     }
 

@@ -132,8 +132,7 @@ class TestTableTransfer : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void init() {
-        NoComm = true;
-        ConnectionHandle = 0;
+        restartLink();
         TransferBusy = TableUploadBusy = false;
     }
 
@@ -247,7 +246,7 @@ private Q_SLOTS:
         QVERIFY(!TableUploadBusy);
 
         // Without a connection neither transfer asks the controller anything.
-        NoComm = true;
+        controllerLink().markLost(QString());
         t.Filemenu_Click(7);
         t.Filemenu_Click(8);
         QVERIFY(spy.take().isEmpty());
@@ -322,10 +321,10 @@ private Q_SLOTS:
         frmTable &t = form<frmTable>();
 
         // Begin Monitoring without a connection does nothing.
-        NoComm = true;
+        controllerLink().markLost(QString());
         t.Optionmenu[3]->trigger();
         QVERIFY(!TableMonitorOn && !t.Timer1->Enabled() && !t.Optionmenu[3]->isChecked());
-        NoComm = false;
+        controllerLink().markUp();
         t.Optionmenu[3]->trigger();
         QVERIFY(TableMonitorOn && t.Timer1->Enabled());
         QVERIFY(t.Optionmenu[3]->isChecked() && !t.Optionmenu[4]->isChecked());
@@ -382,12 +381,12 @@ private Q_SLOTS:
 
         // End Monitoring without a connection leaves it running; its ticks
         // then read nothing.
-        NoComm = true;
+        controllerLink().markLost(QString());
         t.Optionmenu[4]->trigger();
         QVERIFY(TableMonitorOn && t.Timer1->Enabled() && !t.Optionmenu[4]->isChecked());
         Q_EMIT t.Timer1->Timer();
         QVERIFY(tableRequests(s.peer.controller()).isEmpty());
-        NoComm = false;
+        controllerLink().markUp();
         t.Optionmenu[4]->trigger();
         QVERIFY(!TableMonitorOn && !t.Timer1->Enabled());
         QVERIFY(!t.Optionmenu[3]->isChecked() && t.Optionmenu[4]->isChecked());

@@ -18,7 +18,7 @@ const QString AskAnyway = QStringLiteral("There is NO communication with the con
 
 void closeFlags() {
     RegWindowOpen = ServoWindowOpen = StatusPollOn = AnalInWindowOpen = RtcWindowOpen = false;
-    ConnectionHandle = 0;
+    restartLink();
     ControllerIP.clear();
 }
 
@@ -58,7 +58,7 @@ private Q_SLOTS:
     void servoAndStatusWindows() {
         MonitorTestEnv env;
         frmMain &m = quietMain(env);
-        NoComm = false;
+        controllerLink().markUp();
         NumServos = 16;
         m.ServoButton_Click();
         QVERIFY(ServoWindowOpen && form<frmServo>().isVisible() && !form<frmServo2>().isVisible());
@@ -79,7 +79,7 @@ private Q_SLOTS:
     void ddeExecuteCommands() {
         MonitorTestEnv env;
         frmMain &m = quietMain(env);
-        NoComm = false;
+        controllerLink().markUp();
         int16_t cancel = 0;
         m.Form_LinkOpen(cancel);
         QCOMPARE(cancel, int16_t(0));
@@ -153,12 +153,13 @@ private Q_SLOTS:
             {"DDEsetup", "DOWNLOAD", Suspended, 5, mbYes, QStringLiteral("ERROR monitoring is suspended"), {}, {}},
         };
         for (const auto &c : cases) {
+            controllerLink().markResumed();
             if (c.state == Linked) {
                 if (ConnectionHandle == 0 && !peer.connectMonitor()) QSKIP("needs the UDP transport");
             } else {
                 disconnectMonitor();
             }
-            MonitoringSuspended = c.state == Suspended;
+            if (c.state == Suspended) controllerLink().markSuspended();
             ControllerModel = c.model;
             peer.controller().withMemory([](orvemu::Memory &mem) {
                 mem.status = 0x09;
@@ -176,7 +177,7 @@ private Q_SLOTS:
             QCOMPARE(peer.controller().memory().statusWrites, c.writes);
             DdeServer::instance().endSession(client);
         }
-        MonitoringSuspended = false;
+        controllerLink().markResumed();
         disconnectMonitor();
     }
 

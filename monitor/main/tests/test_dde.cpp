@@ -154,7 +154,7 @@ private Q_SLOTS:
         MonitorTestEnv env;
         Service service(env);
         QVERIFY(service.started);
-        NoComm = false;
+        controllerLink().markUp();
         Client c(service.name);
         QCOMPARE(c.ask(QStringLiteral("CONNECT ORVmain")), QStringLiteral("OK"));
         QCOMPARE(c.ask(QStringLiteral("EXECUTE registers")), QStringLiteral("OK"));

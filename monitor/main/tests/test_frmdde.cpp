@@ -30,7 +30,7 @@ void writeSettings(const QString &path, const QString &text) {
 frmMain &loadMain(MonitorTestEnv &env, const QString &settings = QStringLiteral("[Registers]\n")) {
     writeSettings(env.settingsFile(), settings);
     frmMain &m = form<frmMain>();
-    NoComm = false;
+    controllerLink().markUp();
     NumFlags = 32;
     return m;
 }
@@ -73,14 +73,13 @@ class TestFrmDDE : public QObject {
 private Q_SLOTS:
     void initTestCase() { qputenv("ORVCOMM_COM1", "/nonexistent/orvmon-test-line"); }
     void init() {
-        ConnectionHandle = 0;
+        restartLink();
         DdeWriteSuppress = false;
         SymbolFilePath.clear();
-        MonitoringSuspended = false;
     }
     void cleanup() {
         if (ConnectionHandle != 0) OrvComm::ZqCloseConnection(ConnectionHandle);
-        ConnectionHandle = 0;
+        controllerLink().markDropped();
         DdeWriteSuppress = false;
     }
 
@@ -179,13 +178,15 @@ private Q_SLOTS:
         DdeUpdateMs = 40000;  // beyond the scroll bar: its end
         TargetNode = 12;
         CommPort = 0;
-        NoComm = false;
+        controllerLink().markUp();
         d.FlagValue[4]->setText(QStringLiteral("1"));
         d.Label2[3]->setText(QStringLiteral("x"));
         form<frmDDE>();
         QCOMPARE(d.Caption(), QStringLiteral("DDE Configuration"));
         QCOMPARE(d.FlagAddress->text(), QStringLiteral("9"));
-        QCOMPARE(d.FlagValue[4]->text(), QStringLiteral("0"));
+        // The node arrives as a change, which makes the link again: until
+        // the next refresh no value is current.
+        QCOMPARE(d.FlagValue[4]->text(), QStringLiteral("*"));
         QCOMPARE(d.Label2[3]->text(), QStringLiteral("Reg 16:"));
         QCOMPARE(d.HScroll1->value(), 32000);
         QCOMPARE(DdeUpdateMs, 32000);
@@ -246,13 +247,13 @@ private Q_SLOTS:
         DdeWriteSuppress = false;
 
         // The node box: 1..999 asks for a reconnect to that node.
-        NoComm = false;
+        controllerLink().markUp();
         d.DDENode->setText(QStringLiteral("1000"));
         QVERIFY(!NoComm);
         d.DDENode->setText(QStringLiteral("5"));
         QCOMPARE(TargetNode, 5);
         QVERIFY(NoComm && d.DDENode->isEnabled());
-        NoComm = false;
+        controllerLink().markUp();
         QTest::keyClicks(d.DDENode, QStringLiteral("8"));
         leaveField(d.DDENode);  // leaving applies nothing
         QCOMPARE(TargetNode, 5);
@@ -395,7 +396,7 @@ private Q_SLOTS:
         DdeWriteSuppress = false;
 
         // Typed values are written on Enter and on leaving, whatever NoComm says.
-        NoComm = true;
+        controllerLink().markLost(QString());
         QTest::keyClicks(d.RegWrite, QStringLiteral("77"));
         QVERIFY(rec.takeWrites().empty());
         typeEnter(d.RegWrite);
@@ -403,7 +404,7 @@ private Q_SLOTS:
         QTest::keyClicks(d.RegWrite, QStringLiteral("1e3"));
         leaveField(d.RegWrite);
         QCOMPARE(rec.takeWrites(), (Writes{{200, 1000}}));
-        NoComm = false;
+        controllerLink().markUp();
 
         // A refused write shows on the status line; the box keeps its text.
         d.RegAddress->setText(QStringLiteral("40000"));
@@ -443,14 +444,14 @@ private Q_SLOTS:
         // Without a connection the flag boxes write nothing and Enter is not
         // taken: the edit goes on.
         d.FlagAddress->setText(QStringLiteral("2"));
-        NoComm = true;
+        controllerLink().markLost(QString());
         d.FlagWrite->setText(QStringLiteral("1"));
         QTest::keyClicks(d.FlagWrite, QStringLiteral("1"));
         typeEnter(d.FlagWrite);
         leaveField(d.FlagWrite);
         QVERIFY(DdeWriteSuppress);
         QVERIFY(rec.takeWrites().empty());
-        NoComm = false;
+        controllerLink().markUp();
         typeEnter(d.FlagWrite);
         QVERIFY(!DdeWriteSuppress);
         QCOMPARE(rec.takeWrites(), (Writes{{13202, 1}}));
@@ -481,12 +482,12 @@ private Q_SLOTS:
         QCOMPARE(d.WriteBox->text(), QStringLiteral("0"));
 
         // No connection: the rows wait with their values.
-        NoComm = true;
+        controllerLink().markLost(QString());
         d.BlockWrite[3]->setText(QStringLiteral("33"));
         d.Command3d3->click();
         QVERIFY(rec.takeWrites().empty());
         QCOMPARE(d.BlockWrite[3]->text(), QStringLiteral("33"));
-        NoComm = false;
+        controllerLink().markUp();
 
         // A refused write is reported; the row is emptied all the same.
         OrvComm::ZqCloseConnection(ConnectionHandle);

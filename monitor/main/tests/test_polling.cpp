@@ -38,7 +38,7 @@ void closeEverything() {
 struct Session {
     explicit Session(int model = 5) : peer(model) {
         closeEverything();
-        ConnectionHandle = 0;
+        restartLink();
         main = &quietMainConnectedTo(env, peer);
         installEventPump(&pump);
         peer.controller().clearLog();
@@ -130,6 +130,7 @@ private Q_SLOTS:
     void linkCheck() {
         Session s;
         s.refuse({8503}, {8505});
+        OrvComm::ZqSetConnectionTimeout(ConnectionHandle, 40);
         frmAnalIn &ain = form<frmAnalIn>();
         frmReg &reg = form<frmReg>();
         ain.VScroll1->setValue(1);
@@ -149,27 +150,31 @@ private Q_SLOTS:
         QVERIFY(CommError && NoComm);
         QCOMPARE(ErrorInfo.code, 11);  // the network time-out
 
-        // The next tick reconnects first, then polls as usual.
+        // The next tick starts the reconnect (the controller is asked for
+        // register 1 first); once it is back, ticks poll as usual.
         s.peer.controller().clearLog();
         AnalInWindowOpen = false;
         reg.HexView = true;
         s.main->Timer1_Timer();
+        s.main->waitForAttempt();
+        QVERIFY(!NoComm);
+        s.main->Timer1_Timer();
         QVERIFY(!NoComm && !CommError);
         const QStringList r = s.requests();
-        QCOMPARE(r.mid(0, 6), (QStringList{QStringLiteral("get 13008"), QStringLiteral("code 0D"),
+        QCOMPARE(r.mid(0, 7), (QStringList{QStringLiteral("get 1"), QStringLiteral("get 13008"), QStringLiteral("code 0D"),
                                            QStringLiteral("code 45"), QStringLiteral("code 3D"),
                                            QStringLiteral("code 41"), QStringLiteral("get 1")}));
-        QCOMPARE(r.mid(6), gets(1, 16));
+        QCOMPARE(r.mid(7), gets(1, 16));
         QCOMPARE(reg.Text1[2]->text(), QStringLiteral("FFFFFFFF"));
         reg.HexView = false;
     }
 
     // With the link lost and no controller to be found, a tick tries to
-    // reconnect and does nothing else; with no connection and the link not
-    // marked lost it does nothing at all.
+    // reconnect and does nothing else; with the link closed by a transfer it
+    // does nothing at all.
     void lostLinkAndNoConnection() {
         Session s;
-        NoComm = true;
+        controllerLink().markLost(QString());
         CommPort = 1;
         ControllerIP.clear();
         RegWindowOpen = true;
@@ -178,15 +183,11 @@ private Q_SLOTS:
         QVERIFY(NoComm);
         QCOMPARE(s.peer.controller().requestCount(), 0u);
 
-        NoComm = false;
-        CommError = false;
-        ConnectionHandle = 0;
-        s.main->Timer1_Timer();
-        QVERIFY(!NoComm);
-        QCOMPARE(s.peer.controller().requestCount(), 0u);
-        CommError = true;  // left from an earlier tick
+        controllerLink().markClosed(QStringLiteral("closed"));
         s.main->Timer1_Timer();
         QVERIFY(NoComm);
+        QCOMPARE(ConnectionHandle, 0);
+        QCOMPARE(s.peer.controller().requestCount(), 0u);
     }
 
     // What runs at a yield may close the connection or start a transfer.
@@ -198,11 +199,12 @@ private Q_SLOTS:
             form<frmReg>();
             s.pump.at(1, [] {
                 OrvComm::ZqCloseConnection(ConnectionHandle);
-                ConnectionHandle = 0;
+                controllerLink().markDropped();
             });
             s.main->Timer1_Timer();
             QCOMPARE(s.requests(), QStringList{QStringLiteral("get 1")} + gets(8501, 3));
-            QVERIFY(!NoComm);  // closed by the user, not lost
+            // Closed by the user, not lost: no failure is reported.
+            QVERIFY(!s.main->Message->text().startsWith(QStringLiteral("Connection lost")));
         }
         {
             Session s;
@@ -229,13 +231,12 @@ private Q_SLOTS:
 
         // Suspended, an error without a number shows nothing.
         s.main->Message->setText(QString());
-        NoComm = false;
-        s.main->SuspendButton->setCaption(QStringLiteral("Resume Monitoring"));
+        controllerLink().markSuspended();
         s.pump.at(2, [] { throw RuntimeError(0, QString()); });
         s.main->Timer1_Timer();
         QCOMPARE(s.main->Message->text(), QString());
         QVERIFY(NoComm);
-        s.main->SuspendButton->setCaption(QStringLiteral("Suspend Monitoring"));
+        controllerLink().markResumed();
     }
 
     void registerWindowRows() {
@@ -386,6 +387,7 @@ private Q_SLOTS:
 
         s.peer.controller().clearLog();
         s.refuse({}, {1});
+        OrvComm::ZqSetConnectionTimeout(ConnectionHandle, 40);
         s.main->Timer1_Timer();
         QCOMPARE(s.requests(), gets(1, 1) + gets(1, 1) + gets(1, 1));  // the three tries
         QVERIFY(NoComm);

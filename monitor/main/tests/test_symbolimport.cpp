@@ -32,7 +32,7 @@ class TestSymbolImport : public QObject {
 private Q_SLOTS:
     void init() {
         SymbolFilePath.clear();
-        ConnectionHandle = 0;
+        restartLink();
     }
 
     void fieldsSplitAtBlanksCommasAndTabs() {

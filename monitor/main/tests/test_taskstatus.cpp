@@ -24,7 +24,7 @@ struct Session {
         TaskStatus = {};
         StatusPacket = {};
         NodeKeyInUse = {};
-        ConnectionHandle = 0;
+        restartLink();
         TransferBusy = TableUploadBusy = false;
         quietMainConnectedTo(env, peer);
         StatusPollOn = true;

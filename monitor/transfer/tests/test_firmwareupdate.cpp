@@ -107,6 +107,7 @@ public:
         env.writeSettings(QStringLiteral("[Communications]\ndword \"COMM Port\" 3\ndword \"BAUD Rate\" 9600\n"
                                          "dword \"Timeout\" 80\n"));
         main = &form<frmMain>();
+        main->waitForAttempt();
         w = &form<frmProgFlash>();
         w->DelayScale = 0.05;
         w->FlashTimeoutMs = 1000;
@@ -533,7 +534,7 @@ private Q_SLOTS:
         frmProgFlash &w = form<frmProgFlash>();
         CommPort = 1;
         ControllerIP.clear();
-        ConnectionHandle = 77;
+        controllerLink().markOpened(77);
         BaudRate = 4800;
         TimeoutMs = 123;
         w.setLogText(QStringLiteral("older"));

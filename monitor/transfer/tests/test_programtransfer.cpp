@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QTimer>
 #include <QtTest/QTest>
+#include <atomic>
+#include <memory>
 
 #include "controller.h"
 #include "core/globals.h"
@@ -40,7 +42,7 @@ QByteArray bytesOf(const QString &path) {
 
 struct Transfer {
     explicit Transfer(int model, bool withSettings = false) : peer(model) {
-        MonitoringSuspended = false;
+        restartLink();
         if (withSettings) quietMainConnectedTo(env, peer, 300);
         else quietMain(env);
         ok = peer.connectMonitor(300);
@@ -136,7 +138,7 @@ private Q_SLOTS:
     void programRoundTrip() {
         Transfer t(5);
         QVERIFY(t.ok);
-        ControllerIdentified = true;
+        controllerLink().markIdentified(true);
         t.memory().registers[600] = 66;
         t.env.responder.expectFile(t.objectFile);
         t.env.responder.expectBox(QStringLiteral("Upload Controller Register Values?"), mbYes);
@@ -150,7 +152,7 @@ private Q_SLOTS:
         QCOMPARE(linesOf(t.textFile)[2 + 599], textLine(600, 66));
 
         QVERIFY(t.peer.connectMonitor(300));
-        ControllerIdentified = true;
+        controllerLink().markIdentified(true);
         t.peer.controller().clearLog();
         t.memory().registers[600] = 0;
         t.env.responder.expectFile(t.objectFile);
@@ -169,7 +171,7 @@ private Q_SLOTS:
     void failedUploadKeepsTheEarlierProgram() {
         Transfer t(5);
         QVERIFY(t.ok);
-        ControllerIdentified = true;
+        controllerLink().markIdentified(true);
         writeText(t.objectFile, QStringLiteral("earlier program"));
         t.env.responder.expectFile(t.objectFile);
         t.env.responder.expectBox(t.objectFile + QStringLiteral(" already exists. Do you want to overwrite ?"), mbOK);
@@ -193,7 +195,7 @@ private Q_SLOTS:
     void uploadBrokenOffKeepsTheEarlierFiles() {
         Transfer t(5);
         QVERIFY(t.ok);
-        ControllerIdentified = true;
+        controllerLink().markIdentified(true);
         t.memory().setTableDimensions(300, 100);
         t.peer.controller().setHandler(0x39, [read = t.peer.controller().handler(0x39)](
                                                  orvemu::Controller &c, const orvemu::Request &r) {
@@ -241,7 +243,7 @@ private Q_SLOTS:
         for (const Case &c : cases) {
             Transfer t(5);
             QVERIFY(t.ok);
-            ControllerIdentified = true;
+            controllerLink().markIdentified(true);
             writeText(t.objectFile, QStringLiteral("earlier program"));
             writeText(t.textFile, QStringLiteral("earlier registers"));
             if (c.stops)
@@ -280,7 +282,7 @@ private Q_SLOTS:
     void incompleteUploadGoesBesideTheEarlierFile() {
         Transfer t(5);
         QVERIFY(t.ok);
-        ControllerIdentified = true;
+        controllerLink().markIdentified(true);
         t.memory().checksumSkew = 1;
         writeText(t.objectFile, QStringLiteral("earlier program"));
         writeText(t.textFile, QStringLiteral("earlier registers"));
@@ -312,7 +314,7 @@ private Q_SLOTS:
     void downloadStraightAfterAnUpload() {
         Transfer t(5, true);
         QVERIFY(t.ok);
-        ControllerIdentified = true;
+        controllerLink().markIdentified(true);
         frmMain &m = form<frmMain>();
         t.env.responder.expectFile(t.objectFile);
         t.env.responder.expectBox(QStringLiteral("Upload Controller Register Values?"), mbNo);
@@ -326,9 +328,10 @@ private Q_SLOTS:
         QVERIFY(m.Message->text().startsWith(QStringLiteral("Connection closed after the program transfer")));
         QVERIFY(!m.Timer1->Enabled());
 
+        // From the transfer window, which holds the link for the transfer.
         t.env.responder.expectFile(t.objectFile);
         t.env.responder.answerEveryBox(mbOK);
-        DownloadProgram();
+        form<frmLoadMain>().Command1_Click(3);
         QVERIFY2(t.env.responder.prompts().last().startsWith(t.objectFile + QStringLiteral(" downloaded.")),
                  qPrintable(t.env.responder.prompts().join(u'|')));
         QCOMPARE(ConnectionHandle, 0);
@@ -344,6 +347,55 @@ private Q_SLOTS:
         const QString head = QStringLiteral("Failed to download ") + t.objectFile + QStringLiteral(".\nError: ");
         QVERIFY2(failed.startsWith(head) && failed.size() > head.size(), qPrintable(failed));
         m.Timer1->setEnabled(false);
+    }
+
+    // However an upload ends, the link is then shown closed, the same way:
+    // while the transfer runs the polling loop leaves the link alone, and
+    // no closing of the link is reported as failed.
+    void everyUploadEndsWithTheLinkClosed_data() {
+        QTest::addColumn<int>("stop");  // 0 never, 1 from the start, 2 once the register phase begins
+        QTest::newRow("complete") << 0;
+        QTest::newRow("program phase fails") << 1;
+        QTest::newRow("controller stops in the register phase") << 2;
+    }
+    void everyUploadEndsWithTheLinkClosed() {
+        QFETCH(int, stop);
+        Transfer t(5, true);
+        QVERIFY(t.ok);
+        controllerLink().markIdentified(true);
+        frmMain &m = form<frmMain>();
+        // The controller goes silent with the first group of non-volatile
+        // registers; the polling loop would tick between the groups.
+        auto silent = std::make_shared<std::atomic<bool>>(stop == 1);
+        for (uint8_t code : {uint8_t(0x09), uint8_t(0x4D)}) {
+            t.peer.controller().setHandler(code, [silent, code, read = t.peer.controller().handler(code)](
+                                                     orvemu::Controller &c, const orvemu::Request &r) {
+                if (code == 0x4D && *silent == false) *silent = true;
+                return *silent ? std::vector<uint8_t>{} : read(c, r);
+            });
+        }
+        if (stop == 1) t.peer.controller().setFault({orvemu::FaultKind::Drop, -1, 0, 0, {}});
+        OrvComm::ZqSetConnectionTimeout(ConnectionHandle, 20);
+        m.Timer1->setInterval(1);
+        m.Timer1->setEnabled(true);
+        t.peer.controller().clearLog();
+        t.env.responder.expectFile(t.objectFile);
+        t.env.responder.expectBox(QStringLiteral("Upload Controller Register Values?"), mbYes);
+        t.env.responder.answerEveryBox(mbOK);
+        form<frmLoadMain>().Command1_Click(4);
+        t.peer.controller().clearFault();
+
+        const QStringList prompts = t.env.responder.prompts();
+        for (const QString &p : prompts)
+            QVERIFY2(!p.startsWith(QStringLiteral("Error closing connection.")), qPrintable(p));
+        QCOMPARE(requestSummary(t.peer.controller()).count(QStringLiteral("get 1")), 0);  // no polling tick
+        QCOMPARE(ConnectionHandle, 0);
+        QVERIFY(NoComm && !ControllerIdentified && MonitoringSuspended);
+        QCOMPARE(m.SuspendButton->text(), QStringLiteral("Resume Monitoring"));
+        QVERIFY(!m.StartButton->isEnabled());
+        QVERIFY2(m.Message->text().startsWith(QStringLiteral("Connection closed after the program transfer")),
+                 qPrintable(m.Message->text()));
+        QVERIFY(!m.Timer1->Enabled());
     }
 
     // An object file named *.txt would be overwritten by its own register
@@ -373,7 +425,7 @@ private Q_SLOTS:
     void transferRunsOffTheWindowThread() {
         Transfer t(5);
         QVERIFY(t.ok);
-        ControllerIdentified = true;
+        controllerLink().markIdentified(true);
         frmMain &m = form<frmMain>();
         m.Timer1->setEnabled(true);
         OrvComm::ZqSetConnectionTimeout(ConnectionHandle, 2000);

@@ -46,7 +46,7 @@ frmMain &mainWithController() {
     NumFlags = 32;
     NumServos = 4;
     ControllerModel = 5;
-    ControllerIdentified = true;
+    controllerLink().markIdentified(true);
     return m;
 }
 
@@ -296,7 +296,7 @@ private Q_SLOTS:
         frmCustom2 &c = form<frmCustom2>();
         // A value box records its row at every key, Enter included.
         Custom2EditIndex = 9;
-        NoComm = true;
+        controllerLink().markLost(QString());
         QTest::keyClick(c.Text2[5], Qt::Key_Return);
         QCOMPARE(Custom2EditIndex, int16_t(5));
         // The first key of a number box sets the flag alone.
@@ -441,7 +441,7 @@ private Q_SLOTS:
         NumFlags = 2;
         NumServos = 4;
         ControllerModel = 2;
-        ControllerIdentified = true;
+        controllerLink().markIdentified(true);
         env.responder.expectBox(QStringLiteral("No such FLAG exists."));
         env.responder.expectBox(QStringLiteral("No such servo motor exists."));  // no servo inputs on model 2
         CheckCustomRowsLater();

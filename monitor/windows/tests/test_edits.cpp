@@ -139,7 +139,7 @@ private Q_SLOTS:
         RegbitsWritePending = false;
 
         // Without a connection Enter writes nothing; leaving drops the entry.
-        NoComm = true;
+        controllerLink().markLost(QString());
         typeEnter(b.Text1[6], QStringLiteral("44"));
         QVERIFY(registerWrites(peer.controller()).isEmpty());
         QVERIFY(RegbitsEditInProgress);
@@ -154,7 +154,7 @@ private Q_SLOTS:
         QCOMPARE(b.Text1[7]->text(), QString());
 
         // The upper range writes the non-volatile registers.
-        NoComm = false;
+        controllerLink().markUp();
         RegbitsEditInProgress = false;
         b.Option2->setChecked(true);
         typeEnter(b.Text1[0], QStringLiteral("-7"));
@@ -205,7 +205,7 @@ private Q_SLOTS:
         QVERIFY(RamEditInProgress);
         QCOMPARE(RamEditIndex, int16_t(5));
         // Without a connection Enter keeps the entry.
-        NoComm = true;
+        controllerLink().markLost(QString());
         typeEnter(w.Text1[5], QStringLiteral("3"));
         QCOMPARE(w.Text1[5]->text(), QStringLiteral("3"));
         QVERIFY(registerWrites(peer.controller()).isEmpty());
@@ -214,7 +214,7 @@ private Q_SLOTS:
         QCOMPARE(w.Text1[5]->text(), QString());
 
         // A refused write shows the library's text.
-        NoComm = false;
+        controllerLink().markUp();
         peer.controller().setFault({orvemu::FaultKind::ShortError, 1, 0, orvemu::kIllegalRegister, {}});
         typeEnter(w.Text1[2], QStringLiteral("1"));
         QCOMPARE(status(), QStringLiteral("Failed to update register value!\n") + errorInfoText());
@@ -267,7 +267,7 @@ private Q_SLOTS:
         // Without a connection: nothing written, the entry kept until the
         // box is left.
         peer.controller().clearLog();
-        NoComm = true;
+        controllerLink().markLost(QString());
         typeEnter(w.Text1[6], QStringLiteral("77"));
         QCOMPARE(w.Text1[6]->text(), QStringLiteral("77"));
         QVERIFY(AnalOutEditInProgress);
@@ -301,17 +301,18 @@ private Q_SLOTS:
         QCOMPARE(b->Font3D(), int(Font3DInsetLight));
         QCOMPARE(w.Label1[2]->text(), QStringLiteral("OUT_12_OFF"));
 
-        // Without a connection the button switches and nothing is written.
+        // Without a connection nothing is written: the button keeps showing
+        // that its state is not known, and the status line says why.
         peer.controller().clearLog();
         form<frmMain>().Message->clear();
-        NoComm = true;
+        controllerLink().markLost(QString());
         w.SSCommand1[0]->click();
-        QCOMPARE(w.SSCommand1[0]->Caption(), QStringLiteral("On"));
+        QCOMPARE(w.SSCommand1[0]->Caption(), QStringLiteral("*"));
         QVERIFY(registerWrites(peer.controller()).isEmpty());
-        QCOMPARE(status(), QString());
+        QCOMPARE(status(), QStringLiteral("Failed to update output value!\nNo communication with the controller."));
 
         // A refused write keeps the new look and says why.
-        NoComm = false;
+        controllerLink().markUp();
         peer.controller().setFault({orvemu::FaultKind::ShortError, 1, 0, orvemu::kIllegalRegister, {}});
         w.SSCommand1[1]->click();
         QCOMPARE(w.SSCommand1[1]->Caption(), QStringLiteral("On"));
@@ -358,12 +359,12 @@ private Q_SLOTS:
         QCOMPARE(dde.box->text(), QString());
         QCOMPARE(dde.suppressedOnChange, (QList<bool>{true}));
 
-        // No connection test: the call fails and says so; the button keeps
-        // the state of the click.
+        // Without a connection nothing is sent: the button keeps showing
+        // that its state is not known, and the status line says why.
         disconnectMonitor();
         w.SSCommand1[0]->click();
-        QCOMPARE(w.SSCommand1[0]->Caption(), QStringLiteral("Set"));
-        QVERIFY(status().startsWith(QStringLiteral("Failed to update Flag value!\n")));
+        QCOMPARE(w.SSCommand1[0]->Caption(), QStringLiteral("*"));
+        QCOMPARE(status(), QStringLiteral("Failed to update Flag value!\nNo communication with the controller."));
         frmFlag::flagCallForHighFlags = saved;
     }
 

@@ -330,7 +330,7 @@ private Q_SLOTS:
         NumFlags = 32;
         NumServos = 4;
         ControllerModel = 2;
-        ControllerIdentified = true;
+        controllerLink().markIdentified(true);
         Custom1Rows[0] = {QString(), kindFlag, 1};
         Custom1Rows[1] = {QString(), kindServoPosition, 5};
         Custom1Rows[2] = {QString(), kindRegister, -3};

@@ -238,7 +238,7 @@ private Q_SLOTS:
 
         // Without a connection Enter keeps the entry and writes nothing.
         peer.controller().clearLog();
-        NoComm = true;
+        controllerLink().markLost(QString());
         typeEnter(w.Text1[2], QStringLiteral("44"));
         QCOMPARE(w.Text1[2]->text(), QStringLiteral("44"));
         QVERIFY(RegEditInProgress);

@@ -24,8 +24,7 @@ namespace windows_test {
 inline void noSerialLine() { qputenv("ORVCOMM_COM1", "/nonexistent/orvmon-test-line"); }
 
 inline void resetGlobals() {
-    ConnectionHandle = 0;
-    NoComm = true;
+    restartLink();
     SymbolFilePath.clear();
     for (SymbolSnapshot *s : symbolSnapshots()) s->close();
     RegEditInProgress = false;
@@ -36,7 +35,6 @@ inline void resetGlobals() {
     RegbitsEditInProgress = false;
     DdeWriteSuppress = false;
     ControllerModel = 0;
-    ControllerIdentified = false;
 }
 
 inline void writeSettings(const QString &path, const QString &text) {
@@ -49,6 +47,7 @@ inline void writeSettings(const QString &path, const QString &text) {
 // behind the test's back.
 inline frmMain &quietMain() {
     frmMain &m = form<frmMain>();
+    m.waitForAttempt();
     m.Timer1->setEnabled(false);
     m.Timer2->setEnabled(false);
     m.Timer3->setEnabled(false);

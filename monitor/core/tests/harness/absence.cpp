@@ -38,35 +38,73 @@ StallFigures measureStalls(qint64 ms, const std::function<bool()> &done) {
     return f;
 }
 
+const char *nameOf(Absence kind) {
+    switch (kind) {
+    case Absence::SilentUdp: return "UDP, silent controller";
+    case Absence::RefusedTcp: return "TCP, refused controller";
+    case Absence::HungTcp: return "TCP, hung controller";
+    case Absence::LostSerial: return "serial line lost";
+    }
+    return "";
+}
+
+std::unique_ptr<EmulatorPeer> peerFor(Absence kind) {
+    switch (kind) {
+    case Absence::SilentUdp: return std::make_unique<EmulatorPeer>(5, PeerLink::Udp);
+    case Absence::RefusedTcp:
+    case Absence::HungTcp: return std::make_unique<EmulatorPeer>(5, PeerLink::Tcp);
+    case Absence::LostSerial: return std::make_unique<EmulatorPeer>(5, PeerLink::Serial, 0, 1);
+    }
+    return nullptr;
+}
+
+QString settingsFor(const EmulatorPeer &peer, int timeoutMs, int updateMs) {
+    const QString dde = QStringLiteral("[DDE Setup]\ndword \"Update\" %1\n").arg(updateMs);
+    if (peer.link() == PeerLink::Serial)
+        return QStringLiteral("[Communications]\ndword \"COMM Port\" 3\ndword \"BAUD Rate\" 19200\n"
+                              "dword \"Timeout\" %1\n")
+                   .arg(timeoutMs) +
+               dde;
+    return QStringLiteral("[Communications]\ndword \"COMM Port\" %1\nsz \"IP Address\" \"%2\"\n"
+                          "dword \"Timeout\" %3\n")
+               .arg(peer.link() == PeerLink::Udp ? 1 : 2)
+               .arg(peer.address())
+               .arg(timeoutMs) +
+           dde;
+}
+
+void goAway(EmulatorPeer &peer, Absence kind) {
+    switch (kind) {
+    case Absence::SilentUdp:
+    case Absence::HungTcp: peer.hang(); break;
+    case Absence::RefusedTcp:
+    case Absence::LostSerial: peer.stopServing(); break;
+    }
+}
+
 AbsenceRun runAbsentController(MonitorTestEnv &env, Absence kind, qint64 goneMs, int timeoutMs) {
     AbsenceRun run;
-    const bool udp = kind == Absence::SilentUdp;
-    EmulatorPeer peer(5, udp ? PeerLink::Udp : PeerLink::Tcp);
-    if (!peer.available()) return run;
-    run.exchangeWorstMs = (udp ? 3 : 1) * timeoutMs;
-    env.writeSettings(QStringLiteral("[Communications]\ndword \"COMM Port\" %1\nsz \"IP Address\" \"%2\"\n"
-                                     "dword \"Timeout\" %3\n[DDE Setup]\ndword \"Update\" 100\n")
-                          .arg(udp ? 1 : 2)
-                          .arg(peer.address())
-                          .arg(timeoutMs));
+    const std::unique_ptr<EmulatorPeer> peer = peerFor(kind);
+    if (!peer->available()) return run;
+    // One exchange with a silent controller: the library tries UDP three times.
+    run.exchangeWorstMs = (kind == Absence::SilentUdp ? 3 : 1) * timeoutMs;
+    env.writeSettings(settingsFor(*peer, timeoutMs));
     frmMain &m = form<frmMain>();
-    m.RegisterButton_Click();
-    const auto polling = [&peer] { return peer.controller().requestCount() > 40; };
+    const auto polling = [&peer] { return peer->controller().requestCount() > 40 && !NoComm; };
     measureStalls(20000, polling);
-    run.started = polling() && !NoComm;
+    run.started = polling();
     if (!run.started) return run;
+    m.RegisterButton_Click();
 
-    if (udp) peer.controller().setFault({orvemu::FaultKind::Drop, -1});
-    else peer.stopServing();
+    goAway(*peer, kind);
     run.gone = measureStalls(goneMs);
     run.statusWhileGone = m.Message->text();
 
     run.backOffMs = m.reconnectDelayMs();
-    if (udp) peer.controller().clearFault();
-    else if (!peer.startServing()) return run;
-    peer.controller().clearLog();
+    if (!peer->startServing()) return run;
+    peer->controller().clearLog();
     // Back when a tick after a new connection has read the register window.
-    const auto back = [&peer] { return !NoComm && ConnectionHandle != 0 && peer.controller().requestCount() > 20; };
+    const auto back = [&peer] { return !NoComm && ConnectionHandle != 0 && peer->controller().requestCount() > 20; };
     QElapsedTimer clock;
     clock.start();
     measureStalls(2 * qint64(run.backOffMs) + 5000, back);

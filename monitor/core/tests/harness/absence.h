@@ -6,6 +6,7 @@
 #include <QString>
 #include <QtGlobal>
 #include <functional>
+#include <memory>
 
 // The window thread's stalls over a run: a gap between two ticks of a 5 ms
 // timer longer than 50 ms counts as a stall (of the gap's length).
@@ -24,7 +25,21 @@ StallFigures measureStalls(qint64 ms, const std::function<bool()> &done = {});
 enum class Absence {
     SilentUdp,   // a UDP controller that stops answering
     RefusedTcp,  // a TCP controller that refuses connections
+    HungTcp,     // a TCP controller that hangs: connections accepted by the kernel, nothing answered
+    LostSerial,  // a serial line that goes away (its pseudo-terminal is closed)
 };
+inline constexpr Absence EveryAbsence[] = {Absence::SilentUdp, Absence::RefusedTcp, Absence::HungTcp,
+                                           Absence::LostSerial};
+const char *nameOf(Absence kind);
+
+class EmulatorPeer;
+// A peer on the link that the absence concerns (a serial one on COM1).
+std::unique_ptr<EmulatorPeer> peerFor(Absence kind);
+// The main window's settings for that peer: its link, the reply time-out,
+// the update interval.
+QString settingsFor(const EmulatorPeer &peer, int timeoutMs, int updateMs = 100);
+// The controller goes away in that manner; peer.startServing() brings it back.
+void goAway(EmulatorPeer &peer, Absence kind);
 
 struct AbsenceRun {
     bool started = false;       // the monitor polled the controller before it went away

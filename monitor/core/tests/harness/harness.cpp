@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QtTest/QTest>
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <atomic>
 #include <unistd.h>
 
@@ -154,7 +156,7 @@ QString nextLoopback() {
 EmulatorPeer::EmulatorPeer(int model) : EmulatorPeer(model, PeerLink::Udp) {}
 
 EmulatorPeer::EmulatorPeer(int model, PeerLink link, uint32_t baud, int comPort)
-    : controller_(std::make_unique<orvemu::Controller>(model)), link_(link) {
+    : controller_(std::make_unique<orvemu::Controller>(model)), link_(link), baud_(baud), comPort_(comPort) {
     switch (link) {
     case PeerLink::Udp:
         address_ = nextLoopback();
@@ -174,25 +176,59 @@ EmulatorPeer::EmulatorPeer(int model, PeerLink link, uint32_t baud, int comPort)
 void EmulatorPeer::stopServing() { server_.reset(); }
 
 bool EmulatorPeer::startServing() {
-    if (!server_ && link_ == PeerLink::Udp) server_ = orvemu::startUdp(*controller_, address_.toStdString());
-    if (!server_ && link_ == PeerLink::Tcp) server_ = orvemu::startTcp(*controller_, address_.toStdString());
+    if (hungListener_ >= 0) ::close(hungListener_);
+    hungListener_ = -1;
+    controller_->clearFault();
+    if (server_) return true;
+    switch (link_) {
+    case PeerLink::Udp: server_ = orvemu::startUdp(*controller_, address_.toStdString()); break;
+    case PeerLink::Tcp: server_ = orvemu::startTcp(*controller_, address_.toStdString()); break;
+    case PeerLink::Serial:
+        server_ = orvemu::startPty(*controller_, baud_);
+        if (server_) qputenv(QStringLiteral("ORVCOMM_COM%1").arg(comPort_).toLatin1().constData(), device().toLocal8Bit());
+        break;
+    }
     return server_ != nullptr;
+}
+
+void EmulatorPeer::hang() {
+    if (link_ != PeerLink::Tcp) {
+        controller_->setFault({orvemu::FaultKind::Drop, -1});
+        return;
+    }
+    stopServing();
+    // A listener that never accepts: the kernel completes a connection or
+    // two for it (its backlog), then lets further ones wait unanswered.
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(6000);
+    inet_pton(AF_INET, address_.toLatin1().constData(), &a.sin_addr);
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 && listen(fd, 0) == 0) {
+        hungListener_ = fd;
+    } else if (fd >= 0) {
+        ::close(fd);
+    }
 }
 
 bool EmulatorPeer::connectMonitor(int timeoutMs) {
     if (!server_ || link_ == PeerLink::Serial) return false;
-    ConnectionHandle = link_ == PeerLink::Tcp ? OrvComm::ZqOpenConnection(ZQ_TYPE_TCP, 0, networkAddress())
-                           : OrvComm::ZqOpenConnection(ZQ_TYPE_UDP, 0, networkAddress());
+    ControllerLink &link = controllerLink();
+    link.markOpened(link_ == PeerLink::Tcp ? OrvComm::ZqOpenConnection(ZQ_TYPE_TCP, 0, networkAddress())
+                                           : OrvComm::ZqOpenConnection(ZQ_TYPE_UDP, 0, networkAddress()));
     if (ConnectionHandle == 0) return false;
     OrvComm::ZqSetConnectionTimeout(ConnectionHandle, timeoutMs);
-    Connected = true;
-    NoComm = false;
+    link.markUp();
     return true;
 }
 
 frmMain &quietMain(MonitorTestEnv &env, const QString &settings) {
     env.writeSettings(settings);
     frmMain &m = form<frmMain>();
+    // A network link is made from the event loop: the load starts it.
+    m.waitForAttempt();
     m.Timer1->setEnabled(false);
     m.Timer2->setEnabled(false);
     m.Timer3->setEnabled(false);
@@ -209,8 +245,14 @@ frmMain &quietMainConnectedTo(MonitorTestEnv &env, const EmulatorPeer &peer, int
 
 void disconnectMonitor() {
     if (ConnectionHandle != 0) OrvComm::ZqCloseConnection(ConnectionHandle);
-    ConnectionHandle = 0;
-    NoComm = true;
+    controllerLink().markDropped();
+    controllerLink().markLost(QString());
+}
+
+void restartLink() {
+    ControllerLink &link = controllerLink();
+    link.markDropped();
+    link.markStart();
 }
 
 void leaveField(QWidget *w) {
@@ -228,6 +270,7 @@ QString EmulatorPeer::device() const {
 }
 
 EmulatorPeer::~EmulatorPeer() {
+    if (hungListener_ >= 0) ::close(hungListener_);
     server_.reset();
 }
 

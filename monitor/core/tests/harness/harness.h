@@ -96,22 +96,23 @@ private:
 class frmMain;
 class EmulatorPeer;
 // The main window loaded from these settings (written with every other
-// section empty), its timers stopped so that nothing polls behind the
-// test's back.
+// section empty), its first connection attempt ended, its timers stopped so
+// that nothing polls behind the test's back.
 frmMain &quietMain(MonitorTestEnv &env, const QString &settings = QString());
-// The reply time-out of a monitor connected to the in-process emulator: a
-// sanitizer build answers several times slower.
-#if defined(__SANITIZE_ADDRESS__)
-inline constexpr int PeerReplyTimeoutMs = 200;
-#else
-inline constexpr int PeerReplyTimeoutMs = 40;
-#endif
+// The reply time-out of a monitor connected to the in-process emulator. An
+// answered request never waits for it: it only bounds how late a loaded
+// machine may answer. A test that lets a request go unanswered sets a short
+// one of its own (ZqSetConnectionTimeout).
+inline constexpr int PeerReplyTimeoutMs = 2000;
 // The same, its settings pointing at a UDP or TCP peer, so that the main
 // window connects as it loads (reply time-out timeoutMs).
 frmMain &quietMainConnectedTo(MonitorTestEnv &env, const EmulatorPeer &peer, int timeoutMs = PeerReplyTimeoutMs);
 
 // Closes the monitor's connection: ConnectionHandle 0, NoComm True.
 void disconnectMonitor();
+// The link as the program starts it: no connection, down, not suspended,
+// no controller identified (a connection left open is forgotten).
+void restartLink();
 // The user leaves a field for another control of the same window.
 void leaveField(QWidget *w);
 // Types the text (if any), then Enter, into a control.
@@ -142,18 +143,28 @@ public:
     int32_t networkAddress() const;
     orvemu::Controller &controller() { return *controller_; }
     const orvemu::Server *server() const { return server_.get(); }
-    // Opens the monitor's connection (ConnectionHandle) to a UDP or TCP peer
-    // with a short time-out: Connected True, NoComm False. False when the
-    // peer cannot be reached here.
-    bool connectMonitor(int timeoutMs = 150);
+    // Opens the monitor's connection (ConnectionHandle) to a UDP or TCP peer:
+    // the link up. The time-out only bounds a loaded machine's answer: a
+    // test that lets requests go unanswered sets its own short one. False
+    // when the peer cannot be reached here.
+    bool connectMonitor(int timeoutMs = 2000);
     // The controller goes away: a network peer stops serving (TCP then
-    // refuses, UDP stays silent), until startServing on the same address.
+    // refuses, UDP stays silent), a serial peer's pseudo-terminal goes (as a
+    // line that is unplugged), until startServing on the same address (a
+    // serial peer: on a new pseudo-terminal, which its COM port then names).
     void stopServing();
     bool startServing();
+    // The controller hangs: TCP connections are still accepted by the
+    // kernel until the backlog is full, and nothing is ever answered; UDP
+    // and serial requests get no answer. startServing ends it.
+    void hang();
 
 private:
     std::unique_ptr<orvemu::Controller> controller_;
     std::unique_ptr<orvemu::Server> server_;
     PeerLink link_;
     QString address_;
+    uint32_t baud_ = 0;
+    int comPort_ = 1;
+    int hungListener_ = -1;  // a TCP listener that never accepts
 };

@@ -1,0 +1,214 @@
+// What the monitor shows of its link to the controller: once the link is
+// lost, closed by a transfer or suspended, no window and no DDE item shows a
+// value as current, and nothing typed is sent, with the reason said; with
+// the link back, the values are current again.
+#include <QtTest/QTest>
+
+#include "controller.h"
+#include "core/dde.h"
+#include "core/frmRTC.h"
+#include "core/globals.h"
+#include "datatable/frmTable.h"
+#include "harness/harness.h"
+#include "main/frmDDE.h"
+#include "main/frmMain.h"
+#include "transfer/transferrun.h"
+#include "windows/frames.h"
+
+namespace {
+
+enum class Cause { Lost, ClosedByTransfer, Suspended };
+
+// The texts a window shows for the values the polling loop fills.
+struct ShownValues {
+    const char *window;
+    std::function<QStringList()> texts;
+};
+
+template <size_t N> QStringList textsOf(const std::array<QLineEdit *, N> &boxes, int count = int(N)) {
+    QStringList out;
+    for (int i = 0; i < count; ++i) out << boxes[size_t(i)]->text();
+    return out;
+}
+template <class Button, size_t N> QStringList captionsOf(const std::array<Button *, N> &buttons) {
+    QStringList out;
+    for (Button *b : buttons) out << b->Caption();
+    return out;
+}
+
+QList<ShownValues> everyWindow() {
+    return {
+        {"frmReg", [] { return textsOf(form<frmReg>().Text1); }},
+        {"frmRam", [] { return textsOf(form<frmRam>().Text1); }},
+        {"frmAnalIn", [] { return textsOf(form<frmAnalIn>().Text1, 4); }},
+        {"frmAnalOut", [] { return textsOf(form<frmAnalOut>().Text1, 4); }},
+        {"frmDigIn", [] { return captionsOf(form<frmDigIn>().SSPanel1); }},
+        {"frmDigOut", [] { return captionsOf(form<frmDigOut>().SSCommand1); }},
+        {"frmFlag", [] { return captionsOf(form<frmFlag>().SSCommand1); }},
+        {"frmRegbits", [] { return textsOf(form<frmRegbits>().Text1); }},
+        {"frmServo", [] { return textsOf(form<frmServo>().Text1, 2) + textsOf(form<frmServo>().Text2, 2); }},
+        {"frmCustom1", [] { return textsOf(form<frmCustom1>().Text2, 2); }},
+        {"frmRTC",
+         [] {
+             frmRTC &f = form<frmRTC>();
+             return QStringList{f.txtSec->text(), f.txtHr->text(), f.txtYr->text()};
+         }},
+        {"frmStatus", [] { return QStringList{form<frmStatus>().Label1->text()}; }},
+        {"frmDDE",
+         [] {
+             frmDDE &f = form<frmDDE>();
+             return QStringList{f.RegRead->text(), f.FlagValue[1]->text(), f.RegValue[50]->text(),
+                                f.BlockRead[2]->text()};
+         }},
+        {"frmTable",
+         [] {
+             frmTable &t = form<frmTable>();
+             return QStringList{t.GetCellValue(0, 1).toString(), t.GetCellValue(1, 2).toString()};
+         }},
+    };
+}
+
+bool *const OpenFlags[] = {&RegWindowOpen,     &RamWindowOpen,    &AnalInWindowOpen, &AnalOutWindowOpen,
+                           &DigInWindowOpen,   &DigOutWindowOpen, &FlagWindowOpen,   &RegbitsWindowOpen,
+                           &ServoWindowOpen,   &Custom1WindowOpen, &RtcWindowOpen,   &StatusPollOn};
+
+// The monitor connected to an emulator over UDP with every window open and
+// polled once, DDE serving on, the data table monitored.
+struct Session {
+    Session() {
+        restartLink();
+        orvemu::Memory &memory = peer.controller().memory();
+        memory.registers[2] = 196;
+        memory.setTableDimensions(3, 4);
+        for (uint32_t r = 1; r <= 3; ++r)
+            for (uint32_t c = 1; c <= 4; ++c) memory.setCell(r, c, uint16_t(10 * r + c));
+        main = &quietMainConnectedTo(env, peer, 2000);
+        Custom1Rows[0] = {QStringLiteral("r"), 6, 2};
+        Custom1Rows[1] = {QStringLiteral("f"), 1, 1};
+        for (bool *open : OpenFlags) *open = true;
+        for (const ShownValues &w : everyWindow()) w.texts();  // loads each window
+        frmDDE &d = form<frmDDE>();
+        d.RegAddress->setText(QStringLiteral("3"));
+        d.Reg50Address->setText(QStringLiteral("1"));
+        d.FlagAddress->setText(QStringLiteral("1"));
+        d.BlockAddress[2]->setText(QStringLiteral("3"));
+        DdeServing = -1;
+        form<frmTable>().Optionmenu[3]->trigger();  // begin monitoring
+        main->Timer1_Timer();
+    }
+    ~Session() {
+        for (bool *open : OpenFlags) *open = false;
+        DdeServing = 0;
+        Custom1Rows = {};
+        disconnectMonitor();
+    }
+    void cause(Cause c) {
+        switch (c) {
+        case Cause::Lost:
+            peer.controller().setFault({orvemu::FaultKind::Drop, -1});
+            OrvComm::ZqSetConnectionTimeout(ConnectionHandle, 20);
+            main->Timer1_Timer();
+            peer.controller().clearFault();
+            break;
+        case Cause::ClosedByTransfer:
+            OrvComm::ZqCloseConnection(ConnectionHandle);
+            controllerLink().markDropped();
+            ShowLinkClosedByTransfer();
+            break;
+        case Cause::Suspended: main->SuspendButton_Click(); break;
+        }
+    }
+    QString ddeRequest(const QString &item) {
+        DdeSession s;
+        DdeServer &server = DdeServer::instance();
+        server.respond(s, QStringLiteral("CONNECT DDEsetup"));
+        const QString answer = server.respond(s, QStringLiteral("REQUEST ") + item).line;
+        server.endSession(s);
+        return answer;
+    }
+
+    MonitorTestEnv env;
+    EmulatorPeer peer{5};
+    frmMain *main = nullptr;
+};
+
+}  // namespace
+
+Q_DECLARE_METATYPE(Cause)
+
+class TestLinkState : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void valuesAreMarkedWhileTheLinkIsDown_data() {
+        QTest::addColumn<Cause>("cause");
+        QTest::newRow("lost") << Cause::Lost;
+        QTest::newRow("closed by a transfer") << Cause::ClosedByTransfer;
+        QTest::newRow("suspended") << Cause::Suspended;
+    }
+    void valuesAreMarkedWhileTheLinkIsDown() {
+        QFETCH(Cause, cause);
+        Session s;
+        QVERIFY(!NoComm);
+        for (const ShownValues &w : everyWindow())
+            QVERIFY2(!w.texts().contains(QStringLiteral("*")), w.window);
+        QCOMPARE(form<frmReg>().Text1[1]->text(), QStringLiteral("196"));
+
+        s.cause(cause);
+        QVERIFY(NoComm);
+        for (const ShownValues &w : everyWindow()) {
+            const QStringList texts = w.texts();
+            QVERIFY2(texts.count(QStringLiteral("*")) == texts.size(), qPrintable(w.window + (": " + texts.join(u','))));
+        }
+        QCOMPARE(s.ddeRequest(QStringLiteral("RegRead")), QStringLiteral("DATA *"));
+
+        // With the link back, the next tick shows current values again.
+        if (cause == Cause::Lost) s.main->CheckComm();
+        else s.main->SuspendButton_Click();
+        s.main->waitForAttempt();
+        QVERIFY(!NoComm);
+        s.main->Timer1_Timer();
+        for (const ShownValues &w : everyWindow()) {
+            if (QByteArrayView(w.window) == "frmTable") Q_EMIT form<frmTable>().Timer1->Timer();
+            QVERIFY2(!w.texts().contains(QStringLiteral("*")), qPrintable(w.window + (": " + w.texts().join(u','))));
+        }
+        QCOMPARE(form<frmReg>().Text1[1]->text(), QStringLiteral("196"));
+    }
+
+    // After a transfer closed the link, nothing typed into a window is sent,
+    // and the status line says why.
+    void writesSayWhyTheyCannotBeDone() {
+        Session s;
+        s.cause(Cause::ClosedByTransfer);
+        s.peer.controller().clearLog();
+        const QString why = QStringLiteral("\nThe connection was closed after the program transfer.");
+        struct Write {
+            const char *what;
+            std::function<void()> act;
+            QString words;
+        };
+        const QList<Write> writes{
+            {"custom window", [] { typeEnter(form<frmCustom1>().Text2[0], QStringLiteral("5")); },
+             QStringLiteral("Failed to update value.")},
+            {"register window", [] { typeEnter(form<frmReg>().Text1[0], QStringLiteral("5")); },
+             QStringLiteral("Failed to update value.")},
+            {"digital output", [] { form<frmDigOut>().SSCommand1[0]->click(); },
+             QStringLiteral("Failed to update output value!")},
+            {"flag", [] { form<frmFlag>().SSCommand1[0]->click(); }, QStringLiteral("Failed to update Flag value!")},
+            {"data table download", [] { form<frmTable>().DownloadDataTable(); },
+             QStringLiteral("Failed to download the data table.")},
+        };
+        for (const Write &w : writes) {
+            s.main->Message->clear();
+            w.act();
+            QCOMPARE(s.main->Message->text(), w.words + why);
+            RegEditInProgress = Custom1EditInProgress = false;
+        }
+        QCOMPARE(s.peer.controller().requestCount(), 0u);
+        // The buttons still show that their state is not known.
+        QCOMPARE(form<frmDigOut>().SSCommand1[0]->Caption(), QStringLiteral("*"));
+        QCOMPARE(form<frmFlag>().SSCommand1[0]->Caption(), QStringLiteral("*"));
+    }
+};
+
+QTEST_MAIN(TestLinkState)
+#include "test_linkstate.moc"
