@@ -48,8 +48,12 @@ public:
             return orvemu::shortReply(orvemu::kAck);
         });
     }
-    // Opens a UDP connection into ConnectionHandle; false when UDP is not available.
-    bool connect() { return peer.connectMonitor(200); }
+    // Opens a UDP connection into ConnectionHandle; false when UDP is not
+    // available. The writes are counted, so the reply time-out is one that
+    // only a hang reaches: on a busy machine a reply late beyond a short
+    // time-out makes the library send the write again. No test here waits
+    // for a time-out.
+    bool connect() { return peer.connectMonitor(10000); }
     std::vector<std::pair<int, int>> takeWrites() {
         std::lock_guard lock(mutex_);
         return std::exchange(writes_, {});
