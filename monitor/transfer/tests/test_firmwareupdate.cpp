@@ -5,7 +5,9 @@
 #include <QComboBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QElapsedTimer>
 #include <QRadioButton>
+#include <QThread>
 #include <QtTest/QTest>
 #include <algorithm>
 #include <deque>
@@ -91,6 +93,7 @@ public:
         // Polling stays off and the transfer busy for the whole update.
         pump.every([this](long) {
             if (updating && (!TransferBusy || main->Timer1->Enabled())) pollingDuringUpdate = true;
+            awaitPortAnswer();
         });
     }
     ~Rig() { setScreenMousePointer(PointerDefault); }
@@ -123,6 +126,19 @@ public:
         QCOMPARE(main->Message->text(), QStringLiteral("Connected to COMM1 Baud 9600"));
         QVERIFY(w->ProgressBar1->isHidden());
         QCOMPARE(screenMousePointer(), PointerDefault);
+    }
+
+    // The window's own port reads what has come in after a fixed pause; a
+    // busy machine can answer later than that. With portAnswerBytes set, the
+    // first yield while the port is open waits until that many bytes are in
+    // (a bound only a hang reaches), so the pause always ends with the answer.
+    int portAnswerBytes = 0;
+    void awaitPortAnswer() {
+        if (portAnswerBytes == 0 || !w || !w->MSComm1.PortOpen()) return;
+        QElapsedTimer waited;
+        waited.start();
+        while (w->MSComm1.bytesWaiting() < portAnswerBytes && waited.elapsed() < 10000) QThread::msleep(1);
+        portAnswerBytes = 0;
     }
 
     MonitorTestEnv env;
@@ -301,6 +317,7 @@ private Q_SLOTS:
     void stuckQ600WokenThroughThePort() {
         Rig rig(15, 9600, [](orvemu::Controller &c) { c.memory().module.stuck(true); });
         rig.w->FlashTimeoutMs = 400;
+        rig.portAnswerBytes = int(QStringLiteral("Q600 Loader").size());
         ScriptedModalRunner runner;
         runner.next([](Form &f) { static_cast<frmFlashSelect &>(f).Command1->click(); });
         const QStringList lines = program(QStringLiteral("Q600"));
