@@ -148,7 +148,10 @@ private Q_SLOTS:
         QCOMPARE(d.Label2[0]->text(), QStringLiteral("51"));
         QCOMPARE(d.Label2[9]->text(), QStringLiteral("96"));
         QCOMPARE(d.DdeInterval->text(), QStringLiteral("25"));
-        QCOMPARE(m.Timer1->Interval(), 25);  // the failed first connection retries after the update interval
+        // The failed first connection retries after the update interval, or
+        // later where the attempt itself took long (a busy machine).
+        QCOMPARE(DdeUpdateMs, 25);
+        QVERIFY(m.Timer1->Interval() >= 25);
         QCOMPARE(d.Message->text(), QStringLiteral("Controller Communication in progress"));
         QCOMPARE(d.Command3d1->Caption(), QStringLiteral("Cancel DDE"));
 
