@@ -26,6 +26,7 @@ stop_busy() {
   busy=()
 }
 trap stop_busy EXIT
+trap "exit 130" INT TERM
 for _ in $(seq "$loops"); do
   ( while :; do :; done ) &
   busy+=($!)
