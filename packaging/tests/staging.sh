@@ -36,7 +36,9 @@ done
 
 # A library built with the sanitizers needs programs built with them too.
 san=""
-if ldd "$libdir/liborvcomm.so.3" | grep -q libasan; then san="-fsanitize=address,undefined"; fi
+# (The whole list first: grep -q would stop reading early, and ldd, cut off,
+# would fail the pipeline.)
+case "$(ldd "$libdir/liborvcomm.so.3")" in *libasan*) san="-fsanitize=address,undefined" ;; esac
 
 # The C program through pkg-config; the sysroot points the staged paths home.
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
