@@ -7,4 +7,4 @@ orv_install_missing
 orv_build
 export QT_QPA_PLATFORM=offscreen
 cd "$ORV_BUILD"
-ctest --output-on-failure -j "$(nproc)" --timeout 300
+ctest --output-on-failure -j "$(orv_test_jobs)" --timeout 300

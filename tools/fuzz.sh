@@ -26,7 +26,7 @@ build=${ORV_FUZZ_BUILD_DIR:-$root/build-fuzz}
 jobs=${ORV_FUZZ_JOBS:-$(( $(nproc) / 2 > 0 ? $(nproc) / 2 : 1 ))}
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DORV_FUZZ=ON -DORV_BUILD_BENCH=OFF ${ORV_CMAKE_ARGS:-} >/dev/null
-cmake --build "$build" -j "$(nproc)" --target "${targets[@]/#/fuzz_}"
+cmake --build "$build" -j "$(orv_build_jobs)" --target "${targets[@]/#/fuzz_}"
 
 export QT_QPA_PLATFORM=offscreen
 run_one() {

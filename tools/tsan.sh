@@ -11,7 +11,7 @@ if command -v ccache >/dev/null; then
 fi
 cmake -S "$src" -B "$build" -DORV_TSAN=ON -DORV_BUILD_MONITOR=OFF -DORV_BUILD_BENCH=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
-cmake --build "$build" -j "${ORV_TSAN_JOBS:-$(nproc)}" --target orvcomm_thread_tests
+cmake --build "$build" -j "${ORV_TSAN_JOBS:-${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}}" --target orvcomm_thread_tests
 # The library is loaded from the build tree; the sanitizer's reports end the
 # run with a failure.
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"

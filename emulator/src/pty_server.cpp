@@ -44,7 +44,6 @@ public:
     }
     std::string endpoint() const override { return path_; }
     int slave() const { return slave_; }
-    std::size_t bytesRead() const { return bytesRead_.load(); }
 
 private:
     // Waits up to ms (-1: no limit) for input; false when told to stop.
@@ -114,7 +113,6 @@ private:
                 std::uint8_t buf[512];
                 const ssize_t n = ::read(master_, buf, sizeof buf);
                 if (n > 0) lastActivity = Clock::now();
-                if (n > 0) bytesRead_ += static_cast<std::size_t>(n);
                 // At another rate than ours the bytes are garbled: drop them.
                 if (n > 0 && !atOurRate()) continue;
                 if (n > 0) in.insert(in.end(), buf, buf + n);
@@ -146,7 +144,6 @@ private:
     int slave_;
     std::string path_;
     std::uint32_t baud_;
-    std::atomic<std::size_t> bytesRead_{0};
     int wake_[2] = {-1, -1};
     std::thread thread_;
 };
@@ -184,11 +181,6 @@ std::optional<PtyLine> ptyLine(const Server &s) {
     const auto *p = dynamic_cast<const PtyServer *>(&s);
     if (!p) return std::nullopt;
     return readPtyLine(p->slave());
-}
-
-std::size_t ptyBytesRead(const Server &s) {
-    const auto *p = dynamic_cast<const PtyServer *>(&s);
-    return p ? p->bytesRead() : 0;
 }
 
 }  // namespace orvemu

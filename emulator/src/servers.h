@@ -48,9 +48,6 @@ struct PtyLine {
 };
 // nullopt when s is not a pseudo-terminal server.
 std::optional<PtyLine> ptyLine(const Server &s);
-// The bytes a pseudo-terminal server has taken from the line so far, heard
-// or dropped as noise (0 for other servers).
-std::size_t ptyBytesRead(const Server &s);
 // UDP port 3000 and TCP port 6000 on the given local IPv4 address (dotted
 // digits; no name is looked up); nullptr when the address is none or is
 // taken, and then `why` (when given) says why, with the system's reason.

@@ -115,6 +115,12 @@ void MSComm::Output(const QByteArray &bytes) {
     }
 }
 
+int MSComm::bytesWaiting() const {
+    int n = 0;
+    if (!PortOpen() || ::ioctl(fd_, FIONREAD, &n) != 0) return 0;
+    return n;
+}
+
 QByteArray MSComm::Input() {
     QByteArray out;
     while (PortOpen()) {

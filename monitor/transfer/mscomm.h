@@ -28,6 +28,8 @@ public:
     void Output(const QByteArray &bytes);
     // What has arrived since the last call, without waiting.
     QByteArray Input();
+    // How many bytes Input() would return now (0 while the port is closed).
+    int bytesWaiting() const;
 
     // The device of COM port n.
     static QString devicePath(int port);

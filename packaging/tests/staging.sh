@@ -2,7 +2,8 @@
 # Installs the build into a staging folder (DESTDIR) and uses it as another
 # program would: a C99 program built with pkg-config and the same program
 # built by a CMake project with find_package(orvcomm), each reading a
-# register of the installed emulator over UDP.
+# register of the installed emulator over UDP. The library's Debian package
+# (cpack) then has to tell dpkg-shlibdeps what that program depends on.
 #
 #   staging.sh <build folder> <this folder>
 set -euo pipefail
@@ -35,7 +36,9 @@ done
 
 # A library built with the sanitizers needs programs built with them too.
 san=""
-if ldd "$libdir/liborvcomm.so.3" | grep -q libasan; then san="-fsanitize=address,undefined"; fi
+# (The whole list first: grep -q would stop reading early, and ldd, cut off,
+# would fail the pipeline.)
+case "$(ldd "$libdir/liborvcomm.so.3")" in *libasan*) san="-fsanitize=address,undefined" ;; esac
 
 # The C program through pkg-config; the sysroot points the staged paths home.
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
@@ -48,6 +51,31 @@ cmake -S "$here/consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$root" \
   -DCMAKE_C_FLAGS="$san" -DCMAKE_EXE_LINKER_FLAGS="$san" >"$work/consumer.log" \
   || { cat "$work/consumer.log"; fail "find_package(orvcomm) failed"; }
 cmake --build "$work/consumer" >>"$work/consumer.log" || { cat "$work/consumer.log"; fail "consumer build failed"; }
+
+# The library's package tells dpkg-shlibdeps what a program built against it
+# depends on (its shlibs file), and leaves ldconfig to the trigger. cpack
+# installs from the two folders that install the library's part, so that its
+# check that the tree is built covers those only.
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/packages" -D CPACK_COMPONENTS_ALL=runtime \
+  -D "CPACK_INSTALL_CMAKE_PROJECTS=$build/library;orv;ALL;/;$build/packaging;orv;ALL;/" \
+  -D CPACK_DEBIAN_COMPRESSION_TYPE=gzip >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; fail "cpack"; }
+deb="$(find "$work/packages" -maxdepth 1 -name '*.deb' -print -quit)"
+[ -n "$deb" ] || { cat "$work/cpack.log"; fail "cpack made no library package"; }
+dpkg-deb -R "$deb" "$work/package"
+package="$(dpkg-deb -f "$deb" Package)"
+version="$(dpkg-deb -f "$deb" Version)"
+[ ! -e "$work/package/DEBIAN/postinst" ] && [ ! -e "$work/package/DEBIAN/postrm" ] \
+  || fail "$package calls ldconfig from a maintainer script"
+grep -qx 'activate-noawait ldconfig' "$work/package/DEBIAN/triggers" 2>/dev/null || fail "$package has no ldconfig trigger"
+packaged="$(dirname "$(find "$work/package" -name 'liborvcomm.so.*.*.*' -print -quit)")"
+mkdir -p "$work/shlibdeps/debian"
+: >"$work/shlibdeps/debian/control"
+depends="$(cd "$work/shlibdeps" && dpkg-shlibdeps -O -l"$packaged" "$work/read_register_pc" 2>&1)" \
+  || fail "dpkg-shlibdeps: $depends"
+case "$depends" in
+  *"$package (>= $version)"*) ;;
+  *) fail "dpkg-shlibdeps gave no dependency on $package (>= $version): $depends" ;;
+esac
 
 # The installed emulator on a loopback address of this run's own.
 address="127.$(( ($$ >> 8) % 200 + 40 )).$(( $$ % 250 + 1 )).$(( RANDOM % 250 + 1 ))"

@@ -16,6 +16,10 @@
 
 namespace {
 
+// The tests count the requests the emulator receives and wait for no
+// time-out: a reply late on a busy machine must not make the library ask again.
+constexpr int HangTimeoutMs = 10000;
+
 // The monitor connected to an emulated controller through its main window,
 // timers stopped, the step status window open, yields scripted; every task
 // idle but task 0.
@@ -26,7 +30,7 @@ struct Session {
         NodeKeyInUse = {};
         restartLink();
         TransferBusy = TableUploadBusy = false;
-        quietMainConnectedTo(env, peer);
+        quietMainConnectedTo(env, peer, HangTimeoutMs);
         StatusPollOn = true;
         status = &form<frmStatus>();
         installEventPump(&pump);
@@ -279,7 +283,7 @@ private Q_SLOTS:
         QVERIFY(ended);
         QCOMPARE(s.nodes().Count(), 0);
 
-        QVERIFY(s.peer.connectMonitor());
+        QVERIFY(s.peer.connectMonitor(HangTimeoutMs));
         s.pump = ScriptedPump(false);
         s.pump.at(1, [] { unloadForm<frmStatus>(); });
         QVERIFY(!s.poll());
