@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -265,7 +267,13 @@ bool OpenSerial(Connection &c, const OpenRequest &how) {
     auto t = std::make_unique<SerialTransport>();
     const std::string path = platform::SerialDevicePath(c.port);
     if (const int e = t->open(path, how.serialReadTimeout); e != 0) {
-        libraryError().set(static_cast<std::uint16_t>(e), err::kFileError);
+        // The text starts as callers know it and goes on with the device
+        // and the system's reason.
+        char reason[128];
+        char text[256];
+        std::snprintf(text, sizeof text, "%s (%s: %s)", err::kFileError, path.c_str(),
+                      strerror_r(e, reason, sizeof reason));
+        libraryError().set(static_cast<std::uint16_t>(e), text);
         return false;
     }
     if (const int e = t->applyDefaults(); e != 0) {

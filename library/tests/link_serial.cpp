@@ -389,7 +389,7 @@ TEST(SerialOpen, ReopenAfterCloseAndExclusiveOpen) {
 
     // The port is ours alone while it is open.
     EXPECT_EQ(ZqOpenConnection(1, link.comPort(), 0), 0);
-    EXPECT_EQ(ErrorText(0), "Windows file error");
+    EXPECT_EQ(ErrorText(0), "Windows file error (" + link.server().endpoint() + ": Device or resource busy)");
     EXPECT_EQ(ErrorCode(0), EBUSY);
 
     EXPECT_EQ(ZqCloseConnection(a), 1);
@@ -442,13 +442,15 @@ TEST(SerialOpen, HalfOpenPortIsClosedWithItsConnection) {
 TEST(SerialOpen, MissingDeviceAndUnknownType) {
     const int port = NextComPort();
     SetComPort(port, "/dev/orvcomm-no-such-device");
+    // The text callers know, then the device and the system's reason.
+    const std::string missing = "Windows file error (/dev/orvcomm-no-such-device: No such file or directory)";
     EXPECT_EQ(ZqOpenConnection(1, port, 0), 0);
-    EXPECT_EQ(ErrorText(0), "Windows file error");
+    EXPECT_EQ(ErrorText(0), missing);
     EXPECT_EQ(ErrorCode(0), ENOENT);
     // An unknown type records nothing but the cleared code.
     EXPECT_EQ(ZqOpenConnection(5, 1, 0), 0);
     EXPECT_EQ(ErrorCode(0), 0);
-    EXPECT_EQ(ErrorText(0), "Windows file error");
+    EXPECT_EQ(ErrorText(0), missing);
 }
 
 TEST(SerialOpen, ControllerHearsOnlyItsOwnRate) {
