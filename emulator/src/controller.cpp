@@ -1,6 +1,8 @@
 #include "controller.h"
 
 #include <algorithm>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace orvemu {
 
@@ -13,6 +15,13 @@ Controller::Controller(int model) : model_(model) {
     installRawCommandHandlers(*this);
     installTransferHandlers(*this);
     installModuleHandlers(*this);
+    for (int *p : {release_, chatterPipe_})
+        if (pipe2(p, O_CLOEXEC | O_NONBLOCK) != 0) p[0] = p[1] = -1;
+}
+
+Controller::~Controller() {
+    for (int fd : {release_[0], release_[1], chatterPipe_[0], chatterPipe_[1]})
+        if (fd >= 0) ::close(fd);
 }
 
 void Controller::setHandler(std::uint8_t code, Handler h) {
@@ -38,12 +47,15 @@ Response Controller::handleText(std::span<const std::uint8_t> text) {
     if (textHandler_) r.bytes = textHandler_(*this, text);
     else r.bytes.assign(text.begin(), text.end());
     if (auto f = takeFault(text)) {
+        r.noise = f->noise;
         switch (f->kind) {
         case FaultKind::Drop: r.bytes.clear(); r.drop = true; break;
         case FaultKind::Garbage: r.bytes = f->garbage; break;
-        default: r.transportFault = f->kind; r.delay = std::chrono::milliseconds(f->delayMs); break;
+        case FaultKind::Noise: break;
+        default: applyTransportFault(*f, r); break;
         }
     }
+    addReplyDelay(r);
     return r;
 }
 
@@ -64,25 +76,78 @@ std::vector<std::uint8_t> Controller::takeQuietOutput() {
     return memory_.module.boot();
 }
 
-void Controller::setFault(Fault f) {
+void Controller::setFault(Fault f) { setFaults({std::move(f)}); }
+
+void Controller::setFaults(std::vector<Fault> faults) {
     std::lock_guard lock(mutex_);
-    fault_ = std::move(f);
+    faults_.assign(std::make_move_iterator(faults.begin()), std::make_move_iterator(faults.end()));
 }
 
 void Controller::clearFault() {
     std::lock_guard lock(mutex_);
-    fault_.reset();
+    faults_.clear();
+}
+
+void Controller::setReplyDelay(int minMs, int maxMs) {
+    std::lock_guard lock(mutex_);
+    delayMin_ = std::max(0, minMs);
+    delayMax_ = std::max(delayMin_, maxMs);
+}
+
+void Controller::addReplyDelay(Response &r) {
+    if (delayMax_ <= 0) return;
+    r.delay += std::chrono::milliseconds(std::uniform_int_distribution<int>(delayMin_, delayMax_)(delayRng_));
+}
+
+void Controller::applyTransportFault(const Fault &f, Response &r) {
+    r.transportFault = f.kind;
+    if (f.kind == FaultKind::Duplicate) r.repeatAfter = std::chrono::milliseconds(f.delayMs);
+    else r.delay = std::chrono::milliseconds(f.delayMs);
+}
+
+void Controller::setChatter(bool on) {
+    std::lock_guard lock(mutex_);
+    chatter_ = on;
+    const char x = 0;
+    if (chatterPipe_[1] >= 0) [[maybe_unused]] const auto n = ::write(chatterPipe_[1], &x, 1);
+}
+
+bool Controller::chattering() const {
+    std::lock_guard lock(mutex_);
+    return chatter_;
+}
+
+void Controller::releaseHeld() {
+    const char x = 0;
+    if (release_[1] >= 0) [[maybe_unused]] const auto n = ::write(release_[1], &x, 1);
+}
+
+bool Controller::takeRelease() {
+    char x = 0;
+    return release_[0] >= 0 && ::read(release_[0], &x, 1) == 1;
+}
+
+void Controller::noteHeldSent() {
+    std::lock_guard lock(mutex_);
+    ++heldSent_;
+}
+
+std::size_t Controller::heldSent() const {
+    std::lock_guard lock(mutex_);
+    return heldSent_;
 }
 
 std::optional<Fault> Controller::takeFault(std::span<const std::uint8_t> request) {
-    if (!fault_ || fault_->kind == FaultKind::None) return std::nullopt;
-    if (!fault_->request.empty() && !std::ranges::equal(fault_->request, request)) return std::nullopt;
-    if (fault_->after > 0) {
-        --fault_->after;
+    while (!faults_.empty() && faults_.front().kind == FaultKind::None) faults_.pop_front();
+    if (faults_.empty()) return std::nullopt;
+    Fault &front = faults_.front();
+    if (!front.request.empty() && !std::ranges::equal(front.request, request)) return std::nullopt;
+    if (front.after > 0) {
+        --front.after;
         return std::nullopt;
     }
-    Fault f = *fault_;
-    if (fault_->count > 0 && --fault_->count == 0) fault_.reset();
+    Fault f = front;
+    if (front.count > 0 && --front.count == 0) faults_.pop_front();
     return f;
 }
 
@@ -111,6 +176,7 @@ Response Controller::handle(std::span<const std::uint8_t> frame) {
     }
 
     if (auto f = takeFault(frame)) {
+        r.noise = f->noise;
         switch (f->kind) {
         case FaultKind::Drop: r.bytes.clear(); r.drop = true; break;
         case FaultKind::Delay: r.delay = std::chrono::milliseconds(f->delayMs); break;
@@ -128,9 +194,11 @@ Response Controller::handle(std::span<const std::uint8_t> frame) {
             break;
         case FaultKind::ShortError: r.bytes = shortReply(f->errorCode); break;
         case FaultKind::Garbage: r.bytes = f->garbage; break;
-        default: r.transportFault = f->kind; r.delay = std::chrono::milliseconds(f->delayMs); break;
+        case FaultKind::Noise: break;
+        default: applyTransportFault(*f, r); break;
         }
     }
+    addReplyDelay(r);
     return r;
 }
 

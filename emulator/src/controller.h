@@ -4,10 +4,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <span>
 #include <vector>
 
@@ -26,10 +28,15 @@ enum class FaultKind {
     WrongCode,        // the reply's code byte is changed
     ShortError,       // a short reply with errorCode instead of the answer
     Garbage,          // the bytes of `garbage` instead of the answer
-    // Transport-level faults, carried out by the network transports.
+    Noise,            // only the `noise` ahead of the answer
+    // Transport-level faults, carried out by the transports.
     WrongSequence,    // the envelope carries another sequence number
     SplitReply,       // a TCP reply is sent in several pieces
     PeerClose,        // the TCP peer closes instead of answering
+    // Serial line only.
+    Duplicate,        // the answer goes out twice: the second copy delayMs after the
+                      // first, or with delayMs -1 once the next request is on the line
+    Hold,             // the answer waits until Controller::releaseHeld()
 };
 
 struct Fault {
@@ -41,6 +48,9 @@ struct Fault {
     // Requests answered as usual before the fault starts (a reply lost in
     // the middle of a transfer).
     int after = 0;
+    // Bytes that go out at once on receipt of the request, ahead of the
+    // answer and any delay or hold (noise on a serial line), with any kind.
+    std::vector<std::uint8_t> noise;
     // When not empty, only a request of exactly these bytes takes the fault
     // (and counts for `after`): a fault meant for one request then never
     // lands on an earlier one that the controller is still working off.
@@ -50,9 +60,12 @@ struct Fault {
 // What a transport is to do with one request.
 struct Response {
     std::vector<std::uint8_t> bytes;  // empty with drop
+    std::vector<std::uint8_t> noise;  // sent at once, before any delay (serial line)
     bool drop = false;
     std::chrono::milliseconds delay{0};
     FaultKind transportFault = FaultKind::None;
+    // Duplicate: the gap before the second copy (negative: until the next request).
+    std::chrono::milliseconds repeatAfter{0};
 };
 
 class Controller;
@@ -66,6 +79,9 @@ class Controller {
 public:
     // The models named by the library's model code (register 13008).
     explicit Controller(int model = 5);
+    ~Controller();
+    Controller(const Controller &) = delete;
+    Controller &operator=(const Controller &) = delete;
 
     // Answers one request frame exactly as the transport received it.
     Response handle(std::span<const std::uint8_t> frame);
@@ -82,7 +98,30 @@ public:
     Response handleText(std::span<const std::uint8_t> text);
     void setTextHandler(TextHandler h);
     void setFault(Fault f);
+    // Faults taken one after the other: each applies to its own requests
+    // and, once used up, hands over to the next (a late reply, then a lost one).
+    void setFaults(std::vector<Fault> faults);
     void clearFault();
+    // Every answer goes out after a delay drawn anew between minMs and maxMs
+    // (besides any fault's), as a real line and controller take time.
+    void setReplyDelay(int minMs, int maxMs);
+
+    // A serial line that keeps talking: while on, the controller sends a
+    // byte every few milliseconds whenever it has nothing else to do.
+    void setChatter(bool on);
+    bool chattering() const;
+    // Readable after setChatter, so that an idle transport looks again.
+    int chatterFd() const { return chatterPipe_[0]; }
+
+    // Held answers (FaultKind::Hold): each releaseHeld() lets the oldest one
+    // go; heldSent() counts those the transport has put on the line. The
+    // transport waits for releaseFd() to become readable and then calls
+    // takeRelease() and, once the answer is out, noteHeldSent().
+    void releaseHeld();
+    std::size_t heldSent() const;
+    int releaseFd() const { return release_[0]; }
+    bool takeRelease();
+    void noteHeldSent();
 
     // The serial line as the module sets it: the rate the controller hears
     // at (the module's after a baud switch, else serverBaud), and the bytes
@@ -109,6 +148,8 @@ public:
 
 private:
     std::optional<Fault> takeFault(std::span<const std::uint8_t> request);
+    void applyTransportFault(const Fault &f, Response &r);
+    void addReplyDelay(Response &r);
 
     mutable std::recursive_mutex mutex_;
     Memory memory_;
@@ -116,7 +157,13 @@ private:
     std::map<std::uint8_t, Handler> handlers_;
     TextHandler textHandler_;
     std::vector<std::vector<std::uint8_t>> log_;
-    std::optional<Fault> fault_;
+    std::deque<Fault> faults_;
+    int delayMin_ = 0, delayMax_ = 0;
+    std::mt19937 delayRng_{12345};
+    int release_[2] = {-1, -1};
+    std::size_t heldSent_ = 0;
+    bool chatter_ = false;
+    int chatterPipe_[2] = {-1, -1};
 };
 
 // Each command family installs its handlers.

@@ -25,6 +25,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kTextPauseMs = 10;
 constexpr int kStalledFrameMs = 300;
 constexpr int kSplitGapMs = 5;
+constexpr int kChatterMs = 2;
 
 class PtyServer : public Server {
 public:
@@ -48,11 +49,17 @@ public:
 private:
     // Waits up to ms (-1: no limit) for input; false when told to stop.
     bool wait(int ms, bool &readable) {
-        pollfd p[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        pollfd p[3] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}, {controller_.chatterFd(), POLLIN, 0}};
         readable = false;
-        const int r = poll(p, 2, ms);
+        const int r = poll(p, 3, ms);
         if (r < 0) return errno == EINTR;
         if (p[1].revents) return false;
+        if (p[2].revents) {
+            // The chatter switch moved: look again.
+            char scratch[16];
+            while (::read(p[2].fd, scratch, sizeof scratch) > 0) {
+            }
+        }
         readable = (p[0].revents & POLLIN) != 0;
         // With no client the master may report a hang-up: don't spin on it.
         if (!readable && (p[0].revents & POLLHUP)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -71,18 +78,51 @@ private:
             if (poll(&p, 1, 1000) <= 0) return;  // nobody reads: give the rest up
         }
     }
-    bool answer(const Response &r) {
-        if (r.delay.count() > 0 && !pause(static_cast<int>(r.delay.count()))) return false;
-        if (r.drop || r.bytes.empty()) return true;
-        if (r.transportFault == FaultKind::SplitReply && r.bytes.size() > 2) {
-            const std::size_t third = r.bytes.size() / 3 + 1;
-            for (std::size_t at = 0; at < r.bytes.size(); at += third) {
-                if (at > 0 && !pause(kSplitGapMs)) return false;
-                send(r.bytes.data() + at, std::min(third, r.bytes.size() - at));
-            }
-            return true;
+    // Waits until the test lets a held answer go; false when told to stop.
+    bool held() {
+        for (;;) {
+            pollfd p[2] = {{controller_.releaseFd(), POLLIN, 0}, {wake_[0], POLLIN, 0}};
+            const int r = poll(p, 2, -1);
+            if (r < 0 && errno == EINTR) continue;
+            if (r < 0 || p[1].revents) return false;
+            if (controller_.takeRelease()) return true;
         }
-        send(r.bytes.data(), r.bytes.size());
+    }
+    // Waits until the next request reaches the line (it stays there to be
+    // read); false when told to stop.
+    bool nextRequest() {
+        for (bool readable = false; !readable;)
+            if (!wait(-1, readable)) return false;
+        return true;
+    }
+    bool answer(const Response &r) {
+        if (!r.noise.empty()) send(r.noise.data(), r.noise.size());
+        if (r.delay.count() > 0 && !pause(static_cast<int>(r.delay.count()))) return false;
+        const bool hold = r.transportFault == FaultKind::Hold;
+        if (hold && !held()) return false;
+        if (!r.drop && !r.bytes.empty()) {
+            if (r.transportFault == FaultKind::SplitReply && r.bytes.size() > 2) {
+                const std::size_t third = r.bytes.size() / 3 + 1;
+                for (std::size_t at = 0; at < r.bytes.size(); at += third) {
+                    if (at > 0 && !pause(kSplitGapMs)) return false;
+                    send(r.bytes.data() + at, std::min(third, r.bytes.size() - at));
+                }
+            } else if (r.transportFault == FaultKind::Duplicate && r.repeatAfter.count() == 0) {
+                // Both copies in one write: they reach the line together.
+                std::vector<std::uint8_t> twice = r.bytes;
+                twice.insert(twice.end(), r.bytes.begin(), r.bytes.end());
+                send(twice.data(), twice.size());
+            } else {
+                send(r.bytes.data(), r.bytes.size());
+            }
+            if (r.transportFault == FaultKind::Duplicate && r.repeatAfter.count() != 0) {
+                const bool waited = r.repeatAfter.count() < 0 ? nextRequest()
+                                                               : pause(static_cast<int>(r.repeatAfter.count()));
+                if (!waited) return false;
+                send(r.bytes.data(), r.bytes.size());
+            }
+        }
+        if (hold) controller_.noteHeldSent();
         return true;
     }
     bool atOurRate() const {
@@ -105,8 +145,10 @@ private:
         auto lastActivity = Clock::now();
         for (;;) {
             int timeout = -1;
+            const bool chatter = controller_.chattering();
             if (!in.empty()) timeout = in[0] == 0x01 ? kStalledFrameMs : kTextPauseMs;
             else timeout = quietOutputIn(lastActivity);
+            if (chatter && in.empty() && (timeout < 0 || timeout > kChatterMs)) timeout = kChatterMs;
             bool readable = false;
             if (!wait(timeout, readable)) return;
             if (readable) {
@@ -121,6 +163,10 @@ private:
                 if (in[0] != 0x01 && !answer(controller_.handleText(in))) return;
                 in.clear();
                 lastActivity = Clock::now();
+                continue;
+            } else if (chatter && quietOutputIn(lastActivity) != 0) {
+                const std::uint8_t noise = 0;
+                send(&noise, 1);
                 continue;
             } else if (quietOutputIn(lastActivity) == 0) {
                 const auto out = controller_.takeQuietOutput();

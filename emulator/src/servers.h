@@ -22,7 +22,9 @@ public:
 // a descriptor of the slave side open, so that a client may close and
 // reopen the port. Binary frames (01, L, ...) go to the controller's
 // handlers; anything else is a text request, ended by a pause of 10 ms.
-// The misbehaviour switches apply; SplitReply sends a reply in pieces.
+// The misbehaviour switches apply; SplitReply sends a reply in pieces, and
+// the serial-line faults (noise ahead of a reply, a repeated or held reply,
+// a line that keeps talking) are carried out here.
 // With a baud rate given, the controller hears only a client whose line runs
 // at that rate: what arrives while the line is set to another rate is noise
 // and gets no answer. 0 answers at any rate. A module that has switched the

@@ -63,6 +63,11 @@ public:
     // "SetCommState error" and EBADF, as a port that is not open would.
     virtual bool applyLineSettings(Connection &c, std::int32_t baud, std::uint8_t parity,
                                    std::uint8_t dataBits, std::uint8_t stopBits);
+    // The last reply was neither the answer its request expects nor a
+    // refusal. True when it may still be taken as this request's answer;
+    // false, with c's error set, when it answered another request (on a
+    // line that tells replies apart only by their order).
+    virtual bool confirmReply(Connection &) { return true; }
 };
 
 // What the information calls show of a connection while another thread

@@ -67,6 +67,14 @@ inline constexpr const char kCannotCreateFile[] = "Cannot create file";
 inline constexpr const char kRequestTooLong[] = "Request too long";
 // A serial text reply that fills the reply buffer before its terminator.
 inline constexpr const char kTextTooLong[] = "Text reply too long";
+// A serial reply followed at once by more bytes, which leaves it unclear
+// whose answer it was; and a serial line that never went quiet enough for a
+// request to go out (both with 206).
+inline constexpr const char kBytesAfterReply[] = "More bytes followed the reply";
+inline constexpr const char kLineNotQuiet[] = "Serial line does not go quiet";
+// A serial reply that did not fit its request, followed by more bytes: it
+// answered another request (with 206).
+inline constexpr const char kReplyOutOfStep[] = "Reply out of step with its request";
 // A TCP controller that closed the connection instead of answering (with
 // ECONNRESET), and a network reply that never carried the request's
 // sequence number (with 206).

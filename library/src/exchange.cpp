@@ -91,6 +91,12 @@ std::int32_t SendData(std::int32_t id, std::int32_t packetClass, const std::uint
 
 std::int32_t CheckShortReply(Connection &c) {
     const auto reply = c.replyBytes();
+    // A refusal is a proper answer to any request. Anything else here (an
+    // acknowledgement where data was due, a reply of another form) may have
+    // answered another request, which the transport may find out.
+    const bool refusal = reply.size() == 4 && reply[0] == 3 && reply[3] == kFrameEnd && reply[1] > kReplyAck &&
+                         reply[1] <= 0x69;
+    if (!refusal && c.transport && !c.transport->confirmReply(c)) return 0;
     if (reply.size() < 4 || reply[3] != kFrameEnd) {
         c.setError(err::kNotBinaryReply, err::kNotBinary);
         return 0;

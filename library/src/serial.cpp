@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <map>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "errors.h"
@@ -16,77 +18,77 @@ namespace orv {
 
 namespace {
 
-// The line rests 2 ms after each reply. A plain sleep overshoots by the
+using Clock = std::chrono::steady_clock;
+constexpr auto kRest = std::chrono::milliseconds(2);
+
+// The line rests 2 ms after each text reply. A plain sleep overshoots by the
 // kernel's timer slack and more under load, so sleep to just short of the
 // end and give the processor away until it comes.
 void pauseAfterReply() {
-    using Clock = std::chrono::steady_clock;
-    const auto end = Clock::now() + std::chrono::milliseconds(2);
+    const auto end = Clock::now() + kRest;
     std::this_thread::sleep_until(end - std::chrono::microseconds(400));
     while (Clock::now() < end) std::this_thread::yield();
 }
 
-// How long the line must stay quiet before a text request follows a failed
-// binary exchange, and how long the wait may take in all.
-std::uint32_t quietAfterFailure(std::uint32_t readTimeout) {
-    return readTimeout == 0 || readTimeout > 500 ? 500 : readTimeout;
+// How long a dirty line must stay quiet before a request goes out: one whole
+// read time-out, the longest a reply may take. A read without time-out
+// never gives up on a reply, so only the remains of a broken frame can
+// follow; the time-out of a new connection covers those.
+constexpr std::uint32_t kQuietWithoutTimeout = 250;
+constexpr std::uint32_t kMostQuiet = 10000;
+std::uint32_t quietPeriod(std::uint32_t readTimeout) {
+    if (readTimeout == 0) return kQuietWithoutTimeout;
+    return std::min(readTimeout, kMostQuiet);
 }
+// A line that has not gone quiet within this many quiet periods keeps
+// talking: the request fails instead of waiting for ever.
+constexpr std::uint32_t kQuietAttempts = 4;
 
-// A reply is owed for this many read time-outs after its exchange failed;
-// a controller that is later still has dropped it.
-constexpr std::uint64_t kOwedTimeouts = 4;
-constexpr std::uint64_t kMostOwedMs = 10000;
-// At most this many owed replies are remembered.
-constexpr std::size_t kMostOwed = 16;
-// How long a reply may be followed by another before it counts as ours:
-// a line that answers in order sends our reply within its time-out of the
-// earlier one's.
-std::uint32_t followWindow(std::uint32_t readTimeout) { return std::min<std::uint32_t>(readTimeout, 1000); }
-
-// Replies owed on a line whose port was closed, by device path: a reply
-// may come after a reconnection as well.
-struct OwedByLine {
+// Devices whose port a connection of this process closed while the line
+// was dirty: a reply may still arrive after the port is opened again.
+struct DirtyLines {
     std::mutex mutex;
-    std::map<std::string, std::deque<std::chrono::steady_clock::time_point>> lines;
+    std::set<std::string> paths;
 };
-OwedByLine &owedByLine() {
-    static auto *owed = new OwedByLine;  // also used by static destructors
-    return *owed;
+DirtyLines &dirtyLines() {
+    static auto *lines = new DirtyLines;  // also used by static destructors
+    return *lines;
 }
 
 }  // namespace
 
-SerialTransport::~SerialTransport() { leaveOwedWithLine(); }
-
-void SerialTransport::leaveOwedWithLine() {
-    forgetExpired();
-    if (owed_.empty() || path_.empty()) return;
-    OwedByLine &o = owedByLine();
-    std::lock_guard lock(o.mutex);
-    o.lines[path_] = std::move(owed_);
-    owed_.clear();
+SerialTransport::~SerialTransport() {
+    if (port_.isOpen()) leaveLine();
 }
 
-void SerialTransport::prepareText() {
-    if (!discardPending_) return;
-    // A late reply to the failed exchange would otherwise be taken as the
-    // answer to this one.
-    discardPending_ = false;
-    const std::uint32_t quiet = quietAfterFailure(port_.readTimeout());
-    port_.discardInput(quiet, 4 * quiet);
+void SerialTransport::leaveLine() {
+    if (path_.empty()) return;
+    DirtyLines &d = dirtyLines();
+    std::lock_guard lock(d.mutex);
+    if (dirty_) d.paths.insert(path_);
+    else d.paths.erase(path_);
 }
 
-void SerialTransport::owe() {
-    const std::uint32_t timeout = port_.readTimeout();
-    if (timeout == 0) return;  // a read without time-out never gives up on a reply
-    if (owed_.size() == kMostOwed) owed_.pop_front();
-    const std::uint64_t owedMs = std::min(kOwedTimeouts * timeout, kMostOwedMs);
-    owed_.push_back(Clock::now() + std::chrono::milliseconds(owedMs));
+long SerialTransport::waitForQuiet(Connection &c) {
+    dirty_ = true;
+    const std::uint32_t quiet = quietPeriod(port_.readTimeout());
+    const long discarded = port_.discardUntilQuiet(quiet, kQuietAttempts * quiet);
+    if (discarded < 0) c.setError(err::kPacket, err::kLineNotQuiet);
+    else dirty_ = false;
+    return discarded;
 }
 
-void SerialTransport::forgetExpired() {
-    const auto now = Clock::now();
-    while (!owed_.empty() && owed_.front() <= now) owed_.pop_front();
+bool SerialTransport::settle(Connection &c) {
+    if (!dirty_ && !port_.hasInput()) return true;
+    return waitForQuiet(c) >= 0;
+}
+
+bool SerialTransport::confirmReply(Connection &c) {
+    // A line out of step by one reply brings this request's own answer
+    // next: the reply stands only when the line stays quiet after it.
+    const long discarded = waitForQuiet(c);
+    if (discarded > 0) c.setError(err::kPacket, err::kReplyOutOfStep);
+    return discarded == 0;
 }
 
 bool SerialTransport::writeRequest(Connection &c) {
@@ -98,76 +100,74 @@ bool SerialTransport::writeRequest(Connection &c) {
     return true;
 }
 
-SerialTransport::Read SerialTransport::readReply(Connection &c) {
+bool SerialTransport::readReply(Connection &c) {
     if (port_.read(c.reply, 1) != 1) {
         c.replyLength = 0;
         c.setError(err::kTimeout, err::kTimedOut);
-        return Read::Short;
+        return false;
     }
     const std::uint8_t length = c.reply[0];
     c.replyLength = length;
     if (length == 0) {
         c.setError(err::kPacket, err::kIllegalSize);
-        return Read::Broken;
+        return false;
     }
     if (port_.read(c.reply + 1, length) != length) {
         c.setError(err::kPacket, err::kIncomplete);
-        return Read::Short;
+        return false;
     }
     std::uint8_t sum = 0;
     for (std::size_t i = 1; i + 1 < length; ++i) sum = static_cast<std::uint8_t>(sum + c.reply[i]);
     const std::uint8_t received = c.reply[length - 1];
     if (static_cast<std::uint8_t>(sum + received) != 0xFF) {
         c.setErrorf(err::kPacket, err::kChecksumFailedFmt, received, static_cast<std::uint8_t>(~sum));
-        return Read::Broken;
+        return false;
     }
     if (c.reply[length] != kFrameEnd) {
         c.setErrorf(err::kPacket, err::kEndOfPacketFmt, c.reply[length]);
-        return Read::Broken;
+        return false;
     }
     c.replyLength = static_cast<std::uint16_t>(length + 1);
-    return Read::Ok;
+    return true;
 }
 
 bool SerialTransport::exchange(Connection &c) {
     if (!port_.isOpen()) return false;
-    forgetExpired();
-    // Whatever waits on the line now answers an earlier request.
-    port_.discardInput(0, 0);
-    discardPending_ = false;
-    if (!writeRequest(c)) return false;
-    for (;;) {
-        const Read r = readReply(c);
-        if (r != Read::Ok) {
-            // A reply cut short by the time-out may still come, whole or in
-            // part, and would meet the next request: it is owed. So is one
-            // after a broken frame while earlier replies are owed (it may
-            // have been one of them); otherwise what follows a broken frame
-            // is on the line by the next request, which discards it.
-            if (r == Read::Short || !owed_.empty()) owe();
-            discardPending_ = true;
-            return false;
-        }
-        // The line answers in order, so an earlier request's late reply
-        // comes before ours. While one is owed, a reply that another follows
-        // within the time-out was the earlier request's: ours is the later.
-        if (owed_.empty() || !port_.waitForInput(followWindow(port_.readTimeout()))) break;
-        owed_.pop_front();
+    if (!settle(c)) return false;
+    if (!writeRequest(c) || !readReply(c)) {
+        dirty_ = true;
+        return false;
     }
-    pauseAfterReply();
+    // The line rests after the reply. Bytes that come meanwhile answer
+    // nothing we asked: either this reply was an earlier one and ours
+    // follows, or the line repeats itself or adds noise. Whose answer the
+    // reply was cannot be told, so it is not handed on as ours.
+    if (port_.inputBefore(Clock::now() + kRest)) {
+        dirty_ = true;
+        c.setError(err::kPacket, err::kBytesAfterReply);
+        return false;
+    }
     return true;
 }
 
 bool SerialTransport::writeText(Connection &c) {
     if (!port_.isOpen()) return false;
-    prepareText();
-    return writeRequest(c);
+    // A text request that goes out gets a quiet line as a binary one does.
+    // An empty one only reads on what the device sends by itself (the rest
+    // of an earlier reply included), which must not be thrown away.
+    if (c.requestLength > 0 && !settle(c)) return false;
+    if (!writeRequest(c)) {
+        dirty_ = true;
+        return false;
+    }
+    return true;
 }
 
 bool SerialTransport::readText(Connection &c, std::uint8_t terminator) {
     c.replyLength = 0;
     if (port_.read(c.reply, 1) != 1) {
         c.setError(err::kTimeout, err::kTimedOut);
+        dirty_ = true;
         return false;
     }
     c.replyLength = 1;
@@ -179,18 +179,24 @@ bool SerialTransport::readText(Connection &c, std::uint8_t terminator) {
         // its terminator is refused rather than overrun.
         if (c.replyLength >= kMaxReply) {
             c.setError(err::kPacket, err::kTextTooLong);
+            dirty_ = true;
             return false;
         }
-        if (port_.read(c.reply + c.replyLength, 1) != 1) return lineMode;
+        if (port_.read(c.reply + c.replyLength, 1) != 1) {
+            // Cut short by the time-out: the rest may still come.
+            dirty_ = true;
+            return lineMode;
+        }
         last = c.reply[c.replyLength] == end;
         ++c.replyLength;
     }
+    // What follows the terminator stays on the line for the next read.
     pauseAfterReply();
     return true;
 }
 
 bool SerialTransport::close(Connection &c) {
-    leaveOwedWithLine();
+    leaveLine();
     if (const int e = port_.close(); e != 0) {
         c.setError(static_cast<std::uint16_t>(e), err::kCloseSerial);
         return false;
@@ -225,18 +231,13 @@ bool SerialTransport::applyLineSettings(Connection &c, std::int32_t baud, std::u
     return true;
 }
 
-int SerialTransport::open(std::int32_t portNumber, std::uint32_t readTimeout) {
-    const std::string path = platform::SerialDevicePath(portNumber);
+int SerialTransport::open(const std::string &path, std::uint32_t readTimeout) {
     if (const int e = port_.open(path); e != 0) return e;
     path_ = path;
     port_.setReadTimeout(readTimeout);
-    OwedByLine &o = owedByLine();
-    std::lock_guard lock(o.mutex);
-    if (auto it = o.lines.find(path); it != o.lines.end()) {
-        owed_ = std::move(it->second);
-        o.lines.erase(it);
-    }
-    forgetExpired();
+    DirtyLines &d = dirtyLines();
+    std::lock_guard lock(d.mutex);
+    dirty_ = d.paths.erase(path) > 0;
     return 0;
 }
 
@@ -258,14 +259,21 @@ int SerialTransport::applyDefaults() {
     settings_ = s;
     if (const int e = port_.apply(s); e != 0) return e;
     // Whatever the line held before we came is no answer to anything.
-    port_.discardInput(0, 0);
+    port_.discardUntilQuiet(0, 0);
     return 0;
 }
 
 bool OpenSerial(Connection &c, const OpenRequest &how) {
     auto t = std::make_unique<SerialTransport>();
-    if (const int e = t->open(c.port, how.serialReadTimeout); e != 0) {
-        libraryError().set(static_cast<std::uint16_t>(e), err::kFileError);
+    const std::string path = platform::SerialDevicePath(c.port);
+    if (const int e = t->open(path, how.serialReadTimeout); e != 0) {
+        // The text starts as callers know it and goes on with the device
+        // and the system's reason.
+        char reason[128];
+        char text[256];
+        std::snprintf(text, sizeof text, "%s (%s: %s)", err::kFileError, path.c_str(),
+                      strerror_r(e, reason, sizeof reason));
+        libraryError().set(static_cast<std::uint16_t>(e), text);
         return false;
     }
     if (const int e = t->applyDefaults(); e != 0) {

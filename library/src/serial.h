@@ -1,9 +1,7 @@
 // The serial transport over the platform's serial port.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
-#include <deque>
 #include <string>
 
 #include "connection.h"
@@ -20,8 +18,8 @@ class SerialTransport : public Transport {
 public:
     SerialTransport() : Transport(kSerialTraits) {}
     ~SerialTransport() override;
-    // Opens COM port n with the given read time-out; 0 or an errno value.
-    int open(std::int32_t portNumber, std::uint32_t readTimeout);
+    // Opens the device with the given read time-out; 0 or an errno value.
+    int open(const std::string &path, std::uint32_t readTimeout);
     // The line settings of a new connection: 9600 8N1, raw, DTR and RTS on.
     int applyDefaults();
 
@@ -32,35 +30,34 @@ public:
     bool setTimeout(Connection &c, std::int32_t ms) override;
     bool applyLineSettings(Connection &c, std::int32_t baud, std::uint8_t parity, std::uint8_t dataBits,
                            std::uint8_t stopBits) override;
+    bool confirmReply(Connection &c) override;
 
     const platform::SerialSettings &settings() const { return settings_; }
     const platform::SerialPort &port() const { return port_; }
+    // Whether the next request waits for a quiet line first.
+    bool lineDirty() const { return dirty_; }
 
 private:
-    using Clock = std::chrono::steady_clock;
-
-    void prepareText();
+    // Before a request: a dirty line, or one that holds bytes nobody asked
+    // for, must first be quiet for a whole time-out. False (with the error
+    // set) when it does not go quiet.
+    bool settle(Connection &c);
+    // Throws away what arrives until the line has been quiet for a whole
+    // time-out: the number of bytes thrown away, or -1 (with the error set)
+    // when the line does not go quiet.
+    long waitForQuiet(Connection &c);
     bool writeRequest(Connection &c);
-    // How a reply read ended: whole and sound, cut short by the time-out
-    // (the rest may still come), or whole but broken.
-    enum class Read { Ok, Short, Broken };
-    Read readReply(Connection &c);
-    // Notes a reply that the line may still deliver, and forgets those
-    // that are too late to come.
-    void owe();
-    void forgetExpired();
-    // The replies still owed stay with the line when the port is closed,
-    // for the next connection that opens it.
-    void leaveOwedWithLine();
+    bool readReply(Connection &c);
+    // The line as the port's close leaves it, for the next open of the device.
+    void leaveLine();
 
     platform::SerialPort port_;
     std::string path_;
     platform::SerialSettings settings_;
-    // A binary exchange failed: the next text request waits for a quiet line.
-    bool discardPending_ = false;
-    // Until when each reply of an exchange that ended without it may still
-    // arrive, oldest first.
-    std::deque<Clock::time_point> owed_;
+    // An exchange did not end cleanly: bytes that belong to no request of
+    // ours (a late, cut-short or repeated reply, noise) may still be on
+    // their way, so no reply is trusted before the line has been quiet.
+    bool dirty_ = false;
 };
 
 }  // namespace orv

@@ -106,3 +106,92 @@ TEST(SerialOpenTimeouts, NetOpenClampsTheReadTimeout) {
     EXPECT_EQ(info.timeout, 1234);
     EXPECT_EQ(ZqCloseConnection(id), 1);
 }
+
+namespace {
+bool LineDirty(std::int32_t id) {
+    orv::TableGuard guard;
+    auto *c = orv::table::lookup(id, false);
+    auto *t = c ? dynamic_cast<orv::SerialTransport *>(c->transport.get()) : nullptr;
+    return t && t->lineDirty();
+}
+}  // namespace
+
+// Every way an exchange can end other than cleanly leaves the line dirty; the
+// next request waits for a quiet line, gets its own answer and leaves the
+// line clean. A refusal, or a text reply with more after its terminator, is
+// a clean end; a reply that does not fit its request has the quiet wait at
+// once.
+TEST(SerialLine, EveryUncleanEndLeavesTheLineDirtyUntilItHasBeenQuiet) {
+    using orvemu::Fault;
+    using orvemu::FaultKind;
+    orvemu::Controller controller;
+    auto pty = orvemu::startPty(controller);
+    ASSERT_TRUE(pty);
+    setenv("ORVCOMM_COM43", pty->endpoint().c_str(), 1);
+    const std::int32_t id = ZqOpenConnection(1, 43, 0);
+    ASSERT_NE(id, 0);
+    ASSERT_EQ(ZqSetConnectionTimeout(id, 300), 1);
+    controller.withMemory([](orvemu::Memory &m) { m.registers[1] = 41; });
+    std::int32_t value = 0;
+    auto read = [&] { return ZqGetRegister(id, 1, &value); };
+    auto text = [&] {
+        std::uint8_t reply[1536];
+        return ZqSendAscii(id, reinterpret_cast<const std::uint8_t *>("?\r"), 2, reply, '\r');
+    };
+    Fault noise{FaultKind::Noise};
+    noise.noise = {0x00};
+    struct Case {
+        const char *name;
+        Fault fault;
+        bool textExchange;
+        int result;
+        bool dirty;
+    };
+    const Case cases[] = {
+        {"clean", {}, false, 1, false},
+        {"no reply", {FaultKind::Drop}, false, 0, true},
+        {"noise ahead of the reply", noise, false, 0, true},
+        {"cut short", {FaultKind::WrongLength}, false, 0, true},
+        {"broken", {FaultKind::CorruptChecksum}, false, 0, true},
+        {"more after the reply", {FaultKind::Duplicate}, false, 0, true},
+        {"a refusal", {FaultKind::ShortError, 1, 0, 0x66}, false, 0, false},
+        {"a reply of another form", {FaultKind::WrongCode}, false, 0, false},
+        {"no text reply", {FaultKind::Drop}, true, 0, true},
+        {"more text after the terminator", {FaultKind::Garbage, 1, 0, 0, {'o', 'k', '\r', '!'}}, true, 1, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        controller.setFault(c.fault);
+        EXPECT_EQ(c.textExchange ? text() : read(), c.result);
+        EXPECT_EQ(LineDirty(id), c.dirty);
+        value = 0;
+        EXPECT_EQ(read(), 1);
+        EXPECT_EQ(value, 41);
+        EXPECT_FALSE(LineDirty(id));
+    }
+    EXPECT_EQ(ZqCloseConnection(id), 1);
+}
+
+// A reply may still come after the port is closed and opened again: a port
+// closed dirty opens dirty, one closed clean opens clean (and without what
+// the line held).
+TEST(SerialLine, APortOpensAsItsLineWasLeft) {
+    orvemu::Controller controller;
+    auto pty = orvemu::startPty(controller);
+    ASSERT_TRUE(pty);
+    setenv("ORVCOMM_COM44", pty->endpoint().c_str(), 1);
+    std::int32_t value = 0;
+    for (const bool dirty : {true, false, true}) {
+        SCOPED_TRACE(dirty ? "closed dirty" : "closed clean");
+        std::int32_t id = ZqOpenConnection(1, 44, 0);
+        ASSERT_NE(id, 0);
+        ASSERT_EQ(ZqSetConnectionTimeout(id, 300), 1);
+        if (dirty) controller.setFault({orvemu::FaultKind::Drop});
+        EXPECT_EQ(ZqGetRegister(id, 1, &value), dirty ? 0 : 1);
+        EXPECT_EQ(ZqCloseConnection(id), 1);
+        id = ZqOpenConnection(1, 44, 0);
+        ASSERT_NE(id, 0);
+        EXPECT_EQ(LineDirty(id), dirty);
+        EXPECT_EQ(ZqCloseConnection(id), 1);
+    }
+}

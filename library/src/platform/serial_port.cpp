@@ -9,6 +9,8 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <thread>
+#include <time.h>
 #include <unistd.h>
 
 namespace orv::platform {
@@ -198,35 +200,59 @@ std::size_t SerialPort::read(std::uint8_t *buffer, std::size_t count) {
     return got;
 }
 
-bool SerialPort::waitForInput(std::uint32_t ms) {
+bool SerialPort::hasInput() {
     if (!isOpen()) return false;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    pollfd p{fd_, POLLIN, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
+}
+
+bool SerialPort::inputBefore(Clock::time_point end) {
+    if (!isOpen()) return false;
+    // Sleep in the poll to just short of the end, then look without
+    // sleeping until it comes, so that the watch ends on time.
+    const auto sleepEnd = end - std::chrono::microseconds(400);
     for (;;) {
+        const auto now = Clock::now();
+        if (now >= end) return false;
+        timespec wait{};
+        if (now < sleepEnd) {
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(sleepEnd - now).count();
+            wait.tv_sec = static_cast<time_t>(ns / 1000000000);
+            wait.tv_nsec = static_cast<long>(ns % 1000000000);
+        }
         pollfd p{fd_, POLLIN, 0};
-        const int r = poll(&p, 1, remainingMs(deadline));
-        if (r > 0) return (p.revents & POLLIN) != 0;
-        if (r == 0 || errno != EINTR) return false;
+        const int r = ppoll(&p, 1, &wait, nullptr);
+        if (r > 0 && (p.revents & POLLIN)) return true;
+        if ((r > 0) || (r < 0 && errno != EINTR)) {
+            // Hung up or broken: nothing will come; rest out the time.
+            std::this_thread::sleep_until(end);
+            return false;
+        }
+        if (now >= sleepEnd) std::this_thread::yield();
     }
 }
 
-void SerialPort::discardInput(std::uint32_t quietMs, std::uint32_t maxMs) {
-    if (!isOpen()) return;
-    ioctl(fd_, TCFLSH, TCIFLUSH);
-    std::uint8_t scratch[256];
-    // What the flush did not reach (bytes on their way into the queue).
-    while (::read(fd_, scratch, sizeof scratch) > 0) {
-    }
+long SerialPort::discardUntilQuiet(std::uint32_t quietMs, std::uint32_t maxMs) {
+    if (!isOpen()) return 0;
+    long discarded = 0;
+    auto drain = [&] {
+        std::uint8_t scratch[256];
+        for (ssize_t n; (n = ::read(fd_, scratch, sizeof scratch)) > 0;) discarded += n;
+    };
+    drain();
     const auto end = Clock::now() + std::chrono::milliseconds(maxMs);
     for (;;) {
-        const int wait = std::min<int>(static_cast<int>(quietMs), remainingMs(end));
-        if (wait <= 0) return;
+        // The line must stay quiet for the whole of quietMs from here, and
+        // that must fit within the bound.
+        if (Clock::now() + std::chrono::milliseconds(quietMs) > end) return -1;
+        if (quietMs == 0) return discarded;
         pollfd p{fd_, POLLIN, 0};
-        const int r = poll(&p, 1, wait);
-        if (r == 0) return;  // quiet long enough
+        const int r = poll(&p, 1, static_cast<int>(quietMs));
+        if (r == 0) return discarded;
         if (r < 0 && errno == EINTR) continue;
-        if (r < 0 || !(p.revents & POLLIN)) return;
-        while (::read(fd_, scratch, sizeof scratch) > 0) {
-        }
+        // Hung up or broken without input: nothing more will come.
+        if (r < 0 || !(p.revents & POLLIN)) return discarded;
+        drain();
     }
 }
 

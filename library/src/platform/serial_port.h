@@ -2,6 +2,7 @@
 // and write with a total read time-out, opened exclusively.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -63,12 +64,15 @@ public:
     // Reads up to count bytes, returning when all came or the read time-out
     // expired; returns the number read.
     std::size_t read(std::uint8_t *buffer, std::size_t count);
+    // True when input waits to be read (nothing is taken).
+    bool hasInput();
+    // Watches the line until `end` without taking anything: true as soon as
+    // input is there. Ends on time rather than a timer slack later.
+    bool inputBefore(std::chrono::steady_clock::time_point end);
     // Throws away pending input, then whatever arrives until the line has
-    // been quiet for quietMs (bounded by maxMs in all).
-    void discardInput(std::uint32_t quietMs, std::uint32_t maxMs);
-    // Waits up to ms for input to arrive (or to be there already); true
-    // when there is some to read.
-    bool waitForInput(std::uint32_t ms);
+    // been quiet for quietMs. Returns the number of bytes thrown away, or -1
+    // when the line had not gone quiet within maxMs in all (it keeps talking).
+    long discardUntilQuiet(std::uint32_t quietMs, std::uint32_t maxMs);
 
 private:
     int fd_ = kNoPort;
