@@ -116,16 +116,21 @@ long MsSince(Clock::time_point t);
 // A reply time-out that only a hang reaches, for exchanges that are meant
 // to be answered: a test that wants one to run out sets a short one.
 inline constexpr std::int32_t kAnswerTimeout = 10000;
+// The same on a serial line, where every fault a test provokes costs one
+// whole time-out of quiet before the next request: still a thousand times
+// what the emulator takes to answer.
+inline constexpr std::int32_t kSerialAnswerTimeout = 1500;
+inline std::int32_t AnswerTimeoutFor(Link l) { return l == Link::Serial ? kSerialAnswerTimeout : kAnswerTimeout; }
 
 // A test over one link kind: the emulator runs and the connection is open
-// (with kAnswerTimeout) before the test body starts.
+// (with AnswerTimeoutFor its link) before the test body starts.
 class LinkTest : public ::testing::TestWithParam<Link> {
 protected:
     void SetUp() override {
         link_ = std::make_unique<EmulatorLink>(GetParam());
         ASSERT_TRUE(link_->ok()) << "no emulator on " << LinkName(GetParam());
         ASSERT_NE(link_->open(), 0) << ErrorText(0);
-        ASSERT_EQ(ZqSetConnectionTimeout(id(), kAnswerTimeout), 1);
+        ASSERT_EQ(ZqSetConnectionTimeout(id(), AnswerTimeoutFor(GetParam())), 1);
     }
     void TearDown() override { link_.reset(); }
 
