@@ -6,13 +6,16 @@
 //
 //   orv_fault_soak [--reads N] [--faults PERCENT] [--timeout MS]
 //                  [--transport serial|udp|tcp|all] [--seed S]
-//                  [--pattern NAME] [--delay MIN-MAX] [--gap MS]
+//                  [--pattern NAME] [--delay MIN-MAX] [--gap MS] [--poll]
 //
 // --reads N     rounds of one write and one read-back (2N calls)
 // --pattern     which faults the controller shows (see kPatterns)
 // --delay       every answer comes MIN to MAX ms after its request, as on a
 //               real line (default 5-20 on serial, none on the network)
 // --gap         pause before every call, as a poller's interval
+// --poll        reads only, of two registers in turn (N calls), as a poller
+//               reads: a stray answer then has the form the next request
+//               expects, and only the line's state can tell it apart
 //
 // Prints one line of figures per transport and, for each wrong value, the
 // request and the reply that gave it; exits 1 when a wrong value was
@@ -111,6 +114,9 @@ struct Options {
     const Pattern *pattern = &kPatterns[0];
     int delayMin = -1, delayMax = -1;  // -1: the link's default
     int gapMs = -1;                    // -1: the pattern's
+    // Reads only, of two registers in turn, as a poller does: an answer
+    // taken for the next request then has the form that request expects.
+    bool poll = false;
 };
 
 // A loopback address of its own for this process (the controller's ports
@@ -199,6 +205,7 @@ public:
         auto held = [&](std::int32_t reg) {
             return controller_.withMemory([&](orvemu::Memory &m) { return m.registers[static_cast<std::size_t>(reg)]; });
         };
+        if (o_.poll) return runPoll(start);
         for (long i = 0; i < o_.rounds; ++i) {
             const std::int32_t reg = 1 + static_cast<std::int32_t>(i % kRegisters);
             const std::int32_t old = held(reg);
@@ -232,6 +239,31 @@ public:
 
 private:
     static constexpr std::int32_t kRegisters = 1000;
+
+    Figures runPoll(Clock::time_point start) {
+        const std::int32_t values[2] = {1111111, 2222222};
+        controller_.withMemory([&](orvemu::Memory &m) {
+            m.registers[1] = values[0];
+            m.registers[2] = values[1];
+            return 0;
+        });
+        written_[values[0]] = {1, 0};
+        written_[values[1]] = {2, 0};
+        for (long i = 0; i < o_.rounds; ++i) {
+            const std::int32_t reg = 1 + static_cast<std::int32_t>(i % 2);
+            std::int32_t got = 0;
+            const auto rf = readFrame(reg);
+            if (call(rf, [&] { return ZqGetRegister(id_, reg, &got); }) && got != values[reg - 1]) {
+                ++f_.wrongReads;
+                report("read of register " + std::to_string(reg) + " returned " + std::to_string(got) + " (" +
+                           whose(got) + ")",
+                       rf);
+            }
+        }
+        f_.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        ZqCloseConnection(id_);
+        return f_;
+    }
     static constexpr long kMostReported = 30;
 
     bool open() {
@@ -362,6 +394,10 @@ bool parse(int argc, char **argv, Options &o) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const char *v = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (a == "--poll") {
+            o.poll = true;
+            continue;
+        }
         if (!v) return false;
         if (a == "--reads") o.rounds = std::atol(v);
         else if (a == "--faults") o.faultPercent = std::atof(v);
@@ -394,7 +430,7 @@ int main(int argc, char **argv) {
     if (!parse(argc, argv, o)) {
         std::fprintf(stderr,
                      "usage: %s [--reads N] [--faults PERCENT] [--timeout MS] [--transport serial|udp|tcp|all] "
-                     "[--seed S] [--pattern NAME] [--delay MIN-MAX] [--gap MS]\npatterns:\n",
+                     "[--seed S] [--pattern NAME] [--delay MIN-MAX] [--gap MS] [--poll]\npatterns:\n",
                      argv[0]);
         for (const Pattern &p : kPatterns) std::fprintf(stderr, "  %-11s %s\n", p.name, p.what);
         return 2;
