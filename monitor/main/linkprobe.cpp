@@ -18,8 +18,13 @@ LinkProbe::LinkProbe(Kind kind, const QHostAddress &controller, int timeoutMs, Q
             send();
             return;
         }
-        finish(false, QStringLiteral("No answer from the controller"));
+        const int waited = kind_ == Kind::Udp ? timeoutMs_ : 3 * timeoutMs_;
+        finish(false, QStringLiteral("No answer from the controller at %1 within %2 ms").arg(where()).arg(waited));
     });
+}
+
+QString LinkProbe::where() const {
+    return controller_.toString() + QLatin1Char(':') + QString::number(kind_ == Kind::Udp ? UdpPort : TcpPort);
 }
 
 LinkProbe::~LinkProbe() {
@@ -46,7 +51,8 @@ void LinkProbe::start() {
         connect(udp, &QUdpSocket::readyRead, this, [this] { received(); });
         // A connected datagram socket hears a refusal (port unreachable).
         connect(udp, &QAbstractSocket::errorOccurred, this, [this] {
-            if (socket_->error() == QAbstractSocket::ConnectionRefusedError) finish(false, socket_->errorString());
+            if (socket_->error() == QAbstractSocket::ConnectionRefusedError)
+                finish(false, where() + QStringLiteral(": ") + socket_->errorString());
         });
         connect(udp, &QUdpSocket::connected, this, [this] { send(); });
         deadline_.start(timeoutMs_);
@@ -57,7 +63,8 @@ void LinkProbe::start() {
     socket_ = tcp;
     connect(tcp, &QTcpSocket::connected, this, [this] { send(); });
     connect(tcp, &QTcpSocket::readyRead, this, [this] { received(); });
-    connect(tcp, &QAbstractSocket::errorOccurred, this, [this] { finish(false, socket_->errorString()); });
+    connect(tcp, &QAbstractSocket::errorOccurred, this,
+            [this] { finish(false, where() + QStringLiteral(": ") + socket_->errorString()); });
     // Connect and answer, both within the time UDP would give three tries.
     deadline_.start(3 * timeoutMs_);
     tcp->connectToHost(controller_, TcpPort);

@@ -42,6 +42,8 @@ private:
     void send();
     void received();
     void finish(bool ok, const QString &why = QString());
+    // The controller's address and port, for the reasons it gives.
+    QString where() const;
 
     Kind kind_;
     QHostAddress controller_;

@@ -210,7 +210,8 @@ private Q_SLOTS:
         const int opens = OrvComm::ZqOpenNetConnection.calls();
         QVERIFY(attemptNow(m));
         QCOMPARE(OrvComm::ZqOpenNetConnection.calls(), opens);
-        QVERIFY2(m.Message->text().endsWith(QStringLiteral("please configure -  Connection refused")),
+        QVERIFY2(m.Message->text().endsWith(QStringLiteral("please configure -  %1:6000: Connection refused")
+                                                .arg(peer.address())),
                  qPrintable(m.Message->text()));
         // A user action starts the back-off over.
         m.resetReconnectBackOff();
