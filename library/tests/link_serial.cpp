@@ -268,6 +268,47 @@ TEST_F(SerialLink, ARepeatedReplyIsNotTakenForTheNextAnswer) {
     }
 }
 
+// A line that keeps its rate cannot answer a request before the request has
+// crossed it. Once it has shown that it keeps its rate, a reply that comes
+// sooner (a repeated one, sent as the next request reaches the controller)
+// fails that request, and the line is in step again for the one after; its
+// own answer at the same rate passes. A line that answers at once whatever
+// its rate is never judged by the bound. The slow rate lets the crossing
+// (7 bytes at 110 baud: 636 ms) dwarf any delay that a busy machine adds.
+TEST_F(SerialLink, AReplySoonerThanTheLineAllowsIsNotTheAnswer) {
+    struct Case {
+        const char *name;
+        bool lineTiming;
+        bool repeated;
+        int slowRead;
+    };
+    const Case cases[] = {
+        {"a line that keeps its rate, a repeated reply", true, true, kFailed},
+        {"a line that keeps its rate, its own answer", true, false, kRight},
+        {"a line that answers at once", false, false, kRight},
+    };
+    numberRegisters(11);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        link.controller().setLineTiming(c.lineTiming);
+        // A fresh connection, which has not yet seen how the line keeps time.
+        link.close();
+        ASSERT_NE(link.open(), 0) << ErrorText(0);
+        ASSERT_EQ(ZqSetConnectionTimeout(id(), 2000), 1);
+        for (int n = 1; n <= 8; ++n) ASSERT_EQ(readOwn(n), kRight) << ErrorText(id());
+        if (c.repeated) link.controller().setFault({orvemu::FaultKind::Duplicate, 1, -1});
+        ASSERT_EQ(readOwn(9), kRight);
+        ASSERT_EQ(ZqInitConnection(id(), 110, 0, 8, 0), 1);
+        EXPECT_EQ(readOwn(10), c.slowRead) << ErrorText(id());
+        if (c.slowRead == kFailed) {
+            EXPECT_EQ(ErrorText(id()), "Reply came before the request could reach the controller");
+            EXPECT_EQ(ErrorCode(id()), 206);
+        }
+        ASSERT_EQ(ZqInitConnection(id(), 9600, 0, 8, 0), 1);
+        EXPECT_EQ(readOwn(11), kRight) << ErrorText(id());
+    }
+}
+
 // After a failed exchange a request goes out only once the line has been
 // quiet for a whole time-out; a line that keeps talking fails the call after
 // a few time-outs, without the request ever going out.
