@@ -73,6 +73,10 @@ long SerialTransport::waitForQuiet(Connection &c) {
     dirty_ = true;
     const std::uint32_t quiet = quietPeriod(port_.readTimeout());
     const long discarded = port_.discardUntilQuiet(quiet, kQuietAttempts * quiet);
+    // A reply refused for coming too soon, and nothing after it: it was its
+    // request's answer after all, on a line that does not keep its rate.
+    if (refusedEarly_ && discarded == 0) rate_.foundIgnoringRate();
+    refusedEarly_ = false;
     if (discarded < 0) c.setError(err::kPacket, err::kLineNotQuiet);
     else dirty_ = false;
     return discarded;
@@ -150,8 +154,10 @@ bool SerialTransport::cameAfterCrossing(Connection &c, Clock::duration took) {
     const bool judged = rate_.keepsRate();
     rate_.note(early);
     if (!early || !judged) return true;
-    // A reply on its way before this request went out (repeated, or late).
+    // A reply on its way before this request went out (repeated, or late);
+    // the request's own answer is still to come.
     c.setError(err::kPacket, err::kReplyTooSoon);
+    refusedEarly_ = true;
     return false;
 }
 

@@ -40,16 +40,22 @@ public:
 
     // Whether this line has shown that it keeps its rate: most of its
     // answers came no sooner than their requests could cross it. Only then
-    // is an answer that came sooner refused; a pseudo-terminal or a device
-    // that ignores the rate answers at once and is never judged by it.
+    // is an answer that came sooner refused. A pseudo-terminal or a device
+    // that ignores the rate answers at once and is never judged by it; one
+    // that answers in time mostly but not always is judged no more once a
+    // reply refused for coming too soon proves to have been its answer.
     class RateJudge {
     public:
-        bool keepsRate() const { return onTime_ + early_ >= kSeen && onTime_ * 4 >= (onTime_ + early_) * 3; }
+        bool keepsRate() const {
+            return !ignoresRate_ && onTime_ + early_ >= kSeen && onTime_ * 4 >= (onTime_ + early_) * 3;
+        }
         void note(bool early);
+        void foundIgnoringRate() { ignoresRate_ = true; }
 
     private:
         static constexpr std::uint32_t kSeen = 8, kMost = 256;
         std::uint32_t onTime_ = 0, early_ = 0;
+        bool ignoresRate_ = false;
     };
 
 private:
@@ -78,6 +84,9 @@ private:
     // their way, so no reply is trusted before the line has been quiet.
     bool dirty_ = false;
     RateJudge rate_;
+    // The last reply was refused for coming too soon: whether anything
+    // follows it (its request's own answer) tells whether it was stale.
+    bool refusedEarly_ = false;
     // When the first byte of the last reply was read.
     std::chrono::steady_clock::time_point firstByte_{};
 };
