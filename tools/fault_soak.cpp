@@ -7,6 +7,7 @@
 //   orv_fault_soak [--reads N] [--faults PERCENT] [--timeout MS]
 //                  [--transport serial|udp|tcp|all] [--seed S]
 //                  [--pattern NAME] [--delay MIN-MAX] [--gap MS] [--poll]
+//                  [--baud N] [--line-timing on|off]
 //
 // --reads N     rounds of one write and one read-back (2N calls)
 // --pattern     which faults the controller shows (see kPatterns)
@@ -16,6 +17,10 @@
 // --poll        reads only, of two registers in turn (N calls), as a poller
 //               reads: a stray answer then has the form the next request
 //               expects, and only the line's state can tell it apart
+// --baud        the serial line's rate (default 9600)
+// --line-timing on serial, the emulator answers no sooner than a real line
+//               at that rate lets the request and the answer's first byte
+//               cross (default on)
 //
 // Prints one line of figures per transport and, for each wrong value, the
 // request and the reply that gave it; exits 1 when a wrong value was
@@ -117,6 +122,8 @@ struct Options {
     // Reads only, of two registers in turn, as a poller does: an answer
     // taken for the next request then has the form that request expects.
     bool poll = false;
+    std::uint32_t baud = 9600;
+    bool lineTiming = true;
 };
 
 // A loopback address of its own for this process (the controller's ports
@@ -196,6 +203,7 @@ public:
             high = link_ == Link::Serial ? 20 : 0;
         }
         controller_.setReplyDelay(low, high);
+        controller_.setLineTiming(o_.lineTiming);
         if (o_.pattern->everyRequestLate) controller_.setFault({FaultKind::Delay, -1, o_.timeoutMs + 30});
         return open();
     }
@@ -270,6 +278,8 @@ private:
         id_ = link_ == Link::Serial ? ZqOpenConnection(ZQ_TYPE_SERIAL, port_, 0)
                                     : ZqOpenConnection(link_ == Link::Udp ? ZQ_TYPE_UDP : ZQ_TYPE_TCP, 0, address_);
         if (id_ == 0) return false;
+        if (link_ == Link::Serial && o_.baud != 9600 && ZqInitConnection(id_, static_cast<std::int32_t>(o_.baud), 0, 8, 0) != 1)
+            return false;
         return ZqSetConnectionTimeout(id_, o_.timeoutMs) == 1;
     }
     void reconnect() {
@@ -404,6 +414,12 @@ bool parse(int argc, char **argv, Options &o) {
         else if (a == "--timeout") o.timeoutMs = std::atoi(v);
         else if (a == "--seed") o.seed = static_cast<unsigned>(std::atol(v));
         else if (a == "--gap") o.gapMs = std::atoi(v);
+        else if (a == "--baud") o.baud = static_cast<std::uint32_t>(std::atol(v));
+        else if (a == "--line-timing") {
+            const std::string t = v;
+            if (t != "on" && t != "off") return false;
+            o.lineTiming = t == "on";
+        }
         else if (a == "--delay") {
             if (std::sscanf(v, "%d-%d", &o.delayMin, &o.delayMax) != 2 || o.delayMin < 0 || o.delayMax < o.delayMin)
                 return false;
@@ -420,7 +436,7 @@ bool parse(int argc, char **argv, Options &o) {
         }
         ++i;
     }
-    return o.rounds > 0 && o.timeoutMs >= 10 && o.faultPercent >= 0 && o.faultPercent <= 100;
+    return o.rounds > 0 && o.baud > 0 && o.timeoutMs >= 10 && o.faultPercent >= 0 && o.faultPercent <= 100;
 }
 
 }  // namespace
@@ -430,7 +446,8 @@ int main(int argc, char **argv) {
     if (!parse(argc, argv, o)) {
         std::fprintf(stderr,
                      "usage: %s [--reads N] [--faults PERCENT] [--timeout MS] [--transport serial|udp|tcp|all] "
-                     "[--seed S] [--pattern NAME] [--delay MIN-MAX] [--gap MS] [--poll]\npatterns:\n",
+                     "[--seed S] [--pattern NAME] [--delay MIN-MAX] [--gap MS] [--poll] [--baud N] [--line-timing on|off]\n"
+                     "patterns:\n",
                      argv[0]);
         for (const Pattern &p : kPatterns) std::fprintf(stderr, "  %-11s %s\n", p.name, p.what);
         return 2;

@@ -94,6 +94,16 @@ void Controller::setReplyDelay(int minMs, int maxMs) {
     delayMax_ = std::max(delayMin_, maxMs);
 }
 
+void Controller::setLineTiming(bool on) {
+    std::lock_guard lock(mutex_);
+    lineTiming_ = on;
+}
+
+bool Controller::lineTiming() const {
+    std::lock_guard lock(mutex_);
+    return lineTiming_;
+}
+
 void Controller::addReplyDelay(Response &r) {
     if (delayMax_ <= 0) return;
     r.delay += std::chrono::milliseconds(std::uniform_int_distribution<int>(delayMin_, delayMax_)(delayRng_));

@@ -105,6 +105,12 @@ public:
     // Every answer goes out after a delay drawn anew between minMs and maxMs
     // (besides any fault's), as a real line and controller take time.
     void setReplyDelay(int minMs, int maxMs);
+    // Real line timing on a serial line: no answer starts before its request
+    // could have crossed the line at the rate the line is set to, and its
+    // own first character after it (the reply delay comes on top). Off, a
+    // pseudo-terminal answers at once, whatever its rate.
+    void setLineTiming(bool on);
+    bool lineTiming() const;
 
     // A serial line that keeps talking: while on, the controller sends a
     // byte every few milliseconds whenever it has nothing else to do.
@@ -159,6 +165,7 @@ private:
     std::vector<std::vector<std::uint8_t>> log_;
     std::deque<Fault> faults_;
     int delayMin_ = 0, delayMax_ = 0;
+    bool lineTiming_ = false;
     std::mt19937 delayRng_{12345};
     int release_[2] = {-1, -1};
     std::size_t heldSent_ = 0;

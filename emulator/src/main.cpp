@@ -20,11 +20,14 @@ void onSignal(int) { g_stop = 1; }
 void usage(std::FILE *to = stderr) {
     std::fprintf(to,
                  "usage: orvemu [--model N] [--pty] [--baud N] [--udp ADDRESS] [--tcp ADDRESS] [--raw INTERFACE] [--live]\n"
+                 "              [--line-timing]\n"
                  "       orvemu --help | --version\n"
                  "  --model N          model code the controller reports (default 5)\n"
                  "  --pty              serve a pseudo-terminal and print its device path\n"
                  "  --baud N           the serial line's rate: the controller hears only that rate\n"
                  "                     (default 9600; 0 answers at any rate)\n"
+                 "  --line-timing      answer on the serial line no sooner than a real line at its\n"
+                 "                     rate would let the request and the answer cross\n"
                  "  --udp ADDRESS      serve UDP port 3000 on ADDRESS, an IPv4 address (e.g. 127.0.0.2)\n"
                  "  --tcp ADDRESS      serve TCP port 6000 on ADDRESS, an IPv4 address\n"
                  "  --raw INTERFACE    serve the raw-Ethernet controller network on INTERFACE\n"
@@ -63,6 +66,7 @@ int main(int argc, char **argv) {
     int model = 5;
     bool pty = false;
     bool live = false;
+    bool lineTiming = false;
     unsigned long baud = 9600;
     std::string udp, tcp, raw;
     for (int i = 1; i < argc; ++i) {
@@ -75,6 +79,7 @@ int main(int argc, char **argv) {
         else if (a == "--pty") pty = true;
         else if (a == "--baud") baud = wholeNumber(a, value(), kHighestBaud);
         else if (a == "--live") live = true;
+        else if (a == "--line-timing") lineTiming = true;
         else if (a == "--udp") udp = ipv4(a, value());
         else if (a == "--tcp") tcp = ipv4(a, value());
         else if (a == "--raw") raw = value();
@@ -85,6 +90,7 @@ int main(int argc, char **argv) {
     if (!pty && udp.empty() && tcp.empty() && raw.empty()) pty = true;
 
     orvemu::Controller controller(model);
+    controller.setLineTiming(lineTiming);
     std::vector<std::unique_ptr<orvemu::Server>> servers;
     std::string why;
     // Says what could not be served, where and why, and ends with status 1.

@@ -67,6 +67,27 @@ private:
     }
     // Sleeps ms unless told to stop; false when told to stop.
     bool pause(int ms) { return pauseUnlessWoken(wake_[0], ms); }
+    // Sleeps until `end` and never less, unless told to stop.
+    bool pauseUntil(Clock::time_point end) {
+        for (auto left = end - Clock::now(); left.count() > 0; left = end - Clock::now()) {
+            pollfd p{wake_[0], POLLIN, 0};
+            if (poll(&p, 1, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count())) > 0)
+                return false;
+        }
+        return true;
+    }
+    // With line timing, the soonest an answer may start: the request of
+    // `bytes` whose first byte came at `arrived` has crossed the line at its
+    // rate, and so has the answer's first character.
+    Clock::time_point soonestAnswer(Clock::time_point arrived, std::size_t bytes) const {
+        if (!controller_.lineTiming()) return arrived;
+        const auto line = readPtyLine(slave_);
+        if (!line || line->baud == 0) return arrived;
+        const std::uint64_t bits = 1 + static_cast<std::uint64_t>(line->dataBits) + (line->parity != 'N' ? 1 : 0) +
+                                   (line->twoStopBits ? 2 : 1);
+        const std::uint64_t ns = ((bytes + 1) * bits * 1000000000ull + line->baud - 1) / line->baud;
+        return arrived + std::chrono::nanoseconds(ns);
+    }
     void send(const std::uint8_t *b, std::size_t n) {
         std::size_t done = 0;
         while (done < n) {
@@ -95,8 +116,9 @@ private:
             if (!wait(-1, readable)) return false;
         return true;
     }
-    bool answer(const Response &r) {
+    bool answer(const Response &r, Clock::time_point soonest) {
         if (!r.noise.empty()) send(r.noise.data(), r.noise.size());
+        if (!pauseUntil(soonest)) return false;
         if (r.delay.count() > 0 && !pause(static_cast<int>(r.delay.count()))) return false;
         const bool hold = r.transportFault == FaultKind::Hold;
         if (hold && !held()) return false;
@@ -143,6 +165,8 @@ private:
         // The line's last traffic either way, for the output that the
         // controller sends by itself after a quiet spell.
         auto lastActivity = Clock::now();
+        // When the first byte of what `in` holds arrived.
+        auto arrived = lastActivity;
         for (;;) {
             int timeout = -1;
             const bool chatter = controller_.chattering();
@@ -157,10 +181,11 @@ private:
                 if (n > 0) lastActivity = Clock::now();
                 // At another rate than ours the bytes are garbled: drop them.
                 if (n > 0 && !atOurRate()) continue;
+                if (n > 0 && in.empty()) arrived = lastActivity;
                 if (n > 0) in.insert(in.end(), buf, buf + n);
             } else if (!in.empty()) {
                 // Quiet line: a text request is complete, a stalled frame is noise.
-                if (in[0] != 0x01 && !answer(controller_.handleText(in))) return;
+                if (in[0] != 0x01 && !answer(controller_.handleText(in), soonestAnswer(arrived, in.size()))) return;
                 in.clear();
                 lastActivity = Clock::now();
                 continue;
@@ -179,8 +204,11 @@ private:
                 const std::size_t n = std::size_t(in[1]) + 2;
                 const std::vector<std::uint8_t> frame(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(n));
                 in.erase(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(n));
-                if (!answer(controller_.handle(frame))) return;
+                if (!answer(controller_.handle(frame), soonestAnswer(arrived, n))) return;
                 lastActivity = Clock::now();
+                // What is left came with an earlier read: timed from
+                // now, its answer can only come later than the line needs.
+                arrived = lastActivity;
             }
         }
     }

@@ -75,6 +75,9 @@ inline constexpr const char kLineNotQuiet[] = "Serial line does not go quiet";
 // A serial reply that did not fit its request, followed by more bytes: it
 // answered another request (with 206).
 inline constexpr const char kReplyOutOfStep[] = "Reply out of step with its request";
+// A serial reply that began to arrive before its request could have crossed
+// a line that keeps its rate: it answered an earlier request (with 206).
+inline constexpr const char kReplyTooSoon[] = "Reply came before the request could reach the controller";
 // A TCP controller that closed the connection instead of answering (with
 // ECONNRESET), and a network reply that never carried the request's
 // sequence number (with 206).

@@ -73,6 +73,10 @@ long SerialTransport::waitForQuiet(Connection &c) {
     dirty_ = true;
     const std::uint32_t quiet = quietPeriod(port_.readTimeout());
     const long discarded = port_.discardUntilQuiet(quiet, kQuietAttempts * quiet);
+    // A reply refused for coming too soon, and nothing after it: it was its
+    // request's answer after all, on a line that does not keep its rate.
+    if (refusedEarly_ && discarded == 0) rate_.foundIgnoringRate();
+    refusedEarly_ = false;
     if (discarded < 0) c.setError(err::kPacket, err::kLineNotQuiet);
     else dirty_ = false;
     return discarded;
@@ -106,6 +110,7 @@ bool SerialTransport::readReply(Connection &c) {
         c.setError(err::kTimeout, err::kTimedOut);
         return false;
     }
+    firstByte_ = Clock::now();
     const std::uint8_t length = c.reply[0];
     c.replyLength = length;
     if (length == 0) {
@@ -131,10 +136,36 @@ bool SerialTransport::readReply(Connection &c) {
     return true;
 }
 
+void SerialTransport::RateJudge::note(bool early) {
+    ++(early ? early_ : onTime_);
+    if (onTime_ + early_ >= kMost) {
+        onTime_ /= 2;
+        early_ /= 2;
+    }
+}
+
+bool SerialTransport::cameAfterCrossing(Connection &c, Clock::duration took) {
+    // The request's bytes take this long to leave; the controller cannot
+    // answer before it has them all. (Only a later answer than that is
+    // possible: the measure starts before the write, and a busy machine
+    // only reads the answer later.)
+    const auto crossing = port_.characterTime() * c.requestLength;
+    const bool early = took < crossing;
+    const bool judged = rate_.keepsRate();
+    rate_.note(early);
+    if (!early || !judged) return true;
+    // A reply on its way before this request went out (repeated, or late);
+    // the request's own answer is still to come.
+    c.setError(err::kPacket, err::kReplyTooSoon);
+    refusedEarly_ = true;
+    return false;
+}
+
 bool SerialTransport::exchange(Connection &c) {
     if (!port_.isOpen()) return false;
     if (!settle(c)) return false;
-    if (!writeRequest(c) || !readReply(c)) {
+    const auto sent = Clock::now();
+    if (!writeRequest(c) || !readReply(c) || !cameAfterCrossing(c, firstByte_ - sent)) {
         dirty_ = true;
         return false;
     }

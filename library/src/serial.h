@@ -1,6 +1,7 @@
 // The serial transport over the platform's serial port.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -37,6 +38,26 @@ public:
     // Whether the next request waits for a quiet line first.
     bool lineDirty() const { return dirty_; }
 
+    // Whether this line has shown that it keeps its rate: most of its
+    // answers came no sooner than their requests could cross it. Only then
+    // is an answer that came sooner refused. A pseudo-terminal or a device
+    // that ignores the rate answers at once and is never judged by it; one
+    // that answers in time mostly but not always is judged no more once a
+    // reply refused for coming too soon proves to have been its answer.
+    class RateJudge {
+    public:
+        bool keepsRate() const {
+            return !ignoresRate_ && onTime_ + early_ >= kSeen && onTime_ * 4 >= (onTime_ + early_) * 3;
+        }
+        void note(bool early);
+        void foundIgnoringRate() { ignoresRate_ = true; }
+
+    private:
+        static constexpr std::uint32_t kSeen = 8, kMost = 256;
+        std::uint32_t onTime_ = 0, early_ = 0;
+        bool ignoresRate_ = false;
+    };
+
 private:
     // Before a request: a dirty line, or one that holds bytes nobody asked
     // for, must first be quiet for a whole time-out. False (with the error
@@ -48,6 +69,10 @@ private:
     long waitForQuiet(Connection &c);
     bool writeRequest(Connection &c);
     bool readReply(Connection &c);
+    // Whether a reply whose first byte came `took` after its request was
+    // handed to the port can be its answer; false (with the error set)
+    // when it came too soon on a line that keeps its rate.
+    bool cameAfterCrossing(Connection &c, std::chrono::steady_clock::duration took);
     // The line as the port's close leaves it, for the next open of the device.
     void leaveLine();
 
@@ -58,6 +83,12 @@ private:
     // ours (a late, cut-short or repeated reply, noise) may still be on
     // their way, so no reply is trusted before the line has been quiet.
     bool dirty_ = false;
+    RateJudge rate_;
+    // The last reply was refused for coming too soon: whether anything
+    // follows it (its request's own answer) tells whether it was stale.
+    bool refusedEarly_ = false;
+    // When the first byte of the last reply was read.
+    std::chrono::steady_clock::time_point firstByte_{};
 };
 
 }  // namespace orv

@@ -57,6 +57,18 @@ TEST(SerialSettings, EncodeRawLineWithEveryFraming) {
     EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR), static_cast<tcflag_t>(PARENB | CMSPAR));
     s.baudRate = 0;
     EXPECT_EQ(orv::platform::CheckSettings(s), EINVAL);
+
+    // A character: start bit, data, parity bit, stop bits (8 mark: 11 bits;
+    // 5 bits with one and a half stop bits: 7.5).
+    using std::chrono::nanoseconds;
+    s = SerialSettings{};
+    EXPECT_EQ(orv::platform::CharacterTime(s), nanoseconds(1041666));
+    s.baudRate = 110;
+    EXPECT_EQ(orv::platform::CharacterTime(s), nanoseconds(90909090));
+    s.parity = 3;
+    EXPECT_EQ(orv::platform::CharacterTime(s), nanoseconds(100000000));
+    s = {.baudRate = 300, .byteSize = 5, .stopBits = 1};
+    EXPECT_EQ(orv::platform::CharacterTime(s), nanoseconds(25000000));
 }
 
 TEST(SerialSettings, DevicePathFromEnvironment) {

@@ -39,6 +39,15 @@ tcflag_t sizeFlag(std::uint8_t bits) {
 
 }  // namespace
 
+std::chrono::nanoseconds CharacterTime(const SerialSettings &s) {
+    if (s.baudRate == 0) return std::chrono::nanoseconds(0);
+    // In half bits: a start bit, the data, a parity bit, one, one and a
+    // half or two stop bits.
+    const std::uint64_t stopHalves = s.stopBits == 0 ? 2 : s.stopBits == 1 ? 3 : 4;
+    const std::uint64_t halves = 2 + 2ull * s.byteSize + (s.parity != 0 ? 2 : 0) + stopHalves;
+    return std::chrono::nanoseconds(halves * 1000000000ull / (2ull * s.baudRate));
+}
+
 std::string SerialDevicePath(std::int32_t port) {
     const std::string name = "ORVCOMM_COM" + std::to_string(port);
     if (const char *p = std::getenv(name.c_str()); p && *p) return p;
@@ -90,6 +99,11 @@ int SerialPort::apply(const SerialSettings &s) {
     if (ioctl(fd_, TCGETS2, &t) != 0) return errno;
     EncodeSettings(s, t);
     if (ioctl(fd_, TCSETS2, &t) != 0) return errno;
+    // The character time of the line as the driver keeps it, which may not
+    // be all that was asked (a pseudo-terminal stays at 8 bits, no parity).
+    SerialSettings applied = s;
+    if (ioctl(fd_, TCGETS2, &t) == 0) DecodeSettings(t, applied);
+    characterTime_ = CharacterTime(applied);
     setModemLines(fd_, TIOCM_DTR, s.dtrOn);
     setModemLines(fd_, TIOCM_RTS, s.rtsOn);
     return 0;

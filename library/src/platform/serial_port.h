@@ -27,6 +27,10 @@ struct SerialSettings {
     std::uint8_t xoffChar = 0x13;
 };
 
+// How long one character takes on a line with settings s: a start bit, the
+// data bits, the parity bit if any and the stop bits, at the line's rate.
+std::chrono::nanoseconds CharacterTime(const SerialSettings &s);
+
 // COM port n is the device named by ORVCOMM_COM<n> when that is set and not
 // empty, else /dev/ttyS<n-1>.
 std::string SerialDevicePath(std::int32_t port);
@@ -54,6 +58,9 @@ public:
     // which is tolerated).
     int get(SerialSettings &out) const;
     int apply(const SerialSettings &s);
+    // How long one character takes on the line as the driver set it after
+    // the last apply() (zero before any).
+    std::chrono::nanoseconds characterTime() const { return characterTime_; }
 
     // Total time a read may take; 0 waits until every byte asked for came.
     void setReadTimeout(std::uint32_t ms) { readTimeoutMs_ = ms; }
@@ -77,6 +84,7 @@ public:
 private:
     int fd_ = kNoPort;
     std::uint32_t readTimeoutMs_ = 250;
+    std::chrono::nanoseconds characterTime_{0};
 };
 
 }  // namespace orv::platform
