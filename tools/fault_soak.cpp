@@ -233,16 +233,9 @@ public:
             std::int32_t got = value + 1 == old ? value + 2 : value + 1;  // no answer of either
             const auto rf = readFrame(reg);
             const bool readOk = call(rf, [&] { return ZqGetRegister(id_, reg, &got); });
-            if (readOk && got != value && got != old) {
-                ++f_.wrongReads;
-                report("read of register " + std::to_string(reg) + " returned " + std::to_string(got) + " (" +
-                           whose(got) + ")",
-                       rf);
-            }
+            if (readOk && got != value && got != old) wrongRead(reg, got, rf);
         }
-        f_.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        ZqCloseConnection(id_);
-        return f_;
+        return finish(start);
     }
 
 private:
@@ -261,13 +254,17 @@ private:
             const std::int32_t reg = 1 + static_cast<std::int32_t>(i % 2);
             std::int32_t got = 0;
             const auto rf = readFrame(reg);
-            if (call(rf, [&] { return ZqGetRegister(id_, reg, &got); }) && got != values[reg - 1]) {
-                ++f_.wrongReads;
-                report("read of register " + std::to_string(reg) + " returned " + std::to_string(got) + " (" +
-                           whose(got) + ")",
-                       rf);
-            }
+            if (call(rf, [&] { return ZqGetRegister(id_, reg, &got); }) && got != values[reg - 1])
+                wrongRead(reg, got, rf);
         }
+        return finish(start);
+    }
+    void wrongRead(std::int32_t reg, std::int32_t got, const std::vector<std::uint8_t> &request) {
+        ++f_.wrongReads;
+        report("read of register " + std::to_string(reg) + " returned " + std::to_string(got) + " (" + whose(got) + ")",
+               request);
+    }
+    Figures finish(Clock::time_point start) {
         f_.seconds = std::chrono::duration<double>(Clock::now() - start).count();
         ZqCloseConnection(id_);
         return f_;
