@@ -137,6 +137,7 @@ TEST(SerialLine, EveryUncleanEndLeavesTheLineDirtyUntilItHasBeenQuiet) {
     using orvemu::Fault;
     using orvemu::FaultKind;
     orvemu::Controller controller;
+    controller.setLineTiming(true);  // as a real line, whatever the machine's load
     auto pty = orvemu::startPty(controller);
     ASSERT_TRUE(pty);
     setenv("ORVCOMM_COM43", pty->endpoint().c_str(), 1);

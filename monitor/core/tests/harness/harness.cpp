@@ -167,6 +167,10 @@ EmulatorPeer::EmulatorPeer(int model, PeerLink link, uint32_t baud, int comPort)
         server_ = orvemu::startTcp(*controller_, address_.toStdString());
         break;
     case PeerLink::Serial:
+        // As a real line: a pseudo-terminal that answers at once on an idle
+        // machine and late on a busy one would have a prompt answer refused
+        // as too soon once the late ones made it look like a real line.
+        controller_->setLineTiming(true);
         server_ = orvemu::startPty(*controller_, baud);
         if (server_) qputenv(QStringLiteral("ORVCOMM_COM%1").arg(comPort).toLatin1().constData(), device().toLocal8Bit());
         break;
