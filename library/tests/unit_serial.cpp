@@ -1,6 +1,8 @@
 // Serial line settings and the open calls' serial time-outs.
+#include <cerrno>
 #include <gtest/gtest.h>
 
+#include "error_info.h"
 #include "platform/serial_termios.h"
 #include "connection.h"
 #include "orvcomm.h"
@@ -205,6 +207,32 @@ TEST(SerialLine, APortOpensAsItsLineWasLeft) {
         id = ZqOpenConnection(1, 44, 0);
         ASSERT_NE(id, 0);
         EXPECT_EQ(LineDirty(id), dirty);
+        EXPECT_EQ(ZqCloseConnection(id), 1);
+    }
+}
+
+// A device that goes away (the other side of the line hangs up) stays
+// readable with nothing to read. The next request, on a clean line or a
+// dirty one, finds nothing to wait for: it fails at once because it cannot
+// be sent, not as a line that keeps talking.
+TEST(SerialLine, ALineWhoseDeviceIsGoneFailsAsUnsendable) {
+    for (const bool dirty : {false, true}) {
+        SCOPED_TRACE(dirty ? "dirty line" : "clean line");
+        orvemu::Controller controller;
+        auto pty = orvemu::startPty(controller);
+        ASSERT_TRUE(pty);
+        setenv("ORVCOMM_COM45", pty->endpoint().c_str(), 1);
+        const std::int32_t id = ZqOpenConnection(1, 45, 0);
+        ASSERT_NE(id, 0);
+        ASSERT_EQ(ZqSetConnectionTimeout(id, 300), 1);
+        std::int32_t value = 0;
+        if (dirty) controller.setFault({orvemu::FaultKind::Drop});
+        EXPECT_EQ(ZqGetRegister(id, 1, &value), dirty ? 0 : 1);
+        EXPECT_EQ(LineDirty(id), dirty);
+        pty.reset();
+        EXPECT_EQ(ZqGetRegister(id, 1, &value), 0);
+        EXPECT_EQ(orvtest::ErrorText(id), "Failed to send message.");
+        EXPECT_EQ(orvtest::ErrorCode(id), EIO);
         EXPECT_EQ(ZqCloseConnection(id), 1);
     }
 }

@@ -267,6 +267,10 @@ long SerialPort::discardUntilQuiet(std::uint32_t quietMs, std::uint32_t maxMs) {
         // Hung up or broken without input: nothing more will come.
         if (r < 0 || !(p.revents & POLLIN)) return discarded;
         drain();
+        // A device that is gone (a hung-up terminal, an unplugged adapter)
+        // stays readable for ever with nothing to read: what it held is
+        // gone now, and nothing more will come.
+        if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) return discarded;
     }
 }
 
