@@ -1,5 +1,6 @@
 // Serial line settings and the open calls' serial time-outs.
 #include <cerrno>
+#include <string>
 #include <gtest/gtest.h>
 
 #include "error_info.h"
@@ -122,6 +123,14 @@ TEST(SerialOpenTimeouts, NetOpenClampsTheReadTimeout) {
 }
 
 namespace {
+// Points COM `port` at the pseudo-terminal and opens a connection there with
+// the given reply time-out: its ID, or 0.
+std::int32_t OpenOn(const orvemu::Server &pty, int port, std::int32_t timeoutMs) {
+    setenv(("ORVCOMM_COM" + std::to_string(port)).c_str(), pty.endpoint().c_str(), 1);
+    const std::int32_t id = ZqOpenConnection(1, port, 0);
+    return id != 0 && ZqSetConnectionTimeout(id, timeoutMs) == 1 ? id : 0;
+}
+
 bool LineDirty(std::int32_t id) {
     orv::TableGuard guard;
     auto *c = orv::table::lookup(id, false);
@@ -142,10 +151,8 @@ TEST(SerialLine, EveryUncleanEndLeavesTheLineDirtyUntilItHasBeenQuiet) {
     controller.setLineTiming(true);  // as a real line, whatever the machine's load
     auto pty = orvemu::startPty(controller);
     ASSERT_TRUE(pty);
-    setenv("ORVCOMM_COM43", pty->endpoint().c_str(), 1);
-    const std::int32_t id = ZqOpenConnection(1, 43, 0);
+    const std::int32_t id = OpenOn(*pty, 43, 300);
     ASSERT_NE(id, 0);
-    ASSERT_EQ(ZqSetConnectionTimeout(id, 300), 1);
     controller.withMemory([](orvemu::Memory &m) { m.registers[1] = 41; });
     std::int32_t value = 0;
     auto read = [&] { return ZqGetRegister(id, 1, &value); };
@@ -221,10 +228,8 @@ TEST(SerialLine, ALineWhoseDeviceIsGoneFailsAsUnsendable) {
         orvemu::Controller controller;
         auto pty = orvemu::startPty(controller);
         ASSERT_TRUE(pty);
-        setenv("ORVCOMM_COM45", pty->endpoint().c_str(), 1);
-        const std::int32_t id = ZqOpenConnection(1, 45, 0);
+        const std::int32_t id = OpenOn(*pty, 45, 300);
         ASSERT_NE(id, 0);
-        ASSERT_EQ(ZqSetConnectionTimeout(id, 300), 1);
         std::int32_t value = 0;
         if (dirty) controller.setFault({orvemu::FaultKind::Drop});
         EXPECT_EQ(ZqGetRegister(id, 1, &value), dirty ? 0 : 1);
