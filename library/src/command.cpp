@@ -7,10 +7,11 @@ bool Command::send(std::span<const std::uint8_t> request, std::int32_t &result) 
     length_ = 0;
     // An empty frame: an argument did not fit its field.
     if (!connection_ || request.empty()) return false;
+    std::size_t delivered = 0;
     if (!SendData(id_, kPacketClassRequest, request.data(), static_cast<std::uint32_t>(request.size()),
-                  reply_.data()))
+                  reply_.data(), delivered))
         return false;
-    length_ = connection_->replyLength < reply_.size() ? connection_->replyLength : reply_.size();
+    length_ = delivered;
     return true;
 }
 

@@ -63,8 +63,9 @@ ConnectionRef lookupFor(std::int32_t id, const std::uint8_t *request, std::uint1
     return c;
 }
 
-// ZqSendData; `delivered` tells how many bytes went to `reply`.
-std::int32_t sendData(std::int32_t id, std::int32_t packetClass, const std::uint8_t *request,
+}  // namespace
+
+std::int32_t SendData(std::int32_t id, std::int32_t packetClass, const std::uint8_t *request,
                       std::uint32_t requestLength, std::uint8_t *reply, std::size_t &delivered) {
     delivered = 0;
     const std::uint16_t length = requestBytes(requestLength);
@@ -81,15 +82,17 @@ std::int32_t sendData(std::int32_t id, std::int32_t packetClass, const std::uint
     delivered = scope.deliver(ok || c->traits().keepsFailedReply, reply);
     return ok ? 1 : 0;
 }
-}  // namespace
 
 std::int32_t SendData(std::int32_t id, std::int32_t packetClass, const std::uint8_t *request,
                       std::uint32_t requestLength, std::uint8_t *reply) {
     std::size_t delivered = 0;
-    return sendData(id, packetClass, request, requestLength, reply, delivered);
+    return SendData(id, packetClass, request, requestLength, reply, delivered);
 }
 
 std::int32_t CheckShortReply(Connection &c) {
+    // The reply, and the line that the confirmation waits on, are held as
+    // in an exchange: against a close or a time-out change meanwhile.
+    std::lock_guard line(c.exchangeLock);
     const auto reply = c.replyBytes();
     // A refusal is a proper answer to any request. Anything else here (an
     // acknowledgement where data was due, a reply of another form) may have
@@ -146,7 +149,7 @@ ZQ_API std::int32_t ZQ_CALL ZqSendAscii(std::int32_t id, const std::uint8_t *req
             // A binary request; the reply it draws is the record's reply.
             std::vector<std::uint8_t> scratch(kMaxReply);
             std::size_t delivered = 0;
-            if (!sendData(id, ZQ_PACKET_CLASS_REQUEST, request, requestLength, scratch.data(), delivered)) return 0;
+            if (!SendData(id, ZQ_PACKET_CLASS_REQUEST, request, requestLength, scratch.data(), delivered)) return 0;
             if (reply) std::memcpy(reply, scratch.data(), delivered);
             return 1;
         }
@@ -204,6 +207,8 @@ ZQ_API std::int32_t ZQ_CALL ZqGetConnectionInfo(std::int32_t id, ZQ_CONNECTION_I
         return 1;
     });
 }
+
+static_assert(kShownBytes == ZQ_MESSAGE_INFO_BYTES, "the shown message is what the information call copies out");
 
 ZQ_API std::int32_t ZQ_CALL ZqGetMessageInfo(std::int32_t id, ZQ_MESSAGE_INFO *info) {
     return Guarded([&]() -> std::int32_t {
