@@ -258,8 +258,8 @@ long SerialPort::discardUntilQuiet(std::uint32_t quietMs, std::uint32_t maxMs) {
     for (;;) {
         // The line must stay quiet for the whole of quietMs from here, and
         // that must fit within the bound.
-        if (Clock::now() + std::chrono::milliseconds(quietMs) > end) return -1;
         if (quietMs == 0) return discarded;
+        if (Clock::now() + std::chrono::milliseconds(quietMs) > end) return -1;
         pollfd p{fd_, POLLIN, 0};
         const int r = poll(&p, 1, static_cast<int>(quietMs));
         if (r == 0) return discarded;

@@ -186,11 +186,6 @@ ssize_t Socket::receive(std::uint8_t *buffer, std::size_t size, int waitMs) {
     }
 }
 
-void Socket::dropOnePending() {
-    std::uint8_t scratch[1492];
-    ::recv(fd_, scratch, sizeof scratch, MSG_DONTWAIT);
-}
-
 void Socket::dropPending() {
     std::uint8_t scratch[4096];
     // Bounded: a peer that keeps sending cannot hold the caller here.

@@ -58,9 +58,6 @@ public:
     ssize_t receive(std::uint8_t *buffer, std::size_t size);
     // The same, waiting up to waitMs (-1 for ever) instead.
     ssize_t receive(std::uint8_t *buffer, std::size_t size, int waitMs);
-    // Takes at most one waiting datagram (or what a stream holds) without
-    // waiting, and throws it away.
-    void dropOnePending();
     // Throws away everything a stream holds now, without waiting.
     void dropPending();
 
