@@ -38,12 +38,15 @@ std::optional<double> decimalNumber(const QString &text) {
     return v;
 }
 
-std::optional<int32_t> tableCellValue(const QString &text) {
-    const auto v = decimalNumber(text);
-    if (!v) return std::nullopt;
-    const double whole = std::nearbyint(*v);
+std::optional<int32_t> tableCellValue(double number) {
+    const double whole = std::nearbyint(number);
     if (whole < 0 || whole > MaxCellValue) return std::nullopt;
     return static_cast<int32_t>(whole);
+}
+
+std::optional<int32_t> tableCellValue(const QString &text) {
+    const auto v = decimalNumber(text);
+    return v ? tableCellValue(*v) : std::nullopt;
 }
 
 QString DataTableHeader(int32_t rows, int32_t dataColumns) {
@@ -133,7 +136,7 @@ bool DataTableFileReader::line(const LineScanner &s) {
             if (!v) return fail(n, QStringLiteral("\"%1\" is not a number").arg(s.Field(c)));
             // Nothing that a cell cannot hold reaches the table: a download
             // would send its low 16 bits.
-            const auto cell = tableCellValue(s.Field(c));
+            const auto cell = tableCellValue(*v);
             if (!cell)
                 return fail(n, QStringLiteral("row %1, column %2: %3 is out of range (0 to %4)")
                                    .arg(rowsRead_)

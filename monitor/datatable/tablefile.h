@@ -30,6 +30,7 @@ std::optional<double> decimalNumber(const QString &text);
 // any other text. The grid editor and the file reader take the same values.
 inline constexpr int32_t MaxCellValue = 65535;
 std::optional<int32_t> tableCellValue(const QString &text);
+std::optional<int32_t> tableCellValue(double number);
 
 // The header line of a table of rows x dataColumns.
 QString DataTableHeader(int32_t rows, int32_t dataColumns);

@@ -263,7 +263,7 @@ void ReadRegistersToFile() {
                                         : QStringLiteral("a read failed four times (%1)").arg(end.reason);
         QString where = path;
         if (file.hadEarlierFile() && QFileInfo::exists(path)) {
-            const QString partial = FreeNameBeside(path, QStringLiteral("partial"));
+            const QString partial = PartialFileOf(path);
             const int answer =
                 MsgBox(QStringLiteral("The register upload ended after register %1: %2.\n\nReplace the earlier file ")
                                .arg(QString::number(file.lastRegister()), why) +
