@@ -40,9 +40,9 @@ inline bool ReconnectPending = false;
 inline bool ConnectFailedBefore = false;
 inline QString ConnectionTitle;       // begins with " - "
 inline OrvComm::ZQ_ERROR_INFO ErrorInfo{};
-// The text of ErrorInfo, up to its first NUL.
-inline QString errorInfoText() {
-    return QString::fromLatin1(ErrorInfo.text, static_cast<qsizetype>(qstrnlen(ErrorInfo.text, sizeof ErrorInfo.text)));
+// The text of an error record (ErrorInfo by default), up to its first NUL.
+inline QString errorInfoText(const OrvComm::ZQ_ERROR_INFO &info = ErrorInfo) {
+    return QString::fromLatin1(info.text, static_cast<qsizetype>(qstrnlen(info.text, sizeof info.text)));
 }
 
 // ---- Connection settings ---------------------------------------------------
@@ -73,6 +73,10 @@ inline std::array<int32_t, 50> Block50Buffer{};
 
 // ---- Controller description ---------------------------------------------------
 inline int32_t ControllerModel = 0;
+// Models with the extended register map, run commands and servo inputs.
+inline bool IsEaModel(int32_t model) { return model == 3 || model > 4; }
+// Models with four more banks of non-volatile registers.
+inline bool IsBigNonVolatileModel(int32_t model) { return model >= 14 && model <= 16; }
 inline int32_t EaType = 0;
 inline constexpr link_views::Flag ControllerIdentified{link_views::identified};
 inline int16_t NumFlags = 0;

@@ -141,7 +141,7 @@ void frmMain::TableButton_Click() {
 // ---- Run commands --------------------------------------------------------------------
 
 namespace {
-bool eaController() { return ControllerModel == 3 || ControllerModel > 4; }
+bool eaController() { return IsEaModel(ControllerModel); }
 
 QString noRunCommands(const QString &verb) {
     return QStringLiteral("this controller (model %1) does not take the %2 command").arg(ControllerModel).arg(verb);

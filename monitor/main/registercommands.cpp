@@ -31,9 +31,8 @@ const QString TextFilter = QStringLiteral("Text Files(*.TXT)|*.TXT|All Files(*.*
 // The highest register of the controller's map.
 constexpr int32_t HighestRegister = 40000;
 
-bool eaModel(int32_t model) { return model == 3 || model > 4; }
-bool eaController() { return eaModel(ControllerModel); }
-bool bigNonVolatileModel() { return ControllerModel >= 14 && ControllerModel <= 16; }
+bool eaController() { return IsEaModel(ControllerModel); }
+bool bigNonVolatileModel() { return IsBigNonVolatileModel(ControllerModel); }
 
 void showStatus(const QString &text) {
     frmMain &m = form<frmMain>();
@@ -53,7 +52,7 @@ public:
     FileUpload(RegisterReads &r, int32_t model, OrvComm::ZQ_VREGISTER &record) : r_(r), model_(model), record_(record) {}
 
     void run() {
-        if (!eaModel(model_)) {
+        if (!IsEaModel(model_)) {
             parts_ = 1;
             for (int32_t reg = 1; reg <= 1000; ++reg) {
                 int32_t value = 0;
@@ -106,7 +105,7 @@ private:
         int32_t lastBank = 0;
         if (r_.get(32001, probe)) lastBank = 3;
         const bool upperBanks = r_.get(36001, probe);
-        if (upperBanks && model_ >= 14 && model_ <= 16) lastBank = 7;
+        if (upperBanks && IsBigNonVolatileModel(model_)) lastBank = 7;
         parts_ -= 7 - lastBank;
         for (int32_t bank = 0; bank <= lastBank; ++bank, ++part_) {
             const int32_t base = 32000 + 1000 * bank;

@@ -34,7 +34,7 @@ QString linkErrorText(int32_t connection) {
     OrvComm::ZQ_ERROR_INFO info{};
     if (OrvComm::ZqGetErrorInfo(connection, &info) != 1) return QStringLiteral("(the connection is closed)");
     const QString text =
-        QString::fromLatin1(info.text, static_cast<qsizetype>(qstrnlen(info.text, sizeof info.text))).trimmed();
+        errorInfoText(info).trimmed();
     return text.isEmpty() ? QStringLiteral("(no reason given, error ") + num(info.code) + QStringLiteral(")") : text;
 }
 
@@ -222,7 +222,7 @@ void uploadTransferRegisters(RegisterReads &r, bool ea) {
     int lastBank = 0;
     int32_t value = 0;
     if (r.get(32001, value)) lastBank = 3;
-    if (r.get(13008, value) && value >= 14 && value <= 16) lastBank = 7;
+    if (r.get(13008, value) && IsBigNonVolatileModel(value)) lastBank = 7;
     parts = 1 + lastBank + 1;
     for (int b = 0; b <= lastBank; ++b) {
         const int32_t first = 32001 + 1000 * b, last = 33000 + 1000 * b;

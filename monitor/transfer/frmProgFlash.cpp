@@ -197,7 +197,7 @@ void frmProgFlash::SSCommand1_Click() {
             OrvComm::ZQ_ERROR_INFO info{};
             const QString head = QStringLiteral("Failed to Close Connection") + CRLF;
             if (OrvComm::ZqGetErrorInfo(ConnectionHandle, &info) == 1)
-                m.setStatusText(head + QString::fromLatin1(info.text, qsizetype(qstrnlen(info.text, sizeof info.text))));
+                m.setStatusText(head + errorInfoText(info));
             else
                 m.setStatusText(head + QStringLiteral("Unknown Error"));
             m.RefreshMessage();

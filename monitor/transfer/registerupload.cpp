@@ -1,5 +1,6 @@
 #include "transfer/registerupload.h"
 
+#include "core/globals.h"
 #include "core/registerfile.h"
 
 namespace {
@@ -20,7 +21,7 @@ bool RegisterReads::noted(int32_t result) {
     }
     OrvComm::ZQ_ERROR_INFO info{};
     const bool known = OrvComm::ZqGetErrorInfo(connection_, &info) == 1;
-    reason_ = known ? QString::fromLatin1(info.text, static_cast<qsizetype>(qstrnlen(info.text, sizeof info.text))).trimmed()
+    reason_ = known ? errorInfoText(info).trimmed()
                     : QString();
     if (reason_.isEmpty()) reason_ = QStringLiteral("no reason given");
     if (known && refusedByTheController(info.code)) {

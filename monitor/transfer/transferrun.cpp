@@ -198,7 +198,7 @@ namespace {
 QString errorText(int32_t connection) {
     OrvComm::ZQ_ERROR_INFO info{};
     if (OrvComm::ZqGetErrorInfo(connection, &info) != 1 || info.code == 0) return QString();
-    return QString::fromLatin1(info.text, static_cast<qsizetype>(qstrnlen(info.text, sizeof info.text)));
+    return errorInfoText(info);
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ SymbolSnapshot *kindSymbols(int kind) {
 constexpr qint64 MaxConfigBytes = 1 << 20;
 
 // Servo input kinds are offered on EA controllers only.
-bool servoInputsOffered() { return ControllerModel == 3 || ControllerModel > 4; }
+bool servoInputsOffered() { return IsEaModel(ControllerModel); }
 }  // namespace
 
 QString CustomWindow::kindText(int kind) {

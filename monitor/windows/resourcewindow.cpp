@@ -53,7 +53,7 @@ QString LastErrorText() {
     } catch (const RuntimeError &e) {
         return e.description();
     }
-    return QString::fromLatin1(ErrorInfo.text, static_cast<qsizetype>(qstrnlen(ErrorInfo.text, sizeof ErrorInfo.text)));
+    return errorInfoText();
 }
 
 QString FailureText(const QString &words) { return words + QLatin1Char('\n') + LastErrorText(); }
