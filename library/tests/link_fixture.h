@@ -20,6 +20,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "controller.h"
@@ -112,6 +113,14 @@ std::int32_t RegisterValue(const Exchange &e);
 void SetRegister(orvemu::Controller &c, int n, std::int32_t v);
 
 long MsSince(Clock::time_point t);
+
+// Waits for something the emulator does on a thread of its own (answering,
+// logging a request); only a hang reaches the bound.
+template <typename F> void WaitUntil(F done) {
+    const auto until = Clock::now() + std::chrono::seconds(20);
+    while (!done() && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(done());
+}
 
 // A reply time-out that only a hang reaches, for exchanges that are meant
 // to be answered: a test that wants one to run out sets a short one.

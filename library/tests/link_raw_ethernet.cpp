@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "link_fixture.h"
 #include "raw_fixture.h"
 
 using orvtest::RawEthernetTest;
@@ -109,6 +110,7 @@ TEST_F(RawEthernetTest, InterimRepliesExtendTheWait) {
     EXPECT_FALSE(ReadRegister(id, 5, value));
     EXPECT_EQ(Error(id).code, 236);
     EXPECT_STREQ(Error(id).text, "Windows socket timeout: no reply within 60 ms from node 7");
+    orvtest::WaitUntil([&] { return server_->received().size() >= 3u; });
     EXPECT_EQ(server_->received().size(), 3u);
 }
 
@@ -135,6 +137,7 @@ TEST_F(RawEthernetTest, BroadcastRepliesAndSilenceEndInATimeoutAfterThreeTries) 
     EXPECT_FALSE(ReadRegister(id, 1, value));
     EXPECT_EQ(Error(id).code, 236);
     EXPECT_STREQ(Error(id).text, "Windows socket timeout: no reply within 80 ms from node 7");
+    orvtest::WaitUntil([&] { return server_->received().size() >= 3u; });
     EXPECT_EQ(server_->received().size(), 3u);
 
     // A controller node that nobody serves.
@@ -143,6 +146,7 @@ TEST_F(RawEthernetTest, BroadcastRepliesAndSilenceEndInATimeoutAfterThreeTries) 
     server_->clearReceived();
     EXPECT_FALSE(ReadRegister(id, 1, value));
     EXPECT_EQ(Error(id).code, 236);
+    orvtest::WaitUntil([&] { return server_->received().size() >= 3u; });
     EXPECT_EQ(server_->received().size(), 3u);
     // Nothing was sent on: the exchange hands over no reply.
     ZQ_MESSAGE_INFO message{};

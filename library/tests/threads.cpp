@@ -131,6 +131,8 @@ TEST(Threads, QueriesBesideAnExchangeOnTheSameConnection) {
                 ++queries;
             }
         });
+        // The queries are under way before the first read goes out.
+        while (queries.load() == 0) std::this_thread::yield();
         int right = 0, refused = 0;
         for (int i = 0; i < kReads; ++i) {
             std::int32_t v = 0;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "error_info.h"
+#include "link_fixture.h"
 #include "platform/serial_termios.h"
 #include "connection.h"
 #include "orvcomm.h"
@@ -123,10 +124,11 @@ TEST(SerialOpenTimeouts, NetOpenClampsTheReadTimeout) {
 }
 
 namespace {
-// Points COM `port` at the pseudo-terminal and opens a connection there with
-// the given reply time-out: its ID, or 0.
-std::int32_t OpenOn(const orvemu::Server &pty, int port, std::int32_t timeoutMs) {
-    setenv(("ORVCOMM_COM" + std::to_string(port)).c_str(), pty.endpoint().c_str(), 1);
+// Opens a connection on the pseudo-terminal (through a COM port of its own)
+// with the given reply time-out: its ID, or 0.
+std::int32_t OpenOn(const orvemu::Server &pty, std::int32_t timeoutMs) {
+    const int port = orvtest::NextComPort();
+    orvtest::SetComPort(port, pty.endpoint());
     const std::int32_t id = ZqOpenConnection(1, port, 0);
     return id != 0 && ZqSetConnectionTimeout(id, timeoutMs) == 1 ? id : 0;
 }
@@ -151,7 +153,7 @@ TEST(SerialLine, EveryUncleanEndLeavesTheLineDirtyUntilItHasBeenQuiet) {
     controller.setLineTiming(true);  // as a real line, whatever the machine's load
     auto pty = orvemu::startPty(controller);
     ASSERT_TRUE(pty);
-    const std::int32_t id = OpenOn(*pty, 43, 300);
+    const std::int32_t id = OpenOn(*pty, 300);
     ASSERT_NE(id, 0);
     controller.withMemory([](orvemu::Memory &m) { m.registers[1] = 41; });
     std::int32_t value = 0;
@@ -201,17 +203,15 @@ TEST(SerialLine, APortOpensAsItsLineWasLeft) {
     orvemu::Controller controller;
     auto pty = orvemu::startPty(controller);
     ASSERT_TRUE(pty);
-    setenv("ORVCOMM_COM44", pty->endpoint().c_str(), 1);
     std::int32_t value = 0;
     for (const bool dirty : {true, false, true}) {
         SCOPED_TRACE(dirty ? "closed dirty" : "closed clean");
-        std::int32_t id = ZqOpenConnection(1, 44, 0);
+        std::int32_t id = OpenOn(*pty, 300);
         ASSERT_NE(id, 0);
-        ASSERT_EQ(ZqSetConnectionTimeout(id, 300), 1);
         if (dirty) controller.setFault({orvemu::FaultKind::Drop});
         EXPECT_EQ(ZqGetRegister(id, 1, &value), dirty ? 0 : 1);
         EXPECT_EQ(ZqCloseConnection(id), 1);
-        id = ZqOpenConnection(1, 44, 0);
+        id = OpenOn(*pty, 300);
         ASSERT_NE(id, 0);
         EXPECT_EQ(LineDirty(id), dirty);
         EXPECT_EQ(ZqCloseConnection(id), 1);
@@ -228,7 +228,7 @@ TEST(SerialLine, ALineWhoseDeviceIsGoneFailsAsUnsendable) {
         orvemu::Controller controller;
         auto pty = orvemu::startPty(controller);
         ASSERT_TRUE(pty);
-        const std::int32_t id = OpenOn(*pty, 45, 300);
+        const std::int32_t id = OpenOn(*pty, 300);
         ASSERT_NE(id, 0);
         std::int32_t value = 0;
         if (dirty) controller.setFault({orvemu::FaultKind::Drop});
@@ -239,5 +239,28 @@ TEST(SerialLine, ALineWhoseDeviceIsGoneFailsAsUnsendable) {
         EXPECT_EQ(orvtest::ErrorText(id), "Failed to send message.");
         EXPECT_EQ(orvtest::ErrorCode(id), EIO);
         EXPECT_EQ(ZqCloseConnection(id), 1);
+    }
+}
+
+// A line is judged by its rate once it has shown that it keeps it: at least
+// 8 answers, three in four of them no sooner than their requests could
+// cross it; never again once a refused answer proved to have been its own.
+// (Whether a real answer comes early depends on the machine's load: the
+// judgement is checked here by its counts alone.)
+TEST(SerialLine, ALineIsJudgedByItsRateOnlyOnceItHasShownIt) {
+    struct Case {
+        int onTime, early;
+        bool foundIgnoring, judged;
+    } const cases[] = {
+        {7, 0, false, false}, {8, 0, false, true},  {6, 2, false, true},   {5, 3, false, false},
+        {0, 20, false, false}, {30, 10, false, true}, {20, 0, true, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.onTime) + " on time, " + std::to_string(c.early) + " early");
+        orv::SerialTransport::RateJudge judge;
+        for (int i = 0; i < c.onTime; ++i) judge.note(false);
+        for (int i = 0; i < c.early; ++i) judge.note(true);
+        if (c.foundIgnoring) judge.foundIgnoringRate();
+        EXPECT_EQ(judge.keepsRate(), c.judged);
     }
 }

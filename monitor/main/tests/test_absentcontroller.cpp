@@ -117,7 +117,8 @@ private Q_SLOTS:
     }
 
     // A register-file command while the controller is gone: one exchange
-    // finds it out, and the command says why it stopped.
+    // finds it out, and the command says why it stopped; once the link is
+    // known to be down, a command sends nothing at all.
     void registerFileCommandWhileTheControllerIsGone() {
         MonitorTestEnv env;
         EmulatorPeer peer(5, PeerLink::Udp);
@@ -139,6 +140,13 @@ private Q_SLOTS:
         QVERIFY2(m.Message->text().startsWith(QStringLiteral("Failed to write registers!\nNo communication with the "
                                                               "controller (")),
                  qPrintable(m.Message->text()));
+
+        peer.controller().clearLog();
+        for (void (*command)() : {&ReadRegistersToFile, &WriteRegistersFromFile}) {
+            command();
+            QCOMPARE(env.responder.files().size(), 1);  // no dialog: the command does not start
+        }
+        QCOMPARE(peer.controller().requestCount(), 0u);
     }
 
     // Leaving the setup window while the controller is gone (hung, or after
