@@ -160,15 +160,18 @@ private:
             const std::vector<std::uint8_t> request(cl.in.begin(), cl.in.begin() + 8 + static_cast<long>(frame));
             cl.in.erase(cl.in.begin(), cl.in.begin() + 8 + static_cast<long>(frame));
             const Response r = controller_.handle({request.data() + 8, frame});
-            if (r.delay.count() > 0 && !pause(r.delay.count())) return stop = true, false;
+            const bool split = r.transportFault == FaultKind::SplitReply;
+            // A split reply's delay is the gap between its pieces.
+            if (!split && r.delay.count() > 0 && !pause(r.delay.count())) return stop = true, false;
             if (r.transportFault == FaultKind::PeerClose) return false;
             if (r.drop || r.bytes.empty()) continue;
             const auto out = envelope(request.data(), r);
-            if (r.transportFault == FaultKind::SplitReply && out.size() > 10) {
+            if (split && out.size() > 10) {
                 // Cut inside the header and inside the frame.
                 const std::size_t cuts[] = {0, 5, 10, out.size()};
+                const int gap = r.delay.count() > 0 ? static_cast<int>(r.delay.count()) : kSplitGapMs;
                 for (int i = 0; i < 3; ++i) {
-                    if (i > 0 && !pause(kSplitGapMs)) return stop = true, false;
+                    if (i > 0 && !pause(gap)) return stop = true, false;
                     sendAll(cl.fd, out.data() + cuts[i], cuts[i + 1] - cuts[i]);
                 }
             } else {

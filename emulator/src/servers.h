@@ -56,7 +56,7 @@ std::optional<PtyLine> ptyLine(const Server &s);
 // Each request is the frame behind an 8-byte header; the reply carries the
 // request's header with the reply's length. Besides the controller's
 // faults: WrongSequence answers with another sequence number, SplitReply
-// sends a TCP reply in three pieces, PeerClose closes the TCP connection
+// sends a TCP reply in three pieces (its delay, or 20 ms, apart), PeerClose closes the TCP connection
 // instead of answering (on UDP: no answer).
 std::unique_ptr<Server> startUdp(Controller &c, const std::string &address, std::string *why = nullptr);
 std::unique_ptr<Server> startTcp(Controller &c, const std::string &address, std::string *why = nullptr);
