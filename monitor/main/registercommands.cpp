@@ -28,9 +28,6 @@ namespace {
 
 const QString TextFilter = QStringLiteral("Text Files(*.TXT)|*.TXT|All Files(*.*)|*.*");
 
-// The highest register of the controller's map.
-constexpr int32_t HighestRegister = 40000;
-
 bool eaController() { return IsEaModel(ControllerModel); }
 bool bigNonVolatileModel() { return IsBigNonVolatileModel(ControllerModel); }
 
@@ -54,12 +51,7 @@ public:
     void run() {
         if (!IsEaModel(model_)) {
             parts_ = 1;
-            for (int32_t reg = 1; reg <= 1000; ++reg) {
-                int32_t value = 0;
-                if (r_.get(reg, value)) r_.file.writeValueAsNumber(reg, value);
-                else r_.file.writeFailedRead(reg);
-                show(reg);
-            }
+            r_.singly(1, 1000, [this](int32_t reg) { show(reg); });
             return;
         }
         parts_ = 1 + 8 + (model_ == 5 ? 1 : 0);
@@ -111,21 +103,7 @@ private:
             const int32_t base = 32000 + 1000 * bank;
             r_.meter.setCaption(QStringLiteral("Uploading Registers %1 to %2 ...").arg(base + 1).arg(base + 1000));
             show(0);
-            if (!r_.get(base + 1, probe)) continue;
-            for (int32_t group = 0; group <= 62; ++group) {
-                // The last group of a bank runs past it; where that would
-                // pass the highest register, the group ends at it instead.
-                const int32_t first = std::min(base + 1 + 16 * group, HighestRegister - 15);
-                int retries = 0;
-                r_.retried(retries, [&] { return r_.get16(first, buffer_.data()); });
-                for (int32_t i = 1; i <= 16; ++i) {
-                    const int32_t position = 16 * group + i;
-                    if (position > 1000) break;
-                    const int32_t reg = base + position;
-                    r_.file.writeValueAsText(reg, buffer_[size_t(reg - first)]);
-                }
-                show(std::min(16 * (group + 1), 1000));
-            }
+            if (r_.get(base + 1, probe)) r_.bank(base, [this](int32_t done) { show(done); });
         }
     }
 

@@ -21,8 +21,6 @@
 
 namespace {
 
-constexpr int32_t HighestRegister = 40000;
-
 QString num(int64_t v) { return QString::number(v); }
 
 void setStatus(const QString &text) { transferProgress().showStatus(text); }
@@ -197,12 +195,7 @@ namespace {
 void uploadTransferRegisters(RegisterReads &r, bool ea) {
     std::array<int32_t, 51> buffer{};
     if (!ea) {
-        for (int32_t reg = 1; reg <= 1000; ++reg) {
-            int32_t value = 0;
-            if (r.get(reg, value)) r.file.writeValueAsNumber(reg, value);
-            else r.file.writeFailedRead(reg);
-            r.meter.setPercent(reg / 10);
-        }
+        r.singly(1, 1000, [&r](int32_t reg) { r.meter.setPercent(reg / 10); });
         return;
     }
     // Until the non-volatile banks are known the bar counts the most there
@@ -232,19 +225,7 @@ void uploadTransferRegisters(RegisterReads &r, bool ea) {
         showPart(0);
         if (!r.get(first, value)) continue;
         r.meter.setStatus(QStringLiteral("NVRAM Regs ") + num(first) + QStringLiteral(" to ") + num(last));
-        for (int k = 0; k <= 62; ++k) {
-            // The last group of the last bank ends at the highest register
-            // instead of reading past it.
-            const int32_t groupFirst = first + 16 * k;
-            const int32_t readFirst = std::min(groupFirst, HighestRegister - 15);
-            int groupRetries = 0;
-            r.retried(groupRetries, [&] { return r.get16(readFirst, buffer.data()); });
-            for (int i = 1; i <= 16 && 16 * k + i <= 1000; ++i) {
-                const int32_t reg = groupFirst + i - 1;
-                r.file.writeValueAsText(reg, buffer[size_t(reg - readFirst)]);
-            }
-            showPart(16 * (k + 1));
-        }
+        r.bank(first - 1, showPart);
     }
 }
 

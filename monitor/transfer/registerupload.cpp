@@ -1,5 +1,8 @@
 #include "transfer/registerupload.h"
 
+#include <algorithm>
+#include <array>
+
 #include "core/globals.h"
 #include "core/registerfile.h"
 
@@ -8,6 +11,9 @@ namespace {
 // Reads that fail one after another without an answer before the
 // controller counts as gone.
 constexpr int UnansweredInARow = 3;
+
+// The highest register of the controller's map.
+constexpr int32_t HighestRegister = 40000;
 
 // The controller's own refusals of a request: it is there.
 bool refusedByTheController(int32_t code) { return code == 215 || code == 216 || code == 157; }
@@ -46,6 +52,31 @@ bool RegisterReads::get16(int32_t first, int32_t *values) {
 
 bool RegisterReads::getV(OrvComm::ZQ_VREGISTER &record) {
     return noted(OrvComm::ZqGetVRegister(connection_, &record));
+}
+
+void RegisterReads::singly(int32_t first, int32_t last, const std::function<void(int32_t)> &done) {
+    for (int32_t reg = first; reg <= last; ++reg) {
+        int32_t value = 0;
+        if (get(reg, value)) file.writeValueAsNumber(reg, value);
+        else file.writeFailedRead(reg);
+        done(reg);
+    }
+}
+
+void RegisterReads::bank(int32_t base, const std::function<void(int32_t)> &done) {
+    std::array<int32_t, 16> values{};
+    for (int32_t group = 0; group <= 62; ++group) {
+        // The last group of a bank runs past it; where that would pass the
+        // highest register, the group ends at it instead.
+        const int32_t first = std::min(base + 1 + 16 * group, HighestRegister - 15);
+        int retries = 0;
+        retried(retries, [&] { return get16(first, values.data()); });
+        for (int32_t position = 16 * group + 1; position <= std::min(16 * group + 16, 1000); ++position) {
+            const int32_t reg = base + position;
+            file.writeValueAsText(reg, values[size_t(reg - first)]);
+        }
+        done(std::min(16 * (group + 1), 1000));
+    }
 }
 
 RegisterUploadEnd RunRegisterUpload(TransferShow show, int32_t connection, RegisterFileWriter &file,

@@ -35,6 +35,14 @@ public:
     // The library's text of the last failed read.
     const QString &reason() const { return reason_; }
 
+    // Registers first to last one at a time into the file, "*" where a read
+    // fails; `done` is told each register read.
+    void singly(int32_t first, int32_t last, const std::function<void(int32_t reg)> &done);
+    // The bank of 1000 non-volatile registers after `base` into the file,
+    // in groups of 16 (each read again up to 3 times); `done` is told how
+    // many of the bank's registers are read.
+    void bank(int32_t base, const std::function<void(int32_t registersDone)> &done);
+
     RegisterFileWriter &file;
     TransferMeter meter;
 
