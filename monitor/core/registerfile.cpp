@@ -73,7 +73,7 @@ QString printedNumber(int32_t value) { return printedNumber(static_cast<double>(
 
 RegisterFileWriter::RegisterFileWriter(const QString &path) : path_(path) {}
 
-RegisterFileWriter::~RegisterFileWriter() { finish(false); }
+RegisterFileWriter::~RegisterFileWriter() { discard(); }
 
 void RegisterFileWriter::open() {
     hadEarlierFile_ = QFileInfo::exists(path_);
@@ -123,17 +123,10 @@ void RegisterFileWriter::commit(QSaveFile &file, const QByteArray &bytes, const 
                                    QStringLiteral(")"));
 }
 
-void RegisterFileWriter::finish(bool complete) {
+void RegisterFileWriter::finish() {
     if (!file_) return;
-    std::unique_ptr<QSaveFile> file = std::move(file_);
-    if (complete) return commit(*file, lines_, path_);
-    // What was written of a new file stays; an earlier file is left alone.
-    if (!hadEarlierFile_) {
-        file->write(lines_);
-        file->commit();
-    } else {
-        file->cancelWriting();
-    }
+    const std::unique_ptr<QSaveFile> file = std::move(file_);
+    commit(*file, lines_, path_);
 }
 
 void RegisterFileWriter::finishAs(const QString &other) {

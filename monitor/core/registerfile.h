@@ -43,12 +43,12 @@ inline const QString FailedReadMark = QStringLiteral("*");
 // Writes a register file. The lines are gathered in memory (a worker thread
 // may write them: nothing but the gathering happens there) and go to a
 // temporary file beside the target when the file is finished; the target is
-// replaced only by a file finished complete, so an unfinished file never
-// touches an earlier file of that name.
+// replaced only then, so an unfinished file never touches an earlier file of
+// that name and never leaves a new one that looks whole.
 class RegisterFileWriter {
 public:
     explicit RegisterFileWriter(const QString &path);
-    ~RegisterFileWriter();  // an open file is finished as incomplete
+    ~RegisterFileWriter();  // an open file is discarded
     RegisterFileWriter(const RegisterFileWriter &) = delete;
     RegisterFileWriter &operator=(const RegisterFileWriter &) = delete;
 
@@ -73,11 +73,9 @@ public:
     // Whether a file of the name existed when this one was opened.
     bool hadEarlierFile() const { return hadEarlierFile_; }
 
-    // complete: the file replaces any earlier one; raises RuntimeError when
-    // it cannot be written. Not complete: an earlier file stays as it was and
-    // the lines written are kept only when there was none (nothing is
-    // raised). Finishing a file that is not open does nothing.
-    void finish(bool complete);
+    // The file replaces any earlier one; raises RuntimeError when it cannot
+    // be written. Finishing a file that is not open does nothing.
+    void finish();
     // Writes the lines into another file (a new one, beside the target)
     // instead of the target, which stays as it was; raises RuntimeError
     // when it cannot be written.

@@ -226,7 +226,7 @@ void ReadRegistersToFile() {
             return;
         }
         if (end.complete) {
-            file.finish(true);
+            file.finish();
             showStatus(file.failedLines() == 0
                            ? QStringLiteral("Register read completed.")
                            : QStringLiteral("Register read completed; registers that could not be read (\"*\"): %1.")
@@ -251,7 +251,7 @@ void ReadRegistersToFile() {
                        mbYesNo + mbExclamation + mbDefaultButton2);
             if (answer != mbYes) where = partial;
         }
-        if (where == path) file.finish(true);
+        if (where == path) file.finish();
         else file.finishAs(where);
         showStatus(QStringLiteral("Failed to get registers! %1 holds registers up to %2 only: %3.")
                        .arg(where, QString::number(file.lastRegister()), why));

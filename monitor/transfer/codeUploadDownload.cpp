@@ -257,7 +257,7 @@ bool UploadRegisters(int32_t connection, int16_t eaFlag, const QString &objectFi
         });
         // An upload that ended early leaves no register file: one that
         // looked whole would pass for the program's.
-        if (end.complete) file.finish(true);
+        if (end.complete) file.finish();
         else file.discard();
     } catch (const std::exception &) {
         // An earlier register file stays as it was.
