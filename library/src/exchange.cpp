@@ -51,16 +51,20 @@ bool runExchange(Connection &c) {
 
 std::uint16_t requestBytes(std::uint32_t requestLength) { return static_cast<std::uint16_t>(requestLength & 0xFFFF); }
 
-// The looked-up record, or none with "Request too long" set on it when the
-// request does not fit it.
-ConnectionRef lookupFor(std::int32_t id, const std::uint8_t *request, std::uint16_t length, std::size_t most) {
+// Whether a request of `length` bytes at `request` fits `most`; when not,
+// "Request too long" is set on the record.
+bool requestFits(Connection &c, const std::uint8_t *request, std::uint16_t length, std::size_t most) {
+    if (length <= most && (length == 0 || request)) return true;
+    c.setError(err::kConnection, err::kRequestTooLong);
+    return false;
+}
+
+// The looked-up record, or none (with the error set) when the request does
+// not fit it.
+ConnectionRef lookupFor(std::int32_t id, const std::uint8_t *request, std::uint16_t length) {
     TableGuard guard;
     ConnectionRef c = table::share(id, true);
-    if (c && (length > most || (length > 0 && !request))) {
-        c->setError(err::kConnection, err::kRequestTooLong);
-        return nullptr;
-    }
-    return c;
+    return c && requestFits(*c, request, length, kMaxRequest) ? c : nullptr;
 }
 
 }  // namespace
@@ -69,7 +73,7 @@ std::int32_t SendData(std::int32_t id, std::int32_t packetClass, const std::uint
                       std::uint32_t requestLength, std::uint8_t *reply, std::size_t &delivered) {
     delivered = 0;
     const std::uint16_t length = requestBytes(requestLength);
-    const ConnectionRef c = lookupFor(id, request, length, kMaxRequest);
+    const ConnectionRef c = lookupFor(id, request, length);
     if (!c) return 0;
     // The exchange runs without the table lock: it holds the connection
     // (which stays alive through the reference) instead.
@@ -154,10 +158,7 @@ ZQ_API std::int32_t ZQ_CALL ZqSendAscii(std::int32_t id, const std::uint8_t *req
             return 1;
         }
         const std::uint16_t length = requestBytes(requestLength);
-        if (length > 256 || (length > 0 && !request)) {
-            c->setError(err::kConnection, err::kRequestTooLong);
-            return 0;
-        }
+        if (!requestFits(*c, request, length, 256)) return 0;
         ExchangeScope scope(*c);
         scope.store(request, length);
         c->replyLength = 0;

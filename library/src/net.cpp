@@ -37,11 +37,7 @@ void socketError(Connection &c, ssize_t negativeErrno, const char *step, const p
 }
 
 // Milliseconds left until the deadline (-1: no deadline, wait for ever).
-int msLeft(bool forever, Clock::time_point deadline) {
-    if (forever) return -1;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
+int msLeft(bool forever, Clock::time_point deadline) { return forever ? -1 : MsUntil(deadline); }
 
 }  // namespace
 

@@ -17,11 +17,6 @@ enum class Await { Accepted, Timeout, OtherSequence };
 
 using Clock = std::chrono::steady_clock;
 
-int remainingMs(Clock::time_point end) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
-
 }  // namespace
 
 EthernetTransport::~EthernetTransport() {
@@ -53,7 +48,7 @@ bool EthernetTransport::exchange(Connection &c) {
     auto awaitReply = [&]() -> Await {
         auto end = Clock::now() + wait;
         for (;;) {
-            const std::size_t n = adapter_->receive(*station_, received, remainingMs(end));
+            const std::size_t n = adapter_->receive(*station_, received, MsUntil(end));
             if (n == 0) {
                 c.setErrorf(err::kSocketTimeout, "%s: no reply within %d ms from node %u", err::kSocketTimeoutText,
                             static_cast<int>(timeout), static_cast<unsigned>(station_->remoteNode));

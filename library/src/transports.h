@@ -2,6 +2,7 @@
 // hand it to the opener of its type; each lives with its transport.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "connection.h"
@@ -26,5 +27,12 @@ bool OpenUdp(Connection &c, const OpenRequest &how);
 bool OpenTcp(Connection &c, const OpenRequest &how);
 // Called with the table lock held when how.call is OpenCall::Connection.
 bool OpenRawEthernet(Connection &c, const OpenRequest &how);
+
+// Whole milliseconds left until `deadline`, rounded up (a wait never ends
+// short of it); 0 once it has passed.
+inline int MsUntil(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
 
 }  // namespace orv
