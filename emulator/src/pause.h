@@ -6,16 +6,21 @@
 
 namespace orvemu {
 
+// Sleeps until `end`, and never less, unless wakeFd becomes readable; false
+// when it did (stop).
+inline bool pauseUntilOrWoken(int wakeFd, std::chrono::steady_clock::time_point end) {
+    using Clock = std::chrono::steady_clock;
+    for (auto left = end - Clock::now(); left.count() > 0; left = end - Clock::now()) {
+        pollfd p{wakeFd, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count())) > 0)
+            return false;
+    }
+    return true;
+}
+
 // Sleeps ms unless wakeFd becomes readable; false when it did (stop).
 inline bool pauseUnlessWoken(int wakeFd, long ms) {
-    using Clock = std::chrono::steady_clock;
-    const auto end = Clock::now() + std::chrono::milliseconds(ms);
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-        if (left <= 0) return true;
-        pollfd p{wakeFd, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left)) > 0) return false;
-    }
+    return pauseUntilOrWoken(wakeFd, std::chrono::steady_clock::now() + std::chrono::milliseconds(ms));
 }
 
 }  // namespace orvemu

@@ -68,14 +68,7 @@ private:
     // Sleeps ms unless told to stop; false when told to stop.
     bool pause(int ms) { return pauseUnlessWoken(wake_[0], ms); }
     // Sleeps until `end` and never less, unless told to stop.
-    bool pauseUntil(Clock::time_point end) {
-        for (auto left = end - Clock::now(); left.count() > 0; left = end - Clock::now()) {
-            pollfd p{wake_[0], POLLIN, 0};
-            if (poll(&p, 1, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count())) > 0)
-                return false;
-        }
-        return true;
-    }
+    bool pauseUntil(Clock::time_point end) { return pauseUntilOrWoken(wake_[0], end); }
     // With line timing, the soonest an answer may start: the request of
     // `bytes` whose first byte came at `arrived` has crossed the line at its
     // rate, and so has the answer's first character.
