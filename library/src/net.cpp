@@ -23,6 +23,11 @@ std::uint16_t code(ssize_t negativeErrno) { return static_cast<std::uint16_t>(-n
 
 std::string reason(int e) { return std::generic_category().message(e); }
 
+// "Windows socket error: <step> <peer>: <the system's reason>".
+std::string socketErrorText(int e, const char *step, const platform::Ipv4Address &peer) {
+    return std::string(err::kSocketError) + ": " + step + " " + platform::ToText(peer) + ": " + reason(e);
+}
+
 // "Windows socket error" with the system's error number as its code, and
 // what happened spelt out behind it: the step and peer, and the system's
 // reason, or the wait that ran out.
@@ -32,8 +37,7 @@ void socketError(Connection &c, ssize_t negativeErrno, const char *step, const p
         c.setErrorf(code(negativeErrno), "%s: no reply within %d ms from %s", err::kSocketError,
                     static_cast<int>(c.timeout), platform::ToText(peer).c_str());
     else
-        c.setErrorf(code(negativeErrno), "%s: %s %s: %s", err::kSocketError, step, platform::ToText(peer).c_str(),
-                    reason(e).c_str());
+        c.setError(code(negativeErrno), socketErrorText(e, step, peer).c_str());
 }
 
 // Milliseconds left until the deadline (-1: no deadline, wait for ever).
@@ -233,10 +237,7 @@ namespace {
 // The library-wide error of a failed open: "Windows socket error" with the
 // system's error number, the step, the controller and the system's reason.
 bool openFailed(int e, const char *step, const platform::Ipv4Address &controller) {
-    char text[256];
-    std::snprintf(text, sizeof text, "%s: %s %s: %s", err::kSocketError, step, platform::ToText(controller).c_str(),
-                  reason(e).c_str());
-    libraryError().set(static_cast<std::uint16_t>(e), text);
+    libraryError().set(static_cast<std::uint16_t>(e), socketErrorText(e, step, controller).c_str());
     return false;
 }
 
