@@ -370,7 +370,7 @@ TEST_F(Transfer, DownloadOfACutFileEndsTheLoadAndFails) {
     Bytes file = ObjectHeader(0xFEED);
     AddRecord(file, 1, 0, {1, 2, 3});
     AddRecord(file, 1, 3, {4, 5, 6, 7});
-    file.resize(file.size() - 2);
+    file.erase(file.end() - 2, file.end());  // resize() draws a false overflow warning in the sanitizer build
     ZQ_TRANSFER_STATS s{};
     EXPECT_EQ(download(file, s), 0);
     EXPECT_EQ(sent(0x29).size(), 1u);
