@@ -156,6 +156,35 @@ TEST(Threads, QueriesBesideAnExchangeOnTheSameConnection) {
     }
 }
 
+// On a serial line a reply of another form is confirmed by a wait for a
+// quiet line after its exchange. That wait holds the connection as the
+// exchange does: a time-out change from another thread meanwhile meets no
+// port in use (the thread sanitizer build sees such a use).
+TEST(Threads, TimeoutChangesBesideASerialReplyCheck) {
+    EmulatorLink link(Link::Serial);
+    ASSERT_TRUE(link.ok());
+    const std::int32_t id = link.open();
+    ASSERT_NE(id, 0) << ErrorText(0);
+    ASSERT_EQ(ZqSetConnectionTimeout(id, 20), 1);
+    constexpr int kReads = 20;
+    link.controller().setFault({orvemu::FaultKind::WrongCode, kReads});
+    std::atomic<bool> stop{false};
+    std::atomic<int> changes{0};
+    std::thread change([&] {
+        for (std::int32_t ms = 20; !stop.load(); ms = ms == 20 ? 21 : 20) {
+            ZqSetConnectionTimeout(id, ms);
+            ++changes;
+        }
+    });
+    while (changes.load() == 0) std::this_thread::yield();
+    std::int32_t value = 0;
+    for (int i = 0; i < kReads; ++i) EXPECT_EQ(ZqGetRegister(id, 1, &value), 0);
+    stop = true;
+    change.join();
+    EXPECT_EQ(link.controller().requestCount(), static_cast<std::size_t>(kReads));
+    EXPECT_EQ(ZqCloseConnection(id), 1);
+}
+
 // Another thread closes the connection while an upload runs on it: the
 // upload ends with a failure on its own copy of the record, never on a
 // record the close has freed (the sanitizer builds see such a use).
