@@ -181,6 +181,7 @@ TEST(Threads, TimeoutChangesBesideASerialReplyCheck) {
     for (int i = 0; i < kReads; ++i) EXPECT_EQ(ZqGetRegister(id, 1, &value), 0);
     stop = true;
     change.join();
+    WaitUntil([&] { return link.controller().requestCount() >= static_cast<std::size_t>(kReads); });
     EXPECT_EQ(link.controller().requestCount(), static_cast<std::size_t>(kReads));
     EXPECT_EQ(ZqCloseConnection(id), 1);
 }
