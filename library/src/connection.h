@@ -209,8 +209,6 @@ ConnectionRef FindConnection(std::int32_t id);
 // ZqSendData's work, for the library's own callers; `delivered` tells how
 // many bytes went to `reply`.
 std::int32_t SendData(std::int32_t id, std::int32_t packetClass, const std::uint8_t *request,
-                      std::uint32_t requestLength, std::uint8_t *reply);
-std::int32_t SendData(std::int32_t id, std::int32_t packetClass, const std::uint8_t *request,
                       std::uint32_t requestLength, std::uint8_t *reply, std::size_t &delivered);
 
 // Decodes the record's reply as a short reply (03, code, checksum, FF) into

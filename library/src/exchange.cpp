@@ -87,12 +87,6 @@ std::int32_t SendData(std::int32_t id, std::int32_t packetClass, const std::uint
     return ok ? 1 : 0;
 }
 
-std::int32_t SendData(std::int32_t id, std::int32_t packetClass, const std::uint8_t *request,
-                      std::uint32_t requestLength, std::uint8_t *reply) {
-    std::size_t delivered = 0;
-    return SendData(id, packetClass, request, requestLength, reply, delivered);
-}
-
 std::int32_t CheckShortReply(Connection &c) {
     // The reply, and the line that the confirmation waits on, are held as
     // in an exchange: against a close or a time-out change meanwhile.
@@ -141,7 +135,10 @@ extern "C" {
 
 ZQ_API std::int32_t ZQ_CALL ZqSendData(std::int32_t id, std::int32_t packetClass, const std::uint8_t *request,
                                        std::uint32_t requestLength, std::uint8_t *reply) {
-    return Guarded([&] { return SendData(id, packetClass, request, requestLength, reply); });
+    return Guarded([&] {
+        std::size_t delivered = 0;
+        return SendData(id, packetClass, request, requestLength, reply, delivered);
+    });
 }
 
 ZQ_API std::int32_t ZQ_CALL ZqSendAscii(std::int32_t id, const std::uint8_t *request, std::uint32_t requestLength,

@@ -82,8 +82,7 @@ private:
                 }
                 continue;
             }
-            r_.retried(retries, [&] { return r_.get50(block, buffer_.data()); });
-            for (int32_t i = 1; i <= 50; ++i) r_.file.writeValueAsText(50 * (block - 1) + i, buffer_[size_t(i - 1)]);
+            r_.block50(block, retries);
             show(50 * block);
         }
         part_ = 1;
@@ -124,7 +123,6 @@ private:
     RegisterReads &r_;
     int32_t model_;
     OrvComm::ZQ_VREGISTER &record_;
-    std::array<int32_t, 51> buffer_{};
     int parts_ = 1;
     int part_ = 0;
 };

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <QLabel>
 #include <algorithm>
-#include <array>
 
 #include "core/controls.h"
 #include "core/eventpump.h"
@@ -193,7 +192,6 @@ namespace {
 // in groups of 16; the others one register at a time, "*" where a read
 // fails. One bar for the whole upload, a thousand registers a part.
 void uploadTransferRegisters(RegisterReads &r, bool ea) {
-    std::array<int32_t, 51> buffer{};
     if (!ea) {
         r.singly(1, 1000, [&r](int32_t reg) { r.meter.setPercent(reg / 10); });
         return;
@@ -207,8 +205,7 @@ void uploadTransferRegisters(RegisterReads &r, bool ea) {
     r.meter.setCaption(QStringLiteral("Uploading Registers 1 to 1000..."));
     int retries = 0;
     for (int block = 1; block <= 20; ++block) {
-        r.retried(retries, [&] { return r.get50(block, buffer.data()); });
-        for (int i = 1; i <= 50; ++i) r.file.writeValueAsText((block - 1) * 50 + i, buffer[size_t(i - 1)]);
+        r.block50(block, retries);
         showPart(block * 50);
     }
     partsDone = 1;

@@ -42,16 +42,18 @@ bool RegisterReads::get(int32_t reg, int32_t &value) {
     return noted(OrvComm::ZqGetRegister(connection_, reg, &value));
 }
 
-bool RegisterReads::get50(int32_t block, int32_t *values) {
-    return noted(OrvComm::ZqGetRegister50(connection_, block, values));
-}
-
 bool RegisterReads::get16(int32_t first, int32_t *values) {
     return noted(OrvComm::ZqGetRegister16(connection_, first, values));
 }
 
 bool RegisterReads::getV(OrvComm::ZQ_VREGISTER &record) {
     return noted(OrvComm::ZqGetVRegister(connection_, &record));
+}
+
+void RegisterReads::block50(int32_t block, int &retries) {
+    std::array<int32_t, 51> values{};
+    retried(retries, [&] { return noted(OrvComm::ZqGetRegister50(connection_, block, values.data())); });
+    for (int32_t i = 1; i <= 50; ++i) file.writeValueAsText(50 * (block - 1) + i, values[size_t(i - 1)]);
 }
 
 void RegisterReads::singly(int32_t first, int32_t last, const std::function<void(int32_t)> &done) {

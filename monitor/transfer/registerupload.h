@@ -24,8 +24,6 @@ public:
     RegisterReads(int32_t connection, RegisterFileWriter &file) : file(file), connection_(connection) {}
 
     bool get(int32_t reg, int32_t &value);
-    bool get50(int32_t block, int32_t *values);
-    bool get16(int32_t first, int32_t *values);
     bool getV(OrvComm::ZQ_VREGISTER &record);
     // Reads again while `read` fails; gives up when `retries` passes 3.
     template <class Read> void retried(int &retries, Read read) {
@@ -35,6 +33,10 @@ public:
     // The library's text of the last failed read.
     const QString &reason() const { return reason_; }
 
+    // Block `block` of 50 registers (1: registers 1 to 50) into the file,
+    // read again on the count `retries`, which the caller may share between
+    // blocks.
+    void block50(int32_t block, int &retries);
     // Registers first to last one at a time into the file, "*" where a read
     // fails; `done` is told each register read.
     void singly(int32_t first, int32_t last, const std::function<void(int32_t reg)> &done);
@@ -51,6 +53,7 @@ public:
 
 private:
     bool noted(int32_t result);
+    bool get16(int32_t first, int32_t *values);
 
     int32_t connection_;
     int unanswered_ = 0;
