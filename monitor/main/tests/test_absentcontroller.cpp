@@ -75,6 +75,16 @@ private Q_SLOTS:
         frmReg &reg = form<frmReg>();
         m.messageHoldMs = 0;  // news of the link is not held back by "Register Form loaded."
 
+        // The reason the status line gives once attempts fail: where the
+        // controller was looked for, and what happened there.
+        const QString noAnswer = QStringLiteral("No answer from the controller at ") + peer->address();
+        const QString gone = QStringLiteral("Windows file error (%1: No such file or directory)").arg(peer->device());
+        const QString reason = kind == Absence::SilentUdp ? noAnswer + QStringLiteral(":3000")
+                               : kind == Absence::HungTcp ? noAnswer + QStringLiteral(":6000")
+                               : kind == Absence::RefusedTcp
+                                   ? peer->address() + QStringLiteral(":6000: Connection refused")
+                                   : gone;
+
         // The controller goes: the tick that finds out sends nothing more,
         // and every value it showed is marked as not current.
         goAway(*peer, kind);
@@ -104,8 +114,9 @@ private Q_SLOTS:
         // opens nothing.
         QCOMPARE(libraryOpens() - opens, network ? 0 : 8);
         QCOMPARE(m.reconnectDelayMs(), 5000);
-        QVERIFY2(m.Message->text().contains(QStringLiteral(" ) Failed to make connection, please configure -  ")),
-                 qPrintable(m.Message->text()));
+        QVERIFY2(
+            m.Message->text().contains(QStringLiteral(" ) Failed to make connection, please configure -  ") + reason),
+            qPrintable(m.Message->text()));
 
         // The controller is back: the next attempt makes the link, and the
         // next tick shows current values.
