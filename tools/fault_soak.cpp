@@ -92,6 +92,12 @@ const Pattern kPatterns[] = {
     {"very-late", "an answer 5.5 time-outs late, 400 ms between calls, no retry", {Kind::VeryLate}, false, false,
      400, false},
     {"drop", "a lost answer", {Kind::Drop}},
+    // As a poller meets them: the second fault falls on the next request,
+    // not on a retry of the same one.
+    {"late-late-next", "a late answer, and the next request's late too, no retry", {Kind::LateLate}, false, false, 0,
+     false},
+    {"late-lost-next", "a late answer, and the next request's lost, no retry", {Kind::LateLost}, false, false, 0,
+     false},
 };
 
 const Pattern *findPattern(const std::string &name) {
