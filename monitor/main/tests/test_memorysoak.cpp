@@ -20,7 +20,8 @@
 #include "windows/frames.h"
 
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer's allocator keeps the count (its header is not always there).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace {
