@@ -2,6 +2,10 @@
 # splits off their debug symbols (CPACK_PRE_BUILD_SCRIPTS): the programs and
 # the library lose the .comment section, the compiler's version notes, which
 # a stripped binary in a Debian package does not carry.
+if(NOT CPACK_ORV_OBJCOPY)
+  message(WARNING "objcopy not found: the packaged binaries keep their .comment section")
+  return()
+endif()
 file(GLOB_RECURSE files LIST_DIRECTORIES false "${CPACK_TEMPORARY_DIRECTORY}/*")
 foreach(file IN LISTS files)
   if(IS_SYMLINK "${file}")
