@@ -310,7 +310,7 @@ ZQ_API int32_t ZQ_CALL ZqGetServoInputs(int32_t id, int32_t axis, int32_t *value
  * indexed by column number (element c is the cell of column c), so a run from
  * column f of n cells needs f + n elements. */
 ZQ_API int32_t ZQ_CALL ZqGetDataTableDim(int32_t id, int32_t *rows, int32_t *columns);
-/* columns 1 to 255. */
+/* rows 0 to 65535, columns 1 to 255. */
 ZQ_API int32_t ZQ_CALL ZqPutDataTableDim(int32_t id, int32_t rows, int32_t columns);
 ZQ_API int32_t ZQ_CALL ZqGetDataTableLoc(int32_t id, int32_t row, int32_t column, int32_t *value);
 ZQ_API int32_t ZQ_CALL ZqPutDataTableLoc(int32_t id, int32_t row, int32_t column, int32_t value);
