@@ -172,7 +172,8 @@ std::int32_t Download(std::int32_t id, const char *path, ZQ_TRANSFER_STATS &stat
         if (!sender.send(*record)) {
             stats.errors += 1;
             pieceFailed = true;
-            pieceError = c->errorCode;
+            char text[256];
+            c->readError(pieceError, text);
             break;
         }
     }

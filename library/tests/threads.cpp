@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -152,6 +153,71 @@ TEST(Threads, QueriesBesideAnExchangeOnTheSameConnection) {
         ASSERT_EQ(ZqGetMessageInfo(id, &m), 1);
         EXPECT_EQ(m.requestLength, 7);
         EXPECT_EQ(m.replyLength, 4) << "the last reply: the refusal";
+        EXPECT_EQ(ZqCloseConnection(id), 1);
+    }
+}
+
+// Two threads share one connection: one makes calls that the controller
+// refuses, the other calls that it acknowledges. Each call reports the
+// outcome of its own request, and the error that its thread then reads is
+// its own, whatever the other thread's calls did meanwhile.
+TEST(Threads, TwoThreadsOnOneConnectionEachGetTheirOwnOutcome) {
+    EmulatorLink link(Link::Udp);  // UDP and TCP on one address
+    ASSERT_TRUE(link.ok());
+    constexpr int kCalls = 2000;
+    for (const std::int32_t type : {ZQ_TYPE_UDP, ZQ_TYPE_TCP}) {
+        const char *name = type == ZQ_TYPE_UDP ? "udp" : "tcp";
+        SCOPED_TRACE(name);
+        const std::int32_t id = ZqOpenConnection(type, 0, link.openAddress());
+        ASSERT_NE(id, 0) << ErrorText(0);
+        ASSERT_EQ(ZqSetConnectionTimeout(id, kAnswerTimeout), 1);
+        std::atomic<int> ready{0};
+        const auto together = [&] {
+            ++ready;
+            while (ready.load() < 2) std::this_thread::yield();
+        };
+        // Register 50000 does not exist: its writes and reads are refused
+        // (216). Register 100 takes every write, and the data table's size
+        // is only acknowledged: the read returns 1 and its acknowledgement
+        // clears the error.
+        link.controller().setHandler(0x31, [](orvemu::Controller &, const orvemu::Request &) {
+            return orvemu::shortReply(0x64);
+        });
+        int refusedAsSuccess = 0, outputWritten = 0, refusedWithOtherError = 0;
+        std::thread refused([&] {
+            together();
+            for (int i = 0; i < kCalls; ++i) {
+                std::int32_t value = -7;
+                const std::int32_t r = i % 2 ? ZqGetRegister(id, 50000, &value) : ZqPutRegister(id, 50000, i);
+                if (r != 0) ++refusedAsSuccess;
+                else if (ErrorCode(id) != 216) ++refusedWithOtherError;
+                if (value != -7) ++outputWritten;
+            }
+        });
+        int ackedAsFailure = 0, ackedWithError = 0;
+        std::thread acknowledged([&] {
+            together();
+            for (int i = 0; i < kCalls; ++i) {
+                std::int32_t rows = -7, columns = -7;
+                if (i % 2 == 0) {
+                    if (ZqPutRegister(id, 100, i) != 1) ++ackedAsFailure;
+                } else if (ZqGetDataTableDim(id, &rows, &columns) != 1) {
+                    ++ackedAsFailure;
+                } else if (ErrorCode(id) != 0 || rows != -7) {
+                    ++ackedWithError;
+                }
+            }
+        });
+        refused.join();
+        acknowledged.join();
+        std::printf("%s: of %d refused calls %d reported success, %d showed another error; of %d acknowledged "
+                    "calls %d failed, %d showed another's error\n",
+                    name, kCalls, refusedAsSuccess, refusedWithOtherError, kCalls, ackedAsFailure, ackedWithError);
+        EXPECT_EQ(refusedAsSuccess, 0);
+        EXPECT_EQ(outputWritten, 0);
+        EXPECT_EQ(refusedWithOtherError, 0);
+        EXPECT_EQ(ackedAsFailure, 0);
+        EXPECT_EQ(ackedWithError, 0);
         EXPECT_EQ(ZqCloseConnection(id), 1);
     }
 }

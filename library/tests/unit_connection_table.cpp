@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -29,11 +30,6 @@ std::string errorText(std::int32_t id, std::int32_t *code = nullptr) {
     return info.text;
 }
 
-void setReply(Connection &c, const Bytes &b) {
-    std::memcpy(c.reply, b.data(), b.size());
-    c.replyLength = static_cast<std::uint16_t>(b.size());
-}
-
 const Bytes kReadRegister1{0x01, 0x05, 0x09, 0x01, 0x00, 0xF5, 0xFF};
 
 }  // namespace
@@ -53,8 +49,8 @@ TEST(ShortReply, EveryCodeMapsToItsExactTextAndNumber) {
     Connection c;
     for (const auto &k : cases) {
         c.setError(999, "stale");
-        setReply(c, {0x03, k.code, static_cast<std::uint8_t>(0xFF - k.code), 0xFF});
-        EXPECT_EQ(CheckShortReply(c), k.result) << int(k.code);
+        EXPECT_EQ(CheckShortReply(c, Bytes{0x03, k.code, static_cast<std::uint8_t>(0xFF - k.code), 0xFF}), k.result)
+            << int(k.code);
         EXPECT_EQ(c.errorCode, k.error) << int(k.code);
         EXPECT_STREQ(c.errorText, k.text) << int(k.code);
     }
@@ -63,17 +59,14 @@ TEST(ShortReply, EveryCodeMapsToItsExactTextAndNumber) {
 TEST(ShortReply, OnlyBytesThatArrivedAreDecoded) {
     Connection c;
     // A longer reply whose byte 3 is not FF.
-    setReply(c, {0x07, 0x0A, 0x01, 0x00, 0x00, 0x00, 0xF4, 0xFF});
-    EXPECT_EQ(CheckShortReply(c), 0);
+    EXPECT_EQ(CheckShortReply(c, Bytes{0x07, 0x0A, 0x01, 0x00, 0x00, 0x00, 0xF4, 0xFF}), 0);
     EXPECT_EQ(c.errorCode, 205);
     EXPECT_STREQ(c.errorText, "Not a valid binary protocol response.");
     // Three bytes received: byte 3 is whatever the buffer held before, and must not count.
-    setReply(c, {0x03, 0x64, 0x9B, 0xFF});
-    c.replyLength = 3;
-    EXPECT_EQ(CheckShortReply(c), 0);
+    const Bytes ack{0x03, 0x64, 0x9B, 0xFF};
+    EXPECT_EQ(CheckShortReply(c, std::span(ack).first(3)), 0);
     EXPECT_EQ(c.errorCode, 205);
-    c.replyLength = 0;
-    EXPECT_EQ(CheckShortReply(c), 0);
+    EXPECT_EQ(CheckShortReply(c, {}), 0);
     EXPECT_EQ(c.errorCode, 205);
 }
 
@@ -143,10 +136,55 @@ TEST_F(Table, SuccessKeepsTheErrorAndOnlyAnAcknowledgementClearsIt) {
     ASSERT_EQ(ZqSendData(id, 20, kReadRegister1.data(), 7, reply), 1);
     EXPECT_EQ(errorText(id, &code), "Timed out waiting for response from controller");
 
-    setReply(record(id), {0x03, 0x64, 0x9B, 0xFF});
-    EXPECT_EQ(CheckShortReply(record(id)), 1);
+    EXPECT_EQ(CheckShortReply(record(id), Bytes{0x03, 0x64, 0x9B, 0xFF}), 1);
     EXPECT_EQ(errorText(id, &code), std::string(46, ' '));
     EXPECT_EQ(code, 0);
+    orvtest::RemoveConnection(id);
+}
+
+// Each thread reads the error of its own last call, whatever another
+// thread's call left on the connection since. A thread whose last call left
+// no error (one that handed the connection to a worker) reads the
+// connection's last error.
+TEST_F(Table, EachThreadReadsTheErrorOfItsOwnLastCall) {
+    const auto id = AddEmulatedConnection(emu);
+    std::int32_t v = 0;
+    const auto refused = [&] {
+        emu.setFault({orvemu::FaultKind::ShortError, 1, 0, 0x66});
+        return ZqGetRegister(id, 1, &v);
+    };
+    const auto lost = [&] {
+        emu.setFault({orvemu::FaultKind::Drop});
+        return ZqGetRegister(id, 1, &v);
+    };
+    const auto read = [&] { return ZqGetRegister(id, 1, &v); };
+    struct Case {
+        const char *what;
+        std::function<std::int32_t()> mine, worker;
+        std::int32_t myCode, workerCode;
+    };
+    const Case cases[] = {
+        {"my refusal, then the worker's time-out", refused, lost, 216, 170},
+        {"my time-out, then the worker's refusal", lost, refused, 170, 216},
+        {"my read, then the worker's refusal", read, refused, 216, 216},
+        {"my read, then the worker's time-out", read, lost, 170, 170},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.what);
+        k.mine();
+        std::int32_t workerCode = -1;
+        std::thread worker([&] {
+            EXPECT_EQ(k.worker(), 0);
+            ZQ_ERROR_INFO e{};
+            ZqGetErrorInfo(id, &e);
+            workerCode = e.code;
+        });
+        worker.join();
+        std::int32_t code = -1;
+        errorText(id, &code);
+        EXPECT_EQ(code, k.myCode);
+        EXPECT_EQ(workerCode, k.workerCode);
+    }
     orvtest::RemoveConnection(id);
 }
 
