@@ -252,46 +252,67 @@ TEST(Threads, TimeoutChangesBesideASerialReplyCheck) {
     EXPECT_EQ(ZqCloseConnection(id), 1);
 }
 
-// Another thread closes the connection while an upload runs on it: the
-// upload ends with a failure on its own copy of the record, never on a
-// record the close has freed (the sanitizer builds see such a use).
-TEST(Threads, CloseBesideAnUpload) {
-    EmulatorLink link(Link::Udp);
-    ASSERT_TRUE(link.ok());
-    LoadProgram(link.controller(), SampleProgram(5));
-    const std::int32_t id = link.open();
-    ASSERT_NE(id, 0) << ErrorText(0);
-    ASSERT_EQ(ZqSetConnectionTimeout(id, kAnswerTimeout), 1);
+// Another thread closes the connection while an upload or a download runs
+// on it, over UDP and TCP: the transfer ends with a failure on its own copy
+// of the record, never on a record the close has freed, and reads the
+// record's error only under its lock (the sanitizer builds see any such
+// use or race).
+TEST(Threads, CloseBesideATransfer) {
+    struct Case {
+        const char *what;
+        Link link;
+        bool upload;
+        std::uint8_t held;  // the request whose third one waits for the close
+    };
+    const Case cases[] = {
+        {"upload over udp", Link::Udp, true, 0x2B},
+        {"upload over tcp", Link::Tcp, true, 0x2B},
+        {"download over udp", Link::Udp, false, 0x59},
+        {"download over tcp", Link::Tcp, false, 0x59},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.what);
+        EmulatorLink link(k.link);
+        ASSERT_TRUE(link.ok());
+        const ProgramImage program = SampleProgram(5);
+        LoadProgram(link.controller(), program);
+        orv::test::TempDir dir;
+        const std::string path = dir.file("closed.dso");
+        if (!k.upload) orv::test::WriteBytes(path, ExpectedObjectFile(program));
+        const std::int32_t id = link.open();
+        ASSERT_NE(id, 0) << ErrorText(0);
+        ASSERT_EQ(ZqSetConnectionTimeout(id, kAnswerTimeout), 1);
 
-    // The third memory read answers only once the connection has left the
-    // table, so the close is under way while the upload still runs.
-    const orvemu::Handler read = link.controller().handler(0x2B);
-    std::atomic<int> reads{0};
-    std::atomic<bool> reached{false};
-    link.controller().setHandler(0x2B, [&](orvemu::Controller &c, const orvemu::Request &r) {
-        if (++reads == 3) {
-            reached = true;
-            ZQ_CONNECTION_INFO info{};
+        // The third such request is answered only once the connection has
+        // left the table, so the close is under way while the transfer
+        // still runs.
+        const orvemu::Handler handle = link.controller().handler(k.held);
+        std::atomic<int> requests{0};
+        std::atomic<bool> reached{false};
+        link.controller().setHandler(k.held, [&](orvemu::Controller &c, const orvemu::Request &r) {
+            if (++requests == 3) {
+                reached = true;
+                ZQ_CONNECTION_INFO info{};
+                const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+                while (ZqGetConnectionInfo(id, &info) == 1 && std::chrono::steady_clock::now() < bound)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            return handle(c, r);
+        });
+        std::atomic<std::int32_t> closed{-1};
+        std::thread closer([&] {
             const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-            while (ZqGetConnectionInfo(id, &info) == 1 && std::chrono::steady_clock::now() < bound)
+            while (!reached && std::chrono::steady_clock::now() < bound)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return read(c, r);
-    });
-    std::atomic<std::int32_t> closed{-1};
-    std::thread closer([&] {
-        const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (!reached && std::chrono::steady_clock::now() < bound)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        closed = ZqCloseConnection(id);
-    });
-    orv::test::TempDir dir;
-    const std::string path = dir.file("closed.dso");
-    ZQ_TRANSFER_STATS stats{};
-    const std::int32_t result = ZqUpload(id, path.c_str(), &stats);
-    closer.join();
-    EXPECT_TRUE(reached.load());
-    EXPECT_EQ(closed.load(), 1);
-    EXPECT_EQ(result, 0);
-    link.controller().setHandler(0x2B, read);
+            closed = ZqCloseConnection(id);
+        });
+        ZQ_TRANSFER_STATS stats{};
+        const std::int32_t result =
+            k.upload ? ZqUpload(id, path.c_str(), &stats) : ZqDownload(id, path.c_str(), &stats);
+        closer.join();
+        EXPECT_TRUE(reached.load());
+        EXPECT_EQ(closed.load(), 1);
+        EXPECT_EQ(result, 0);
+        link.controller().setHandler(k.held, handle);
+    }
 }
