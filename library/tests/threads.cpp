@@ -253,10 +253,11 @@ TEST(Threads, TimeoutChangesBesideASerialReplyCheck) {
 }
 
 // Another thread closes the connection while an upload or a download runs
-// on it, over UDP and TCP: the transfer ends with a failure on its own copy
-// of the record, never on a record the close has freed, and reads the
-// record's error only under its lock (the sanitizer builds see any such
-// use or race).
+// on it, over UDP and TCP, and a third makes refused calls on it until
+// then: the transfer ends with a failure on its own copy of the record,
+// never on a record the close has freed, and reads the record's error only
+// under its lock, beside the third thread's writes (the sanitizer builds
+// see any such use or race).
 TEST(Threads, CloseBesideATransfer) {
     struct Case {
         const char *what;
@@ -265,8 +266,8 @@ TEST(Threads, CloseBesideATransfer) {
         std::uint8_t held;  // the request whose third one waits for the close
     };
     const Case cases[] = {
-        {"upload over udp", Link::Udp, true, 0x2B},
-        {"upload over tcp", Link::Tcp, true, 0x2B},
+        {"upload over udp", Link::Udp, true, 0x39},
+        {"upload over tcp", Link::Tcp, true, 0x39},
         {"download over udp", Link::Udp, false, 0x59},
         {"download over tcp", Link::Tcp, false, 0x59},
     };
@@ -299,6 +300,10 @@ TEST(Threads, CloseBesideATransfer) {
             }
             return handle(c, r);
         });
+        std::thread refused([&] {
+            ZQ_CONNECTION_INFO info{};
+            while (ZqGetConnectionInfo(id, &info) == 1) ZqPutRegister(id, 50000, 1);
+        });
         std::atomic<std::int32_t> closed{-1};
         std::thread closer([&] {
             const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -310,6 +315,7 @@ TEST(Threads, CloseBesideATransfer) {
         const std::int32_t result =
             k.upload ? ZqUpload(id, path.c_str(), &stats) : ZqDownload(id, path.c_str(), &stats);
         closer.join();
+        refused.join();
         EXPECT_TRUE(reached.load());
         EXPECT_EQ(closed.load(), 1);
         EXPECT_EQ(result, 0);
