@@ -3,7 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <functional>
+#include <tuple>
 #include <string>
 #include <thread>
 
@@ -149,41 +149,26 @@ TEST_F(Table, SuccessKeepsTheErrorAndOnlyAnAcknowledgementClearsIt) {
 TEST_F(Table, EachThreadReadsTheErrorOfItsOwnLastCall) {
     const auto id = AddEmulatedConnection(emu);
     std::int32_t v = 0;
-    const auto refused = [&] {
-        emu.setFault({orvemu::FaultKind::ShortError, 1, 0, 0x66});
+    // Refused (216), or lost (170) when `lost`; a plain read when `fault` is false.
+    const auto call = [&](bool fault, bool lost) {
+        if (fault) emu.setFault(lost ? orvemu::Fault{orvemu::FaultKind::Drop}
+                                     : orvemu::Fault{orvemu::FaultKind::ShortError, 1, 0, 0x66});
         return ZqGetRegister(id, 1, &v);
     };
-    const auto lost = [&] {
-        emu.setFault({orvemu::FaultKind::Drop});
-        return ZqGetRegister(id, 1, &v);
-    };
-    const auto read = [&] { return ZqGetRegister(id, 1, &v); };
-    struct Case {
-        const char *what;
-        std::function<std::int32_t()> mine, worker;
-        std::int32_t myCode, workerCode;
-    };
-    const Case cases[] = {
-        {"my refusal, then the worker's time-out", refused, lost, 216, 170},
-        {"my time-out, then the worker's refusal", lost, refused, 170, 216},
-        {"my read, then the worker's refusal", read, refused, 216, 216},
-        {"my read, then the worker's time-out", read, lost, 170, 170},
-    };
-    for (const Case &k : cases) {
-        SCOPED_TRACE(k.what);
-        k.mine();
+    for (const auto &[mineFails, mineLost, workerLost, expected] :
+         {std::tuple{true, false, true, 216}, {true, true, false, 170}, {false, false, false, 216}, {false, false, true, 170}}) {
+        SCOPED_TRACE(::testing::Message() << mineFails << mineLost << workerLost);
+        call(mineFails, mineLost);
         std::int32_t workerCode = -1;
         std::thread worker([&] {
-            EXPECT_EQ(k.worker(), 0);
-            ZQ_ERROR_INFO e{};
-            ZqGetErrorInfo(id, &e);
-            workerCode = e.code;
+            EXPECT_EQ(call(true, workerLost), 0);
+            errorText(id, &workerCode);
         });
         worker.join();
         std::int32_t code = -1;
         errorText(id, &code);
-        EXPECT_EQ(code, k.myCode);
-        EXPECT_EQ(workerCode, k.workerCode);
+        EXPECT_EQ(code, expected);
+        EXPECT_EQ(workerCode, workerLost ? 170 : 216);
     }
     orvtest::RemoveConnection(id);
 }

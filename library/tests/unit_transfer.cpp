@@ -374,9 +374,8 @@ TEST_F(Transfer, DownloadOfABrokenFileSendsNothingAndSaysWhere) {
         {1, {1, 2, 3}}, {0, Bytes(16, 1)}, {3, {1, 0, 2, 0}}, {2, {0, 5, 0, 6}},
         {4, {9, 9, 9, 9}}, {6, {0x01}}, {5, {0x42}}};
     struct Case {
-        std::string what;
+        std::string what, where;
         Bytes file;
-        std::string where;
     };
     std::vector<Case> cases;
     Bytes whole = ObjectHeader(0xFEED);
@@ -388,21 +387,19 @@ TEST_F(Transfer, DownloadOfABrokenFileSendsNothingAndSaysWhere) {
         const std::string span = " (" + std::to_string(4 + data.size()) + " bytes from byte " + std::to_string(start) + ")";
         for (const std::size_t keep : {std::size_t{2}, 4 + data.size() - 1}) {
             Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(start + keep));
-            cases.push_back({"type " + std::to_string(type) + (keep == 2 ? " cut in its header" : " cut in its data"), cut,
-                             "it ends at byte " + std::to_string(cut.size()) + ", inside record " + record + span});
+            cases.push_back({"type " + std::to_string(type) + (keep == 2 ? " cut in its header" : " cut in its data"),
+                             "it ends at byte " + std::to_string(cut.size()) + ", inside record " + record + span, cut});
         }
     }
-    // A length that runs past the end of the file.
-    Bytes longer = ObjectHeader(0xFEED);
+    // A length that runs past the end of the file; a type of no memory area.
+    Bytes longer = ObjectHeader(0xFEED), unknown = longer;
     AddRecord(longer, 1, 0, {1, 2, 3});
     AddRecord(longer, 6, 0, {0x01});
-    longer[3 + 7] = 200;
-    cases.push_back({"a length past the end", longer, "it ends at byte 15, inside record 2 (204 bytes from byte 10)"});
-    Bytes unknown = ObjectHeader(0xFEED);
-    AddRecord(unknown, 1, 0, {1, 2, 3});
+    longer[10] = 200;
+    cases.push_back({"a length past the end", "it ends at byte 15, inside record 2 (204 bytes from byte 10)", longer});
     AddRecord(unknown, 9, 0, {1});
     AddRecord(unknown, 6, 0, {0x01});
-    cases.push_back({"an unknown type", unknown, "record 2 (at byte 10) has the unknown type 9"});
+    cases.push_back({"an unknown type", "record 1 (at byte 3) has the unknown type 9", unknown});
 
     // Not the stale refusal left on the connection before.
     markErrorQ42();
