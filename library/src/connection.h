@@ -242,10 +242,6 @@ template <typename F> void table::forEach(F f) {
 // frees it under a caller that still holds it.
 ConnectionRef FindConnection(std::int32_t id);
 
-// A refusal (03, code 0x65 to 0x69, checksum, FF): a proper answer to any
-// request.
-bool IsRefusal(std::span<const std::uint8_t> reply);
-
 // What a caller takes for the answer to its request.
 using ReplyTest = std::function<bool(std::span<const std::uint8_t>)>;
 

@@ -67,11 +67,13 @@ ConnectionRef lookupFor(std::int32_t id, const std::uint8_t *request, std::uint1
     return c && requestFits(*c, request, length, kMaxRequest) ? c : nullptr;
 }
 
-}  // namespace
-
-bool IsRefusal(std::span<const std::uint8_t> reply) {
+// A refusal (03, code 0x65 to 0x69, checksum, FF): a proper answer to any
+// request.
+bool isRefusal(std::span<const std::uint8_t> reply) {
     return reply.size() == 4 && reply[0] == 3 && reply[3] == kFrameEnd && reply[1] > kReplyAck && reply[1] <= 0x69;
 }
+
+}  // namespace
 
 std::int32_t SendData(std::int32_t id, std::int32_t packetClass, const std::uint8_t *request,
                       std::uint32_t requestLength, std::uint8_t *reply, std::size_t &delivered,
@@ -96,7 +98,7 @@ std::int32_t SendData(std::int32_t id, std::int32_t packetClass, const std::uint
     // find out; it does so now, while the connection is still this call's.
     if (expected && c->transport) {
         const auto got = c->replyBytes();
-        if (!(*expected)(got) && !IsRefusal(got) && !c->transport->confirmReply(*c)) return 0;
+        if (!(*expected)(got) && !isRefusal(got) && !c->transport->confirmReply(*c)) return 0;
     }
     return 1;
 }
