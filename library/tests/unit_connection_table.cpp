@@ -160,8 +160,8 @@ TEST_F(Table, EachThreadReadsTheErrorOfItsOwnLastCall) {
         SCOPED_TRACE(::testing::Message() << mineFails << mineLost << workerLost);
         call(mineFails, mineLost);
         std::int32_t workerCode = -1;
-        std::thread worker([&] {
-            EXPECT_EQ(call(true, workerLost), 0);
+        std::thread worker([&, lost = workerLost] {
+            EXPECT_EQ(call(true, lost), 0);
             errorText(id, &workerCode);
         });
         worker.join();
