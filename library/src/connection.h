@@ -69,7 +69,8 @@ public:
     // The last reply was neither the answer its request expects nor a
     // refusal. True when it may still be taken as this request's answer;
     // false, with c's error set, when it answered another request (on a
-    // line that tells replies apart only by their order).
+    // line that tells replies apart only by their order). Asked by
+    // SendData within the exchange, before the connection is let go.
     virtual bool confirmReply(Connection &) { return true; }
 };
 
