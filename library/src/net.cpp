@@ -120,8 +120,11 @@ bool UdpTransport::exchange(Connection &c) {
             continue;
         }
         // Each try reads on until its time-out, passing over datagrams
-        // that carry another number: answers to earlier exchanges that came
-        // too late. The first read waits on the socket's own time-out.
+        // that carry another number (answers to earlier exchanges that came
+        // too late) and datagrams from any other host: sequence numbers
+        // only count up, so anyone could guess the next. The controller may
+        // answer from another port; its address is what counts. The first
+        // read waits on the socket's own time-out.
         const bool forever = c.timeout == 0;
         const auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<std::uint32_t>(c.timeout));
         for (bool firstRead = true;; firstRead = false) {
@@ -134,6 +137,7 @@ bool UdpTransport::exchange(Connection &c) {
                 timedOut = n == -EAGAIN;
                 break;
             }
+            if (localAddress.address != remoteAddress.address) continue;
             if (n >= 4 && GetU16(in + 2) == sequence) {
                 staleMayWait_ = attempt > 0;
                 return acceptReply(c, in, static_cast<std::size_t>(n));

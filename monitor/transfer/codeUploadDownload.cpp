@@ -35,6 +35,15 @@ QString linkErrorText(int32_t connection) {
     return text.isEmpty() ? QStringLiteral("(no reason given, error ") + num(info.code) + QStringLiteral(")") : text;
 }
 
+// A transfer call on the worker thread; when it fails, `reason` gets its
+// error, read on the same thread: the library gives each thread the error
+// of its own last call, and the window thread's may be another one.
+template <typename Call> int32_t transferCall(int32_t connection, QString &reason, Call call) {
+    const int32_t result = call();
+    if (result != 1) reason = linkErrorText(connection);
+    return result;
+}
+
 // Closes the connection after a transfer and shows the link closed; True
 // when it closed. A connection that is no longer the link's is closed
 // already: the link is shown closed all the same.
@@ -290,6 +299,7 @@ void DownloadProgram() {
         OrvComm::ZQ_TRANSFER_STATS stats{};
         int32_t result = 0;
         int32_t link = 0;
+        QString reason;
         {
             Hourglass wait;
             DownloadRegisters(ConnectionHandle, path);
@@ -297,7 +307,10 @@ void DownloadProgram() {
             link = ConnectionHandle;
             const QByteArray file = path.toLocal8Bit();
             result = RunTransferCall(QStringLiteral("Downloading Program..."), QStringLiteral("Downloading ") + path,
-                                     [&] { return OrvComm::ZqDownload(link, file.constData(), &stats); });
+                                     [&] { return transferCall(link, reason, [&] {
+                                               return OrvComm::ZqDownload(link, file.constData(), &stats);
+                                           });
+                                     });
             form<frmLoadMain>().repaint();
         }
         if (result == 1) {
@@ -308,7 +321,7 @@ void DownloadProgram() {
             if (!closeAfterTransfer(link)) ShowLinkError(QStringLiteral("Error closing network.\n"), link);
         } else {
             setStatus(QStringLiteral("Failed to Download!"));
-            ShowLinkError(failed, link);
+            MsgBox(failed + QStringLiteral("Error: ") + reason, mbExclamation);
         }
     } catch (const std::exception &e) {
         MsgBox(describeException(e), mbExclamation);
@@ -333,9 +346,11 @@ void UploadProgram() {
         QFile::remove(upload);
         OrvComm::ZQ_TRANSFER_STATS stats{};
         const QByteArray file = upload.toLocal8Bit();
-        const int32_t result =
-            RunTransferCall(QStringLiteral("Uploading Program..."), QStringLiteral("Uploading ") + path,
-                            [&] { return OrvComm::ZqUpload(link, file.constData(), &stats); }, upload);
+        QString reason;
+        const int32_t result = RunTransferCall(
+            QStringLiteral("Uploading Program..."), QStringLiteral("Uploading ") + path,
+            [&] { return transferCall(link, reason, [&] { return OrvComm::ZqUpload(link, file.constData(), &stats); }); },
+            upload);
         transferProgress().setStatusText(QString());
         form<frmLoadMain>().repaint();
         DoEvents();
@@ -384,7 +399,7 @@ void UploadProgram() {
                        registers,
                    stats.errors != 0 || !registers.isEmpty() ? mbExclamation : mbInformation);
         } else {
-            ShowLinkError(failed, link);
+            MsgBox(failed + QStringLiteral("Error: ") + reason, mbExclamation);
             closeStep();
         }
     } catch (const std::exception &e) {

@@ -349,6 +349,37 @@ private Q_SLOTS:
         m.Timer1->setEnabled(false);
     }
 
+    // An object file cut inside a record reaches the controller with no
+    // record of it, and the box says where it breaks off; also after a
+    // register write that the controller refused on the window thread (the
+    // download's error is its own, read on the thread that ran it).
+    void downloadOfACutFileSaysWhereItBreaks() {
+        Transfer t(5);
+        QVERIFY(t.ok);
+        controllerLink().markIdentified(true);
+        QFile cut(t.objectFile);
+        QVERIFY(cut.open(QIODevice::WriteOnly));
+        // The magic of a model 5 file, a clean status byte, and a program
+        // record of three bytes that ends after two.
+        cut.write(QByteArray("\xEC\xFE\x00\x03\x01\x00\x00\x01\x02", 9));
+        cut.close();
+        QString text = QStringLiteral("Reg#          Value\r\n\r\n");
+        for (int r = 1; r <= 1000; ++r) text += textLine(r, r) + QStringLiteral("\r\n");
+        text += textLine(50000, 7) + QStringLiteral("\r\n");  // no such register
+        writeText(t.textFile, text);
+        t.peer.controller().clearLog();
+        t.env.responder.expectFile(t.objectFile);
+        t.env.responder.expectBox(QStringLiteral("Download Non-Volatile Registers?"), mbYes);
+        t.env.responder.answerEveryBox(mbOK);
+        DownloadProgram();
+        QCOMPARE(t.env.responder.prompts().last(),
+                 QStringLiteral("Failed to download ") + t.objectFile +
+                     QStringLiteral(".\nError: Bad object file: it ends at byte 9, inside record 1 (7 bytes from byte 3)"));
+        const QStringList r = requestSummary(t.peer.controller());
+        QCOMPARE(r.last(), QStringLiteral("get 13008"));  // the model read, and no load begun
+        QCOMPARE(r[r.size() - 2], QStringLiteral("put 50000=7"));
+    }
+
     // However an upload ends, the link is then shown closed, the same way:
     // while the transfer runs the polling loop leaves the link alone, and
     // no closing of the link is reported as failed.
