@@ -7,7 +7,8 @@
 // window was free, the reconnect back-off and the time from the controller's
 // return to polling again.
 //
-//   stall_bench [seconds gone, default 30] [reply time-out in ms, default 300]
+//   stall_bench [seconds gone, default 30] [reply time-out in ms, default 300] [only the absences
+//               whose name holds this text]
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -79,6 +80,7 @@ int main(int argc, char **argv) {
     QApplication app(argc, argv);
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 30;
     const int timeoutMs = argc > 2 ? std::atoi(argv[2]) : 300;
+    const QString only = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
     if (seconds < 1 || timeoutMs < 1) {
         std::fprintf(stderr, "usage: stall_bench [seconds gone] [reply time-out ms]\n");
         return 2;
@@ -91,6 +93,7 @@ int main(int argc, char **argv) {
     int failed = 0;
     for (const Absence kind : EveryAbsence) {
         const char *name = nameOf(kind);
+        if (!QString::fromLatin1(name).contains(only)) continue;
         restartLink();
         MonitorTestEnv env;
         env.responder.answerEveryBox(mbOK);
@@ -105,6 +108,6 @@ int main(int argc, char **argv) {
                     name, static_cast<long long>(r.gone.longestMs), r.exchangeWorstMs, 100 * r.gone.freeShare(),
                     r.gone.stalls, r.backOffMs, static_cast<long long>(r.recoveryMs));
     }
-    registerFileCommand(timeoutMs);
+    if (only.isEmpty()) registerFileCommand(timeoutMs);
     return failed == 0 ? 0 : 1;
 }

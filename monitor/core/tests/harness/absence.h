@@ -26,10 +26,11 @@ enum class Absence {
     SilentUdp,   // a UDP controller that stops answering
     RefusedTcp,  // a TCP controller that refuses connections
     HungTcp,     // a TCP controller that hangs: connections accepted by the kernel, nothing answered
-    LostSerial,  // a serial line that goes away (its pseudo-terminal is closed)
+    LostSerial,    // a serial line that goes away (its pseudo-terminal is closed)
+    SilentSerial,  // a serial controller that stops answering (cable pulled, powered off)
 };
 inline constexpr Absence EveryAbsence[] = {Absence::SilentUdp, Absence::RefusedTcp, Absence::HungTcp,
-                                           Absence::LostSerial};
+                                           Absence::LostSerial, Absence::SilentSerial};
 const char *nameOf(Absence kind);
 
 class EmulatorPeer;
