@@ -334,7 +334,7 @@ DdeReply DdeServer::respond(DdeSession &s, const QString &line) {
         if (!f) return error(QStringLiteral("the topic is gone"));
         // A command or a poke may reach the controller; while a transfer
         // holds the connection nothing else may.
-        if ((TransferBusy || controllerLink().busy()) &&
+        if (controllerLink().busy() &&
             (word == QStringLiteral("EXECUTE") || word == QStringLiteral("POKE")))
             return error(QStringLiteral("busy: a transfer is running"));
         // The window's answer to a command or a poke: refused with its reason.

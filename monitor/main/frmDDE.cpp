@@ -79,7 +79,6 @@ frmDDE::frmDDE() : Form(QStringLiteral("frmDDE")) {
     items.unavailable = [] { return !controllerLink().up(); };
     items.whyNone = [] {
         if (const QString why = controllerLink().whyNot(); !why.isEmpty()) return why;
-        if (TransferBusy || TableUploadBusy) return QStringLiteral("a transfer is running");
         if (DdeServing == 0) return QStringLiteral("DDE serving is off");
         return QStringLiteral("the values were not refreshed in time");
     };

@@ -4,9 +4,9 @@
 // Each tick reconnects while the link is marked lost, reads register 1 as a
 // heartbeat and then reads what every open window shows, writing the values
 // straight into the window's controls. A failed read goes through the link
-// check: error 216 (a register or value the controller refuses) is a data
-// error; anything else marks the link lost at the end of the tick, after the
-// remaining windows have still been served.
+// check of the link's owner: the controller's own refusal (a register or
+// value it does not take) is a data error; anything else marks the link lost
+// at the end of the tick, after the remaining windows have still been served.
 //
 // A tick that has lost the link (a failure other than 216) sends nothing
 // more: every later read of the tick fails at once, so the windows show
@@ -42,7 +42,7 @@
 
 namespace {
 
-bool busy() { return TableUploadBusy || TransferBusy || NoComm; }
+bool busy() { return controllerLink().busy() || NoComm; }
 
 QString decimal(int32_t v) { return QString::number(v); }
 QString hexadecimal(int32_t v) { return QString::number(static_cast<uint32_t>(v), 16).toUpper(); }
@@ -79,13 +79,10 @@ bool bitSet(int32_t value, int bit) { return ((static_cast<uint32_t>(value) >> b
 bool frmMain::readFailed() {
     // ErrorInfo keeps the failure that lost the link.
     if (tickLostLink_) return false;
-    const bool known = OrvComm::ZqGetErrorInfo(ConnectionHandle, &ErrorInfo) == 1;
-    const bool dataError = known && ErrorInfo.code == 216;
-    if (!dataError) {
-        CommError = true;
-        tickLostLink_ = true;
-    }
-    return dataError;
+    if (!controllerLink().failureLosesLink(ConnectionHandle)) return true;
+    CommError = true;
+    tickLostLink_ = true;
+    return false;
 }
 
 bool frmMain::readRegister(int32_t reg, int32_t &value) {
@@ -153,8 +150,8 @@ void frmMain::Timer1_Timer() {
         if (tickLostLink_) {
             // The owner tells the windows: every value shows "*", and the
             // status line says why until the next attempt.
-            const QString reason = errorInfoText().trimmed();
-            controllerLink().markLost(reason.isEmpty() ? QStringLiteral("No answer from the controller") : reason);
+            ControllerLink &link = controllerLink();
+            link.markLost(link.lastFailure());
             scheduleReconnect();
         } else if (CommError) {
             controllerLink().markReconnecting();

@@ -256,7 +256,8 @@ private Q_SLOTS:
         QVERIFY(attemptNow(m));
         QCOMPARE(m.Message->text(),
                  QStringLiteral("( 1 ) Failed to make connection, please configure -  "
-                                "Timed out waiting for response from controller"));
+                                "Timed out waiting for response from controller on COM1 (") +
+                     peer.device() + QStringLiteral(")"));
         QVERIFY(attemptNow(m));
         QCOMPARE(m.Message->text().left(12), QStringLiteral("( 2 ) Failed"));
         QCOMPARE(BaudRate, 9600);  // no rate answered: the stored one stays

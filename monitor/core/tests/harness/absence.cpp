@@ -89,8 +89,9 @@ AbsenceRun runAbsentController(MonitorTestEnv &env, Absence kind, qint64 goneMs,
     AbsenceRun run;
     const std::unique_ptr<EmulatorPeer> peer = peerFor(kind);
     if (!peer->available()) return run;
-    // One exchange with a silent controller: the library tries UDP three times.
-    run.exchangeWorstMs = (kind == Absence::SilentUdp ? 3 : 1) * timeoutMs;
+    // One exchange with a silent controller: the library tries UDP three
+    // times; a serial line that timed out waits to be quiet first.
+    run.exchangeWorstMs = (kind == Absence::SilentUdp ? 3 : kind == Absence::SilentSerial ? 2 : 1) * timeoutMs;
     env.writeSettings(settingsFor(*peer, timeoutMs));
     frmMain &m = form<frmMain>();
     const auto polling = [&peer] { return peer->controller().requestCount() > 40 && !NoComm; };

@@ -46,7 +46,7 @@ struct AbsenceRun {
     bool started = false;       // the monitor polled the controller before it went away
     StallFigures gone;          // while the controller was gone
     QString statusWhileGone;    // the main window's status line then
-    int exchangeWorstMs = 0;    // one exchange with a silent controller: tries x time-out
+    int exchangeWorstMs = 0;    // one exchange with a silent controller: tries x time-out (and a quiet wait)
     int backOffMs = 0;          // the reconnect wait when the controller came back
     qint64 recoveryMs = -1;     // from its return to polling again (-1: not within the bound)
 };
