@@ -160,6 +160,11 @@ private Q_SLOTS:
             QVERIFY2(texts.count(QStringLiteral("*")) == texts.size(), qPrintable(w.window + (": " + texts.join(u','))));
         }
         QCOMPARE(s.ddeRequest(QStringLiteral("RegRead")), QStringLiteral("DATA *"));
+        // Only the user's word ends a Suspend or a transfer's close.
+        if (cause != Cause::Lost) {
+            QVERIFY(!controllerLink().markUp());
+            QVERIFY(NoComm);
+        }
 
         // With the link back, the next tick shows current values again.
         if (cause == Cause::Lost) s.main->CheckComm();
