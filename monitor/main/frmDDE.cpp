@@ -12,6 +12,7 @@
 #include "core/basics.h"
 #include "core/dde.h"
 #include "core/globals.h"
+#include "core/shownvalue.h"
 #include "main/frmMain.h"
 
 namespace {
@@ -369,12 +370,15 @@ void frmDDE::editRules(QLineEdit *box, Box kind) {
         if (k == 13) {
             if (kind == Box::BlockAddress && DdeWriteSuppress) commitBlockAddress(box);
             commitOnEnter(kind, k);
+            // Text typed into the read box is written nowhere: its value is back.
+            ShownValue::restore(box);
             return;
         }
         if (DdeWriteSuppress) return;
         // The first key starts a fresh entry.
         DdeWriteSuppress = true;
         textBeforeEdit_ = box->text();
+        if (box == RegRead) ShownValue::beginEntry(box);
         box->clear();
         if (kind == Box::FlagAddress || kind == Box::RegAddress || kind == Box::Reg50Address) serveByHand(false);
     });
@@ -382,6 +386,7 @@ void frmDDE::editRules(QLineEdit *box, Box kind) {
         if (!DdeWriteSuppress) return;
         if (kind == Box::BlockAddress) commitBlockAddress(box);
         commitOnLeave(kind);
+        ShownValue::restore(box);
     });
     if (kind != Box::Other) {
         connect(box, &QLineEdit::textChanged, this, [this, kind] {

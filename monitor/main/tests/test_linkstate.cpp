@@ -118,10 +118,10 @@ struct Session {
         case Cause::Suspended: main->SuspendButton_Click(); break;
         }
     }
-    QString ddeRequest(const QString &item) {
+    QString ddeRequest(const QString &item, const QString &topic = QStringLiteral("DDEsetup")) {
         DdeSession s;
         DdeServer &server = DdeServer::instance();
-        server.respond(s, QStringLiteral("CONNECT DDEsetup"));
+        server.respond(s, QStringLiteral("CONNECT ") + topic);
         const QString answer = server.respond(s, QStringLiteral("REQUEST ") + item).line;
         server.endSession(s);
         return answer;
@@ -180,22 +180,32 @@ private Q_SLOTS:
     }
 
     // After a transfer closed the link, nothing typed into a window is sent,
-    // and the status line says why.
+    // and the status line says why; a value box then shows that it has no
+    // current value, and DDE never serves what is only typed.
     void writesSayWhyTheyCannotBeDone() {
         Session s;
         s.cause(Cause::ClosedByTransfer);
         s.peer.controller().clearLog();
         const QString why = QStringLiteral("\nThe connection was closed after the program transfer.");
+
+        // A box being typed into is served as the value it showed.
+        QTest::keyClicks(form<frmReg>().Text1[4], QStringLiteral("99"));
+        QCOMPARE(form<frmReg>().Text1[4]->text(), QStringLiteral("99"));
+        QCOMPARE(s.ddeRequest(QStringLiteral("Text1(4)"), QStringLiteral("ORVreg")), QStringLiteral("DATA *"));
+        leaveField(form<frmReg>().Text1[4]);
+        QCOMPARE(form<frmReg>().Text1[4]->text(), QStringLiteral("*"));
+
         struct Write {
             const char *what;
             std::function<void()> act;
             QString words;
+            QLineEdit *box = nullptr;  // shows "*" again afterwards
         };
         const QList<Write> writes{
             {"custom window", [] { typeEnter(form<frmCustom1>().Text2[0], QStringLiteral("5")); },
-             QStringLiteral("Failed to update value.")},
+             QStringLiteral("Failed to update value."), form<frmCustom1>().Text2[0]},
             {"register window", [] { typeEnter(form<frmReg>().Text1[0], QStringLiteral("5")); },
-             QStringLiteral("Failed to update value.")},
+             QStringLiteral("Failed to update register value!"), form<frmReg>().Text1[0]},
             {"digital output", [] { form<frmDigOut>().SSCommand1[0]->click(); },
              QStringLiteral("Failed to update output value!")},
             {"flag", [] { form<frmFlag>().SSCommand1[0]->click(); }, QStringLiteral("Failed to update Flag value!")},
@@ -206,7 +216,8 @@ private Q_SLOTS:
             s.main->Message->clear();
             w.act();
             QCOMPARE(s.main->Message->text(), w.words + why);
-            RegEditInProgress = Custom1EditInProgress = false;
+            if (w.box) QCOMPARE(w.box->text(), QStringLiteral("*"));
+            QVERIFY(!RegEditInProgress && !Custom1EditInProgress);
         }
         QCOMPARE(s.peer.controller().requestCount(), 0u);
         // The buttons still show that their state is not known.
