@@ -179,6 +179,42 @@ private Q_SLOTS:
         QCOMPARE(form<frmReg>().Text1[1]->text(), QStringLiteral("196"));
     }
 
+    // A failure names where the link goes unless its text does, and gives
+    // the system's reason for a bare operating-system error number; only
+    // the controller's own refusals keep the link.
+    void failuresSayWhereAndWhy() {
+        restartLink();
+        ControllerLink &link = controllerLink();
+        const ControllerLink::Place serial{QStringLiteral("on COM2"), QStringLiteral("/dev/ttyS1"),
+                                           QStringLiteral("/dev/ttyS1")};
+        const ControllerLink::Place raw{QStringLiteral("at node 3"), QStringLiteral("adapter 1"),
+                                        QStringLiteral("node 3")};
+        const struct {
+            ControllerLink::Place place;
+            int32_t code;
+            const char *text;
+            QString reads;
+        } cases[] = {
+            {serial, 170, "Timed out waiting for response from controller",
+             QStringLiteral("Timed out waiting for response from controller on COM2 (/dev/ttyS1)")},
+            {serial, ENOTTY, "SetCommState error",
+             QStringLiteral("SetCommState error on COM2 (/dev/ttyS1: ") + qt_error_string(ENOTTY) + u')'},
+            {serial, ENOENT, "Windows file error (/dev/ttyS1: No such file or directory)",
+             QStringLiteral("Windows file error (/dev/ttyS1: No such file or directory)")},
+            {raw, 0, "", QStringLiteral("No answer from the controller at node 3 (adapter 1)")},
+            {raw, 236, "Windows socket timeout: no reply within 300 ms from node 3",
+             QStringLiteral("Windows socket timeout: no reply within 300 ms from node 3")},
+            {{}, EIO, "Failed to close serial port", QStringLiteral("Failed to close serial port: ") + qt_error_string(EIO)},
+        };
+        for (const auto &c : cases) {
+            link.setPlace(c.place);
+            QCOMPARE(link.describe(c.code, QLatin1String(c.text)), c.reads);
+        }
+        link.setPlace({});
+        for (int32_t code : {215, 216, 157}) QVERIFY(ControllerLink::refusedByController(code));
+        for (int32_t code : {0, 170, 194, 206, 236, EIO}) QVERIFY(!ControllerLink::refusedByController(code));
+    }
+
     // After a transfer closed the link, nothing typed into a window is sent,
     // and the status line says why; a value box then shows that it has no
     // current value, and DDE never serves what is only typed.
