@@ -3,6 +3,8 @@
 #include <QMetaObject>
 #include <exception>
 
+#include "core/globals.h"
+
 namespace {
 // A library call; a missing library or function counts as a failed call.
 template <class F> int32_t call(F &&f) {
@@ -74,7 +76,7 @@ void SerialAttempt::run() {
         o.errorKnown = call([&] { return OrvComm::ZqGetErrorInfo(connection, &info); }) == 1;
         if (o.errorKnown) {
             o.errorCode = info.code;
-            o.errorText = QString::fromLatin1(info.text, static_cast<qsizetype>(qstrnlen(info.text, sizeof info.text)));
+            o.errorText = errorInfoText(info);
         }
         if (connection != 0) call([&] { return OrvComm::ZqCloseConnection(connection); });
     };

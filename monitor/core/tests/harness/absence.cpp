@@ -44,7 +44,7 @@ const char *nameOf(Absence kind) {
     case Absence::RefusedTcp: return "TCP, refused controller";
     case Absence::HungTcp: return "TCP, hung controller";
     case Absence::LostSerial: return "serial line lost";
-    case Absence::SilentSerial: return "serial, silent controller";
+    case Absence::SilentSerial: return "silent serial controller";
     }
     return "";
 }
