@@ -50,6 +50,8 @@ void ControllerLink::enter(State s) {
 void ControllerLink::markStart() {
     identified_ = false;
     lostReason_.clear();
+    lastFailure_.clear();
+    place_ = {};
     // Whatever a former main window left, the new one starts down.
     const bool wasDown = state_ == State::Down;
     state_ = State::Down;

@@ -303,6 +303,7 @@ bool frmMain::CheckComm() {
     if (ConnectionHandle != 0 && !closeCurrentLink()) return connectFailed(link.lastFailure());
     if (MonitoringSuspended) return false;
     placeConfiguredLink();
+    link.noteFailure(QString());  // this attempt's failure, or none
 
     if (const auto early = openConfiguredLink()) return *early;
     return finishAttempt(ConfigZQComm());
