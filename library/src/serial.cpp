@@ -297,20 +297,22 @@ int SerialTransport::applyDefaults() {
 bool OpenSerial(Connection &c, const OpenRequest &how) {
     auto t = std::make_unique<SerialTransport>();
     const std::string path = platform::SerialDevicePath(c.port);
-    if (const int e = t->open(path, how.serialReadTimeout); e != 0) {
-        // The text starts as callers know it and goes on with the device
-        // and the system's reason.
+    // The text starts as callers know it and goes on with the device and
+    // the system's reason.
+    const auto failed = [&path](int e, const char *what) {
         char reason[128];
         char text[256];
-        std::snprintf(text, sizeof text, "%s (%s: %s)", err::kFileError, path.c_str(),
-                      strerror_r(e, reason, sizeof reason));
+        std::snprintf(text, sizeof text, "%s (%s: %s)", what, path.c_str(), strerror_r(e, reason, sizeof reason));
         libraryError().set(static_cast<std::uint16_t>(e), text);
+    };
+    if (const int e = t->open(path, how.serialReadTimeout); e != 0) {
+        failed(e, err::kFileError);
         return false;
     }
     if (const int e = t->applyDefaults(); e != 0) {
         // The connection goes into the table all the same, unusable; the
         // port stays open in it until it is closed.
-        libraryError().set(static_cast<std::uint16_t>(e), err::kSetCommState);
+        failed(e, err::kSetCommState);
         c.status = 0;
     } else {
         c.status = 1;

@@ -51,19 +51,6 @@ constexpr int TableFontFlags = cdlCFScreenFonts | cdlCFEffects | cdlCFANSIOnly |
 
 const QString TableFilter = QStringLiteral("MV Data Tables (*.tab)|*.tab");
 
-// A busy flag raised for as long as it lives: the polling loop keeps off the
-// controller meanwhile, and every way out of a transfer lowers it again.
-class BusyFlag {
-public:
-    explicit BusyFlag(bool &flag) : flag_(flag) { flag_ = true; }
-    ~BusyFlag() { flag_ = false; }
-    BusyFlag(const BusyFlag &) = delete;
-    BusyFlag &operator=(const BusyFlag &) = delete;
-
-private:
-    bool &flag_;
-};
-
 int pixels(int twips) { return twips / TwipsPerPixel; }
 
 // The character of a cell code of the ANSI code page; a character outside it
@@ -561,9 +548,9 @@ void frmTable::txtCols_LostFocus() { commitCols(); }
 void frmTable::UploadDataTable() {
     // No connection, or another transfer has it: the firmware update, or a
     // download of this window whose message box is open.
-    if (NoComm || TransferBusy) return;
+    if (NoComm || controllerLink().busy()) return;
     Hourglass hourglass;
-    BusyFlag busy(TableUploadBusy);
+    const ControllerLink::Hold hold;
     try {
         if (!TableMonitorOn) {
             const int32_t keptRows = TableRows, keptCols = TableCols;
@@ -616,7 +603,7 @@ void frmTable::UploadDataTable() {
 }
 
 void frmTable::DownloadDataTable() {
-    if (TransferBusy) return;
+    if (controllerLink().busy()) return;
     // Without a link nothing is written: the status line says why.
     if (const QString refused = LinkRefusal(QStringLiteral("Failed to download the data table.")); !refused.isEmpty()) {
         ShowStatus(refused);
@@ -624,7 +611,7 @@ void frmTable::DownloadDataTable() {
     }
     Hourglass hourglass;
     const int32_t keptRows = TableRows, keptCols = TableCols;
-    BusyFlag busy(TransferBusy);
+    const ControllerLink::Hold hold;
     try {
         if (OrvComm::ZqGetDataTableDim(ConnectionHandle, &TableRows, &TableCols) != 1) {
             TableRows = keptRows;

@@ -48,10 +48,7 @@ template <typename Call> int32_t transferCall(int32_t connection, QString &reaso
 // when it closed. A connection that is no longer the link's is closed
 // already: the link is shown closed all the same.
 bool closeAfterTransfer(int32_t connection) {
-    if (ConnectionHandle == connection) {
-        if (OrvComm::ZqCloseConnection(connection) != 1) return false;
-        controllerLink().markDropped();
-    }
+    if (ConnectionHandle == connection && !controllerLink().close(true)) return false;
     ShowLinkClosedByTransfer();
     return true;
 }

@@ -80,7 +80,6 @@ struct Session {
         controllerTable(peer, 3, 4);
         installEventPump(&pump);
     }
-    ~Session() { TransferBusy = TableUploadBusy = false; }
     QString status() const { return main->Message->text(); }
 
     MonitorTestEnv env;
@@ -89,18 +88,18 @@ struct Session {
     frmMain *main = nullptr;
 };
 
-// The row requests answered as the emulator answers them, noting the
-// busy flags as each arrives (the monitor's thread meanwhile waits for the
+// The row requests answered as the emulator answers them, noting whether
+// the link is held as each arrives (the monitor's thread meanwhile waits for the
 // reply), and refusing the row reads and writes that the test names.
 struct TableSpy {
     std::mutex lock;
-    QStringList flags;  // per request: its code, TableUploadBusy, TransferBusy
+    QStringList flags;  // per request: its code, the link held
     int refuseRead = 0;
     int refuseWrite = 0;
 
     void note(uint8_t code) {
         std::lock_guard g(lock);
-        flags << QStringLiteral("%1 %2%3").arg(code, 2, 16).arg(int(TableUploadBusy)).arg(int(TransferBusy));
+        flags << QStringLiteral("%1 %2").arg(code, 2, 16).arg(int(controllerLink().busy()));
     }
     QStringList take() {
         std::lock_guard g(lock);
@@ -133,7 +132,6 @@ class TestTableTransfer : public QObject {
 private Q_SLOTS:
     void init() {
         restartLink();
-        TransferBusy = TableUploadBusy = false;
     }
 
     void uploadAndDownload() {
@@ -188,23 +186,23 @@ private Q_SLOTS:
         TableSpy spy;
         spy.install(s.peer.controller());
         if (!s.peer.connectMonitor()) QSKIP("needs the UDP transport");
-        // A message box lets the main window's polling tick run; it finds a
-        // busy flag and reads no more than its heartbeat.
+        // A message box lets the main window's polling tick run; it finds
+        // the link held and reads nothing.
         RegWindowOpen = true;
         QList<QStringList> ticks;
-        QList<QPair<bool, bool>> flagsAtBox;
+        QList<bool> heldAtBox;
         s.pump.every([&](long) {
-            flagsAtBox << qMakePair(TableUploadBusy, TransferBusy);
+            heldAtBox << controllerLink().busy();
             s.peer.controller().clearLog();
             s.main->Timer1_Timer();
             ticks << requestSummary(s.peer.controller());
         });
 
         frmTable &t = form<frmTable>();
-        QCOMPARE(spy.take(), QStringList(3, QStringLiteral("39 10")));
+        QCOMPARE(spy.take(), QStringList(3, QStringLiteral("39 1")));
         t.Filemenu_Click(8);
-        QCOMPARE(spy.take(), QStringList(3, QStringLiteral("3b 01")));
-        QVERIFY(!TableUploadBusy && !TransferBusy);
+        QCOMPARE(spy.take(), QStringList(3, QStringLiteral("3b 1")));
+        QVERIFY(!controllerLink().busy());
 
         // The controller's table has another size: nothing is written.
         controllerTable(s.peer, 4, 4);
@@ -224,9 +222,9 @@ private Q_SLOTS:
         boxes.expectBox(QStringLiteral("Failed to get data table dimensions."));
         t.Filemenu_Click(7);
         QVERIFY(boxes.done());
-        QCOMPARE(flagsAtBox, (QList<QPair<bool, bool>>{{false, true}, {false, true}, {true, false}}));
-        QCOMPARE(ticks, QList<QStringList>(3, QStringList{QStringLiteral("get 1")}));
-        QVERIFY(!TableUploadBusy && !TransferBusy);
+        QCOMPARE(heldAtBox, QList<bool>(3, true));
+        QCOMPARE(ticks, QList<QStringList>(3, QStringList{}));
+        QVERIFY(!controllerLink().busy());
 
         // A row that cannot be read: the rows before it are new, the status
         // line names it, the flag is down.
@@ -239,11 +237,11 @@ private Q_SLOTS:
         spy.refuseRead = 2;
         spy.take();
         t.Filemenu_Click(7);
-        QCOMPARE(spy.take(), QStringList(2, QStringLiteral("39 10")));
+        QCOMPARE(spy.take(), QStringList(2, QStringLiteral("39 1")));
         QVERIFY(s.status().startsWith(QStringLiteral("Failed to get data table row 2.\n")));
         QVERIFY(s.status().size() > 33);
         QCOMPARE((QList<int32_t>{TableValues(1, 1), TableValues(3, 1)}), (QList<int32_t>{7, 0}));
-        QVERIFY(!TableUploadBusy);
+        QVERIFY(!controllerLink().busy());
 
         // Without a connection neither transfer asks the controller anything.
         controllerLink().markLost(QString());
@@ -267,7 +265,7 @@ private Q_SLOTS:
         QCOMPARE(TableRows, 0);
         QCOMPARE(TableCols, 4);
         QVERIFY(s.env.responder.done());
-        QVERIFY(!TableUploadBusy);
+        QVERIFY(!controllerLink().busy());
         disconnectMonitor();
     }
 

@@ -137,11 +137,12 @@ private Q_SLOTS:
 
         // While a transfer holds the connection, commands and pokes wait;
         // values are still served.
-        TransferBusy = true;
-        QCOMPARE(c.ask(QStringLiteral("EXECUTE START")), QStringLiteral("ERROR busy: a transfer is running"));
-        QCOMPARE(c.ask(QStringLiteral("POKE RegAddress 18")), QStringLiteral("ERROR busy: a transfer is running"));
-        QCOMPARE(c.ask(QStringLiteral("REQUEST RegAddress")), QStringLiteral("DATA 17"));
-        TransferBusy = false;
+        {
+            const ControllerLink::Hold hold;
+            QCOMPARE(c.ask(QStringLiteral("EXECUTE START")), QStringLiteral("ERROR busy: a transfer is running"));
+            QCOMPARE(c.ask(QStringLiteral("POKE RegAddress 18")), QStringLiteral("ERROR busy: a transfer is running"));
+            QCOMPARE(c.ask(QStringLiteral("REQUEST RegAddress")), QStringLiteral("DATA 17"));
+        }
 
         // Serving that a command switched on outlives the client.
         c.socket.disconnectFromServer();

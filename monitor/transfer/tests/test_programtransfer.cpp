@@ -470,7 +470,7 @@ private Q_SLOTS:
         QString progress;
         QTimer watch;
         QObject::connect(&watch, &QTimer::timeout, [&] {
-            if (seen || !TransferBusy || !formLoaded<frmFile>()) return;
+            if (seen || !controllerLink().busy() || !formLoaded<frmFile>()) return;
             seen = true;
             modal = form<frmFile>().isVisible() && form<frmFile>().windowModality() == Qt::ApplicationModal;
             timersHeld = !m.Timer1->Enabled();
@@ -489,7 +489,7 @@ private Q_SLOTS:
         QVERIFY(closeRefused);
         QVERIFY2(progress.startsWith(QStringLiteral("Uploading ") + t.objectFile + QStringLiteral("\n")),
                  qPrintable(progress));
-        QVERIFY(!TransferBusy);
+        QVERIFY(!controllerLink().busy());
     }
 
     void downloadRegisters() {
