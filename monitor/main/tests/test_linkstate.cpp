@@ -202,8 +202,8 @@ private Q_SLOTS:
             {serial, ENOENT, "Windows file error (/dev/ttyS1: No such file or directory)",
              QStringLiteral("Windows file error (/dev/ttyS1: No such file or directory)")},
             {raw, 0, "", QStringLiteral("No answer from the controller at node 3 (adapter 1)")},
-            {raw, 236, "Windows socket timeout: no reply within 300 ms from node 3",
-             QStringLiteral("Windows socket timeout: no reply within 300 ms from node 3")},
+            {raw, 236, "Windows socket timeout: no reply within 3 x 300 ms from node 3",
+             QStringLiteral("Windows socket timeout: no reply within 3 x 300 ms from node 3")},
             {{}, EIO, "Failed to close serial port", QStringLiteral("Failed to close serial port: ") + qt_error_string(EIO)},
         };
         for (const auto &c : cases) {
