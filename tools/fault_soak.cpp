@@ -73,7 +73,8 @@ const char *linkName(Link l) { return l == Link::Serial ? "serial" : l == Link::
 // controller that works off its requests one after another, Held keeps the
 // answer back 2.3 time-outs, so that it comes after the next request has
 // gone out and that request waits behind it; Repeat sends the answer again
-// 8 ms after it, Copy 3 ms after it, CopyLost too and loses the next request.
+// 8 ms after it, Copy 3 ms after it, CopyLost too and loses the next request;
+// LateAndAHalf's answer comes 1.5 time-outs after its request.
 enum class Kind {
     Drop, Delay, Late, Split, BadChecksum, WrongLength, WrongCode, ShortError, Garbage, WrongSequence, PeerClose,
     NoiseZero, Noise, Duplicate, LateLate, LateLost, VeryLate, Held, Repeat, Copy, CopyLost, LateAndAHalf, Count
@@ -342,6 +343,7 @@ public:
             high = link_ == Link::Serial ? 20 : 0;
         }
         controller_.setReplyDelay(low, high);
+        turnaround_ = high;
         controller_.setLineTiming(o_.lineTiming);
         if (o_.pattern->everyRequestLate) controller_.setFault({FaultKind::Delay, -1, o_.timeoutMs + 30});
         if (o_.pattern->then == Then::AnotherProgram) return true;
@@ -436,7 +438,7 @@ private:
             const long calls = std::min(each, o_.rounds - done);
             const bool fault = done + calls < o_.rounds;
             if (fault) {
-                Fault late{FaultKind::Delay, 1, o_.timeoutMs * 3 / 2};
+                Fault late{FaultKind::Delay, 1, std::max(0, o_.timeoutMs * 3 / 2 - turnaround_)};
                 late.after = static_cast<int>(calls - 1);
                 controller_.setFault(late);
                 ++f_.faults;
@@ -588,7 +590,7 @@ private:
         case Kind::Repeat: fault = {FaultKind::Duplicate, 1, 8}; break;
         case Kind::Copy: fault = {FaultKind::Duplicate, 1, 3}; break;
         case Kind::CopyLost: faults = {Fault{FaultKind::Duplicate, 1, 3}, Fault{FaultKind::Drop}}; break;
-        case Kind::LateAndAHalf: fault = {FaultKind::Delay, 1, t * 3 / 2}; break;
+        case Kind::LateAndAHalf: fault = {FaultKind::Delay, 1, std::max(0, t * 3 / 2 - turnaround_)}; break;
         case Kind::Count: return;
         }
         faults.front().request = frame;
@@ -646,6 +648,7 @@ private:
     std::int32_t address_ = 0;
     std::int32_t id_ = 0;
     long callsSeen_ = 0;
+    int turnaround_ = 0;  // the longest the controller takes to answer
     Figures f_;
     Verdicts verdicts_{f_};
     std::unordered_map<std::int32_t, std::pair<std::int32_t, long>> written_;
