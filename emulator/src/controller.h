@@ -37,6 +37,8 @@ enum class FaultKind {
     Duplicate,        // the answer goes out twice: the second copy delayMs after the
                       // first, or with delayMs -1 once the next request is on the line
     Hold,             // the answer waits until Controller::releaseHeld()
+    HoldForNext,      // the answer waits until the next request is on the line (which
+                      // waits behind it, as on a controller that works off its requests in turn)
 };
 
 struct Fault {

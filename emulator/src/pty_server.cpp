@@ -182,6 +182,8 @@ private:
         if (!pauseUntil(std::max(crossedAt, Clock::now()) + r.delay)) return false;
         const bool hold = r.transportFault == FaultKind::Hold;
         if (hold && !held()) return false;
+        if (r.transportFault == FaultKind::HoldForNext && in_.empty() && waitUntil(std::nullopt, true) != Woke::Input)
+            return false;
         const std::span<const std::uint8_t> bytes = r.bytes;
         auto answered = [&] { controller_.noteAnswered(r.logged); };
         if (!r.drop && !bytes.empty()) {
