@@ -238,6 +238,9 @@ struct Figures {
     long wrongWrites = 0;  // a write returned success before the controller had answered it
     long longestRun = 0;   // wrong values with no right one between them
     long failedCalls = 0;  // calls whose first try failed
+    // Successful first tries that took longer than the time-out: on a
+    // serial line, replies that were watched before they were trusted.
+    long overTimeout = 0;
     long recoveredByRetry = 0, recoveredByReconnect = 0, unrecovered = 0, reconnections = 0;
     long faultsByKind[kKinds] = {};
     double seconds = 0;
@@ -613,12 +616,19 @@ private:
     template <typename F> bool call(const std::vector<std::uint8_t> &frame, F f) {
         maybeFault(frame);
         ++f_.calls;
+        Clock::duration took{};
         auto attempt = [&] {
             const int gap = o_.gapMs >= 0 ? o_.gapMs : o_.pattern->gapMs;
             if (gap > 0) std::this_thread::sleep_for(std::chrono::milliseconds(gap));
-            return f() == 1;
+            const auto began = Clock::now();
+            const bool ok = f() == 1;
+            took = Clock::now() - began;
+            return ok;
         };
-        if (attempt()) return true;
+        if (attempt()) {
+            if (took > std::chrono::milliseconds(o_.timeoutMs)) ++f_.overTimeout;
+            return true;
+        }
         ++f_.failedCalls;
         if (!o_.pattern->retry) {
             ++f_.unrecovered;
@@ -726,10 +736,10 @@ int main(int argc, char **argv) {
         const long wrong = f.wrongReads + f.wrongWrites;
         std::printf("%-6s %s: calls %ld faults %ld wrong %ld (reads %ld, writes %ld) longest run %ld failed %ld "
                     "recovered: next try %ld, reconnection %ld; unrecovered %ld; reconnections %ld; "
-                    "%.1f s, %.2f ms a call\n",
+                    "over the time-out %ld; %.1f s, %.2f ms a call\n",
                     linkName(l), o.pattern->name, f.calls, f.faults, wrong, f.wrongReads, f.wrongWrites, f.longestRun,
                     f.failedCalls, f.recoveredByRetry, f.recoveredByReconnect, f.unrecovered, f.reconnections,
-                    f.seconds, f.calls ? 1000 * f.seconds / static_cast<double>(f.calls) : 0.0);
+                    f.overTimeout, f.seconds, f.calls ? 1000 * f.seconds / static_cast<double>(f.calls) : 0.0);
         std::printf("       faults by kind:");
         for (int k = 0; k < kKinds; ++k)
             if (f.faultsByKind[k]) std::printf(" %s %ld", kKindNames[k], f.faultsByKind[k]);

@@ -222,7 +222,9 @@ bool SerialTransport::exchange(Connection &c) {
         markDirty();
         return false;
     }
-    const Duration answeredAfter = took - crossing;
+    // The controller's own part: less the request's time on the line and
+    // the reply's first character, so that a change of rate leaves it be.
+    const Duration answeredAfter = took - crossing - port_.characterTime();
     if (unconfirmed_ || answers_.clearlySooner(answeredAfter)) {
         // The reply may have answered an earlier request, whose own answer
         // then follows: it is trusted only once the line has stayed quiet.

@@ -66,8 +66,8 @@ public:
     };
 
     // How soon this controller answers: the time from its request's last
-    // byte on the line to its reply's first byte, as its recent trusted
-    // replies showed it. A reply that comes clearly sooner than the
+    // byte on the line to its reply's first byte going out, as its recent
+    // trusted replies showed it. A reply that comes clearly sooner than the
     // quickest of them may be another request's answer.
     class AnswerTimes {
     public:
