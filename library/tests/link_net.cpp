@@ -93,7 +93,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(link.ok());
         ASSERT_NE(link.open(), 0) << ErrorText(0);
-        ASSERT_EQ(ZqSetConnectionTimeout(id(), kAnswerTimeout), 1);
+        ASSERT_EQ(ZqSetConnectionTimeout(id(), AnswerTimeoutFor(GetParam())), 1);
     }
     std::int32_t id() const { return link.id(); }
     orvemu::Controller &controller() { return link.controller(); }
@@ -436,11 +436,11 @@ TEST_P(NetLink, ExchangesCarryEveryByteAndHonourTimeouts) {
     controller().setFault({FaultKind::Drop, tries});
     EXPECT_EQ(Send(id(), ReadRegister(1)).result, 0);
     controller().clearFault();
-    ASSERT_EQ(ZqSetConnectionTimeout(id(), 3000), 1);
+    ASSERT_EQ(ZqSetConnectionTimeout(id(), AnswerTimeoutFor(GetParam())), 1);
     EXPECT_EQ(RegisterValue(Send(id(), ReadRegister(1))), 31);
 
     // A time-out longer than a slow controller's delay lets it answer.
-    ASSERT_EQ(ZqSetConnectionTimeout(id(), kAnswerTimeout), 1);
+    ASSERT_EQ(ZqSetConnectionTimeout(id(), AnswerTimeoutFor(GetParam())), 1);
     controller().setFault({FaultKind::Delay, 1, 200});
     EXPECT_EQ(RegisterValue(Send(id(), ReadRegister(1))), 31);
 

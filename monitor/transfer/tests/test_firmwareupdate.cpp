@@ -104,7 +104,7 @@ const QByteArray CommRequest("\x01\x04\x69\x06\x90\xFF", 6);
 // that a test expects to time out. The serial line waits one whole time-out
 // of quiet after each fault, so the first is not longer than it must be:
 // still hundreds of times what the emulator takes to answer.
-constexpr int HangTimeoutMs = 2000;
+constexpr int HangTimeoutMs = 1000;
 constexpr int ExpectedTimeoutMs = 300;
 
 // The monitor connected to the emulator's serial line as COM1 at 9600, the
