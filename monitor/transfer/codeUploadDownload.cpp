@@ -74,6 +74,36 @@ QString registersNotUploaded(const QString &target, bool wanted) {
            QStringLiteral("): do not download it with this program.");
 }
 
+// Why an object file cannot be downloaded whole, or an empty text when it
+// can: it reads the file as the library's download does (a magic the
+// library knows, the status byte, then records of a 4-byte header, length,
+// type, address, and their data, to the end or a 0 length) without sending
+// anything, so that a broken file is refused before the registers beside it
+// are written and the controller stopped. The texts are the library's.
+QString objectFileProblem(const QString &path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return QStringLiteral("Object file not found");
+    const QByteArray bytes = file.readAll();
+    const auto at = [&bytes](qsizetype i) { return static_cast<uint8_t>(bytes[i]); };
+    if (bytes.size() < 2) return QStringLiteral("Bad object file");
+    const int magic = at(0) | at(1) << 8;
+    if (magic != 0xBEEF && magic != 0xFEED && magic != 0xFEEC && magic != 0xFEEB)
+        return QStringLiteral("Not an object file");
+    if (bytes.size() < 3) return QStringLiteral("Bad object record");
+    qsizetype start = 3;
+    for (int number = 1; start < bytes.size() && at(start) != 0; ++number) {
+        const qsizetype length = at(start);
+        if (start + 4 + length > bytes.size())
+            return QStringLiteral("Bad object file: it ends at byte %1, inside record %2 (%3 bytes from byte %4)")
+                .arg(bytes.size()).arg(number).arg(4 + length).arg(start);
+        if (at(start + 1) > 6)
+            return QStringLiteral("Bad object file: record %1 (at byte %2) has the unknown type %3")
+                .arg(number).arg(start).arg(at(start + 1));
+        start += 4 + length;
+    }
+    return QString();
+}
+
 // Moves a file over another (or into a free name) in one step.
 void moveFile(const QString &from, const QString &to) {
     if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
@@ -293,6 +323,13 @@ void DownloadProgram() {
         if (path.isEmpty()) return;
         const QString failed = QStringLiteral("Failed to download ") + path + QStringLiteral(".\n");
         if (!TransferLinkReady(failed)) return;
+        // A file that cannot be downloaded whole changes nothing in the
+        // controller: not its program, not its registers, not its run state.
+        if (const QString problem = objectFileProblem(path); !problem.isEmpty()) {
+            setStatus(QStringLiteral("Failed to Download!"));
+            MsgBox(failed + QStringLiteral("Error: ") + problem, mbExclamation);
+            return;
+        }
         OrvComm::ZQ_TRANSFER_STATS stats{};
         int32_t result = 0;
         int32_t link = 0;

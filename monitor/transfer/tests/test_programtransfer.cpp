@@ -353,31 +353,40 @@ private Q_SLOTS:
     // record of it, and the box says where it breaks off; also after a
     // register write that the controller refused on the window thread (the
     // download's error is its own, read on the thread that ran it).
-    void downloadOfACutFileSaysWhereItBreaks() {
+    // A broken object file is refused before anything reaches the
+    // controller: its registers are not written nor the controller stopped.
+    void downloadOfABrokenFileChangesNothing_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("error");
+        // The magic of a model 5 file, a clean status byte, and a program
+        // record of three bytes that ends after two.
+        QTest::newRow("cut") << QByteArray("\xEC\xFE\x00\x03\x01\x00\x00\x01\x02", 9)
+                             << QStringLiteral("Bad object file: it ends at byte 9, inside record 1 (7 bytes from byte 3)");
+        QTest::newRow("unknown type") << QByteArray("\xEC\xFE\x00\x01\x01\x00\x00\x01\x01\x09\x00\x00\x05", 13)
+                                      << QStringLiteral("Bad object file: record 2 (at byte 8) has the unknown type 9");
+        QTest::newRow("no object file") << QByteArray("Reg#", 4) << QStringLiteral("Not an object file");
+    }
+    void downloadOfABrokenFileChangesNothing() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, error);
         Transfer t(5);
         QVERIFY(t.ok);
         controllerLink().markIdentified(true);
         QFile cut(t.objectFile);
         QVERIFY(cut.open(QIODevice::WriteOnly));
-        // The magic of a model 5 file, a clean status byte, and a program
-        // record of three bytes that ends after two.
-        cut.write(QByteArray("\xEC\xFE\x00\x03\x01\x00\x00\x01\x02", 9));
+        cut.write(bytes);
         cut.close();
         QString text = QStringLiteral("Reg#          Value\r\n\r\n");
         for (int r = 1; r <= 1000; ++r) text += textLine(r, r) + QStringLiteral("\r\n");
-        text += textLine(50000, 7) + QStringLiteral("\r\n");  // no such register
         writeText(t.textFile, text);
         t.peer.controller().clearLog();
         t.env.responder.expectFile(t.objectFile);
-        t.env.responder.expectBox(QStringLiteral("Download Non-Volatile Registers?"), mbYes);
         t.env.responder.answerEveryBox(mbOK);
         DownloadProgram();
         QCOMPARE(t.env.responder.prompts().last(),
-                 QStringLiteral("Failed to download ") + t.objectFile +
-                     QStringLiteral(".\nError: Bad object file: it ends at byte 9, inside record 1 (7 bytes from byte 3)"));
-        const QStringList r = requestSummary(t.peer.controller());
-        QCOMPARE(r.last(), QStringLiteral("get 13008"));  // the model read, and no load begun
-        QCOMPARE(r[r.size() - 2], QStringLiteral("put 50000=7"));
+                 QStringLiteral("Failed to download ") + t.objectFile + QStringLiteral(".\nError: ") + error);
+        QVERIFY(!t.env.responder.prompts().contains(QStringLiteral("Download Non-Volatile Registers?")));
+        QCOMPARE(requestSummary(t.peer.controller()), QStringList());
     }
 
     // However an upload ends, the link is then shown closed, the same way:
