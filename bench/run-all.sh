@@ -62,7 +62,7 @@ for entry in "${benches[@]}"; do
         notes+=("$name: did not run here (exit $status), skipped")
     else
         # A benchmark without rows of its own: its last lines as they are.
-        notes+=("$name:"$'\n'"$(tail -n 6 <<<"$out" | sed 's/^/    /')")
+        notes+=("$name:"$'\n'"$(tail -n 10 <<<"$out" | sed 's/^/    /')")
     fi
 done
 

@@ -4,35 +4,47 @@
 // patterns that allow it, every failed call must be recovered by the next
 // try or by one reconnection.
 //
-//   orv_fault_soak [--reads N] [--faults PERCENT] [--timeout MS]
+//   orv_fault_soak [--reads N] [--faults PERCENT | --every N] [--timeout MS]
 //                  [--transport serial|udp|tcp|all] [--seed S]
-//                  [--pattern NAME] [--delay MIN-MAX] [--gap MS] [--poll]
-//                  [--baud N] [--line-timing on|off]
+//                  [--pattern NAME] [--delay MIN-MAX | --turnaround MS]
+//                  [--gap MS] [--poll | --writes] [--baud N] [--line-timing on|off]
 //
-// --reads N     rounds of one write and one read-back (2N calls)
+// --reads N     rounds of one write and one read-back (2N calls); with
+//               --poll or --writes, N calls
 // --pattern     which faults the controller shows (see kPatterns)
+// --faults      the share of calls that meet a fault, drawn at random
+// --every N     a fault on every Nth call instead
 // --delay       every answer comes MIN to MAX ms after its request, as on a
 //               real line (default 5-20 on serial, none on the network)
+// --turnaround  the same with MIN = MAX: a controller that answers each
+//               request MS after it is in and the answer before it is out
 // --gap         pause before every call, as a poller's interval
 // --poll        reads only, of two registers in turn (N calls), as a poller
 //               reads: a stray answer then has the form the next request
 //               expects, and only the line's state can tell it apart
+// --writes      writes only, each of a value of its own (N calls): a write
+//               that returns 1 before the controller has sent its answer
+//               took another request's acknowledgement
 // --baud        the serial line's rate (default 9600)
 // --line-timing on serial, the emulator answers no sooner than a real line
 //               at that rate lets the request and the answer's first byte
-//               cross (default on)
+//               cross, and sends its bytes at that rate (default on)
 //
 // Prints one line of figures per transport and, for each wrong value, the
-// request and the reply that gave it; exits 1 when a wrong value was
-// reported as success or a failure that the pattern allows to recover was
-// not recovered.
+// request and the reply that gave it. Exits 1 when a wrong value was
+// reported as success (with the patterns that allow a stale value: more
+// than one per fault, or two in a row), or a failure that the pattern
+// allows to recover was not recovered.
 #include <arpa/inet.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <random>
 #include <string>
@@ -56,17 +68,31 @@ const char *linkName(Link l) { return l == Link::Serial ? "serial" : l == Link::
 
 // The kinds of misbehaviour. Delay stays within the time-out; Late comes
 // after it, by a few milliseconds up to one and a half time-outs (within
-// the quiet wait that follows the failed call). The last ones fault two
-// requests in a row: the one chosen and whichever comes next.
+// the quiet wait that follows the failed call). LateLate and LateLost fault
+// two requests in a row: the one chosen and whichever comes next. On a
+// controller that works off its requests one after another, Held keeps the
+// answer back 2.3 time-outs, so that it comes after the next request has
+// gone out and that request waits behind it; Repeat sends the answer again
+// 8 ms after it, Copy 3 ms after it, CopyLost too and loses the next request;
+// LateAndAHalf's answer comes 1.5 time-outs after its request.
 enum class Kind {
     Drop, Delay, Late, Split, BadChecksum, WrongLength, WrongCode, ShortError, Garbage, WrongSequence, PeerClose,
-    NoiseZero, Noise, Duplicate, LateLate, LateLost, VeryLate, Count
+    NoiseZero, Noise, Duplicate, LateLate, LateLost, VeryLate, Held, Repeat, Copy, CopyLost, LateAndAHalf, Count
 };
-constexpr const char *kKindNames[] = {"drop",     "delay",     "late",      "split",     "checksum",  "length",
-                                      "code",     "error",     "garbage",   "sequence",  "close",     "noise0",
-                                      "noise",    "duplicate", "late-late", "late-lost", "very-late"};
+constexpr const char *kKindNames[] = {"drop",      "delay",     "late",      "split",    "checksum",  "length",
+                                      "code",      "error",     "garbage",   "sequence", "close",     "noise0",
+                                      "noise",     "duplicate", "late-late", "late-lost", "very-late", "held",
+                                      "repeat",    "copy",      "copy-lost", "late-1.5"};
 static_assert(std::size(kKindNames) == static_cast<std::size_t>(Kind::Count));
 constexpr int kKinds = static_cast<int>(Kind::Count);
+
+// What the soak does after a failed call besides going on.
+enum class Then {
+    Nothing,
+    Reopen,         // closes the connection and opens the device again under another name
+    LowerTimeout,   // lowers the time-out to 40 % (until the next fault)
+    AnotherProgram  // the program ends; another one opens the device at once and goes on
+};
 
 // What a soak run asks of the controller.
 struct Pattern {
@@ -79,6 +105,13 @@ struct Pattern {
     // A failed call is tried again at once (the same request); without, the
     // soak goes on to the next request, as a poller does.
     bool retry = true;
+    Then then = Then::Nothing;
+    // The first fault of the run, when not Count.
+    Kind first = Kind::Count;
+    // A stale answer that came after the next request could have crossed
+    // the line, with nothing after it, cannot be told apart: one such
+    // value per fault is allowed, never two in a row.
+    bool mayGoStale = false;
 };
 const Pattern kPatterns[] = {
     {"mixed", "every kind of fault at random", {}},
@@ -98,6 +131,25 @@ const Pattern kPatterns[] = {
      false},
     {"late-lost-next", "a late answer, and the next request's lost, no retry", {Kind::LateLost}, false, false, 0,
      false},
+    // A controller that works off its requests one after another, met as
+    // a poller meets it (no retry).
+    {"held", "an answer held back 2.3 time-outs", {Kind::Held}, false, false, 0, false, Then::Nothing, Kind::Count,
+     true},
+    {"repeat", "an answer sent again 8 ms after it", {Kind::Repeat}, false, false, 0, false, Then::Nothing,
+     Kind::Count, true},
+    {"queue", "late, lost, noisy, repeated and split answers at random",
+     {Kind::Late, Kind::Drop, Kind::Noise, Kind::Repeat, Kind::Split}, false, false, 0, false, Then::Nothing,
+     Kind::Count, true},
+    {"copy", "an answer sent again 3 ms after it", {Kind::Copy}, false, false, 0, false, Then::Nothing, Kind::Count,
+     true},
+    {"copy-lost", "as copy, the first copy followed by a lost request", {Kind::Copy}, false, false, 0, false,
+     Then::Nothing, Kind::CopyLost, true},
+    {"late-reopen", "an answer 1.5 time-outs late, then the device opened again under another name",
+     {Kind::LateAndAHalf}, false, false, 0, false, Then::Reopen, Kind::Count, true},
+    {"late-lower", "an answer 1.5 time-outs late, then the time-out lowered to 40 %", {Kind::LateAndAHalf}, false,
+     false, 0, false, Then::LowerTimeout, Kind::Count, true},
+    {"second-program", "an answer 1.5 time-outs late, then the program ends and another opens the device (reads)",
+     {Kind::LateAndAHalf}, false, false, 0, false, Then::AnotherProgram, Kind::Count, true},
 };
 
 const Pattern *findPattern(const std::string &name) {
@@ -122,14 +174,19 @@ struct Options {
     int timeoutMs = 100;
     std::vector<Link> links{Link::Serial, Link::Udp, Link::Tcp};
     unsigned seed = 1;
+    long every = 0;  // a fault on every Nth call; 0: at random, faultPercent of them
     const Pattern *pattern = &kPatterns[0];
     int delayMin = -1, delayMax = -1;  // -1: the link's default
     int gapMs = -1;                    // -1: the pattern's
     // Reads only, of two registers in turn, as a poller does: an answer
     // taken for the next request then has the form that request expects.
     bool poll = false;
+    // Writes only, each of a value of its own.
+    bool writes = false;
     std::uint32_t baud = 9600;
     bool lineTiming = true;
+    // Set in a program that another one started: the device to open.
+    std::string program;
 };
 
 // A loopback address of its own for this process (the controller's ports
@@ -178,16 +235,89 @@ std::string hex(const std::uint8_t *b, std::size_t n) {
 struct Figures {
     long calls = 0, faults = 0;
     long wrongReads = 0;   // a read returned success with a value that was not its answer
-    long wrongWrites = 0;  // a write returned success before the controller had the value
+    long wrongWrites = 0;  // a write returned success before the controller had answered it
+    long longestRun = 0;   // wrong values with no right one between them
     long failedCalls = 0;  // calls whose first try failed
+    // Successful first tries that took longer than the time-out: on a
+    // serial line, replies that were watched before they were trusted.
+    long overTimeout = 0;
     long recoveredByRetry = 0, recoveredByReconnect = 0, unrecovered = 0, reconnections = 0;
     long faultsByKind[kKinds] = {};
     double seconds = 0;
 };
 
+// Counts the values calls returned: wrong ones, and the longest run of them
+// with no right one between.
+class Verdicts {
+public:
+    explicit Verdicts(Figures &f) : f_(f) {}
+    void right() { run_ = 0; }
+    void wrong(bool read) {
+        ++(read ? f_.wrongReads : f_.wrongWrites);
+        f_.longestRun = std::max(f_.longestRun, ++run_);
+    }
+
+private:
+    Figures &f_;
+    long run_ = 0;
+};
+
+// The two registers a poller reads in turn, and what they hold.
+constexpr std::int32_t kPolled[2] = {1111111, 2222222};
+
+// A program that polls the controller at `device` (a COM port of its own),
+// as another program that opens the device while the soak runs.
+class Poller {
+public:
+    Poller(const Options &o, int port) : o_(o), port_(port) {}
+    bool open() {
+        id_ = ZqOpenConnection(ZQ_TYPE_SERIAL, port_, 0);
+        if (id_ == 0) return false;
+        if (o_.baud != 9600 && ZqInitConnection(id_, static_cast<std::int32_t>(o_.baud), 0, 8, 0) != 1) return false;
+        return ZqSetConnectionTimeout(id_, o_.timeoutMs) == 1;
+    }
+    // One read of the register of call i: false when the call failed.
+    bool read(long i, Verdicts &v) {
+        const std::int32_t reg = 1 + static_cast<std::int32_t>(i % 2);
+        std::int32_t got = 0;
+        if (ZqGetRegister(id_, reg, &got) != 1) return false;
+        if (got == kPolled[reg - 1]) v.right();
+        else v.wrong(true);
+        return true;
+    }
+    void close() { ZqCloseConnection(id_); }
+
+private:
+    const Options &o_;
+    int port_;
+    std::int32_t id_ = 0;
+};
+
+// The program that another one started: N reads, its figures on one line.
+int runAsProgram(const Options &o) {
+    const int port = 200 + static_cast<int>(getpid() % 5000);
+    setenv(("ORVCOMM_COM" + std::to_string(port)).c_str(), o.program.c_str(), 1);
+    Figures f;
+    Verdicts v(f);
+    Poller p(o, port);
+    if (!p.open()) return 2;
+    for (long i = 0; i < o.rounds; ++i) {
+        ++f.calls;
+        if (o.gapMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(o.gapMs));
+        if (!p.read(i, v)) ++f.failedCalls;
+    }
+    p.close();
+    std::printf("program calls %ld wrong %ld failed %ld longest %ld\n", f.calls, f.wrongReads, f.failedCalls,
+                f.longestRun);
+    return 0;
+}
+
 class Soak {
 public:
     Soak(Link link, const Options &o) : link_(link), o_(o), rng_(o.seed * 7919u + static_cast<unsigned>(link)) {}
+    ~Soak() {
+        if (!otherName_.empty()) unlink(otherName_.c_str());
+    }
 
     bool start() {
         if (link_ == Link::Serial) {
@@ -195,6 +325,13 @@ public:
             if (!server_) return false;
             port_ = 200 + static_cast<int>(getpid() % 5000);
             setenv(("ORVCOMM_COM" + std::to_string(port_)).c_str(), server_->endpoint().c_str(), 1);
+            if (o_.pattern->then == Then::Reopen) {
+                // The same device under another name, as /dev/serial/by-id/ names are.
+                otherName_ = (std::filesystem::temp_directory_path() / ("orv-soak-" + std::to_string(getpid()))).string();
+                unlink(otherName_.c_str());
+                if (symlink(server_->endpoint().c_str(), otherName_.c_str()) != 0) return false;
+                setenv(("ORVCOMM_COM" + std::to_string(port_ + 1)).c_str(), otherName_.c_str(), 1);
+            }
         } else {
             for (unsigned n = 0; n < 64 && !server_; ++n) {
                 const std::string a = loopbackAddress(n * 2 + (link_ == Link::Tcp));
@@ -209,37 +346,35 @@ public:
             high = link_ == Link::Serial ? 20 : 0;
         }
         controller_.setReplyDelay(low, high);
+        turnaround_ = high;
         controller_.setLineTiming(o_.lineTiming);
         if (o_.pattern->everyRequestLate) controller_.setFault({FaultKind::Delay, -1, o_.timeoutMs + 30});
+        if (o_.pattern->then == Then::AnotherProgram) return true;
         return open();
     }
 
     Figures run() {
         const auto start = Clock::now();
-        auto held = [&](std::int32_t reg) {
-            return controller_.withMemory([&](orvemu::Memory &m) { return m.registers[static_cast<std::size_t>(reg)]; });
-        };
+        if (o_.pattern->then == Then::AnotherProgram) return runPrograms(start);
         if (o_.poll) return runPoll(start);
+        if (o_.writes) return runWrites(start);
         for (long i = 0; i < o_.rounds; ++i) {
             const std::int32_t reg = 1 + static_cast<std::int32_t>(i % kRegisters);
             const std::int32_t old = held(reg);
             std::int32_t value = static_cast<std::int32_t>(rng_());
             if (value == old) ++value;
             written_[value] = {reg, i};
-            const auto wf = writeFrame(reg, value);
-            const bool written = call(wf, [&] { return ZqPutRegister(id_, reg, value); });
-            if (written && held(reg) != value) {
-                ++f_.wrongWrites;
-                report("write of register " + std::to_string(reg) + " acknowledged before the controller had it",
-                       wf);
-            }
+            const bool written = write(reg, value);
             // The controller answers a read after the write that went before
             // it, so the read-back is the new value, or the old one when the
             // write never reached the controller.
             std::int32_t got = value + 1 == old ? value + 2 : value + 1;  // no answer of either
             const auto rf = readFrame(reg);
-            const bool readOk = call(rf, [&] { return ZqGetRegister(id_, reg, &got); });
-            if (readOk && got != value && got != old) wrongRead(reg, got, rf);
+            if (!call(rf, [&] { return ZqGetRegister(id_, reg, &got); })) continue;
+            if (got != value && got != old) wrongRead(reg, got, rf);
+            // A read-back of the old value after an acknowledged write is
+            // wrong too (the acknowledgement was), and counted there.
+            else if (!written || got == value) verdicts_.right();
         }
         return finish(start);
     }
@@ -247,26 +382,115 @@ public:
 private:
     static constexpr std::int32_t kRegisters = 1000;
 
-    Figures runPoll(Clock::time_point start) {
-        const std::int32_t values[2] = {1111111, 2222222};
+    std::int32_t held(std::int32_t reg) {
+        return controller_.withMemory([&](orvemu::Memory &m) { return m.registers[static_cast<std::size_t>(reg)]; });
+    }
+    // One write; true when it returned 1. Returned 1, its answer must have
+    // gone out: otherwise the call took another request's acknowledgement.
+    bool write(std::int32_t reg, std::int32_t value) {
+        const auto wf = writeFrame(reg, value);
+        if (!call(wf, [&] { return ZqPutRegister(id_, reg, value); })) return false;
+        if (controller_.answerSent(wf)) {
+            verdicts_.right();
+        } else {
+            verdicts_.wrong(false);
+            report("write of register " + std::to_string(reg) + " returned 1 before the controller had answered it",
+                   wf);
+        }
+        return true;
+    }
+    Figures runWrites(Clock::time_point start) {
+        for (long i = 0; i < o_.rounds; ++i) {
+            const std::int32_t reg = 1 + static_cast<std::int32_t>(i % kRegisters);
+            std::int32_t value = static_cast<std::int32_t>(rng_());
+            if (value == held(reg)) ++value;
+            written_[value] = {reg, i};
+            write(reg, value);
+        }
+        return finish(start);
+    }
+    void setPolled() {
         controller_.withMemory([&](orvemu::Memory &m) {
-            m.registers[1] = values[0];
-            m.registers[2] = values[1];
+            m.registers[1] = kPolled[0];
+            m.registers[2] = kPolled[1];
             return 0;
         });
-        written_[values[0]] = {1, 0};
-        written_[values[1]] = {2, 0};
+        written_[kPolled[0]] = {1, 0};
+        written_[kPolled[1]] = {2, 0};
+    }
+    Figures runPoll(Clock::time_point start) {
+        setPolled();
         for (long i = 0; i < o_.rounds; ++i) {
             const std::int32_t reg = 1 + static_cast<std::int32_t>(i % 2);
             std::int32_t got = 0;
             const auto rf = readFrame(reg);
-            if (call(rf, [&] { return ZqGetRegister(id_, reg, &got); }) && got != values[reg - 1])
-                wrongRead(reg, got, rf);
+            if (!call(rf, [&] { return ZqGetRegister(id_, reg, &got); })) continue;
+            if (got != kPolled[reg - 1]) wrongRead(reg, got, rf);
+            else verdicts_.right();
         }
         return finish(start);
     }
+    // Programs one after another on the device, each polling until the
+    // answer to its last request comes late, and ending then; the next
+    // one starts at once.
+    Figures runPrograms(Clock::time_point start) {
+        setPolled();
+        const long each = o_.every > 0 ? o_.every : 20;
+        const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+        for (long done = 0; done < o_.rounds;) {
+            const long calls = std::min(each, o_.rounds - done);
+            const bool fault = done + calls < o_.rounds;
+            if (fault) {
+                Fault late{FaultKind::Delay, 1, std::max(0, o_.timeoutMs * 3 / 2 - turnaround_)};
+                late.after = static_cast<int>(calls - 1);
+                controller_.setFault(late);
+                ++f_.faults;
+                ++f_.faultsByKind[static_cast<int>(Kind::LateAndAHalf)];
+            }
+            Figures p;
+            if (!runProgram(self, calls, p)) {
+                std::printf("       a program did not run to its end\n");
+                ++f_.unrecovered;
+                break;
+            }
+            f_.calls += p.calls;
+            f_.wrongReads += p.wrongReads;
+            f_.failedCalls += p.failedCalls;
+            f_.unrecovered += p.failedCalls;
+            f_.longestRun = std::max(f_.longestRun, p.longestRun);
+            done += calls;
+        }
+        controller_.clearFault();
+        f_.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        return f_;
+    }
+    bool runProgram(const std::string &self, long calls, Figures &out) const {
+        int pipeFds[2];
+        if (pipe(pipeFds) != 0) return false;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+        const std::string n = std::to_string(calls), t = std::to_string(o_.timeoutMs), b = std::to_string(o_.baud),
+                          g = std::to_string(o_.gapMs > 0 ? o_.gapMs : 0);
+        const std::string device = server_->endpoint();
+        const char *argv[] = {self.c_str(), "--program", device.c_str(), "--reads", n.c_str(), "--timeout", t.c_str(),
+                              "--baud", b.c_str(), "--gap", g.c_str(), nullptr};
+        pid_t pid = 0;
+        const int e = posix_spawn(&pid, self.c_str(), &actions, nullptr, const_cast<char *const *>(argv), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(pipeFds[1]);
+        std::string text;
+        char buf[256];
+        for (ssize_t r; e == 0 && (r = ::read(pipeFds[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(r));
+        ::close(pipeFds[0]);
+        int status = 0;
+        if (e != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return false;
+        return std::sscanf(text.c_str(), "program calls %ld wrong %ld failed %ld longest %ld", &out.calls,
+                           &out.wrongReads, &out.failedCalls, &out.longestRun) == 4;
+    }
     void wrongRead(std::int32_t reg, std::int32_t got, const std::vector<std::uint8_t> &request) {
-        ++f_.wrongReads;
+        verdicts_.wrong(true);
         report("read of register " + std::to_string(reg) + " returned " + std::to_string(got) + " (" + whose(got) + ")",
                request);
     }
@@ -278,7 +502,9 @@ private:
     static constexpr long kMostReported = 30;
 
     bool open() {
-        id_ = link_ == Link::Serial ? ZqOpenConnection(ZQ_TYPE_SERIAL, port_, 0)
+        // Reopened under the other name every other time.
+        const int port = port_ + (otherName_.empty() ? 0 : static_cast<int>(f_.reconnections % 2));
+        id_ = link_ == Link::Serial ? ZqOpenConnection(ZQ_TYPE_SERIAL, port, 0)
                                     : ZqOpenConnection(link_ == Link::Udp ? ZQ_TYPE_UDP : ZQ_TYPE_TCP, 0, address_);
         if (id_ == 0) return false;
         if (link_ == Link::Serial && o_.baud != 9600 && ZqInitConnection(id_, static_cast<std::int32_t>(o_.baud), 0, 8, 0) != 1)
@@ -308,6 +534,13 @@ private:
                     hex(m.reply, replyLength).c_str());
     }
 
+    // Whether the next call meets a fault.
+    bool faultDue() {
+        ++callsSeen_;
+        if (o_.every > 0) return callsSeen_ % o_.every == 0;
+        std::uniform_real_distribution<double> p(0, 100);
+        return p(rng_) < o_.faultPercent;
+    }
     // Maybe arms a fault for the request frame that the next call sends.
     // (Only that frame takes it: the controller may still be working off
     // requests of an earlier call.) The double faults also take whatever
@@ -315,9 +548,9 @@ private:
     void maybeFault(const std::vector<std::uint8_t> &frame) {
         const auto kinds = o_.pattern->kinds.empty() ? mixedKinds(link_) : o_.pattern->kinds;
         if (kinds.front() == Kind::Count) return;
-        std::uniform_real_distribution<double> p(0, 100);
-        if (p(rng_) >= o_.faultPercent) return;
-        const Kind k = kinds[std::uniform_int_distribution<std::size_t>(0, kinds.size() - 1)(rng_)];
+        if (!faultDue()) return;
+        Kind k = kinds[std::uniform_int_distribution<std::size_t>(0, kinds.size() - 1)(rng_)];
+        if (f_.faults == 0 && o_.pattern->first != Kind::Count) k = o_.pattern->first;
         ++f_.faults;
         ++f_.faultsByKind[static_cast<int>(k)];
         const int t = o_.timeoutMs;
@@ -356,10 +589,26 @@ private:
         case Kind::LateLate: faults = {late(), late()}; break;
         case Kind::LateLost: faults = {late(), Fault{FaultKind::Drop}}; break;
         case Kind::VeryLate: fault = {FaultKind::Delay, 1, t * 11 / 2}; break;
+        case Kind::Held: fault = {FaultKind::Delay, 1, t * 23 / 10}; break;
+        case Kind::Repeat: fault = {FaultKind::Duplicate, 1, 8}; break;
+        case Kind::Copy: fault = {FaultKind::Duplicate, 1, 3}; break;
+        case Kind::CopyLost: faults = {Fault{FaultKind::Duplicate, 1, 3}, Fault{FaultKind::Drop}}; break;
+        case Kind::LateAndAHalf: fault = {FaultKind::Delay, 1, std::max(0, t * 3 / 2 - turnaround_)}; break;
         case Kind::Count: return;
         }
         faults.front().request = frame;
         controller_.setFaults(std::move(faults));
+        // The faulted call runs with the whole time-out.
+        if (o_.pattern->then == Then::LowerTimeout) ZqSetConnectionTimeout(id_, o_.timeoutMs);
+    }
+
+    // What the pattern does after a failed call.
+    void afterFailure() {
+        switch (o_.pattern->then) {
+        case Then::Reopen: reconnect(); break;
+        case Then::LowerTimeout: ZqSetConnectionTimeout(id_, o_.timeoutMs * 2 / 5); break;
+        default: break;
+        }
     }
 
     // One call with the faults; a failure is tried again at once, then
@@ -367,15 +616,23 @@ private:
     template <typename F> bool call(const std::vector<std::uint8_t> &frame, F f) {
         maybeFault(frame);
         ++f_.calls;
+        Clock::duration took{};
         auto attempt = [&] {
             const int gap = o_.gapMs >= 0 ? o_.gapMs : o_.pattern->gapMs;
             if (gap > 0) std::this_thread::sleep_for(std::chrono::milliseconds(gap));
-            return f() == 1;
+            const auto began = Clock::now();
+            const bool ok = f() == 1;
+            took = Clock::now() - began;
+            return ok;
         };
-        if (attempt()) return true;
+        if (attempt()) {
+            if (took > std::chrono::milliseconds(o_.timeoutMs)) ++f_.overTimeout;
+            return true;
+        }
         ++f_.failedCalls;
         if (!o_.pattern->retry) {
             ++f_.unrecovered;
+            afterFailure();
             return false;
         }
         if (attempt()) {
@@ -397,9 +654,13 @@ private:
     orvemu::Controller controller_;
     std::unique_ptr<orvemu::Server> server_;
     int port_ = 0;
+    std::string otherName_;
     std::int32_t address_ = 0;
     std::int32_t id_ = 0;
+    long callsSeen_ = 0;
+    int turnaround_ = 0;  // the longest the controller takes to answer
     Figures f_;
+    Verdicts verdicts_{f_};
     std::unordered_map<std::int32_t, std::pair<std::int32_t, long>> written_;
 };
 
@@ -407,23 +668,27 @@ bool parse(int argc, char **argv, Options &o) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const char *v = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (a == "--poll") {
-            o.poll = true;
+        if (a == "--poll" || a == "--writes") {
+            (a == "--poll" ? o.poll : o.writes) = true;
             continue;
         }
         if (!v) return false;
         if (a == "--reads") o.rounds = std::atol(v);
         else if (a == "--faults") o.faultPercent = std::atof(v);
+        else if (a == "--every") o.every = std::atol(v);
         else if (a == "--timeout") o.timeoutMs = std::atoi(v);
         else if (a == "--seed") o.seed = static_cast<unsigned>(std::atol(v));
         else if (a == "--gap") o.gapMs = std::atoi(v);
         else if (a == "--baud") o.baud = static_cast<std::uint32_t>(std::atol(v));
+        else if (a == "--program") o.program = v;
         else if (a == "--line-timing") {
             const std::string t = v;
             if (t != "on" && t != "off") return false;
             o.lineTiming = t == "on";
-        }
-        else if (a == "--delay") {
+        } else if (a == "--turnaround") {
+            o.delayMin = o.delayMax = std::atoi(v);
+            if (o.delayMin < 0) return false;
+        } else if (a == "--delay") {
             if (std::sscanf(v, "%d-%d", &o.delayMin, &o.delayMax) != 2 || o.delayMin < 0 || o.delayMax < o.delayMin)
                 return false;
         } else if (a == "--pattern") {
@@ -439,7 +704,8 @@ bool parse(int argc, char **argv, Options &o) {
         }
         ++i;
     }
-    return o.rounds > 0 && o.baud > 0 && o.timeoutMs >= 10 && o.faultPercent >= 0 && o.faultPercent <= 100;
+    return o.rounds > 0 && o.baud > 0 && o.timeoutMs >= 10 && o.faultPercent >= 0 && o.faultPercent <= 100 &&
+           o.every >= 0 && !(o.poll && o.writes);
 }
 
 }  // namespace
@@ -448,15 +714,18 @@ int main(int argc, char **argv) {
     Options o;
     if (!parse(argc, argv, o)) {
         std::fprintf(stderr,
-                     "usage: %s [--reads N] [--faults PERCENT] [--timeout MS] [--transport serial|udp|tcp|all] "
-                     "[--seed S] [--pattern NAME] [--delay MIN-MAX] [--gap MS] [--poll] [--baud N] [--line-timing on|off]\n"
+                     "usage: %s [--reads N] [--faults PERCENT | --every N] [--timeout MS] "
+                     "[--transport serial|udp|tcp|all] [--seed S] [--pattern NAME] [--delay MIN-MAX | --turnaround MS] "
+                     "[--gap MS] [--poll | --writes] [--baud N] [--line-timing on|off]\n"
                      "patterns:\n",
                      argv[0]);
-        for (const Pattern &p : kPatterns) std::fprintf(stderr, "  %-11s %s\n", p.name, p.what);
+        for (const Pattern &p : kPatterns) std::fprintf(stderr, "  %-14s %s\n", p.name, p.what);
         return 2;
     }
+    if (!o.program.empty()) return runAsProgram(o);
     bool clean = true;
     for (Link l : o.links) {
+        if (o.pattern->then != Then::Nothing && l != Link::Serial) continue;
         Soak soak(l, o);
         if (!soak.start()) {
             std::printf("%-6s no emulator or no connection\n", linkName(l));
@@ -464,18 +733,20 @@ int main(int argc, char **argv) {
             continue;
         }
         const Figures f = soak.run();
-        std::printf("%-6s %s: calls %ld faults %ld wrong %ld (reads %ld, writes %ld) failed %ld "
+        const long wrong = f.wrongReads + f.wrongWrites;
+        std::printf("%-6s %s: calls %ld faults %ld wrong %ld (reads %ld, writes %ld) longest run %ld failed %ld "
                     "recovered: next try %ld, reconnection %ld; unrecovered %ld; reconnections %ld; "
-                    "%.1f s, %.2f ms a call\n",
-                    linkName(l), o.pattern->name, f.calls, f.faults, f.wrongReads + f.wrongWrites, f.wrongReads,
-                    f.wrongWrites, f.failedCalls, f.recoveredByRetry, f.recoveredByReconnect, f.unrecovered,
-                    f.reconnections, f.seconds, f.calls ? 1000 * f.seconds / static_cast<double>(f.calls) : 0.0);
+                    "over the time-out %ld; %.1f s, %.2f ms a call\n",
+                    linkName(l), o.pattern->name, f.calls, f.faults, wrong, f.wrongReads, f.wrongWrites, f.longestRun,
+                    f.failedCalls, f.recoveredByRetry, f.recoveredByReconnect, f.unrecovered, f.reconnections,
+                    f.overTimeout, f.seconds, f.calls ? 1000 * f.seconds / static_cast<double>(f.calls) : 0.0);
         std::printf("       faults by kind:");
         for (int k = 0; k < kKinds; ++k)
             if (f.faultsByKind[k]) std::printf(" %s %ld", kKindNames[k], f.faultsByKind[k]);
         std::printf("\n");
         std::fflush(stdout);
-        if (f.wrongReads + f.wrongWrites > 0 || (o.pattern->recovers && f.unrecovered > 0)) clean = false;
+        const bool tooMany = o.pattern->mayGoStale ? wrong > f.faults || f.longestRun > 1 : wrong > 0;
+        if (tooMany || (o.pattern->recovers && f.unrecovered > 0)) clean = false;
     }
     return clean ? 0 : 1;
 }

@@ -1,16 +1,18 @@
 // The monitor while its controller is gone, over a longer run than the tests:
 // a silent UDP controller, a refusing TCP one, a hung TCP one (its
 // connections accepted by the kernel, never answered), a serial line that
-// goes away, and a register-file command run while the controller is gone.
-// Prints the window thread's longest stall next to its floor (one exchange
-// with a silent controller: tries x time-out), the share of the time the
-// window was free, the reconnect back-off and the time from the controller's
-// return to polling again. Then the data table editor with the largest table
-// it loads (32767 rows of 255 columns) over UDP: its upload, a monitoring
-// tick of the whole table and End Monitoring during one, next to the floor
-// of one row's exchange.
+// goes away, a serial controller that stops answering, and a register-file
+// command run while the controller is gone. Prints the window thread's
+// longest stall next to its floor (one exchange with a silent controller:
+// tries x time-out, and on a serial line the quiet wait before it), the
+// share of the time the window was free, the reconnect back-off and the time
+// from the controller's return to polling again. Then the data table editor
+// with the largest table it loads (32767 rows of 255 columns) over UDP: its
+// upload, a monitoring tick of the whole table and End Monitoring during one,
+// next to the floor of one row's exchange.
 //
-//   stall_bench [seconds gone, default 30] [reply time-out in ms, default 300]
+//   stall_bench [seconds gone, default 30] [reply time-out in ms, default 300] [only the absences
+//               whose name holds this text; "data table" for the data table alone]
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -32,10 +34,18 @@
 
 namespace {
 // The floor in this run: the longest of five bare library exchanges with a
-// silent UDP controller.
-qint64 silentExchangeMs(int timeoutMs) {
-    EmulatorPeer peer(5, PeerLink::Udp);
-    if (!peer.connectMonitor(timeoutMs)) return -1;
+// silent UDP controller, or with a silent serial one (each after the one
+// before it timed out, so with the line's quiet wait).
+qint64 silentExchangeMs(int timeoutMs, PeerLink kind) {
+    EmulatorPeer peer(5, kind, 0, 1);
+    if (kind == PeerLink::Serial) {
+        ControllerLink &link = controllerLink();
+        if (!link.open([] { return OrvComm::ZqOpenConnection(ZQ_TYPE_SERIAL, 1, 0); })) return -1;
+        OrvComm::ZqInitConnection(ConnectionHandle, 19200, 0, 8, 0);
+        OrvComm::ZqSetConnectionTimeout(ConnectionHandle, timeoutMs);
+    } else if (!peer.connectMonitor(timeoutMs)) {
+        return -1;
+    }
     peer.controller().setFault({orvemu::FaultKind::Drop, -1});
     qint64 longest = 0;
     for (int i = 0; i < 5; ++i) {
@@ -213,18 +223,24 @@ int main(int argc, char **argv) {
     QApplication app(argc, argv);
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 30;
     const int timeoutMs = argc > 2 ? std::atoi(argv[2]) : 300;
+    const QString only = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
     if (seconds < 1 || timeoutMs < 1) {
         std::fprintf(stderr, "usage: stall_bench [seconds gone] [reply time-out ms]\n");
         return 2;
     }
     std::printf("controller gone for %d s, reply time-out %d ms, update interval 100 ms, register window open\n",
                 seconds, timeoutMs);
-    const qint64 floorMs = silentExchangeMs(timeoutMs);
+    const qint64 floorMs = silentExchangeMs(timeoutMs, PeerLink::Udp);
     std::printf("bare library exchange with a silent UDP controller: %lld ms (3 x %d ms)\n",
                 static_cast<long long>(floorMs), timeoutMs);
+    const qint64 serialFloorMs = silentExchangeMs(timeoutMs, PeerLink::Serial);
+    std::printf("bare library exchange with a silent serial controller: %lld ms (quiet wait and time-out, %d ms "
+                "each)\n",
+                static_cast<long long>(serialFloorMs), timeoutMs);
     int failed = 0;
     for (const Absence kind : EveryAbsence) {
         const char *name = nameOf(kind);
+        if (!QString::fromLatin1(name).contains(only)) continue;
         restartLink();
         MonitorTestEnv env;
         env.responder.answerEveryBox(mbOK);
@@ -239,7 +255,7 @@ int main(int argc, char **argv) {
                     name, static_cast<long long>(r.gone.longestMs), r.exchangeWorstMs, 100 * r.gone.freeShare(),
                     r.gone.stalls, r.backOffMs, static_cast<long long>(r.recoveryMs));
     }
-    registerFileCommand(timeoutMs);
-    bigDataTable();
+    if (only.isEmpty()) registerFileCommand(timeoutMs);
+    if (QStringLiteral("data table").contains(only)) bigDataTable();
     return failed == 0 ? 0 : 1;
 }

@@ -42,8 +42,8 @@ void Controller::setTextHandler(TextHandler h) {
 
 Response Controller::handleText(std::span<const std::uint8_t> text) {
     std::lock_guard lock(mutex_);
-    log_.emplace_back(text.begin(), text.end());
     Response r;
+    r.logged = log(text);
     if (textHandler_) r.bytes = textHandler_(*this, text);
     else r.bytes.assign(text.begin(), text.end());
     if (auto f = takeFault(text)) {
@@ -169,9 +169,8 @@ std::vector<std::uint8_t> Controller::dispatch(const Request &r) {
 
 Response Controller::handle(std::span<const std::uint8_t> frame) {
     std::lock_guard lock(mutex_);
-    log_.emplace_back(frame.begin(), frame.end());
-
     Response r;
+    r.logged = log(frame);
     // The module's loader does not speak the binary protocol.
     if (memory_.module.programming()) {
         r.drop = true;
@@ -212,6 +211,24 @@ Response Controller::handle(std::span<const std::uint8_t> frame) {
     return r;
 }
 
+std::size_t Controller::log(std::span<const std::uint8_t> request) {
+    log_.emplace_back(request.begin(), request.end());
+    answered_.push_back(false);
+    return log_.size() - 1;
+}
+
+void Controller::noteAnswered(std::size_t logged) {
+    std::lock_guard lock(mutex_);
+    if (logged < answered_.size()) answered_[logged] = true;
+}
+
+bool Controller::answerSent(std::span<const std::uint8_t> request) const {
+    std::lock_guard lock(mutex_);
+    for (std::size_t i = log_.size(); i-- > 0;)
+        if (std::ranges::equal(log_[i], request)) return answered_[i];
+    return false;
+}
+
 std::vector<std::vector<std::uint8_t>> Controller::requests() const {
     std::lock_guard lock(mutex_);
     return log_;
@@ -230,6 +247,7 @@ std::size_t Controller::requestCount() const {
 void Controller::clearLog() {
     std::lock_guard lock(mutex_);
     log_.clear();
+    answered_.clear();
 }
 
 }  // namespace orvemu

@@ -37,6 +37,8 @@ enum class FaultKind {
     Duplicate,        // the answer goes out twice: the second copy delayMs after the
                       // first, or with delayMs -1 once the next request is on the line
     Hold,             // the answer waits until Controller::releaseHeld()
+    HoldForNext,      // the answer waits until the next request is on the line (which
+                      // waits behind it, as on a controller that works off its requests in turn)
 };
 
 struct Fault {
@@ -66,6 +68,8 @@ struct Response {
     FaultKind transportFault = FaultKind::None;
     // Duplicate: the gap before the second copy (negative: until the next request).
     std::chrono::milliseconds repeatAfter{0};
+    // The request's place in the controller's log (for noteAnswered).
+    std::size_t logged = 0;
 };
 
 class Controller;
@@ -137,6 +141,12 @@ public:
     std::optional<std::chrono::milliseconds> quietOutputAfter() const;
     std::vector<std::uint8_t> takeQuietOutput();
 
+    // A transport calls noteAnswered(r.logged) as the last byte of the
+    // answer to that request goes out; answerSent() tells whether the
+    // answer to the latest request of exactly these bytes has gone out.
+    void noteAnswered(std::size_t logged);
+    bool answerSent(std::span<const std::uint8_t> request) const;
+
     // Every request frame received, in order.
     std::vector<std::vector<std::uint8_t>> requests() const;
     std::vector<std::uint8_t> lastRequest() const;
@@ -153,6 +163,8 @@ public:
     }
 
 private:
+    // Adds a request to the log: its place there.
+    std::size_t log(std::span<const std::uint8_t> request);
     std::optional<Fault> takeFault(std::span<const std::uint8_t> request);
     void applyTransportFault(const Fault &f, Response &r);
     void addReplyDelay(Response &r);
@@ -163,6 +175,7 @@ private:
     std::map<std::uint8_t, Handler> handlers_;
     TextHandler textHandler_;
     std::vector<std::vector<std::uint8_t>> log_;
+    std::vector<bool> answered_;  // beside log_
     std::deque<Fault> faults_;
     int delayMin_ = 0, delayMax_ = 0;
     bool lineTiming_ = false;

@@ -20,14 +20,19 @@ void onSignal(int) { g_stop = 1; }
 void usage(std::FILE *to = stderr) {
     std::fprintf(to,
                  "usage: orvemu [--model N] [--pty] [--baud N] [--udp ADDRESS] [--tcp ADDRESS] [--raw INTERFACE] [--live]\n"
-                 "              [--line-timing]\n"
+                 "              [--line-timing] [--turnaround MS]\n"
                  "       orvemu --help | --version\n"
                  "  --model N          model code the controller reports (default 5)\n"
                  "  --pty              serve a pseudo-terminal and print its device path\n"
                  "  --baud N           the serial line's rate: the controller hears only that rate\n"
                  "                     (default 9600; 0 answers at any rate)\n"
                  "  --line-timing      answer on the serial line no sooner than a real line at its\n"
-                 "                     rate would let the request and the answer cross\n"
+                 "                     rate would let the request and the answer cross, and send\n"
+                 "                     the answer's bytes at that rate\n"
+                 "  --turnaround MS    a controller as the field has them: it takes the requests\n"
+                 "                     on its serial line one after another and answers each MS\n"
+                 "                     after it is in and the answer before it is out (implies\n"
+                 "                     --line-timing)\n"
                  "  --udp ADDRESS      serve UDP port 3000 on ADDRESS, an IPv4 address (e.g. 127.0.0.2)\n"
                  "  --tcp ADDRESS      serve TCP port 6000 on ADDRESS, an IPv4 address\n"
                  "  --raw INTERFACE    serve the raw-Ethernet controller network on INTERFACE\n"
@@ -36,6 +41,7 @@ void usage(std::FILE *to = stderr) {
 }
 constexpr unsigned long kHighestBaud = 4000000;  // the fastest rate a Linux serial line takes
 constexpr unsigned long kHighestModel = 2147483647;
+constexpr unsigned long kLongestTurnaround = 60000;
 
 // Wrong use: one line that says why, exit status 2.
 [[noreturn]] void refuse(const std::string &why) {
@@ -67,6 +73,7 @@ int main(int argc, char **argv) {
     bool pty = false;
     bool live = false;
     bool lineTiming = false;
+    long turnaround = -1;
     unsigned long baud = 9600;
     std::string udp, tcp, raw;
     for (int i = 1; i < argc; ++i) {
@@ -80,6 +87,7 @@ int main(int argc, char **argv) {
         else if (a == "--baud") baud = wholeNumber(a, value(), kHighestBaud);
         else if (a == "--live") live = true;
         else if (a == "--line-timing") lineTiming = true;
+        else if (a == "--turnaround") turnaround = static_cast<long>(wholeNumber(a, value(), kLongestTurnaround));
         else if (a == "--udp") udp = ipv4(a, value());
         else if (a == "--tcp") tcp = ipv4(a, value());
         else if (a == "--raw") raw = value();
@@ -90,7 +98,8 @@ int main(int argc, char **argv) {
     if (!pty && udp.empty() && tcp.empty() && raw.empty()) pty = true;
 
     orvemu::Controller controller(model);
-    controller.setLineTiming(lineTiming);
+    controller.setLineTiming(lineTiming || turnaround >= 0);
+    if (turnaround >= 0) controller.setReplyDelay(static_cast<int>(turnaround), static_cast<int>(turnaround));
     std::vector<std::unique_ptr<orvemu::Server>> servers;
     std::string why;
     // Says what could not be served, where and why, and ends with status 1.

@@ -127,6 +127,7 @@ private:
             if (r.delay.count() > 0 && !pause(r.delay.count())) return;
             if (r.drop || r.bytes.empty() || r.transportFault == FaultKind::PeerClose) continue;
             const auto out = envelope(buf.data(), r);
+            controller_.noteAnswered(r.logged);
             sendto(fd_, out.data(), out.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr *>(&from), len);
         }
     }
@@ -166,6 +167,7 @@ private:
             if (r.transportFault == FaultKind::PeerClose) return false;
             if (r.drop || r.bytes.empty()) continue;
             const auto out = envelope(request.data(), r);
+            controller_.noteAnswered(r.logged);
             if (split && out.size() > 10) {
                 // Cut inside the header and inside the frame.
                 const std::size_t cuts[] = {0, 5, 10, out.size()};

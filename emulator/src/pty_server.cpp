@@ -1,18 +1,18 @@
 // The controller's serial side on a pseudo-terminal.
 #include "pty_server.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <span>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-#include "pause.h"
 
 namespace orvemu {
 
@@ -47,39 +47,78 @@ public:
     int slave() const { return slave_; }
 
 private:
-    // Waits up to ms (-1: no limit) for input; false when told to stop.
-    bool wait(int ms, bool &readable) {
-        pollfd p[3] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}, {controller_.chatterFd(), POLLIN, 0}};
-        readable = false;
-        const int r = poll(p, 3, ms);
-        if (r < 0) return errno == EINTR;
-        if (p[1].revents) return false;
-        if (p[2].revents) {
-            // The chatter switch moved: look again.
-            char scratch[16];
-            while (::read(p[2].fd, scratch, sizeof scratch) > 0) {
-            }
+    // What ended a wait.
+    enum class Woke { Stop, Time, Input, Other };
+
+    // Takes in what reached the line, each byte with the time it came; at
+    // another rate than ours the bytes are garbled and dropped. True when
+    // anything came.
+    bool takeInput() {
+        bool any = false;
+        std::uint8_t buf[512];
+        for (ssize_t n; (n = ::read(master_, buf, sizeof buf)) > 0;) {
+            const auto now = Clock::now();
+            lastActivity_ = now;
+            if (!atOurRate()) continue;
+            in_.insert(in_.end(), buf, buf + n);
+            at_.insert(at_.end(), static_cast<std::size_t>(n), now);
+            any = true;
         }
-        readable = (p[0].revents & POLLIN) != 0;
-        // With no client the master may report a hang-up: don't spin on it.
-        if (!readable && (p[0].revents & POLLHUP)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return true;
+        return any;
     }
-    // Sleeps ms unless told to stop; false when told to stop.
-    bool pause(int ms) { return pauseUnlessWoken(wake_[0], ms); }
-    // Sleeps until `end` and never less, unless told to stop.
-    bool pauseUntil(Clock::time_point end) { return pauseUntilOrWoken(wake_[0], end); }
-    // With line timing, the soonest an answer may start: the request of
-    // `bytes` whose first byte came at `arrived` has crossed the line at its
-    // rate, and so has the answer's first character.
-    Clock::time_point soonestAnswer(Clock::time_point arrived, std::size_t bytes) const {
-        if (!controller_.lineTiming()) return arrived;
+    // Waits until `end` (none: no limit), taking in what reaches the line
+    // meanwhile: a controller hears requests while it works on an earlier
+    // one. Input ends the wait when `onInput`, a move of the chatter switch
+    // when `onChatter`, and `other` (when not -1) when it is readable.
+    Woke waitUntil(std::optional<Clock::time_point> end, bool onInput, int other = -1, bool onChatter = false) {
+        for (;;) {
+            timespec wait{};
+            timespec *limit = nullptr;
+            if (end) {
+                const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(*end - Clock::now()).count();
+                if (left <= 0) return Woke::Time;
+                wait.tv_sec = static_cast<time_t>(left / 1000000000);
+                wait.tv_nsec = static_cast<long>(left % 1000000000);
+                limit = &wait;
+            }
+            pollfd p[4] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}, {controller_.chatterFd(), POLLIN, 0},
+                           {other, POLLIN, 0}};
+            const int r = ppoll(p, other >= 0 ? 4 : 3, limit, nullptr);
+            if (r < 0 && errno == EINTR) continue;
+            if (r < 0 || p[1].revents) return Woke::Stop;
+            bool woke = false;
+            if (p[2].revents) {
+                char scratch[16];
+                while (::read(p[2].fd, scratch, sizeof scratch) > 0) {
+                }
+                woke = onChatter;
+            }
+            if (p[0].revents & POLLIN) {
+                if (takeInput() && onInput) return Woke::Input;
+            } else if (p[0].revents & POLLHUP) {
+                // With no client the master may report a hang-up: don't spin on it.
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            if (woke || (other >= 0 && p[3].revents)) return Woke::Other;
+        }
+    }
+    bool pauseUntil(Clock::time_point end) { return waitUntil(end, false) != Woke::Stop; }
+    bool pause(std::chrono::milliseconds ms) { return pauseUntil(Clock::now() + ms); }
+
+    // How long a character takes on the line as the client set it; zero
+    // without line timing (a pseudo-terminal then passes bytes at once).
+    std::chrono::nanoseconds characterTime() const {
+        if (!controller_.lineTiming()) return {};
         const auto line = readPtyLine(slave_);
-        if (!line || line->baud == 0) return arrived;
+        if (!line || line->baud == 0) return {};
         const std::uint64_t bits = 1 + static_cast<std::uint64_t>(line->dataBits) + (line->parity != 'N' ? 1 : 0) +
                                    (line->twoStopBits ? 2 : 1);
-        const std::uint64_t ns = ((bytes + 1) * bits * 1000000000ull + line->baud - 1) / line->baud;
-        return arrived + std::chrono::nanoseconds(ns);
+        return std::chrono::nanoseconds((bits * 1000000000ull + line->baud - 1) / line->baud);
+    }
+    // When the last of `bytes` request bytes, the first of which the client
+    // wrote at `first` and the last at `last`, has crossed the line.
+    Clock::time_point crossed(Clock::time_point first, Clock::time_point last, std::size_t bytes) const {
+        return std::max(last, first + characterTime() * static_cast<std::int64_t>(bytes));
     }
     void send(const std::uint8_t *b, std::size_t n) {
         std::size_t done = 0;
@@ -92,49 +131,85 @@ private:
             if (poll(&p, 1, 1000) <= 0) return;  // nobody reads: give the rest up
         }
     }
+    // Sends the bytes at the line's rate, each arriving one character time
+    // after the one before (the first one after it has crossed the line);
+    // `beforeLast` runs just before the last byte goes out. False when told
+    // to stop.
+    template <typename F> bool sendPaced(std::span<const std::uint8_t> bytes, F beforeLast) {
+        if (bytes.empty()) return true;
+        const auto character = characterTime();
+        const auto start = Clock::now();
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            // Every byte whose time has come goes out now.
+            std::size_t due = bytes.size();
+            if (character.count() > 0) {
+                const auto elapsed = Clock::now() - start;
+                due = std::min<std::size_t>(bytes.size(), static_cast<std::size_t>(elapsed / character));
+                if (due <= done) {
+                    if (!pauseUntil(start + character * static_cast<std::int64_t>(done + 1))) return false;
+                    continue;
+                }
+            }
+            if (due == bytes.size()) {
+                if (due - done > 1) send(bytes.data() + done, due - done - 1);
+                beforeLast();
+                send(bytes.data() + due - 1, 1);
+            } else {
+                send(bytes.data() + done, due - done);
+            }
+            done = due;
+        }
+        return true;
+    }
+    bool sendPaced(std::span<const std::uint8_t> bytes) {
+        return sendPaced(bytes, [] {});
+    }
     // Waits until the test lets a held answer go; false when told to stop.
     bool held() {
         for (;;) {
-            pollfd p[2] = {{controller_.releaseFd(), POLLIN, 0}, {wake_[0], POLLIN, 0}};
-            const int r = poll(p, 2, -1);
-            if (r < 0 && errno == EINTR) continue;
-            if (r < 0 || p[1].revents) return false;
+            if (waitUntil(std::nullopt, false, controller_.releaseFd()) == Woke::Stop) return false;
             if (controller_.takeRelease()) return true;
         }
     }
-    // Waits until the next request reaches the line (it stays there to be
-    // read); false when told to stop.
-    bool nextRequest() {
-        for (bool readable = false; !readable;)
-            if (!wait(-1, readable)) return false;
-        return true;
-    }
-    bool answer(const Response &r, Clock::time_point soonest) {
+    // Answers one request whose last byte crossed the line at `crossedAt`.
+    // The controller works on one request at a time: the answer starts its
+    // turnaround (the reply delay) once the request is in and the answer
+    // before it is out, and goes out at the line's rate; requests that come
+    // meanwhile wait their turn.
+    bool answer(const Response &r, Clock::time_point crossedAt) {
         if (!r.noise.empty()) send(r.noise.data(), r.noise.size());
-        if (!pauseUntil(soonest)) return false;
-        if (r.delay.count() > 0 && !pause(static_cast<int>(r.delay.count()))) return false;
+        if (!pauseUntil(std::max(crossedAt, Clock::now()) + r.delay)) return false;
         const bool hold = r.transportFault == FaultKind::Hold;
         if (hold && !held()) return false;
-        if (!r.drop && !r.bytes.empty()) {
-            if (r.transportFault == FaultKind::SplitReply && r.bytes.size() > 2) {
-                const std::size_t third = r.bytes.size() / 3 + 1;
-                for (std::size_t at = 0; at < r.bytes.size(); at += third) {
-                    if (at > 0 && !pause(kSplitGapMs)) return false;
-                    send(r.bytes.data() + at, std::min(third, r.bytes.size() - at));
+        if (r.transportFault == FaultKind::HoldForNext && in_.empty() && waitUntil(std::nullopt, true) != Woke::Input)
+            return false;
+        const std::span<const std::uint8_t> bytes = r.bytes;
+        auto answered = [&] { controller_.noteAnswered(r.logged); };
+        if (!r.drop && !bytes.empty()) {
+            if (r.transportFault == FaultKind::SplitReply && bytes.size() > 2) {
+                const std::size_t third = bytes.size() / 3 + 1;
+                for (std::size_t at = 0; at < bytes.size(); at += third) {
+                    if (at > 0 && !pause(std::chrono::milliseconds(kSplitGapMs))) return false;
+                    const bool last = at + third >= bytes.size();
+                    if (!sendPaced(bytes.subspan(at, std::min(third, bytes.size() - at)), [&] { if (last) answered(); }))
+                        return false;
                 }
             } else if (r.transportFault == FaultKind::Duplicate && r.repeatAfter.count() == 0) {
-                // Both copies in one write: they reach the line together.
-                std::vector<std::uint8_t> twice = r.bytes;
-                twice.insert(twice.end(), r.bytes.begin(), r.bytes.end());
-                send(twice.data(), twice.size());
-            } else {
-                send(r.bytes.data(), r.bytes.size());
+                // Both copies back to back.
+                std::vector<std::uint8_t> twice(bytes.begin(), bytes.end());
+                twice.insert(twice.end(), bytes.begin(), bytes.end());
+                answered();
+                if (!sendPaced(twice)) return false;
+            } else if (!sendPaced(bytes, answered)) {
+                return false;
             }
             if (r.transportFault == FaultKind::Duplicate && r.repeatAfter.count() != 0) {
-                const bool waited = r.repeatAfter.count() < 0 ? nextRequest()
-                                                               : pause(static_cast<int>(r.repeatAfter.count()));
-                if (!waited) return false;
-                send(r.bytes.data(), r.bytes.size());
+                // The copy follows a while after the answer, or once the
+                // next request is on the line.
+                const bool waited = r.repeatAfter.count() < 0 ? (!in_.empty() || waitUntil(std::nullopt, true) == Woke::Input)
+                                                               : pause(r.repeatAfter);
+                if (!waited || !sendPaced(bytes)) return false;
             }
         }
         if (hold) controller_.noteHeldSent();
@@ -146,62 +221,63 @@ private:
         const auto line = readPtyLine(slave_);
         return line && line->baud == baud;
     }
-    // Milliseconds until the controller's own output is due (-1: none is).
-    int quietOutputIn(Clock::time_point lastActivity) const {
+    // When the controller's own output is due (none: nothing is).
+    std::optional<Clock::time_point> quietOutputDue() const {
         const auto after = controller_.quietOutputAfter();
-        if (!after) return -1;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(lastActivity + *after - Clock::now());
-        return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+        if (!after) return std::nullopt;
+        return lastActivity_ + *after;
+    }
+    // Takes the first n bytes of the input.
+    void consume(std::size_t n) {
+        in_.erase(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(n));
+        at_.erase(at_.begin(), at_.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+    // Answers every whole binary frame (01, L, then L bytes) at the front of
+    // the input, in order; false when told to stop.
+    bool answerFrames() {
+        while (in_.size() >= 2 && in_[0] == 0x01 && in_.size() >= std::size_t(in_[1]) + 2) {
+            const std::size_t n = std::size_t(in_[1]) + 2;
+            const std::vector<std::uint8_t> frame(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(n));
+            const auto crossedAt = crossed(at_.front(), at_[n - 1], n);
+            consume(n);
+            if (!answer(controller_.handle(frame), crossedAt)) return false;
+            lastActivity_ = Clock::now();
+        }
+        return true;
     }
     void run() {
-        std::vector<std::uint8_t> in;
-        // The line's last traffic either way, for the output that the
-        // controller sends by itself after a quiet spell.
-        auto lastActivity = Clock::now();
-        // When the first byte of what `in` holds arrived.
-        auto arrived = lastActivity;
+        lastActivity_ = Clock::now();
         for (;;) {
-            int timeout = -1;
+            if (!answerFrames()) return;
+            // A text request is complete once the line has been quiet a
+            // while after it; a frame that stops half-way is noise after a
+            // longer pause.
+            std::optional<Clock::time_point> end;
+            if (!in_.empty()) end = at_.back() + std::chrono::milliseconds(in_[0] == 0x01 ? kStalledFrameMs : kTextPauseMs);
+            else end = quietOutputDue();
             const bool chatter = controller_.chattering();
-            if (!in.empty()) timeout = in[0] == 0x01 ? kStalledFrameMs : kTextPauseMs;
-            else timeout = quietOutputIn(lastActivity);
-            if (chatter && in.empty() && (timeout < 0 || timeout > kChatterMs)) timeout = kChatterMs;
-            bool readable = false;
-            if (!wait(timeout, readable)) return;
-            if (readable) {
-                std::uint8_t buf[512];
-                const ssize_t n = ::read(master_, buf, sizeof buf);
-                if (n > 0) lastActivity = Clock::now();
-                // At another rate than ours the bytes are garbled: drop them.
-                if (n > 0 && !atOurRate()) continue;
-                if (n > 0 && in.empty()) arrived = lastActivity;
-                if (n > 0) in.insert(in.end(), buf, buf + n);
-            } else if (!in.empty()) {
-                // Quiet line: a text request is complete, a stalled frame is noise.
-                if (in[0] != 0x01 && !answer(controller_.handleText(in), soonestAnswer(arrived, in.size()))) return;
-                in.clear();
-                lastActivity = Clock::now();
-                continue;
-            } else if (chatter && quietOutputIn(lastActivity) != 0) {
-                const std::uint8_t noise = 0;
-                send(&noise, 1);
-                continue;
-            } else if (quietOutputIn(lastActivity) == 0) {
+            const auto chatterAt = Clock::now() + std::chrono::milliseconds(kChatterMs);
+            if (chatter && in_.empty() && (!end || *end > chatterAt)) end = chatterAt;
+            const Woke w = waitUntil(end, true, -1, true);
+            if (w == Woke::Stop) return;
+            if (w != Woke::Time) continue;
+            if (!in_.empty()) {
+                if (in_[0] != 0x01) {
+                    const auto crossedAt = crossed(at_.front(), at_.back(), in_.size());
+                    const std::vector<std::uint8_t> text = in_;
+                    consume(in_.size());
+                    if (!answer(controller_.handleText(text), crossedAt)) return;
+                } else {
+                    consume(in_.size());
+                }
+                lastActivity_ = Clock::now();
+            } else if (const auto due = quietOutputDue(); due && *due <= Clock::now()) {
                 const auto out = controller_.takeQuietOutput();
                 if (!out.empty()) send(out.data(), out.size());
-                lastActivity = Clock::now();
-                continue;
-            }
-            // Binary frames: 01, L, then L bytes.
-            while (in.size() >= 2 && in[0] == 0x01 && in.size() >= std::size_t(in[1]) + 2) {
-                const std::size_t n = std::size_t(in[1]) + 2;
-                const std::vector<std::uint8_t> frame(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(n));
-                in.erase(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(n));
-                if (!answer(controller_.handle(frame), soonestAnswer(arrived, n))) return;
-                lastActivity = Clock::now();
-                // What is left came with an earlier read: timed from
-                // now, its answer can only come later than the line needs.
-                arrived = lastActivity;
+                lastActivity_ = Clock::now();
+            } else if (chatter) {
+                const std::uint8_t noise = 0;
+                send(&noise, 1);
             }
         }
     }
@@ -212,6 +288,12 @@ private:
     std::string path_;
     std::uint32_t baud_;
     int wake_[2] = {-1, -1};
+    // Input not yet answered, and when each of its bytes came.
+    std::vector<std::uint8_t> in_;
+    std::vector<Clock::time_point> at_;
+    // The line's last traffic either way, for the output that the
+    // controller sends by itself after a quiet spell.
+    Clock::time_point lastActivity_;
     std::thread thread_;
 };
 

@@ -127,6 +127,7 @@ struct RawServer::Impl {
 
         const Response r = ctl->handle(request);
         if (r.drop || r.bytes.empty()) return;
+        ctl->noteAnswered(r.logged);
 
         std::uint16_t sequence = u16(&frame[36]);
         if (r.transportFault == FaultKind::WrongSequence && ++sequence == 0) ++sequence;

@@ -51,6 +51,7 @@ TEST(Cli, UnusableArgumentsAndPlacesAreRefusedWithTheReason) {
         {"--baud abc", {2, baud + "\"abc\"\n"}},
         {"--baud -5", {2, baud + "\"-5\"\n"}},
         {"--baud 99999999999999999999999", {2, baud + "\"99999999999999999999999\"\n"}},
+        {"--turnaround 20ms", {2, "orvemu: --turnaround needs a whole number from 0 to 60000, not \"20ms\"\n"}},
         {"--model 5x", {2, "orvemu: --model needs a whole number from 0 to 2147483647, not \"5x\"\n"}},
         {"--udp localhost", {2, "orvemu: --udp needs an IPv4 address such as 127.0.0.2, not \"localhost\"\n"}},
         {"--udp " + taken, {1, "orvemu: cannot serve udp on " + taken + ":3000: Address already in use\n"}},

@@ -5,6 +5,14 @@
  * (the open calls return the new connection ID or 0). After a failure the
  * connection's error code and text are read with ZqGetErrorInfo; connection
  * ID 0 holds the error of a failed open.
+ *
+ * Several threads may make calls on one connection: the calls take turns,
+ * and each returns the outcome of its own request. ZqGetErrorInfo gives the
+ * calling thread the error that its own last call on the connection left,
+ * so that a call's error is never another thread's; when that call left
+ * none (it succeeded, or the thread made no call on the connection, as when
+ * a worker thread ran the call), it gives the connection's last error, as
+ * it always does with one thread.
  */
 #ifndef ORVCOMM_H
 #define ORVCOMM_H
@@ -77,6 +85,9 @@ ZQ_API int32_t ZQ_CALL ZqSendData(int32_t id, int32_t packetClass, const uint8_t
  * reply read up to the terminator byte; elsewhere it travels as a frame. */
 ZQ_API int32_t ZQ_CALL ZqSendAscii(int32_t id, const uint8_t *request, uint32_t requestLength,
                                    uint8_t *reply, uint8_t terminator);
+/* The error of the calling thread's last call on the connection when that
+ * call left one, else the connection's last error (see the top of this
+ * file); ID 0: the error of the last failed open. */
 ZQ_API int32_t ZQ_CALL ZqGetErrorInfo(int32_t id, ZQ_ERROR_INFO *info);
 ZQ_API int32_t ZQ_CALL ZqGetConnectionInfo(int32_t id, ZQ_CONNECTION_INFO *info);
 ZQ_API int32_t ZQ_CALL ZqGetMessageInfo(int32_t id, ZQ_MESSAGE_INFO *info);
@@ -310,7 +321,7 @@ ZQ_API int32_t ZQ_CALL ZqGetServoInputs(int32_t id, int32_t axis, int32_t *value
  * indexed by column number (element c is the cell of column c), so a run from
  * column f of n cells needs f + n elements. */
 ZQ_API int32_t ZQ_CALL ZqGetDataTableDim(int32_t id, int32_t *rows, int32_t *columns);
-/* columns 1 to 255. */
+/* rows 0 to 65535, columns 1 to 255. */
 ZQ_API int32_t ZQ_CALL ZqPutDataTableDim(int32_t id, int32_t rows, int32_t columns);
 ZQ_API int32_t ZQ_CALL ZqGetDataTableLoc(int32_t id, int32_t row, int32_t column, int32_t *value);
 ZQ_API int32_t ZQ_CALL ZqPutDataTableLoc(int32_t id, int32_t row, int32_t column, int32_t value);

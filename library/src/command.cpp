@@ -2,14 +2,14 @@
 
 namespace orv {
 
-bool Command::send(std::span<const std::uint8_t> request, std::int32_t &result) {
+bool Command::send(std::span<const std::uint8_t> request, const ReplyTest &expected, std::int32_t &result) {
     result = 0;
     length_ = 0;
     // An empty frame: an argument did not fit its field.
     if (!connection_ || request.empty()) return false;
     std::size_t delivered = 0;
     if (!SendData(id_, kPacketClassRequest, request.data(), static_cast<std::uint32_t>(request.size()),
-                  reply_.data(), delivered))
+                  reply_.data(), delivered, &expected))
         return false;
     length_ = delivered;
     return true;

@@ -10,7 +10,9 @@
 //   3. one request, built with BuildRequest;
 //   4. the exchange through SendData with packet class 20;
 //   5. the reply test: expected L and code (or an acknowledgement for a
-//      write); anything else yields CheckShortReply's result;
+//      write); anything else yields CheckShortReply's result on the call's
+//      own copy of the reply (what the record holds may by then be another
+//      thread's);
 //   6. the decode from fixed reply offsets, each read bounded by what the
 //      reply's L announces and by what actually arrived (Command::has).
 //
@@ -77,9 +79,10 @@ public:
     // As run, with the reply test left to `accepts` (given the reply bytes).
     template <typename Accepts>
     bool runWith(std::span<const std::uint8_t> request, Accepts accepts, std::int32_t &result) {
-        if (!send(request, result)) return false;
+        const ReplyTest expected = [&](std::span<const std::uint8_t> r) { return accepts(r); };
+        if (!send(request, expected, result)) return false;
         if (accepts(reply())) return true;
-        result = CheckShortReply(*connection_);
+        result = CheckShortReply(*connection_, reply());
         return false;
     }
     // A write: the exchange, then the acknowledgement test; the export's result.
@@ -107,7 +110,7 @@ public:
     std::int32_t s32(std::size_t at) const { return static_cast<std::int32_t>(u32(at)); }
 
 private:
-    bool send(std::span<const std::uint8_t> request, std::int32_t &result);
+    bool send(std::span<const std::uint8_t> request, const ReplyTest &expected, std::int32_t &result);
 
     std::int32_t id_;
     // Held for the whole call: a close meanwhile does not free it.

@@ -1,5 +1,6 @@
 #include "connection.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -41,10 +42,44 @@ bool Transport::applyLineSettings(Connection &c, std::int32_t, std::uint8_t, std
     return false;
 }
 
+namespace {
+// A number for the calling thread, never given to another one (a thread ID
+// may be reused once its thread has ended).
+std::uint64_t ThisThread() {
+    static std::atomic<std::uint64_t> next{1};
+    thread_local const std::uint64_t mine = next.fetch_add(1, std::memory_order_relaxed);
+    return mine;
+}
+}  // namespace
+
+void Connection::noteForThisThread() {
+    const std::uint64_t me = ThisThread();
+    ThreadError *own = nullptr;
+    for (ThreadError &e : threadErrors_)
+        if (e.thread == me) own = &e;
+    if (!own && threadErrors_.size() < kThreadErrors) own = &threadErrors_.emplace_back();
+    if (!own) {
+        // Full: the thread that wrote longest ago gives up its place.
+        own = &*std::min_element(threadErrors_.begin(), threadErrors_.end(),
+                                 [](const ThreadError &a, const ThreadError &b) { return a.written < b.written; });
+    }
+    own->thread = me;
+    own->written = ++writes_;
+    own->code = errorCode;
+    std::memcpy(own->text, errorText, sizeof own->text);
+}
+
+void Connection::beginCall() {
+    const std::uint64_t me = ThisThread();
+    std::lock_guard lock(recordLock_);
+    std::erase_if(threadErrors_, [me](const ThreadError &e) { return e.thread == me; });
+}
+
 void Connection::setError(std::uint16_t code, const char *text) {
     std::lock_guard lock(recordLock_);
     errorCode = code;
     copyText(errorText, text);
+    noteForThisThread();
 }
 
 void Connection::setErrorf(std::uint16_t code, const char *format, ...) {
@@ -60,13 +95,21 @@ void Connection::setErrorf(std::uint16_t code, const char *format, ...) {
 void Connection::setErrorCode(std::uint16_t code) {
     std::lock_guard lock(recordLock_);
     errorCode = code;
+    noteForThisThread();
 }
 
 void Connection::readError(std::uint16_t &code, char (&text)[256]) const {
+    const std::uint64_t me = ThisThread();
     std::lock_guard lock(recordLock_);
+    const char *from = errorText;
     code = errorCode;
+    for (const ThreadError &e : threadErrors_) {
+        if (e.thread != me) continue;
+        code = e.code;
+        from = e.text;
+    }
     std::memset(text, 0, sizeof text);
-    std::memcpy(text, errorText, strnlen(errorText, sizeof errorText - 1));
+    std::memcpy(text, from, strnlen(from, sizeof text - 1));
 }
 
 void Connection::showRequest() {
@@ -164,8 +207,14 @@ Connection *lookup(std::int32_t id, bool checkStatus) {
 }
 
 ConnectionRef share(std::int32_t id, bool checkStatus) {
+    auto it = g_table.find(id);
+    if (it == g_table.end()) {
+        g_current = nullptr;
+        return nullptr;
+    }
+    it->second->beginCall();
     if (!lookup(id, checkStatus)) return nullptr;
-    return g_table.find(id)->second;
+    return it->second;
 }
 
 std::int32_t insert(ConnectionRef record) {

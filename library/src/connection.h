@@ -4,9 +4,12 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <span>
+#include <vector>
 
 #include "frame.h"
 
@@ -66,7 +69,8 @@ public:
     // The last reply was neither the answer its request expects nor a
     // refusal. True when it may still be taken as this request's answer;
     // false, with c's error set, when it answered another request (on a
-    // line that tells replies apart only by their order).
+    // line that tells replies apart only by their order). Asked by
+    // SendData within the exchange, before the connection is let go.
     virtual bool confirmReply(Connection &) { return true; }
 };
 
@@ -85,6 +89,17 @@ struct ShownMessage {
 // threads may read at any time (the error, the destination MAC, the shown
 // message) is written and read under the record's own lock through the
 // methods below, and the time-out is atomic.
+//
+// The error is kept twice: the connection's last error (errorCode,
+// errorText), and, beside it, the error that each calling thread's last
+// call on the connection left. Every write sets both. A lookup for a call
+// (table::share, FindConnection) starts the calling thread's call afresh,
+// and readError gives the calling thread the error of its own last call
+// when that call left one, otherwise the connection's last error. With one
+// thread the two are the same; with several, a call's error is never
+// another thread's, while a thread whose last call left no error (it hands
+// the connection to a worker and reads the outcome afterwards) reads the
+// connection's last error as before.
 struct Connection {
     std::int32_t type = 0;
     std::int32_t port = 0;
@@ -108,8 +123,13 @@ struct Connection {
     void setErrorf(std::uint16_t code, const char *format, ...) __attribute__((format(printf, 3, 4)));
     // The code alone; the text stays.
     void setErrorCode(std::uint16_t code);
-    // The code and the text up to its NUL, as they stand together.
+    // The error that the calling thread's last call left, or the
+    // connection's last error when that call left none: the code and the
+    // text up to its NUL, as they stand together.
     void readError(std::uint16_t &code, char (&text)[256]) const;
+    // A call from this thread begins: the error of its earlier calls no
+    // longer speaks for it.
+    void beginCall();
 
     // Shows the request as it now stands, and the reply.
     void showRequest();
@@ -133,8 +153,24 @@ struct Connection {
     const TransportTraits &traits() const;
 
 private:
+    // The error of one thread's last call. Threads are told apart by a
+    // number of their own that is never reused; the record keeps the
+    // errors of the threads that wrote last, at most kThreadErrors.
+    struct ThreadError {
+        std::uint64_t thread = 0;
+        std::uint64_t written = 0;  // the order of the writes
+        std::uint16_t code = 0;
+        char text[256] = {};
+    };
+    static constexpr std::size_t kThreadErrors = 16;
+    // Copies the connection's error, as a write of this thread has just
+    // left it, to this thread's own. Under recordLock_.
+    void noteForThisThread();
+
     mutable std::mutex recordLock_;
     ShownMessage shown_;
+    std::vector<ThreadError> threadErrors_;
+    std::uint64_t writes_ = 0;
 };
 using ConnectionRef = std::shared_ptr<Connection>;
 
@@ -179,8 +215,9 @@ namespace table {
 // Finds the ID and makes it the current connection. With checkStatus a
 // record whose status is 0 gets "Invalid connection status" and is refused.
 Connection *lookup(std::int32_t id, bool checkStatus);
-// The same, sharing the record: it lives on while the caller holds it,
-// also when the connection is closed meanwhile.
+// The same for a call on the connection, sharing the record: it lives on
+// while the caller holds it, also when the connection is closed meanwhile.
+// The calling thread's call begins on the record (Connection::beginCall).
 ConnectionRef share(std::int32_t id, bool checkStatus);
 // Adds a record under the next ID and returns that ID.
 std::int32_t insert(ConnectionRef record);
@@ -206,14 +243,21 @@ template <typename F> void table::forEach(F f) {
 // frees it under a caller that still holds it.
 ConnectionRef FindConnection(std::int32_t id);
 
-// ZqSendData's work, for the library's own callers; `delivered` tells how
-// many bytes went to `reply`.
-std::int32_t SendData(std::int32_t id, std::int32_t packetClass, const std::uint8_t *request,
-                      std::uint32_t requestLength, std::uint8_t *reply, std::size_t &delivered);
+// What a caller takes for the answer to its request.
+using ReplyTest = std::function<bool(std::span<const std::uint8_t>)>;
 
-// Decodes the record's reply as a short reply (03, code, checksum, FF) into
+// ZqSendData's work, for the library's own callers; `delivered` tells how
+// many bytes went to `reply`. With `expected`, a reply that is neither what
+// it accepts nor a refusal may have answered another request: the
+// transport confirms it (Transport::confirmReply) before the connection is
+// let go, and an unconfirmed one fails the exchange with the error set.
+std::int32_t SendData(std::int32_t id, std::int32_t packetClass, const std::uint8_t *request,
+                      std::uint32_t requestLength, std::uint8_t *reply, std::size_t &delivered,
+                      const ReplyTest *expected = nullptr);
+
+// Decodes a call's own reply as a short reply (03, code, checksum, FF) into
 // the record's error; 1 for an acknowledgement, else 0.
-std::int32_t CheckShortReply(Connection &c);
+std::int32_t CheckShortReply(Connection &c, std::span<const std::uint8_t> reply);
 
 // Work to run when the library is unloaded (the raw-Ethernet adapter).
 void AtUnload(void (*fn)());

@@ -31,7 +31,8 @@ ZQ_API std::int32_t ZQ_CALL ZqGetDataTableDim(std::int32_t id, std::int32_t *row
 ZQ_API std::int32_t ZQ_CALL ZqPutDataTableDim(std::int32_t id, std::int32_t rows, std::int32_t columns) {
     return Guarded([&]() -> std::int32_t {
         if (!InRange(columns, 1, 255)) return 0;
-        return RunWrite(id, BuildRequest(0x33, Args().value(rows, 2).u8(static_cast<std::uint8_t>(columns))));
+        // The size is a count of rows: nothing below 0.
+        return RunWrite(id, BuildRequest(0x33, Args().number(rows, 2).u8(static_cast<std::uint8_t>(columns))));
     });
 }
 

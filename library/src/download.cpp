@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "command.h"
 #include "memory_transfer.h"
@@ -33,6 +35,69 @@ FileKind KindOfMagic(std::uint16_t magic) {
     }
 }
 
+// The records of an object file after its status byte, read whole before
+// anything of them is sent.
+class LoadedRecords {
+public:
+    struct Record {
+        std::uint8_t type;
+        std::uint16_t address;
+        std::size_t at;  // of its data in bytes_
+        std::size_t size;
+    };
+
+    // Reads every record to the end of the file, counting them in `stats`.
+    // False, with `problem` saying what and where, for a file that cannot
+    // be read whole: one that ends inside a record, or holds a record of no
+    // known type. (A file cut exactly between two records cannot be told
+    // from a shorter one: the format has no end mark.)
+    bool load(ObjectFile &file, ZQ_TRANSFER_STATS &stats, std::string &problem) {
+        for (int number = 1;; ++number) {
+            std::int64_t start = 0;
+            if (!file.position(start)) {
+                problem = "it cannot be read at record " + std::to_string(number);
+                return false;
+            }
+            int status = 0;
+            const ZQ_OBJECT_RECORD *record = ReadObjectRecordCounted(file, kAnyRecordType, status, &stats);
+            if (!record) {
+                if (status == kObjectEndOfFile) return true;
+                problem = status == kObjectShortRead ? cutShort(file, number, start)
+                                                     : "it cannot be read at record " + std::to_string(number) +
+                                                           " (byte " + std::to_string(start) + ")";
+                return false;
+            }
+            // Only the seven record types name a memory area.
+            if (record->type > kRecordSysconf) {
+                problem = "record " + std::to_string(number) + " (at byte " + std::to_string(start) +
+                          ") has the unknown type " + std::to_string(record->type);
+                return false;
+            }
+            const auto data = record->data->view();
+            records_.push_back({record->type, static_cast<std::uint16_t>(record->address), bytes_.size(), data.size()});
+            bytes_.insert(bytes_.end(), data.begin(), data.end());
+        }
+    }
+
+    const std::vector<Record> &records() const { return records_; }
+    std::span<std::uint8_t> data(const Record &r) { return {bytes_.data() + r.at, r.size}; }
+
+private:
+    // The file ends inside record `number`, which starts at `start`.
+    static std::string cutShort(ObjectFile &file, int number, std::int64_t start) {
+        std::int64_t end = start;
+        file.position(end);
+        std::string text = "it ends at byte " + std::to_string(end) + ", inside record " + std::to_string(number);
+        std::uint8_t length = 0;
+        if (file.seek(start) && file.read(&length, 1) == 1)
+            text += " (" + std::to_string(4 + length) + " bytes from byte " + std::to_string(start) + ")";
+        return text;
+    }
+
+    std::vector<Record> records_;
+    std::vector<std::uint8_t> bytes_;
+};
+
 // How one download writes its records into the controller.
 class RecordSender {
 public:
@@ -42,21 +107,19 @@ public:
     // Sends one record in pieces of at most 16 bytes; false at the first
     // piece the controller did not take. A non-EA "datatab" record is
     // reversed in place.
-    bool send(ZQ_OBJECT_RECORD &record) {
-        const std::span<std::uint8_t> data = record.data->view();
-        const std::uint32_t address = static_cast<std::uint32_t>(record.address) & 0xFFFF;
+    bool send(std::uint8_t type, std::uint16_t address, std::span<std::uint8_t> data) {
         std::uint32_t start = address;
         if (!ea_) {
-            start = translate(record.type, address, data);
-        } else if (wide_ && record.type == kRecordProgram) {
-            start = programOffset_.full(static_cast<std::uint16_t>(address));
+            start = translate(type, address, data);
+        } else if (wide_ && type == kRecordProgram) {
+            start = programOffset_.full(address);
         }
         for (std::size_t at = 0; at < data.size(); at += kMemoryPiece) {
             const auto piece = std::span<const std::uint8_t>(data).subspan(at, std::min(kMemoryPiece, data.size() - at));
             const std::uint32_t to = start + static_cast<std::uint32_t>(at);
             std::int32_t ok = 0;
-            if (wide_) ok = WriteSegmentBlock32(id_, record.type, to, piece, true);
-            else if (ea_) ok = WriteSegmentBlock(id_, record.type, static_cast<std::uint16_t>(to), piece);
+            if (wide_) ok = WriteSegmentBlock32(id_, type, to, piece, true);
+            else if (ea_) ok = WriteSegmentBlock(id_, type, static_cast<std::uint16_t>(to), piece);
             else ok = WriteMemoryBlock(id_, static_cast<std::uint16_t>(to), piece);
             if (ok != 1) return false;
         }
@@ -83,31 +146,20 @@ private:
     ProgramOffsetWrap programOffset_;
 };
 
-// Reads the records after the status byte for the data table's size and
-// comes back to them. A table larger than an object file's records reach was
-// written over its own first rows: such a file is refused before anything is
-// sent. A record that does not read is left to the download itself.
-bool TableFits(ObjectFile &file, Connection &c) {
-    std::int64_t start = 0;
-    if (!file.position(start)) return true;
-    int status = 0;
-    bool fits = true;
-    while (const ZQ_OBJECT_RECORD *record = ReadObjectRecord(file, status)) {
-        if (record->type != kRecordDatasiz || record->data->size() < 4) continue;
-        const std::uint8_t *d = record->data->data();
+// A table larger than an object file's records reach was written over its
+// own first rows: such a file is refused before anything is sent.
+bool TableFits(LoadedRecords &file, Connection &c) {
+    for (const auto &record : file.records()) {
+        if (record.type != kRecordDatasiz || record.size < 4) continue;
+        const std::uint8_t *d = file.data(record).data();
         const std::uint32_t rows = GetU16(d);
         const std::uint32_t columns = GetU16(d + 2);
         if (!TableFitsTransfer(rows, columns)) {
             c.setError(err::kBadObjectRecord, TableTooLargeText(rows, columns).c_str());
-            fits = false;
-            break;
+            return false;
         }
     }
-    if (fits && !file.seek(start)) {
-        c.setError(err::kBadObjectFile, err::kBadObjectFileText);
-        return false;
-    }
-    return fits;
+    return true;
 }
 
 std::int32_t Download(std::int32_t id, const char *path, ZQ_TRANSFER_STATS &stats) {
@@ -152,27 +204,32 @@ std::int32_t Download(std::int32_t id, const char *path, ZQ_TRANSFER_STATS &stat
     }
     if (statusByte->data->data()[0] != 0) stats.warnings += 1;
 
-    if (!TableFits(*file, *c)) return 0;
+    // The whole program is read before the load begins: a file that breaks
+    // off leaves the controller's program as it was.
+    LoadedRecords records;
+    std::string problem;
+    const bool whole = records.load(*file, stats, problem);
+    file->close();
+    if (!whole) {
+        c->setErrorf(err::kBadObjectFile, "%s: %s", err::kBadObjectFileText, problem.c_str());
+        return 0;
+    }
+    if (!TableFits(records, *c)) return 0;
     if (BeginProgramLoad(id) != 1) return 0;
 
     RecordSender sender(id, model, ea, kind == FileKind::EaWide);
     bool startOnInput = false;
-    bool atEnd = false;
     bool pieceFailed = false;
     std::uint16_t pieceError = 0;
-    for (;;) {
-        ZQ_OBJECT_RECORD *record = ReadObjectRecordCounted(*file, kAnyRecordType, status, &stats);
-        if (!record) {
-            atEnd = status == kObjectEndOfFile;
-            break;
-        }
-        // Only the seven record types name a memory area.
-        if (record->type > kRecordSysconf) break;
-        if (record->type == kRecordSysconf && (record->data->data()[0] & kStartOnInput1)) startOnInput = true;
-        if (!sender.send(*record)) {
+    for (const auto &record : records.records()) {
+        const std::span<std::uint8_t> data = records.data(record);
+        if (record.type == kRecordSysconf && (data[0] & kStartOnInput1)) startOnInput = true;
+        if (!sender.send(record.type, record.address, data)) {
             stats.errors += 1;
             pieceFailed = true;
-            pieceError = c->errorCode;
+            // This call's error: another thread may use the connection.
+            char text[256];
+            c->readError(pieceError, text);
             break;
         }
     }
@@ -183,14 +240,12 @@ std::int32_t Download(std::int32_t id, const char *path, ZQ_TRANSFER_STATS &stat
         if (startOnInput) ZqSendAscii(id, kTextStartOnInput, sizeof kTextStartOnInput, reply, kTextTerminator);
         ZqSendAscii(id, kTextEndLoad, sizeof kTextEndLoad, reply, kTextTerminator);
     }
-    file->close();
 
-    if (atEnd) return 1;
-    // The refusal of the piece that failed names the fault; a record that
-    // broke off, or a piece that got no answer, is reported as the time-out.
-    const std::uint16_t code = pieceFailed ? pieceError : err::kSocketTimeout;
-    if (code == err::kWrongArchitectureQ42) c->setError(code, err::kQ42OnQ43);
-    else if (code == err::kChecksum) c->setError(code, err::kChecksumOrEnd);
+    if (!pieceFailed) return 1;
+    // The refusal of the piece that failed names the fault; a piece that
+    // got no answer is reported as the time-out.
+    if (pieceError == err::kWrongArchitectureQ42) c->setError(pieceError, err::kQ42OnQ43);
+    else if (pieceError == err::kChecksum) c->setError(pieceError, err::kChecksumOrEnd);
     else c->setError(err::kSocketTimeout, err::kTimedOut);
     return 0;
 }

@@ -67,10 +67,17 @@ ConnectionRef lookupFor(std::int32_t id, const std::uint8_t *request, std::uint1
     return c && requestFits(*c, request, length, kMaxRequest) ? c : nullptr;
 }
 
+// A refusal (03, code 0x65 to 0x69, checksum, FF): a proper answer to any
+// request.
+bool isRefusal(std::span<const std::uint8_t> reply) {
+    return reply.size() == 4 && reply[0] == 3 && reply[3] == kFrameEnd && reply[1] > kReplyAck && reply[1] <= 0x69;
+}
+
 }  // namespace
 
 std::int32_t SendData(std::int32_t id, std::int32_t packetClass, const std::uint8_t *request,
-                      std::uint32_t requestLength, std::uint8_t *reply, std::size_t &delivered) {
+                      std::uint32_t requestLength, std::uint8_t *reply, std::size_t &delivered,
+                      const ReplyTest *expected) {
     delivered = 0;
     const std::uint16_t length = requestBytes(requestLength);
     const ConnectionRef c = lookupFor(id, request, length);
@@ -84,20 +91,19 @@ std::int32_t SendData(std::int32_t id, std::int32_t packetClass, const std::uint
     // Some transports hand over what they received even when the exchange
     // failed (a serial line); the others only a reply they accepted.
     delivered = scope.deliver(ok || c->traits().keepsFailedReply, reply);
-    return ok ? 1 : 0;
+    if (!ok) return 0;
+    // A reply that the caller does not take for its answer, and that is no
+    // refusal (an acknowledgement where data was due, a reply of another
+    // form), may have answered another request, which the transport may
+    // find out; it does so now, while the connection is still this call's.
+    if (expected && c->transport) {
+        const auto got = c->replyBytes();
+        if (!(*expected)(got) && !isRefusal(got) && !c->transport->confirmReply(*c)) return 0;
+    }
+    return 1;
 }
 
-std::int32_t CheckShortReply(Connection &c) {
-    // The reply, and the line that the confirmation waits on, are held as
-    // in an exchange: against a close or a time-out change meanwhile.
-    std::lock_guard line(c.exchangeLock);
-    const auto reply = c.replyBytes();
-    // A refusal is a proper answer to any request. Anything else here (an
-    // acknowledgement where data was due, a reply of another form) may have
-    // answered another request, which the transport may find out.
-    const bool refusal = reply.size() == 4 && reply[0] == 3 && reply[3] == kFrameEnd && reply[1] > kReplyAck &&
-                         reply[1] <= 0x69;
-    if (!refusal && c.transport && !c.transport->confirmReply(c)) return 0;
+std::int32_t CheckShortReply(Connection &c, std::span<const std::uint8_t> reply) {
     if (reply.size() < 4 || reply[3] != kFrameEnd) {
         c.setError(err::kNotBinaryReply, err::kNotBinary);
         return 0;

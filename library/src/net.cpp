@@ -30,10 +30,14 @@ std::string socketErrorText(int e, const char *step, const platform::Ipv4Address
 
 // "Windows socket error" with the system's error number as its code, and
 // what happened spelt out behind it: the step and peer, and the system's
-// reason, or the wait that ran out.
-void socketError(Connection &c, ssize_t negativeErrno, const char *step, const platform::Ipv4Address &peer) {
+// reason, or the whole wait that ran out (`tries` of the time-out).
+void socketError(Connection &c, ssize_t negativeErrno, const char *step, const platform::Ipv4Address &peer,
+                 int tries = 1) {
     const int e = static_cast<int>(-negativeErrno);
-    if (e == EAGAIN)
+    if (e == EAGAIN && tries > 1)
+        c.setErrorf(code(negativeErrno), "%s: no reply within %d x %d ms from %s", err::kSocketError, tries,
+                    static_cast<int>(c.timeout), platform::ToText(peer).c_str());
+    else if (e == EAGAIN)
         c.setErrorf(code(negativeErrno), "%s: no reply within %d ms from %s", err::kSocketError,
                     static_cast<int>(c.timeout), platform::ToText(peer).c_str());
     else
@@ -120,8 +124,11 @@ bool UdpTransport::exchange(Connection &c) {
             continue;
         }
         // Each try reads on until its time-out, passing over datagrams
-        // that carry another number: answers to earlier exchanges that came
-        // too late. The first read waits on the socket's own time-out.
+        // that carry another number (answers to earlier exchanges that came
+        // too late) and datagrams from any other host: sequence numbers
+        // only count up, so anyone could guess the next. The controller may
+        // answer from another port; its address is what counts. The first
+        // read waits on the socket's own time-out.
         const bool forever = c.timeout == 0;
         const auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<std::uint32_t>(c.timeout));
         for (bool firstRead = true;; firstRead = false) {
@@ -130,10 +137,11 @@ bool UdpTransport::exchange(Connection &c) {
             const ssize_t n = firstRead ? socket_.receiveFrom(in, sizeof in, localAddress)
                                         : socket_.receiveFrom(in, sizeof in, localAddress, msLeft(forever, deadline));
             if (n < 0) {
-                socketError(c, n, "receiving from", remoteAddress);
+                socketError(c, n, "receiving from", remoteAddress, attempt + 1);
                 timedOut = n == -EAGAIN;
                 break;
             }
+            if (localAddress.address != remoteAddress.address) continue;
             if (n >= 4 && GetU16(in + 2) == sequence) {
                 staleMayWait_ = attempt > 0;
                 return acceptReply(c, in, static_cast<std::size_t>(n));

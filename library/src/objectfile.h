@@ -41,21 +41,21 @@ inline constexpr std::uint16_t kMagicEa = 0xFEED;       // EA, 16-bit addressed
 inline constexpr std::uint16_t kMagicEaWide = 0xFEEC;   // EA, 32-bit program addresses
 inline constexpr std::uint16_t kMagicEaWide2 = 0xFEEB;  // EA, 32-bit program addresses
 
-// Name of each record type 0 to 6 and its base address in a non-EA
-// controller's memory window (4 KB memory; 8 KB for model code 4).
+// Base address of each record type 0 to 6 in a non-EA controller's memory
+// window (4 KB memory; 8 KB for model code 4). The file carries only the
+// type's number; the names are the format's own.
 struct ObjectRecordTypeRow {
-    const char *name;
     std::uint16_t base4k;
     std::uint16_t base8k;
 };
 inline constexpr std::array<ObjectRecordTypeRow, 7> ObjectRecordTypeTable{{
-    {"steplen", 0x0000, 0x0000},
-    {"program", 0x0100, 0x0100},
-    {"datatab", 0x0FF7, 0x1FF7},
-    {"datasiz", 0x0FFA, 0x1FFA},
-    {"options", 0x0000, 0x0000},
-    {"cheksum", 0x0FFE, 0x1FFE},
-    {"sysconf", 0x0FFF, 0x1FFF},
+    {0x0000, 0x0000},  // steplen
+    {0x0100, 0x0100},  // program
+    {0x0FF7, 0x1FF7},  // datatab
+    {0x0FFA, 0x1FFA},  // datasiz
+    {0x0000, 0x0000},  // options
+    {0x0FFE, 0x1FFE},  // cheksum
+    {0x0FFF, 0x1FFF},  // sysconf
 }};
 
 // Most data bytes one record carries.

@@ -45,13 +45,20 @@ bool EthernetTransport::exchange(Connection &c) {
     const std::vector<std::uint8_t> frame = BuildEthernetFrame(f, {c.request, c.requestLength});
 
     std::vector<std::uint8_t> received(kEthernetFrameBuffer);
-    auto awaitReply = [&]() -> Await {
+    // `tries`: how many tries have waited, this one included.
+    auto awaitReply = [&](int tries) -> Await {
         auto end = Clock::now() + wait;
         for (;;) {
             const std::size_t n = adapter_->receive(*station_, received, MsUntil(end));
             if (n == 0) {
-                c.setErrorf(err::kSocketTimeout, "%s: no reply within %d ms from node %u", err::kSocketTimeoutText,
-                            static_cast<int>(timeout), static_cast<unsigned>(station_->remoteNode));
+                if (tries > 1)
+                    c.setErrorf(err::kSocketTimeout, "%s: no reply within %d x %d ms from node %u",
+                                err::kSocketTimeoutText, tries, static_cast<int>(timeout),
+                                static_cast<unsigned>(station_->remoteNode));
+                else
+                    c.setErrorf(err::kSocketTimeout, "%s: no reply within %d ms from node %u",
+                                err::kSocketTimeoutText, static_cast<int>(timeout),
+                                static_cast<unsigned>(station_->remoteNode));
                 return Await::Timeout;
             }
             const std::span<const std::uint8_t> got(received.data(), n);
@@ -77,7 +84,7 @@ bool EthernetTransport::exchange(Connection &c) {
             c.setError(err::kNone, err::kNdisSend);
             continue;
         }
-        if (awaitReply() == Await::Accepted) return true;
+        if (awaitReply(attempt + 1) == Await::Accepted) return true;
     }
     return false;
 }

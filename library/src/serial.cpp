@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <set>
+#include <map>
 #include <thread>
 
 #include "errors.h"
@@ -30,25 +30,25 @@ void pauseAfterReply() {
     while (Clock::now() < end) std::this_thread::yield();
 }
 
-// How long a dirty line must stay quiet before a request goes out: one whole
-// read time-out, the longest a reply may take. A read without time-out
-// never gives up on a reply, so only the remains of a broken frame can
-// follow; the time-out of a new connection covers those.
-constexpr std::uint32_t kQuietWithoutTimeout = 250;
-constexpr std::uint32_t kMostQuiet = 10000;
-std::uint32_t quietPeriod(std::uint32_t readTimeout) {
+// A read time-out given as milliseconds, as long as a reply may take. A read
+// without time-out never gives up on a reply, so only the remains of a
+// broken frame can follow; the time-out of a new connection covers those.
+constexpr std::chrono::milliseconds kQuietWithoutTimeout{250};
+std::chrono::milliseconds replyTimeLimit(std::uint32_t readTimeout) {
     if (readTimeout == 0) return kQuietWithoutTimeout;
-    return std::min(readTimeout, kMostQuiet);
+    return std::chrono::milliseconds(readTimeout);
 }
 // A line that has not gone quiet within this many quiet periods keeps
 // talking: the request fails instead of waiting for ever.
-constexpr std::uint32_t kQuietAttempts = 4;
+constexpr int kQuietAttempts = 4;
 
 // Devices whose port a connection of this process closed while the line
-// was dirty: a reply may still arrive after the port is opened again.
+// was dirty, by device (whatever name it was opened under), with the
+// longest time-out in force since: a reply may still arrive after the port
+// is opened again.
 struct DirtyLines {
     std::mutex mutex;
-    std::set<std::string> paths;
+    std::map<std::string, std::chrono::milliseconds> devices;
 };
 DirtyLines &dirtyLines() {
     static auto *lines = new DirtyLines;  // also used by static destructors
@@ -62,19 +62,29 @@ SerialTransport::~SerialTransport() {
 }
 
 void SerialTransport::leaveLine() {
-    if (path_.empty()) return;
+    if (device_.empty()) return;
     DirtyLines &d = dirtyLines();
     std::lock_guard lock(d.mutex);
-    if (dirty_) d.paths.insert(path_);
-    else d.paths.erase(path_);
+    if (dirty_) d.devices[device_] = quietPeriod();
+    else d.devices.erase(device_);
+}
+
+std::chrono::milliseconds SerialTransport::quietPeriod() const {
+    return std::max(replyTimeLimit(port_.readTimeout()), owedWithin_);
+}
+
+void SerialTransport::markDirty() {
+    dirty_ = true;
+    unconfirmed_ = true;
 }
 
 long SerialTransport::waitForQuiet(Connection &c) {
-    dirty_ = true;
-    const std::uint32_t quiet = quietPeriod(port_.readTimeout());
+    markDirty();
+    const auto quiet = quietPeriod();
     const long discarded = port_.discardUntilQuiet(quiet, kQuietAttempts * quiet);
     // A reply refused for coming too soon, and nothing after it: it was its
-    // request's answer after all, on a line that does not keep its rate.
+    // request's answer after all, on a line that does not keep its rate (or
+    // a stale reply whose own request was lost, which looks the same).
     if (refusedEarly_ && discarded == 0) rate_.foundIgnoringRate();
     refusedEarly_ = false;
     if (discarded < 0) c.setError(err::kPacket, err::kLineNotQuiet);
@@ -87,18 +97,44 @@ bool SerialTransport::settle(Connection &c) {
     return waitForQuiet(c) >= 0;
 }
 
-bool SerialTransport::confirmReply(Connection &c) {
+bool SerialTransport::watchAfterReply(Connection &c) {
     // A line out of step by one reply brings this request's own answer
-    // next: the reply stands only when the line stays quiet after it.
-    const long discarded = waitForQuiet(c);
-    if (discarded > 0) c.setError(err::kPacket, err::kReplyOutOfStep);
-    return discarded == 0;
+    // next, within the time an answer may take: the reply stands only when
+    // the line stays quiet that long after it.
+    if (port_.inputBefore(Clock::now() + quietPeriod())) {
+        c.setError(err::kPacket, err::kReplyOutOfStep);
+        markDirty();
+        return false;
+    }
+    unconfirmed_ = false;
+    confirmed_ = true;
+    return true;
+}
+
+bool SerialTransport::confirmReply(Connection &c) {
+    // A reply that does not fit its request may have answered another one:
+    // the line is watched after it, unless that was done already.
+    return confirmed_ || watchAfterReply(c);
 }
 
 bool SerialTransport::writeRequest(Connection &c) {
     if (!port_.isOpen()) return false;
-    if (const int e = port_.write(c.request, c.requestLength); e != 0) {
-        c.setError(static_cast<std::uint16_t>(e), err::kSendFailed);
+    // Its answer may take as long as the time-out it goes out under, even
+    // once a shorter one is set.
+    owedWithin_ = std::max(owedWithin_, replyTimeLimit(port_.readTimeout()));
+    // A line that takes no bytes (held by flow control, or nobody at the
+    // other side of it) gets the time-out and the time the bytes take on it.
+    const auto most = replyTimeLimit(port_.readTimeout()) +
+                      std::chrono::ceil<std::chrono::milliseconds>(port_.characterTime() * c.requestLength);
+    if (const int e = port_.write(c.request, c.requestLength, most); e != 0) {
+        // The text starts as callers know it and goes on with the device
+        // and the reason.
+        char reason[128];
+        if (e == ETIMEDOUT)
+            std::snprintf(reason, sizeof reason, "the line did not take the request within %lld ms",
+                          static_cast<long long>(most.count()));
+        c.setErrorf(static_cast<std::uint16_t>(e), "%s (%s: %s)", err::kSendFailed, path_.c_str(),
+                    e == ETIMEDOUT ? reason : strerror_r(e, reason, sizeof reason));
         return false;
     }
     return true;
@@ -137,47 +173,75 @@ bool SerialTransport::readReply(Connection &c) {
 }
 
 void SerialTransport::RateJudge::note(bool early) {
-    ++(early ? early_ : onTime_);
-    if (onTime_ + early_ >= kMost) {
-        onTime_ /= 2;
-        early_ /= 2;
-    }
+    if (early) onTime_ = 0;
+    else if (onTime_ < kSeenAgain) ++onTime_;
 }
 
-bool SerialTransport::cameAfterCrossing(Connection &c, Clock::duration took) {
-    // The request's bytes take this long to leave; the controller cannot
-    // answer before it has them all. (Only a later answer than that is
-    // possible: the measure starts before the write, and a busy machine
-    // only reads the answer later.)
-    const auto crossing = port_.characterTime() * c.requestLength;
-    const bool early = took < crossing;
-    const bool judged = rate_.keepsRate();
-    rate_.note(early);
-    if (!early || !judged) return true;
-    // A reply on its way before this request went out (repeated, or late);
-    // the request's own answer is still to come.
-    c.setError(err::kPacket, err::kReplyTooSoon);
-    refusedEarly_ = true;
-    return false;
+void SerialTransport::RateJudge::foundIgnoringRate() {
+    onTime_ = 0;
+    needed_ = kSeenAgain;
+}
+
+void SerialTransport::AnswerTimes::note(Duration answeredAfter) {
+    kept_[seen_ % kKept] = answeredAfter;
+    ++seen_;
+}
+
+bool SerialTransport::AnswerTimes::clearlySooner(Duration answeredAfter) const {
+    if (seen_ == 0) return false;
+    const Duration quickest = *std::min_element(kept_, kept_ + std::min(seen_, kKept));
+    // What "clearly" leaves out: a sixteenth of the usual time, and at
+    // least a millisecond. A reply taken for the next request's answer
+    // by a line one reply behind comes sooner than an answer by the
+    // request's own time on the line and the rest after a reply.
+    const Duration margin = std::max<Duration>(std::chrono::milliseconds(1), quickest / 16);
+    return answeredAfter < quickest - margin;
 }
 
 bool SerialTransport::exchange(Connection &c) {
+    confirmed_ = false;
     if (!port_.isOpen()) return false;
     if (!settle(c)) return false;
     const auto sent = Clock::now();
-    if (!writeRequest(c) || !readReply(c) || !cameAfterCrossing(c, firstByte_ - sent)) {
-        dirty_ = true;
+    if (!writeRequest(c) || !readReply(c)) {
+        markDirty();
         return false;
     }
-    // The line rests after the reply. Bytes that come meanwhile answer
-    // nothing we asked: either this reply was an earlier one and ours
-    // follows, or the line repeats itself or adds noise. Whose answer the
-    // reply was cannot be told, so it is not handed on as ours.
-    if (port_.inputBefore(Clock::now() + kRest)) {
-        dirty_ = true;
+    // The request's bytes take this long to leave; the controller cannot
+    // answer before it has them all. (The measure starts before the write,
+    // and a busy machine only reads the answer later: an answer can only
+    // seem later than it was.)
+    const auto crossing = port_.characterTime() * c.requestLength;
+    const auto took = firstByte_ - sent;
+    const bool early = took < crossing;
+    if (early && rate_.keepsRate()) {
+        // A reply on its way before this request went out (repeated, or
+        // late); the request's own answer is still to come.
+        c.setError(err::kPacket, err::kReplyTooSoon);
+        refusedEarly_ = true;
+        markDirty();
+        return false;
+    }
+    // The controller's own part: less the request's time on the line and
+    // the reply's first character, so that a change of rate leaves it be.
+    const Duration answeredAfter = took - crossing - port_.characterTime();
+    if (unconfirmed_ || answers_.clearlySooner(answeredAfter)) {
+        // The reply may have answered an earlier request, whose own answer
+        // then follows: it is trusted only once the line has stayed quiet.
+        if (!watchAfterReply(c)) return false;
+    } else if (port_.inputBefore(Clock::now() + kRest)) {
+        // The line rests after the reply. Bytes that come meanwhile answer
+        // nothing we asked: either this reply was an earlier one and ours
+        // follows, or the line repeats itself or adds noise. Whose answer
+        // the reply was cannot be told, so it is not handed on as ours.
+        markDirty();
         c.setError(err::kPacket, err::kBytesAfterReply);
         return false;
     }
+    rate_.note(early);
+    answers_.note(answeredAfter);
+    // In step, with nothing owed.
+    owedWithin_ = {};
     return true;
 }
 
@@ -187,8 +251,9 @@ bool SerialTransport::writeText(Connection &c) {
     // An empty one only reads on what the device sends by itself (the rest
     // of an earlier reply included), which must not be thrown away.
     if (c.requestLength > 0 && !settle(c)) return false;
+    owedBeforeText_ = owedWithin_;
     if (!writeRequest(c)) {
-        dirty_ = true;
+        markDirty();
         return false;
     }
     return true;
@@ -198,7 +263,7 @@ bool SerialTransport::readText(Connection &c, std::uint8_t terminator) {
     c.replyLength = 0;
     if (port_.read(c.reply, 1) != 1) {
         c.setError(err::kTimeout, err::kTimedOut);
-        dirty_ = true;
+        markDirty();
         return false;
     }
     c.replyLength = 1;
@@ -210,18 +275,20 @@ bool SerialTransport::readText(Connection &c, std::uint8_t terminator) {
         // its terminator is refused rather than overrun.
         if (c.replyLength >= kMaxReply) {
             c.setError(err::kPacket, err::kTextTooLong);
-            dirty_ = true;
+            markDirty();
             return false;
         }
         if (port_.read(c.reply + c.replyLength, 1) != 1) {
             // Cut short by the time-out: the rest may still come.
-            dirty_ = true;
+            markDirty();
             return lineMode;
         }
         last = c.reply[c.replyLength] == end;
         ++c.replyLength;
     }
-    // What follows the terminator stays on the line for the next read.
+    // Its request is answered; what was owed before it still is. What
+    // follows the terminator stays on the line for the next read.
+    owedWithin_ = owedBeforeText_;
     pauseAfterReply();
     return true;
 }
@@ -265,10 +332,15 @@ bool SerialTransport::applyLineSettings(Connection &c, std::int32_t baud, std::u
 int SerialTransport::open(const std::string &path, std::uint32_t readTimeout) {
     if (const int e = port_.open(path); e != 0) return e;
     path_ = path;
+    device_ = port_.deviceKey();
     port_.setReadTimeout(readTimeout);
     DirtyLines &d = dirtyLines();
     std::lock_guard lock(d.mutex);
-    dirty_ = d.paths.erase(path) > 0;
+    if (const auto it = d.devices.find(device_); it != d.devices.end()) {
+        dirty_ = true;
+        owedWithin_ = it->second;
+        d.devices.erase(it);
+    }
     return 0;
 }
 
@@ -290,27 +362,29 @@ int SerialTransport::applyDefaults() {
     settings_ = s;
     if (const int e = port_.apply(s); e != 0) return e;
     // Whatever the line held before we came is no answer to anything.
-    port_.discardUntilQuiet(0, 0);
+    port_.discardUntilQuiet({}, {});
     return 0;
 }
 
 bool OpenSerial(Connection &c, const OpenRequest &how) {
     auto t = std::make_unique<SerialTransport>();
     const std::string path = platform::SerialDevicePath(c.port);
-    if (const int e = t->open(path, how.serialReadTimeout); e != 0) {
-        // The text starts as callers know it and goes on with the device
-        // and the system's reason.
+    // The text starts as callers know it and goes on with the device and
+    // the system's reason.
+    const auto failed = [&path](int e, const char *what) {
         char reason[128];
         char text[256];
-        std::snprintf(text, sizeof text, "%s (%s: %s)", err::kFileError, path.c_str(),
-                      strerror_r(e, reason, sizeof reason));
+        std::snprintf(text, sizeof text, "%s (%s: %s)", what, path.c_str(), strerror_r(e, reason, sizeof reason));
         libraryError().set(static_cast<std::uint16_t>(e), text);
+    };
+    if (const int e = t->open(path, how.serialReadTimeout); e != 0) {
+        failed(e, err::kFileError);
         return false;
     }
     if (const int e = t->applyDefaults(); e != 0) {
         // The connection goes into the table all the same, unusable; the
         // port stays open in it until it is closed.
-        libraryError().set(static_cast<std::uint16_t>(e), err::kSetCommState);
+        failed(e, err::kSetCommState);
         c.status = 0;
     } else {
         c.status = 1;

@@ -154,11 +154,12 @@ private:
     }
 
     // The controller stopped answering: the upload fails with the reason
-    // of the last read.
+    // of the last read (this thread's: another one may use the connection).
     std::int32_t linkLost() {
-        char reason[sizeof c_.errorText];
-        std::snprintf(reason, sizeof reason, "%s", c_.errorText);
-        c_.setErrorf(c_.errorCode, "Upload ended: %d reads in a row failed (%s)", kFailedReadsInARow, reason);
+        std::uint16_t code = 0;
+        char reason[256];
+        c_.readError(code, reason);
+        c_.setErrorf(code, "Upload ended: %d reads in a row failed (%s)", kFailedReadsInARow, reason);
         return 0;
     }
 

@@ -109,7 +109,7 @@ TEST_F(RawEthernetTest, InterimRepliesExtendTheWait) {
     server_->clearReceived();
     EXPECT_FALSE(ReadRegister(id, 5, value));
     EXPECT_EQ(Error(id).code, 236);
-    EXPECT_STREQ(Error(id).text, "Windows socket timeout: no reply within 60 ms from node 7");
+    EXPECT_STREQ(Error(id).text, "Windows socket timeout: no reply within 3 x 60 ms from node 7");
     orvtest::WaitUntil([&] { return server_->received().size() >= 3u; });
     EXPECT_EQ(server_->received().size(), 3u);
 }
@@ -136,7 +136,7 @@ TEST_F(RawEthernetTest, BroadcastRepliesAndSilenceEndInATimeoutAfterThreeTries) 
     std::int32_t value = 0;
     EXPECT_FALSE(ReadRegister(id, 1, value));
     EXPECT_EQ(Error(id).code, 236);
-    EXPECT_STREQ(Error(id).text, "Windows socket timeout: no reply within 80 ms from node 7");
+    EXPECT_STREQ(Error(id).text, "Windows socket timeout: no reply within 3 x 80 ms from node 7");
     orvtest::WaitUntil([&] { return server_->received().size() >= 3u; });
     EXPECT_EQ(server_->received().size(), 3u);
 

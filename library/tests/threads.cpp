@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -156,6 +157,40 @@ TEST(Threads, QueriesBesideAnExchangeOnTheSameConnection) {
     }
 }
 
+// Two threads share one connection: one makes calls that the controller
+// refuses, the other calls that it acknowledges. Each call reports the
+// outcome of its own request, and its thread then reads its own error.
+TEST(Threads, TwoThreadsOnOneConnectionEachGetTheirOwnOutcome) {
+    EmulatorLink link(Link::Udp);  // UDP and TCP on one address
+    ASSERT_TRUE(link.ok());
+    constexpr int kCalls = 4000;
+    for (const std::int32_t type : {ZQ_TYPE_UDP, ZQ_TYPE_TCP}) {
+        SCOPED_TRACE(type == ZQ_TYPE_UDP ? "udp" : "tcp");
+        const std::int32_t id = ZqOpenConnection(type, 0, link.openAddress());
+        ASSERT_NE(id, 0) << ErrorText(0);
+        ASSERT_EQ(ZqSetConnectionTimeout(id, kAnswerTimeout), 1);
+        // Register 50000 does not exist: its writes and reads are refused
+        // (216); register 100 takes every write.
+        int refusedAsSuccess = 0, outputWritten = 0, otherError = 0, ackedAsFailure = 0;
+        std::thread refused([&] {
+            for (int i = 0; i < kCalls; ++i) {
+                std::int32_t value = -7;
+                if ((i % 2 ? ZqGetRegister(id, 50000, &value) : ZqPutRegister(id, 50000, i)) != 0) ++refusedAsSuccess;
+                else if (ErrorCode(id) != 216) ++otherError;
+                outputWritten += value != -7;
+            }
+        });
+        for (int i = 0; i < kCalls; ++i) ackedAsFailure += ZqPutRegister(id, 100, i) != 1;
+        refused.join();
+        std::printf("of %d refused calls %d reported success\n", kCalls, refusedAsSuccess);
+        EXPECT_EQ(refusedAsSuccess, 0);
+        EXPECT_EQ(outputWritten, 0);
+        EXPECT_EQ(otherError, 0);
+        EXPECT_EQ(ackedAsFailure, 0);
+        EXPECT_EQ(ZqCloseConnection(id), 1);
+    }
+}
+
 // On a serial line a reply of another form is confirmed by a wait for a
 // quiet line after its exchange. That wait holds the connection as the
 // exchange does: a time-out change from another thread meanwhile meets no
@@ -186,46 +221,63 @@ TEST(Threads, TimeoutChangesBesideASerialReplyCheck) {
     EXPECT_EQ(ZqCloseConnection(id), 1);
 }
 
-// Another thread closes the connection while an upload runs on it: the
-// upload ends with a failure on its own copy of the record, never on a
-// record the close has freed (the sanitizer builds see such a use).
-TEST(Threads, CloseBesideAnUpload) {
-    EmulatorLink link(Link::Udp);
-    ASSERT_TRUE(link.ok());
-    LoadProgram(link.controller(), SampleProgram(5));
-    const std::int32_t id = link.open();
-    ASSERT_NE(id, 0) << ErrorText(0);
-    ASSERT_EQ(ZqSetConnectionTimeout(id, kAnswerTimeout), 1);
+// Another thread closes the connection while an upload or a download runs
+// on it, over UDP and TCP, and a third makes refused calls on it until
+// then: the transfer ends with a failure on its own copy of the record,
+// never on a record the close has freed, and reads the record's error only
+// under its lock, beside the third thread's writes (the sanitizer builds
+// see any such use or race).
+TEST(Threads, CloseBesideATransfer) {
+    for (const auto &[kind, upload] : {std::pair{Link::Udp, true}, {Link::Tcp, true}, {Link::Udp, false},
+                                       {Link::Tcp, false}}) {
+        SCOPED_TRACE(std::string(upload ? "upload over " : "download over ") + LinkName(kind));
+        EmulatorLink link(kind);
+        ASSERT_TRUE(link.ok());
+        const ProgramImage program = SampleProgram(5);
+        LoadProgram(link.controller(), program);
+        orv::test::TempDir dir;
+        const std::string path = dir.file("closed.dso");
+        if (!upload) orv::test::WriteBytes(path, ExpectedObjectFile(program));
+        const std::uint8_t held = upload ? 0x39 : 0x59;  // a data-table row read, a block write
+        const std::int32_t id = link.open();
+        ASSERT_NE(id, 0) << ErrorText(0);
+        ASSERT_EQ(ZqSetConnectionTimeout(id, kAnswerTimeout), 1);
 
-    // The third memory read answers only once the connection has left the
-    // table, so the close is under way while the upload still runs.
-    const orvemu::Handler read = link.controller().handler(0x2B);
-    std::atomic<int> reads{0};
-    std::atomic<bool> reached{false};
-    link.controller().setHandler(0x2B, [&](orvemu::Controller &c, const orvemu::Request &r) {
-        if (++reads == 3) {
-            reached = true;
+        // The third such request is answered only once the connection has
+        // left the table, so the close is under way while the transfer
+        // still runs.
+        const orvemu::Handler handle = link.controller().handler(held);
+        std::atomic<int> requests{0};
+        std::atomic<bool> reached{false};
+        link.controller().setHandler(held, [&](orvemu::Controller &c, const orvemu::Request &r) {
+            if (++requests == 3) {
+                reached = true;
+                ZQ_CONNECTION_INFO info{};
+                const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+                while (ZqGetConnectionInfo(id, &info) == 1 && std::chrono::steady_clock::now() < bound)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            return handle(c, r);
+        });
+        std::thread refused([&] {
             ZQ_CONNECTION_INFO info{};
+            while (ZqGetConnectionInfo(id, &info) == 1) ZqPutRegister(id, 50000, 1);
+        });
+        std::atomic<std::int32_t> closed{-1};
+        std::thread closer([&] {
             const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-            while (ZqGetConnectionInfo(id, &info) == 1 && std::chrono::steady_clock::now() < bound)
+            while (!reached && std::chrono::steady_clock::now() < bound)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return read(c, r);
-    });
-    std::atomic<std::int32_t> closed{-1};
-    std::thread closer([&] {
-        const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (!reached && std::chrono::steady_clock::now() < bound)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        closed = ZqCloseConnection(id);
-    });
-    orv::test::TempDir dir;
-    const std::string path = dir.file("closed.dso");
-    ZQ_TRANSFER_STATS stats{};
-    const std::int32_t result = ZqUpload(id, path.c_str(), &stats);
-    closer.join();
-    EXPECT_TRUE(reached.load());
-    EXPECT_EQ(closed.load(), 1);
-    EXPECT_EQ(result, 0);
-    link.controller().setHandler(0x2B, read);
+            closed = ZqCloseConnection(id);
+        });
+        ZQ_TRANSFER_STATS stats{};
+        const std::int32_t result =
+            upload ? ZqUpload(id, path.c_str(), &stats) : ZqDownload(id, path.c_str(), &stats);
+        closer.join();
+        refused.join();
+        EXPECT_TRUE(reached.load());
+        EXPECT_EQ(closed.load(), 1);
+        EXPECT_EQ(result, 0);
+        link.controller().setHandler(held, handle);
+    }
 }

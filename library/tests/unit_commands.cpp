@@ -221,6 +221,9 @@ TEST_F(Commands, NumbersThatTheirFieldCannotCarryAreRefused) {
         {"outputs with 70000", [&] { return ZqPutAnalogOutputN(id, 1, 3, values); }, {}},
         {"70000 rows", [&] { return ZqPutDataTableDim(id, 70000, 4); }, {}},
         {"-32769 rows", [&] { return ZqPutDataTableDim(id, -32769, 4); }, {}},
+        // Counts: no negative number of rows.
+        {"-1 rows", [&] { return ZqPutDataTableDim(id, -1, 4); }, {}},
+        {"-32768 rows", [&] { return ZqPutDataTableDim(id, -32768, 4); }, {}},
         {"cell 70000", [&] { return ZqPutDataTableLoc(id, 1, 1, 70000); }, {}},
         {"cell -32769", [&] { return ZqPutDataTableLoc(id, 1, 1, -32769); }, {}},
         {"cells with 70000", [&] { return ZqPutDataTableRow(id, 1, 1, 2, values + 1); }, {}},
@@ -231,7 +234,7 @@ TEST_F(Commands, NumbersThatTheirFieldCannotCarryAreRefused) {
         {"properties 65535", [&] { return ZqGetVProperties(id, 65535, &p1, &p2, &p3); }, {0xFF, 0xFF}},
         {"output -32768", [&] { return ZqPutAnalogOutput(id, 1, -32768); }, {0x00, 0x00, 0x80}},
         {"output 65535", [&] { return ZqPutAnalogOutput(id, 2, 65535); }, {0x01, 0xFF, 0xFF}},
-        {"-1 rows", [&] { return ZqPutDataTableDim(id, -1, 4); }, {0xFF, 0xFF, 0x04}},
+        {"65535 rows", [&] { return ZqPutDataTableDim(id, 65535, 4); }, {0xFF, 0xFF, 0x04}},
         {"cell -32768 of row 65535", [&] { return ZqPutDataTableLoc(id, 65535, 255, -32768); },
          {0xFF, 0xFF, 0xFF, 0x00, 0x80}},
         {"column 255", [&] { return ZqGetDataTableRow(id, 1, 255, 1, out); }, {0x01, 0x00, 0xFF, 0x00}},

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <tuple>
 #include <string>
 #include <thread>
 
@@ -29,11 +30,6 @@ std::string errorText(std::int32_t id, std::int32_t *code = nullptr) {
     return info.text;
 }
 
-void setReply(Connection &c, const Bytes &b) {
-    std::memcpy(c.reply, b.data(), b.size());
-    c.replyLength = static_cast<std::uint16_t>(b.size());
-}
-
 const Bytes kReadRegister1{0x01, 0x05, 0x09, 0x01, 0x00, 0xF5, 0xFF};
 
 }  // namespace
@@ -53,8 +49,8 @@ TEST(ShortReply, EveryCodeMapsToItsExactTextAndNumber) {
     Connection c;
     for (const auto &k : cases) {
         c.setError(999, "stale");
-        setReply(c, {0x03, k.code, static_cast<std::uint8_t>(0xFF - k.code), 0xFF});
-        EXPECT_EQ(CheckShortReply(c), k.result) << int(k.code);
+        EXPECT_EQ(CheckShortReply(c, Bytes{0x03, k.code, static_cast<std::uint8_t>(0xFF - k.code), 0xFF}), k.result)
+            << int(k.code);
         EXPECT_EQ(c.errorCode, k.error) << int(k.code);
         EXPECT_STREQ(c.errorText, k.text) << int(k.code);
     }
@@ -63,17 +59,14 @@ TEST(ShortReply, EveryCodeMapsToItsExactTextAndNumber) {
 TEST(ShortReply, OnlyBytesThatArrivedAreDecoded) {
     Connection c;
     // A longer reply whose byte 3 is not FF.
-    setReply(c, {0x07, 0x0A, 0x01, 0x00, 0x00, 0x00, 0xF4, 0xFF});
-    EXPECT_EQ(CheckShortReply(c), 0);
+    EXPECT_EQ(CheckShortReply(c, Bytes{0x07, 0x0A, 0x01, 0x00, 0x00, 0x00, 0xF4, 0xFF}), 0);
     EXPECT_EQ(c.errorCode, 205);
     EXPECT_STREQ(c.errorText, "Not a valid binary protocol response.");
     // Three bytes received: byte 3 is whatever the buffer held before, and must not count.
-    setReply(c, {0x03, 0x64, 0x9B, 0xFF});
-    c.replyLength = 3;
-    EXPECT_EQ(CheckShortReply(c), 0);
+    const Bytes ack{0x03, 0x64, 0x9B, 0xFF};
+    EXPECT_EQ(CheckShortReply(c, std::span(ack).first(3)), 0);
     EXPECT_EQ(c.errorCode, 205);
-    c.replyLength = 0;
-    EXPECT_EQ(CheckShortReply(c), 0);
+    EXPECT_EQ(CheckShortReply(c, {}), 0);
     EXPECT_EQ(c.errorCode, 205);
 }
 
@@ -143,10 +136,40 @@ TEST_F(Table, SuccessKeepsTheErrorAndOnlyAnAcknowledgementClearsIt) {
     ASSERT_EQ(ZqSendData(id, 20, kReadRegister1.data(), 7, reply), 1);
     EXPECT_EQ(errorText(id, &code), "Timed out waiting for response from controller");
 
-    setReply(record(id), {0x03, 0x64, 0x9B, 0xFF});
-    EXPECT_EQ(CheckShortReply(record(id)), 1);
+    EXPECT_EQ(CheckShortReply(record(id), Bytes{0x03, 0x64, 0x9B, 0xFF}), 1);
     EXPECT_EQ(errorText(id, &code), std::string(46, ' '));
     EXPECT_EQ(code, 0);
+    orvtest::RemoveConnection(id);
+}
+
+// Each thread reads the error of its own last call, whatever another
+// thread's call left on the connection since. A thread whose last call left
+// no error (one that handed the connection to a worker) reads the
+// connection's last error.
+TEST_F(Table, EachThreadReadsTheErrorOfItsOwnLastCall) {
+    const auto id = AddEmulatedConnection(emu);
+    std::int32_t v = 0;
+    // Refused (216), or lost (170) when `lost`; a plain read when `fault` is false.
+    const auto call = [&](bool fault, bool lost) {
+        if (fault) emu.setFault(lost ? orvemu::Fault{orvemu::FaultKind::Drop}
+                                     : orvemu::Fault{orvemu::FaultKind::ShortError, 1, 0, 0x66});
+        return ZqGetRegister(id, 1, &v);
+    };
+    for (const auto &[mineFails, mineLost, workerLost, expected] :
+         {std::tuple{true, false, true, 216}, {true, true, false, 170}, {false, false, false, 216}, {false, false, true, 170}}) {
+        SCOPED_TRACE(::testing::Message() << mineFails << mineLost << workerLost);
+        call(mineFails, mineLost);
+        std::int32_t workerCode = -1;
+        std::thread worker([&, lost = workerLost] {
+            EXPECT_EQ(call(true, lost), 0);
+            errorText(id, &workerCode);
+        });
+        worker.join();
+        std::int32_t code = -1;
+        errorText(id, &code);
+        EXPECT_EQ(code, expected);
+        EXPECT_EQ(workerCode, workerLost ? 170 : 216);
+    }
     orvtest::RemoveConnection(id);
 }
 

@@ -1,5 +1,10 @@
 // Serial line settings and the open calls' serial time-outs.
+#include <fcntl.h>
+#include <stdlib.h>
+
 #include <cerrno>
+#include <future>
+#include <ostream>
 #include <string>
 #include <gtest/gtest.h>
 
@@ -9,6 +14,7 @@
 #include "connection.h"
 #include "orvcomm.h"
 #include "serial.h"
+#include "temp_dir.h"
 #include "servers.h"
 
 using orv::platform::SerialSettings;
@@ -124,21 +130,34 @@ TEST(SerialOpenTimeouts, NetOpenClampsTheReadTimeout) {
 }
 
 namespace {
-// Opens a connection on the pseudo-terminal (through a COM port of its own)
-// with the given reply time-out: its ID, or 0.
-std::int32_t OpenOn(const orvemu::Server &pty, std::int32_t timeoutMs) {
+// Opens a connection on the device (through a COM port of its own) with the
+// given reply time-out: its ID, or 0.
+std::int32_t OpenOn(const std::string &device, std::int32_t timeoutMs) {
     const int port = orvtest::NextComPort();
-    orvtest::SetComPort(port, pty.endpoint());
+    orvtest::SetComPort(port, device);
     const std::int32_t id = ZqOpenConnection(1, port, 0);
     return id != 0 && ZqSetConnectionTimeout(id, timeoutMs) == 1 ? id : 0;
 }
 
-bool LineDirty(std::int32_t id) {
+// What a serial connection's line state is: dirty, unconfirmed and how long
+// its quiet period lasts (ms).
+struct LineState {
+    bool dirty = false, unconfirmed = false;
+    long quietMs = 0;
+    bool operator==(const LineState &) const = default;
+};
+std::ostream &operator<<(std::ostream &o, const LineState &l) {
+    return o << (l.dirty ? "dirty" : "clean") << (l.unconfirmed ? ", unconfirmed" : ", confirmed") << ", quiet "
+             << l.quietMs << " ms";
+}
+LineState LineOf(std::int32_t id) {
     orv::TableGuard guard;
     auto *c = orv::table::lookup(id, false);
     auto *t = c ? dynamic_cast<orv::SerialTransport *>(c->transport.get()) : nullptr;
-    return t && t->lineDirty();
+    if (!t) return {};
+    return {t->lineDirty(), t->lineUnconfirmed(), static_cast<long>(t->quietPeriod().count())};
 }
+bool LineDirty(std::int32_t id) { return LineOf(id).dirty; }
 }  // namespace
 
 // Every way an exchange can end other than cleanly leaves the line dirty; the
@@ -153,7 +172,7 @@ TEST(SerialLine, EveryUncleanEndLeavesTheLineDirtyUntilItHasBeenQuiet) {
     controller.setLineTiming(true);  // as a real line, whatever the machine's load
     auto pty = orvemu::startPty(controller);
     ASSERT_TRUE(pty);
-    const std::int32_t id = OpenOn(*pty, 300);
+    const std::int32_t id = OpenOn(pty->endpoint(), 300);
     ASSERT_NE(id, 0);
     controller.withMemory([](orvemu::Memory &m) {
         m.registers[1] = 41;
@@ -186,38 +205,67 @@ TEST(SerialLine, EveryUncleanEndLeavesTheLineDirtyUntilItHasBeenQuiet) {
         {"no text reply", {FaultKind::Drop}, true, 0, true},
         {"more text after the terminator", {FaultKind::Garbage, 1, 0, 0, {'o', 'k', '\r', '!'}}, true, 1, false},
     };
+    // A new connection trusts its first reply only once the line has stayed
+    // quiet after it.
+    EXPECT_EQ(LineOf(id), (LineState{false, true, 300}));
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         controller.setFault(c.fault);
         EXPECT_EQ(c.textExchange ? text() : read(), c.result);
-        EXPECT_EQ(LineDirty(id), c.dirty);
+        // A dirty line's next reply is watched too.
+        EXPECT_EQ(LineOf(id), (LineState{c.dirty, c.dirty, 300}));
         // Another register, so that a reply left over from the fault shows.
         value = 0;
         EXPECT_EQ(read(2), 1);
         EXPECT_EQ(value, 42);
-        EXPECT_FALSE(LineDirty(id));
+        EXPECT_EQ(LineOf(id), (LineState{false, false, 300}));
     }
+    // A request that failed under a time-out is owed an answer within it: a
+    // shorter one set afterwards does not shorten the quiet wait until the
+    // line is in step again.
+    controller.setFault({FaultKind::Drop});
+    EXPECT_EQ(read(), 0);
+    ASSERT_EQ(ZqSetConnectionTimeout(id, 120), 1);
+    EXPECT_EQ(LineOf(id), (LineState{true, true, 300}));
+    EXPECT_EQ(read(2), 1);
+    EXPECT_EQ(LineOf(id), (LineState{false, false, 120}));
     EXPECT_EQ(ZqCloseConnection(id), 1);
 }
 
-// A reply may still come after the port is closed and opened again: a port
-// closed dirty opens dirty, one closed clean opens clean (and without what
-// the line held).
+// A reply may still come after the port is closed and opened again, also
+// under another name for the same device (a symbolic link, as the by-id
+// names are): a port closed dirty opens dirty, with the quiet wait of the
+// time-out its last request went out under; one closed clean opens clean
+// (and without what the line held). Either way the first reply of the new
+// connection is watched before it is trusted.
 TEST(SerialLine, APortOpensAsItsLineWasLeft) {
     orvemu::Controller controller;
     auto pty = orvemu::startPty(controller);
     ASSERT_TRUE(pty);
+    const orv::test::TempDir dir;
+    const std::string device = pty->endpoint(), otherName = dir.file("by-id");
+    ASSERT_EQ(symlink(device.c_str(), otherName.c_str()), 0);
+    struct Case {
+        const char *name;
+        bool dirty;
+        const std::string &reopenAs;
+        LineState reopened;
+    } const cases[] = {
+        {"closed dirty", true, device, {true, true, 300}},
+        {"closed clean", false, device, {false, true, 100}},
+        {"closed dirty, opened under another name", true, otherName, {true, true, 300}},
+    };
     std::int32_t value = 0;
-    for (const bool dirty : {true, false, true}) {
-        SCOPED_TRACE(dirty ? "closed dirty" : "closed clean");
-        std::int32_t id = OpenOn(*pty, 300);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::int32_t id = OpenOn(pty->endpoint(), 300);
         ASSERT_NE(id, 0);
-        if (dirty) controller.setFault({orvemu::FaultKind::Drop});
-        EXPECT_EQ(ZqGetRegister(id, 1, &value), dirty ? 0 : 1);
+        if (c.dirty) controller.setFault({orvemu::FaultKind::Drop});
+        EXPECT_EQ(ZqGetRegister(id, 1, &value), c.dirty ? 0 : 1);
         EXPECT_EQ(ZqCloseConnection(id), 1);
-        id = OpenOn(*pty, 300);
+        id = OpenOn(c.reopenAs, 100);
         ASSERT_NE(id, 0);
-        EXPECT_EQ(LineDirty(id), dirty);
+        EXPECT_EQ(LineOf(id), c.reopened);
         EXPECT_EQ(ZqCloseConnection(id), 1);
     }
 }
@@ -232,39 +280,113 @@ TEST(SerialLine, ALineWhoseDeviceIsGoneFailsAsUnsendable) {
         orvemu::Controller controller;
         auto pty = orvemu::startPty(controller);
         ASSERT_TRUE(pty);
-        const std::int32_t id = OpenOn(*pty, 300);
+        const std::int32_t id = OpenOn(pty->endpoint(), 300);
         ASSERT_NE(id, 0);
         std::int32_t value = 0;
         if (dirty) controller.setFault({orvemu::FaultKind::Drop});
         EXPECT_EQ(ZqGetRegister(id, 1, &value), dirty ? 0 : 1);
         EXPECT_EQ(LineDirty(id), dirty);
+        const std::string device = pty->endpoint();
         pty.reset();
         EXPECT_EQ(ZqGetRegister(id, 1, &value), 0);
-        EXPECT_EQ(orvtest::ErrorText(id), "Failed to send message.");
+        EXPECT_EQ(orvtest::ErrorText(id), "Failed to send message. (" + device + ": Input/output error)");
         EXPECT_EQ(orvtest::ErrorCode(id), EIO);
         EXPECT_EQ(ZqCloseConnection(id), 1);
     }
 }
 
-// A line is judged by its rate once it has shown that it keeps it: at least
-// 8 answers, three in four of them no sooner than their requests could
-// cross it; never again once a refused answer proved to have been its own.
-// (Whether a real answer comes early depends on the machine's load: the
-// judgement is checked here by its counts alone.)
-TEST(SerialLine, ALineIsJudgedByItsRateOnlyOnceItHasShownIt) {
-    struct Case {
-        int onTime, early;
-        bool foundIgnoring, judged;
-    } const cases[] = {
-        {7, 0, false, false}, {8, 0, false, true},  {6, 2, false, true},   {5, 3, false, false},
-        {0, 20, false, false}, {30, 10, false, true}, {20, 0, true, false},
+// A line is judged by its rate once it has shown that it keeps it: 8
+// answers in a row no sooner than their requests could cross it. A refused
+// answer that proved to have been its own ends the judgement until 64 in a
+// row show the rate again. And a reply is watched when it comes clearly
+// sooner than the quickest of the controller's recent answers: a jittery
+// controller within its own range is not, a reply that a line one behind
+// hands over early is. (Whether a real answer comes early depends on the
+// machine's load: both are checked here by their counts and times alone.)
+TEST(SerialLine, ALineIsJudgedByTheTimesItHasShown) {
+    struct RateCase {
+        const char *answers;  // in order: o on time, e early, f a refused one found to be the answer
+        bool judged;
+    } const rateCases[] = {
+        {"ooooooo", false},
+        {"oooooooo", true},
+        {"ooooooooe", false},
+        {"eoooooooo", true},
+        {"eeeeeeeeeeeeeeeeeeee", false},
+        {"oooooooooooooooooooof", false},
+        {"oooooooooooooooooooofoooooooo", false},
+        {"oooooooooooooooooooof"
+         "oooooooooooooooooooooooooooooooooooooooooooooooooooooooooooooooo",
+         true},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(std::to_string(c.onTime) + " on time, " + std::to_string(c.early) + " early");
+    for (const RateCase &c : rateCases) {
+        SCOPED_TRACE(c.answers);
         orv::SerialTransport::RateJudge judge;
-        for (int i = 0; i < c.onTime; ++i) judge.note(false);
-        for (int i = 0; i < c.early; ++i) judge.note(true);
-        if (c.foundIgnoring) judge.foundIgnoringRate();
+        for (const char *a = c.answers; *a; ++a) {
+            if (*a == 'f') judge.foundIgnoringRate();
+            else judge.note(*a == 'e');
+        }
         EXPECT_EQ(judge.keepsRate(), c.judged);
     }
+
+    using std::chrono::microseconds;
+    using std::chrono::milliseconds;
+    // A quick answer, then 32 at 20 ms: the quick one is forgotten.
+    std::vector<microseconds> outOfMemory(33, milliseconds(20));
+    outOfMemory.front() = microseconds(1000);
+    struct TimeCase {
+        const char *name;
+        std::vector<microseconds> seen;
+        microseconds reply;
+        bool watched;
+    } const timeCases[] = {
+        {"nothing seen yet", {}, microseconds(0), false},
+        {"a steady controller", {milliseconds(20), milliseconds(20)}, milliseconds(20), false},
+        {"a jittery one, within its range", {milliseconds(70), milliseconds(51), milliseconds(88)}, milliseconds(50), false},
+        {"a line one reply behind at 115200 baud", {milliseconds(20)}, microseconds(17400), true},
+        {"a repeated answer", {milliseconds(20), milliseconds(21)}, milliseconds(3), true},
+        {"a pseudo-terminal, answering before the request crossed", {microseconds(-7200)}, microseconds(-7100), false},
+        {"the quickest of 32 counts, an older one no more", outOfMemory, milliseconds(10), true},
+    };
+    for (const TimeCase &c : timeCases) {
+        SCOPED_TRACE(c.name);
+        orv::SerialTransport::AnswerTimes times;
+        for (auto t : c.seen) times.note(t);
+        EXPECT_EQ(times.clearlySooner(c.reply), c.watched);
+    }
+}
+
+// A line that takes no bytes (its flow control held, or nobody reading its
+// other side) fails a request once the time-out and the time its bytes take
+// on the line have passed, instead of blocking the caller, and leaves the
+// line dirty. The pseudo-terminal here is read by nobody: each request fills
+// it further until it takes no more.
+TEST(SerialLine, AWriteToALineThatTakesNoBytesFails) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string device = ptsname(master);
+    const std::int32_t id = OpenOn(device, 5);
+    ASSERT_NE(id, 0) << orvtest::ErrorText(0);
+    ASSERT_EQ(ZqInitConnection(id, 115200, 0, 8, 0), 1);
+    const orvtest::Bytes request(1400, 0x55);
+    auto sendUntilRefused = std::async(std::launch::async, [&] {
+        for (int sent = 0; sent < 1000; ++sent)
+            if (orvtest::Send(id, request).result == 0 && orvtest::ErrorCode(id) != 170) return sent;
+        return -1;
+    });
+    // Only a write that never gives up reaches this bound; closing the
+    // other side then ends it.
+    const bool returned = sendUntilRefused.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    if (!returned) ::close(master);
+    ASSERT_TRUE(returned) << "a write to a line that takes no bytes never returned";
+    EXPECT_GT(sendUntilRefused.get(), 0);
+    // 5 ms and 1400 bytes at 115200 baud (121.5 ms).
+    EXPECT_EQ(orvtest::ErrorText(id), "Failed to send message. (" + device +
+                                          ": the line did not take the request within 127 ms)");
+    EXPECT_EQ(orvtest::ErrorCode(id), ETIMEDOUT);
+    EXPECT_TRUE(LineDirty(id));
+    EXPECT_EQ(ZqCloseConnection(id), 1);
+    ::close(master);
 }

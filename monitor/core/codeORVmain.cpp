@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include "core/dde.h"
 #include "core/eventpump.h"
@@ -68,7 +69,12 @@ void Pause(float seconds) {
     }
 }
 
-bool StartWinsock() { return true; }
+bool StartWinsock() {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
 
 QString IpFromBytes(const QByteArray &address) {
     QStringList parts;

@@ -31,7 +31,9 @@ QByteArray AppendChecksum(QByteArray &frame);
 // Waits while processing pending window events.
 void Pause(float seconds);
 
-// The sockets library needs no start on this system: always True.
+// True when the system gives the program an IPv4 socket, which the host
+// look-up and the network links need; False when it cannot (no descriptor
+// left, IPv4 absent or forbidden).
 bool StartWinsock();
 // Dotted decimal text of a 4-byte address, first byte first.
 QString IpFromBytes(const QByteArray &address);

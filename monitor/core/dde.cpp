@@ -16,6 +16,7 @@
 
 #include "core/forms.h"
 #include "core/globals.h"
+#include "core/shownvalue.h"
 
 namespace {
 constexpr int TickMs = 50;         // advise links and waiting requests
@@ -334,7 +335,7 @@ DdeReply DdeServer::respond(DdeSession &s, const QString &line) {
         if (!f) return error(QStringLiteral("the topic is gone"));
         // A command or a poke may reach the controller; while a transfer
         // holds the connection nothing else may.
-        if ((TransferBusy || controllerLink().busy()) &&
+        if (controllerLink().busy() &&
             (word == QStringLiteral("EXECUTE") || word == QStringLiteral("POKE")))
             return error(QStringLiteral("busy: a transfer is running"));
         // The window's answer to a command or a poke: refused with its reason.
@@ -409,7 +410,8 @@ QWidget *ddeItem(Form *form, const QString &item) {
 }
 
 QString ddeItemText(QWidget *control) {
-    if (auto *box = qobject_cast<QLineEdit *>(control)) return box->text();
+    // A box being typed into is read as the value it showed: never the typing.
+    if (auto *box = qobject_cast<QLineEdit *>(control)) return ShownValue::kept(box).value_or(box->text());
     if (auto *label = qobject_cast<QLabel *>(control)) return label->text();
     if (auto *check = qobject_cast<QCheckBox *>(control)) return check->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
     if (auto *button = qobject_cast<QAbstractButton *>(control)) return button->text();

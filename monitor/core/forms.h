@@ -214,8 +214,6 @@ public:
     int Interval() const { return interval_; }
     void setInterval(int ms);
     bool isTicking() const { return timer_.isActive(); }
-    // Milliseconds to the next tick, -1 when not ticking.
-    int remainingTime() const { return timer_.remainingTime(); }
 
 Q_SIGNALS:
     void Timer();

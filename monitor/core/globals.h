@@ -95,10 +95,6 @@ inline int32_t RegisterLimit = 0;  // 40000 once the main window has loaded
 inline std::array<float, 32> BitWeights{};
 inline bool Q600Support = false;
 
-// ---- Busy flags ------------------------------------------------------------------
-inline bool TransferBusy = false;
-inline bool TableUploadBusy = false;
-
 // ---- Window-open flags and edit state ----------------------------------------------
 inline bool FlagWindowOpen = false;
 inline bool DigInWindowOpen = false;

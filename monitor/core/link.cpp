@@ -1,6 +1,19 @@
 #include "core/link.h"
 
+#include <algorithm>
+#include <exception>
+#include <iterator>
+
 #include "core/globals.h"
+
+namespace {
+// The library's own error codes begin here; a lower one is an operating-system
+// error number.
+constexpr int32_t FirstLibraryCode = 157;
+// The controller's refusals: a request it could not read (215), a register or
+// value it does not take (216), code for the other kind of controller (157).
+constexpr int32_t ControllerRefusals[] = {215, 216, 157};
+}  // namespace
 
 ControllerLink &ControllerLink::instance() {
     static ControllerLink *link = new ControllerLink;  // lives as long as the program
@@ -37,6 +50,8 @@ void ControllerLink::enter(State s) {
 void ControllerLink::markStart() {
     identified_ = false;
     lostReason_.clear();
+    lastFailure_.clear();
+    place_ = {};
     // Whatever a former main window left, the new one starts down.
     const bool wasDown = state_ == State::Down;
     state_ = State::Down;
@@ -53,7 +68,11 @@ void ControllerLink::markDropped() {
 
 void ControllerLink::markIdentified(bool yes) { identified_ = yes; }
 
-void ControllerLink::markUp() { enter(State::Up); }
+bool ControllerLink::markUp() {
+    if (waitsForUser()) return false;
+    enter(State::Up);
+    return true;
+}
 
 void ControllerLink::markLost(const QString &why) {
     if (waitsForUser()) return;
@@ -79,13 +98,87 @@ void ControllerLink::markClosed(const QString &text) {
     enter(State::Closed);
 }
 
-bool ControllerLink::callLostLink() {
-    bool known = false;
+// ---- The connection -------------------------------------------------------------------
+
+QString ControllerLink::serialDevice(int port) {
+    const QByteArray value = qgetenv(QStringLiteral("ORVCOMM_COM%1").arg(port).toLatin1().constData());
+    if (!value.isEmpty()) return QString::fromLocal8Bit(value);
+    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
+}
+
+bool ControllerLink::open(const std::function<int32_t()> &openCall) {
+    int32_t id = 0;
     try {
-        known = OrvComm::ZqGetErrorInfo(handle_, &ErrorInfo) == 1;
+        id = openCall();
+    } catch (const std::exception &e) {
+        markOpened(0);
+        lastFailure_ = describe(0, describeException(e));
+        return false;
+    }
+    markOpened(id);
+    if (id != 0) return true;
+    // A failed open leaves its reason in the library-wide slot.
+    fetchFailure(0);
+    return false;
+}
+
+bool ControllerLink::close(bool keepRefused) {
+    if (handle_ == 0) return true;
+    int32_t rc = 0;
+    try {
+        rc = OrvComm::ZqCloseConnection(handle_);
     } catch (const std::exception &) {
     }
-    if (known && ErrorInfo.code == 216) return false;
-    markLost(known ? errorInfoText().trimmed() : QString());
+    if (rc != 1 && keepRefused) return false;
+    markDropped();
+    return rc == 1;
+}
+
+// ---- Failures ----------------------------------------------------------------------------
+
+bool ControllerLink::refusedByController(int32_t code) {
+    return std::find(std::begin(ControllerRefusals), std::end(ControllerRefusals), code) !=
+           std::end(ControllerRefusals);
+}
+
+QString ControllerLink::describe(int32_t code, const QString &text) const {
+    QString why = text.trimmed();
+    if (why.isEmpty()) why = QStringLiteral("No answer from the controller");
+    // A bare text of an operating-system error ("SetCommState error") gets
+    // the system's reason.
+    QString system;
+    if (code > 0 && code < FirstLibraryCode && !why.contains(QLatin1Char(':')) && !why.contains(QLatin1Char('(')))
+        system = qt_error_string(code);
+    const bool named = !place_.mention.isEmpty() && why.contains(place_.mention);
+    if (place_.words.isEmpty() || named) return system.isEmpty() ? why : why + QStringLiteral(": ") + system;
+    QString detail = place_.detail;
+    if (!system.isEmpty()) detail = detail.isEmpty() ? system : detail + QStringLiteral(": ") + system;
+    why += QLatin1Char(' ') + place_.words;
+    if (!detail.isEmpty()) why += QStringLiteral(" (") + detail + QLatin1Char(')');
+    return why;
+}
+
+std::optional<int32_t> ControllerLink::fetchError(int32_t connection) {
+    try {
+        if (OrvComm::ZqGetErrorInfo(connection, &ErrorInfo) == 1) return ErrorInfo.code;
+    } catch (const std::exception &) {
+    }
+    return std::nullopt;
+}
+
+QString ControllerLink::fetchFailure(int32_t connection) {
+    failureLosesLink(connection);
+    return lastFailure_;
+}
+
+bool ControllerLink::failureLosesLink(int32_t connection) {
+    const auto code = fetchError(connection);
+    lastFailure_ = describe(code.value_or(0), code ? errorInfoText() : QString());
+    return !(code && refusedByController(*code));
+}
+
+bool ControllerLink::callLostLink() {
+    if (!failureLosesLink(handle_)) return false;
+    markLost(lastFailure_);
     return true;
 }

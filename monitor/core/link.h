@@ -8,6 +8,10 @@
 // "*" of the windows, the Suspend/Resume and run buttons and the DDE answers
 // follow from one state instead of each being set where the link changed.
 //
+// The owner also opens and closes the connection, and keeps the one rule
+// for a failed call: whether it lost the link, and how the failure reads
+// (the library's or the system's reason, and where the link goes).
+//
 // The globals the windows share under their old names (NoComm,
 // ConnectionHandle, Connected, MonitoringSuspended, ControllerIdentified)
 // are read-only views of this state (core/globals.h).
@@ -16,6 +20,9 @@
 #include <QObject>
 #include <QString>
 #include <cstdint>
+#include <functional>
+#include <optional>
+#include <utility>
 
 class ControllerLink : public QObject {
     Q_OBJECT
@@ -55,8 +62,10 @@ public:
     // The connection is gone (closed, or dropped after a failure): handle 0.
     void markDropped();
     void markIdentified(bool yes);
-    // The controller answered on the connection: the link is up.
-    void markUp();
+    // The controller answered on the connection: the link is up. Refused
+    // (False) while the user's Suspend or a transfer's close is in force:
+    // only the user's word ends those.
+    bool markUp();
     // A call failed with the link's fault (not a refused value): the link is
     // down until the connection manager makes it again.
     void markLost(const QString &why);
@@ -69,8 +78,47 @@ public:
     // A program transfer closed the connection; text says so on the status line.
     void markClosed(const QString &text);
 
-    // Held by a program transfer from its first to its last library call:
-    // the polling loop and the connection manager leave the link alone.
+    // ---- The connection ---------------------------------------------------------------
+    // Where the link goes, as a failure names it after its reason: "on COM1
+    // (/dev/ttyS0)", "at UDP 10.0.0.5:3000", "at node 3 (adapter 1)".
+    struct Place {
+        QString words;    // "on COM1"
+        QString detail;   // in brackets after the words ("/dev/ttyS0"); may be empty
+        QString mention;  // a reason that holds this names the place itself
+    };
+    void setPlace(Place place) { place_ = std::move(place); }
+    const Place &place() const { return place_; }
+    // The device of COM port n: $ORVCOMM_COM<n> when set, else /dev/ttyS<n-1>.
+    static QString serialDevice(int port);
+    // Opens a connection with the library's open call (which returns the new
+    // connection ID, 0 when it failed): it becomes the link's connection.
+    // False when the call failed; lastFailure() then says why.
+    bool open(const std::function<int32_t()> &openCall);
+    // A connection opened elsewhere (off the window thread) becomes the link's.
+    void adopt(int32_t handle) { markOpened(handle); }
+    // Closes the link's connection, if any: handle 0 afterwards. False when
+    // the library refused the close; the connection then stays the link's
+    // when keepRefused says so (to be closed again), else it is dropped.
+    bool close(bool keepRefused = false);
+
+    // ---- Failures -------------------------------------------------------------------------
+    // The controller's own refusal of a request (a register or value it does
+    // not take, a request it could not read, code for another controller):
+    // it answered, so the link holds. Any other failure loses the link.
+    static bool refusedByController(int32_t code);
+    // A failure as the status line shows it: the library's text (with the
+    // system's reason for a bare operating-system error number) and, unless
+    // the text names it already, where the link goes.
+    QString describe(int32_t code, const QString &text) const;
+    // Fetches the last error of a connection (0: the library-wide one of a
+    // failed open) into ErrorInfo and describes it; also kept as lastFailure().
+    QString fetchFailure(int32_t connection);
+    // The described reason of the last failure fetched or noted.
+    const QString &lastFailure() const { return lastFailure_; }
+    void noteFailure(const QString &why) { lastFailure_ = why; }
+
+    // Held by a transfer from its first to its last library call: the
+    // polling loop, the connection manager and DDE leave the link alone.
     class Hold {
     public:
         Hold() { ++instance().holds_; }
@@ -79,9 +127,12 @@ public:
         Hold &operator=(const Hold &) = delete;
     };
 
-    // Whether a failed call lost the link: the error of the connection is
-    // fetched into ErrorInfo; anything but a refused value (error 216) marks
-    // the link lost. True when it did.
+    // Whether the failure of the last call on a connection lost the link:
+    // its error is fetched into ErrorInfo and described (lastFailure());
+    // anything but the controller's own refusal loses it. Nothing is marked.
+    bool failureLosesLink(int32_t connection);
+    // The same for the link's connection, and the link marked lost when the
+    // failure lost it. True when it did.
     bool callLostLink();
 
 Q_SIGNALS:
@@ -99,12 +150,17 @@ Q_SIGNALS:
 private:
     ControllerLink() = default;
     void enter(State s);
+    // The error code of a connection's last failure, fetched into ErrorInfo;
+    // nothing when the library cannot tell.
+    std::optional<int32_t> fetchError(int32_t connection);
 
     State state_ = State::Down;
     int32_t handle_ = 0;
     bool identified_ = false;
     int holds_ = 0;
     QString lostReason_;
+    QString lastFailure_;
+    Place place_;
 };
 
 inline ControllerLink &controllerLink() { return ControllerLink::instance(); }

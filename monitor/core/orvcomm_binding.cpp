@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 #include <mutex>
 
 #include "core/runtime_error.h"
@@ -105,6 +106,11 @@ void *detail::resolve(Slot &s) {
                                .arg(QLatin1String(s.name), QFileInfo(g_loadedPath).fileName()));
     s.fn.store(p, std::memory_order_release);
     return p;
+}
+
+bool detail::onWindowThread() {
+    const QCoreApplication *app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
 }
 
 QString loadedLibraryPath() { return g_loadedPath; }

@@ -30,12 +30,15 @@ struct Slot {
     const char *name = nullptr;
     std::atomic<void *> fn{nullptr};  // a transfer calls from its own thread
     std::atomic<int> calls{0};        // how often the program called it
+    std::atomic<int> windowCalls{0};  // how many of these calls the window thread made
     bool listed = false;
     Slot *next = nullptr;
 };
 // The function's address, loading the library first when needed; raises
 // RuntimeError when the library or the function is missing.
 void *resolve(Slot &s);
+// The caller runs on the window thread (the application's own).
+bool onWindowThread();
 
 // A library function called through the binding, with the type of its
 // declaration in orvcomm.h: the signature is written only there.
@@ -45,10 +48,13 @@ public:
     constexpr explicit Binding(const char *name) { slot_.name = name; }
     R operator()(A... args) {
         slot_.calls.fetch_add(1, std::memory_order_relaxed);
+        if (onWindowThread()) slot_.windowCalls.fetch_add(1, std::memory_order_relaxed);
         return reinterpret_cast<R (*)(A...)>(resolve(slot_))(args...);
     }
     // How often the program has called the function so far.
     int calls() const { return slot_.calls.load(std::memory_order_relaxed); }
+    // How many of them the window thread made.
+    int windowCalls() const { return slot_.windowCalls.load(std::memory_order_relaxed); }
 
 private:
     Slot slot_;

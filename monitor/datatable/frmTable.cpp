@@ -64,11 +64,7 @@ public:
     ~SuspendedConnectionCloser() {
         ControllerLink &link = controllerLink();
         if (link.state() != ControllerLink::State::Suspended || link.busy() || ConnectionHandle == 0) return;
-        try {
-            OrvComm::ZqCloseConnection(ConnectionHandle);
-        } catch (const std::exception &) {
-        }
-        link.markDropped();
+        if (!link.close()) MsgBox(QStringLiteral("Failed to CLOSE network."), mbExclamation);
     }
 };
 

@@ -1,12 +1,12 @@
 // The data table editor: the controller's data table in a grid, one grid row
 // per table row, with its Rows and Cols boxes, menus and toolbar. It reads the
 // table from the controller and writes it back (holding the link meanwhile,
-// which keeps the polling loop off the controller), loads and saves it as a
-// .tab file, and reads a row range again on its monitoring timer. A read lets
-// the window's events run between two rows, so that a table of thousands of
-// rows never holds the window longer than one row's exchange. The table
-// itself lives in the shared TableRows, TableCols and TableValues; the grid
-// reads its rows from them on request.
+// which keeps the polling loop and DDE off the controller), loads and saves
+// it as a .tab file, and reads a row range again on its monitoring timer. A
+// read lets the window's events run between two rows, so that a table of
+// thousands of rows never holds the window longer than one row's exchange.
+// The table itself lives in the shared TableRows, TableCols and TableValues;
+// the grid reads its rows from them on request.
 #pragma once
 
 #include <QAbstractTableModel>

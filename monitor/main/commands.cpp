@@ -255,9 +255,7 @@ void frmMain::SuspendButton_Click() {
         step([&link] {
             // A transfer that holds the connection closes it itself.
             if (ConnectionHandle == 0 || link.busy()) return;
-            const int32_t rc = OrvComm::ZqCloseConnection(ConnectionHandle);
-            link.markDropped();
-            if (rc != 1) MsgBox(QStringLiteral("Failed to CLOSE network."), mbExclamation);
+            if (!link.close()) MsgBox(QStringLiteral("Failed to CLOSE network."), mbExclamation);
         });
     } else {
         ConnectFailCount = -1;

@@ -12,6 +12,7 @@
 #include "core/basics.h"
 #include "core/dde.h"
 #include "core/globals.h"
+#include "core/shownvalue.h"
 #include "main/frmMain.h"
 
 namespace {
@@ -43,11 +44,22 @@ bool isNumberText(QString text) {
 }
 
 // The highest numbers the controller's requests carry: a register number
-// travels in 16 bits, a flag number and a 50-register block number (less
-// one) in a byte. Anything higher would reach another item.
-constexpr int32_t HighestRegister = 65535;
-constexpr int32_t HighestFlag = 256;
-constexpr int32_t HighestBlock50 = 256;
+// travels in 16 bits, a flag number in a byte (less one). Anything higher
+// would reach another item. The 50-register item reads the first 20 blocks.
+constexpr int32_t RequestHighestRegister = 65535;
+constexpr int32_t RequestHighestFlag = 256;
+constexpr int32_t HighestBlock50 = 20;
+constexpr int32_t HighestNode = 999;
+
+// The highest register and flag of the controller, as far as its model and
+// the requests allow: the register map ends at RegisterLimit, and an
+// identified controller has NumFlags flags.
+int32_t highestRegister() {
+    return RegisterLimit > 0 ? std::min(RegisterLimit, RequestHighestRegister) : RequestHighestRegister;
+}
+int32_t highestFlag() {
+    return ControllerIdentified ? std::clamp<int32_t>(NumFlags, 0, RequestHighestFlag) : RequestHighestFlag;
+}
 
 QString quoted(const QString &text) { return QStringLiteral("\"") + text + QStringLiteral("\""); }
 
@@ -79,7 +91,6 @@ frmDDE::frmDDE() : Form(QStringLiteral("frmDDE")) {
     items.unavailable = [] { return !controllerLink().up(); };
     items.whyNone = [] {
         if (const QString why = controllerLink().whyNot(); !why.isEmpty()) return why;
-        if (TransferBusy || TableUploadBusy) return QStringLiteral("a transfer is running");
         if (DdeServing == 0) return QStringLiteral("DDE serving is off");
         return QStringLiteral("the values were not refreshed in time");
     };
@@ -368,21 +379,25 @@ void frmDDE::Command3d3_Click() { BlockWriteRows(); }
 void frmDDE::editRules(QLineEdit *box, Box kind) {
     onKeyPress(box, [this, box, kind](int &k) {
         if (k == 13) {
-            if (kind == Box::BlockAddress && DdeWriteSuppress) commitBlockAddress(box);
+            if (kind == Box::BlockAddress && DdeWriteSuppress) commitAddress(box);
             commitOnEnter(kind, k);
+            // Text typed into the read box is written nowhere: its value is back.
+            ShownValue::restore(box);
             return;
         }
         if (DdeWriteSuppress) return;
         // The first key starts a fresh entry.
         DdeWriteSuppress = true;
         textBeforeEdit_ = box->text();
+        if (box == RegRead) ShownValue::beginEntry(box);
         box->clear();
         if (kind == Box::FlagAddress || kind == Box::RegAddress || kind == Box::Reg50Address) serveByHand(false);
     });
     onLostFocus(box, [this, box, kind] {
         if (!DdeWriteSuppress) return;
-        if (kind == Box::BlockAddress) commitBlockAddress(box);
+        if (kind == Box::BlockAddress) commitAddress(box);
         commitOnLeave(kind);
+        ShownValue::restore(box);
     });
     if (kind != Box::Other) {
         connect(box, &QLineEdit::textChanged, this, [this, kind] {
@@ -395,21 +410,25 @@ void frmDDE::editRules(QLineEdit *box, Box kind) {
 
 std::optional<frmDDE::AddressKind> frmDDE::addressKind(const QLineEdit *box) const {
     if (box == FlagAddress)
-        return AddressKind{QStringLiteral("flag"), QStringLiteral("flags"), HighestFlag, BoxBits::Bits16};
+        return AddressKind{QStringLiteral("flag"), QStringLiteral("flags"), highestFlag(), BoxBits::Bits16, true};
     if (box == Reg50Address)
         return AddressKind{QStringLiteral("50-register block"), QStringLiteral("50-register blocks"), HighestBlock50,
-                           BoxBits::Bits32};
+                           BoxBits::Bits32, true};
     if (box == RegAddress || std::find(BlockAddress.begin(), BlockAddress.end(), box) != BlockAddress.end())
-        return AddressKind{QStringLiteral("register"), QStringLiteral("registers"), HighestRegister, BoxBits::Bits32};
+        return AddressKind{QStringLiteral("register"), QStringLiteral("registers"), highestRegister(),
+                           BoxBits::Bits32, true};
+    if (box == DDENode)
+        return AddressKind{QStringLiteral("node"), QStringLiteral("nodes"), HighestNode, BoxBits::Bits32, false};
     return std::nullopt;
 }
 
 QString frmDDE::addressRefusal(const QLineEdit *box, const QString &text) const {
     const auto kind = addressKind(box);
     if (!kind) return QString();
-    // 0, a negative number or no number at all switches the item off.
+    // 0, a negative number or no number at all switches an item off.
     const double n = std::nearbyint(leadingNumber(text));
-    if (n <= kind->highest && roundToWhole(n, kind->bits)) return QString();
+    const bool carried = n <= kind->highest && roundToWhole(n, kind->bits);
+    if (carried && (kind->offBelowOne || n >= 1)) return QString();
     return QStringLiteral("there is no %1 %2: %3 are numbered 1 to %4")
         .arg(kind->noun, text.trimmed(), kind->plural)
         .arg(kind->highest);
@@ -422,13 +441,16 @@ std::optional<double> frmDDE::itemAddress(const QLineEdit *box) const {
     return std::nullopt;
 }
 
-// A typed register number that no request can carry: the reason in the
-// status line, and the box's number from before the edit back.
-void frmDDE::commitBlockAddress(QLineEdit *box) {
+// A typed address that the controller does not have: the reason in the
+// status line, and the box's address from before the entry back. True when
+// the typed address stands.
+bool frmDDE::commitAddress(QLineEdit *box) {
     const QString why = addressRefusal(box, box->text());
-    if (why.isEmpty()) return;
+    if (why.isEmpty()) return true;
     status(why.left(1).toUpper() + why.mid(1) + QLatin1Char('.'));
-    box->setText(textBeforeEdit_);
+    // Enter without typing first commits the address the box holds.
+    if (DdeWriteSuppress) box->setText(textBeforeEdit_);
+    return false;
 }
 
 // A register number of an address box that a write can carry; otherwise
@@ -440,9 +462,9 @@ std::optional<int32_t> frmDDE::registerToWrite(const QLineEdit *box) {
         return std::nullopt;
     }
     const auto reg = box32(box);
-    if (!reg || *reg < 1 || *reg > HighestRegister) {
+    if (!reg || *reg < 1 || *reg > highestRegister()) {
         status(RegisterFailed + QChar(10) + QStringLiteral("There is no register ") + text +
-               QStringLiteral(": registers are numbered 1 to 65535."));
+               QStringLiteral(": registers are numbered 1 to %1.").arg(highestRegister()));
         return std::nullopt;
     }
     return reg;
@@ -478,14 +500,12 @@ void frmDDE::commitOnEnter(Box kind, int &keyAscii) {
         break;
     }
     case Box::RegWrite: commitRegWrite(); break;
-    case Box::DDENode: {
-        const double n = boxValue(DDENode);
-        if (n >= 1 && n <= 999) {
-            TargetNode = int32_t(n);
+    case Box::DDENode:
+        if (commitAddress(DDENode)) {
+            TargetNode = int32_t(boxValue(DDENode));
             controllerLink().markReconnecting();
         }
         break;
-    }
     case Box::BlockAddress:
     case Box::Other: break;
     }
@@ -503,35 +523,38 @@ void frmDDE::commitOnLeave(Box kind) {
         break;
     case Box::RegWrite: commitRegWrite(); break;
     case Box::DDENode:
+        // Leaving applies no node: the box shows the one in force again.
+        DDENode->setText(textBeforeEdit_);
+        break;
     case Box::BlockAddress:
     case Box::Other: break;
     }
     DdeWriteSuppress = false;
 }
 
-// Corrects a committed address box into 0..limit and gives its number.
-int32_t frmDDE::limitBox(QLineEdit *box, int32_t limit) {
-    const double n = boxValue(box);
-    if (n < 0) box->setText(QStringLiteral("0"));
-    else if (n > limit) box->setText(num(limit));
+// A committed address box: an address the controller has stands (one below
+// 0 reads 0, the item off); any other is refused and the address from
+// before the entry stays. The box's number.
+int32_t frmDDE::committedAddress(QLineEdit *box) {
+    if (commitAddress(box) && boxValue(box) < 0) box->setText(QStringLiteral("0"));
     return box32(box).value_or(0);
 }
 
 void frmDDE::commitFlagAddress() {
     DdeServer::instance().itemsStale();
-    DdeFlagAddress = limitBox(FlagAddress, std::min<int32_t>(NumFlags, HighestFlag));
+    DdeFlagAddress = committedAddress(FlagAddress);
     serveByHand(true);
 }
 
 void frmDDE::commitRegAddress() {
     DdeServer::instance().itemsStale();
-    DdeRegisterAddress = limitBox(RegAddress, RegisterLimit);
+    DdeRegisterAddress = committedAddress(RegAddress);
     serveByHand(true);
 }
 
 void frmDDE::commitReg50Address() {
     DdeServer::instance().itemsStale();
-    DdeBlock50Address = limitBox(Reg50Address, 20);
+    DdeBlock50Address = committedAddress(Reg50Address);
     if (DdeBlock50Address >= 1) renumberRows();
     serveByHand(true);
 }
@@ -581,7 +604,7 @@ void frmDDE::changed(Box kind) {
     }
     case Box::RegWrite: {
         const auto reg = box32(RegAddress);
-        if (!reg || *reg < 1 || *reg > RegisterLimit) {
+        if (!reg || *reg < 1 || *reg > highestRegister()) {
             emptyQuietly(RegWrite);
             break;
         }
@@ -590,7 +613,7 @@ void frmDDE::changed(Box kind) {
     }
     case Box::DDENode: {
         const double n = boxValue(DDENode);
-        if (n >= 1 && n <= 999) {
+        if (n >= 1 && n <= HighestNode) {
             TargetNode = int32_t(n);
             DDENode->setEnabled(true);
             controllerLink().markReconnecting();

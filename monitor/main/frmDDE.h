@@ -60,11 +60,12 @@ public:
     // "START", "EXIT" and "DOWNLOAD", in any case; any other text is refused,
     // and so is a DOWNLOAD that cannot write now, with the reason.
     void Form_LinkExecute(const QString &command, int16_t &cancel) override;
-    // A poked address that the controller's requests cannot carry is
-    // refused with the reason; the box keeps its address.
+    // A poked address that the controller does not have (its model, or the
+    // requests, cannot carry it) is refused with the reason; the box keeps
+    // its address.
     void Form_LinkPoke(QLineEdit *box, const QString &text, int16_t &cancel) override;
     // The number of an address box whose item is on: above 0 and no higher
-    // than the requests carry; nullopt otherwise.
+    // than the controller has; nullopt otherwise.
     std::optional<double> itemAddress(const QLineEdit *box) const;
     void Command3d1_Click();
     void Command3d2_Click();
@@ -81,16 +82,20 @@ protected:
 private:
     enum class Box { FlagAddress, FlagWrite, RegAddress, RegWrite, Reg50Address, DDENode, BlockAddress, Other };
 
-    // What an address box names, and the highest number the requests carry.
+    // What an address box names, and the highest number the controller has
+    // there (as far as its model and the requests carry).
     struct AddressKind {
         QString noun, plural;
         int32_t highest;
-        BoxBits bits;  // the width of the number the window keeps
+        BoxBits bits;      // the width of the number the window keeps
+        bool offBelowOne;  // 0 or less switches the item off
     };
     std::optional<AddressKind> addressKind(const QLineEdit *box) const;
-    // Why the text cannot stand in the address box; empty when it can.
+    // Why the text cannot stand in the address box; empty when it can. Typed
+    // and poked addresses go by the same rule.
     QString addressRefusal(const QLineEdit *box, const QString &text) const;
-    void commitBlockAddress(QLineEdit *box);
+    bool commitAddress(QLineEdit *box);
+    int32_t committedAddress(QLineEdit *box);
 
     void showServing(bool on);
     void setServing(bool on);
@@ -103,7 +108,6 @@ private:
     void commitOnEnter(Box kind, int &keyAscii);
     void commitOnLeave(Box kind);
     void changed(Box kind);
-    int32_t limitBox(QLineEdit *box, int32_t limit);
     void commitFlagAddress();
     void commitRegAddress();
     void commitReg50Address();

@@ -26,6 +26,7 @@
 #include "core/msgbox.h"
 #include "core/runtime_error.h"
 #include "core/settings.h"
+#include "main/linkattempt.h"
 #include "main/linkprobe.h"
 #include "main/symbolimport.h"
 #include "windows/frames.h"
@@ -194,51 +195,41 @@ void frmMain::followLink() {
 
 // ---- Connection manager ------------------------------------------------------
 
-bool frmMain::ConfigZQComm() {
-    try {
-        ControllerLink &link = controllerLink();
-        if (OrvComm::ZqGetModel(ConnectionHandle, &ControllerModel, &EaType) != 1) {
-            link.markIdentified(false);
-            return false;
-        }
-        OrvComm::ZQ_IO_COUNT c{};
-        if (OrvComm::ZqGetIoCount(ConnectionHandle, &c) != 1) {
-            link.markIdentified(false);
-            return false;
-        }
-        const int32_t v[7] = {c.flags, c.inputs, c.outputs, c.steppers, c.servos, c.analogInputs, c.analogOutputs};
-        for (int32_t x : v)
-            if (x < INT16_MIN || x > INT16_MAX) throw RuntimeError(RuntimeErrors::Overflow, QStringLiteral("Overflow"));
-        NumFlags = int16_t(v[0]);
-        NumDigitalInputs = int16_t(v[1]);
-        NumDigitalOutputs = int16_t(v[2]);
-        IoCount4 = int16_t(v[3]);
-        NumServos = int16_t(v[4]);
-        NumAnalogInputs = int16_t(v[5]);
-        NumAnalogOutputs = int16_t(v[6]);
-        const int32_t m = ControllerModel;
-        if (m == 3 || (m >= 5 && m <= 9)) TaskLayout = {4, 32, 1024};
-        else if (m == 10 || m == 11) TaskLayout = {8, 64, 1280};
-        else if (m >= 12) TaskLayout = {16, 128, 4096};
-        else {
-            TaskLayout = {2, 16, 256};
-            link.markIdentified(true);
-            return true;
-        }
-        OrvComm::ZQ_MISC_IO_COUNT misc{};
-        if (OrvComm::ZqGetMiscIoCount(ConnectionHandle, &misc) == 1) {
-            MiscIoCount = {int16_t(misc.prototype), int16_t(misc.hsCounters), int16_t(misc.thumbwheels),
-                           int16_t(misc.displays)};
-        }
-        OrvComm::ZqGetStatus(ConnectionHandle, &ControllerStatusBits);
-        OrvComm::ZqGetConfig(ConnectionHandle, &InputStatusBits);
-        link.markIdentified(true);
-        return true;
-    } catch (const std::exception &) {
-        controllerLink().markIdentified(false);
-        return false;
+bool frmMain::applyIdentity(const ControllerIdentity &id) {
+    ControllerLink &link = controllerLink();
+    link.markIdentified(false);
+    if (!id.answered) return false;
+    ControllerModel = id.model;
+    EaType = id.eaType;
+    const OrvComm::ZQ_IO_COUNT &c = id.counts;
+    const int32_t v[7] = {c.flags, c.inputs, c.outputs, c.steppers, c.servos, c.analogInputs, c.analogOutputs};
+    // A count that does not fit its 16 bits leaves the controller unknown.
+    for (int32_t x : v)
+        if (x < INT16_MIN || x > INT16_MAX) return false;
+    NumFlags = int16_t(v[0]);
+    NumDigitalInputs = int16_t(v[1]);
+    NumDigitalOutputs = int16_t(v[2]);
+    IoCount4 = int16_t(v[3]);
+    NumServos = int16_t(v[4]);
+    NumAnalogInputs = int16_t(v[5]);
+    NumAnalogOutputs = int16_t(v[6]);
+    const int32_t m = ControllerModel;
+    if (m == 3 || (m >= 5 && m <= 9)) TaskLayout = {4, 32, 1024};
+    else if (m == 10 || m == 11) TaskLayout = {8, 64, 1280};
+    else if (m >= 12) TaskLayout = {16, 128, 4096};
+    else TaskLayout = {2, 16, 256};
+    if (id.askedMore) {
+        if (id.miscRead)
+            MiscIoCount = {int16_t(id.misc.prototype), int16_t(id.misc.hsCounters), int16_t(id.misc.thumbwheels),
+                           int16_t(id.misc.displays)};
+        ControllerStatusBits = id.status;
+        InputStatusBits = id.config;
     }
+    link.markIdentified(true);
+    return true;
 }
+
+bool frmMain::ConfigZQComm() { return applyIdentity(readIdentity(ConnectionHandle)); }
 
 bool frmMain::connectFailed(const QString &why) {
     // The program's first attempt fails silently; any other failure says
@@ -246,18 +237,10 @@ bool frmMain::connectFailed(const QString &why) {
     // loop, and one right after the user set up the connection).
     if (ConnectFailedBefore || ReconnectPending || !startUpAttempt_) {
         ++ConnectFailCount;
-        // The error of this attempt, not one left over from an earlier call.
-        ignoring([] { OrvComm::ZqGetErrorInfo(ConnectionHandle, &ErrorInfo); });
-        QString reason = why.isEmpty() ? errorInfoText().trimmed() : why;
-        if (reason.isEmpty()) reason = QStringLiteral("No answer from the controller");
         showLinkDown(QStringLiteral("(") + str(ConnectFailCount) +
-                     QStringLiteral(" ) Failed to make connection, please configure - ") + QStringLiteral(" ") +
-                     reason);
+                     QStringLiteral(" ) Failed to make connection, please configure - ") + QStringLiteral(" ") + why);
     }
-    if (ConnectionHandle != 0) {
-        ignoring([] { OrvComm::ZqCloseConnection(ConnectionHandle); });
-        controllerLink().markDropped();
-    }
+    controllerLink().close();
     ConnectFailedBefore = true;
     scheduleReconnect();
     DoEvents();
@@ -268,22 +251,48 @@ bool frmMain::connectFailed(const QString &why) {
     return true;
 }
 
+bool frmMain::connectFailedOn(int32_t connection) {
+    return connectFailed(controllerLink().fetchFailure(connection));
+}
+
 void frmMain::abandonAttempt() {
     ++attempt_;
-    searchPending_ = false;
     if (probe_) {
         probe_->disconnect(this);
         probe_->deleteLater();
         probe_ = nullptr;
     }
+    if (serial_) {
+        // Waits for the request under way, at the most.
+        serial_->abandon();
+        serial_->deleteLater();
+        serial_ = nullptr;
+    }
 }
 
 void frmMain::waitForAttempt() {
     if (!attemptPending()) return;
-    // Every attempt ends by itself: the probe has its deadline, the baud
-    // search its five rates. (Not an event loop of its own: one would end
+    // Every attempt ends by itself: the probe has its deadline, the serial
+    // attempt its five rates. (Not an event loop of its own: one would end
     // at once once the program has been told to quit.)
     while (attemptPending()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+}
+
+void frmMain::placeConfiguredLink() {
+    ControllerLink::Place place;
+    if (CommPort == 0) {
+        place = {QStringLiteral("at node ") + num(TargetNode), QStringLiteral("adapter ") + num(AdapterIndex),
+                 QStringLiteral("node ") + num(TargetNode)};
+    } else if (CommPort == 1 || CommPort == 2) {
+        const QString ip = ControllerIP.trimmed();
+        place = {(CommPort == 1 ? QStringLiteral("at UDP ") + ip + QStringLiteral(":3000")
+                                : QStringLiteral("at TCP ") + ip + QStringLiteral(":6000")),
+                 QString(), ip};
+    } else {
+        const QString device = ControllerLink::serialDevice(CommPort - 2);
+        place = {QStringLiteral("on COM") + num(CommPort - 2), device, device};
+    }
+    controllerLink().setPlace(place);
 }
 
 bool frmMain::CheckComm() {
@@ -291,26 +300,23 @@ bool frmMain::CheckComm() {
     abandonAttempt();
     startUpAttempt_ = std::exchange(firstAttempt_, false);
     link.markReconnecting();
-    if (ConnectionHandle != 0 && !closeCurrentLink()) return connectFailed();
+    if (ConnectionHandle != 0 && !closeCurrentLink()) return connectFailed(link.lastFailure());
     if (MonitoringSuspended) return false;
+    placeConfiguredLink();
+    link.noteFailure(QString());  // this attempt's failure, or none
 
     if (const auto early = openConfiguredLink()) return *early;
-
-    const bool ok = ConfigZQComm();
-    const bool serial = CommPort >= 3 && CommPort <= 18;
-    if (!serial) return finishAttempt(ok);
-    AutoBaudSearch = true;
-    if (ok) return finishAttempt(true);
-    // The search tries one rate at a time, each from the event loop: the
-    // window waits for one exchange at the most.
-    searchPending_ = true;
-    const int attempt = attempt_;
-    QTimer::singleShot(0, this, [this, attempt] { baudSearchStep(attempt, 0); });
-    return true;
+    return finishAttempt(ConfigZQComm());
 }
 
 bool frmMain::finishAttempt(bool ok) {
-    if (!ok) return connectFailed();
+    if (!ok) return connectFailedOn(ConnectionHandle);
+    // The user may have suspended monitoring while events ran: the link
+    // stays as the user left it.
+    if (MonitoringSuspended) {
+        controllerLink().close();
+        return false;
+    }
     showConnected();
     armPollStart();
     return false;
@@ -324,10 +330,13 @@ void frmMain::armPollStart() {
 }
 
 bool frmMain::closeCurrentLink() {
-    int32_t rc = 0;
-    ignoring([&] { rc = OrvComm::ZqCloseConnection(ConnectionHandle); });
-    controllerLink().markDropped();
-    return rc != 0;
+    ControllerLink &link = controllerLink();
+    const int32_t handle = ConnectionHandle;
+    if (link.close(true)) return true;
+    // The reason, before the connection is dropped.
+    link.fetchFailure(handle);
+    link.markDropped();
+    return false;
 }
 
 std::optional<bool> frmMain::openConfiguredLink() {
@@ -335,13 +344,15 @@ std::optional<bool> frmMain::openConfiguredLink() {
         if (CommPort == 0) return openRawEthernetLink();
         if (CommPort == 1 || CommPort == 2) return openNetLink();
         return openSerialLink();
-    } catch (const std::exception &) {
-        if (ConnectionHandle == 0) return connectFailed();
+    } catch (const std::exception &e) {
+        if (ConnectionHandle == 0) return connectFailed(controllerLink().describe(0, describeException(e)));
     }
     return std::nullopt;
 }
 
 std::optional<bool> frmMain::openRawEthernetLink() {
+    ControllerLink &link = controllerLink();
+    const int attempt = attempt_;
     uint32_t addresses[50] = {};
     int32_t indexes[50] = {};
     int32_t count = 50;
@@ -351,14 +362,15 @@ std::optional<bool> frmMain::openRawEthernetLink() {
     repaint();
     DoEvents();
     Pause(0.1f);
-    controllerLink().markOpened(OrvComm::ZqOpenConnection(ZQ_TYPE_RAW_ETHERNET, HostNode, TargetNode));
+    // Events ran: the user may have suspended monitoring, or another
+    // attempt has begun. This one ends without touching the link.
+    if (attempt != attempt_ || MonitoringSuspended) return bool(NoComm);
+    if (!link.open([] { return OrvComm::ZqOpenConnection(ZQ_TYPE_RAW_ETHERNET, HostNode, TargetNode); }))
+        return connectFailed(link.lastFailure());
     OrvComm::ZqSetConnectionTimeout(ConnectionHandle, usableTimeout(TimeoutMs));
     int32_t value = 0;
-    if (OrvComm::ZqGetRegister(ConnectionHandle, 1, &value) != 1) {
-        OrvComm::ZqCloseConnection(ConnectionHandle);
-        controllerLink().markDropped();
-        return connectFailed();
-    }
+    // The reason is the connection's own, read before it is closed.
+    if (OrvComm::ZqGetRegister(ConnectionHandle, 1, &value) != 1) return connectFailedOn(ConnectionHandle);
     return std::nullopt;
 }
 
@@ -392,63 +404,68 @@ void frmMain::probeAnswered() {
     ControllerLink &link = controllerLink();
     // Meanwhile the user may have suspended monitoring.
     if (MonitoringSuspended || ConnectionHandle != 0) return;
-    try {
-        const auto address = netAddress(ControllerIP);
-        if (!address) {
-            connectFailed(QStringLiteral("No usable controller IP address"));
-            return;
-        }
-        if (CommPort == 1) {
-            link.markOpened(OrvComm::ZqOpenConnection(ZQ_TYPE_UDP, 0, *address));
-        } else {
-            link.markOpened(
-                OrvComm::ZqOpenNetConnection(ZQ_TYPE_TCP, 0, *address, uint32_t(usableTimeout(TimeoutMs))));
-            if (ConnectionHandle != 0) ConnectFailCount = 0;
-        }
-        if (ConnectionHandle == 0) {
-            connectFailed();
-            return;
-        }
-        OrvComm::ZqSetConnectionTimeout(ConnectionHandle, usableTimeout(TimeoutMs));
-    } catch (const std::exception &) {
-        if (ConnectionHandle == 0) {
-            connectFailed();
-            return;
-        }
+    const auto address = netAddress(ControllerIP);
+    if (!address) {
+        connectFailed(QStringLiteral("No usable controller IP address"));
+        return;
     }
+    const bool opened = CommPort == 1 ? link.open([&] { return OrvComm::ZqOpenConnection(ZQ_TYPE_UDP, 0, *address); })
+                                      : link.open([&] {
+                                            return OrvComm::ZqOpenNetConnection(ZQ_TYPE_TCP, 0, *address,
+                                                                                uint32_t(usableTimeout(TimeoutMs)));
+                                        });
+    if (!opened) {
+        connectFailed(link.lastFailure());
+        return;
+    }
+    if (CommPort == 2) ConnectFailCount = 0;
+    ignoring([] { OrvComm::ZqSetConnectionTimeout(ConnectionHandle, usableTimeout(TimeoutMs)); });
     finishAttempt(ConfigZQComm());
 }
 
 std::optional<bool> frmMain::openSerialLink() {
-    controllerLink().markOpened(OrvComm::ZqOpenConnection(ZQ_TYPE_SERIAL, CommPort - 2, 0));
-    if (ConnectionHandle == 0) return connectFailed();
-    if (OrvComm::ZqInitConnection(ConnectionHandle, BaudRate, 0, 8, 0) != 1) return connectFailed();
-    OrvComm::ZqSetConnectionTimeout(ConnectionHandle, usableTimeout(TimeoutMs));
-    return std::nullopt;
+    ControllerLink &link = controllerLink();
+    // Opening the port and setting its rate ask nothing of the controller;
+    // a port that cannot be had ends the attempt at once.
+    const int32_t handle = OrvComm::ZqOpenConnection(ZQ_TYPE_SERIAL, CommPort - 2, 0);
+    if (handle == 0) return connectFailed(link.fetchFailure(0));
+    if (OrvComm::ZqInitConnection(handle, BaudRate, 0, 8, 0) != 1) {
+        const QString reason = link.fetchFailure(handle);
+        ignoring([handle] { OrvComm::ZqCloseConnection(handle); });
+        return connectFailed(reason);
+    }
+    OrvComm::ZqSetConnectionTimeout(handle, usableTimeout(TimeoutMs));
+    AutoBaudSearch = true;
+    // The requests, the baud search included, go out off the window
+    // thread: the window waits for none of them. The connection is the
+    // attempt's until it ends.
+    serial_ = new SerialAttempt(handle, usableTimeout(TimeoutMs), this);
+    connect(serial_, &SerialAttempt::finished, this, [this](const SerialAttempt::Outcome &outcome) {
+        serial_->deleteLater();
+        serial_ = nullptr;
+        serialAttemptEnded(outcome);
+    });
+    serial_->start();
+    return true;
 }
 
-void frmMain::baudSearchStep(int attempt, int index) {
-    static constexpr int32_t rates[] = {9600, 19200, 38400, 56800, 115200};
-    if (attempt != attempt_ || !searchPending_) return;
-    if (MonitoringSuspended || ConnectionHandle == 0) {
-        searchPending_ = false;
+void frmMain::serialAttemptEnded(const SerialAttempt::Outcome &outcome) {
+    ControllerLink &link = controllerLink();
+    if (outcome.handle == 0) {
+        if (outcome.errorKnown) {
+            ErrorInfo.code = outcome.errorCode;
+            qstrncpy(ErrorInfo.text, outcome.errorText.toLatin1().constData(), sizeof ErrorInfo.text);
+        }
+        connectFailed(link.describe(outcome.errorCode, outcome.errorText));
         return;
     }
-    const int32_t rate = rates[index];
-    int32_t rc = 0;
-    ignoring([&] { rc = OrvComm::ZqInitConnection(ConnectionHandle, rate, 0, 8, 0); });
-    bool ok = false;
-    if (rc == 1) {
-        ignoring([] { OrvComm::ZqSetConnectionTimeout(ConnectionHandle, usableTimeout(TimeoutMs)); });
-        ok = ConfigZQComm();
-        if (ok) BaudRate = rate;
-    }
-    if (!ok && index + 1 < int(std::size(rates))) {
-        QTimer::singleShot(0, this, [this, attempt, index] { baudSearchStep(attempt, index + 1); });
+    link.adopt(outcome.handle);
+    if (!applyIdentity(outcome.identity)) {
+        connectFailed(link.describe(0, QStringLiteral("The controller's I/O counts are out of range")));
         return;
     }
-    searchPending_ = false;
-    finishAttempt(ok);
+    if (outcome.searchedBaud != 0) BaudRate = outcome.searchedBaud;
+    finishAttempt(true);
 }
 
 QString frmMain::connectedStatus() const {
@@ -494,7 +511,8 @@ void frmMain::showConnected() {
     CheckCustomRowsLater();
     DdeUpdateMs = std::clamp(DdeUpdateMs, 10, 32000);
     Timer1->setInterval(DdeUpdateMs);
-    controllerLink().markUp();
+    // Refused when the user suspended monitoring meanwhile: the link stays so.
+    if (!controllerLink().markUp()) controllerLink().close();
     captionWindows({{"DDE Screen", windowOf<frmDDE>},
                     {"Digital Inputs", windowOf<frmDigIn>},
                     {"Digital Outputs", windowOf<frmDigOut>},
@@ -724,10 +742,7 @@ bool unloadAllWindows() {
 }
 
 void closeLinkAndSymbols() {
-    if (ConnectionHandle != 0) {
-        if (OrvComm::ZqCloseConnection(ConnectionHandle) != 1) MsgBox(QStringLiteral("Failed to CLOSE network!"));
-        controllerLink().markDropped();
-    }
+    if (!controllerLink().close()) MsgBox(QStringLiteral("Failed to CLOSE network!"));
     CloseSymbolDatabase();
 }
 

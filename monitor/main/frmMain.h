@@ -20,6 +20,7 @@
 #include "core/globals.h"
 #include "core/mainwindow.h"
 #include "core/msgbox.h"
+#include "main/linkattempt.h"
 
 class CustomWindow;
 class LinkProbe;
@@ -51,10 +52,10 @@ public:
 
     // Closes any connection and starts opening the configured one; the new
     // NoComm. A network attempt goes on from its socket's signals, and a
-    // serial baud search one rate at a time through the event loop: the
-    // result is then True until the attempt ends (attemptPending()).
+    // serial one (with its baud search) on a thread of its own: the result
+    // is then True until the attempt ends (attemptPending()).
     bool CheckComm() override;
-    bool attemptPending() const override { return probe_ != nullptr || searchPending_; }
+    bool attemptPending() const override { return probe_ != nullptr || serial_ != nullptr; }
     void waitForAttempt() override;
     void abandonAttempt() override;
     // A user action (Resume Monitoring, leaving the setup window) reconnects:
@@ -70,6 +71,9 @@ public:
     int messageHoldMs = 4000;
     // Reads model and counts of the controller; True when both answered.
     bool ConfigZQComm();
+    // Takes what the controller told of itself into the controller's
+    // description; True when it answered and its counts fit.
+    bool applyIdentity(const ControllerIdentity &id);
     void RefreshMessage() override;
     // 1 when the loaded library's version is above 3.0.3.0, else 0.
     int16_t SelectCommFunction() override;
@@ -134,8 +138,9 @@ private:
                             bool *openFlag);
     // Sets (unless text is null) and repaints the DDE window's status label.
     void setDdeMessage(const QString &text);
-    // The link check after a failed read: fetches the error and marks the
-    // link lost unless it is error 216; True for error 216.
+    // The link check after a failed read: fetches the error; unless the
+    // controller refused the read, the tick has lost the link. True for a
+    // refusal.
     bool readFailed();
     // A register read with the link check on failure.
     bool readRegister(int32_t reg, int32_t &value);
@@ -155,16 +160,19 @@ private:
                        const int16_t &editIndex);
     void refreshClock();
 
-    // The failure steps of CheckComm; why is the reason shown when the
-    // library has none for this attempt.
-    bool connectFailed(const QString &why = QString());
+    // The failure steps of CheckComm, with the reason the status line shows.
+    bool connectFailed(const QString &why);
+    // The same with the reason of the last failed call on the connection.
+    bool connectFailedOn(int32_t connection);
     // The end of an attempt whose connection is open: identified or failed.
     bool finishAttempt(bool ok);
     void armPollStart();
     // The network attempt after the probe: the controller answered it.
     void probeAnswered();
-    // One rate of the serial baud search (index into the rates).
-    void baudSearchStep(int attempt, int index);
+    // The serial attempt has ended.
+    void serialAttemptEnded(const SerialAttempt::Outcome &outcome);
+    // Where the configured link goes, for the failures to name.
+    void placeConfiguredLink();
     // Buttons and captions that show the link's state.
     void followLink();
     // The link closed by a transfer: status line and DDE window say so.
@@ -212,7 +220,7 @@ private:
     int reconnectDelayMs_ = 0;
     int attempt_ = 0;             // counts the attempts; a continuation of an older one stops
     LinkProbe *probe_ = nullptr;  // the network probe under way
-    bool searchPending_ = false;  // a serial baud search under way
+    SerialAttempt *serial_ = nullptr;  // the serial attempt under way
     bool firstAttempt_ = false;   // the next attempt is the program's first
     bool startUpAttempt_ = false; // the attempt under way is the program's first
     QString pendingLinkDown_;

@@ -18,8 +18,10 @@ LinkProbe::LinkProbe(Kind kind, const QHostAddress &controller, int timeoutMs, Q
             send();
             return;
         }
-        const int waited = kind_ == Kind::Udp ? timeoutMs_ : 3 * timeoutMs_;
-        finish(false, QStringLiteral("No answer from the controller at %1 within %2 ms").arg(where()).arg(waited));
+        // The whole wait: UDP asked three times, TCP had one long wait.
+        const QString waited = kind_ == Kind::Udp ? QStringLiteral("3 x %1 ms").arg(timeoutMs_)
+                                                  : QStringLiteral("%1 ms").arg(3 * timeoutMs_);
+        finish(false, QStringLiteral("No answer from the controller at %1 within %2").arg(where(), waited));
     });
 }
 

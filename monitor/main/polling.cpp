@@ -4,9 +4,9 @@
 // Each tick reconnects while the link is marked lost, reads register 1 as a
 // heartbeat and then reads what every open window shows, writing the values
 // straight into the window's controls. A failed read goes through the link
-// check: error 216 (a register or value the controller refuses) is a data
-// error; anything else marks the link lost at the end of the tick, after the
-// remaining windows have still been served.
+// check of the link's owner: the controller's own refusal (a register or
+// value it does not take) is a data error; anything else marks the link lost
+// at the end of the tick, after the remaining windows have still been served.
 //
 // A tick that has lost the link (a failure other than 216) sends nothing
 // more: every later read of the tick fails at once, so the windows show
@@ -34,6 +34,7 @@
 #include "core/frmRTC.h"
 #include "core/globals.h"
 #include "core/runtime_error.h"
+#include "core/shownvalue.h"
 #include "main/frmDDE.h"
 #include "main/frmMain.h"
 #include "main/polling.h"
@@ -42,7 +43,7 @@
 
 namespace {
 
-bool busy() { return TableUploadBusy || TransferBusy || NoComm; }
+bool busy() { return controllerLink().busy() || NoComm; }
 
 QString decimal(int32_t v) { return QString::number(v); }
 QString hexadecimal(int32_t v) { return QString::number(static_cast<uint32_t>(v), 16).toUpper(); }
@@ -79,13 +80,10 @@ bool bitSet(int32_t value, int bit) { return ((static_cast<uint32_t>(value) >> b
 bool frmMain::readFailed() {
     // ErrorInfo keeps the failure that lost the link.
     if (tickLostLink_) return false;
-    const bool known = OrvComm::ZqGetErrorInfo(ConnectionHandle, &ErrorInfo) == 1;
-    const bool dataError = known && ErrorInfo.code == 216;
-    if (!dataError) {
-        CommError = true;
-        tickLostLink_ = true;
-    }
-    return dataError;
+    if (!controllerLink().failureLosesLink(ConnectionHandle)) return true;
+    CommError = true;
+    tickLostLink_ = true;
+    return false;
 }
 
 bool frmMain::readRegister(int32_t reg, int32_t &value) {
@@ -153,8 +151,8 @@ void frmMain::Timer1_Timer() {
         if (tickLostLink_) {
             // The owner tells the windows: every value shows "*", and the
             // status line says why until the next attempt.
-            const QString reason = errorInfoText().trimmed();
-            controllerLink().markLost(reason.isEmpty() ? QStringLiteral("No answer from the controller") : reason);
+            ControllerLink &link = controllerLink();
+            link.markLost(link.lastFailure());
             scheduleReconnect();
         } else if (CommError) {
             controllerLink().markReconnecting();
@@ -173,14 +171,15 @@ void frmMain::Timer1_Timer() {
 namespace {
 const QString Star = QStringLiteral("*");
 
-// A box the tick fills: "*" unless it is being edited or shows that its
-// resource is not there.
-void starBox(QLineEdit *box, bool edited = false) {
-    if (!edited && box->text() != QStringLiteral("N/A")) box->setText(Star);
+// A box the tick fills: "*" unless it shows that its resource is not
+// there. A box being typed into keeps the typing; "*" becomes the value it
+// shows again when the entry ends without a write.
+void starBox(QLineEdit *box) {
+    if (box->text() != QStringLiteral("N/A") || ShownValue::kept(box)) ShownValue::show(box, Star);
 }
 
-template <size_t N> void starBoxes(const std::array<QLineEdit *, N> &boxes, bool editing = false, int editIndex = -1) {
-    for (size_t i = 0; i < N; ++i) starBox(boxes[i], editing && int(i) == editIndex);
+template <size_t N> void starBoxes(const std::array<QLineEdit *, N> &boxes) {
+    for (QLineEdit *box : boxes) starBox(box);
 }
 }  // namespace
 
@@ -193,28 +192,28 @@ void frmMain::markValuesStale() {
     if (auto *f = served<frmDigOut>())
         for (SSCommand *b : f->SSCommand1) b->setCaption(Star);
     if (auto *f = served<frmAnalIn>()) starBoxes(f->Text1);
-    if (auto *f = served<frmAnalOut>()) starBoxes(f->Text1, AnalOutEditInProgress, AnalOutEditIndex);
-    if (auto *f = served<frmReg>()) starBoxes(f->Text1, RegEditInProgress, RegEditIndex);
-    if (auto *f = served<frmRam>()) starBoxes(f->Text1, RamEditInProgress, RamEditIndex);
-    if (auto *f = served<frmRegbits>()) starBoxes(f->Text1, RegbitsEditInProgress, RegbitsEditIndex);
+    if (auto *f = served<frmAnalOut>()) starBoxes(f->Text1);
+    if (auto *f = served<frmReg>()) starBoxes(f->Text1);
+    if (auto *f = served<frmRam>()) starBoxes(f->Text1);
+    if (auto *f = served<frmRegbits>()) starBoxes(f->Text1);
     for (ServoWindow *f : {static_cast<ServoWindow *>(served<frmServo>()), static_cast<ServoWindow *>(served<frmServo2>())}) {
         if (!f) continue;
-        starBoxes(f->Text1, ServoEditInProgress, ServoEditIndex);
+        starBoxes(f->Text1);
         starBoxes(f->Text2);
     }
-    const auto custom = [](CustomWindow *f, const std::array<CustomResourceRow, 16> &rows, bool editing, int editIndex) {
+    const auto custom = [](CustomWindow *f, const std::array<CustomResourceRow, 16> &rows) {
         if (!f) return;
         for (int r = 0; r < 16; ++r)
-            if (rows[size_t(r)].kind >= 1 && rows[size_t(r)].kind <= 12) starBox(f->Text2[size_t(r)], editing && r == editIndex);
+            if (rows[size_t(r)].kind >= 1 && rows[size_t(r)].kind <= 12) starBox(f->Text2[size_t(r)]);
     };
-    custom(served<frmCustom1>(), Custom1Rows, Custom1EditInProgress, Custom1EditIndex);
-    custom(served<frmCustom2>(), Custom2Rows, Custom2EditInProgress, Custom2EditIndex);
+    custom(served<frmCustom1>(), Custom1Rows);
+    custom(served<frmCustom2>(), Custom2Rows);
     if (auto *f = served<frmRTC>())
         for (QLineEdit *b : {f->txtSec, f->txtMin, f->txtHr, f->txtDay, f->txtMo, f->txtYr, f->txtDow}) starBox(b);
     if (auto *f = served<frmStatus>()) f->Label1->setText(Star);
     if (auto *f = served<frmDDE>()) {
         for (int i = 1; i <= 32; ++i) f->FlagValue[size_t(i)]->setText(Star);
-        f->RegRead->setText(Star);
+        ShownValue::show(f->RegRead, Star);
         for (int i = 1; i <= 50; ++i) f->RegValue[size_t(i)]->setText(Star);
         for (int i = 1; i <= 16; ++i) f->BlockRead[size_t(i)]->setText(Star);
         DdeServer::instance().itemsStale();
@@ -253,7 +252,7 @@ void frmMain::serveDdeItems() {
     }
     if (const auto address = f->itemAddress(f->RegAddress)) {
         int32_t value = 0;
-        if (readRegister(whole(*address), value)) f->RegRead->setText(decimal(value));
+        if (readRegister(whole(*address), value)) ShownValue::show(f->RegRead, decimal(value));
     }
     if (const auto block = f->itemAddress(f->Reg50Address)) {
         if (mayRead() && OrvComm::ZqGetRegister50(ConnectionHandle, whole(*block), Block50Buffer.data()) == 1) {

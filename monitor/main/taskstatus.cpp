@@ -329,7 +329,7 @@ void ResetKey() {
 // ---- The tick's status step ----------------------------------------------------------------
 
 bool PollTaskStatus() {
-    if (!StatusPollOn || TransferBusy || TableUploadBusy || NoComm) return false;
+    if (!StatusPollOn || controllerLink().busy() || NoComm) return false;
     StatusReadLimit = 1;
     if (!NewStatusPacket()) readTaskBanks();
 

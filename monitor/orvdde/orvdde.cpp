@@ -11,13 +11,15 @@
 // COUNT times or without a count for as long as the monitor serves; a
 // value may rest for hours, so advise waits for a change for ever unless
 // --timeout was given, which then bounds the wait for each change too.
-// Exit status: 0 done, 1 the monitor refused, 2 wrong use, no monitor to talk
-// to or no answer from it; each failure is one line on standard error.
+// Exit status: 0 done, 1 the monitor refused, 2 wrong use (the argument
+// refused is named), no monitor to talk to or no answer from it; each failure
+// is one line on standard error. Without arguments it prints the usage.
 #include <QCoreApplication>
 #include <QDir>
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <cstdio>
+#include <limits>
 
 namespace {
 
@@ -72,6 +74,9 @@ int fail(int status, const QString &what) {
     std::fprintf(stderr, "orvdde: %s\n", qPrintable(what));
     return status;
 }
+
+// Wrong use: the argument refused and why.
+int refuse(const QString &why) { return fail(2, why); }
 
 // The time to wait for Qt's calls: 0 is for ever.
 int qtWait() { return TimeoutMs == 0 ? -1 : TimeoutMs; }
@@ -131,35 +136,60 @@ int main(int argc, char **argv) {
         std::printf("orvdde %s\n", ORV_VERSION);
         return 0;
     }
+    if (args.isEmpty()) return usage();
     QString service = serviceName();
-    while (args.size() >= 2 && args[0].startsWith(QStringLiteral("--"))) {
-        if (args[0] == QStringLiteral("--service")) {
+    while (!args.isEmpty() && args[0].startsWith(QStringLiteral("--"))) {
+        const QString option = args[0];
+        if (option != QStringLiteral("--service") && option != QStringLiteral("--timeout"))
+            return refuse(QStringLiteral("unknown option %1").arg(option));
+        if (args.size() < 2) return refuse(QStringLiteral("%1 needs a value").arg(option));
+        if (option == QStringLiteral("--service")) {
             service = args[1];
-        } else if (args[0] == QStringLiteral("--timeout")) {
+        } else {
             bool ok = false;
             TimeoutMs = args[1].toInt(&ok);
-            if (!ok || TimeoutMs < 0) return usage();
+            if (!ok || TimeoutMs < 0)
+                return refuse(QStringLiteral("--timeout needs a whole number of milliseconds from 0 to %1, not \"%2\"")
+                                  .arg(std::numeric_limits<int>::max())
+                                  .arg(args[1]));
             TimeoutGiven = true;
-        } else {
-            return usage();
         }
         args = args.mid(2);
     }
-    if (args.size() < 3) return usage();
+    if (args.size() < 2) return refuse(QStringLiteral("TOPIC and a request (request, poke, execute or advise) are needed"));
     const QString topic = args[0], verb = args[1].toLower();
+    const qsizetype given = args.size() - 2;
+    // The arguments each request takes, and how many at least and at most.
+    struct Form {
+        const char *verb, *takes;
+        qsizetype least, most;
+    };
+    static constexpr Form forms[] = {{"request", "ITEM", 1, 1},
+                                     {"poke", "ITEM TEXT", 2, 2},
+                                     {"execute", "COMMAND", 1, 1},
+                                     {"advise", "ITEM [COUNT]", 1, 2}};
+    const Form *form = nullptr;
+    for (const Form &f : forms)
+        if (verb == QLatin1String(f.verb)) form = &f;
+    if (!form)
+        return refuse(QStringLiteral("unknown request \"%1\": request, poke, execute or advise").arg(args[1]));
+    if (given < form->least || given > form->most)
+        return refuse(QStringLiteral("%1 takes %2, not %3 argument%4")
+                          .arg(verb, QLatin1String(form->takes))
+                          .arg(given)
+                          .arg(given == 1 ? QString() : QStringLiteral("s")));
     QString command;
-    if (verb == QStringLiteral("request") && args.size() == 3) command = QStringLiteral("REQUEST ") + args[2];
-    else if (verb == QStringLiteral("poke") && args.size() == 4)
+    if (verb == QStringLiteral("request")) command = QStringLiteral("REQUEST ") + args[2];
+    else if (verb == QStringLiteral("poke"))
         command = QStringLiteral("POKE ") + args[2] + QLatin1Char(' ') + escape(args[3]);
-    else if (verb == QStringLiteral("execute") && args.size() == 3) command = QStringLiteral("EXECUTE ") + escape(args[2]);
-    else if (verb == QStringLiteral("advise") && (args.size() == 3 || args.size() == 4))
-        command = QStringLiteral("ADVISE ") + args[2];
-    else return usage();
+    else if (verb == QStringLiteral("execute")) command = QStringLiteral("EXECUTE ") + escape(args[2]);
+    else command = QStringLiteral("ADVISE ") + args[2];
     long count = -1;
     if (verb == QStringLiteral("advise") && args.size() == 4) {
         bool ok = false;
         count = args[3].toLong(&ok);
-        if (!ok || count < 1) return usage();
+        if (!ok || count < 1)
+            return refuse(QStringLiteral("advise COUNT needs a whole number from 1 up, not \"%1\"").arg(args[3]));
     }
 
     QLocalSocket socket;

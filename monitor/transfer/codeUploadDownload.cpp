@@ -35,14 +35,20 @@ QString linkErrorText(int32_t connection) {
     return text.isEmpty() ? QStringLiteral("(no reason given, error ") + num(info.code) + QStringLiteral(")") : text;
 }
 
+// A transfer call on the worker thread; when it fails, `reason` gets its
+// error, read on the same thread: the library gives each thread the error
+// of its own last call, and the window thread's may be another one.
+template <typename Call> int32_t transferCall(int32_t connection, QString &reason, Call call) {
+    const int32_t result = call();
+    if (result != 1) reason = linkErrorText(connection);
+    return result;
+}
+
 // Closes the connection after a transfer and shows the link closed; True
 // when it closed. A connection that is no longer the link's is closed
 // already: the link is shown closed all the same.
 bool closeAfterTransfer(int32_t connection) {
-    if (ConnectionHandle == connection) {
-        if (OrvComm::ZqCloseConnection(connection) != 1) return false;
-        controllerLink().markDropped();
-    }
+    if (ConnectionHandle == connection && !controllerLink().close(true)) return false;
     ShowLinkClosedByTransfer();
     return true;
 }
@@ -66,6 +72,36 @@ QString registersNotUploaded(const QString &target, bool wanted) {
     return text + QStringLiteral("\nThe earlier register file ") + registers +
            QStringLiteral(" belongs to the earlier program and could not be renamed (") + why +
            QStringLiteral("): do not download it with this program.");
+}
+
+// Why an object file cannot be downloaded whole, or an empty text when it
+// can: it reads the file as the library's download does (a magic the
+// library knows, the status byte, then records of a 4-byte header, length,
+// type, address, and their data, to the end or a 0 length) without sending
+// anything, so that a broken file is refused before the registers beside it
+// are written and the controller stopped. The texts are the library's.
+QString objectFileProblem(const QString &path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return QStringLiteral("Object file not found");
+    const QByteArray bytes = file.readAll();
+    const auto at = [&bytes](qsizetype i) { return static_cast<uint8_t>(bytes[i]); };
+    if (bytes.size() < 2) return QStringLiteral("Bad object file");
+    const int magic = at(0) | at(1) << 8;
+    if (magic != 0xBEEF && magic != 0xFEED && magic != 0xFEEC && magic != 0xFEEB)
+        return QStringLiteral("Not an object file");
+    if (bytes.size() < 3) return QStringLiteral("Bad object record");
+    qsizetype start = 3;
+    for (int number = 1; start < bytes.size() && at(start) != 0; ++number) {
+        const qsizetype length = at(start);
+        if (start + 4 + length > bytes.size())
+            return QStringLiteral("Bad object file: it ends at byte %1, inside record %2 (%3 bytes from byte %4)")
+                .arg(bytes.size()).arg(number).arg(4 + length).arg(start);
+        if (at(start + 1) > 6)
+            return QStringLiteral("Bad object file: record %1 (at byte %2) has the unknown type %3")
+                .arg(number).arg(start).arg(at(start + 1));
+        start += 4 + length;
+    }
+    return QString();
 }
 
 // Moves a file over another (or into a free name) in one step.
@@ -287,9 +323,17 @@ void DownloadProgram() {
         if (path.isEmpty()) return;
         const QString failed = QStringLiteral("Failed to download ") + path + QStringLiteral(".\n");
         if (!TransferLinkReady(failed)) return;
+        // A file that cannot be downloaded whole changes nothing in the
+        // controller: not its program, not its registers, not its run state.
+        if (const QString problem = objectFileProblem(path); !problem.isEmpty()) {
+            setStatus(QStringLiteral("Failed to Download!"));
+            MsgBox(failed + QStringLiteral("Error: ") + problem, mbExclamation);
+            return;
+        }
         OrvComm::ZQ_TRANSFER_STATS stats{};
         int32_t result = 0;
         int32_t link = 0;
+        QString reason;
         {
             Hourglass wait;
             DownloadRegisters(ConnectionHandle, path);
@@ -297,7 +341,10 @@ void DownloadProgram() {
             link = ConnectionHandle;
             const QByteArray file = path.toLocal8Bit();
             result = RunTransferCall(QStringLiteral("Downloading Program..."), QStringLiteral("Downloading ") + path,
-                                     [&] { return OrvComm::ZqDownload(link, file.constData(), &stats); });
+                                     [&] { return transferCall(link, reason, [&] {
+                                               return OrvComm::ZqDownload(link, file.constData(), &stats);
+                                           });
+                                     });
             form<frmLoadMain>().repaint();
         }
         if (result == 1) {
@@ -308,7 +355,7 @@ void DownloadProgram() {
             if (!closeAfterTransfer(link)) ShowLinkError(QStringLiteral("Error closing network.\n"), link);
         } else {
             setStatus(QStringLiteral("Failed to Download!"));
-            ShowLinkError(failed, link);
+            MsgBox(failed + QStringLiteral("Error: ") + reason, mbExclamation);
         }
     } catch (const std::exception &e) {
         MsgBox(describeException(e), mbExclamation);
@@ -333,9 +380,11 @@ void UploadProgram() {
         QFile::remove(upload);
         OrvComm::ZQ_TRANSFER_STATS stats{};
         const QByteArray file = upload.toLocal8Bit();
-        const int32_t result =
-            RunTransferCall(QStringLiteral("Uploading Program..."), QStringLiteral("Uploading ") + path,
-                            [&] { return OrvComm::ZqUpload(link, file.constData(), &stats); }, upload);
+        QString reason;
+        const int32_t result = RunTransferCall(
+            QStringLiteral("Uploading Program..."), QStringLiteral("Uploading ") + path,
+            [&] { return transferCall(link, reason, [&] { return OrvComm::ZqUpload(link, file.constData(), &stats); }); },
+            upload);
         transferProgress().setStatusText(QString());
         form<frmLoadMain>().repaint();
         DoEvents();
@@ -384,7 +433,7 @@ void UploadProgram() {
                        registers,
                    stats.errors != 0 || !registers.isEmpty() ? mbExclamation : mbInformation);
         } else {
-            ShowLinkError(failed, link);
+            MsgBox(failed + QStringLiteral("Error: ") + reason, mbExclamation);
             closeStep();
         }
     } catch (const std::exception &e) {

@@ -181,16 +181,11 @@ bool FirmwareUpdate::sendData(const QByteArray &request) {
 }
 
 bool FirmwareUpdate::openConnection() {
-    controllerLink().markOpened(OrvComm::ZqOpenConnection(ZQ_TYPE_SERIAL, CommPort - 2, 0));
-    if (ConnectionHandle <= 0) return false;
-    return true;
+    return controllerLink().open([] { return OrvComm::ZqOpenConnection(ZQ_TYPE_SERIAL, CommPort - 2, 0); });
 }
 
 void FirmwareUpdate::closeConnection() {
-    if (ConnectionHandle > 0) {
-        OrvComm::ZqCloseConnection(ConnectionHandle);
-        controllerLink().markDropped();
-    }
+    controllerLink().close();
 }
 
 QStringList FirmwareUpdate::sectionTags() const {
@@ -417,8 +412,7 @@ FirmwareUpdate::Go FirmwareUpdate::handshake() {
         return Go::Result;
     }
     log(QStringLiteral("Baud: ") + QString::number(w.FlashBaudRate) + CRLF);
-    if (OrvComm::ZqCloseConnection(ConnectionHandle) != 1) return Go::Result;
-    controllerLink().markDropped();
+    if (!controllerLink().close(true)) return Go::Result;
     if (!openConnection()) return Go::Result;
     if (OrvComm::ZqInitConnection(ConnectionHandle, BaudRate, 0, 8, 0) != 1) return Go::Result;
     OrvComm::ZqSetConnectionTimeout(ConnectionHandle, w.FlashTimeoutMs);

@@ -171,7 +171,6 @@ void frmProgFlash::SSCommand1_Click() {
         m.cancelPollStart();
         m.abandonAttempt();
     });
-    TransferBusy = true;
     // The update makes connections of its own: the monitor's link is down
     // (its values no longer current) and left alone until the end.
     controllerLink().markReconnecting();
@@ -193,7 +192,8 @@ void frmProgFlash::SSCommand1_Click() {
     ProgressBar1->hide();
     setScreenMousePointer(PointerDefault);
     step([&] {
-        if (ConnectionHandle != 0 && OrvComm::ZqCloseConnection(ConnectionHandle) != 1) {
+        // A refused close keeps the connection until its error is read.
+        if (!controllerLink().close(true)) {
             OrvComm::ZQ_ERROR_INFO info{};
             const QString head = QStringLiteral("Failed to Close Connection") + CRLF;
             if (OrvComm::ZqGetErrorInfo(ConnectionHandle, &info) == 1)
@@ -211,5 +211,4 @@ void frmProgFlash::SSCommand1_Click() {
             m.setPolling(true);
         }
     });
-    TransferBusy = false;
 }

@@ -10,6 +10,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "core/link.h"
+
 namespace {
 
 std::optional<speed_t> speedOf(int rate) {
@@ -65,12 +67,7 @@ bool applySettings(termios &t, const QString &settings) {
 
 MSComm::~MSComm() { close(); }
 
-QString MSComm::devicePath(int port) {
-    const QByteArray name = QStringLiteral("ORVCOMM_COM%1").arg(port).toLatin1();
-    const QByteArray value = qgetenv(name.constData());
-    if (!value.isEmpty()) return QString::fromLocal8Bit(value);
-    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
-}
+QString MSComm::devicePath(int port) { return ControllerLink::serialDevice(port); }
 
 void MSComm::setPortOpen(bool open) {
     if (open && !PortOpen()) this->open();

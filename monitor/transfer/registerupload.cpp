@@ -15,9 +15,6 @@ constexpr int UnansweredInARow = 3;
 // The highest register of the controller's map.
 constexpr int32_t HighestRegister = 40000;
 
-// The controller's own refusals of a request: it is there.
-bool refusedByTheController(int32_t code) { return code == 215 || code == 216 || code == 157; }
-
 }  // namespace
 
 bool RegisterReads::noted(int32_t result) {
@@ -30,7 +27,7 @@ bool RegisterReads::noted(int32_t result) {
     reason_ = known ? errorInfoText(info).trimmed()
                     : QString();
     if (reason_.isEmpty()) reason_ = QStringLiteral("no reason given");
-    if (known && refusedByTheController(info.code)) {
+    if (known && ControllerLink::refusedByController(info.code)) {
         unanswered_ = 0;
         return false;
     }

@@ -110,9 +110,8 @@ int32_t RunTransferCall(const TransferShow &show, const std::function<int32_t()>
     // binds the functions it calls.
     OrvComm::ensureLoaded();
 
-    // TransferBusy for as long as the call runs, whatever way this ends.
-    const std::unique_ptr<bool, void (*)(bool *)> busy(&TransferBusy, [](bool *) { TransferBusy = false; });
-    TransferBusy = true;
+    // The link is held for as long as the call runs, whatever way this ends.
+    const ControllerLink::Hold hold;
     HeldTimers held;
     CloseGuard guard;
 
@@ -193,16 +192,6 @@ int32_t RunTransferCall(const TransferShow &show, const std::function<int32_t()>
 
 // ---- The link around a transfer --------------------------------------------------------------
 
-namespace {
-
-QString errorText(int32_t connection) {
-    OrvComm::ZQ_ERROR_INFO info{};
-    if (OrvComm::ZqGetErrorInfo(connection, &info) != 1 || info.code == 0) return QString();
-    return errorInfoText(info);
-}
-
-}  // namespace
-
 bool TransferLinkReady(const QString &failed) {
     if (controllerLink().up() && ControllerIdentified) return true;
     MainWindow &m = mainWindow();
@@ -213,9 +202,8 @@ bool TransferLinkReady(const QString &failed) {
     if (!m.attemptPending() && !controllerLink().up()) m.CheckComm();
     m.waitForAttempt();
     if (controllerLink().up() && ControllerIdentified) return true;
-    // A failed open leaves its reason in the library-wide error; a
-    // controller that was reached but did not identify itself leaves none.
-    QString reason = errorText(0);
+    // The reason of the attempt that failed, where the link went.
+    QString reason = controllerLink().lastFailure();
     if (reason.isEmpty()) reason = QStringLiteral("No controller answers on the configured connection.");
     MsgBox(failed + QStringLiteral("Error: ") + reason, mbExclamation);
     return false;

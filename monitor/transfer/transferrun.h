@@ -5,7 +5,7 @@
 // register reads of a register file from a controller that stops answering.
 // They run on a worker thread while the window thread waits in an event loop
 // that paints and shows the progress window. Meanwhile nothing else may reach the
-// connection: TransferBusy is set, the main window's timers are held, the
+// connection: the link is held (ControllerLink::Hold), the main window's timers are held, the
 // progress window is modal (no clicks reach the other windows and none of
 // them can be closed), and the DDE service refuses commands and pokes.
 #pragma once

@@ -2,6 +2,7 @@
 
 #include "core/controls.h"
 #include "core/globals.h"
+#include "core/shownvalue.h"
 #include "core/textfit.h"
 
 AnalogWindow::AnalogWindow(const QString &name, Traits traits, Kind kind)
@@ -100,7 +101,7 @@ void frmAnalOut::writeEntry(int index) {
     const int32_t output = VScroll1->value() + index;
     ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, 8000 + output, value); },
                 QStringLiteral("Analog output #") + QString::number(output) + QStringLiteral(" updated."),
-                QStringLiteral("Failed to update analog output value!"));
+                QStringLiteral("Failed to update analog output value!"), Text1[index]);
     AnalOutEditInProgress = false;
     editingRow_ = -1;
 }

@@ -12,6 +12,7 @@
 #include "core/basics.h"
 #include "core/codeDBase.h"
 #include "core/controls.h"
+#include "core/shownvalue.h"
 #include "core/textfit.h"
 #include "windows/customfile.h"
 
@@ -385,10 +386,14 @@ void CustomWindow::valueEntered(int r) {
         write = [&] { return OrvComm::ZqPutRegister(ConnectionHandle, 14000 + n, value); };
         word = QStringLiteral("Servo Position #");
         break;
-    default: return;  // read-only kinds: the poll overwrites the text
+    default:
+        // Nothing is written to a read-only kind: the box shows its value again.
+        ShownValue::restore(Text2[r]);
+        return;
     }
     // Without a link nothing is sent: the status line says why.
-    ReportWrite(write, word + QString::number(n) + QStringLiteral(" updated."), QStringLiteral("Failed to update value."));
+    ReportWrite(write, word + QString::number(n) + QStringLiteral(" updated."), QStringLiteral("Failed to update value."),
+                Text2[r]);
     if (row.kind == kindDigitalOutput) {
         OutputDisplay = OutputSymbolName(n, value);
         Label1[r]->setText(OutputDisplay.name);

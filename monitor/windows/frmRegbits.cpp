@@ -7,6 +7,7 @@
 
 #include "core/basics.h"
 #include "core/controls.h"
+#include "core/shownvalue.h"
 #include "core/textfit.h"
 
 frmRegbits::frmRegbits()
@@ -217,7 +218,7 @@ void frmRegbits::writeEntry(int index) {
     const int32_t value = EntryValue(text, Int32Low, Int32High);
     ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, reg, value); },
                 QStringLiteral("Register #") + QString::number(reg) + QStringLiteral(" updated."),
-                QStringLiteral("Failed to update register value!"));
+                QStringLiteral("Failed to update register value!"), Text1[index]);
     EmptyDdeRegisterWrite();
     RegbitsEditInProgress = false;
 }

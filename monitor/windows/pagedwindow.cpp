@@ -84,9 +84,9 @@ bool PagedWindow::typingKey(int &keyAscii, char goToKey, QLineEdit *box, bool he
     }
     if (keyAscii == 13) {
         keyAscii = 0;
-        // Without a link the entry stays as typed, and the status line says why.
-        if (NoComm) ShowStatus(LinkRefusal(QStringLiteral("Failed to update value.")));
-        else if (TypedNumberEntered(box, hex)) write();
+        // Without a link the write is refused: it says why, and the box
+        // shows its value again.
+        if (NoComm || TypedNumberEntered(box, hex)) write();
         return false;
     }
     return true;

@@ -6,6 +6,7 @@
 #include "core/controls.h"
 #include "core/eventpump.h"
 #include "core/globals.h"
+#include "core/shownvalue.h"
 #include "core/textfit.h"
 #include "windows/frmRegbits.h"
 
@@ -131,7 +132,7 @@ void frmReg::writeEntry(int index) {
     const int32_t reg = VScroll1->value() + index;
     ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, reg, value); },
                 QStringLiteral("Register #") + QString::number(reg) + QStringLiteral(" updated."),
-                QStringLiteral("Failed to update register value!"));
+                QStringLiteral("Failed to update register value!"), Text1[index]);
     EmptyDdeRegisterWrite();
     RegEditInProgress = false;
 }
@@ -213,9 +214,10 @@ void frmRam::writeEntry(int index) {
         // either view.
         VRegRecord.number = reg;
         VRegRecord.doubleValue = leadingNumber(text);
-        ReportWrite([&] { return OrvComm::ZqSetVRegister(ConnectionHandle, &VRegRecord); }, done, failed);
+        ReportWrite([&] { return OrvComm::ZqSetVRegister(ConnectionHandle, &VRegRecord); }, done, failed,
+                    Text1[index]);
     } else {
-        ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, reg, value); }, done, failed);
+        ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, reg, value); }, done, failed, Text1[index]);
     }
     RamEditInProgress = false;
 }

@@ -12,6 +12,7 @@
 #include "core/msgbox.h"
 #include "core/runtime_error.h"
 #include "core/settings.h"
+#include "core/shownvalue.h"
 
 Geometry readGeometry(const WindowSettings &s) {
     Geometry g = s.valueMissing;
@@ -88,18 +89,24 @@ QString LinkRefusal(const QString &words) {
     return words + QLatin1Char('\n') + why + QLatin1Char('.');
 }
 
-void ReportWrite(const std::function<int32_t()> &call, const QString &done, const QString &failureWords) {
+void ReportWrite(const std::function<int32_t()> &call, const QString &done, const QString &failureWords,
+                 QLineEdit *box) {
     // Nothing is sent while the link cannot carry it: the status line says why.
     if (const QString refused = LinkRefusal(failureWords); !refused.isEmpty()) {
+        ShownValue::restore(box);
         ShowStatus(refused);
         return;
     }
     QString text;
+    bool taken = false;
     try {
-        text = call() == 1 ? done : FailureText(failureWords);
+        taken = call() == 1;
+        text = taken ? done : FailureText(failureWords);
     } catch (const RuntimeError &e) {
         text = failureWords + QLatin1Char('\n') + e.description();
     }
+    if (taken) ShownValue::endEntry(box);
+    else ShownValue::restore(box);
     ShowStatus(text);
 }
 
@@ -125,6 +132,7 @@ void EmptyDdeWriteBox(const QString &name) {
 }
 
 void StartEntry(bool &editing, int16_t &editIndex, QLineEdit *box, int row) {
+    ShownValue::beginEntry(box);
     box->clear();
     editing = true;
     editIndex = static_cast<int16_t>(row);
@@ -159,7 +167,7 @@ bool TypedNumberEntered(QLineEdit *box, bool hex) {
 void AbandonEntry(bool &editing, QLineEdit *box) {
     if (!editing) return;
     editing = false;
-    box->clear();
+    ShownValue::restore(box);
 }
 
 ResourceWindow::ResourceWindow(const QString &name, Traits traits) : Form(name), traits_(std::move(traits)) {

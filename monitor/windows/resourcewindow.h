@@ -61,8 +61,11 @@ QString LinkRefusal(const QString &words);
 // Runs a write through the library and shows its outcome in the status line:
 // the done text when it returns 1, else the failure words with the library's
 // error text. A missing library or function counts as a failed write. While
-// the link is not up nothing is sent, and the status line says why.
-void ReportWrite(const std::function<int32_t()> &call, const QString &done, const QString &failureWords);
+// the link is not up nothing is sent, and the status line says why. The
+// entry in box (when given) ends: a write not made or not taken puts the
+// box back to the value it showed before.
+void ReportWrite(const std::function<int32_t()> &call, const QString &done, const QString &failureWords,
+                 QLineEdit *box = nullptr);
 
 // Looks a symbolic name up in a snapshot with the criteria given. False (and
 // no search) while no symbol file is in use, and when nothing matches.
@@ -76,11 +79,12 @@ void EmptyDdeWriteBox(const QString &name);
 inline void EmptyDdeRegisterWrite() { EmptyDdeWriteBox(QStringLiteral("RegWrite")); }
 inline void EmptyDdeFlagWrite() { EmptyDdeWriteBox(QStringLiteral("FlagWrite")); }
 
-// Starts an entry in a value box: empties it and marks the edit and its row.
+// Starts an entry in a value box: empties it and marks the edit and its row;
+// the box keeps its value meanwhile (core/shownvalue.h).
 void StartEntry(bool &editing, int16_t &editIndex, QLineEdit *box, int row);
 
 // The end of an unfinished entry when its box loses the focus: the edit
-// flag is cleared and the box emptied for the next poll.
+// flag is cleared and the box shows its value again.
 void AbandonEntry(bool &editing, QLineEdit *box);
 
 // Enter in a value box writes only a number the user typed: the box must

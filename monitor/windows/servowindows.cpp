@@ -4,6 +4,7 @@
 
 #include "core/controls.h"
 #include "core/globals.h"
+#include "core/shownvalue.h"
 #include "core/textfit.h"
 
 namespace {
@@ -102,6 +103,7 @@ void ServoWindow::Text1_KeyPress(int index, int &keyAscii) {
         return;
     }
     if (!ServoEditInProgress || editStartedAt_ != servo) {
+        ShownValue::beginEntry(Text1[index]);
         Text1[index]->clear();
         ServoEditInProgress = true;
         editStartedAt_ = servo;
@@ -119,7 +121,7 @@ void ServoWindow::writeEntry(int index) {
     // No connection test: without one the call fails and says so.
     ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, 14000 + servo, value); },
                 QStringLiteral("Servo #") + QString::number(servo) + QStringLiteral(" position updated."),
-                QStringLiteral("Failed to update servo position value!"));
+                QStringLiteral("Failed to update servo position value!"), Text1[index]);
     ServoEditInProgress = false;
     editStartedAt_ = -1;
 }

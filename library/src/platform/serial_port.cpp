@@ -4,11 +4,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <thread>
 #include <time.h>
 #include <unistd.h>
@@ -19,9 +21,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Whole milliseconds left until `deadline`, rounded up so that a wait
+// never ends short of it (and at most what a poll takes); 0 once it has passed.
 int remainingMs(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(std::min<std::int64_t>(left, INT_MAX)) : 0;
 }
 
 // A line without modem lines (a pseudo-terminal) refuses these: the
@@ -69,6 +73,13 @@ int SerialPort::open(const std::string &path) {
     ioctl(fd, TIOCEXCL);  // refused by anything that is not a terminal: fine
     fd_ = fd;
     return 0;
+}
+
+std::string SerialPort::deviceKey() const {
+    struct stat st {};
+    if (!isOpen() || fstat(fd_, &st) != 0) return {};
+    if (S_ISCHR(st.st_mode)) return "c" + std::to_string(st.st_rdev);
+    return "f" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
 }
 
 int SerialPort::close() {
@@ -166,8 +177,9 @@ void DecodeSettings(const struct termios2 &t, SerialSettings &out) {
     out.xoffChar = t.c_cc[VSTOP];
 }
 
-int SerialPort::write(const std::uint8_t *bytes, std::size_t count) {
+int SerialPort::write(const std::uint8_t *bytes, std::size_t count, std::chrono::milliseconds most) {
     if (!isOpen()) return EBADF;
+    const auto deadline = Clock::now() + most;
     std::size_t done = 0;
     while (done < count) {
         const ssize_t n = ::write(fd_, bytes + done, count - done);
@@ -177,8 +189,12 @@ int SerialPort::write(const std::uint8_t *bytes, std::size_t count) {
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno != EAGAIN) return errno;
+        // The line takes nothing now (flow control holds it, or nobody
+        // reads the other side): wait for room, but not for ever.
+        const int wait = remainingMs(deadline);
+        if (wait == 0) return ETIMEDOUT;
         pollfd p{fd_, POLLOUT, 0};
-        if (poll(&p, 1, -1) < 0 && errno != EINTR) return errno;
+        if (poll(&p, 1, wait) < 0 && errno != EINTR) return errno;
     }
     return 0;
 }
@@ -246,7 +262,7 @@ bool SerialPort::inputBefore(Clock::time_point end) {
     }
 }
 
-long SerialPort::discardUntilQuiet(std::uint32_t quietMs, std::uint32_t maxMs) {
+long SerialPort::discardUntilQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds most) {
     if (!isOpen()) return 0;
     long discarded = 0;
     auto drain = [&] {
@@ -254,14 +270,15 @@ long SerialPort::discardUntilQuiet(std::uint32_t quietMs, std::uint32_t maxMs) {
         for (ssize_t n; (n = ::read(fd_, scratch, sizeof scratch)) > 0;) discarded += n;
     };
     drain();
-    const auto end = Clock::now() + std::chrono::milliseconds(maxMs);
+    const auto end = Clock::now() + most;
     for (;;) {
-        // The line must stay quiet for the whole of quietMs from here, and
+        // The line must stay quiet for the whole of `quiet` from here, and
         // that must fit within the bound.
-        if (quietMs == 0) return discarded;
-        if (Clock::now() + std::chrono::milliseconds(quietMs) > end) return -1;
+        if (quiet.count() <= 0) return discarded;
+        const auto quietEnd = Clock::now() + quiet;
+        if (quietEnd > end) return -1;
         pollfd p{fd_, POLLIN, 0};
-        const int r = poll(&p, 1, static_cast<int>(quietMs));
+        const int r = poll(&p, 1, remainingMs(quietEnd));
         if (r == 0) return discarded;
         if (r < 0 && errno == EINTR) continue;
         // Hung up or broken without input: nothing more will come.

@@ -48,6 +48,9 @@ public:
     // also by root, fails with EBUSY). Returns 0 or an errno value.
     int open(const std::string &path);
     bool isOpen() const { return fd_ != kNoPort; }
+    // What the open port is, whatever name it was opened under: its device
+    // number (or, for anything but a device, its file); empty when closed.
+    std::string deviceKey() const;
     // Drops DTR, discards both directions and closes. 0 or an errno value.
     int close();
 
@@ -66,8 +69,10 @@ public:
     void setReadTimeout(std::uint32_t ms) { readTimeoutMs_ = ms; }
     std::uint32_t readTimeout() const { return readTimeoutMs_; }
 
-    // Writes every byte (no write time-out). 0 or an errno value.
-    int write(const std::uint8_t *bytes, std::size_t count);
+    // Writes every byte, waiting at most `most` in all for the line to take
+    // them. 0, ETIMEDOUT when the line did not take them in time, or an
+    // errno value.
+    int write(const std::uint8_t *bytes, std::size_t count, std::chrono::milliseconds most);
     // Reads up to count bytes, returning when all came or the read time-out
     // expired; returns the number read.
     std::size_t read(std::uint8_t *buffer, std::size_t count);
@@ -77,9 +82,9 @@ public:
     // input is there. Ends on time rather than a timer slack later.
     bool inputBefore(std::chrono::steady_clock::time_point end);
     // Throws away pending input, then whatever arrives until the line has
-    // been quiet for quietMs. Returns the number of bytes thrown away, or -1
-    // when the line had not gone quiet within maxMs in all (it keeps talking).
-    long discardUntilQuiet(std::uint32_t quietMs, std::uint32_t maxMs);
+    // been quiet for `quiet`. Returns the number of bytes thrown away, or -1
+    // when the line had not gone quiet within `most` in all (it keeps talking).
+    long discardUntilQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds most);
 
 private:
     int fd_ = kNoPort;

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QtTest/QTest>
+#include <sys/resource.h>
 
 #include "core/codeORVmain.h"
 #include "core/eventpump.h"
@@ -186,6 +187,21 @@ void TestStartup::addresses() {
     QCOMPARE(IpFromHostName(QStringLiteral("localhost")), QStringLiteral("127.0.0.1"));
     QCOMPARE(IpFromHostName(QStringLiteral("no-such-host.invalid")), QString());
     QVERIFY(StartWinsock());
+    // Without a descriptor to be had the sockets do not start: the look-up
+    // says so and gives nothing.
+    MonitorTestEnv env;
+    env.responder.expectBox(QStringLiteral("Failed to open Socket."));
+    rlimit limit{};
+    QCOMPARE(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    rlimit none = limit;
+    none.rlim_cur = 0;
+    QCOMPARE(setrlimit(RLIMIT_NOFILE, &none), 0);
+    const bool started = StartWinsock();
+    const QString address = IpFromHostName(QStringLiteral("localhost"));
+    QCOMPARE(setrlimit(RLIMIT_NOFILE, &limit), 0);
+    QVERIFY(!started);
+    QCOMPARE(address, QString());
+    QCOMPARE(env.responder.prompts(), QStringList{QStringLiteral("Failed to open Socket.")});
     QVERIFY(!ShellOpen(QStringLiteral("/nonexistent/orvmon34.pdf")));  // nothing to open
 }
 

@@ -89,11 +89,11 @@ struct Session {
 };
 
 // The row requests answered as the emulator answers them, noting whether
-// the link is held as each arrives (the monitor's thread meanwhile waits for
-// the reply), and refusing the row reads and writes that the test names.
+// the link is held as each arrives (the monitor's thread meanwhile waits for the
+// reply), and refusing the row reads and writes that the test names.
 struct TableSpy {
     std::mutex lock;
-    QStringList flags;  // per request: its code, 1 while the link is held
+    QStringList flags;  // per request: its code, the link held
     int refuseRead = 0;
     int refuseWrite = 0;
 
@@ -130,7 +130,9 @@ struct TableSpy {
 class TestTableTransfer : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void init() { restartLink(); }
+    void init() {
+        restartLink();
+    }
 
     void uploadAndDownload() {
         Session s;
@@ -178,7 +180,7 @@ private Q_SLOTS:
         disconnectMonitor();
     }
 
-    void holdKeepsThePollingOut() {
+    void busyFlagsKeepThePollingOut() {
         Session s;
         YieldingResponder boxes;
         TableSpy spy;

@@ -1,7 +1,8 @@
 // The monitor while its controller is gone (silent, refusing, hung, its line
 // unplugged): the window waits for one exchange at the most, reconnect
-// attempts go on from the event loop and back off to 5 s, the link comes
-// back with the controller, and the status line says what happened.
+// attempts go on from the event loop or off the window thread and back off
+// to 5 s, the link comes back with the controller, and the status line says
+// what happened, and where.
 // Counts of library calls and requests, never the clock: how long the
 // window is free is the stall benchmark's figure.
 #include <QFile>
@@ -39,6 +40,11 @@ int libraryOpens() {
 }
 int libraryExchanges() {
     return OrvComm::ZqGetRegister.calls() + OrvComm::ZqGetModel.calls() + OrvComm::ZqGetIoCount.calls();
+}
+// The same made on the window thread.
+int windowExchanges() {
+    return OrvComm::ZqGetRegister.windowCalls() + OrvComm::ZqGetModel.windowCalls() +
+           OrvComm::ZqGetIoCount.windowCalls();
 }
 
 void writeRegisterFile(const QString &path, int entries) {
@@ -79,11 +85,15 @@ private Q_SLOTS:
         // controller was looked for, and what happened there.
         const QString noAnswer = QStringLiteral("No answer from the controller at ") + peer->address();
         const QString gone = QStringLiteral("Windows file error (%1: No such file or directory)").arg(peer->device());
-        const QString reason = kind == Absence::SilentUdp ? noAnswer + QStringLiteral(":3000")
-                               : kind == Absence::HungTcp ? noAnswer + QStringLiteral(":6000")
+        const QString silentLine =
+            QStringLiteral("Timed out waiting for response from controller on COM1 (%1)").arg(peer->device());
+        const QString reason = kind == Absence::SilentUdp
+                                   ? noAnswer + QStringLiteral(":3000 within 3 x %1 ms").arg(GoneTimeoutMs)
+                               : kind == Absence::HungTcp ? noAnswer + QStringLiteral(":6000 within %1 ms").arg(3 * GoneTimeoutMs)
                                : kind == Absence::RefusedTcp
                                    ? peer->address() + QStringLiteral(":6000: Connection refused")
-                                   : gone;
+                               : kind == Absence::SilentSerial ? silentLine
+                                                               : gone;
 
         // The controller goes: the tick that finds out sends nothing more,
         // and every value it showed is marked as not current.
@@ -97,21 +107,27 @@ private Q_SLOTS:
         for (QLineEdit *box : reg.Text1) QCOMPARE(box->text(), QStringLiteral("*"));
         QVERIFY2(m.Message->text().startsWith(QStringLiteral("Connection lost - ")), qPrintable(m.Message->text()));
 
-        // Each attempt asks the controller without the library: nothing
-        // that waits on it runs on the window thread. The attempt goes on
-        // from the event loop, and the back-off grows to 5 s.
+        // Nothing that waits on the controller runs on the window thread:
+        // a network attempt asks it without the library, from the event
+        // loop; a serial one, once its port is open, on a thread of its own.
+        // Such an attempt is still under way when it has been started, and
+        // the back-off grows to 5 s.
         const int opens = libraryOpens();
         exchanges = libraryExchanges();
+        const int onWindow = windowExchanges();
         const bool network = peer->link() != PeerLink::Serial;
         for (int attempt = 0; attempt < 8; ++attempt) {
             QVERIFY(m.CheckComm());
-            QCOMPARE(m.attemptPending(), network);
+            // (A port that is gone ends the attempt at once.)
+            QCOMPARE(m.attemptPending(), kind != Absence::LostSerial);
             m.waitForAttempt();
             QVERIFY(NoComm);
         }
-        QCOMPARE(libraryExchanges(), exchanges);
-        // A serial attempt opens the port, which is gone; a network one
-        // opens nothing.
+        // A serial attempt opens the port; a silent controller is then asked
+        // at the configured rate and at each of the five of the search. A
+        // network attempt opens nothing.
+        QCOMPARE(windowExchanges(), onWindow);
+        QCOMPARE(libraryExchanges() - exchanges, kind == Absence::SilentSerial ? 8 * 6 : 0);
         QCOMPARE(libraryOpens() - opens, network ? 0 : 8);
         QCOMPARE(m.reconnectDelayMs(), 5000);
         QVERIFY2(

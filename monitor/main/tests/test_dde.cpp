@@ -137,11 +137,12 @@ private Q_SLOTS:
 
         // While a transfer holds the connection, commands and pokes wait;
         // values are still served.
-        TransferBusy = true;
-        QCOMPARE(c.ask(QStringLiteral("EXECUTE START")), QStringLiteral("ERROR busy: a transfer is running"));
-        QCOMPARE(c.ask(QStringLiteral("POKE RegAddress 18")), QStringLiteral("ERROR busy: a transfer is running"));
-        QCOMPARE(c.ask(QStringLiteral("REQUEST RegAddress")), QStringLiteral("DATA 17"));
-        TransferBusy = false;
+        {
+            const ControllerLink::Hold hold;
+            QCOMPARE(c.ask(QStringLiteral("EXECUTE START")), QStringLiteral("ERROR busy: a transfer is running"));
+            QCOMPARE(c.ask(QStringLiteral("POKE RegAddress 18")), QStringLiteral("ERROR busy: a transfer is running"));
+            QCOMPARE(c.ask(QStringLiteral("REQUEST RegAddress")), QStringLiteral("DATA 17"));
+        }
 
         // Serving that a command switched on outlives the client.
         c.socket.disconnectFromServer();
@@ -338,10 +339,29 @@ private Q_SLOTS:
                  0);
         QCOMPARE(form<frmDDE>().RegAddress->text(), QStringLiteral("12 and more"));
         QCOMPARE(run({QStringLiteral("DDEsetup"), QStringLiteral("execute"), QStringLiteral("nonsense")}), 1);
-        QCOMPARE(run({QStringLiteral("DDEsetup")}), 2);
 
         // Its own failures: one line on standard error, a nonzero status.
+        // Wrong use names the argument refused.
         QString err;
+        const QString timeout = QStringLiteral("orvdde: --timeout needs a whole number of milliseconds from 0 to "
+                                               "2147483647, not \"%1\"\n");
+        const std::pair<QString, QString> wrongUses[] = {
+            {QStringLiteral("--timeout abc DDEsetup request RegRead"), timeout.arg(QStringLiteral("abc"))},
+            {QStringLiteral("--timeout -1 DDEsetup request RegRead"), timeout.arg(QStringLiteral("-1"))},
+            {QStringLiteral("--wait 5 DDEsetup request RegRead"), QStringLiteral("orvdde: unknown option --wait\n")},
+            {QStringLiteral("--timeout"), QStringLiteral("orvdde: --timeout needs a value\n")},
+            {QStringLiteral("DDEsetup fetch RegRead"),
+             QStringLiteral("orvdde: unknown request \"fetch\": request, poke, execute or advise\n")},
+            {QStringLiteral("DDEsetup poke RegAddress"), QStringLiteral("orvdde: poke takes ITEM TEXT, not 1 argument\n")},
+            {QStringLiteral("DDEsetup advise RegRead 0"),
+             QStringLiteral("orvdde: advise COUNT needs a whole number from 1 up, not \"0\"\n")},
+            {QStringLiteral("DDEsetup"),
+             QStringLiteral("orvdde: TOPIC and a request (request, poke, execute or advise) are needed\n")},
+        };
+        for (const auto &[args, expected] : wrongUses) {
+            QCOMPARE(orvdde(service.name, args.split(u' '), nullptr, &err), 2);
+            QCOMPARE(err, expected);
+        }
         const QStringList request{QStringLiteral("Nowhere"), QStringLiteral("request"), QStringLiteral("x")};
         QCOMPARE(orvdde(service.name, request, nullptr, &err), 1);
         QCOMPARE(err, QStringLiteral("orvdde: Nowhere: no such topic\n"));

@@ -31,6 +31,7 @@ frmMain &loadMain(MonitorTestEnv &env, const QString &settings = QStringLiteral(
     writeSettings(env.settingsFile(), settings);
     frmMain &m = form<frmMain>();
     controllerLink().markUp();
+    controllerLink().markIdentified(true);
     NumFlags = 32;
     return m;
 }
@@ -205,7 +206,7 @@ private Q_SLOTS:
 
     void addressBoxesCommitAndPokes() {
         MonitorTestEnv env;
-        loadMain(env);
+        frmMain &m = loadMain(env);
         frmDDE &d = form<frmDDE>();
         DdeServing = -1;
 
@@ -216,10 +217,14 @@ private Q_SLOTS:
         QCOMPARE(DdeServing, 0);
         QTest::keyClicks(d.FlagAddress, QStringLiteral("5"));
         typeEnter(d.FlagAddress);
-        QCOMPARE(d.FlagAddress->text(), QStringLiteral("32"));
-        QCOMPARE(DdeFlagAddress, 32);
+        // The controller has 32 flags: 45 is refused, the earlier address stays.
+        QCOMPARE(d.FlagAddress->text(), QStringLiteral("1"));
+        QCOMPARE(DdeFlagAddress, 1);
+        QCOMPARE(m.Message->text(), QStringLiteral("There is no flag 45: flags are numbered 1 to 32."));
         QVERIFY(DdeServing != 0);
         QVERIFY(!DdeWriteSuppress);
+        typeEnter(d.FlagAddress, QStringLiteral("32"));
+        QCOMPARE(DdeFlagAddress, 32);
 
         QTest::keyClicks(d.Reg50Address, QStringLiteral("3"));
         leaveField(d.Reg50Address);
@@ -233,14 +238,13 @@ private Q_SLOTS:
         QCOMPARE(d.Label2[0]->text(), QStringLiteral("101"));
         QTest::keyClicks(d.Reg50Address, QStringLiteral("25"));
         typeEnter(d.Reg50Address);
-        QCOMPARE(d.Reg50Address->text(), QStringLiteral("20"));
+        QCOMPARE(d.Reg50Address->text(), QStringLiteral("0"));
 
-        QTest::keyClicks(d.RegAddress, QStringLiteral("99999"));
-        typeEnter(d.RegAddress);
-        QCOMPARE(d.RegAddress->text(), QStringLiteral("40000"));
+        typeEnter(d.RegAddress, QStringLiteral("40000"));
         QCOMPARE(DdeRegisterAddress, 40000);
 
-        // Pokes: no limits, and nothing while an edit is in progress.
+        // The program's own changes of a box: no limits, and nothing while
+        // an edit is in progress.
         d.FlagAddress->setText(QStringLiteral("77"));
         QCOMPARE(DdeFlagAddress, 77);
         d.FlagAddress->setText(QStringLiteral("70000"));  // no flag number: refused
@@ -264,6 +268,7 @@ private Q_SLOTS:
         QTest::keyClicks(d.DDENode, QStringLiteral("8"));
         leaveField(d.DDENode);  // leaving applies nothing
         QCOMPARE(TargetNode, 5);
+        QCOMPARE(d.DDENode->text(), QStringLiteral("5"));
         QVERIFY(!DdeWriteSuppress);
         QTest::keyClicks(d.DDENode, QStringLiteral("8"));
         typeEnter(d.DDENode);
@@ -281,11 +286,11 @@ private Q_SLOTS:
         QVERIFY(DdeServing != 0);
     }
 
-    // An address that no request can carry, typed into or poked into any
-    // address box, is refused with the reason; the box keeps its address,
-    // and the next tick reads every item from a carried address without
-    // dropping the link. Typed entries into the flag, register and
-    // 50-register boxes take their own limits instead.
+    // An address that the controller does not have (its model, or the
+    // requests, cannot carry it), typed into or poked into any address box,
+    // is refused with the reason; the box keeps its address, and the next
+    // tick reads every item from a carried address without dropping the
+    // link. Typed and poked addresses go by the same rule.
     void addressesNoRequestCarries() {
         MonitorTestEnv env;
         EmulatorPeer peer(5);
@@ -295,6 +300,7 @@ private Q_SLOTS:
         installEventPump(&pump);
         frmDDE &d = form<frmDDE>();
         NumFlags = 32;
+        controllerLink().markIdentified(true);
         peer.controller().withMemory([](orvemu::Memory &mem) {
             mem.registers[5] = 55;
             mem.registers[4464] = 4464;  // what register 70000 would wrap to
@@ -309,39 +315,64 @@ private Q_SLOTS:
                 .arg(QLatin1String(what), QLatin1String(n))
                 .arg(highest);
         };
-        const QString typed = QStringLiteral("There is no register %1: registers are numbered 1 to 65535.");
+        const auto typed = [](const char *what, const char *n, int highest) {
+            return QStringLiteral("There is no %1 %2: %1s are numbered 1 to %3.")
+                .arg(QLatin1String(what), QLatin1String(n))
+                .arg(highest);
+        };
+        const QString ok = QStringLiteral("OK");
         const struct {
             const char *box;
             How how;
             const char *text;
             QString answer;  // a poke's answer, or the status line after a typed entry
             const char *shows;
+            int32_t registers = 40000;  // the model's highest register
         } cases[] = {
-            {"BlockAddress(2)", Poke, "3000000000", refused("register", "3000000000", 65535), "2"},
-            {"BlockAddress(2)", Poke, "-3e9", refused("register", "-3e9", 65535), "2"},
-            {"RegAddress", Poke, "70000", refused("register", "70000", 65535), "5"},
-            {"RegAddress", Poke, "65535", QStringLiteral("OK"), "65535"},
-            {"RegAddress", Poke, "-4", QStringLiteral("OK"), "-4"},  // the item is off
-            {"Reg50Address", Poke, "1e11", refused("50-register block", "1e11", 256), "1"},
-            {"FlagAddress", Poke, "5e12", refused("flag", "5e12", 256), "1"},
-            {"FlagAddress", Poke, "256", QStringLiteral("OK"), "256"},
-            {"BlockAddress(2)", Enter, "3000000000", typed.arg("3000000000"), "2"},
-            {"BlockAddress(3)", Leave, "70000", typed.arg("70000"), "3"},
-            // The other boxes take their own limits.
-            {"RegAddress", Enter, "3000000000", QString(), "40000"},
-            {"FlagAddress", Leave, "5e12", QString(), "32"},
+            {"BlockAddress(2)", Poke, "3000000000", refused("register", "3000000000", 40000), "2"},
+            {"BlockAddress(2)", Poke, "-3e9", refused("register", "-3e9", 40000), "2"},
+            {"RegAddress", Poke, "70000", refused("register", "70000", 40000), "5"},
+            {"RegAddress", Poke, "40001", refused("register", "40001", 40000), "5"},
+            {"RegAddress", Poke, "65535", refused("register", "65535", 40000), "5"},
+            {"RegAddress", Poke, "65535", ok, "65535", 65535},
+            {"RegAddress", Poke, "70000", refused("register", "70000", 65535), "5", 70000},
+            {"RegAddress", Poke, "-4", ok, "-4"},  // the item is off
+            {"Reg50Address", Poke, "1e11", refused("50-register block", "1e11", 20), "1"},
+            {"Reg50Address", Poke, "21", refused("50-register block", "21", 20), "1"},
+            {"FlagAddress", Poke, "5e12", refused("flag", "5e12", 32), "1"},
+            {"FlagAddress", Poke, "33", refused("flag", "33", 32), "1"},
+            {"FlagAddress", Poke, "32", ok, "32"},
+            {"DDENode", Poke, "1000", refused("node", "1000", 999), "5"},
+            {"BlockAddress(2)", Enter, "3000000000", typed("register", "3000000000", 40000), "2"},
+            {"BlockAddress(3)", Leave, "70000", typed("register", "70000", 40000), "3"},
+            {"RegAddress", Enter, "70000", typed("register", "70000", 40000), "5"},
+            {"RegAddress", Enter, "3e9", typed("register", "3e9", 40000), "5"},
+            {"RegAddress", Enter, "65535", typed("register", "65535", 40000), "5"},
+            {"RegAddress", Enter, "40001", typed("register", "40001", 40000), "5"},
+            {"RegAddress", Enter, "65535", QString(), "65535", 65535},
+            {"RegAddress", Leave, "-7", QString(), "0"},  // the item is off
+            {"Reg50Address", Enter, "70000", typed("50-register block", "70000", 20), "1"},
+            {"FlagAddress", Leave, "5e12", typed("flag", "5e12", 32), "1"},
+            {"FlagAddress", Enter, "70000", typed("flag", "70000", 32), "1"},
+            {"DDENode", Enter, "70000", typed("node", "70000", 999), "5"},
             // An address that reaches a box another way (the settings) is left unread.
             {"BlockAddress(4)", Set, "3000000000", QString(), "3000000000"},
         };
         for (const auto &c : cases) {
             const QString box = QLatin1String(c.box), text = QLatin1String(c.text);
+            RegisterLimit = c.registers;
             DdeServing = -1;
             DdeWriteSuppress = false;
             d.FlagAddress->setText(QStringLiteral("1"));
             d.RegAddress->setText(QStringLiteral("5"));
             d.Reg50Address->setText(QStringLiteral("1"));
+            {
+                const QSignalBlocker quiet(d.DDENode);  // no reconnect
+                d.DDENode->setText(QStringLiteral("5"));
+                d.DDENode->setEnabled(true);
+            }
             for (int k = 1; k <= 16; ++k) d.BlockAddress[size_t(k)]->setText(QString::number(k));
-            const auto addresses = std::tuple{DdeFlagAddress, DdeRegisterAddress, DdeBlock50Address};
+            const auto addresses = std::tuple{DdeFlagAddress, DdeRegisterAddress, DdeBlock50Address, TargetNode};
             m.Message->clear();
             auto *edit = d.control<QLineEdit>(box);
             switch (c.how) {
@@ -356,14 +387,17 @@ private Q_SLOTS:
                 break;
             case Set: edit->setText(text); break;
             }
-            QCOMPARE(edit->text(), QLatin1String(c.shows));
+            QVERIFY2(edit->text() == QLatin1String(c.shows), qPrintable(box + u' ' + text + u' ' + edit->text()));
             if (c.how != Poke) QCOMPARE(m.Message->text(), c.answer);
-            if (c.answer.startsWith(QStringLiteral("ERROR")))
-                QVERIFY(addresses == std::tuple(DdeFlagAddress, DdeRegisterAddress, DdeBlock50Address));
+            if (!c.answer.isEmpty() && c.answer != ok)
+                QVERIFY(addresses == std::tuple(DdeFlagAddress, DdeRegisterAddress, DdeBlock50Address, TargetNode));
+            // The node box makes the link again; the others keep it.
+            if (box == QStringLiteral("DDENode")) continue;
             const int32_t link = ConnectionHandle;
             m.Timer1_Timer();
             QVERIFY2(!NoComm && ConnectionHandle == link, c.box);
         }
+        RegisterLimit = 40000;
         // The register box kept 5 through the refused poke of 70000: its item
         // shows register 5, not the register 70000 would have wrapped to.
         d.RegAddress->setText(QStringLiteral("5"));
@@ -512,7 +546,7 @@ private Q_SLOTS:
         if (!rec.connect()) QSKIP("needs the UDP transport");
         frmDDE &d = form<frmDDE>();
         const QString noRegister = QStringLiteral("Failed to update register value!\nThere is no register 70000: "
-                                                  "registers are numbered 1 to 65535.");
+                                                  "registers are numbered 1 to 40000.");
 
         d.BlockAddress[1]->setText(QStringLiteral("70000"));
         d.BlockWrite[1]->setText(QStringLiteral("4242"));

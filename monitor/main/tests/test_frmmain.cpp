@@ -3,6 +3,7 @@
 // the version rule and shut-down.
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <QtTest/QTest>
 
 #include "controller.h"
@@ -241,10 +242,29 @@ private Q_SLOTS:
         for (const QString &r : requests) QVERIFY2(EaProbe.contains(r), qPrintable(r));
     }
 
-    void serialControllerThatNeverAnswers() {
+    // A serial link that cannot be made: the status line names the port,
+    // its device and the reason.
+    void serialLinkThatCannotBeMade_data() {
+        QTest::addColumn<QString>("device");  // empty: a controller that never answers
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("silent controller") << QString() << QStringLiteral("Timed out waiting for response from "
+                                                                          "controller on COM1 (%1)");
+        QTest::newRow("no serial line") << QStringLiteral("/dev/null")
+                                        << QStringLiteral("SetCommState error on COM1 (%1: ") +
+                                               qt_error_string(ENOTTY) + QStringLiteral(")");
+        QTest::newRow("no device") << QStringLiteral("/dev/orvmon-test-none")
+                                   << QStringLiteral("Windows file error (%1: ") + qt_error_string(ENOENT) +
+                                          QStringLiteral(")");
+    }
+    void serialLinkThatCannotBeMade() {
+        QFETCH(QString, device);
+        QFETCH(QString, reason);
         MonitorTestEnv env;
         EmulatorPeer peer(5, PeerLink::Serial, 1200, 1);
         QVERIFY(peer.available());
+        if (device.isEmpty()) device = peer.device();
+        qputenv("ORVCOMM_COM1", device.toLocal8Bit());
+        const auto back = qScopeGuard([&peer] { qputenv("ORVCOMM_COM1", peer.device().toLocal8Bit()); });
         env.writeSettings(serialSettings(9600, 30));
         frmMain &m = form<frmMain>();
         m.waitForAttempt();
@@ -255,12 +275,24 @@ private Q_SLOTS:
         m.Timer3->setEnabled(false);
         QVERIFY(attemptNow(m));
         QCOMPARE(m.Message->text(),
-                 QStringLiteral("( 1 ) Failed to make connection, please configure -  "
-                                "Timed out waiting for response from controller"));
+                 QStringLiteral("( 1 ) Failed to make connection, please configure -  ") + reason.arg(device));
         QVERIFY(attemptNow(m));
         QCOMPARE(m.Message->text().left(12), QStringLiteral("( 2 ) Failed"));
         QCOMPARE(BaudRate, 9600);  // no rate answered: the stored one stays
         QCOMPARE(peer.controller().requestCount(), 0u);
+        if (device != peer.device()) return;
+
+        // A Suspend while the attempt is under way ends it: nothing more is
+        // asked, the port is free again, and monitoring stays suspended.
+        QVERIFY(m.CheckComm());
+        QVERIFY(m.attemptPending());
+        m.SuspendButton_Click();
+        QVERIFY(!m.attemptPending());
+        QVERIFY(MonitoringSuspended);
+        QCOMPARE(ConnectionHandle, 0);
+        const int32_t again = OrvComm::ZqOpenConnection(ZQ_TYPE_SERIAL, 1, 0);
+        QVERIFY(again != 0);
+        OrvComm::ZqCloseConnection(again);
     }
 
     void secondFailureShowsCurrentError() {

@@ -118,10 +118,10 @@ struct Session {
         case Cause::Suspended: main->SuspendButton_Click(); break;
         }
     }
-    QString ddeRequest(const QString &item) {
+    QString ddeRequest(const QString &item, const QString &topic = QStringLiteral("DDEsetup")) {
         DdeSession s;
         DdeServer &server = DdeServer::instance();
-        server.respond(s, QStringLiteral("CONNECT DDEsetup"));
+        server.respond(s, QStringLiteral("CONNECT ") + topic);
         const QString answer = server.respond(s, QStringLiteral("REQUEST ") + item).line;
         server.endSession(s);
         return answer;
@@ -160,6 +160,11 @@ private Q_SLOTS:
             QVERIFY2(texts.count(QStringLiteral("*")) == texts.size(), qPrintable(w.window + (": " + texts.join(u','))));
         }
         QCOMPARE(s.ddeRequest(QStringLiteral("RegRead")), QStringLiteral("DATA *"));
+        // Only the user's word ends a Suspend or a transfer's close.
+        if (cause != Cause::Lost) {
+            QVERIFY(!controllerLink().markUp());
+            QVERIFY(NoComm);
+        }
 
         // With the link back, the next tick shows current values again.
         if (cause == Cause::Lost) s.main->CheckComm();
@@ -174,23 +179,69 @@ private Q_SLOTS:
         QCOMPARE(form<frmReg>().Text1[1]->text(), QStringLiteral("196"));
     }
 
+    // A failure names where the link goes unless its text does, and gives
+    // the system's reason for a bare operating-system error number; only
+    // the controller's own refusals keep the link.
+    void failuresSayWhereAndWhy() {
+        restartLink();
+        ControllerLink &link = controllerLink();
+        const ControllerLink::Place serial{QStringLiteral("on COM2"), QStringLiteral("/dev/ttyS1"),
+                                           QStringLiteral("/dev/ttyS1")};
+        const ControllerLink::Place raw{QStringLiteral("at node 3"), QStringLiteral("adapter 1"),
+                                        QStringLiteral("node 3")};
+        const struct {
+            ControllerLink::Place place;
+            int32_t code;
+            const char *text;
+            QString reads;
+        } cases[] = {
+            {serial, 170, "Timed out waiting for response from controller",
+             QStringLiteral("Timed out waiting for response from controller on COM2 (/dev/ttyS1)")},
+            {serial, ENOTTY, "SetCommState error",
+             QStringLiteral("SetCommState error on COM2 (/dev/ttyS1: ") + qt_error_string(ENOTTY) + u')'},
+            {serial, ENOENT, "Windows file error (/dev/ttyS1: No such file or directory)",
+             QStringLiteral("Windows file error (/dev/ttyS1: No such file or directory)")},
+            {raw, 0, "", QStringLiteral("No answer from the controller at node 3 (adapter 1)")},
+            {raw, 236, "Windows socket timeout: no reply within 3 x 300 ms from node 3",
+             QStringLiteral("Windows socket timeout: no reply within 3 x 300 ms from node 3")},
+            {{}, EIO, "Failed to close serial port", QStringLiteral("Failed to close serial port: ") + qt_error_string(EIO)},
+        };
+        for (const auto &c : cases) {
+            link.setPlace(c.place);
+            QCOMPARE(link.describe(c.code, QLatin1String(c.text)), c.reads);
+        }
+        link.setPlace({});
+        for (int32_t code : {215, 216, 157}) QVERIFY(ControllerLink::refusedByController(code));
+        for (int32_t code : {0, 170, 194, 206, 236, EIO}) QVERIFY(!ControllerLink::refusedByController(code));
+    }
+
     // After a transfer closed the link, nothing typed into a window is sent,
-    // and the status line says why.
+    // and the status line says why; a value box then shows that it has no
+    // current value, and DDE never serves what is only typed.
     void writesSayWhyTheyCannotBeDone() {
         Session s;
         s.cause(Cause::ClosedByTransfer);
         s.peer.controller().clearLog();
         const QString why = QStringLiteral("\nThe connection was closed after the program transfer.");
+
+        // A box being typed into is served as the value it showed.
+        QTest::keyClicks(form<frmReg>().Text1[4], QStringLiteral("99"));
+        QCOMPARE(form<frmReg>().Text1[4]->text(), QStringLiteral("99"));
+        QCOMPARE(s.ddeRequest(QStringLiteral("Text1(4)"), QStringLiteral("ORVreg")), QStringLiteral("DATA *"));
+        leaveField(form<frmReg>().Text1[4]);
+        QCOMPARE(form<frmReg>().Text1[4]->text(), QStringLiteral("*"));
+
         struct Write {
             const char *what;
             std::function<void()> act;
             QString words;
+            QLineEdit *box = nullptr;  // shows "*" again afterwards
         };
         const QList<Write> writes{
             {"custom window", [] { typeEnter(form<frmCustom1>().Text2[0], QStringLiteral("5")); },
-             QStringLiteral("Failed to update value.")},
+             QStringLiteral("Failed to update value."), form<frmCustom1>().Text2[0]},
             {"register window", [] { typeEnter(form<frmReg>().Text1[0], QStringLiteral("5")); },
-             QStringLiteral("Failed to update value.")},
+             QStringLiteral("Failed to update register value!"), form<frmReg>().Text1[0]},
             {"digital output", [] { form<frmDigOut>().SSCommand1[0]->click(); },
              QStringLiteral("Failed to update output value!")},
             {"flag", [] { form<frmFlag>().SSCommand1[0]->click(); }, QStringLiteral("Failed to update Flag value!")},
@@ -201,7 +252,8 @@ private Q_SLOTS:
             s.main->Message->clear();
             w.act();
             QCOMPARE(s.main->Message->text(), w.words + why);
-            RegEditInProgress = Custom1EditInProgress = false;
+            if (w.box) QCOMPARE(w.box->text(), QStringLiteral("*"));
+            QVERIFY(!RegEditInProgress && !Custom1EditInProgress);
         }
         QCOMPARE(s.peer.controller().requestCount(), 0u);
         // The buttons still show that their state is not known.

@@ -29,7 +29,6 @@ void closeEverything() {
     Custom1WindowOpen = Custom2WindowOpen = StatusPollOn = RtcWindowOpen = false;
     RegEditInProgress = AnalOutEditInProgress = ServoEditInProgress = Custom1EditInProgress = false;
     RegbitsWritePending = RegbitsEditInProgress = RtcSyncRequest = false;
-    TransferBusy = TableUploadBusy = false;
     SymbolFilePath.clear();
 }
 
@@ -212,7 +211,8 @@ private Q_SLOTS:
             ain.VScroll1->setValue(1);
             AnalInWindowOpen = RegWindowOpen = true;
             form<frmReg>();
-            s.pump.at(2, [] { TransferBusy = true; });
+            std::optional<ControllerLink::Hold> transfer;
+            s.pump.at(2, [&transfer] { transfer.emplace(); });
             s.main->Timer1_Timer();
             QCOMPARE(s.requests(), QStringList{QStringLiteral("get 1")} + gets(8501, 7));
             QCOMPARE(ain.Text1[7]->text(), QStringLiteral("N/A"));
@@ -425,10 +425,11 @@ private Q_SLOTS:
 
         // Not while a transfer runs.
         s.peer.controller().clearLog();
-        TableUploadBusy = true;
-        s.main->Timer1_Timer();
-        QCOMPARE(s.requests(), QStringList{QStringLiteral("get 1")});
-        TableUploadBusy = false;
+        {
+            const ControllerLink::Hold transfer;
+            s.main->Timer1_Timer();
+            QCOMPARE(s.requests(), QStringList{});
+        }
         DdeServing = 0;
     }
 

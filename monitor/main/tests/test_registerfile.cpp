@@ -138,7 +138,7 @@ struct Session {
 class TestRegisterFile : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void init() { TransferBusy = TableUploadBusy = false; }
+    void init() { restartLink(); }
 
     // ---- Format --------------------------------------------------------------------
 
@@ -477,7 +477,7 @@ private Q_SLOTS:
             QObject::connect(&watch, &QTimer::timeout, [&] {
                 if (seen || !formLoaded<frmFile>() || !form<frmFile>().isVisible()) return;
                 modal = form<frmFile>().windowModality() == Qt::ApplicationModal;
-                busy = TransferBusy;
+                busy = controllerLink().busy();
                 status = s.status();
                 seen = true;
             });
@@ -501,7 +501,7 @@ private Q_SLOTS:
                 QVERIFY(busy);
                 QVERIFY2(status.startsWith(QStringLiteral("Reading registers, please wait ...\n")), qPrintable(status));
             }
-            QVERIFY(!TransferBusy);
+            QVERIFY(!controllerLink().busy());
             QCOMPARE(s.requests().size(), c.requests);
             const QString holder = c.answer == mbNo ? partial : path;
             QCOMPARE(s.status(), QStringLiteral("Failed to get registers! ") + holder +

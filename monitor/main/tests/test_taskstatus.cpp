@@ -29,7 +29,6 @@ struct Session {
         StatusPacket = {};
         NodeKeyInUse = {};
         restartLink();
-        TransferBusy = TableUploadBusy = false;
         quietMainConnectedTo(env, peer, HangTimeoutMs);
         StatusPollOn = true;
         status = &form<frmStatus>();

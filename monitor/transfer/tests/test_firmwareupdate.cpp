@@ -104,7 +104,7 @@ const QByteArray CommRequest("\x01\x04\x69\x06\x90\xFF", 6);
 // that a test expects to time out. The serial line waits one whole time-out
 // of quiet after each fault, so the first is not longer than it must be:
 // still hundreds of times what the emulator takes to answer.
-constexpr int HangTimeoutMs = 2000;
+constexpr int HangTimeoutMs = 1000;
 constexpr int ExpectedTimeoutMs = 300;
 
 // The monitor connected to the emulator's serial line as COM1 at 9600, the
@@ -124,7 +124,7 @@ public:
         installEventPump(&pump);
         // Polling stays off and the transfer busy for the whole update.
         pump.every([this](long) {
-            if (updating && (!TransferBusy || main->Timer1->Enabled())) pollingDuringUpdate = true;
+            if (updating && (!controllerLink().busy() || main->Timer1->Enabled())) pollingDuringUpdate = true;
             awaitPortAnswer();
             if (expectTimeoutWhen && ConnectionHandle != 0 && expectTimeoutWhen()) {
                 OrvComm::ZqSetConnectionTimeout(ConnectionHandle, ExpectedTimeoutMs);
@@ -152,8 +152,10 @@ public:
 
     // The main window as an update leaves it with monitoring on.
     void checkRestored() {
+        // The update ends with a new attempt of the connection manager.
+        main->waitForAttempt();
         QVERIFY(!pollingDuringUpdate);
-        QVERIFY(!TransferBusy);
+        QVERIFY(!controllerLink().busy());
         QVERIFY(main->Timer1->Enabled());
         QCOMPARE(BaudRate, 9600);
         QCOMPARE(TimeoutMs, 80);
@@ -455,7 +457,7 @@ private Q_SLOTS:
         QCOMPARE(recordsReceived(rig.controller()), lines.mid(0, 3));
         // The module is left in programming mode: polling is back, the
         // controller does not answer it.
-        QVERIFY(!TransferBusy);
+        QVERIFY(!controllerLink().busy());
         QVERIFY(rig.main->Timer1->Enabled());
         QVERIFY(NoComm);
         QCOMPARE(BaudRate, 9600);
@@ -488,6 +490,7 @@ private Q_SLOTS:
             QVERIFY2(r.startsWith(QStringLiteral("get 13008")) || r.startsWith(QStringLiteral("code")), qPrintable(r));
         QVERIFY(recordsReceived(rig.controller()).isEmpty());
         QVERIFY(rig.controller().memory().statusWrites.empty());
+        rig.main->waitForAttempt();
         QCOMPARE(rig.main->Message->text(), QStringLiteral("Connected to COMM1 Baud 9600"));
     }
 
@@ -546,7 +549,7 @@ private Q_SLOTS:
         w.SSCommand1->click();  // no file dialog: the responder would fail the test
         QCOMPARE(w.logText(), QStringLiteral("Please Configure a Serial Connection to the Module"));
         QVERIFY(env.responder.files().isEmpty());
-        QVERIFY(!TransferBusy);
+        QVERIFY(!controllerLink().busy());
         QVERIFY(m.Timer1->Enabled());
         QVERIFY(NoComm);  // no controller at that address
         QCOMPARE(ConnectionHandle, 0);
@@ -561,6 +564,7 @@ private Q_SLOTS:
         rig.w->SSCommand1->click();
         QVERIFY(rig.env.responder.done());
         QCOMPARE(rig.env.responder.boxes().last().buttons, int(mbOKOnly));
+        rig.main->waitForAttempt();
         QVERIFY(ConnectionHandle > before);
         QVERIFY(rig.controller().memory().statusWrites.empty());
         rig.checkRestored();
@@ -575,7 +579,7 @@ private Q_SLOTS:
         QCOMPARE(ConnectionHandle, 0);
         QVERIFY(NoComm);
         QVERIFY(!rig.main->Timer1->Enabled());
-        QVERIFY(!TransferBusy);
+        QVERIFY(!controllerLink().busy());
         QCOMPARE(BaudRate, 9600);
     }
 
@@ -595,7 +599,7 @@ private Q_SLOTS:
         QCOMPARE(w.logText(), QStringLiteral("ERROR RESETTING MONITOR\r\nPlease Configure a Serial Connection to the Module"));
         QCOMPARE(ConnectionHandle, 0);
         QVERIFY(NoComm);
-        QVERIFY(!TransferBusy);
+        QVERIFY(!controllerLink().busy());
         QVERIFY(m.Timer1->Enabled());
         QCOMPARE(BaudRate, 4800);
         QCOMPARE(TimeoutMs, 123);

@@ -349,6 +349,46 @@ private Q_SLOTS:
         m.Timer1->setEnabled(false);
     }
 
+    // An object file cut inside a record reaches the controller with no
+    // record of it, and the box says where it breaks off; also after a
+    // register write that the controller refused on the window thread (the
+    // download's error is its own, read on the thread that ran it).
+    // A broken object file is refused before anything reaches the
+    // controller: its registers are not written nor the controller stopped.
+    void downloadOfABrokenFileChangesNothing_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("error");
+        // The magic of a model 5 file, a clean status byte, and a program
+        // record of three bytes that ends after two.
+        QTest::newRow("cut") << QByteArray("\xEC\xFE\x00\x03\x01\x00\x00\x01\x02", 9)
+                             << QStringLiteral("Bad object file: it ends at byte 9, inside record 1 (7 bytes from byte 3)");
+        QTest::newRow("unknown type") << QByteArray("\xEC\xFE\x00\x01\x01\x00\x00\x01\x01\x09\x00\x00\x05", 13)
+                                      << QStringLiteral("Bad object file: record 2 (at byte 8) has the unknown type 9");
+        QTest::newRow("no object file") << QByteArray("Reg#", 4) << QStringLiteral("Not an object file");
+    }
+    void downloadOfABrokenFileChangesNothing() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, error);
+        Transfer t(5);
+        QVERIFY(t.ok);
+        controllerLink().markIdentified(true);
+        QFile cut(t.objectFile);
+        QVERIFY(cut.open(QIODevice::WriteOnly));
+        cut.write(bytes);
+        cut.close();
+        QString text = QStringLiteral("Reg#          Value\r\n\r\n");
+        for (int r = 1; r <= 1000; ++r) text += textLine(r, r) + QStringLiteral("\r\n");
+        writeText(t.textFile, text);
+        t.peer.controller().clearLog();
+        t.env.responder.expectFile(t.objectFile);
+        t.env.responder.answerEveryBox(mbOK);
+        DownloadProgram();
+        QCOMPARE(t.env.responder.prompts().last(),
+                 QStringLiteral("Failed to download ") + t.objectFile + QStringLiteral(".\nError: ") + error);
+        QVERIFY(!t.env.responder.prompts().contains(QStringLiteral("Download Non-Volatile Registers?")));
+        QCOMPARE(requestSummary(t.peer.controller()), QStringList());
+    }
+
     // However an upload ends, the link is then shown closed, the same way:
     // while the transfer runs the polling loop leaves the link alone, and
     // no closing of the link is reported as failed.
@@ -439,7 +479,7 @@ private Q_SLOTS:
         QString progress;
         QTimer watch;
         QObject::connect(&watch, &QTimer::timeout, [&] {
-            if (seen || !TransferBusy || !formLoaded<frmFile>()) return;
+            if (seen || !controllerLink().busy() || !formLoaded<frmFile>()) return;
             seen = true;
             modal = form<frmFile>().isVisible() && form<frmFile>().windowModality() == Qt::ApplicationModal;
             timersHeld = !m.Timer1->Enabled();
@@ -458,7 +498,7 @@ private Q_SLOTS:
         QVERIFY(closeRefused);
         QVERIFY2(progress.startsWith(QStringLiteral("Uploading ") + t.objectFile + QStringLiteral("\n")),
                  qPrintable(progress));
-        QVERIFY(!TransferBusy);
+        QVERIFY(!controllerLink().busy());
     }
 
     void downloadRegisters() {

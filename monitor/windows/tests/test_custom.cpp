@@ -153,13 +153,16 @@ private Q_SLOTS:
         // After an output write the label names the written state.
         QCOMPARE(c.Label1[1]->text(), QStringLiteral("OUT_3_OFF"));
 
-        // Read-only kinds and "Not Selected" rows write nothing; the text stays.
+        // Read-only kinds and "Not Selected" rows write nothing; each box
+        // shows again what it showed before.
         peer.controller().clearLog();
+        c.Text2[5]->setText(QStringLiteral("40"));
         typeEnter(c.Text2[5], QStringLiteral("1"));
         typeEnter(c.Text2[6], QStringLiteral("2"));
         typeEnter(c.Text2[9], QStringLiteral("abc"));
         QVERIFY(peer.controller().requests().empty());
-        QCOMPARE(c.Text2[9]->text(), QStringLiteral("abc"));
+        QCOMPARE(c.Text2[5]->text(), QStringLiteral("40"));
+        QCOMPARE(c.Text2[9]->text(), QString());
         // Enter on what the poll put in a writable row writes nothing: a
         // flag showing "Set", an output showing "*".
         c.Text2[0]->setText(QStringLiteral("Set"));
@@ -169,15 +172,18 @@ private Q_SLOTS:
         QVERIFY(peer.controller().requests().empty());
         QCOMPARE(status(), QStringLiteral("Nothing written: type a new value, then press Enter."));
 
-        // A refused write: the status line has the library's text.
+        // A refused write: the status line has the library's text, and the
+        // box shows the value it showed before.
         peer.controller().setFault({orvemu::FaultKind::ShortError, 1, 0, orvemu::kIllegalRegister, {}});
+        c.Text2[3]->setText(QStringLiteral("33"));
         typeEnter(c.Text2[3], QStringLiteral("1"));
         QCOMPARE(status(), QStringLiteral("Failed to update value.\n") + errorInfoText());
         QVERIFY(!errorInfoText().isEmpty());
+        QCOMPARE(c.Text2[3]->text(), QStringLiteral("33"));
 
         // The edit protocol: the first key empties the box and holds the row
-        // off the poll, leaving the box gives it back empty, Delete starts an
-        // edit of its row in any case.
+        // off the poll, leaving the box shows its value again, Delete starts
+        // an edit of its row in any case.
         c.Text2[3]->setText(QStringLiteral("40"));
         QTest::keyClicks(c.Text2[3], QStringLiteral("9"));
         QCOMPARE(c.Text2[3]->text(), QStringLiteral("9"));
@@ -185,7 +191,7 @@ private Q_SLOTS:
         QCOMPARE(Custom1EditIndex, int16_t(3));
         leaveField(c.Text2[3]);
         QVERIFY(!Custom1EditInProgress);
-        QCOMPARE(c.Text2[3]->text(), QString());
+        QCOMPARE(c.Text2[3]->text(), QStringLiteral("40"));
         c.Text2[4]->setText(QStringLiteral("8"));
         QTest::keyClick(c.Text2[4], Qt::Key_Delete);
         QVERIFY(Custom1EditInProgress);

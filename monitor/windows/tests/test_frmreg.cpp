@@ -229,25 +229,32 @@ private Q_SLOTS:
         frmReg &w = form<frmReg>();
         frmMain &m = form<frmMain>();
         peer.controller().setFault({orvemu::FaultKind::ShortError, 1, 0, orvemu::kIllegalRegister, {}});
+        w.Text1[5]->setText(QStringLiteral("31"));  // as the poll showed it
         typeEnter(w.Text1[5], QStringLiteral("9"));
+        // A write the controller refused: the box shows its value again.
+        QCOMPARE(w.Text1[5]->text(), QStringLiteral("31"));
         const QString text = m.Message->text();
         QVERIFY(text.startsWith(QStringLiteral("Failed to update register value!\n")));
         QVERIFY(text.size() > QStringLiteral("Failed to update register value!\n").size());
         QCOMPARE(text, QStringLiteral("Failed to update register value!\n") + QString::fromLatin1(ErrorInfo.text));
         QVERIFY(!RegEditInProgress);
 
-        // Without a connection Enter keeps the entry and writes nothing.
+        // Without a connection Enter writes nothing: the entry ends and the
+        // box shows that no value is current.
         peer.controller().clearLog();
         controllerLink().markLost(QString());
         typeEnter(w.Text1[2], QStringLiteral("44"));
-        QCOMPARE(w.Text1[2]->text(), QStringLiteral("44"));
+        QCOMPARE(w.Text1[2]->text(), QStringLiteral("*"));
+        QVERIFY(!RegEditInProgress);
+        QVERIFY(registerWrites(peer.controller()).isEmpty());
+        // Leaving a box with an entry unfinished ends the edit; the box shows
+        // its value again.
+        QTest::keyClicks(w.Text1[2], QStringLiteral("45"));
         QVERIFY(RegEditInProgress);
         QCOMPARE(RegEditIndex, int16_t(2));
-        QVERIFY(registerWrites(peer.controller()).isEmpty());
-        // Leaving the box ends the edit; the next poll refills it.
         leaveField(w.Text1[2]);
         QVERIFY(!RegEditInProgress);
-        QCOMPARE(w.Text1[2]->text(), QString());
+        QCOMPARE(w.Text1[2]->text(), QStringLiteral("*"));
         // Delete starts an edit in any case.
         w.Text1[7]->setText(QStringLiteral("123"));
         QTest::keyClick(w.Text1[7], Qt::Key_Delete);

@@ -44,6 +44,7 @@ const char *nameOf(Absence kind) {
     case Absence::RefusedTcp: return "TCP, refused controller";
     case Absence::HungTcp: return "TCP, hung controller";
     case Absence::LostSerial: return "serial line lost";
+    case Absence::SilentSerial: return "silent serial controller";
     }
     return "";
 }
@@ -53,7 +54,8 @@ std::unique_ptr<EmulatorPeer> peerFor(Absence kind) {
     case Absence::SilentUdp: return std::make_unique<EmulatorPeer>(5, PeerLink::Udp);
     case Absence::RefusedTcp:
     case Absence::HungTcp: return std::make_unique<EmulatorPeer>(5, PeerLink::Tcp);
-    case Absence::LostSerial: return std::make_unique<EmulatorPeer>(5, PeerLink::Serial, 0, 1);
+    case Absence::LostSerial:
+    case Absence::SilentSerial: return std::make_unique<EmulatorPeer>(5, PeerLink::Serial, 0, 1);
     }
     return nullptr;
 }
@@ -76,6 +78,7 @@ QString settingsFor(const EmulatorPeer &peer, int timeoutMs, int updateMs) {
 void goAway(EmulatorPeer &peer, Absence kind) {
     switch (kind) {
     case Absence::SilentUdp:
+    case Absence::SilentSerial:
     case Absence::HungTcp: peer.hang(); break;
     case Absence::RefusedTcp:
     case Absence::LostSerial: peer.stopServing(); break;
@@ -86,8 +89,9 @@ AbsenceRun runAbsentController(MonitorTestEnv &env, Absence kind, qint64 goneMs,
     AbsenceRun run;
     const std::unique_ptr<EmulatorPeer> peer = peerFor(kind);
     if (!peer->available()) return run;
-    // One exchange with a silent controller: the library tries UDP three times.
-    run.exchangeWorstMs = (kind == Absence::SilentUdp ? 3 : 1) * timeoutMs;
+    // One exchange with a silent controller: the library tries UDP three
+    // times; a serial line that timed out waits to be quiet first.
+    run.exchangeWorstMs = (kind == Absence::SilentUdp ? 3 : kind == Absence::SilentSerial ? 2 : 1) * timeoutMs;
     env.writeSettings(settingsFor(*peer, timeoutMs));
     frmMain &m = form<frmMain>();
     const auto polling = [&peer] { return peer->controller().requestCount() > 40 && !NoComm; };

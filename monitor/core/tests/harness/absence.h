@@ -26,10 +26,11 @@ enum class Absence {
     SilentUdp,   // a UDP controller that stops answering
     RefusedTcp,  // a TCP controller that refuses connections
     HungTcp,     // a TCP controller that hangs: connections accepted by the kernel, nothing answered
-    LostSerial,  // a serial line that goes away (its pseudo-terminal is closed)
+    LostSerial,    // a serial line that goes away (its pseudo-terminal is closed)
+    SilentSerial,  // a serial controller that stops answering (cable pulled, powered off)
 };
 inline constexpr Absence EveryAbsence[] = {Absence::SilentUdp, Absence::RefusedTcp, Absence::HungTcp,
-                                           Absence::LostSerial};
+                                           Absence::LostSerial, Absence::SilentSerial};
 const char *nameOf(Absence kind);
 
 class EmulatorPeer;
@@ -45,7 +46,7 @@ struct AbsenceRun {
     bool started = false;       // the monitor polled the controller before it went away
     StallFigures gone;          // while the controller was gone
     QString statusWhileGone;    // the main window's status line then
-    int exchangeWorstMs = 0;    // one exchange with a silent controller: tries x time-out
+    int exchangeWorstMs = 0;    // one exchange with a silent controller: tries x time-out (and a quiet wait)
     int backOffMs = 0;          // the reconnect wait when the controller came back
     qint64 recoveryMs = -1;     // from its return to polling again (-1: not within the bound)
 };

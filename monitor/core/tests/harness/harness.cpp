@@ -249,6 +249,8 @@ bool EmulatorPeer::connectMonitor(int timeoutMs) {
                                            : OrvComm::ZqOpenConnection(ZQ_TYPE_UDP, 0, networkAddress()));
     if (ConnectionHandle == 0) return false;
     OrvComm::ZqSetConnectionTimeout(ConnectionHandle, timeoutMs);
+    // Connected on the user's word: a suspend or a close in force ends.
+    link.markResumed();
     link.markUp();
     return true;
 }
