@@ -3,9 +3,9 @@
 # with values that change on their own (--live), orvmon on it with every
 # window the DDE commands open (but the data table editor: the emulator's
 # table is empty, which the editor says in a box), polling at 100 ms; the
-# emulator is stopped for a minute twice on the way. Prints the monitor's resident memory
-# (VmRSS, and RssAnon, its heap), descriptors and threads once a minute, and
-# the heap's growth per minute after the first two minutes.
+# emulator is stopped for a minute twice on the way. Prints the monitor's
+# resident memory (VmRSS, and RssAnon, its heap), descriptors and threads once
+# a minute, and the heap's growth per minute after the first two minutes.
 #
 #   tools/memory_soak.sh [bin-folder] [minutes]     (defaults: build/bin, 20)
 #
@@ -21,8 +21,10 @@ address="${ORV_SOAK_ADDRESS:-127.0.0.38}"
 . "$here/tools/session.sh"
 orv_session_begin orvmon-soak
 mon_pid=""
+launcher=""
 soak_end() {
-  [ -n "$mon_pid" ] && kill "$mon_pid" 2>/dev/null && wait "$mon_pid" 2>/dev/null
+  if [ -n "$mon_pid" ]; then kill "$mon_pid" 2>/dev/null || true; fi
+  if [ -n "$launcher" ]; then wait "$launcher" 2>/dev/null || true; fi
   orv_session_end
 }
 trap soak_end EXIT INT TERM
