@@ -6,18 +6,27 @@
 // longest stall next to its floor (one exchange with a silent controller:
 // tries x time-out, and on a serial line the quiet wait before it), the
 // share of the time the window was free, the reconnect back-off and the time
-// from the controller's return to polling again.
+// from the controller's return to polling again. Then the data table editor
+// with the largest table it loads (32767 rows of 255 columns) over UDP: its
+// upload, a monitoring tick of the whole table and End Monitoring during one,
+// next to the floor of one row's exchange.
 //
 //   stall_bench [seconds gone, default 30] [reply time-out in ms, default 300] [only the absences
-//               whose name holds this text]
+//               whose name holds this text; "data table" for the data table alone]
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRegularExpression>
+#include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "controller.h"
 #include "core/globals.h"
+#include "datatable/frmTable.h"
 #include "harness/absence.h"
 #include "harness/harness.h"
 #include "main/frmMain.h"
@@ -82,6 +91,131 @@ void registerFileCommand(int timeoutMs) {
                 qPrintable(m.Message->text().replace(QLatin1Char('\n'), QStringLiteral(" / "))));
     disconnectMonitor();
 }
+
+// The longest time between two turns of the window's event loop, as a 1 ms
+// timer sees it.
+class TurnProbe {
+public:
+    TurnProbe() {
+        timer_.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            const qint64 now = clock_.nsecsElapsed();
+            longestNs_ = std::max(longestNs_, now - last_);
+            last_ = now;
+        });
+        clock_.start();
+        timer_.start(1);
+    }
+    double longestMs() const { return double(longestNs_) / 1e6; }
+
+private:
+    QTimer timer_;
+    QElapsedTimer clock_;
+    qint64 last_ = 0;
+    qint64 longestNs_ = 0;
+};
+
+// The rows the status line says a data table read has read so far.
+int rowsReadSoFar(const QString &status) {
+    static const QRegularExpression count(QStringLiteral("Rows read: (\\d+) of"));
+    const auto m = count.match(status);
+    return m.hasMatch() ? m.captured(1).toInt() : -1;
+}
+
+void printTableRun(const char *what, const StallFigures &f, const TurnProbe &turns) {
+    std::printf("  %-34s %6.1f s  longest stall %5lld ms  window free %5.1f %%  longest between two turns %6.1f ms\n",
+                what, double(f.runMs) / 1000, static_cast<long long>(f.longestMs), 100 * f.freeShare(),
+                turns.longestMs());
+}
+
+// The data table editor with the largest table it loads, over UDP: opening
+// it uploads the table, Begin Monitoring reads it whole every tick, and End
+// Monitoring is clicked during a tick.
+void bigDataTable() {
+    constexpr int Rows = 32767, Columns = 255;
+    restartLink();
+    MonitorTestEnv env;
+    env.responder.answerEveryBox(mbOK);
+    EmulatorPeer peer(5, PeerLink::Udp);
+    peer.controller().withMemory([](orvemu::Memory &m) {
+        m.setTableDimensions(Rows, Columns);
+        for (uint32_t r = 1; r <= Rows; r += 97) m.setCell(r, r % Columns + 1, uint16_t(r));
+        return 0;
+    });
+    frmMain &m = quietMainConnectedTo(env, peer);
+    if (NoComm) {
+        std::printf("%-24s  the monitor never reached the emulator\n", "data table");
+        return;
+    }
+    // The emulator's own record of requests, not needed here, is dropped as it grows.
+    QTimer forget;
+    QObject::connect(&forget, &QTimer::timeout, [&peer] { peer.controller().clearLog(); });
+    forget.start(1000);
+
+    // The floor: one row's exchange, made bare with the library.
+    std::vector<int32_t> cells(256);
+    std::vector<qint64> rowNs;
+    for (int r = 1; r <= 200; ++r) {
+        QElapsedTimer t;
+        t.start();
+        if (OrvComm::ZqGetDataTableRow(ConnectionHandle, r, 1, Columns, cells.data()) != 1) {
+            std::printf("data table: row %d cannot be read: %s\n", r, qPrintable(errorInfoText()));
+            return;
+        }
+        rowNs.push_back(t.nsecsElapsed());
+    }
+    std::sort(rowNs.begin(), rowNs.end());
+    std::printf("data table %d x %d over UDP: one row's exchange %.2f ms (median of 200; longest %.2f ms)\n", Rows,
+                Columns, double(rowNs[rowNs.size() / 2]) / 1e6, double(rowNs.back()) / 1e6);
+
+    // The upload as the editor opens.
+    bool loaded = false;
+    std::unique_ptr<TurnProbe> turns = std::make_unique<TurnProbe>();
+    QTimer::singleShot(0, [&loaded] {
+        form<frmTable>().Show();
+        loaded = true;
+    });
+    StallFigures f = measureStalls(3600 * 1000, [&loaded] { return loaded; });
+    frmTable &t = form<frmTable>();
+    printTableRun(TableRows == Rows ? "upload as the editor opens" : "upload FAILED", f, *turns);
+
+    // Monitoring: each tick reads every row, the next one 25 ms after it.
+    m.Message->clear();
+    TableMonIntervalMs = 25;
+    t.Timer1->setInterval(TableMonIntervalMs);
+    t.Optionmenu[3]->trigger();
+    const auto tickDone = [&m] { return m.Message->text() == QStringLiteral("Upload complete."); };
+    turns = std::make_unique<TurnProbe>();
+    f = measureStalls(3600 * 1000, tickDone);
+    printTableRun(tickDone() ? "monitoring tick of every row" : "monitoring tick FAILED", f, *turns);
+
+    // End Monitoring, clicked while the next tick lets events run a few
+    // thousand rows into the table.
+    int before = -1;
+    QElapsedTimer clock;
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        if (before >= 0 || rowsReadSoFar(m.Message->text()) < 3000) return;
+        before = rowsReadSoFar(m.Message->text());
+        clock.start();
+        t.Optionmenu[4]->trigger();
+    });
+    user.start(10);
+    static const QRegularExpression ended(QStringLiteral("monitoring ended after row (\\d+)"));
+    const auto endedAt = [&m] {
+        const auto match = ended.match(m.Message->text());
+        return match.hasMatch() ? match.captured(1).toInt() : -1;
+    };
+    measureStalls(3600 * 1000, [&] { return endedAt() > 0; });
+    if (endedAt() > 0)
+        std::printf("  End Monitoring after row %d: the tick ended after row %d (%d rows later), %.1f ms after the "
+                    "click\n",
+                    before, endedAt(), endedAt() - before, double(clock.nsecsElapsed()) / 1e6);
+    else
+        std::printf("  End Monitoring after row %d: the tick did not end\n", before);
+    unloadForm<frmTable>();
+    disconnectMonitor();
+}
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -122,5 +256,6 @@ int main(int argc, char **argv) {
                     r.gone.stalls, r.backOffMs, static_cast<long long>(r.recoveryMs));
     }
     if (only.isEmpty()) registerFileCommand(timeoutMs);
+    if (QStringLiteral("data table").contains(only)) bigDataTable();
     return failed == 0 ? 0 : 1;
 }

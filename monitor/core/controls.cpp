@@ -5,6 +5,8 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 #include <algorithm>
 
 Hourglass::Hourglass() { QApplication::setOverrideCursor(Qt::WaitCursor); }
@@ -150,11 +152,13 @@ void onClick(QWidget *w, std::function<void()> handler) {
 SSCommand::SSCommand(const QString &caption, QWidget *parent) : QPushButton(caption, parent) { restyle(); }
 
 void SSCommand::setForeColor(int32_t bgr) {
+    if (bgr == foreColor_) return;
     foreColor_ = bgr;
     restyle();
 }
 
 void SSCommand::setFont3D(int style) {
+    if (style == font3D_) return;
     font3D_ = style;
     restyle();
 }
@@ -174,6 +178,31 @@ void SSCommand::restyle() {
     setFont(f);
 }
 
+void SSCommand::paintEvent(QPaintEvent *) {
+    // The style keeps the button's face in the application's pixmap cache
+    // under a key that names the palette it was drawn with, and a palette
+    // set on a widget is a new palette every time. A face drawn with the
+    // button's own palette would add an entry at every change of the text
+    // colour (twice a second for a blinking flag) until the cache is full;
+    // the face does not depend on the text colour, so it is drawn with the
+    // palette all buttons share, and only the caption with the button's own.
+    QStylePainter painter(this);
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    QStyleOptionButton face = option;
+    face.palette = QApplication::palette(this);
+    painter.drawControl(QStyle::CE_PushButtonBevel, face);
+    QStyleOptionButton label = option;
+    label.rect = style()->subElementRect(QStyle::SE_PushButtonContents, &option, this);
+    painter.drawControl(QStyle::CE_PushButtonLabel, label);
+    if (option.state & QStyle::State_HasFocus) {
+        QStyleOptionFocusRect focus;
+        focus.QStyleOption::operator=(face);
+        focus.rect = style()->subElementRect(QStyle::SE_PushButtonFocusRect, &option, this);
+        painter.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
+    }
+}
+
 SSPanel::SSPanel(const QString &caption, QWidget *parent) : QLabel(caption, parent) {
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
     setAlignment(Qt::AlignCenter);
@@ -182,6 +211,7 @@ SSPanel::SSPanel(const QString &caption, QWidget *parent) : QLabel(caption, pare
 }
 
 void SSPanel::setForeColor(int32_t bgr) {
+    if (bgr == foreColor_) return;
     foreColor_ = bgr;
     restyle();
 }

@@ -57,6 +57,9 @@ public:
     int Font3D() const { return font3D_; }
     void setFont3D(int style);
 
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
 private:
     void restyle();
     int32_t foreColor_ = 0;

@@ -20,6 +20,8 @@
 
 #include "core/basics.h"
 #include "core/controls.h"
+#include "core/eventpump.h"
+#include "core/link.h"
 #include "core/globals.h"
 #include "core/mainwindow.h"
 #include "core/settings.h"
@@ -50,6 +52,35 @@ constexpr int MessageWidth = 2500;
 constexpr int TableFontFlags = cdlCFScreenFonts | cdlCFEffects | cdlCFANSIOnly | cdlCFFixedPitchOnly;
 
 const QString TableFilter = QStringLiteral("MV Data Tables (*.tab)|*.tab");
+
+// Suspend leaves a connection that a transfer holds to the transfer. Declared
+// before the transfer's hold, so that it runs once the hold is let go: a
+// connection the user suspended meanwhile is closed as Suspend closes it.
+class SuspendedConnectionCloser {
+public:
+    SuspendedConnectionCloser() = default;
+    SuspendedConnectionCloser(const SuspendedConnectionCloser &) = delete;
+    SuspendedConnectionCloser &operator=(const SuspendedConnectionCloser &) = delete;
+    ~SuspendedConnectionCloser() {
+        ControllerLink &link = controllerLink();
+        if (link.state() != ControllerLink::State::Suspended || link.busy() || ConnectionHandle == 0) return;
+        if (!link.close()) MsgBox(QStringLiteral("Failed to CLOSE network."), mbExclamation);
+    }
+};
+
+// What a stopped download leaves in the controller: rows 1 to row - 1 are
+// written, row `row` may be in part, the rows after it are not.
+QString rowsWritten(int32_t row, int32_t rows) {
+    QString text = row == 1 ? QStringLiteral("No row was written before it")
+                 : row == 2 ? QStringLiteral("Row 1 was written to the controller")
+                            : QStringLiteral("Rows 1 to %1 were written to the controller").arg(row - 1);
+    text += QStringLiteral("; row %1 may be written in part").arg(row);
+    if (row < rows) {
+        text += row + 1 == rows ? QStringLiteral(", and row %1 was not").arg(rows)
+                                : QStringLiteral(", and rows %1 to %2 were not").arg(row + 1).arg(rows);
+    }
+    return text + QLatin1Char('.');
+}
 
 int pixels(int twips) { return twips / TwipsPerPixel; }
 
@@ -160,19 +191,40 @@ frmTable::frmTable() : Form(QStringLiteral("frmTable")) {
     connect(&link, &ControllerLink::suspended, this, [this] { markMonitoredRowsStale(); });
 }
 
-quint64 frmTable::cellKey(int32_t row, int32_t column) { return (quint64(uint32_t(row)) << 32) | uint32_t(column); }
+namespace {
+quint64 cellKey(int32_t row, int32_t column) { return (quint64(uint32_t(row)) << 32) | uint32_t(column); }
+}  // namespace
+
+void StaleCells::markRows(int32_t first, int32_t last) {
+    if (first < 0 || first > last) return;
+    if (rows_.size() <= size_t(last)) rows_.resize(size_t(last) + 1, false);
+    std::fill(rows_.begin() + first, rows_.begin() + last + 1, true);
+    entered_.clear();
+}
+
+void StaleCells::rowRead(int32_t row) {
+    if (row >= 0 && size_t(row) < rows_.size()) rows_[size_t(row)] = false;
+}
+
+void StaleCells::cellEntered(int32_t row, int32_t column) {
+    if (row >= 0 && size_t(row) < rows_.size() && rows_[size_t(row)]) entered_.insert(cellKey(row, column));
+}
+
+bool StaleCells::contains(int32_t row, int32_t column) const {
+    return row >= 0 && size_t(row) < rows_.size() && rows_[size_t(row)] && !entered_.contains(cellKey(row, column));
+}
+
+void StaleCells::clear() {
+    rows_.clear();
+    entered_.clear();
+}
 
 void frmTable::markMonitoredRowsStale() {
     if (!loaded() || !TableMonitorOn) return;
     const int32_t first = std::max<int32_t>(1, TableMonStartRow), last = std::min<int32_t>(TableMonEndRow, TableRows);
     if (first > last) return;
-    for (int32_t r = first; r <= last; ++r)
-        for (int32_t c = 1; c <= TableCols - 1; ++c) staleCells_.insert(cellKey(r, c));
+    staleCells_.markRows(first, last);
     tgDTableRows->rereadRows(first, last);
-}
-
-void frmTable::rowRead(int32_t row) {
-    for (int32_t c = 1; c <= TableCols - 1; ++c) staleCells_.remove(cellKey(row, c));
 }
 
 void frmTable::buildControls() {
@@ -195,7 +247,7 @@ void frmTable::buildControls() {
 
     Timer1 = new FormTimer(this, QStringLiteral("Timer1"), 2000, false);
     Timer2 = new FormTimer(this, QStringLiteral("Timer2"), 1000, false);
-    connect(Timer1, &FormTimer::Timer, this, [this] { UploadDataTable(); });
+    connect(Timer1, &FormTimer::Timer, this, [this] { Timer1_Timer(); });
     connect(Timer2, &FormTimer::Timer, this, [this] { Timer2_Timer(); });
 }
 
@@ -344,6 +396,8 @@ void frmTable::Form_Load() {
 
     // What a newly opened editor shows: no table, monitoring off, the boxes
     // empty and the design font.
+    ++tableEpoch_;
+    staleCells_.clear();
     TableValues.redim(1, 1, 1, 1);
     TableRows = 0;
     TableCols = 0;
@@ -372,6 +426,8 @@ void frmTable::Form_Load() {
 }
 
 void frmTable::Form_Unload(int &) {
+    // A read under way stops after its row.
+    ++tableEpoch_;
     Timer1->setEnabled(false);
     Timer2->setEnabled(false);
 
@@ -412,7 +468,7 @@ void frmTable::ApplyRowText(int32_t i, const QString &text) {
             int32_t &cell = TableValues(i + 1, c);
             if (cell >= 0 && cell < 256 && QChar(char16_t(cell)) == ch) continue;
             cell = ansiCode(ch);
-            staleCells_.remove(cellKey(i + 1, c));
+            staleCells_.cellEntered(i + 1, c);
         }
     } catch (const std::exception &) {
         // A row outside the table changes nothing more.
@@ -428,7 +484,7 @@ void frmTable::CellEditEnded(int32_t row, int32_t column, const QString &text) {
             // Only a number that a cell can hold is taken.
             if (const auto v = tableCellValue(text)) {
                 TableValues(row, column) = *v;
-                staleCells_.remove(cellKey(row, column));
+                staleCells_.cellEntered(row, column);
             }
         }
     } catch (const std::exception &) {
@@ -442,7 +498,7 @@ QVariant frmTable::GetCellValue(int32_t i, int32_t column) {
         if (column == 0) return i + 1;
         if (column == TableCols) return RowText(i);
         // A monitored cell not read since the link went down.
-        if (staleCells_.contains(cellKey(i + 1, column))) return QStringLiteral("*");
+        if (staleCells_.contains(i + 1, column)) return QStringLiteral("*");
         return TableValues(i + 1, column);
     } catch (const RuntimeError &) {
         // A cell outside the table's allocation shows nothing.
@@ -453,7 +509,6 @@ QVariant frmTable::GetCellValue(int32_t i, int32_t column) {
 void frmTable::RefreshGrid() { tgDTableRows->reread(); }
 
 void frmTable::BuildGridColumns() {
-    staleCells_.clear();
     try {
         RefreshGrid();
         QHeaderView *header = tgDTable->horizontalHeader();
@@ -482,6 +537,7 @@ void frmTable::ResizeTableValues(int16_t rows, int16_t columns) {
     TableValues = std::move(resized);
     TableRows = rows;
     TableCols = columns;
+    ++tableEpoch_;
 }
 
 void frmTable::SetTableSize(int16_t rows, int16_t columns) {
@@ -489,6 +545,7 @@ void frmTable::SetTableSize(int16_t rows, int16_t columns) {
         if (rows == 0 || columns == 0) {
             TableRows = rows;
             TableCols = columns + 1;
+            ++tableEpoch_;
             return;
         }
         ResizeTableValues(rows, int16_t(columns + 1));
@@ -498,6 +555,14 @@ void frmTable::SetTableSize(int16_t rows, int16_t columns) {
 }
 
 void frmTable::Command1_Click() { RefreshGrid(); }
+
+void frmTable::Timer1_Timer() {
+    // A read of many rows may outlast the interval: the next tick waits a
+    // whole interval after this one, so that the window has its turn first.
+    Timer1->setEnabled(false);
+    UploadDataTable();
+    if (loaded() && TableMonitorOn) Timer1->setEnabled(true);
+}
 
 void frmTable::Timer2_Timer() {
     ++Timer2Ticks;
@@ -545,14 +610,29 @@ void frmTable::txtCols_LostFocus() { commitCols(); }
 
 // ---- Controller transfers ----------------------------------------------------------------
 
+std::optional<QString> frmTable::readStops(quint64 epoch, bool monitored, int32_t row) const {
+    // The window closed, or the table is another one now: the read has
+    // nothing left to fill (an unload says so itself).
+    if (epoch != tableEpoch_)
+        return loaded() ? QStringLiteral("Data table upload stopped after row %1: the table was changed.").arg(row)
+                        : QString();
+    // Suspended, lost or closed: the status line says so already.
+    if (NoComm || ConnectionHandle == 0) return QString();
+    if (monitored && !TableMonitorOn) return QStringLiteral("Data table monitoring ended after row %1.").arg(row);
+    return std::nullopt;
+}
+
 void frmTable::UploadDataTable() {
-    // No connection, or another transfer has it: the firmware update, or a
-    // download of this window whose message box is open.
+    // No connection, or another transfer holds it: the firmware update, a
+    // download of this window whose message box is open, or a read of this
+    // window letting events run between its rows.
     if (NoComm || controllerLink().busy()) return;
     Hourglass hourglass;
+    const SuspendedConnectionCloser closer;
     const ControllerLink::Hold hold;
+    const bool monitored = TableMonitorOn;
     try {
-        if (!TableMonitorOn) {
+        if (!monitored) {
             const int32_t keptRows = TableRows, keptCols = TableCols;
             if (OrvComm::ZqGetDataTableDim(ConnectionHandle, &TableRows, &TableCols) != 1) {
                 MsgBox(QStringLiteral("Failed to get data table dimensions."), mbExclamation);
@@ -573,22 +653,40 @@ void frmTable::UploadDataTable() {
             TableMonStartRow = 1;
             TableMonEndRow = static_cast<int16_t>(TableRows);
             TableValues.redim(1, TableRows, 1, TableCols);
+            ++tableEpoch_;
+            staleCells_.clear();
         }
         // A monitored upload keeps the table's size: the grid keeps its place
         // and the rows read are refreshed in it.
-        const bool inPlace = TableMonitorOn && tgDTableRows->fitsTable();
+        const bool inPlace = monitored && tgDTableRows->fitsTable();
         if (!inPlace) BuildGridColumns();
-        ShowStatus(QStringLiteral("Uploading data table ... Please stand by."));
+        const QString busyText = QStringLiteral("Uploading data table ... Please stand by.");
+        ShowStatus(busyText);
         DataTableRowBuffer.assign(std::max<size_t>(256, size_t(std::max(0, TableCols)) + 1), 0);
         // There is no row 0 to read.
-        for (int32_t r = std::max<int32_t>(1, TableMonStartRow); r <= TableMonEndRow && r <= TableRows; ++r) {
+        const int32_t first = std::max<int32_t>(1, TableMonStartRow);
+        const int32_t last = std::min<int32_t>(TableMonEndRow, TableRows);
+        const quint64 epoch = tableEpoch_;
+        for (int32_t r = first; r <= last; ++r) {
+            if (r > first) {
+                // The window's turn between two rows. End Monitoring, Suspend
+                // or closing the editor meanwhile ends the read here.
+                DoEvents();
+                if (const auto why = readStops(epoch, monitored, r - 1)) {
+                    if (!why->isEmpty()) ShowStatus(*why);
+                    return;
+                }
+            }
             if (OrvComm::ZqGetDataTableRow(ConnectionHandle, r, 1, TableCols - 1, DataTableRowBuffer.data()) != 1) {
                 ShowStatus(FailureText(QStringLiteral("Failed to get data table row %1.").arg(r)));
                 return;
             }
             for (int32_t c = 1; c <= TableCols - 1; ++c) TableValues(r, c) = DataTableRowBuffer[size_t(c)];
-            rowRead(r);
-            if (inPlace) tgDTableRows->rereadRows(r, r);
+            staleCells_.rowRead(r);
+            tgDTableRows->rereadRows(r, r);
+            if (r < last)
+                mainWindow().setStatusText(
+                    busyText + QStringLiteral("\nRows read: %1 of %2.").arg(r - first + 1).arg(last - first + 1));
         }
         ShowStatus(QStringLiteral("Upload complete."));
         // The size is unchanged in place: a Rows or Cols entry being typed
@@ -603,14 +701,15 @@ void frmTable::UploadDataTable() {
 }
 
 void frmTable::DownloadDataTable() {
-    if (controllerLink().busy()) return;
-    // Without a link nothing is written: the status line says why.
+    // Without a link, or while a transfer holds it, nothing is written: the
+    // status line says why.
     if (const QString refused = LinkRefusal(QStringLiteral("Failed to download the data table.")); !refused.isEmpty()) {
         ShowStatus(refused);
         return;
     }
     Hourglass hourglass;
     const int32_t keptRows = TableRows, keptCols = TableCols;
+    const SuspendedConnectionCloser closer;
     const ControllerLink::Hold hold;
     try {
         if (OrvComm::ZqGetDataTableDim(ConnectionHandle, &TableRows, &TableCols) != 1) {
@@ -633,7 +732,10 @@ void frmTable::DownloadDataTable() {
             for (int32_t c = 1; c <= TableCols - 1; ++c)
                 DataTableRowBuffer[size_t(c)] = static_cast<int16_t>(static_cast<uint16_t>(TableValues(r, c)));
             if (OrvComm::ZqPutDataTableRow(ConnectionHandle, r, 1, TableCols - 1, DataTableRowBuffer.data()) != 1) {
-                MsgBox(QStringLiteral("Failed to set data table row."), mbExclamation);
+                // Which row, why, and what the controller holds now.
+                const QString failed = FailureText(QStringLiteral("Failed to set data table row %1.").arg(r)).trimmed();
+                ShowStatus(failed);
+                MsgBox(failed + QLatin1Char('\n') + rowsWritten(r, TableRows), mbExclamation);
                 return;
             }
         }
@@ -695,6 +797,7 @@ bool frmTable::ReadDataTableFile(const QString &path) {
     TableRows = reader.rows();
     TableCols = reader.cols();
     TableValues = std::move(reader.cells());
+    ++tableEpoch_;
     txtRows->setText(QString::number(TableRows));
     txtCols->setText(QString::number(TableCols - 1));
     return true;

@@ -1,10 +1,12 @@
 // The data table editor: the controller's data table in a grid, one grid row
 // per table row, with its Rows and Cols boxes, menus and toolbar. It reads the
 // table from the controller and writes it back (holding the link meanwhile,
-// which keeps the polling loop and DDE off the controller),
-// loads and saves it as a .tab file, and reads a row range again on its
-// monitoring timer. The table itself lives in the shared TableRows, TableCols
-// and TableValues; the grid reads its rows from them on request.
+// which keeps the polling loop and DDE off the controller), loads and saves
+// it as a .tab file, and reads a row range again on its monitoring timer. A
+// read lets the window's events run between two rows, so that a table of
+// thousands of rows never holds the window longer than one row's exchange.
+// The table itself lives in the shared TableRows, TableCols and TableValues;
+// the grid reads its rows from them on request.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -80,6 +82,21 @@ public:
 
 private:
     mutable QPointer<QLineEdit> editor_;
+};
+
+// Monitored cells not read since the link went down: whole rows, less the
+// cells the user has entered since.
+class StaleCells {
+public:
+    void markRows(int32_t first, int32_t last);
+    void rowRead(int32_t row);
+    void cellEntered(int32_t row, int32_t column);
+    bool contains(int32_t row, int32_t column) const;
+    void clear();
+
+private:
+    std::vector<bool> rows_;  // indexed by row
+    QSet<quint64> entered_;   // (row, column) keys in stale rows
 };
 
 class frmTable : public Form {
@@ -176,6 +193,9 @@ public:
     void txtRows_LostFocus();
     void txtCols_LostFocus();
     void Command1_Click();
+    // A monitoring tick: the monitored rows are read again, and the next
+    // tick counts its interval from the end of this one.
+    void Timer1_Timer();
     void Timer2_Timer();
 
     TableCellDelegate *cellEditor() const { return cellEditor_; }
@@ -203,10 +223,11 @@ private:
     // while the grid has (or has had) the focus.
     QLineEdit *clipboardEditor();
     void commitRows();
-    static quint64 cellKey(int32_t row, int32_t column);
-    // A row read from the controller: its cells are current again.
-    void rowRead(int32_t row);
     void commitCols();
+    // Whether a read that let events run after row `row` stops there, and
+    // what the status line then says (nothing when it says so already);
+    // nullopt when it goes on. epoch and monitored are those of its start.
+    std::optional<QString> readStops(quint64 epoch, bool monitored, int32_t row) const;
     // A file dialog of the table file; the name chosen, nullopt for Cancel
     // (or when the user will not overwrite an existing file).
     std::optional<QString> askFileName(FileDialogKind kind, const QString &title, const QString &filter);
@@ -214,5 +235,9 @@ private:
     QFont designFont_;
     TableCellDelegate *cellEditor_ = nullptr;
     DataTableFileReader *reading_ = nullptr;  // the file being read
-    QSet<quint64> staleCells_;                // monitored cells not read since the link went down
+    StaleCells staleCells_;
+    // Counts the loads and unloads of the window and the changes of the
+    // table that do not come from the controller (a file read, a new size):
+    // a read that lets events run stops when it changed meanwhile.
+    quint64 tableEpoch_ = 0;
 };

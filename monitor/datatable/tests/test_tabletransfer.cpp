@@ -1,7 +1,7 @@
 // The data table editor against the emulator: upload and download with the
-// requests they make, the busy flags that keep the polling loop off the
-// controller meanwhile, the failures, and the monitoring of a row range with
-// its setup window.
+// requests they make, the hold on the link that keeps the polling loop off
+// the controller meanwhile, the failures, the window's turn between two rows
+// read, and the monitoring of a row range with its setup window.
 #include <QLineEdit>
 #include <QPointer>
 #include <QScrollBar>
@@ -186,13 +186,14 @@ private Q_SLOTS:
         TableSpy spy;
         spy.install(s.peer.controller());
         if (!s.peer.connectMonitor()) QSKIP("needs the UDP transport");
-        // A message box lets the main window's polling tick run; it finds
-        // the link held and reads nothing.
+        // The window's turn between two rows read, and a message box, let
+        // the main window's polling tick run; it finds the link held and
+        // reads nothing.
         RegWindowOpen = true;
         QList<QStringList> ticks;
-        QList<bool> heldAtBox;
+        QList<bool> heldAtYield;
         s.pump.every([&](long) {
-            heldAtBox << controllerLink().busy();
+            heldAtYield << controllerLink().busy();
             s.peer.controller().clearLog();
             s.main->Timer1_Timer();
             ticks << requestSummary(s.peer.controller());
@@ -209,21 +210,27 @@ private Q_SLOTS:
         boxes.expectBox(QStringLiteral("Cannot change data table dimensions."));
         t.Filemenu_Click(8);
         QCOMPARE(TableRows, 3);
-        // A row that cannot be written ends the download there.
+        // A row that cannot be written ends the download there, and the
+        // box names it, the controller's reason, and what was written.
         controllerTable(s.peer, 3, 4);
         spy.refuseWrite = 2;
         TableValues(1, 1) = 99;
         TableValues(3, 1) = 99;
-        boxes.expectBox(QStringLiteral("Failed to set data table row."));
+        boxes.expectBox(QStringLiteral("Failed to set data table row 2.\nResource value out of range.\n"
+                                       "Row 1 was written to the controller; row 2 may be written in part, "
+                                       "and row 3 was not."));
         t.Filemenu_Click(8);
         QCOMPARE((QList<int>{controllerCell(s.peer, 1, 1), controllerCell(s.peer, 3, 1)}), (QList<int>{99, 31}));
+        QCOMPARE(s.status(), QStringLiteral("Failed to set data table row 2.\nResource value out of range."));
         // Dimensions that cannot be read.
         s.peer.controller().setFault({orvemu::FaultKind::ShortError, 1, 0, orvemu::kOutOfRange, {}});
         boxes.expectBox(QStringLiteral("Failed to get data table dimensions."));
         t.Filemenu_Click(7);
         QVERIFY(boxes.done());
-        QCOMPARE(heldAtBox, QList<bool>(3, true));
-        QCOMPARE(ticks, QList<QStringList>(3, QStringList{}));
+        // Two turns between the three rows of the first upload, then the
+        // three boxes.
+        QCOMPARE(heldAtYield, QList<bool>(5, true));
+        QCOMPARE(ticks, QList<QStringList>(5, QStringList{}));
         QVERIFY(!controllerLink().busy());
 
         // A row that cannot be read: the rows before it are new, the status
@@ -250,6 +257,99 @@ private Q_SLOTS:
         QVERIFY(spy.take().isEmpty());
         RegWindowOpen = false;
         disconnectMonitor();
+    }
+
+    // A read lets the window's events run between two rows: the status line
+    // counts the rows read, no tick starts meanwhile, and End Monitoring,
+    // Suspend, closing the editor or a new size take effect after the row
+    // in flight.
+    void theWindowHasItsTurnBetweenRows() {
+        struct Case {
+            const char *what;
+            std::function<void(Session &, frmTable &)> act;  // at the second turn
+            int rowsRead;
+            QString status;
+            bool monitoringGoesOn;
+        };
+        const QList<Case> cases{
+            {"nothing", [](Session &, frmTable &) {}, 6, QStringLiteral("Upload complete."), true},
+            {"End Monitoring", [](Session &, frmTable &t) { t.Optionmenu[4]->trigger(); }, 2,
+             QStringLiteral("Data table monitoring ended after row 2."), false},
+            {"Suspend", [](Session &s, frmTable &) { s.main->SuspendButton_Click(); }, 2,
+             QStringLiteral("Controller Monitoring Suspended"), true},
+            {"closing the editor", [](Session &, frmTable &t) { t.Unload(); }, 2,
+             QStringLiteral("Data Table Form unloaded."), false},
+            {"a new size", [](Session &, frmTable &t) { t.SetTableSize(6, 3); }, 2,
+             QStringLiteral("Data table upload stopped after row 2: the table was changed."), true},
+        };
+        for (const Case &c : cases) {
+            Session s;
+            if (!s.peer.connectMonitor()) QSKIP("needs the UDP transport");
+            controllerTable(s.peer, 6, 2);
+            frmTable &t = form<frmTable>();
+            t.Optionmenu[3]->trigger();
+            QString atFirstTurn;
+            bool tickDueMeanwhile = true;
+            s.pump.at(s.pump.yields() + 1, [&] {
+                atFirstTurn = s.status();
+                tickDueMeanwhile = t.Timer1->Enabled();
+            });
+            s.pump.at(s.pump.yields() + 2, [&] { c.act(s, t); });
+            s.peer.controller().clearLog();
+            Q_EMIT t.Timer1->Timer();
+            QVERIFY2(tableRequests(s.peer.controller()).count() == c.rowsRead, c.what);
+            QCOMPARE(s.status(), c.status);
+            QCOMPARE(atFirstTurn, QStringLiteral("Uploading data table ... Please stand by.\nRows read: 1 of 6."));
+            QVERIFY2(!tickDueMeanwhile, c.what);
+            QVERIFY2(t.Timer1->Enabled() == c.monitoringGoesOn, c.what);
+            QVERIFY2(!controllerLink().busy(), c.what);
+        }
+        // Suspend closes the connection once the read lets go of it, and
+        // every monitored cell shows "*".
+        Session s;
+        if (!s.peer.connectMonitor()) QSKIP("needs the UDP transport");
+        frmTable &t = form<frmTable>();
+        t.Optionmenu[3]->trigger();
+        s.pump.at(s.pump.yields() + 1, [&] { s.main->SuspendButton_Click(); });
+        Q_EMIT t.Timer1->Timer();
+        QCOMPARE(ConnectionHandle, 0);
+        QCOMPARE(controllerLink().state(), ControllerLink::State::Suspended);
+        QCOMPARE((QStringList{t.GetCellValue(0, 1).toString(), t.GetCellValue(2, 4).toString()}),
+                 (QStringList{QStringLiteral("*"), QStringLiteral("*")}));
+    }
+
+    // While the link is down the monitored cells show "*": a table file
+    // puts no value there as if it were the controller's, refused or not;
+    // the next read from the controller does.
+    void aFileLeavesTheStaleMarks() {
+        Session s;
+        if (!s.peer.connectMonitor()) QSKIP("needs the UDP transport");
+        s.env.responder.answerEveryBox(mbOK);
+        frmTable &t = form<frmTable>();
+        TableMonEndRow = 2;  // rows 1 and 2 of 3 monitored
+        t.Optionmenu[3]->trigger();
+        controllerLink().markLost(QStringLiteral("gone"));
+        const auto shown = [&t] {
+            QStringList cells;
+            for (int r = 0; r < 3; ++r) cells << t.GetCellValue(r, 1).toString() + u'/' + t.GetCellValue(r, 4).toString();
+            return cells;
+        };
+        const QStringList stale{QStringLiteral("*/*"), QStringLiteral("*/*"), QStringLiteral("31/34")};
+        QCOMPARE(shown(), stale);
+
+        const QString path = s.env.dir() + QStringLiteral("/T.tab");
+        const QByteArray rows = "       1       2       3       4\r\n       5       6       7       8\r\n";
+        for (const QByteArray &last : {QByteArray("   70000      10      11      12"),  // refused
+                                       QByteArray("       9      10      11      12")}) {
+            writeFile(path, "data_table[3][4] =\r\n{\r\n" + rows + last + "\r\n}\r\n");
+            s.env.responder.expectFile(path);
+            t.Filemenu_Click(2);
+            QCOMPARE(shown(), last.startsWith("   7") ? stale : (QStringList{stale[0], stale[1], QStringLiteral("9/12")}));
+        }
+        controllerLink().markUp();
+        Q_EMIT t.Timer1->Timer();
+        QCOMPARE(shown(), (QStringList{QStringLiteral("11/14"), QStringLiteral("21/24"), QStringLiteral("9/12")}));
+        t.Optionmenu[4]->trigger();
     }
 
     void tablesItCannotLoad() {
