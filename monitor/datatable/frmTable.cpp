@@ -82,6 +82,16 @@ QString rowsWritten(int32_t row, int32_t rows) {
     return text + QLatin1Char('.');
 }
 
+// What a download stopped between two rows leaves: rows 1 to `row` are
+// written, the rows after it are not.
+QString rowsWrittenUpTo(int32_t row, int32_t rows) {
+    const QString written = row == 1 ? QStringLiteral("Row 1 was written to the controller")
+                                     : QStringLiteral("Rows 1 to %1 were written to the controller").arg(row);
+    const QString notWritten = row + 1 == rows ? QStringLiteral("row %1 was not").arg(rows)
+                                               : QStringLiteral("rows %1 to %2 were not").arg(row + 1).arg(rows);
+    return written + QStringLiteral(", and ") + notWritten + QLatin1Char('.');
+}
+
 int pixels(int twips) { return twips / TwipsPerPixel; }
 
 // The character of a cell code of the ANSI code page; a character outside it
@@ -725,9 +735,28 @@ void frmTable::DownloadDataTable() {
             MsgBox(QStringLiteral("Cannot change data table dimensions."), mbExclamation);
             return;
         }
-        ShowStatus(QStringLiteral("Downloading data table ... Please stand by."));
+        const QString busyText = QStringLiteral("Downloading data table ... Please stand by.");
+        ShowStatus(busyText);
         DataTableRowBuffer.assign(std::max<size_t>(256, size_t(std::max(0, TableCols)) + 1), 0);
-        for (int32_t r = 1; r <= TableRows; ++r) {
+        const quint64 epoch = tableEpoch_;
+        const int32_t rows = TableRows;
+        for (int32_t r = 1; r <= rows; ++r) {
+            if (r > 1) {
+                // The window's turn between two rows. Closing the editor,
+                // another table, or a link suspended, lost or closed
+                // meanwhile ends the download here.
+                DoEvents();
+                if (epoch != tableEpoch_ || NoComm || ConnectionHandle == 0) {
+                    const QString why = !loaded()               ? QStringLiteral("the editor was closed")
+                                        : epoch != tableEpoch_ ? QStringLiteral("the table was changed")
+                                                               : controllerLink().whyNot();
+                    const QString stopped =
+                        QStringLiteral("Data table download stopped after row %1: %2.").arg(r - 1).arg(why);
+                    if (loaded()) ShowStatus(stopped);
+                    MsgBox(stopped + QLatin1Char('\n') + rowsWrittenUpTo(r - 1, rows), mbExclamation);
+                    return;
+                }
+            }
             // Each cell travels as a signed 16-bit number: its low 16 bits.
             for (int32_t c = 1; c <= TableCols - 1; ++c)
                 DataTableRowBuffer[size_t(c)] = static_cast<int16_t>(static_cast<uint16_t>(TableValues(r, c)));
@@ -735,9 +764,11 @@ void frmTable::DownloadDataTable() {
                 // Which row, why, and what the controller holds now.
                 const QString failed = FailureText(QStringLiteral("Failed to set data table row %1.").arg(r)).trimmed();
                 ShowStatus(failed);
-                MsgBox(failed + QLatin1Char('\n') + rowsWritten(r, TableRows), mbExclamation);
+                MsgBox(failed + QLatin1Char('\n') + rowsWritten(r, rows), mbExclamation);
                 return;
             }
+            if (r < rows)
+                mainWindow().setStatusText(busyText + QStringLiteral("\nRows written: %1 of %2.").arg(r).arg(rows));
         }
         ShowStatus(QStringLiteral("Download complete."));
     } catch (const std::exception &e) {

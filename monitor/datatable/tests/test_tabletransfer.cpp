@@ -227,10 +227,11 @@ private Q_SLOTS:
         boxes.expectBox(QStringLiteral("Failed to get data table dimensions."));
         t.Filemenu_Click(7);
         QVERIFY(boxes.done());
-        // Two turns between the three rows of the first upload, then the
-        // three boxes.
-        QCOMPARE(heldAtYield, QList<bool>(5, true));
-        QCOMPARE(ticks, QList<QStringList>(5, QStringList{}));
+        // Two turns between the three rows of the first upload and two of
+        // the first download, a box, one turn before the refused row and
+        // its box, and the last box.
+        QCOMPARE(heldAtYield, QList<bool>(8, true));
+        QCOMPARE(ticks, QList<QStringList>(8, QStringList{}));
         QVERIFY(!controllerLink().busy());
 
         // A row that cannot be read: the rows before it are new, the status
@@ -316,6 +317,45 @@ private Q_SLOTS:
         QCOMPARE(controllerLink().state(), ControllerLink::State::Suspended);
         QCOMPARE((QStringList{t.GetCellValue(0, 1).toString(), t.GetCellValue(2, 4).toString()}),
                  (QStringList{QStringLiteral("*"), QStringLiteral("*")}));
+    }
+
+    // A download lets the window have its turn between two rows too; what
+    // the user does meanwhile ends it after the row written, and the box
+    // says what the controller holds.
+    void aDownloadStopsBetweenRowsAtTheUsersWord() {
+        struct Case {
+            const char *what;
+            std::function<void(Session &, frmTable &)> act;  // at the second turn
+            QString box;
+        };
+        const QString written = QStringLiteral("\nRows 1 to 2 were written to the controller, and rows 3 to 6 were not.");
+        const QList<Case> cases{
+            {"Suspend", [](Session &s, frmTable &) { s.main->SuspendButton_Click(); },
+             QStringLiteral("Data table download stopped after row 2: monitoring is suspended.") + written},
+            {"closing the editor", [](Session &, frmTable &t) { t.Unload(); },
+             QStringLiteral("Data table download stopped after row 2: the editor was closed.") + written},
+            {"a new size", [](Session &, frmTable &t) { t.SetTableSize(6, 3); },
+             QStringLiteral("Data table download stopped after row 2: the table was changed.") + written},
+        };
+        for (const Case &c : cases) {
+            Session s;
+            YieldingResponder boxes;
+            if (!s.peer.connectMonitor()) QSKIP("needs the UDP transport");
+            controllerTable(s.peer, 6, 2);
+            frmTable &t = form<frmTable>();
+            QString atFirstTurn;
+            s.pump.at(s.pump.yields() + 1, [&] { atFirstTurn = s.status(); });
+            s.pump.at(s.pump.yields() + 2, [&] { c.act(s, t); });
+            boxes.expectBox(c.box);
+            s.peer.controller().clearLog();
+            t.Filemenu_Click(8);
+            QVERIFY2(boxes.done(), c.what);
+            QCOMPARE(tableRequests(s.peer.controller()),
+                     (QStringList{QStringLiteral("dim"), QStringLiteral("put row 1 from 1: 11 12"),
+                                  QStringLiteral("put row 2 from 1: 21 22")}));
+            QCOMPARE(atFirstTurn, QStringLiteral("Downloading data table ... Please stand by.\nRows written: 1 of 6."));
+            QVERIFY2(!controllerLink().busy(), c.what);
+        }
     }
 
     // While the link is down the monitored cells show "*": a table file
