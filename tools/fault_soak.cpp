@@ -6,8 +6,9 @@
 //
 //   orv_fault_soak [--reads N] [--faults PERCENT | --every N] [--timeout MS]
 //                  [--transport serial|udp|tcp|all] [--seed S]
-//                  [--pattern NAME] [--delay MIN-MAX | --turnaround MS]
+//                  [--pattern NAME] [--delay MIN-MAX | --turnaround SPEC]
 //                  [--gap MS] [--poll | --writes] [--baud N] [--line-timing on|off]
+//                  [--delivery paced|once|bursts:MS] [--threads N] [--busy N]
 //
 // --reads N     rounds of one write and one read-back (2N calls); with
 //               --poll or --writes, N calls
@@ -16,8 +17,10 @@
 // --every N     a fault on every Nth call instead
 // --delay       every answer comes MIN to MAX ms after its request, as on a
 //               real line (default 5-20 on serial, none on the network)
-// --turnaround  the same with MIN = MAX: a controller that answers each
-//               request MS after it is in and the answer before it is out
+// --turnaround  a controller that answers each request a turnaround after
+//               it is in and the answer before it is out: MS, MIN-MAX, R/W
+//               (reads, writes), A,B@P% (B in P percent of the answers) or
+//               A,B@N (B from request N+1 on), as orvemu takes it
 // --gap         pause before every call, as a poller's interval
 // --poll        reads only, of two registers in turn (N calls), as a poller
 //               reads: a stray answer then has the form the next request
@@ -29,6 +32,10 @@
 // --line-timing on serial, the emulator answers no sooner than a real line
 //               at that rate lets the request and the answer's first byte
 //               cross, and sends its bytes at that rate (default on)
+// --delivery    how the line hands an answer's bytes over: at the rate, all
+//               at once when the last has crossed, or in bursts every MS
+// --threads     calls from this many threads on the one connection
+// --busy        this many busy loops beside the soak, as on a loaded machine
 //
 // Prints one line of figures per transport and, for each wrong value, the
 // request and the reply that gave it. Exits 1 when a wrong value was
@@ -40,15 +47,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -74,15 +85,20 @@ const char *linkName(Link l) { return l == Link::Serial ? "serial" : l == Link::
 // answer back 2.3 time-outs, so that it comes after the next request has
 // gone out and that request waits behind it; Repeat sends the answer again
 // 8 ms after it, Copy 3 ms after it, CopyLost too and loses the next request;
-// LateAndAHalf's answer comes 1.5 time-outs after its request.
+// LateAndAHalf's answer comes 1.5 time-outs after its request. Held12 and
+// Held35 hold the answer 1.2 and 3.5 time-outs; CopyNext sends a copy of the
+// answer a turnaround after the next request is in, before that request's
+// own answer; Unheard is a request that the controller never hears.
 enum class Kind {
     Drop, Delay, Late, Split, BadChecksum, WrongLength, WrongCode, ShortError, Garbage, WrongSequence, PeerClose,
-    NoiseZero, Noise, Duplicate, LateLate, LateLost, VeryLate, Held, Repeat, Copy, CopyLost, LateAndAHalf, Count
+    NoiseZero, Noise, Duplicate, LateLate, LateLost, VeryLate, Held, Repeat, Copy, CopyLost, LateAndAHalf, Held12,
+    Held35, CopyNext, Unheard, Count
 };
-constexpr const char *kKindNames[] = {"drop",      "delay",     "late",      "split",    "checksum",  "length",
-                                      "code",      "error",     "garbage",   "sequence", "close",     "noise0",
+constexpr const char *kKindNames[] = {"drop",      "delay",     "late",      "split",     "checksum",  "length",
+                                      "code",      "error",     "garbage",   "sequence",  "close",     "noise0",
                                       "noise",     "duplicate", "late-late", "late-lost", "very-late", "held",
-                                      "repeat",    "copy",      "copy-lost", "late-1.5"};
+                                      "repeat",    "copy",      "copy-lost", "late-1.5",  "held-1.2",  "held-3.5",
+                                      "copy-next", "unheard"};
 static_assert(std::size(kKindNames) == static_cast<std::size_t>(Kind::Count));
 constexpr int kKinds = static_cast<int>(Kind::Count);
 
@@ -150,6 +166,12 @@ const Pattern kPatterns[] = {
      false, 0, false, Then::LowerTimeout, Kind::Count, true},
     {"second-program", "an answer 1.5 time-outs late, then the program ends and another opens the device (reads)",
      {Kind::LateAndAHalf}, false, false, 0, false, Then::AnotherProgram, Kind::Count, true},
+    {"copy-next", "a copy of an answer a turnaround after the next request, before that request's own answer",
+     {Kind::CopyNext}, false, false, 0, false, Then::Nothing, Kind::Count, true},
+    {"field", "answers held 1.2, 2.3 and 3.5 time-outs, repeated, copied after the next request, lost, and "
+              "requests never heard, at random",
+     {Kind::Held12, Kind::Held, Kind::Held35, Kind::Repeat, Kind::CopyNext, Kind::Drop, Kind::Unheard}, false, false,
+     0, false, Then::Nothing, Kind::Count, true},
 };
 
 const Pattern *findPattern(const std::string &name) {
@@ -176,7 +198,7 @@ struct Options {
     unsigned seed = 1;
     long every = 0;  // a fault on every Nth call; 0: at random, faultPercent of them
     const Pattern *pattern = &kPatterns[0];
-    int delayMin = -1, delayMax = -1;  // -1: the link's default
+    std::optional<orvemu::Turnaround> turnaround;  // none: the link's default
     int gapMs = -1;                    // -1: the pattern's
     // Reads only, of two registers in turn, as a poller does: an answer
     // taken for the next request then has the form that request expects.
@@ -185,6 +207,10 @@ struct Options {
     bool writes = false;
     std::uint32_t baud = 9600;
     bool lineTiming = true;
+    orvemu::Delivery delivery = orvemu::Delivery::Paced;
+    int burstMs = 16;
+    int threads = 1;
+    int busy = 0;
     // Set in a program that another one started: the device to open.
     std::string program;
 };
@@ -244,6 +270,12 @@ struct Figures {
     long recoveredByRetry = 0, recoveredByReconnect = 0, unrecovered = 0, reconnections = 0;
     long faultsByKind[kKinds] = {};
     double seconds = 0;
+    // What the calls took (their first tries), the bytes their requests and
+    // answers take on the line, and the turnarounds the controller drew.
+    Clock::duration callTime{};
+    std::uint64_t lineBytes = 0;
+    std::uint64_t answers = 0;
+    std::chrono::microseconds turnarounds{};
 };
 
 // Counts the values calls returned: wrong ones, and the longest run of them
@@ -340,14 +372,12 @@ public:
             }
             if (!server_) return false;
         }
-        int low = o_.delayMin, high = o_.delayMax;
-        if (low < 0) {
-            low = link_ == Link::Serial ? 5 : 0;
-            high = link_ == Link::Serial ? 20 : 0;
-        }
-        controller_.setReplyDelay(low, high);
-        turnaround_ = high;
+        const orvemu::Turnaround t =
+            o_.turnaround ? *o_.turnaround : orvemu::Turnaround::between(link_ == Link::Serial ? 5 : 0, link_ == Link::Serial ? 20 : 0);
+        controller_.setTurnaround(t);
+        turnaround_ = (t.longestUs() + 999) / 1000;
         controller_.setLineTiming(o_.lineTiming);
+        controller_.setDelivery(o_.delivery, o_.burstMs);
         if (o_.pattern->everyRequestLate) controller_.setFault({FaultKind::Delay, -1, o_.timeoutMs + 30});
         if (o_.pattern->then == Then::AnotherProgram) return true;
         return open();
@@ -356,31 +386,62 @@ public:
     Figures run() {
         const auto start = Clock::now();
         if (o_.pattern->then == Then::AnotherProgram) return runPrograms(start);
-        if (o_.poll) return runPoll(start);
-        if (o_.writes) return runWrites(start);
-        for (long i = 0; i < o_.rounds; ++i) {
-            const std::int32_t reg = 1 + static_cast<std::int32_t>(i % kRegisters);
-            const std::int32_t old = held(reg);
-            std::int32_t value = static_cast<std::int32_t>(rng_());
-            if (value == old) ++value;
-            written_[value] = {reg, i};
-            const bool written = write(reg, value);
-            // The controller answers a read after the write that went before
-            // it, so the read-back is the new value, or the old one when the
-            // write never reached the controller.
-            std::int32_t got = value + 1 == old ? value + 2 : value + 1;  // no answer of either
-            const auto rf = readFrame(reg);
-            if (!call(rf, [&] { return ZqGetRegister(id_, reg, &got); })) continue;
-            if (got != value && got != old) wrongRead(reg, got, rf);
-            // A read-back of the old value after an acknowledged write is
-            // wrong too (the acknowledgement was), and counted there.
-            else if (!written || got == value) verdicts_.right();
-        }
+        if (o_.poll) setPolled();
+        // Each thread takes its share of the rounds, on registers of its own.
+        std::vector<std::thread> threads;
+        for (int t = 1; t < o_.threads; ++t) threads.emplace_back([this, t] { runShare(t); });
+        runShare(0);
+        for (auto &t : threads) t.join();
         return finish(start);
     }
 
 private:
     static constexpr std::int32_t kRegisters = 1000;
+
+    void runShare(int thread) {
+        const long rounds = o_.rounds / o_.threads + (thread < o_.rounds % o_.threads ? 1 : 0);
+        const std::int32_t registers = kRegisters / o_.threads, first = 1 + thread * registers;
+        for (long i = 0; i < rounds; ++i) {
+            if (o_.poll) pollOnce(i);
+            else if (o_.writes) writeOnce(first + static_cast<std::int32_t>(i % registers), i);
+            else writeAndReadBack(first + static_cast<std::int32_t>(i % registers), i);
+        }
+    }
+    // A value the register does not hold, remembered as written there.
+    std::int32_t newValue(std::int32_t reg, long round) {
+        std::lock_guard lock(m_);
+        std::int32_t value = static_cast<std::int32_t>(rng_());
+        if (value == held(reg)) ++value;
+        written_[value] = {reg, round};
+        return value;
+    }
+    void writeAndReadBack(std::int32_t reg, long round) {
+        const std::int32_t old = held(reg);
+        std::int32_t value = newValue(reg, round);
+        if (value == old) ++value;
+        const bool written = write(reg, value);
+        // The controller answers a read after the write that went before
+        // it, so the read-back is the new value, or the old one when the
+        // write never reached the controller.
+        std::int32_t got = value + 1 == old ? value + 2 : value + 1;  // no answer of either
+        const auto rf = readFrame(reg);
+        if (!call(rf, false, [&] { return ZqGetRegister(id_, reg, &got); })) return;
+        std::lock_guard lock(m_);
+        if (got != value && got != old) wrongRead(reg, got, rf);
+        // A read-back of the old value after an acknowledged write is
+        // wrong too (the acknowledgement was), and counted there.
+        else if (!written || got == value) verdicts_.right();
+    }
+    void writeOnce(std::int32_t reg, long round) { write(reg, newValue(reg, round)); }
+    void pollOnce(long i) {
+        const std::int32_t reg = 1 + static_cast<std::int32_t>(i % 2);
+        std::int32_t got = 0;
+        const auto rf = readFrame(reg);
+        if (!call(rf, false, [&] { return ZqGetRegister(id_, reg, &got); })) return;
+        std::lock_guard lock(m_);
+        if (got != kPolled[reg - 1]) wrongRead(reg, got, rf);
+        else verdicts_.right();
+    }
 
     std::int32_t held(std::int32_t reg) {
         return controller_.withMemory([&](orvemu::Memory &m) { return m.registers[static_cast<std::size_t>(reg)]; });
@@ -389,8 +450,10 @@ private:
     // gone out: otherwise the call took another request's acknowledgement.
     bool write(std::int32_t reg, std::int32_t value) {
         const auto wf = writeFrame(reg, value);
-        if (!call(wf, [&] { return ZqPutRegister(id_, reg, value); })) return false;
-        if (controller_.answerSent(wf)) {
+        if (!call(wf, true, [&] { return ZqPutRegister(id_, reg, value); })) return false;
+        const bool answered = controller_.answerSent(wf);
+        std::lock_guard lock(m_);
+        if (answered) {
             verdicts_.right();
         } else {
             verdicts_.wrong(false);
@@ -398,16 +461,6 @@ private:
                    wf);
         }
         return true;
-    }
-    Figures runWrites(Clock::time_point start) {
-        for (long i = 0; i < o_.rounds; ++i) {
-            const std::int32_t reg = 1 + static_cast<std::int32_t>(i % kRegisters);
-            std::int32_t value = static_cast<std::int32_t>(rng_());
-            if (value == held(reg)) ++value;
-            written_[value] = {reg, i};
-            write(reg, value);
-        }
-        return finish(start);
     }
     void setPolled() {
         controller_.withMemory([&](orvemu::Memory &m) {
@@ -417,18 +470,6 @@ private:
         });
         written_[kPolled[0]] = {1, 0};
         written_[kPolled[1]] = {2, 0};
-    }
-    Figures runPoll(Clock::time_point start) {
-        setPolled();
-        for (long i = 0; i < o_.rounds; ++i) {
-            const std::int32_t reg = 1 + static_cast<std::int32_t>(i % 2);
-            std::int32_t got = 0;
-            const auto rf = readFrame(reg);
-            if (!call(rf, [&] { return ZqGetRegister(id_, reg, &got); })) continue;
-            if (got != kPolled[reg - 1]) wrongRead(reg, got, rf);
-            else verdicts_.right();
-        }
-        return finish(start);
     }
     // Programs one after another on the device, each polling until the
     // answer to its last request comes late, and ending then; the next
@@ -496,6 +537,7 @@ private:
     }
     Figures finish(Clock::time_point start) {
         f_.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        std::tie(f_.answers, f_.turnarounds) = controller_.turnaroundsDrawn();
         ZqCloseConnection(id_);
         return f_;
     }
@@ -594,6 +636,10 @@ private:
         case Kind::Copy: fault = {FaultKind::Duplicate, 1, 3}; break;
         case Kind::CopyLost: faults = {Fault{FaultKind::Duplicate, 1, 3}, Fault{FaultKind::Drop}}; break;
         case Kind::LateAndAHalf: fault = {FaultKind::Delay, 1, std::max(0, t * 3 / 2 - turnaround_)}; break;
+        case Kind::Held12: fault = {FaultKind::Delay, 1, t * 12 / 10}; break;
+        case Kind::Held35: fault = {FaultKind::Delay, 1, t * 35 / 10}; break;
+        case Kind::CopyNext: fault = {FaultKind::CopyForNext}; break;
+        case Kind::Unheard: fault = {FaultKind::Unheard}; break;
         case Kind::Count: return;
         }
         faults.front().request = frame;
@@ -612,10 +658,16 @@ private:
     }
 
     // One call with the faults; a failure is tried again at once, then
-    // after one reconnection. True when a try succeeded.
-    template <typename F> bool call(const std::vector<std::uint8_t> &frame, F f) {
-        maybeFault(frame);
-        ++f_.calls;
+    // after one reconnection (with one thread and a pattern that retries).
+    // True when a try succeeded. `write`: a register write, else a read.
+    template <typename F> bool call(const std::vector<std::uint8_t> &frame, bool write, F f) {
+        {
+            std::lock_guard lock(m_);
+            maybeFault(frame);
+            ++f_.calls;
+            // The bytes of the request and its answer on the line.
+            f_.lineBytes += write ? frame.size() + 4 : frame.size() + 8;
+        }
         Clock::duration took{};
         auto attempt = [&] {
             const int gap = o_.gapMs >= 0 ? o_.gapMs : o_.pattern->gapMs;
@@ -625,16 +677,20 @@ private:
             took = Clock::now() - began;
             return ok;
         };
-        if (attempt()) {
+        const bool ok = attempt();
+        std::unique_lock lock(m_);
+        f_.callTime += took;
+        if (ok) {
             if (took > std::chrono::milliseconds(o_.timeoutMs)) ++f_.overTimeout;
             return true;
         }
         ++f_.failedCalls;
-        if (!o_.pattern->retry) {
+        if (!o_.pattern->retry || o_.threads > 1) {
             ++f_.unrecovered;
             afterFailure();
             return false;
         }
+        lock.unlock();
         if (attempt()) {
             ++f_.recoveredByRetry;
             return true;
@@ -659,6 +715,9 @@ private:
     std::int32_t id_ = 0;
     long callsSeen_ = 0;
     int turnaround_ = 0;  // the longest the controller takes to answer
+    // Guards the figures, the verdicts, the values written and the random
+    // numbers when calls come from several threads.
+    std::mutex m_;
     Figures f_;
     Verdicts verdicts_{f_};
     std::unordered_map<std::int32_t, std::pair<std::int32_t, long>> written_;
@@ -685,12 +744,19 @@ bool parse(int argc, char **argv, Options &o) {
             const std::string t = v;
             if (t != "on" && t != "off") return false;
             o.lineTiming = t == "on";
-        } else if (a == "--turnaround") {
-            o.delayMin = o.delayMax = std::atoi(v);
-            if (o.delayMin < 0) return false;
-        } else if (a == "--delay") {
-            if (std::sscanf(v, "%d-%d", &o.delayMin, &o.delayMax) != 2 || o.delayMin < 0 || o.delayMax < o.delayMin)
-                return false;
+        } else if (a == "--turnaround" || a == "--delay") {
+            if (!(o.turnaround = orvemu::Turnaround::parse(v))) return false;
+        } else if (a == "--delivery") {
+            const std::string d = v;
+            if (d == "paced") o.delivery = orvemu::Delivery::Paced;
+            else if (d == "once") o.delivery = orvemu::Delivery::AtOnce;
+            else if (d.rfind("bursts:", 0) == 0 && (o.burstMs = std::atoi(d.c_str() + 7)) > 0)
+                o.delivery = orvemu::Delivery::Bursts;
+            else return false;
+        } else if (a == "--threads") {
+            o.threads = std::atoi(v);
+        } else if (a == "--busy") {
+            o.busy = std::atoi(v);
         } else if (a == "--pattern") {
             if (!(o.pattern = findPattern(v))) return false;
         } else if (a == "--transport") {
@@ -705,7 +771,7 @@ bool parse(int argc, char **argv, Options &o) {
         ++i;
     }
     return o.rounds > 0 && o.baud > 0 && o.timeoutMs >= 10 && o.faultPercent >= 0 && o.faultPercent <= 100 &&
-           o.every >= 0 && !(o.poll && o.writes);
+           o.every >= 0 && !(o.poll && o.writes) && o.threads >= 1 && o.threads <= 8 && o.busy >= 0 && o.busy <= 64;
 }
 
 }  // namespace
@@ -715,14 +781,23 @@ int main(int argc, char **argv) {
     if (!parse(argc, argv, o)) {
         std::fprintf(stderr,
                      "usage: %s [--reads N] [--faults PERCENT | --every N] [--timeout MS] "
-                     "[--transport serial|udp|tcp|all] [--seed S] [--pattern NAME] [--delay MIN-MAX | --turnaround MS] "
-                     "[--gap MS] [--poll | --writes] [--baud N] [--line-timing on|off]\n"
+                     "[--transport serial|udp|tcp|all] [--seed S] [--pattern NAME] [--delay MIN-MAX | --turnaround SPEC] "
+                     "[--gap MS] [--poll | --writes] [--baud N] [--line-timing on|off] [--delivery paced|once|bursts:MS] "
+                     "[--threads N] [--busy N]\n"
                      "patterns:\n",
                      argv[0]);
         for (const Pattern &p : kPatterns) std::fprintf(stderr, "  %-14s %s\n", p.name, p.what);
         return 2;
     }
     if (!o.program.empty()) return runAsProgram(o);
+    // Busy loops beside the soak, as a loaded machine has them.
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> busy;
+    for (int b = 0; b < o.busy; ++b)
+        busy.emplace_back([&stop] {
+            while (!stop.load(std::memory_order_relaxed)) {
+            }
+        });
     bool clean = true;
     for (Link l : o.links) {
         if (o.pattern->then != Then::Nothing && l != Link::Serial) continue;
@@ -740,6 +815,16 @@ int main(int argc, char **argv) {
                     linkName(l), o.pattern->name, f.calls, f.faults, wrong, f.wrongReads, f.wrongWrites, f.longestRun,
                     f.failedCalls, f.recoveredByRetry, f.recoveredByReconnect, f.unrecovered, f.reconnections,
                     f.overTimeout, f.seconds, f.calls ? 1000 * f.seconds / static_cast<double>(f.calls) : 0.0);
+        // What the line's theory gives a call: its bytes' time on the line
+        // (10 bits a byte at the rate) and the controller's mean turnaround.
+        if (l == Link::Serial && f.calls > 0) {
+            const double line = 10.0 * static_cast<double>(f.lineBytes) / f.calls / o.baud * 1000;
+            const double turnaround =
+                f.answers ? std::chrono::duration<double, std::milli>(f.turnarounds).count() / static_cast<double>(f.answers) : 0;
+            std::printf("       mean call %.2f ms; the line's theory %.2f ms (%.2f on the line, %.2f turnaround)\n",
+                        std::chrono::duration<double, std::milli>(f.callTime).count() / static_cast<double>(f.calls),
+                        line + turnaround, line, turnaround);
+        }
         std::printf("       faults by kind:");
         for (int k = 0; k < kKinds; ++k)
             if (f.faultsByKind[k]) std::printf(" %s %ld", kKindNames[k], f.faultsByKind[k]);
@@ -748,5 +833,7 @@ int main(int argc, char **argv) {
         const bool tooMany = o.pattern->mayGoStale ? wrong > f.faults || f.longestRun > 1 : wrong > 0;
         if (tooMany || (o.pattern->recovers && f.unrecovered > 0)) clean = false;
     }
+    stop = true;
+    for (auto &b : busy) b.join();
     return clean ? 0 : 1;
 }

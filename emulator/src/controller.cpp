@@ -1,6 +1,7 @@
 #include "controller.h"
 
 #include <algorithm>
+#include <tuple>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -88,10 +89,44 @@ void Controller::clearFault() {
     faults_.clear();
 }
 
-void Controller::setReplyDelay(int minMs, int maxMs) {
+void Controller::setReplyDelay(int minMs, int maxMs) { setTurnaround(Turnaround::between(minMs, maxMs)); }
+
+void Controller::setTurnaround(const Turnaround &t) {
     std::lock_guard lock(mutex_);
-    delayMin_ = std::max(0, minMs);
-    delayMax_ = std::max(delayMin_, maxMs);
+    turnaround_ = t;
+    answeredCount_ = 0;
+    drawnSum_ = {};
+}
+
+std::chrono::microseconds Controller::drawTurnaround(bool write) {
+    std::lock_guard lock(mutex_);
+    const Turnaround &t = turnaround_;
+    Turnaround::Spread s = write ? t.writes : t.reads;
+    if (t.stepAfter > 0 && answeredCount_ > static_cast<std::uint64_t>(t.stepAfter)) s = t.then;
+    if (t.slowPercent > 0 && std::uniform_int_distribution<int>(0, 99)(delayRng_) < t.slowPercent) s = t.slow;
+    if (s.maxUs <= 0) return {};
+    return std::chrono::microseconds(std::uniform_int_distribution<int>(s.minUs, s.maxUs)(delayRng_));
+}
+
+void Controller::setDelivery(Delivery d, int burstMs) {
+    std::lock_guard lock(mutex_);
+    delivery_ = d;
+    burstMs_ = std::max(1, burstMs);
+}
+
+Delivery Controller::delivery() const {
+    std::lock_guard lock(mutex_);
+    return delivery_;
+}
+
+int Controller::burstMs() const {
+    std::lock_guard lock(mutex_);
+    return burstMs_;
+}
+
+bool Controller::faultPending() const {
+    std::lock_guard lock(mutex_);
+    return std::ranges::any_of(faults_, [](const Fault &f) { return f.kind != FaultKind::None; });
 }
 
 void Controller::setLineTiming(bool on) {
@@ -105,8 +140,17 @@ bool Controller::lineTiming() const {
 }
 
 void Controller::addReplyDelay(Response &r) {
-    if (delayMax_ <= 0) return;
-    r.delay += std::chrono::milliseconds(std::uniform_int_distribution<int>(delayMin_, delayMax_)(delayRng_));
+    if (r.unheard) return;
+    ++answeredCount_;
+    const bool write = r.bytes.size() == 4 && r.bytes[1] == kAck;
+    const auto t = drawTurnaround(write);
+    drawnSum_ += t;
+    r.delay += t;
+}
+
+std::pair<std::uint64_t, std::chrono::microseconds> Controller::turnaroundsDrawn() const {
+    std::lock_guard lock(mutex_);
+    return {answeredCount_, drawnSum_};
 }
 
 void Controller::applyTransportFault(const Fault &f, Response &r) {
@@ -188,6 +232,7 @@ Response Controller::handle(std::span<const std::uint8_t> frame) {
         r.noise = f->noise;
         switch (f->kind) {
         case FaultKind::Drop: r.bytes.clear(); r.drop = true; break;
+        case FaultKind::Unheard: r.bytes.clear(); r.drop = r.unheard = true; break;
         case FaultKind::Delay: r.delay = std::chrono::milliseconds(f->delayMs); break;
         case FaultKind::CorruptChecksum:
             if (r.bytes.size() >= 2) r.bytes[r.bytes.size() - 2] ^= 0x5A;
@@ -248,6 +293,83 @@ void Controller::clearLog() {
     std::lock_guard lock(mutex_);
     log_.clear();
     answered_.clear();
+}
+
+}  // namespace orvemu
+
+namespace orvemu {
+
+Turnaround Turnaround::between(int minMs, int maxMs) {
+    Turnaround t;
+    const int low = std::max(0, minMs), high = std::max(low, maxMs);
+    t.reads = t.writes = {low * 1000, high * 1000};
+    return t;
+}
+
+int Turnaround::longestUs() const {
+    int most = std::max(reads.maxUs, writes.maxUs);
+    if (slowPercent > 0) most = std::max(most, slow.maxUs);
+    if (stepAfter > 0) most = std::max(most, then.maxUs);
+    return most;
+}
+
+namespace {
+
+// "MS" or "MIN-MAX", whole milliseconds up to a minute.
+std::optional<Turnaround::Spread> parseSpread(const std::string &text) {
+    constexpr long kLongest = 60000;
+    const auto dash = text.find('-');
+    auto number = [&](const std::string &s) -> long {
+        if (s.empty() || s.size() > 5 || s.find_first_not_of("0123456789") != std::string::npos) return -1;
+        const long n = std::stol(s);
+        return n <= kLongest ? n : -1;
+    };
+    const long low = number(text.substr(0, dash));
+    const long high = dash == std::string::npos ? low : number(text.substr(dash + 1));
+    if (low < 0 || high < low) return std::nullopt;
+    return Turnaround::Spread{static_cast<int>(low * 1000), static_cast<int>(high * 1000)};
+}
+
+}  // namespace
+
+std::optional<Turnaround> Turnaround::parse(const std::string &text) {
+    Turnaround t;
+    auto both = [](const std::string &s) -> std::optional<std::pair<Spread, Spread>> {
+        const auto slash = s.find('/');
+        const auto reads = parseSpread(s.substr(0, slash));
+        const auto writes = slash == std::string::npos ? reads : parseSpread(s.substr(slash + 1));
+        if (!reads || !writes) return std::nullopt;
+        return std::pair{*reads, *writes};
+    };
+    const auto at = text.find('@');
+    const auto comma = text.find(',');
+    if (at == std::string::npos) {
+        const auto rw = both(text);
+        if (!rw) return std::nullopt;
+        std::tie(t.reads, t.writes) = *rw;
+        return t;
+    }
+    const auto split = comma;
+    if (split == std::string::npos || split > at) return std::nullopt;
+    const auto first = both(text.substr(0, split));
+    const auto second = parseSpread(text.substr(split + 1, at - split - 1));
+    std::string count = text.substr(at + 1);
+    const bool percent = !count.empty() && count.back() == '%';
+    if (percent) count.pop_back();
+    if (!first || !second || count.empty() || count.size() > 6 ||
+        count.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const int n = std::stoi(count);
+    std::tie(t.reads, t.writes) = *first;
+    if (percent) {
+        if (n > 100) return std::nullopt;
+        t.slowPercent = n;
+        t.slow = *second;
+    } else {
+        t.stepAfter = n;
+        t.then = *second;
+    }
+    return t;
 }
 
 }  // namespace orvemu

@@ -11,6 +11,8 @@
 #include <optional>
 #include <random>
 #include <span>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "memory.h"
@@ -39,6 +41,9 @@ enum class FaultKind {
     Hold,             // the answer waits until Controller::releaseHeld()
     HoldForNext,      // the answer waits until the next request is on the line (which
                       // waits behind it, as on a controller that works off its requests in turn)
+    CopyForNext,      // the answer goes out, and a copy of it goes out again a turnaround
+                      // after the next request is in, before that request's own answer
+    Unheard,          // the controller never hears the request: no answer, no time taken
 };
 
 struct Fault {
@@ -59,17 +64,53 @@ struct Fault {
     std::vector<std::uint8_t> request;
 };
 
+// How long the controller takes to answer each request, drawn anew for
+// each: a spread at random, for reads and writes (requests answered by an
+// acknowledgement) apart, a share of answers that take another spread, and
+// a step to another spread after a number of requests.
+struct Turnaround {
+    struct Spread {
+        int minUs = 0, maxUs = 0;
+        bool operator==(const Spread &) const = default;
+    };
+    Spread reads, writes;
+    // `slowPercent` percent of the answers take `slow` instead.
+    int slowPercent = 0;
+    Spread slow;
+    // From request number stepAfter + 1 on, every answer takes `then`.
+    int stepAfter = 0;
+    Spread then;
+
+    // MIN to MAX ms for every answer.
+    static Turnaround between(int minMs, int maxMs);
+    // The longest any answer takes, in microseconds.
+    int longestUs() const;
+    // Reads a specification: "MS" or "MIN-MAX" (ms) for every answer,
+    // "R/W" (each MS or MIN-MAX) for reads and writes, "A,B@P%" for B in P
+    // percent of the answers and A in the rest, "A,B@N" for A in the first
+    // N requests and B after them. nullopt when the text is none of those.
+    static std::optional<Turnaround> parse(const std::string &text);
+    bool operator==(const Turnaround &) const = default;
+};
+
+// How a serial line hands the answer's bytes over, with line timing: at
+// the line's rate, all at once when the last has crossed (an adapter that
+// collects them), or in bursts every `burstMs` (an adapter's latency timer).
+enum class Delivery { Paced, AtOnce, Bursts };
+
 // What a transport is to do with one request.
 struct Response {
     std::vector<std::uint8_t> bytes;  // empty with drop
     std::vector<std::uint8_t> noise;  // sent at once, before any delay (serial line)
     bool drop = false;
-    std::chrono::milliseconds delay{0};
+    std::chrono::microseconds delay{0};
     FaultKind transportFault = FaultKind::None;
     // Duplicate: the gap before the second copy (negative: until the next request).
     std::chrono::milliseconds repeatAfter{0};
     // The request's place in the controller's log (for noteAnswered).
     std::size_t logged = 0;
+    // The request was never heard: the line goes on at once.
+    bool unheard = false;
 };
 
 class Controller;
@@ -109,6 +150,19 @@ public:
     // Every answer goes out after a delay drawn anew between minMs and maxMs
     // (besides any fault's), as a real line and controller take time.
     void setReplyDelay(int minMs, int maxMs);
+    // The same drawn from a whole turnaround model.
+    void setTurnaround(const Turnaround &t);
+    // A turnaround drawn as for an answer that is a write's acknowledgement
+    // or not (for an answer the transport sends of its own accord).
+    std::chrono::microseconds drawTurnaround(bool write);
+    // How a serial line with line timing hands answers over.
+    void setDelivery(Delivery d, int burstMs = 16);
+    Delivery delivery() const;
+    int burstMs() const;
+    // Whether a fault is armed and not yet used up.
+    bool faultPending() const;
+    // The turnarounds drawn for answers so far: their number and sum.
+    std::pair<std::uint64_t, std::chrono::microseconds> turnaroundsDrawn() const;
     // Real line timing on a serial line: no answer starts before its request
     // could have crossed the line at the rate the line is set to, and its
     // own first character after it (the reply delay comes on top). Off, a
@@ -177,8 +231,13 @@ private:
     std::vector<std::vector<std::uint8_t>> log_;
     std::vector<bool> answered_;  // beside log_
     std::deque<Fault> faults_;
-    int delayMin_ = 0, delayMax_ = 0;
+    Turnaround turnaround_;
+    // Binary requests answered so far, for the turnaround's step.
+    std::uint64_t answeredCount_ = 0;
+    std::chrono::microseconds drawnSum_{0};
     bool lineTiming_ = false;
+    Delivery delivery_ = Delivery::Paced;
+    int burstMs_ = 16;
     std::mt19937 delayRng_{12345};
     int release_[2] = {-1, -1};
     std::size_t heldSent_ = 0;

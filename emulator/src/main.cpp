@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -20,7 +22,7 @@ void onSignal(int) { g_stop = 1; }
 void usage(std::FILE *to = stderr) {
     std::fprintf(to,
                  "usage: orvemu [--model N] [--pty] [--baud N] [--udp ADDRESS] [--tcp ADDRESS] [--raw INTERFACE] [--live]\n"
-                 "              [--line-timing] [--turnaround MS]\n"
+                 "              [--line-timing] [--turnaround SPEC] [--delivery paced|once|bursts:MS]\n"
                  "       orvemu --help | --version\n"
                  "  --model N          model code the controller reports (default 5)\n"
                  "  --pty              serve a pseudo-terminal and print its device path\n"
@@ -29,10 +31,17 @@ void usage(std::FILE *to = stderr) {
                  "  --line-timing      answer on the serial line no sooner than a real line at its\n"
                  "                     rate would let the request and the answer cross, and send\n"
                  "                     the answer's bytes at that rate\n"
-                 "  --turnaround MS    a controller as the field has them: it takes the requests\n"
-                 "                     on its serial line one after another and answers each MS\n"
-                 "                     after it is in and the answer before it is out (implies\n"
-                 "                     --line-timing)\n"
+                 "  --turnaround SPEC  a controller as the field has them: it takes the requests\n"
+                 "                     on its serial line one after another and answers each a\n"
+                 "                     turnaround after it is in and the answer before it is out\n"
+                 "                     (implies --line-timing). SPEC: MS or MIN-MAX (drawn at\n"
+                 "                     random for each answer), R/W (reads, writes: requests\n"
+                 "                     answered by an acknowledgement), A,B@P%% (B for P percent\n"
+                 "                     of the answers), A,B@N (B from request N+1 on)\n"
+                 "  --delivery HOW     how the serial line hands the answer's bytes over: paced at\n"
+                 "                     the rate (default), once (all at once when the last has\n"
+                 "                     crossed) or bursts:MS (what has crossed, every MS ms)\n"
+                 "                     (implies --line-timing)\n"
                  "  --udp ADDRESS      serve UDP port 3000 on ADDRESS, an IPv4 address (e.g. 127.0.0.2)\n"
                  "  --tcp ADDRESS      serve TCP port 6000 on ADDRESS, an IPv4 address\n"
                  "  --raw INTERFACE    serve the raw-Ethernet controller network on INTERFACE\n"
@@ -41,7 +50,6 @@ void usage(std::FILE *to = stderr) {
 }
 constexpr unsigned long kHighestBaud = 4000000;  // the fastest rate a Linux serial line takes
 constexpr unsigned long kHighestModel = 2147483647;
-constexpr unsigned long kLongestTurnaround = 60000;
 
 // Wrong use: one line that says why, exit status 2.
 [[noreturn]] void refuse(const std::string &why) {
@@ -59,6 +67,21 @@ unsigned long wholeNumber(const std::string &option, const std::string &text, un
     return static_cast<unsigned long>(n);
 }
 
+// The value of --turnaround.
+orvemu::Turnaround turnaroundOf(const std::string &option, const std::string &text) {
+    if (auto t = orvemu::Turnaround::parse(text)) return *t;
+    refuse(option + " needs MS, MIN-MAX, R/W, A,B@P% or A,B@N (ms up to 60000), not \"" + text + "\"");
+}
+
+// The value of --delivery.
+std::pair<orvemu::Delivery, int> deliveryOf(const std::string &option, const std::string &text) {
+    if (text == "paced") return {orvemu::Delivery::Paced, 0};
+    if (text == "once") return {orvemu::Delivery::AtOnce, 0};
+    if (text.rfind("bursts:", 0) == 0)
+        return {orvemu::Delivery::Bursts, static_cast<int>(wholeNumber(option, text.substr(7), 1000))};
+    refuse(option + " needs paced, once or bursts:MS, not \"" + text + "\"");
+}
+
 // The value of --udp or --tcp: an address in dotted digits (no name is looked up).
 std::string ipv4(const std::string &option, const std::string &text) {
     in_addr a{};
@@ -73,7 +96,8 @@ int main(int argc, char **argv) {
     bool pty = false;
     bool live = false;
     bool lineTiming = false;
-    long turnaround = -1;
+    std::optional<orvemu::Turnaround> turnaround;
+    std::optional<std::pair<orvemu::Delivery, int>> delivery;
     unsigned long baud = 9600;
     std::string udp, tcp, raw;
     for (int i = 1; i < argc; ++i) {
@@ -87,7 +111,8 @@ int main(int argc, char **argv) {
         else if (a == "--baud") baud = wholeNumber(a, value(), kHighestBaud);
         else if (a == "--live") live = true;
         else if (a == "--line-timing") lineTiming = true;
-        else if (a == "--turnaround") turnaround = static_cast<long>(wholeNumber(a, value(), kLongestTurnaround));
+        else if (a == "--turnaround") turnaround = turnaroundOf(a, value());
+        else if (a == "--delivery") delivery = deliveryOf(a, value());
         else if (a == "--udp") udp = ipv4(a, value());
         else if (a == "--tcp") tcp = ipv4(a, value());
         else if (a == "--raw") raw = value();
@@ -98,8 +123,9 @@ int main(int argc, char **argv) {
     if (!pty && udp.empty() && tcp.empty() && raw.empty()) pty = true;
 
     orvemu::Controller controller(model);
-    controller.setLineTiming(lineTiming || turnaround >= 0);
-    if (turnaround >= 0) controller.setReplyDelay(static_cast<int>(turnaround), static_cast<int>(turnaround));
+    controller.setLineTiming(lineTiming || turnaround || delivery);
+    if (turnaround) controller.setTurnaround(*turnaround);
+    if (delivery) controller.setDelivery(delivery->first, delivery->second);
     std::vector<std::unique_ptr<orvemu::Server>> servers;
     std::string why;
     // Says what could not be served, where and why, and ends with status 1.

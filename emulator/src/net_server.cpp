@@ -20,6 +20,9 @@ namespace orvemu {
 
 namespace {
 
+// A reply's delay in whole milliseconds, rounded up.
+long delayMs(const Response &r) { return static_cast<long>(std::chrono::ceil<std::chrono::milliseconds>(r.delay).count()); }
+
 using Clock = std::chrono::steady_clock;
 constexpr int kSplitGapMs = 20;
 
@@ -124,7 +127,7 @@ private:
             if (n < 8) continue;
             const std::size_t frame = std::min<std::size_t>(u16(buf.data() + 6), static_cast<std::size_t>(n) - 8);
             const Response r = controller_.handle({buf.data() + 8, frame});
-            if (r.delay.count() > 0 && !pause(r.delay.count())) return;
+            if (r.delay.count() > 0 && !pause(delayMs(r))) return;
             if (r.drop || r.bytes.empty() || r.transportFault == FaultKind::PeerClose) continue;
             const auto out = envelope(buf.data(), r);
             controller_.noteAnswered(r.logged);
@@ -163,7 +166,7 @@ private:
             const Response r = controller_.handle({request.data() + 8, frame});
             const bool split = r.transportFault == FaultKind::SplitReply;
             // A split reply's delay is the gap between its pieces.
-            if (!split && r.delay.count() > 0 && !pause(r.delay.count())) return stop = true, false;
+            if (!split && r.delay.count() > 0 && !pause(delayMs(r))) return stop = true, false;
             if (r.transportFault == FaultKind::PeerClose) return false;
             if (r.drop || r.bytes.empty()) continue;
             const auto out = envelope(request.data(), r);
@@ -171,7 +174,7 @@ private:
             if (split && out.size() > 10) {
                 // Cut inside the header and inside the frame.
                 const std::size_t cuts[] = {0, 5, 10, out.size()};
-                const int gap = r.delay.count() > 0 ? static_cast<int>(r.delay.count()) : kSplitGapMs;
+                const int gap = r.delay.count() > 0 ? static_cast<int>(delayMs(r)) : kSplitGapMs;
                 for (int i = 0; i < 3; ++i) {
                     if (i > 0 && !pause(gap)) return stop = true, false;
                     sendAll(cl.fd, out.data() + cuts[i], cuts[i + 1] - cuts[i]);

@@ -133,21 +133,36 @@ private:
     }
     // Sends the bytes at the line's rate, each arriving one character time
     // after the one before (the first one after it has crossed the line);
-    // `beforeLast` runs just before the last byte goes out. False when told
-    // to stop.
+    // `beforeLast` runs just before the last byte goes out. An adapter that
+    // collects them hands them all over once the last has crossed, one with
+    // a latency timer hands over what has crossed at each of its ticks.
+    // False when told to stop.
     template <typename F> bool sendPaced(std::span<const std::uint8_t> bytes, F beforeLast) {
         if (bytes.empty()) return true;
         const auto character = characterTime();
         const auto start = Clock::now();
+        const Delivery delivery = controller_.delivery();
+        // When the byte numbered i (from 0) is handed over.
+        auto handedOver = [&](std::size_t i) {
+            const auto crossed = start + character * static_cast<std::int64_t>(i + 1);
+            if (delivery == Delivery::AtOnce) return start + character * static_cast<std::int64_t>(bytes.size());
+            if (delivery == Delivery::Bursts) {
+                const auto tick = std::chrono::milliseconds(controller_.burstMs());
+                const auto since = crossed - epoch_;
+                return epoch_ + ((since + tick - Clock::duration(1)) / tick) * tick;
+            }
+            return crossed;
+        };
         std::size_t done = 0;
         while (done < bytes.size()) {
             // Every byte whose time has come goes out now.
             std::size_t due = bytes.size();
             if (character.count() > 0) {
-                const auto elapsed = Clock::now() - start;
-                due = std::min<std::size_t>(bytes.size(), static_cast<std::size_t>(elapsed / character));
+                const auto now = Clock::now();
+                due = done;
+                while (due < bytes.size() && handedOver(due) <= now) ++due;
                 if (due <= done) {
-                    if (!pauseUntil(start + character * static_cast<std::int64_t>(done + 1))) return false;
+                    if (!pauseUntil(handedOver(done))) return false;
                     continue;
                 }
             }
@@ -179,6 +194,7 @@ private:
     // meanwhile wait their turn.
     bool answer(const Response &r, Clock::time_point crossedAt) {
         if (!r.noise.empty()) send(r.noise.data(), r.noise.size());
+        if (r.unheard) return true;
         if (!pauseUntil(std::max(crossedAt, Clock::now()) + r.delay)) return false;
         const bool hold = r.transportFault == FaultKind::Hold;
         if (hold && !held()) return false;
@@ -213,7 +229,17 @@ private:
             }
         }
         if (hold) controller_.noteHeldSent();
+        if (r.transportFault == FaultKind::CopyForNext && !r.drop) copyForNext_ = r.bytes;
         return true;
+    }
+    // A copy of an earlier answer that goes out a turnaround after the
+    // request that has just crossed, before that request's own answer.
+    bool sendCopy(Clock::time_point crossedAt) {
+        if (copyForNext_.empty()) return true;
+        const std::vector<std::uint8_t> copy = std::move(copyForNext_);
+        copyForNext_.clear();
+        const bool write = copy.size() == 4 && copy[1] == kAck;
+        return pauseUntil(std::max(crossedAt, Clock::now()) + controller_.drawTurnaround(write)) && sendPaced(copy);
     }
     bool atOurRate() const {
         const std::uint32_t baud = controller_.lineBaud(baud_);
@@ -240,7 +266,9 @@ private:
             const std::vector<std::uint8_t> frame(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(n));
             const auto crossedAt = crossed(at_.front(), at_[n - 1], n);
             consume(n);
-            if (!answer(controller_.handle(frame), crossedAt)) return false;
+            const Response r = controller_.handle(frame);
+            if (!r.unheard && !sendCopy(crossedAt)) return false;
+            if (!answer(r, crossedAt)) return false;
             lastActivity_ = Clock::now();
         }
         return true;
@@ -294,6 +322,10 @@ private:
     // The line's last traffic either way, for the output that the
     // controller sends by itself after a quiet spell.
     Clock::time_point lastActivity_;
+    // The ticks of an adapter that hands bytes over in bursts count from here.
+    const Clock::time_point epoch_ = Clock::now();
+    // A copy of the last answer, due after the next request (CopyForNext).
+    std::vector<std::uint8_t> copyForNext_;
     std::thread thread_;
 };
 

@@ -47,11 +47,15 @@ TEST(Cli, UnusableArgumentsAndPlacesAreRefusedWithTheReason) {
     const int holder = holdUdpPort(taken);
     ASSERT_GE(holder, 0);
     const std::string baud = "orvemu: --baud needs a whole number from 0 to 4000000, not ";
+    const std::string turnaround = "orvemu: --turnaround needs MS, MIN-MAX, R/W, A,B@P% or A,B@N (ms up to 60000), not ";
     const std::pair<std::string, std::pair<int, std::string>> cases[] = {
         {"--baud abc", {2, baud + "\"abc\"\n"}},
         {"--baud -5", {2, baud + "\"-5\"\n"}},
         {"--baud 99999999999999999999999", {2, baud + "\"99999999999999999999999\"\n"}},
-        {"--turnaround 20ms", {2, "orvemu: --turnaround needs a whole number from 0 to 60000, not \"20ms\"\n"}},
+        {"--turnaround 20ms", {2, turnaround + "\"20ms\"\n"}},
+        {"--turnaround 30-10", {2, turnaround + "\"30-10\"\n"}},
+        {"--turnaround 5,45@101%", {2, turnaround + "\"5,45@101%\"\n"}},
+        {"--delivery bursty", {2, "orvemu: --delivery needs paced, once or bursts:MS, not \"bursty\"\n"}},
         {"--model 5x", {2, "orvemu: --model needs a whole number from 0 to 2147483647, not \"5x\"\n"}},
         {"--udp localhost", {2, "orvemu: --udp needs an IPv4 address such as 127.0.0.2, not \"localhost\"\n"}},
         {"--udp " + taken, {1, "orvemu: cannot serve udp on " + taken + ":3000: Address already in use\n"}},

@@ -57,10 +57,17 @@ TEST(Controller, FaultsApplyToTheNextRequestsOnly) {
     EXPECT_EQ(c.handle(kRead1).bytes, (Bytes{0xDE, 0xAD}));
 
     c.setFault({FaultKind::Delay, -1, 40});
-    EXPECT_EQ(c.handle(kRead1).delay.count(), 40);
-    EXPECT_EQ(c.handle(kRead1).delay.count(), 40);
+    EXPECT_EQ(c.handle(kRead1).delay, std::chrono::milliseconds(40));
+    EXPECT_EQ(c.handle(kRead1).delay, std::chrono::milliseconds(40));
     c.clearFault();
     EXPECT_EQ(c.handle(kRead1).delay.count(), 0);
+
+    // A request never heard takes no time at all, whatever the turnaround.
+    c.setReplyDelay(20, 20);
+    c.setFault({FaultKind::Unheard});
+    r = c.handle(kRead1).bytes;
+    EXPECT_TRUE(r.empty());
+    EXPECT_EQ(c.handle(kRead1).delay, std::chrono::milliseconds(20));
 }
 
 TEST(Controller, AFaultForOneRequestPassesOthersBy) {
@@ -72,4 +79,48 @@ TEST(Controller, AFaultForOneRequestPassesOthersBy) {
     EXPECT_FALSE(c.handle(kRead1).drop);
     EXPECT_TRUE(c.handle(read2).drop);
     EXPECT_FALSE(c.handle(read2).drop);
+}
+
+// Each way of giving a turnaround, and what the answers then take: reads
+// and writes apart, a share of slow answers, a step after some requests.
+TEST(Controller, TurnaroundsAsTheyAreWritten) {
+    struct Case {
+        const char *text;
+        std::optional<Turnaround> parsed;
+    };
+    Turnaround rw;
+    rw.reads = {3000, 3000};
+    rw.writes = {30000, 50000};
+    Turnaround slow = Turnaround::between(5, 5);
+    slow.slowPercent = 10;
+    slow.slow = {45000, 45000};
+    Turnaround step = Turnaround::between(10, 10);
+    step.stepAfter = 20;
+    step.then = {30000, 30000};
+    const Case cases[] = {
+        {"20", Turnaround::between(20, 20)}, {"10-30", Turnaround::between(10, 30)}, {"3/30-50", rw},
+        {"5,45@10%", slow},  {"10,30@20", step},  {"", std::nullopt},
+        {"30-10", std::nullopt}, {"5,45@", std::nullopt}, {"5,@10", std::nullopt},
+        {"5,45@101%", std::nullopt}, {"60001", std::nullopt}, {"1-2-3", std::nullopt}, {"a/b", std::nullopt},
+    };
+    for (const Case &c : cases) EXPECT_EQ(Turnaround::parse(c.text), c.parsed) << c.text;
+    EXPECT_EQ(rw.longestUs(), 50000);
+    EXPECT_EQ(slow.longestUs(), 45000);
+
+    Controller c;
+    const Bytes write1{0x01, 0x09, 0x0B, 0x01, 0x00, 0x05, 0x00, 0x00, 0x00, 0xEE, 0xFF};
+    c.setTurnaround(*Turnaround::parse("3/40"));
+    EXPECT_EQ(c.handle(kRead1).delay, std::chrono::milliseconds(3));
+    EXPECT_EQ(c.handle(write1).delay, std::chrono::milliseconds(40));
+    c.setTurnaround(step);
+    std::vector<long> took;
+    for (int i = 0; i < 22; ++i) took.push_back(static_cast<long>(c.handle(kRead1).delay.count() / 1000));
+    EXPECT_EQ(took.front(), 10);
+    EXPECT_EQ(took[19], 10);
+    EXPECT_EQ(took[20], 30);
+    c.setTurnaround(slow);
+    int slowOnes = 0;
+    for (int i = 0; i < 1000; ++i) slowOnes += c.handle(kRead1).delay == std::chrono::milliseconds(45);
+    EXPECT_GT(slowOnes, 50);
+    EXPECT_LT(slowOnes, 150);
 }
