@@ -72,9 +72,14 @@ inline constexpr const char kTextTooLong[] = "Text reply too long";
 // request to go out (both with 206).
 inline constexpr const char kBytesAfterReply[] = "More bytes followed the reply";
 inline constexpr const char kLineNotQuiet[] = "Serial line does not go quiet";
-// A serial reply that did not fit its request, followed by more bytes: it
-// answered another request (with 206).
+// A serial reply followed, within the time an answer may take, by the
+// answer its line still owed: it answered another request (with 206).
 inline constexpr const char kReplyOutOfStep[] = "Reply out of step with its request";
+// On a serial line, a reply of another form than its request's answer: a
+// late answer to an earlier request as likely as this one's (with 206).
+inline constexpr const char kAckWhereDataWasDue[] =
+    "Acknowledgement where data was due: it may answer an earlier request";
+inline constexpr const char kReplyOfAnotherForm[] = "Reply of another form than its request's answer";
 // A serial reply that began to arrive before its request could have crossed
 // a line that keeps its rate: it answered an earlier request (with 206).
 inline constexpr const char kReplyTooSoon[] = "Reply came before the request could reach the controller";

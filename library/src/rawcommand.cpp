@@ -59,7 +59,13 @@ ZQ_API std::int32_t ZQ_CALL ZqRunCommand(std::int32_t id, const std::uint8_t *co
             BuildRequest(kRunCommand, std::span<const std::uint8_t>(command, static_cast<std::size_t>(count)));
         Command cmd(id);
         std::int32_t result = 0;
-        if (!cmd.run(request, ExpectCode(kRunCommandReply), result)) return result;
+        // The command inside may be a write: its acknowledgement is its
+        // answer, with nothing to hand back.
+        const auto answers = [](std::span<const std::uint8_t> r) {
+            return r.size() >= 2 && (r[1] == kRunCommandReply || (r[0] == 3 && r[1] == kReplyAck));
+        };
+        if (!cmd.runWith(request, answers, result)) return result;
+        if (cmd.u8(1) == kReplyAck) return CheckShortReply(cmd.connection(), cmd.reply());
         // The data lie between the code and the checksum: bytes 2 to L - 2.
         const std::size_t length = cmd.u8(0);
         if (length < 3) {

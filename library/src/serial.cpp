@@ -65,63 +65,55 @@ void SerialTransport::leaveLine() {
     if (device_.empty()) return;
     DirtyLines &d = dirtyLines();
     std::lock_guard lock(d.mutex);
-    if (dirty_) d.devices[device_] = quietPeriod();
+    if (lineDirty()) d.devices[device_] = quietPeriod();
     else d.devices.erase(device_);
 }
 
 std::chrono::milliseconds SerialTransport::quietPeriod() const {
-    return std::max(replyTimeLimit(port_.readTimeout()), owedWithin_);
+    return line_.quietPeriod(replyTimeLimit(port_.readTimeout()));
 }
 
-void SerialTransport::markDirty() {
-    dirty_ = true;
-    unconfirmed_ = true;
-}
-
-long SerialTransport::waitForQuiet(Connection &c) {
-    markDirty();
+bool SerialTransport::waitForQuiet(Connection &c) {
+    line_.dirty();
     const auto quiet = quietPeriod();
-    const long discarded = port_.discardUntilQuiet(quiet, kQuietAttempts * quiet);
-    // A reply refused for coming too soon, and nothing after it: it was its
-    // request's answer after all, on a line that does not keep its rate (or
-    // a stale reply whose own request was lost, which looks the same).
-    if (refusedEarly_ && discarded == 0) rate_.foundIgnoringRate();
-    refusedEarly_ = false;
-    if (discarded < 0) c.setError(err::kPacket, err::kLineNotQuiet);
-    else dirty_ = false;
-    return discarded;
-}
-
-bool SerialTransport::settle(Connection &c) {
-    if (!dirty_ && !port_.hasInput()) return true;
-    return waitForQuiet(c) >= 0;
-}
-
-bool SerialTransport::watchAfterReply(Connection &c) {
-    // A line out of step by one reply brings this request's own answer
-    // next, within the time an answer may take: the reply stands only when
-    // the line stays quiet that long after it.
-    if (port_.inputBefore(Clock::now() + quietPeriod())) {
-        c.setError(err::kPacket, err::kReplyOutOfStep);
-        markDirty();
+    if (port_.discardUntilQuiet(quiet, kQuietAttempts * quiet) < 0) {
+        c.setError(err::kPacket, err::kLineNotQuiet);
         return false;
     }
-    unconfirmed_ = false;
-    confirmed_ = true;
+    line_.quiet();
     return true;
 }
 
+bool SerialTransport::settle(Connection &c) {
+    if (!lineDirty() && !port_.hasInput()) return true;
+    return waitForQuiet(c);
+}
+
+bool SerialTransport::quietUntil(Clock::time_point end) {
+    // The look after the end tells what may have come just before it.
+    return !port_.inputBefore(end) && !port_.hasInput();
+}
+
 bool SerialTransport::confirmReply(Connection &c) {
-    // A reply that does not fit its request may have answered another one:
-    // the line is watched after it, unless that was done already.
-    return confirmed_ || watchAfterReply(c);
+    // Without sequence numbers a reply of another form than the request
+    // expects (an acknowledgement where data was due) is as likely a late
+    // answer to an earlier request as this one's: its own may follow.
+    const bool ack = c.replyLength == 4 && c.reply[0] == 3 && c.reply[1] == kReplyAck;
+    c.setError(err::kPacket, ack ? err::kAckWhereDataWasDue : err::kReplyOfAnotherForm);
+    line_.dirty();
+    return false;
+}
+
+SerialLine::Request SerialTransport::requestOf(const Connection &c) const {
+    const auto character = port_.characterTime();
+    return {c.requestLength >= 3 ? c.request[2] : std::uint8_t{0}, character * c.requestLength, character};
 }
 
 bool SerialTransport::writeRequest(Connection &c) {
     if (!port_.isOpen()) return false;
     // Its answer may take as long as the time-out it goes out under, even
     // once a shorter one is set.
-    owedWithin_ = std::max(owedWithin_, replyTimeLimit(port_.readTimeout()));
+    line_.sending(replyTimeLimit(port_.readTimeout()));
     // A line that takes no bytes (held by flow control, or nobody at the
     // other side of it) gets the time-out and the time the bytes take on it.
     const auto most = replyTimeLimit(port_.readTimeout()) +
@@ -140,23 +132,25 @@ bool SerialTransport::writeRequest(Connection &c) {
     return true;
 }
 
-bool SerialTransport::readReply(Connection &c) {
-    if (port_.read(c.reply, 1) != 1) {
+bool SerialTransport::readReply(Connection &c, SerialLine::Reply &r, std::optional<Clock::time_point> deadline) {
+    if (port_.readUntil(c.reply, 1, deadline) != 1) {
         c.replyLength = 0;
         c.setError(err::kTimeout, err::kTimedOut);
         return false;
     }
-    firstByte_ = Clock::now();
+    r.first = r.last = Clock::now();
     const std::uint8_t length = c.reply[0];
     c.replyLength = length;
     if (length == 0) {
         c.setError(err::kPacket, err::kIllegalSize);
         return false;
     }
-    if (port_.read(c.reply + 1, length) != length) {
+    platform::SerialPort::ReadTrace trace;
+    if (port_.read(c.reply + 1, length, &trace) != length) {
         c.setError(err::kPacket, err::kIncomplete);
         return false;
     }
+    r.last = trace.last;
     std::uint8_t sum = 0;
     for (std::size_t i = 1; i + 1 < length; ++i) sum = static_cast<std::uint8_t>(sum + c.reply[i]);
     const std::uint8_t received = c.reply[length - 1];
@@ -169,79 +163,64 @@ bool SerialTransport::readReply(Connection &c) {
         return false;
     }
     c.replyLength = static_cast<std::uint16_t>(length + 1);
+    r.code = length >= 2 ? c.reply[1] : 0;
+    // How the bytes came tells whether the line keeps its rate, whoever's
+    // answer they were.
+    line_.rate().note(length, r.last - r.first, trace.largestChunk, port_.characterTime());
     return true;
 }
 
-void SerialTransport::RateJudge::note(bool early) {
-    if (early) onTime_ = 0;
-    else if (onTime_ < kSeenAgain) ++onTime_;
-}
-
-void SerialTransport::RateJudge::foundIgnoringRate() {
-    onTime_ = 0;
-    needed_ = kSeenAgain;
-}
-
-void SerialTransport::AnswerTimes::note(Duration answeredAfter) {
-    kept_[seen_ % kKept] = answeredAfter;
-    ++seen_;
-}
-
-bool SerialTransport::AnswerTimes::clearlySooner(Duration answeredAfter) const {
-    if (seen_ == 0) return false;
-    const Duration quickest = *std::min_element(kept_, kept_ + std::min(seen_, kKept));
-    // What "clearly" leaves out: a sixteenth of the usual time, and at
-    // least a millisecond. A reply taken for the next request's answer
-    // by a line one reply behind comes sooner than an answer by the
-    // request's own time on the line and the rest after a reply.
-    const Duration margin = std::max<Duration>(std::chrono::milliseconds(1), quickest / 16);
-    return answeredAfter < quickest - margin;
-}
-
 bool SerialTransport::exchange(Connection &c) {
-    confirmed_ = false;
     if (!port_.isOpen()) return false;
     if (!settle(c)) return false;
-    const auto sent = Clock::now();
-    if (!writeRequest(c) || !readReply(c)) {
-        markDirty();
+    const SerialLine::Request q = requestOf(c);
+    if (const auto go = line_.sendNoSooner(q); go && port_.inputBefore(*go)) {
+        // Bytes after the last reply, trusted and handed on: it was not its
+        // request's own after all (its own has come now), or the line
+        // repeats itself. This request waits for the quiet line.
+        if (!waitForQuiet(c)) return false;
+    }
+    const auto trustedAfter = line_.trustedAfter();
+    SerialLine::Reply r;
+    r.sent = Clock::now();
+    std::optional<Clock::time_point> deadline;
+    if (port_.readTimeout() != 0) deadline = r.sent + std::chrono::milliseconds(port_.readTimeout());
+    if (!writeRequest(c)) {
+        line_.dirty();
         return false;
     }
-    // The request's bytes take this long to leave; the controller cannot
-    // answer before it has them all. (The measure starts before the write,
-    // and a busy machine only reads the answer later: an answer can only
-    // seem later than it was.)
-    const auto crossing = port_.characterTime() * c.requestLength;
-    const auto took = firstByte_ - sent;
-    const bool early = took < crossing;
-    if (early && rate_.keepsRate()) {
+    // A reply that comes once the line has stayed quiet long enough after
+    // the last one cannot be an answer that line still owed. (Looked at
+    // after the moment, so that a busy machine that looks late counts the
+    // reply as sooner, never as later.)
+    if (trustedAfter) r.quietUntilTrusted = quietUntil(deadline ? std::min(*trustedAfter, *deadline) : *trustedAfter);
+    if (!readReply(c, r, deadline)) {
+        line_.dirty();
+        return false;
+    }
+    if (line_.tooSoon(q, r)) {
         // A reply on its way before this request went out (repeated, or
         // late); the request's own answer is still to come.
         c.setError(err::kPacket, err::kReplyTooSoon);
-        refusedEarly_ = true;
-        markDirty();
+        line_.dirty();
         return false;
     }
-    // The controller's own part: less the request's time on the line and
-    // the reply's first character, so that a change of rate leaves it be.
-    const Duration answeredAfter = took - crossing - port_.characterTime();
-    if (unconfirmed_ || answers_.clearlySooner(answeredAfter)) {
-        // The reply may have answered an earlier request, whose own answer
-        // then follows: it is trusted only once the line has stayed quiet.
-        if (!watchAfterReply(c)) return false;
-    } else if (port_.inputBefore(Clock::now() + kRest)) {
+    if (port_.inputBefore(Clock::now() + kRest)) {
         // The line rests after the reply. Bytes that come meanwhile answer
         // nothing we asked: either this reply was an earlier one and ours
         // follows, or the line repeats itself or adds noise. Whose answer
         // the reply was cannot be told, so it is not handed on as ours.
-        markDirty();
         c.setError(err::kPacket, err::kBytesAfterReply);
+        line_.dirty();
         return false;
     }
-    rate_.note(early);
-    answers_.note(answeredAfter);
-    // In step, with nothing owed.
-    owedWithin_ = {};
+    if (const auto until = line_.watchUntil(q, r, quietPeriod()); until && !quietUntil(*until)) {
+        // The answer still owed came: the reply was an earlier request's.
+        c.setError(err::kPacket, err::kReplyOutOfStep);
+        line_.dirty();
+        return false;
+    }
+    line_.trusted(q, r);
     return true;
 }
 
@@ -251,9 +230,9 @@ bool SerialTransport::writeText(Connection &c) {
     // An empty one only reads on what the device sends by itself (the rest
     // of an earlier reply included), which must not be thrown away.
     if (c.requestLength > 0 && !settle(c)) return false;
-    owedBeforeText_ = owedWithin_;
+    line_.textExchanged();
     if (!writeRequest(c)) {
-        markDirty();
+        line_.dirty();
         return false;
     }
     return true;
@@ -261,9 +240,10 @@ bool SerialTransport::writeText(Connection &c) {
 
 bool SerialTransport::readText(Connection &c, std::uint8_t terminator) {
     c.replyLength = 0;
+    line_.textExchanged();
     if (port_.read(c.reply, 1) != 1) {
         c.setError(err::kTimeout, err::kTimedOut);
-        markDirty();
+        line_.dirty();
         return false;
     }
     c.replyLength = 1;
@@ -275,20 +255,18 @@ bool SerialTransport::readText(Connection &c, std::uint8_t terminator) {
         // its terminator is refused rather than overrun.
         if (c.replyLength >= kMaxReply) {
             c.setError(err::kPacket, err::kTextTooLong);
-            markDirty();
+            line_.dirty();
             return false;
         }
         if (port_.read(c.reply + c.replyLength, 1) != 1) {
             // Cut short by the time-out: the rest may still come.
-            markDirty();
+            line_.dirty();
             return lineMode;
         }
         last = c.reply[c.replyLength] == end;
         ++c.replyLength;
     }
-    // Its request is answered; what was owed before it still is. What
-    // follows the terminator stays on the line for the next read.
-    owedWithin_ = owedBeforeText_;
+    // What follows the terminator stays on the line for the next read.
     pauseAfterReply();
     return true;
 }
@@ -337,8 +315,7 @@ int SerialTransport::open(const std::string &path, std::uint32_t readTimeout) {
     DirtyLines &d = dirtyLines();
     std::lock_guard lock(d.mutex);
     if (const auto it = d.devices.find(device_); it != d.devices.end()) {
-        dirty_ = true;
-        owedWithin_ = it->second;
+        line_.openedDirty(it->second);
         d.devices.erase(it);
     }
     return 0;

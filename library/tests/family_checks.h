@@ -38,6 +38,21 @@ void ExpectRefusedAtOnce(std::int32_t id, orvemu::Controller &emu, Call call, co
 // The controller answers the next request with the short reply `code`.
 void NextReplyShort(orvemu::Controller &emu, std::uint8_t code);
 
+// A read that the controller answers with a bare acknowledgement (`read`
+// makes the call): over the network 1 with the error cleared, on a serial
+// line (where a late acknowledgement cannot be told from the answer) 0 with
+// the reason. Either way the caller checks that its outputs were left alone.
+template <typename Read> void ExpectAcknowledgedRead(std::int32_t id, orvemu::Controller &emu, Read read) {
+    ZQ_CONNECTION_INFO info{};
+    ZqGetConnectionInfo(id, &info);
+    const bool serial = info.type == ZQ_TYPE_SERIAL;
+    NextReplyShort(emu, 0x64);
+    EXPECT_EQ(read(), serial ? 0 : 1);
+    std::int32_t code = -1;
+    EXPECT_EQ(ErrorText(id, &code), serial ? "Acknowledgement where data was due: it may answer an earlier request" : kBlank);
+    EXPECT_EQ(code, serial ? 206 : 0);
+}
+
 // The families, each on a fresh emulator.
 void CheckRegisterFamily(std::int32_t id, orvemu::Controller &emu);
 void CheckIoFamily(std::int32_t id, orvemu::Controller &emu);

@@ -267,7 +267,9 @@ TEST_F(SerialLink, ARepeatedReplyIsNotTakenForTheNextAnswer) {
         // line, when it did not fit, or already when its own followed at once.
         const std::string text = ErrorText(id());
         EXPECT_TRUE(text == "Reply came before the request could reach the controller" ||
-                    text == "Reply out of step with its request" || text == "More bytes followed the reply")
+                    text == "Reply out of step with its request" || text == "More bytes followed the reply" ||
+                    text == "Acknowledgement where data was due: it may answer an earlier request" ||
+                    text == "Reply of another form than its request's answer")
             << text;
         EXPECT_EQ(readOwn(n + 1), kRight);
         EXPECT_EQ(readOwn(n + 2), kRight);
@@ -275,14 +277,14 @@ TEST_F(SerialLink, ARepeatedReplyIsNotTakenForTheNextAnswer) {
 }
 
 // A line that keeps its rate cannot answer a request before the request has
-// crossed it. Once it has shown that it keeps its rate, a reply that comes
-// sooner (a repeated one, sent as the next request reaches the controller)
-// fails that request, and the line is in step again for the one after; its
-// own answers at that rate pass. A line that ignores its rate but
-// answers in time for a while pays one failed call, after which the reply
-// that call refused, followed by nothing, shows how it keeps time. The slow
-// rate lets the crossing (7 bytes at 110 baud: 636 ms) dwarf any delay that
-// a busy machine adds.
+// crossed it. Once it has shown that it keeps its rate (its replies' bytes
+// came paced), a reply that comes sooner (a repeated one, sent as the next
+// request reaches the controller) fails that request, and the line is in
+// step again for the one after; its own answers at that rate pass. A line
+// that ignores its rate hands its replies' bytes over at once, and is never
+// judged by the rate, however its answers are timed. The slow rate lets the
+// crossing (7 bytes at 110 baud: 636 ms) dwarf any delay that a busy
+// machine adds.
 TEST_F(SerialLink, AReplySoonerThanTheLineAllowsIsNotTheAnswer) {
     struct Case {
         const char *name;
@@ -295,7 +297,7 @@ TEST_F(SerialLink, AReplySoonerThanTheLineAllowsIsNotTheAnswer) {
     // The longer time-out outlasts an answer at 110 baud (727 ms).
     const Case cases[] = {
         {"a line that keeps its rate, a repeated reply", true, true, 0, kFailed, 1000},
-        {"a line that ignores its rate, answering in time at first", false, false, 20, kFailed, kPatient},
+        {"a line that ignores its rate, answering in time", false, false, 20, kRight, kPatient},
     };
     numberRegisters(12);
     for (const Case &c : cases) {

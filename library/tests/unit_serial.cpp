@@ -162,9 +162,10 @@ bool LineDirty(std::int32_t id) { return LineOf(id).dirty; }
 
 // Every way an exchange can end other than cleanly leaves the line dirty; the
 // next request waits for a quiet line, gets its own answer and leaves the
-// line clean. A refusal, or a text reply with more after its terminator, is
-// a clean end; a reply that does not fit its request has the quiet wait at
-// once.
+// line clean. A refusal is a clean end; a reply of another form than the
+// request's answer is not (it may be a late answer to an earlier request);
+// a text reply, with more after its terminator or not, leaves the next
+// binary reply to be watched.
 TEST(SerialLine, EveryUncleanEndLeavesTheLineDirtyUntilItHasBeenQuiet) {
     using orvemu::Fault;
     using orvemu::FaultKind;
@@ -186,24 +187,26 @@ TEST(SerialLine, EveryUncleanEndLeavesTheLineDirtyUntilItHasBeenQuiet) {
     };
     Fault noise{FaultKind::Noise};
     noise.noise = {0x00};
+    const LineState dirty{true, true, 300}, inStep{false, false, 300}, owing{false, true, 300};
     struct Case {
         const char *name;
         Fault fault;
         bool textExchange;
         int result;
-        bool dirty;
+        LineState after;
     };
     const Case cases[] = {
-        {"clean", {}, false, 1, false},
-        {"noise ahead of the reply", noise, false, 0, true},
-        {"no reply", {FaultKind::Drop}, false, 0, true},
-        {"cut short", {FaultKind::WrongLength}, false, 0, true},
-        {"broken", {FaultKind::CorruptChecksum}, false, 0, true},
-        {"more after the reply", {FaultKind::Duplicate}, false, 0, true},
-        {"a refusal", {FaultKind::ShortError, 1, 0, 0x66}, false, 0, false},
-        {"a reply of another form", {FaultKind::WrongCode}, false, 0, false},
-        {"no text reply", {FaultKind::Drop}, true, 0, true},
-        {"more text after the terminator", {FaultKind::Garbage, 1, 0, 0, {'o', 'k', '\r', '!'}}, true, 1, false},
+        {"clean", {}, false, 1, inStep},
+        {"noise ahead of the reply", noise, false, 0, dirty},
+        {"no reply", {FaultKind::Drop}, false, 0, dirty},
+        {"cut short", {FaultKind::WrongLength}, false, 0, dirty},
+        {"broken", {FaultKind::CorruptChecksum}, false, 0, dirty},
+        {"more after the reply", {FaultKind::Duplicate}, false, 0, dirty},
+        {"a refusal", {FaultKind::ShortError, 1, 0, 0x66}, false, 0, inStep},
+        {"a reply of another form", {FaultKind::WrongCode}, false, 0, dirty},
+        {"an acknowledgement where data was due", {FaultKind::ShortError, 1, 0, 0x64}, false, 0, dirty},
+        {"no text reply", {FaultKind::Drop}, true, 0, dirty},
+        {"more text after the terminator", {FaultKind::Garbage, 1, 0, 0, {'o', 'k', '\r', '!'}}, true, 1, owing},
     };
     // A new connection trusts its first reply only once the line has stayed
     // quiet after it.
@@ -213,7 +216,7 @@ TEST(SerialLine, EveryUncleanEndLeavesTheLineDirtyUntilItHasBeenQuiet) {
         controller.setFault(c.fault);
         EXPECT_EQ(c.textExchange ? text() : read(), c.result);
         // A dirty line's next reply is watched too.
-        EXPECT_EQ(LineOf(id), (LineState{c.dirty, c.dirty, 300}));
+        EXPECT_EQ(LineOf(id), c.after);
         // Another register, so that a reply left over from the fault shows.
         value = 0;
         EXPECT_EQ(read(2), 1);
@@ -295,65 +298,164 @@ TEST(SerialLine, ALineWhoseDeviceIsGoneFailsAsUnsendable) {
     }
 }
 
-// A line is judged by its rate once it has shown that it keeps it: 8
-// answers in a row no sooner than their requests could cross it. A refused
-// answer that proved to have been its own ends the judgement until 64 in a
-// row show the rate again. And a reply is watched when it comes clearly
-// sooner than the quickest of the controller's recent answers: a jittery
-// controller within its own range is not, a reply that a line one behind
-// hands over early is. (Whether a real answer comes early depends on the
-// machine's load: both are checked here by their counts and times alone.)
-TEST(SerialLine, ALineIsJudgedByTheTimesItHasShown) {
-    struct RateCase {
-        const char *answers;  // in order: o on time, e early, f a refused one found to be the answer
-        bool judged;
-    } const rateCases[] = {
-        {"ooooooo", false},
-        {"oooooooo", true},
-        {"ooooooooe", false},
-        {"eoooooooo", true},
-        {"eeeeeeeeeeeeeeeeeeee", false},
-        {"oooooooooooooooooooof", false},
-        {"oooooooooooooooooooofoooooooo", false},
-        {"oooooooooooooooooooof"
-         "oooooooooooooooooooooooooooooooooooooooooooooooooooooooooooooooo",
-         true},
-    };
-    for (const RateCase &c : rateCases) {
-        SCOPED_TRACE(c.answers);
-        orv::SerialTransport::RateJudge judge;
-        for (const char *a = c.answers; *a; ++a) {
-            if (*a == 'f') judge.foundIgnoringRate();
-            else judge.note(*a == 'e');
-        }
-        EXPECT_EQ(judge.keepsRate(), c.judged);
-    }
-
+// A line keeps its rate when its replies' bytes come one by one at the
+// character time, 8 replies in a row; a line that hands them over at once
+// or in bursts never does, however its answers are timed; replies too short
+// to tell are not judged; and once judged, a busy machine that finds bytes
+// together does not undo it.
+TEST(SerialLine, ALineIsJudgedByHowItsRepliesBytesCome) {
     using std::chrono::microseconds;
     using std::chrono::milliseconds;
-    // A quick answer, then 32 at 20 ms: the quick one is forgotten.
-    std::vector<microseconds> outOfMemory(33, milliseconds(20));
-    outOfMemory.front() = microseconds(1000);
-    struct TimeCase {
-        const char *name;
-        std::vector<microseconds> seen;
-        microseconds reply;
-        bool watched;
-    } const timeCases[] = {
-        {"nothing seen yet", {}, microseconds(0), false},
-        {"a steady controller", {milliseconds(20), milliseconds(20)}, milliseconds(20), false},
-        {"a jittery one, within its range", {milliseconds(70), milliseconds(51), milliseconds(88)}, milliseconds(50), false},
-        {"a line one reply behind at 115200 baud", {milliseconds(20)}, microseconds(17400), true},
-        {"a repeated answer", {milliseconds(20), milliseconds(21)}, milliseconds(3), true},
-        {"a pseudo-terminal, answering before the request crossed", {microseconds(-7200)}, microseconds(-7100), false},
-        {"the quickest of 32 counts, an older one no more", outOfMemory, milliseconds(10), true},
+    const microseconds at9600{1042}, at115200{87};
+    struct Seen {
+        std::size_t rest;
+        microseconds span;
+        std::size_t largestChunk;
+        microseconds character;
     };
-    for (const TimeCase &c : timeCases) {
+    const Seen paced{7, microseconds(7300), 1, at9600}, atOnce{7, microseconds(20), 7, at9600},
+        burst{7, milliseconds(16), 4, at9600}, bigBurst{60, milliseconds(62), 16, at9600},
+        shortAck{3, microseconds(260), 2, at115200}, fast{7, microseconds(610), 2, at115200};
+    struct Case {
+        const char *name;
+        std::vector<Seen> seen;
+        bool keepsRate;
+    } const cases[] = {
+        {"seven paced", std::vector<Seen>(7, paced), false},
+        {"eight paced", std::vector<Seen>(8, paced), true},
+        {"eight paced at 115200", std::vector<Seen>(8, fast), true},
+        {"at once", std::vector<Seen>(20, atOnce), false},
+        {"in bursts", std::vector<Seen>(20, burst), false},
+        {"long replies in bursts", std::vector<Seen>(20, bigBurst), false},
+        {"short acknowledgements at 115200 tell nothing", std::vector<Seen>(20, shortAck), false},
+        {"at once among paced ones starts the count again", {paced, paced, paced, paced, atOnce, paced, paced, paced,
+                                                              paced, paced, paced, paced}, false},
+        {"once judged, kept", {paced, paced, paced, paced, paced, paced, paced, paced, atOnce, atOnce}, true},
+    };
+    for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        orv::SerialTransport::AnswerTimes times;
-        for (auto t : c.seen) times.note(t);
-        EXPECT_EQ(times.clearlySooner(c.reply), c.watched);
+        orv::SerialLine::RateJudge judge;
+        for (const Seen &s : c.seen) judge.note(s.rest, s.span, s.largestChunk, s.character);
+        EXPECT_EQ(judge.keepsRate(), c.keepsRate);
     }
+}
+
+namespace {
+using orv::SerialLine;
+using Ms = std::chrono::duration<double, std::milli>;
+// A line that has trusted these answers (request code and the controller's
+// part in ms), each of a 7-byte request with a 7-byte reply at 9600 baud,
+// one right after the other, on a line that keeps its rate. Writes (0x0B)
+// are acknowledged, everything else answered with 0x0A.
+struct Learnt {
+    SerialLine line;
+    SerialLine::TimePoint lastEnd{};
+    static constexpr std::chrono::microseconds kCharacter{1042};
+    static SerialLine::Request request(std::uint8_t code) { return {code, kCharacter * 7, kCharacter}; }
+    explicit Learnt(const std::vector<std::pair<std::uint8_t, double>> &answers) {
+        SerialLine::TimePoint t{std::chrono::seconds(1)};
+        for (int i = 0; i < 8; ++i) line.rate().note(7, kCharacter * 7, 1, kCharacter);
+        for (const auto &[code, ms] : answers) {
+            const auto q = request(code);
+            SerialLine::Reply r;
+            r.sent = t;
+            r.first = t + q.crossing + q.character + std::chrono::duration_cast<SerialLine::Duration>(Ms(ms));
+            r.last = r.first + kCharacter * 7;
+            r.code = code == 0x0B ? 0x64 : 0x0A;
+            line.trusted(q, r);
+            t = lastEnd = r.last;
+            t += std::chrono::milliseconds(2);
+        }
+    }
+    // A reply to a request of `code` sent `sentMs` after the last reply's
+    // end, whose first byte came `firstMs` after that end.
+    SerialLine::Reply reply(double sentMs, double firstMs) const {
+        SerialLine::Reply r;
+        r.sent = lastEnd + std::chrono::duration_cast<SerialLine::Duration>(Ms(sentMs));
+        r.first = lastEnd + std::chrono::duration_cast<SerialLine::Duration>(Ms(firstMs));
+        r.last = r.first + kCharacter * 7;
+        if (const auto after = line.trustedAfter()) r.quietUntilTrusted = r.first > *after;
+        return r;
+    }
+    double msAfterLastEnd(std::optional<SerialLine::TimePoint> t) const {
+        return t ? Ms(*t - lastEnd).count() : -1;
+    }
+};
+}  // namespace
+
+// How long a request is held back after the last reply, and which replies
+// are watched, for controllers as the field has them. (At 9600 baud a 7-byte
+// request takes 7.3 ms to cross and a character 1.04 ms.) A steady
+// controller's requests go at once and its replies are trusted as they
+// come; a jittery one's wait until their own answer cannot come before one
+// the line may still owe; a reply that comes before that, or later than
+// any this controller gave, is watched.
+TEST(SerialLine, RequestsWaitAndRepliesAreWatchedOnlyWhereTimeCannotTell) {
+    static constexpr std::uint8_t kRead = 0x09, kWrite = 0x0B, kSlowRead = 0x4B;
+    const std::vector<std::pair<std::uint8_t, double>> steady(40, {kRead, 20}), jittery = [] {
+        std::vector<std::pair<std::uint8_t, double>> a;
+        for (int i = 0; i < 40; ++i) a.push_back({kRead, 10 + (i * 11) % 21});
+        return a;
+    }();
+    std::vector<std::pair<std::uint8_t, double>> readsAndWrites;
+    for (int i = 0; i < 40; ++i) readsAndWrites.push_back({i % 2 ? kWrite : kRead, i % 2 ? 40 : 3});
+    auto afterRead = readsAndWrites;
+    afterRead.push_back({kRead, 3});
+    std::vector<std::pair<std::uint8_t, double>> slowAndQuick;
+    for (int i = 0; i < 40; ++i) slowAndQuick.push_back({i % 2 ? kSlowRead : kRead, i % 2 ? 40 : 3});
+    struct Case {
+        const char *name;
+        const std::vector<std::pair<std::uint8_t, double>> &learnt;
+        std::uint8_t code;
+        double holdMs;   // the request may go this long after the last reply's end
+        double sentMs, firstMs;
+        double watchMs;  // watched until this long after the last reply's end (-1: trusted as it comes)
+    };
+    // An answer still owed comes within the longest answer time, the
+    // character and the margin (1 ms and a sixteenth) after the last reply;
+    // a request waits until its own answer (its 7 bytes, a character and the
+    // quickest answer time) cannot come sooner, less half a millisecond.
+    const Case cases[] = {
+        // Owed within 20 + 1.042 + 2.25: the request may go in the rest.
+        {"steady, its answer", steady, kRead, -4.544, 2, 30.336, -1},
+        {"steady, a stale answer at its time after the last reply", steady, kRead, -4.544, 2, 21.05,
+         21.05 + 7.294 + 23.292},
+        {"steady, slower than ever", steady, kRead, -4.544, 2, 60, 60 + 7.294 + 100},
+        // Owed within 30 + 1.042 + 2.875; its own no sooner than 8.336 + 10.
+        {"jittery, held back", jittery, kRead, 16.081, 16.081, 34.417, -1},
+        {"jittery, sent at once all the same", jittery, kRead, 16.081, 2, 20.336, 20.336 + 7.294 + 33.917},
+        // After a slow read a quick one answered alike waits.
+        {"a quick read after a slow one", slowAndQuick, kRead, 33.706, 33.706, 45.042, -1},
+        {"a quick read after a slow one, sent at once", slowAndQuick, kRead, 33.706, 2, 13.336,
+         13.336 + 7.294 + 5.2295},
+        // A write's acknowledgement still owed could not pass for a read's
+        // value, nor a value for an acknowledgement: nothing waits.
+        {"a read after a slow write", readsAndWrites, kRead, -1, 2, 13.336, -1},
+        {"a write after a quick read", afterRead, kWrite, -1, 2, 50.336, -1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const Learnt l(c.learnt);
+        const auto q = Learnt::request(c.code);
+        const double hold = l.msAfterLastEnd(l.line.sendNoSooner(q));
+        EXPECT_NEAR(hold, c.holdMs, 0.01);
+        auto r = l.reply(c.sentMs, c.firstMs);
+        r.code = c.code == kWrite ? 0x64 : 0x0A;
+        EXPECT_FALSE(l.line.tooSoon(q, r));
+        const auto watch = l.line.watchUntil(q, r, std::chrono::milliseconds(100));
+        EXPECT_NEAR(l.msAfterLastEnd(watch), c.watchMs, 0.01);
+    }
+
+    // Before anything is learnt a reply is watched for the quiet period; a
+    // reply sooner than its request's bytes could cross a line that keeps
+    // its rate answered another request.
+    SerialLine fresh;
+    EXPECT_FALSE(fresh.sendNoSooner(Learnt::request(kRead)));
+    const Learnt l(steady);
+    const auto r = l.reply(2, 6);
+    EXPECT_EQ(fresh.watchUntil(Learnt::request(kRead), r, std::chrono::milliseconds(100)),
+              r.last + std::chrono::milliseconds(100));
+    EXPECT_TRUE(l.line.tooSoon(Learnt::request(kRead), r));
 }
 
 // A line that takes no bytes (its flow control held, or nobody reading its

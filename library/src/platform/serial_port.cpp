@@ -199,15 +199,27 @@ int SerialPort::write(const std::uint8_t *bytes, std::size_t count, std::chrono:
     return 0;
 }
 
-std::size_t SerialPort::read(std::uint8_t *buffer, std::size_t count) {
+std::size_t SerialPort::read(std::uint8_t *buffer, std::size_t count, ReadTrace *trace) {
+    std::optional<Clock::time_point> deadline;
+    if (readTimeoutMs_ != 0) deadline = Clock::now() + std::chrono::milliseconds(readTimeoutMs_);
+    return readUntil(buffer, count, deadline, trace);
+}
+
+std::size_t SerialPort::readUntil(std::uint8_t *buffer, std::size_t count, std::optional<Clock::time_point> until,
+                                  ReadTrace *trace) {
     if (!isOpen()) return 0;
-    const bool forever = readTimeoutMs_ == 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(readTimeoutMs_);
+    const bool forever = !until;
+    const auto deadline = until.value_or(Clock::time_point{});
     std::size_t got = 0;
     while (got < count) {
         const ssize_t n = ::read(fd_, buffer + got, count - got);
         if (n > 0) {
             got += static_cast<std::size_t>(n);
+            if (trace) {
+                trace->last = Clock::now();
+                trace->largestChunk = std::max(trace->largestChunk, static_cast<std::size_t>(n));
+                ++trace->chunks;
+            }
             continue;
         }
         if (n < 0 && errno == EINTR) continue;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace orv::platform {
@@ -73,9 +74,19 @@ public:
     // them. 0, ETIMEDOUT when the line did not take them in time, or an
     // errno value.
     int write(const std::uint8_t *bytes, std::size_t count, std::chrono::milliseconds most);
+    // What a read saw of its bytes coming: the most that one look found
+    // waiting, how many looks found any, and when the last came.
+    struct ReadTrace {
+        std::size_t largestChunk = 0;
+        std::size_t chunks = 0;
+        std::chrono::steady_clock::time_point last{};
+    };
     // Reads up to count bytes, returning when all came or the read time-out
     // expired; returns the number read.
-    std::size_t read(std::uint8_t *buffer, std::size_t count);
+    std::size_t read(std::uint8_t *buffer, std::size_t count, ReadTrace *trace = nullptr);
+    // The same, giving up at `deadline` instead (none: never).
+    std::size_t readUntil(std::uint8_t *buffer, std::size_t count,
+                          std::optional<std::chrono::steady_clock::time_point> deadline, ReadTrace *trace = nullptr);
     // True when input waits to be read (nothing is taken).
     bool hasInput();
     // Watches the line until `end` without taking anything: true as soon as

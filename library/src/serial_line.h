@@ -1,0 +1,203 @@
+// What a serial line can be trusted with between two exchanges, and the
+// rules that move it. Kept apart from the port and its reads, so that the
+// rule can be read (and tested) as the rule it is.
+//
+// A controller works off its requests one after another: it answers each a
+// turnaround after the request is in and its answer before is out, and that
+// turnaround varies from request to request. A serial line carries no
+// sequence numbers, so a line one reply behind (an answer held past its
+// time-out, a copy of an answer sent as the next request came) looks clean
+// at every exchange: each request is handed the answer to the one before.
+// Only time tells: when the line is one behind, the answer still owed comes
+// at most the controller's longest answer time after the reply just taken.
+// The line is in one of three states:
+//
+//   in step  The last reply was its request's own as far as time can tell.
+//            A reply is trusted when the line has stayed quiet for the
+//            controller's longest answer time after the reply before it
+//            (an answer still owed would have come by then); to make sure
+//            it can, a request goes out only once its own answer can no
+//            longer come sooner than that (a steady controller, or a
+//            caller whose calls are spaced wider, waits for nothing). A
+//            reply that comes sooner, or whose time cannot be told (a busy
+//            machine looked too late), or that took longer than any answer
+//            this controller gave, is watched.
+//   owing    An answer may still be owed, at a time nobody knows: a new
+//            connection (what the line owed its last user is not known), a
+//            line that was dirty, a text exchange. The next reply is watched.
+//   dirty    Bytes that answer nothing may be on their way: an exchange did
+//            not end cleanly. The next request first waits until the line
+//            has been quiet for the quiet period, and the line is owing.
+//
+// A watch keeps the line quiet for the longest answer time after a reply
+// (the quiet period while that time is not known, or when the reply itself
+// took longer than any before): quiet, the reply is trusted and the line in
+// step; bytes fail the call and leave the line dirty. Bytes that come while
+// a request waits to go out leave it dirty too: the reply before them was
+// not its request's own, or the line repeats itself.
+//
+// A reply can also prove itself by its form: when this request's answers
+// carry another reply code than the last request's do (a value after a
+// write's acknowledgement), the answer still owed, if any, could not pass
+// for this one, and needs no waiting for.
+//
+// Answer times are learnt from trusted replies only, per request code (a
+// controller may read quickly and write slowly), and so is the reply code
+// that answers each request code. Whether the line keeps
+// its rate is judged from how a reply's own bytes arrive: paced, one by one
+// at the character time; a line that hands them over at once or in bursts
+// is never judged by its rate.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+namespace orv {
+
+class SerialLine {
+public:
+    using Clock = std::chrono::steady_clock;
+    using Duration = Clock::duration;
+    using TimePoint = Clock::time_point;
+    enum class State { InStep, Owing, Dirty };
+
+    // Whether the line keeps its rate, as its replies' bytes showed: 8
+    // replies in a row whose bytes came one by one at the character time.
+    // Once it has, it does for the connection's life (a busy machine that
+    // reads late sees bytes together; a line cannot hand them over paced
+    // unless it keeps its rate).
+    class RateJudge {
+    public:
+        bool keepsRate() const { return paced_ >= kSeen; }
+        // A reply of 1 + `rest` bytes: the rest came over `span` after the
+        // first, the most at one look `largestChunk`.
+        void note(std::size_t rest, Duration span, std::size_t largestChunk, Duration character);
+
+    private:
+        static constexpr int kSeen = 8;
+        int paced_ = 0;
+    };
+
+    // How long this controller takes to answer: from the moment its
+    // request's last byte is in to its answer's first byte going out, as
+    // trusted replies showed it, the last 64 of each request code and of
+    // all codes together.
+    class AnswerTimes {
+    public:
+        void note(std::uint8_t code, Duration took);
+        // The longest an answer to a request of this code took: its own
+        // replies' once it has 16, all codes' before. nullopt when no reply
+        // has been trusted.
+        std::optional<Duration> longest(std::uint8_t code) const;
+        // The quickest, from the first reply of its code on.
+        std::optional<Duration> quickest(std::uint8_t code) const;
+        // The reply code that answered the last trusted request of this
+        // code (refusals aside); -1 while none has.
+        void noteReplyCode(std::uint8_t code, std::uint8_t replyCode) { replyCodes_[code] = replyCode; }
+        int replyCode(std::uint8_t code) const { return replyCodes_[code]; }
+
+    private:
+        struct Kept {
+            std::array<Duration, 64> times{};
+            std::size_t seen = 0;
+            void note(Duration d) { times[seen++ % times.size()] = d; }
+            std::size_t count() const { return seen < times.size() ? seen : times.size(); }
+            Duration most() const;
+            Duration least() const;
+        };
+        static constexpr std::size_t kOwnLongest = 16;
+        Kept all_;
+        std::array<Kept, 256> byCode_{};
+        std::array<std::int16_t, 256> replyCodes_ = [] {
+            std::array<std::int16_t, 256> a{};
+            a.fill(-1);
+            return a;
+        }();
+    };
+
+    // A request about to go out, or gone out.
+    struct Request {
+        std::uint8_t code = 0;
+        // The time its bytes and its answer's first byte take on the line
+        // (the controller cannot answer sooner than the bytes' time).
+        Duration crossing{}, character{};
+    };
+    // A reply read whole.
+    struct Reply {
+        TimePoint sent, first, last;
+        // Its code byte.
+        std::uint8_t code = 0;
+        // The line was seen quiet at or after trustedAfter().
+        bool quietUntilTrusted = false;
+    };
+
+    State state() const { return state_; }
+    // An exchange did not end cleanly.
+    void dirty() { state_ = State::Dirty; }
+    // The line has been quiet for a whole quiet period: what was on its way
+    // has come, but an answer held longer may still be owed.
+    void quiet() { state_ = State::Owing; }
+    // A text exchange ran: its reply is nobody's proof of the line's step.
+    void textExchanged();
+    // A port opened on a device whose line was left dirty, owing answers
+    // within `owed`.
+    void openedDirty(std::chrono::milliseconds owed);
+
+    // A request goes out under `timeout`: its answer may take that long,
+    // however short a time-out is set later.
+    void sending(std::chrono::milliseconds timeout);
+    // How long the line must stay quiet to have nothing more on its way:
+    // the time-out, or the longest one that a request went out under since
+    // the line was last in step.
+    std::chrono::milliseconds quietPeriod(std::chrono::milliseconds timeout) const;
+
+    // In step: the moment before which the request must not go out, so that
+    // its own answer cannot come before trustedAfter(). Otherwise none.
+    std::optional<TimePoint> sendNoSooner(const Request &r) const;
+    // In step: when the line has stayed quiet long enough after the last
+    // reply for a reply to be trusted as it comes. Otherwise none.
+    std::optional<TimePoint> trustedAfter() const;
+    // Whether a reply on a line that keeps its rate came before its request
+    // could have crossed it (another request's answer, a repeated one).
+    bool tooSoon(const Request &q, const Reply &r) const;
+    // What a reply needs before it is trusted: nothing (none), or the line
+    // quiet until the moment given.
+    std::optional<TimePoint> watchUntil(const Request &q, const Reply &r,
+                                        std::chrono::milliseconds quietPeriod) const;
+    // The reply was its request's own: the line is in step, and the reply's
+    // time is learnt.
+    void trusted(const Request &q, const Reply &r);
+
+    RateJudge &rate() { return rate_; }
+    const RateJudge &rate() const { return rate_; }
+    const AnswerTimes &answers() const { return answers_; }
+
+private:
+    // The controller's part of a reply's time: less the request's bytes and
+    // the reply's first byte on the line.
+    static Duration answeredAfter(const Request &q, const Reply &r) {
+        return r.first - r.sent - q.crossing - q.character;
+    }
+    // The most an answer still owed to the last request can take after the
+    // last reply, with the margin its learning leaves; none while unknown.
+    std::optional<Duration> owedWithin() const;
+    // In step, and the answers to this request code carry another reply
+    // code than the last request's: an answer still owed cannot pass for
+    // this request's.
+    bool answeredApart(std::uint8_t code) const;
+
+    State state_ = State::Owing;
+    // The longest time-out that a request went out under since the line
+    // was last in step.
+    std::chrono::milliseconds owed_{0};
+    // The last trusted reply's end, and its request.
+    TimePoint lastEnd_{};
+    Request last_{};
+    RateJudge rate_;
+    AnswerTimes answers_;
+};
+
+}  // namespace orv
