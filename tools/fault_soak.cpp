@@ -831,7 +831,11 @@ int main(int argc, char **argv) {
         std::printf("\n");
         std::fflush(stdout);
         const bool tooMany = o.pattern->mayGoStale ? wrong > f.faults || f.longestRun > 1 : wrong > 0;
-        if (tooMany || (o.pattern->recovers && f.unrecovered > 0)) clean = false;
+        // A healthy line fails no call at all.
+        const bool healthyFailed = !o.pattern->kinds.empty() && o.pattern->kinds.front() == Kind::Count &&
+                                   !o.pattern->everyRequestLate &&
+                                   f.failedCalls > 0;
+        if (tooMany || healthyFailed || (o.pattern->recovers && f.unrecovered > 0)) clean = false;
     }
     stop = true;
     for (auto &b : busy) b.join();

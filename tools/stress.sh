@@ -2,7 +2,9 @@
 # Runs the suite of a built tree on a busy machine: one busy loop per core
 # beside ctest with about three times as many jobs as cores, several rounds.
 # Prints each round's failed tests and a summary; exits nonzero when any
-# test failed in any round. Not part of ./test.sh.
+# test failed in any round. Then a short serial fault soak (tools/serial_soak.sh
+# with ORV_SOAK_QUICK=1) beside the same busy loops: controllers whose answer
+# time varies, every kind of fault. Not part of ./test.sh.
 #
 #   tools/stress.sh [build folder] [rounds]
 #
@@ -59,12 +61,20 @@ for round in $(seq "$rounds"); do
     echo "round $round: $summary ($((SECONDS - start)) s)"
   fi
 done
+soak_status=0
+if [ -z "${ORV_STRESS_REGEX:-}" ]; then
+  echo "stress: a short serial fault soak beside the busy loops"
+  ORV_SOAK_QUICK=1 "$src/tools/serial_soak.sh" "$build/bin" 100 "$cores" >"$log/serial-soak.log" 2>&1 || soak_status=$?
+  tail -1 "$log/serial-soak.log"
+  [ "$soak_status" -eq 0 ] || grep '^FAILED' "$log/serial-soak.log" || true
+fi
 stop_busy
 
-if [ "$failed_rounds" -eq 0 ]; then
+if [ "$failed_rounds" -eq 0 ] && [ "$soak_status" -eq 0 ]; then
   echo "stress: no failure in $rounds rounds"
   exit 0
 fi
+[ "$soak_status" -eq 0 ] || echo "stress: the serial fault soak failed (see $log/serial-soak.log)"
 echo "stress: failures in $failed_rounds of $rounds rounds (logs in $log):"
 for t in "${!failures[@]}"; do echo "    ${failures[$t]}x $t"; done | sort -k2
 exit 1
