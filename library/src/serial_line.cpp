@@ -9,11 +9,6 @@ namespace {
 using std::chrono::microseconds;
 using std::chrono::milliseconds;
 
-// What an answer time learnt from the last 64 may still fall short of the
-// controller's own longest: a sixteenth of it, and a millisecond.
-SerialLine::Duration marginOf(SerialLine::Duration longest) {
-    return milliseconds(1) + std::max(longest, SerialLine::Duration{}) / 16;
-}
 // What the quickest answer learnt may still be beaten by, in the time a
 // request is held back: the request then comes a little early, and its
 // reply is watched.
@@ -36,31 +31,56 @@ void SerialLine::RateJudge::note(std::size_t rest, Duration span, std::size_t la
     paced_ = paced ? paced_ + 1 : 0;
 }
 
+void SerialLine::AnswerTimes::Kept::note(Duration d) {
+    times[seen % kRecent] = d;
+    ++seen;
+    if (seen % kRecent == 0) earlier[(seen / kRecent - 1) % kEarlier] = *std::max_element(times.begin(), times.end());
+}
+
+SerialLine::Duration SerialLine::AnswerTimes::Kept::most() const {
+    const auto recent = std::min(seen, kRecent);
+    Duration m = *std::max_element(times.begin(), times.begin() + static_cast<std::ptrdiff_t>(recent));
+    const auto runs = std::min(seen / kRecent, kEarlier);
+    for (std::size_t i = 0; i < runs; ++i) m = std::max(m, earlier[i]);
+    return m;
+}
+
+SerialLine::Duration SerialLine::AnswerTimes::Kept::least() const {
+    const auto recent = std::min(seen, kRecent);
+    return *std::min_element(times.begin(), times.begin() + static_cast<std::ptrdiff_t>(recent));
+}
+
 void SerialLine::AnswerTimes::note(std::uint8_t code, Duration took) {
     all_.note(took);
     byCode_[code].note(took);
 }
 
-SerialLine::Duration SerialLine::AnswerTimes::Kept::most() const {
-    return *std::max_element(times.begin(), times.begin() + static_cast<std::ptrdiff_t>(count()));
+const SerialLine::AnswerTimes::Kept *SerialLine::AnswerTimes::forLongest(std::uint8_t code) const {
+    if (const auto it = byCode_.find(code); it != byCode_.end() && it->second.seen >= kOwnLongest) return &it->second;
+    return all_.seen > 0 ? &all_ : nullptr;
 }
 
-SerialLine::Duration SerialLine::AnswerTimes::Kept::least() const {
-    return *std::min_element(times.begin(), times.begin() + static_cast<std::ptrdiff_t>(count()));
+const SerialLine::AnswerTimes::Kept *SerialLine::AnswerTimes::forQuickest(std::uint8_t code) const {
+    if (const auto it = byCode_.find(code); it != byCode_.end()) return &it->second;
+    return all_.seen > 0 ? &all_ : nullptr;
 }
 
 std::optional<SerialLine::Duration> SerialLine::AnswerTimes::longest(std::uint8_t code) const {
-    const Kept &own = byCode_[code];
-    if (own.seen >= kOwnLongest) return own.most();
-    if (all_.seen == 0) return std::nullopt;
-    return all_.most();
+    const Kept *k = forLongest(code);
+    if (!k) return std::nullopt;
+    return k->most();
 }
 
 std::optional<SerialLine::Duration> SerialLine::AnswerTimes::quickest(std::uint8_t code) const {
-    const Kept &own = byCode_[code];
-    if (own.seen > 0) return own.least();
-    if (all_.seen == 0) return std::nullopt;
-    return all_.least();
+    const Kept *k = forQuickest(code);
+    if (!k) return std::nullopt;
+    return k->least();
+}
+
+SerialLine::Duration SerialLine::AnswerTimes::margin(std::uint8_t code) const {
+    const auto most = longest(code), least = quickest(code);
+    if (!most || !least) return milliseconds(1);
+    return milliseconds(1) + std::max(*most, Duration{}) / 16 + std::max(*most - *least, Duration{}) / 16;
 }
 
 void SerialLine::textExchanged() {
@@ -84,7 +104,7 @@ std::optional<SerialLine::Duration> SerialLine::owedWithin() const {
     // An answer owed goes out its turnaround after the last reply was out,
     // and its first byte crosses. On a line that does not keep its rate the
     // times learnt may leave out a crossing that took no time.
-    Duration within = *longest + last_.character + marginOf(*longest);
+    Duration within = *longest + last_.character + answers_.margin(last_.code);
     if (!rate_.keepsRate()) within += last_.crossing;
     return within;
 }
@@ -118,15 +138,19 @@ bool SerialLine::tooSoon(const Request &q, const Reply &r) const {
 std::optional<SerialLine::TimePoint> SerialLine::watchUntil(const Request &q, const Reply &r,
                                                             std::chrono::milliseconds quietPeriod) const {
     if (answeredApart(q.code) && r.code == answers_.replyCode(q.code)) return std::nullopt;
-    const auto longest = answers_.longest(q.code);
+    const auto longest = answers_.longest(q.code), quickest = answers_.quickest(q.code);
+    const Duration margin = answers_.margin(q.code), took = answeredAfter(q, r);
     // A reply slower than any this controller gave proves nothing by its
     // time: the longest answer time is not known to hold for it. Nor is
     // anything known before the first reply.
-    if (!longest || answeredAfter(q, r) > *longest + marginOf(*longest)) return r.last + quietPeriod;
-    if (state_ == State::InStep && r.quietUntilTrusted) return std::nullopt;
+    if (!longest || !quickest || took > *longest + margin) return r.last + quietPeriod;
+    // A reply sooner than any it gave to this request may be an answer
+    // that the line still owed, come late.
+    const bool sooner = took < *quickest - margin;
+    if (state_ == State::InStep && r.quietUntilTrusted && !sooner) return std::nullopt;
     // This request's own answer, if the reply was not it, comes within the
     // longest answer time after the reply.
-    Duration within = *longest + q.character + marginOf(*longest);
+    Duration within = *longest + q.character + margin;
     if (!rate_.keepsRate()) within += q.crossing;
     return r.last + within;
 }

@@ -53,6 +53,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 
 namespace orv {
@@ -83,8 +84,10 @@ public:
 
     // How long this controller takes to answer: from the moment its
     // request's last byte is in to its answer's first byte going out, as
-    // trusted replies showed it, the last 64 of each request code and of
-    // all codes together.
+    // trusted replies showed it, for each request code and for all codes
+    // together. The quickest counts over the last 64 answers, the longest
+    // over the last 320 (a slow answer now and then is the controller's
+    // longest for a while).
     class AnswerTimes {
     public:
         void note(std::uint8_t code, Duration took);
@@ -94,6 +97,10 @@ public:
         std::optional<Duration> longest(std::uint8_t code) const;
         // The quickest, from the first reply of its code on.
         std::optional<Duration> quickest(std::uint8_t code) const;
+        // What the controller may still exceed the longest by, or beat the
+        // quickest by, unseen: 1 ms, a sixteenth of the longest and a
+        // sixteenth of the spread between the two.
+        Duration margin(std::uint8_t code) const;
         // The reply code that answered the last trusted request of this
         // code (refusals aside); -1 while none has.
         void noteReplyCode(std::uint8_t code, std::uint8_t replyCode) { replyCodes_[code] = replyCode; }
@@ -101,16 +108,20 @@ public:
 
     private:
         struct Kept {
-            std::array<Duration, 64> times{};
+            static constexpr std::size_t kRecent = 64, kEarlier = 4;
+            std::array<Duration, kRecent> times{};
+            // The longest of each of the runs of 64 before the last.
+            std::array<Duration, kEarlier> earlier{};
             std::size_t seen = 0;
-            void note(Duration d) { times[seen++ % times.size()] = d; }
-            std::size_t count() const { return seen < times.size() ? seen : times.size(); }
+            void note(Duration d);
             Duration most() const;
             Duration least() const;
         };
+        const Kept *forLongest(std::uint8_t code) const;
+        const Kept *forQuickest(std::uint8_t code) const;
         static constexpr std::size_t kOwnLongest = 16;
         Kept all_;
-        std::array<Kept, 256> byCode_{};
+        std::map<std::uint8_t, Kept> byCode_;
         std::array<std::int16_t, 256> replyCodes_ = [] {
             std::array<std::int16_t, 256> a{};
             a.fill(-1);

@@ -191,10 +191,11 @@ TEST(Threads, TwoThreadsOnOneConnectionEachGetTheirOwnOutcome) {
     }
 }
 
-// On a serial line a reply of another form is confirmed by a wait for a
-// quiet line after its exchange. That wait holds the connection as the
-// exchange does: a time-out change from another thread meanwhile meets no
-// port in use (the thread sanitizer build sees such a use).
+// On a serial line a reply of another form fails its call and leaves the
+// line dirty, and the next request first waits for a quiet line. That wait
+// holds the connection as the exchange does: a time-out change from
+// another thread meanwhile meets no port in use (the thread sanitizer build
+// sees such a use).
 TEST(Threads, TimeoutChangesBesideASerialReplyCheck) {
     EmulatorLink link(Link::Serial);
     ASSERT_TRUE(link.ok());

@@ -412,7 +412,8 @@ TEST(SerialLine, RequestsWaitAndRepliesAreWatchedOnlyWhereTimeCannotTell) {
         double watchMs;  // watched until this long after the last reply's end (-1: trusted as it comes)
     };
     // An answer still owed comes within the longest answer time, the
-    // character and the margin (1 ms and a sixteenth) after the last reply;
+    // character and the margin (1 ms, a sixteenth of the longest and of the
+    // spread) after the last reply;
     // a request waits until its own answer (its 7 bytes, a character and the
     // quickest answer time) cannot come sooner, less half a millisecond.
     const Case cases[] = {
@@ -421,9 +422,12 @@ TEST(SerialLine, RequestsWaitAndRepliesAreWatchedOnlyWhereTimeCannotTell) {
         {"steady, a stale answer at its time after the last reply", steady, kRead, -4.544, 2, 21.05,
          21.05 + 7.294 + 23.292},
         {"steady, slower than ever", steady, kRead, -4.544, 2, 60, 60 + 7.294 + 100},
-        // Owed within 30 + 1.042 + 2.875; its own no sooner than 8.336 + 10.
-        {"jittery, held back", jittery, kRead, 16.081, 16.081, 34.417, -1},
-        {"jittery, sent at once all the same", jittery, kRead, 16.081, 2, 20.336, 20.336 + 7.294 + 33.917},
+        {"steady, a stale answer come late, sooner than its own could", steady, kRead, -4.544, 2, 24,
+         24 + 7.294 + 23.292},
+        // Owed within 30 + 1.042 + 4.125 (a sixteenth of the spread more);
+        // its own no sooner than 8.336 + 10.
+        {"jittery, held back", jittery, kRead, 17.331, 17.331, 35.667, -1},
+        {"jittery, sent at once all the same", jittery, kRead, 17.331, 2, 20.336, 20.336 + 7.294 + 35.167},
         // After a slow read a quick one answered alike waits.
         {"a quick read after a slow one", slowAndQuick, kRead, 33.706, 33.706, 45.042, -1},
         {"a quick read after a slow one, sent at once", slowAndQuick, kRead, 33.706, 2, 13.336,
@@ -456,6 +460,23 @@ TEST(SerialLine, RequestsWaitAndRepliesAreWatchedOnlyWhereTimeCannotTell) {
     EXPECT_EQ(fresh.watchUntil(Learnt::request(kRead), r, std::chrono::milliseconds(100)),
               r.last + std::chrono::milliseconds(100));
     EXPECT_TRUE(l.line.tooSoon(Learnt::request(kRead), r));
+
+    // A slow answer stays the longest for 320 answers; the quickest counts
+    // over the last 64.
+    SerialLine::AnswerTimes times;
+    using std::chrono::milliseconds;
+    times.note(kRead, milliseconds(40));
+    times.note(kRead, milliseconds(5));
+    for (int i = 0; i < 100; ++i) times.note(kRead, milliseconds(20));
+    EXPECT_EQ(times.longest(kRead), milliseconds(40));
+    EXPECT_EQ(times.quickest(kRead), milliseconds(20));
+    for (int i = 0; i < 300; ++i) times.note(kRead, milliseconds(20));
+    EXPECT_EQ(times.longest(kRead), milliseconds(20));
+    // A code with too few answers of its own takes all codes' longest.
+    times.note(kWrite, milliseconds(30));
+    EXPECT_EQ(times.longest(kWrite), milliseconds(30));
+    EXPECT_EQ(times.quickest(kWrite), milliseconds(30));
+    EXPECT_EQ(times.longest(0x77), milliseconds(30));
 }
 
 // A line that takes no bytes (its flow control held, or nobody reading its
