@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -93,6 +94,22 @@ QString rowsWrittenUpTo(int32_t row, int32_t rows) {
 }
 
 int pixels(int twips) { return twips / TwipsPerPixel; }
+
+// When a long read or write shows how far it has come: at its first row,
+// then once frmTable::ProgressIntervalMs have passed since it last did. A
+// window turn that has something new to draw costs far more than one that
+// has not, so the rows between are drawn together.
+class ProgressPace {
+public:
+    bool due() {
+        if (shown_.isValid() && shown_.elapsed() < frmTable::ProgressIntervalMs) return false;
+        shown_.start();
+        return true;
+    }
+
+private:
+    QElapsedTimer shown_;
+};
 
 // The character of a cell code of the ANSI code page; a character outside it
 // is stored as "?".
@@ -677,26 +694,37 @@ void frmTable::UploadDataTable() {
         const int32_t first = std::max<int32_t>(1, TableMonStartRow);
         const int32_t last = std::min<int32_t>(TableMonEndRow, TableRows);
         const quint64 epoch = tableEpoch_;
+        // The grid shows the rows read up to shown, and the status line their
+        // count, as the pace allows; the rest once the read ends.
+        ProgressPace pace;
+        int32_t read = first - 1, shown = first - 1;
+        std::optional<QString> ended;  // the status line of a read that ended early
         for (int32_t r = first; r <= last; ++r) {
             if (r > first) {
                 // The window's turn between two rows. End Monitoring, Suspend
                 // or closing the editor meanwhile ends the read here.
                 DoEvents();
-                if (const auto why = readStops(epoch, monitored, r - 1)) {
-                    if (!why->isEmpty()) ShowStatus(*why);
-                    return;
-                }
+                if ((ended = readStops(epoch, monitored, r - 1))) break;
             }
             if (OrvComm::ZqGetDataTableRow(ConnectionHandle, r, 1, TableCols - 1, DataTableRowBuffer.data()) != 1) {
-                ShowStatus(FailureText(QStringLiteral("Failed to get data table row %1.").arg(r)));
-                return;
+                ended = FailureText(QStringLiteral("Failed to get data table row %1.").arg(r));
+                break;
             }
             for (int32_t c = 1; c <= TableCols - 1; ++c) TableValues(r, c) = DataTableRowBuffer[size_t(c)];
             staleCells_.rowRead(r);
-            tgDTableRows->rereadRows(r, r);
-            if (r < last)
+            read = r;
+            if (r < last && pace.due()) {
+                tgDTableRows->rereadRows(shown + 1, read);
+                shown = read;
                 mainWindow().setStatusText(
                     busyText + QStringLiteral("\nRows read: %1 of %2.").arg(r - first + 1).arg(last - first + 1));
+            }
+        }
+        // Another table, or none, has the grid now.
+        if (epoch == tableEpoch_ && read > shown) tgDTableRows->rereadRows(shown + 1, read);
+        if (ended) {
+            if (!ended->isEmpty()) ShowStatus(*ended);
+            return;
         }
         ShowStatus(QStringLiteral("Upload complete."));
         // The size is unchanged in place: a Rows or Cols entry being typed
@@ -740,6 +768,7 @@ void frmTable::DownloadDataTable() {
         DataTableRowBuffer.assign(std::max<size_t>(256, size_t(std::max(0, TableCols)) + 1), 0);
         const quint64 epoch = tableEpoch_;
         const int32_t rows = TableRows;
+        ProgressPace pace;
         for (int32_t r = 1; r <= rows; ++r) {
             if (r > 1) {
                 // The window's turn between two rows. Closing the editor,
@@ -767,7 +796,7 @@ void frmTable::DownloadDataTable() {
                 MsgBox(failed + QLatin1Char('\n') + rowsWritten(r, rows), mbExclamation);
                 return;
             }
-            if (r < rows)
+            if (r < rows && pace.due())
                 mainWindow().setStatusText(busyText + QStringLiteral("\nRows written: %1 of %2.").arg(r).arg(rows));
         }
         ShowStatus(QStringLiteral("Download complete."));

@@ -104,6 +104,11 @@ class frmTable : public Form {
 public:
     frmTable();
 
+    // A read or write of many rows shows its progress (the count in the
+    // status line, the rows read in the grid) at its first row and then at
+    // most once in this many milliseconds; its end shows at once.
+    static inline int ProgressIntervalMs = 100;
+
     // Controls.
     QTableView *tgDTable = nullptr;
     TableGridModel *tgDTableRows = nullptr;

@@ -4,6 +4,7 @@
 // read, and the monitoring of a row range with its setup window.
 #include <QLineEdit>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTableView>
 #include <QtTest/QTest>
@@ -390,6 +391,62 @@ private Q_SLOTS:
         Q_EMIT t.Timer1->Timer();
         QCOMPARE(shown(), (QStringList{QStringLiteral("11/14"), QStringLiteral("21/24"), QStringLiteral("9/12")}));
         t.Optionmenu[4]->trigger();
+    }
+
+    // A read or a write of many rows draws its progress at its first row
+    // and then at a pace: at one of an hour the status line keeps its first
+    // count and the grid hears of the other rows read in one go as the read
+    // ends (also when it ends early); at none every row shows.
+    void progressIsDrawnAtAPace() {
+        const auto restore = qScopeGuard([interval = frmTable::ProgressIntervalMs] {
+            frmTable::ProgressIntervalMs = interval;
+        });
+        const auto counts = [](const char *what, std::initializer_list<int> rows) {
+            QStringList out;
+            for (const int r : rows) out << QStringLiteral("Rows %1: %2 of 6.").arg(QLatin1String(what)).arg(r);
+            return out;
+        };
+        using Ranges = QList<QPair<int, int>>;
+        struct Case {
+            int intervalMs;
+            QStringList read, written;
+            Ranges grid, gridOfAnEndedTick;
+        };
+        const QList<Case> cases{
+            {3600 * 1000, counts("read", {1, 1, 1, 1, 1}), counts("written", {1, 1, 1, 1, 1}),
+             Ranges{{0, 0}, {1, 5}}, Ranges{{0, 0}, {1, 2}}},
+            {0, counts("read", {1, 2, 3, 4, 5}), counts("written", {1, 2, 3, 4, 5}),
+             Ranges{{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}}, Ranges{{0, 0}, {1, 1}, {2, 2}}},
+        };
+        for (const Case &c : cases) {
+            Session s;
+            if (!s.peer.connectMonitor()) QSKIP("needs the UDP transport");
+            controllerTable(s.peer, 6, 2);
+            frmTable &t = form<frmTable>();
+            frmTable::ProgressIntervalMs = c.intervalMs;
+            QStringList seen;
+            s.pump.every([&](long) { seen << s.status().section(u'\n', 1); });
+            Ranges grid;
+            QObject::connect(t.tgDTableRows, &QAbstractItemModel::dataChanged, &t,
+                             [&grid](const QModelIndex &a, const QModelIndex &b) { grid << qMakePair(a.row(), b.row()); });
+
+            t.Filemenu_Click(7);
+            QCOMPARE(seen, c.read);
+            QCOMPARE(grid, c.grid);
+            QCOMPARE(s.status(), QStringLiteral("Upload complete."));
+            seen.clear();
+            t.Filemenu_Click(8);
+            QCOMPARE(seen, c.written);
+            QCOMPARE(s.status(), QStringLiteral("Download complete."));
+            // A monitoring tick that End Monitoring ends after row 3.
+            t.Optionmenu[3]->trigger();
+            grid.clear();
+            s.pump.at(s.pump.yields() + 3, [&t] { t.Optionmenu[4]->trigger(); });
+            Q_EMIT t.Timer1->Timer();
+            QCOMPARE(s.status(), QStringLiteral("Data table monitoring ended after row 3."));
+            QCOMPARE(grid, c.gridOfAnEndedTick);
+            QObject::disconnect(t.tgDTableRows, &QAbstractItemModel::dataChanged, &t, nullptr);
+        }
     }
 
     void tablesItCannotLoad() {
