@@ -42,6 +42,9 @@ const QString Section = QStringLiteral("Dtable");
 
 // The character shown for a cell that holds no printable character.
 constexpr char16_t MiddleDot = 0x00B7;
+// What a monitored cell shows while it has not been read since the link
+// went down.
+constexpr char16_t StaleMark = u'*';
 
 // Column widths of the grid, in twips.
 constexpr int RowNumberWidth = 600;
@@ -492,6 +495,9 @@ void frmTable::ApplyRowText(int32_t i, const QString &text) {
         for (int32_t c = 1; c <= TableCols - 1; ++c) {
             const QChar ch = c <= text.size() ? text.at(c - 1) : QChar(MiddleDot);
             if (ch == QChar(MiddleDot)) continue;
+            // The mark of a cell not read since the link went down, left as
+            // the row's text showed it.
+            if (ch == StaleMark && staleCells_.contains(i + 1, c)) continue;
             int32_t &cell = TableValues(i + 1, c);
             if (cell >= 0 && cell < 256 && QChar(char16_t(cell)) == ch) continue;
             cell = ansiCode(ch);
@@ -523,9 +529,15 @@ QVariant frmTable::GetCellValue(int32_t i, int32_t column) {
     try {
         if (i < 0 || i >= TableRows || column < 0 || column > TableCols) return 0;
         if (column == 0) return i + 1;
-        if (column == TableCols) return RowText(i);
-        // A monitored cell not read since the link went down.
-        if (staleCells_.contains(i + 1, column)) return QStringLiteral("*");
+        // A monitored cell not read since the link went down shows "*", in
+        // its column and in the row's text.
+        if (column == TableCols) {
+            QString text = RowText(i);
+            for (int32_t c = 1; c <= TableCols - 1; ++c)
+                if (staleCells_.contains(i + 1, c)) text[c - 1] = StaleMark;
+            return text;
+        }
+        if (staleCells_.contains(i + 1, column)) return QString(StaleMark);
         return TableValues(i + 1, column);
     } catch (const RuntimeError &) {
         // A cell outside the table's allocation shows nothing.
@@ -858,6 +870,8 @@ bool frmTable::ReadDataTableFile(const QString &path) {
     TableCols = reader.cols();
     TableValues = std::move(reader.cells());
     ++tableEpoch_;
+    // Every cell now holds the file's value, whether the link is up or not.
+    staleCells_.clear();
     txtRows->setText(QString::number(TableRows));
     txtCols->setText(QString::number(TableCols - 1));
     return true;

@@ -359,10 +359,12 @@ private Q_SLOTS:
         }
     }
 
-    // While the link is down the monitored cells show "*": a table file
-    // puts no value there as if it were the controller's, refused or not;
-    // the next read from the controller does.
-    void aFileLeavesTheStaleMarks() {
+    // While the link is down the monitored cells show "*", in their columns
+    // and in the row's text (a "*" left there by a text entry keeps the
+    // cell); a table file opened meanwhile shows its values, as it does
+    // while the link is up, and one that is refused leaves the marks; the
+    // next read from the controller puts the controller's values there.
+    void staleCellsAndTableFiles() {
         Session s;
         if (!s.peer.connectMonitor()) QSKIP("needs the UDP transport");
         s.env.responder.answerEveryBox(mbOK);
@@ -372,24 +374,38 @@ private Q_SLOTS:
         controllerLink().markLost(QStringLiteral("gone"));
         const auto shown = [&t] {
             QStringList cells;
-            for (int r = 0; r < 3; ++r) cells << t.GetCellValue(r, 1).toString() + u'/' + t.GetCellValue(r, 4).toString();
+            for (int r = 0; r < 3; ++r)
+                cells << t.GetCellValue(r, 1).toString() + u'/' + t.GetCellValue(r, 4).toString() + u'/' +
+                             t.GetCellValue(r, 5).toString();
             return cells;
         };
-        const QStringList stale{QStringLiteral("*/*"), QStringLiteral("*/*"), QStringLiteral("31/34")};
+        QCOMPARE(shown(), (QStringList{QStringLiteral("*/*/**** "), QStringLiteral("*/*/**** "),
+                                       QStringLiteral("31/34/\u00B7 !\" ")}));
+        // Cells entered meanwhile show what was entered.
+        t.CellEditEnded(1, 2, QStringLiteral("65"));
+        t.ApplyRowText(0, QStringLiteral("*A*B"));
+        QCOMPARE(tableRow(1), (QList<int32_t>{11, 65, 13, 66}));
+        const QStringList stale{QStringLiteral("*/66/*A*B "), QStringLiteral("*/*/**** "),
+                                QStringLiteral("31/34/\u00B7 !\" ")};
         QCOMPARE(shown(), stale);
 
         const QString path = s.env.dir() + QStringLiteral("/T.tab");
-        const QByteArray rows = "       1       2       3       4\r\n       5       6       7       8\r\n";
-        for (const QByteArray &last : {QByteArray("   70000      10      11      12"),  // refused
-                                       QByteArray("       9      10      11      12")}) {
+        const QByteArray rows = "      65      66      67      68\r\n      69      70      71      72\r\n";
+        for (const QByteArray &last : {QByteArray("   70000      74      75      76"),  // refused
+                                       QByteArray("      73      74      75      76")}) {
             writeFile(path, "data_table[3][4] =\r\n{\r\n" + rows + last + "\r\n}\r\n");
             s.env.responder.expectFile(path);
             t.Filemenu_Click(2);
-            QCOMPARE(shown(), last.startsWith("   7") ? stale : (QStringList{stale[0], stale[1], QStringLiteral("9/12")}));
+            QCOMPARE(shown(), last.startsWith("   7")
+                                  ? stale
+                                  : (QStringList{QStringLiteral("65/68/ABCD "), QStringLiteral("69/72/EFGH "),
+                                                 QStringLiteral("73/76/IJKL ")}));
         }
         controllerLink().markUp();
         Q_EMIT t.Timer1->Timer();
-        QCOMPARE(shown(), (QStringList{QStringLiteral("11/14"), QStringLiteral("21/24"), QStringLiteral("9/12")}));
+        QCOMPARE(shown(), (QStringList{QStringLiteral("11/14/\u00B7\u00B7\u00B7\u00B7 "),
+                                       QStringLiteral("21/24/\u00B7\u00B7\u00B7\u00B7 "),
+                                       QStringLiteral("73/76/IJKL ")}));
         t.Optionmenu[4]->trigger();
     }
 
