@@ -23,13 +23,13 @@ inline constexpr int32_t MaxTableColumns = 255;
 
 // A text that is one decimal number and nothing else: blanks around it, an
 // optional sign, digits, and an optional decimal point with more digits.
-std::optional<double> decimalNumber(const QString &text);
+std::optional<double> decimalNumber(QStringView text);
 
 // The value a table cell takes from a text: a decimal number, rounded to
 // the nearest whole number (halves to even), from 0 to 65535; nothing for
 // any other text. The grid editor and the file reader take the same values.
 inline constexpr int32_t MaxCellValue = 65535;
-std::optional<int32_t> tableCellValue(const QString &text);
+std::optional<int32_t> tableCellValue(QStringView text);
 std::optional<int32_t> tableCellValue(double number);
 
 // The header line of a table of rows x dataColumns.
