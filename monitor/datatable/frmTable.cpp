@@ -836,13 +836,19 @@ std::optional<QString> frmTable::askFileName(FileDialogKind kind, const QString 
 }
 
 void frmTable::LoadDataTableFile() {
+    // One file at a time: the one being read ends first (closing the editor
+    // ends it at once).
+    if (reading_) {
+        ShowStatus(QStringLiteral("The data table file %1 is still being read.").arg(awkDTable.FileName));
+        return;
+    }
     const auto name = askFileName(FileDialogKind::Open, QStringLiteral("Load Data Table"), TableFilter);
     if (!name) return;
-    const QString before = DataTablePath;
-    DataTablePath = *name;
     Hourglass hourglass;
-    // A file that is refused is not the table's file either.
-    if (!DataTablePath.isEmpty() && !ReadDataTableFile(DataTablePath)) DataTablePath = before;
+    // The file becomes the table's file once it is read whole (a Save
+    // meanwhile writes the table shown to the file it came from); a file
+    // that is refused never does.
+    if (name->isEmpty() || ReadDataTableFile(*name)) DataTablePath = *name;
     BuildGridColumns();
 }
 
@@ -851,8 +857,22 @@ bool frmTable::ReadDataTableFile(const QString &path) {
     DataTableFileReader reader;
     reading_ = &reader;
     awkDTable.FileName = path;
-    const bool scanned = awkDTable.Scan([this] { return awkDTable_Line(); });
+    // The window has its turn after each line. The table is replaced only
+    // by the file read whole: closing the editor or another table meanwhile
+    // ends the reading, and the file is not loaded.
+    const quint64 epoch = tableEpoch_;
+    const bool scanned = awkDTable.Scan([this, epoch] {
+        if (!awkDTable_Line()) return false;
+        DoEvents();
+        return epoch == tableEpoch_;
+    });
     reading_ = nullptr;
+    if (epoch != tableEpoch_) {
+        const QString why = loaded() ? QStringLiteral("the table was changed while the file was read")
+                                     : QStringLiteral("the editor was closed");
+        MsgBox(QStringLiteral("%1 was not loaded: %2.").arg(path, why), mbExclamation);
+        return false;
+    }
     if (!scanned) {
         MsgBox(QStringLiteral("Failed to read data table file %1.\n%2").arg(path, awkDTable.errorString()),
                mbExclamation);

@@ -175,7 +175,9 @@ public:
 
     // The table file.
     void LoadDataTableFile();
-    // Reads a table file; False when the file was there but was refused.
+    // Reads a table file, letting the window's events run after each line;
+    // False when the file was there but was refused, or its reading was
+    // ended before it was read whole.
     bool ReadDataTableFile(const QString &path);
     // The per-line event of awkDTable.
     bool awkDTable_Line();
