@@ -917,7 +917,8 @@ void frmTable::SaveDataTableFile(QString &path) {
             std::vector<int32_t> cells(size_t(std::max(0, TableCols - 1)));
             for (int32_t r = 1; r <= TableRows; ++r) {
                 for (int32_t c = 1; c <= TableCols - 1; ++c) cells[size_t(c - 1)] = TableValues(r, c);
-                text += DataTableRowLine(cells).toLatin1() + "\r\n";
+                text += DataTableRowLine(cells);
+                text += "\r\n";
             }
             text += "}\r\n";
             if (file.write(text) == text.size() && file.commit()) return;

@@ -1,6 +1,7 @@
 #include "datatable/tablefile.h"
 
 #include <QFile>
+#include <charconv>
 #include <cmath>
 
 #include "core/basics.h"
@@ -71,16 +72,21 @@ QString DataTableHeader(int32_t rows, int32_t dataColumns) {
     return QStringLiteral("data_table[%1][%2] =").arg(rows).arg(dataColumns);
 }
 
-QString DataTableRowLine(const std::vector<int32_t> &cells) {
-    QString line;
+QByteArray DataTableRowLine(const std::vector<int32_t> &cells) {
+    QByteArray line;
+    line.reserve(9 * qsizetype(cells.size()));
     for (size_t i = 0; i < cells.size(); ++i) {
         const int32_t v = cells[i];
-        const QString field = (v >= 0 ? QStringLiteral(" ") : QString()) + QString::number(v);
+        // The value with its sign position, right-aligned in 8 characters.
+        char field[16] = {' '};
+        const auto [end, ec] = std::to_chars(field + (v >= 0 ? 1 : 0), field + sizeof field, v);
+        const qsizetype width = end - field;
         const qsizetype start = i == 0 ? 1 : 9 * qsizetype(i);  // print position of column i + 1
-        const QString padded = field.rightJustified(8, u' ');
-        while (line.size() < start - 1) line += u' ';
-        if (!line.isEmpty() && !blank(line.back()) && !blank(padded.front())) line += u' ';
-        line += padded;
+        while (line.size() < start - 1) line += ' ';
+        const char front = width < 8 ? ' ' : field[0];
+        if (!line.isEmpty() && line.back() != ' ' && front != ' ') line += ' ';
+        if (width < 8) line.append(8 - width, ' ');
+        line.append(field, width);
     }
     return line;
 }

@@ -8,6 +8,7 @@
 // load as well.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -39,7 +40,7 @@ QString DataTableHeader(int32_t rows, int32_t dataColumns);
 // front of a value of 0 or more. A value too wide for its field is written
 // whole, and a field never touches the one before it, so that the reader
 // always gets back every value.
-QString DataTableRowLine(const std::vector<int32_t> &cells);
+QByteArray DataTableRowLine(const std::vector<int32_t> &cells);
 
 // The text-parsing control: reads a file line by line and raises its
 // per-line event for each line, in which the line's number (from 0), its
