@@ -138,12 +138,17 @@ struct TableRun {
 };
 
 // Runs `work` from the event loop, as a click would, with the window's turns
-// watched, until `done` says it has ended.
-TableRun runFromTheEventLoop(const std::function<void()> &work, const std::function<bool()> &done) {
+// watched, until it returns (or, for work that goes on from the event loop,
+// until `done` says it has ended).
+TableRun runFromTheEventLoop(const std::function<void()> &work, const std::function<bool()> &done = {}) {
     TableRun run;
     TurnProbe turns;
-    QTimer::singleShot(0, work);
-    run.stalls = measureStalls(3600 * 1000, done);
+    bool returned = false;
+    QTimer::singleShot(0, [&] {
+        work();
+        returned = true;
+    });
+    run.stalls = measureStalls(3600 * 1000, [&] { return done ? done() : returned; });
     run.longestTurnMs = turns.longestMs();
     return run;
 }
@@ -235,14 +240,8 @@ void bigDataTable() {
                 double(rowNs.back()) / 1e6);
 
     // The upload as the editor opens.
-    bool loaded = false;
     qint64 libraryMs = libraryRowsMs(false, Rows, Columns);
-    TableRun run = runFromTheEventLoop(
-        [&loaded] {
-            form<frmTable>().Show();
-            loaded = true;
-        },
-        [&loaded] { return loaded; });
+    TableRun run = runFromTheEventLoop([] { form<frmTable>().Show(); });
     frmTable &t = form<frmTable>();
     const bool uploaded = TableRows == Rows && m.Message->text() == QStringLiteral("Upload complete.");
     printTableRun(uploaded ? "upload as the editor opens" : "upload FAILED", run);
@@ -288,13 +287,7 @@ void bigDataTable() {
 
     // File Download writes every row back.
     libraryMs = libraryRowsMs(true, Rows, Columns);
-    bool written = false;
-    run = runFromTheEventLoop(
-        [&t, &written] {
-            t.Filemenu_Click(8);
-            written = true;
-        },
-        [&written] { return written; });
+    run = runFromTheEventLoop([&t] { t.Filemenu_Click(8); });
     printTableRun(m.Message->text() == QStringLiteral("Download complete.") ? "download of every row"
                                                                           : "download FAILED",
                   run);
@@ -302,24 +295,12 @@ void bigDataTable() {
 
     // The table in a file: saved, then loaded back.
     QString path = env.dir() + QStringLiteral("/BIG.tab");
-    bool saved = false;
-    run = runFromTheEventLoop(
-        [&t, &path, &saved] {
-            t.SaveDataTableFile(path);
-            saved = true;
-        },
-        [&saved] { return saved; });
+    run = runFromTheEventLoop([&t, &path] { t.SaveDataTableFile(path); });
     const double megabytes = double(QFileInfo(path).size()) / 1e6;
     printTableRun(QStringLiteral("save as a %1 MB file").arg(megabytes, 0, 'f', 0).toLatin1().constData(), run);
     TableValues(1, 1) = 12345;  // not in the file: a whole load puts the file's value back
     env.responder.expectFile(path);
-    bool read = false;
-    run = runFromTheEventLoop(
-        [&t, &read] {
-            t.Filemenu_Click(2);
-            read = true;
-        },
-        [&read] { return read; });
+    run = runFromTheEventLoop([&t] { t.Filemenu_Click(2); });
     const bool whole = TableRows == Rows && TableValues(1, 1) != 12345 && env.responder.boxes().isEmpty();
     printTableRun(whole ? "load of that file" : "load FAILED", run);
     QFile::remove(path);
