@@ -3,8 +3,9 @@
 // table from the controller and writes it back (holding the link meanwhile,
 // which keeps the polling loop and DDE off the controller), loads and saves
 // it as a .tab file, and reads a row range again on its monitoring timer. A
-// read lets the window's events run between two rows, so that a table of
-// thousands of rows never holds the window longer than one row's exchange.
+// read or write lets the window's events run between two rows, and a file is
+// read a line per turn, so that a table of thousands of rows never holds the
+// window longer than one row's work.
 // The table itself lives in the shared TableRows, TableCols and TableValues;
 // the grid reads its rows from them on request.
 #pragma once
