@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -41,6 +42,9 @@ const QString Section = QStringLiteral("Dtable");
 
 // The character shown for a cell that holds no printable character.
 constexpr char16_t MiddleDot = 0x00B7;
+// What a monitored cell shows while it has not been read since the link
+// went down.
+constexpr char16_t StaleMark = u'*';
 
 // Column widths of the grid, in twips.
 constexpr int RowNumberWidth = 600;
@@ -93,6 +97,22 @@ QString rowsWrittenUpTo(int32_t row, int32_t rows) {
 }
 
 int pixels(int twips) { return twips / TwipsPerPixel; }
+
+// When a long read or write shows how far it has come: at its first row,
+// then once frmTable::ProgressIntervalMs have passed since it last did. A
+// window turn that has something new to draw costs far more than one that
+// has not, so the rows between are drawn together.
+class ProgressPace {
+public:
+    bool due() {
+        if (shown_.isValid() && shown_.elapsed() < frmTable::ProgressIntervalMs) return false;
+        shown_.start();
+        return true;
+    }
+
+private:
+    QElapsedTimer shown_;
+};
 
 // The character of a cell code of the ANSI code page; a character outside it
 // is stored as "?".
@@ -475,6 +495,9 @@ void frmTable::ApplyRowText(int32_t i, const QString &text) {
         for (int32_t c = 1; c <= TableCols - 1; ++c) {
             const QChar ch = c <= text.size() ? text.at(c - 1) : QChar(MiddleDot);
             if (ch == QChar(MiddleDot)) continue;
+            // The mark of a cell not read since the link went down, left as
+            // the row's text showed it.
+            if (ch == StaleMark && staleCells_.contains(i + 1, c)) continue;
             int32_t &cell = TableValues(i + 1, c);
             if (cell >= 0 && cell < 256 && QChar(char16_t(cell)) == ch) continue;
             cell = ansiCode(ch);
@@ -506,9 +529,15 @@ QVariant frmTable::GetCellValue(int32_t i, int32_t column) {
     try {
         if (i < 0 || i >= TableRows || column < 0 || column > TableCols) return 0;
         if (column == 0) return i + 1;
-        if (column == TableCols) return RowText(i);
-        // A monitored cell not read since the link went down.
-        if (staleCells_.contains(i + 1, column)) return QStringLiteral("*");
+        // A monitored cell not read since the link went down shows "*", in
+        // its column and in the row's text.
+        if (column == TableCols) {
+            QString text = RowText(i);
+            for (int32_t c = 1; c <= TableCols - 1; ++c)
+                if (staleCells_.contains(i + 1, c)) text[c - 1] = StaleMark;
+            return text;
+        }
+        if (staleCells_.contains(i + 1, column)) return QString(StaleMark);
         return TableValues(i + 1, column);
     } catch (const RuntimeError &) {
         // A cell outside the table's allocation shows nothing.
@@ -677,26 +706,37 @@ void frmTable::UploadDataTable() {
         const int32_t first = std::max<int32_t>(1, TableMonStartRow);
         const int32_t last = std::min<int32_t>(TableMonEndRow, TableRows);
         const quint64 epoch = tableEpoch_;
+        // The grid shows the rows read up to shown, and the status line their
+        // count, as the pace allows; the rest once the read ends.
+        ProgressPace pace;
+        int32_t read = first - 1, shown = first - 1;
+        std::optional<QString> ended;  // the status line of a read that ended early
         for (int32_t r = first; r <= last; ++r) {
             if (r > first) {
                 // The window's turn between two rows. End Monitoring, Suspend
                 // or closing the editor meanwhile ends the read here.
                 DoEvents();
-                if (const auto why = readStops(epoch, monitored, r - 1)) {
-                    if (!why->isEmpty()) ShowStatus(*why);
-                    return;
-                }
+                if ((ended = readStops(epoch, monitored, r - 1))) break;
             }
             if (OrvComm::ZqGetDataTableRow(ConnectionHandle, r, 1, TableCols - 1, DataTableRowBuffer.data()) != 1) {
-                ShowStatus(FailureText(QStringLiteral("Failed to get data table row %1.").arg(r)));
-                return;
+                ended = FailureText(QStringLiteral("Failed to get data table row %1.").arg(r));
+                break;
             }
             for (int32_t c = 1; c <= TableCols - 1; ++c) TableValues(r, c) = DataTableRowBuffer[size_t(c)];
             staleCells_.rowRead(r);
-            tgDTableRows->rereadRows(r, r);
-            if (r < last)
+            read = r;
+            if (r < last && pace.due()) {
+                tgDTableRows->rereadRows(shown + 1, read);
+                shown = read;
                 mainWindow().setStatusText(
                     busyText + QStringLiteral("\nRows read: %1 of %2.").arg(r - first + 1).arg(last - first + 1));
+            }
+        }
+        // Another table, or none, has the grid now.
+        if (epoch == tableEpoch_ && read > shown) tgDTableRows->rereadRows(shown + 1, read);
+        if (ended) {
+            if (!ended->isEmpty()) ShowStatus(*ended);
+            return;
         }
         ShowStatus(QStringLiteral("Upload complete."));
         // The size is unchanged in place: a Rows or Cols entry being typed
@@ -740,6 +780,7 @@ void frmTable::DownloadDataTable() {
         DataTableRowBuffer.assign(std::max<size_t>(256, size_t(std::max(0, TableCols)) + 1), 0);
         const quint64 epoch = tableEpoch_;
         const int32_t rows = TableRows;
+        ProgressPace pace;
         for (int32_t r = 1; r <= rows; ++r) {
             if (r > 1) {
                 // The window's turn between two rows. Closing the editor,
@@ -767,7 +808,7 @@ void frmTable::DownloadDataTable() {
                 MsgBox(failed + QLatin1Char('\n') + rowsWritten(r, rows), mbExclamation);
                 return;
             }
-            if (r < rows)
+            if (r < rows && pace.due())
                 mainWindow().setStatusText(busyText + QStringLiteral("\nRows written: %1 of %2.").arg(r).arg(rows));
         }
         ShowStatus(QStringLiteral("Download complete."));
@@ -795,13 +836,19 @@ std::optional<QString> frmTable::askFileName(FileDialogKind kind, const QString 
 }
 
 void frmTable::LoadDataTableFile() {
+    // One file at a time: the one being read ends first (closing the editor
+    // ends it at once).
+    if (reading_) {
+        ShowStatus(QStringLiteral("The data table file %1 is still being read.").arg(awkDTable.FileName));
+        return;
+    }
     const auto name = askFileName(FileDialogKind::Open, QStringLiteral("Load Data Table"), TableFilter);
     if (!name) return;
-    const QString before = DataTablePath;
-    DataTablePath = *name;
     Hourglass hourglass;
-    // A file that is refused is not the table's file either.
-    if (!DataTablePath.isEmpty() && !ReadDataTableFile(DataTablePath)) DataTablePath = before;
+    // The file becomes the table's file once it is read whole (a Save
+    // meanwhile writes the table shown to the file it came from); a file
+    // that is refused never does.
+    if (name->isEmpty() || ReadDataTableFile(*name)) DataTablePath = *name;
     BuildGridColumns();
 }
 
@@ -810,8 +857,22 @@ bool frmTable::ReadDataTableFile(const QString &path) {
     DataTableFileReader reader;
     reading_ = &reader;
     awkDTable.FileName = path;
-    const bool scanned = awkDTable.Scan([this] { return awkDTable_Line(); });
+    // The window has its turn after each line. The table is replaced only
+    // by the file read whole: closing the editor or another table meanwhile
+    // ends the reading, and the file is not loaded.
+    const quint64 epoch = tableEpoch_;
+    const bool scanned = awkDTable.Scan([this, epoch] {
+        if (!awkDTable_Line()) return false;
+        DoEvents();
+        return epoch == tableEpoch_;
+    });
     reading_ = nullptr;
+    if (epoch != tableEpoch_) {
+        const QString why = loaded() ? QStringLiteral("the table was changed while the file was read")
+                                     : QStringLiteral("the editor was closed");
+        MsgBox(QStringLiteral("%1 was not loaded: %2.").arg(path, why), mbExclamation);
+        return false;
+    }
     if (!scanned) {
         MsgBox(QStringLiteral("Failed to read data table file %1.\n%2").arg(path, awkDTable.errorString()),
                mbExclamation);
@@ -829,6 +890,8 @@ bool frmTable::ReadDataTableFile(const QString &path) {
     TableCols = reader.cols();
     TableValues = std::move(reader.cells());
     ++tableEpoch_;
+    // Every cell now holds the file's value, whether the link is up or not.
+    staleCells_.clear();
     txtRows->setText(QString::number(TableRows));
     txtCols->setText(QString::number(TableCols - 1));
     return true;
@@ -854,7 +917,8 @@ void frmTable::SaveDataTableFile(QString &path) {
             std::vector<int32_t> cells(size_t(std::max(0, TableCols - 1)));
             for (int32_t r = 1; r <= TableRows; ++r) {
                 for (int32_t c = 1; c <= TableCols - 1; ++c) cells[size_t(c - 1)] = TableValues(r, c);
-                text += DataTableRowLine(cells).toLatin1() + "\r\n";
+                text += DataTableRowLine(cells);
+                text += "\r\n";
             }
             text += "}\r\n";
             if (file.write(text) == text.size() && file.commit()) return;

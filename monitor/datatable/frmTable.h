@@ -3,8 +3,9 @@
 // table from the controller and writes it back (holding the link meanwhile,
 // which keeps the polling loop and DDE off the controller), loads and saves
 // it as a .tab file, and reads a row range again on its monitoring timer. A
-// read lets the window's events run between two rows, so that a table of
-// thousands of rows never holds the window longer than one row's exchange.
+// read or write lets the window's events run between two rows, and a file is
+// read a line per turn, so that a table of thousands of rows never holds the
+// window longer than one row's work.
 // The table itself lives in the shared TableRows, TableCols and TableValues;
 // the grid reads its rows from them on request.
 #pragma once
@@ -104,6 +105,11 @@ class frmTable : public Form {
 public:
     frmTable();
 
+    // A read or write of many rows shows its progress (the count in the
+    // status line, the rows read in the grid) at its first row and then at
+    // most once in this many milliseconds; its end shows at once.
+    static inline int ProgressIntervalMs = 100;
+
     // Controls.
     QTableView *tgDTable = nullptr;
     TableGridModel *tgDTableRows = nullptr;
@@ -170,7 +176,9 @@ public:
 
     // The table file.
     void LoadDataTableFile();
-    // Reads a table file; False when the file was there but was refused.
+    // Reads a table file, letting the window's events run after each line;
+    // False when the file was there but was refused, or its reading was
+    // ended before it was read whole.
     bool ReadDataTableFile(const QString &path);
     // The per-line event of awkDTable.
     bool awkDTable_Line();

@@ -1,7 +1,7 @@
 #include "datatable/tablefile.h"
 
 #include <QFile>
-#include <QRegularExpression>
+#include <charconv>
 #include <cmath>
 
 #include "core/basics.h"
@@ -29,11 +29,30 @@ std::optional<int32_t> bracketNumber(const QString &text, qsizetype from) {
 
 }  // namespace
 
-std::optional<double> decimalNumber(const QString &text) {
-    static const QRegularExpression number(QStringLiteral("^[ \\t]*[+-]?([0-9]+(\\.[0-9]*)?|\\.[0-9]+)[ \\t]*$"));
-    if (!number.match(text).hasMatch()) return std::nullopt;
+std::optional<double> decimalNumber(QStringView text) {
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (i < n && blank(text[i])) ++i;
+    const qsizetype start = i;
+    const bool negative = i < n && text[i] == u'-';
+    if (i < n && (text[i] == u'-' || text[i] == u'+')) ++i;
+    // A whole number of up to 15 digits is taken as it is; any other through
+    // the text's conversion.
+    qint64 whole = 0;
+    qsizetype digits = 0;
+    for (; i < n && asciiDigit(text[i]); ++i, ++digits)
+        if (digits < 15) whole = whole * 10 + (text[i].unicode() - u'0');
+    qsizetype fraction = 0;
+    const bool point = i < n && text[i] == u'.';
+    if (point)
+        for (++i; i < n && asciiDigit(text[i]); ++i) ++fraction;
+    if (digits == 0 && fraction == 0) return std::nullopt;
+    const qsizetype end = i;
+    while (i < n && blank(text[i])) ++i;
+    if (i != n) return std::nullopt;
+    if (!point && digits <= 15) return negative ? -double(whole) : double(whole);
     bool ok = false;
-    const double v = text.trimmed().toDouble(&ok);
+    const double v = text.sliced(start, end - start).toDouble(&ok);
     if (!ok) return std::nullopt;
     return v;
 }
@@ -44,7 +63,7 @@ std::optional<int32_t> tableCellValue(double number) {
     return static_cast<int32_t>(whole);
 }
 
-std::optional<int32_t> tableCellValue(const QString &text) {
+std::optional<int32_t> tableCellValue(QStringView text) {
     const auto v = decimalNumber(text);
     return v ? tableCellValue(*v) : std::nullopt;
 }
@@ -53,16 +72,21 @@ QString DataTableHeader(int32_t rows, int32_t dataColumns) {
     return QStringLiteral("data_table[%1][%2] =").arg(rows).arg(dataColumns);
 }
 
-QString DataTableRowLine(const std::vector<int32_t> &cells) {
-    QString line;
+QByteArray DataTableRowLine(const std::vector<int32_t> &cells) {
+    QByteArray line;
+    line.reserve(9 * qsizetype(cells.size()));
     for (size_t i = 0; i < cells.size(); ++i) {
         const int32_t v = cells[i];
-        const QString field = (v >= 0 ? QStringLiteral(" ") : QString()) + QString::number(v);
+        // The value with its sign position, right-aligned in 8 characters.
+        char field[16] = {' '};
+        const auto [end, ec] = std::to_chars(field + (v >= 0 ? 1 : 0), field + sizeof field, v);
+        const qsizetype width = end - field;
         const qsizetype start = i == 0 ? 1 : 9 * qsizetype(i);  // print position of column i + 1
-        const QString padded = field.rightJustified(8, u' ');
-        while (line.size() < start - 1) line += u' ';
-        if (!line.isEmpty() && !blank(line.back()) && !blank(padded.front())) line += u' ';
-        line += padded;
+        while (line.size() < start - 1) line += ' ';
+        const char front = width < 8 ? ' ' : field[0];
+        if (!line.isEmpty() && line.back() != ' ' && front != ' ') line += ' ';
+        if (width < 8) line.append(8 - width, ' ');
+        line.append(field, width);
     }
     return line;
 }
@@ -74,7 +98,6 @@ bool LineScanner::Scan(const std::function<bool()> &perLine) {
         error_ = file.errorString();
         return false;
     }
-    static const QRegularExpression blanks(QStringLiteral("[ \\t]+"));
     for (int n = 0; !file.atEnd(); ++n) {
         QByteArray bytes = file.readLine();
         if (file.error() != QFileDevice::NoError) {
@@ -86,7 +109,13 @@ bool LineScanner::Scan(const std::function<bool()> &perLine) {
         // The file is text in the ANSI code page; its numbers are plain ASCII.
         lineNumber_ = n;
         line_ = QString::fromLatin1(bytes);
-        fields_ = line_.split(blanks, Qt::SkipEmptyParts);
+        fields_.clear();
+        for (qsizetype i = 0; i < line_.size();) {
+            while (i < line_.size() && blank(line_.at(i))) ++i;
+            const qsizetype start = i;
+            while (i < line_.size() && !blank(line_.at(i))) ++i;
+            if (i > start) fields_.append(line_.sliced(start, i - start));
+        }
         if (!perLine()) break;
     }
     return true;

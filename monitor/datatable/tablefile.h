@@ -8,6 +8,7 @@
 // load as well.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -23,13 +24,13 @@ inline constexpr int32_t MaxTableColumns = 255;
 
 // A text that is one decimal number and nothing else: blanks around it, an
 // optional sign, digits, and an optional decimal point with more digits.
-std::optional<double> decimalNumber(const QString &text);
+std::optional<double> decimalNumber(QStringView text);
 
 // The value a table cell takes from a text: a decimal number, rounded to
 // the nearest whole number (halves to even), from 0 to 65535; nothing for
 // any other text. The grid editor and the file reader take the same values.
 inline constexpr int32_t MaxCellValue = 65535;
-std::optional<int32_t> tableCellValue(const QString &text);
+std::optional<int32_t> tableCellValue(QStringView text);
 std::optional<int32_t> tableCellValue(double number);
 
 // The header line of a table of rows x dataColumns.
@@ -39,7 +40,7 @@ QString DataTableHeader(int32_t rows, int32_t dataColumns);
 // front of a value of 0 or more. A value too wide for its field is written
 // whole, and a field never touches the one before it, so that the reader
 // always gets back every value.
-QString DataTableRowLine(const std::vector<int32_t> &cells);
+QByteArray DataTableRowLine(const std::vector<int32_t> &cells);
 
 // The text-parsing control: reads a file line by line and raises its
 // per-line event for each line, in which the line's number (from 0), its

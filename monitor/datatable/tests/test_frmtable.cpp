@@ -310,7 +310,9 @@ void TestFrmTable::cellEditing() {
     // A data cell takes a number from 0 to 65535, rounded; anything else
     // leaves it.
     for (const auto &[typed, stored] : std::initializer_list<std::pair<const char *, int32_t>>{
-             {"12.5", 12}, {"70000", 12}, {"abc", 12}, {"-1", 12}, {"3x", 12}, {" 65535 ", 65535}, {"13.5", 14}}) {
+             {"12.5", 12}, {"70000", 12}, {"abc", 12}, {"-1", 12}, {"3x", 12}, {" 65535 ", 65535}, {"5.", 5},
+             {".5", 0}, {"+7", 7}, {"1e3", 7}, {".", 7}, {"-", 7}, {"99999999999999999999", 7}, {"\t8 ", 8},
+             {"-0", 0}, {"65535.4999", 65535}, {"13.5", 14}}) {
         e = editCell(t, 1, 2);
         QVERIFY(e);
         e->setText(QLatin1String(typed));

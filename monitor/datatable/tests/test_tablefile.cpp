@@ -1,8 +1,10 @@
 // The data table file: what a save writes, what a load takes and what it
 // refuses, and the file dialogs around both.
 #include <QSignalSpy>
+#include <functional>
 #include <QtTest/QTest>
 
+#include "core/eventpump.h"
 #include "core/globals.h"
 #include "datatable/frmTable.h"
 #include "harness/harness.h"
@@ -130,6 +132,67 @@ private Q_SLOTS:
             QCOMPARE(TableCols, 3);
             QCOMPARE(tableRow(2), (QList<int32_t>{3, 4}));
             QCOMPARE(DataTablePath, QStringLiteral("kept.tab"));
+        }
+    }
+
+    // A file is read a line per turn of the window; closing the editor or
+    // another table meanwhile ends the reading and the file is not loaded
+    // (a box says so); another Open waits for the file being read, and a
+    // Save writes the table shown to the file it came from.
+    void aFileIsReadBetweenTheWindowsTurns() {
+        struct Case {
+            const char *what;
+            std::function<void(frmTable &)> act;  // at the third turn, after row 1
+            QString box;                           // with the path in front; none when loaded
+            QList<int32_t> row1;                   // the table's afterwards
+        };
+        const QList<Case> cases{
+            {"nothing", [](frmTable &) {}, QString(), {7, 8}},
+            {"closing the editor", [](frmTable &t) { t.Unload(); },
+             QStringLiteral(" was not loaded: the editor was closed."), {1, 2}},
+            {"a new size", [](frmTable &t) { t.SetTableSize(2, 1); },
+             QStringLiteral(" was not loaded: the table was changed while the file was read."), {1}},
+            {"another Open", [](frmTable &t) { t.Filemenu_Click(2); }, QString(), {7, 8}},
+            {"a Save", [](frmTable &t) { t.Filemenu_Click(4); }, QString(), {7, 8}},
+        };
+        const QByteArray file = "data_table[3][2] =\r\n{\r\n 7 8\r\n 9 10\r\n 11 12\r\n}\r\n";
+        for (const Case &c : cases) {
+            MonitorTestEnv env;
+            ScriptedPump pump;
+            installEventPump(&pump);
+            form<frmMain>();  // which reads the remembered files as it loads
+            frmTable &t = form<frmTable>();
+            setTable(t, {{1, 2}, {3, 4}});
+            const QString kept = env.dir() + QStringLiteral("/kept.tab");
+            DataTablePath = kept;
+            const QString path = env.dir() + QStringLiteral("/new.tab");
+            writeFile(path, file);
+            env.responder.expectFile(path);
+            env.responder.answerEveryBox(mbOK);
+            QStringList rowsAtTurn;
+            pump.every([&](long) { rowsAtTurn << QString::number(TableRows); });
+            pump.at(pump.yields() + 3, [&] { c.act(t); });
+            t.Filemenu_Click(2);
+            QVERIFY2(env.responder.files().size() == 1, c.what);
+            if (c.box.isEmpty()) {
+                // A turn after each of the six lines, the table as it was
+                // until the file was read whole.
+                QCOMPARE(rowsAtTurn, QStringList(6, QStringLiteral("2")));
+                QVERIFY2(env.responder.boxes().isEmpty(), c.what);
+                QCOMPARE(TableRows, 3);
+                QCOMPARE(DataTablePath, path);
+            } else {
+                QVERIFY2(env.responder.prompts() == QStringList{path + c.box}, c.what);
+                QCOMPARE(DataTablePath, kept);
+            }
+            QVERIFY2(tableRow(1) == c.row1, c.what);
+            QVERIFY2(readFile(path) == file, c.what);
+            if (QLatin1String(c.what) == QLatin1String("a Save"))
+                QCOMPARE(readFile(kept), QByteArray("data_table[2][2] =\r\n{\r\n       1       2\r\n"
+                                                    "       3       4\r\n}\r\n"));
+            if (QLatin1String(c.what) == QLatin1String("another Open"))
+                QCOMPARE(form<frmMain>().Message->text(),
+                         QStringLiteral("The data table file %1 is still being read.").arg(path));
         }
     }
 

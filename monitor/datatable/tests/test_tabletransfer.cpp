@@ -4,6 +4,7 @@
 // read, and the monitoring of a row range with its setup window.
 #include <QLineEdit>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTableView>
 #include <QtTest/QTest>
@@ -358,10 +359,12 @@ private Q_SLOTS:
         }
     }
 
-    // While the link is down the monitored cells show "*": a table file
-    // puts no value there as if it were the controller's, refused or not;
-    // the next read from the controller does.
-    void aFileLeavesTheStaleMarks() {
+    // While the link is down the monitored cells show "*", in their columns
+    // and in the row's text (a "*" left there by a text entry keeps the
+    // cell); a table file opened meanwhile shows its values, as it does
+    // while the link is up, and one that is refused leaves the marks; the
+    // next read from the controller puts the controller's values there.
+    void staleCellsAndTableFiles() {
         Session s;
         if (!s.peer.connectMonitor()) QSKIP("needs the UDP transport");
         s.env.responder.answerEveryBox(mbOK);
@@ -371,25 +374,95 @@ private Q_SLOTS:
         controllerLink().markLost(QStringLiteral("gone"));
         const auto shown = [&t] {
             QStringList cells;
-            for (int r = 0; r < 3; ++r) cells << t.GetCellValue(r, 1).toString() + u'/' + t.GetCellValue(r, 4).toString();
+            for (int r = 0; r < 3; ++r)
+                cells << t.GetCellValue(r, 1).toString() + u'/' + t.GetCellValue(r, 4).toString() + u'/' +
+                             t.GetCellValue(r, 5).toString();
             return cells;
         };
-        const QStringList stale{QStringLiteral("*/*"), QStringLiteral("*/*"), QStringLiteral("31/34")};
+        QCOMPARE(shown(), (QStringList{QStringLiteral("*/*/**** "), QStringLiteral("*/*/**** "),
+                                       QStringLiteral("31/34/\u00B7 !\" ")}));
+        // Cells entered meanwhile show what was entered.
+        t.CellEditEnded(1, 2, QStringLiteral("65"));
+        t.ApplyRowText(0, QStringLiteral("*A*B"));
+        QCOMPARE(tableRow(1), (QList<int32_t>{11, 65, 13, 66}));
+        const QStringList stale{QStringLiteral("*/66/*A*B "), QStringLiteral("*/*/**** "),
+                                QStringLiteral("31/34/\u00B7 !\" ")};
         QCOMPARE(shown(), stale);
 
         const QString path = s.env.dir() + QStringLiteral("/T.tab");
-        const QByteArray rows = "       1       2       3       4\r\n       5       6       7       8\r\n";
-        for (const QByteArray &last : {QByteArray("   70000      10      11      12"),  // refused
-                                       QByteArray("       9      10      11      12")}) {
+        const QByteArray rows = "      65      66      67      68\r\n      69      70      71      72\r\n";
+        for (const QByteArray &last : {QByteArray("   70000      74      75      76"),  // refused
+                                       QByteArray("      73      74      75      76")}) {
             writeFile(path, "data_table[3][4] =\r\n{\r\n" + rows + last + "\r\n}\r\n");
             s.env.responder.expectFile(path);
             t.Filemenu_Click(2);
-            QCOMPARE(shown(), last.startsWith("   7") ? stale : (QStringList{stale[0], stale[1], QStringLiteral("9/12")}));
+            QCOMPARE(shown(), last.startsWith("   7")
+                                  ? stale
+                                  : (QStringList{QStringLiteral("65/68/ABCD "), QStringLiteral("69/72/EFGH "),
+                                                 QStringLiteral("73/76/IJKL ")}));
         }
         controllerLink().markUp();
         Q_EMIT t.Timer1->Timer();
-        QCOMPARE(shown(), (QStringList{QStringLiteral("11/14"), QStringLiteral("21/24"), QStringLiteral("9/12")}));
+        QCOMPARE(shown(), (QStringList{QStringLiteral("11/14/\u00B7\u00B7\u00B7\u00B7 "),
+                                       QStringLiteral("21/24/\u00B7\u00B7\u00B7\u00B7 "),
+                                       QStringLiteral("73/76/IJKL ")}));
         t.Optionmenu[4]->trigger();
+    }
+
+    // A read or a write of many rows draws its progress at its first row
+    // and then at a pace: at one of an hour the status line keeps its first
+    // count and the grid hears of the other rows read in one go as the read
+    // ends (also when it ends early); at none every row shows.
+    void progressIsDrawnAtAPace() {
+        const auto restore = qScopeGuard([interval = frmTable::ProgressIntervalMs] {
+            frmTable::ProgressIntervalMs = interval;
+        });
+        const auto counts = [](const char *what, std::initializer_list<int> rows) {
+            QStringList out;
+            for (const int r : rows) out << QStringLiteral("Rows %1: %2 of 6.").arg(QLatin1String(what)).arg(r);
+            return out;
+        };
+        using Ranges = QList<QPair<int, int>>;
+        struct Case {
+            int intervalMs;
+            QStringList read, written;
+            Ranges grid, gridOfAnEndedTick;
+        };
+        const QList<Case> cases{
+            {3600 * 1000, counts("read", {1, 1, 1, 1, 1}), counts("written", {1, 1, 1, 1, 1}),
+             Ranges{{0, 0}, {1, 5}}, Ranges{{0, 0}, {1, 2}}},
+            {0, counts("read", {1, 2, 3, 4, 5}), counts("written", {1, 2, 3, 4, 5}),
+             Ranges{{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}}, Ranges{{0, 0}, {1, 1}, {2, 2}}},
+        };
+        for (const Case &c : cases) {
+            Session s;
+            if (!s.peer.connectMonitor()) QSKIP("needs the UDP transport");
+            controllerTable(s.peer, 6, 2);
+            frmTable &t = form<frmTable>();
+            frmTable::ProgressIntervalMs = c.intervalMs;
+            QStringList seen;
+            s.pump.every([&](long) { seen << s.status().section(u'\n', 1); });
+            Ranges grid;
+            QObject::connect(t.tgDTableRows, &QAbstractItemModel::dataChanged, &t,
+                             [&grid](const QModelIndex &a, const QModelIndex &b) { grid << qMakePair(a.row(), b.row()); });
+
+            t.Filemenu_Click(7);
+            QCOMPARE(seen, c.read);
+            QCOMPARE(grid, c.grid);
+            QCOMPARE(s.status(), QStringLiteral("Upload complete."));
+            seen.clear();
+            t.Filemenu_Click(8);
+            QCOMPARE(seen, c.written);
+            QCOMPARE(s.status(), QStringLiteral("Download complete."));
+            // A monitoring tick that End Monitoring ends after row 3.
+            t.Optionmenu[3]->trigger();
+            grid.clear();
+            s.pump.at(s.pump.yields() + 3, [&t] { t.Optionmenu[4]->trigger(); });
+            Q_EMIT t.Timer1->Timer();
+            QCOMPARE(s.status(), QStringLiteral("Data table monitoring ended after row 3."));
+            QCOMPARE(grid, c.gridOfAnEndedTick);
+            QObject::disconnect(t.tgDTableRows, &QAbstractItemModel::dataChanged, &t, nullptr);
+        }
     }
 
     void tablesItCannotLoad() {
