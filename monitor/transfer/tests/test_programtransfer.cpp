@@ -349,27 +349,45 @@ private Q_SLOTS:
         m.Timer1->setEnabled(false);
     }
 
-    // An object file cut inside a record reaches the controller with no
-    // record of it, and the box says where it breaks off; also after a
-    // register write that the controller refused on the window thread (the
-    // download's error is its own, read on the thread that ran it).
-    // A broken object file is refused before anything reaches the
-    // controller: its registers are not written nor the controller stopped.
+    // A file that the library's download would refuse is refused before
+    // anything is asked or changed: no question about its registers, and
+    // nothing reaches the controller but the model read of the library's
+    // check (its registers are not written, it is not stopped). The box
+    // gives the library's text. Besides files that break off or are none:
+    // the other architecture, a data table too large to transfer, and a
+    // zero length byte that ends the file inside its record header.
     void downloadOfABrokenFileChangesNothing_data() {
+        QTest::addColumn<int>("model");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("error");
         // The magic of a model 5 file, a clean status byte, and a program
         // record of three bytes that ends after two.
-        QTest::newRow("cut") << QByteArray("\xEC\xFE\x00\x03\x01\x00\x00\x01\x02", 9)
+        QTest::newRow("cut") << 5 << QByteArray("\xEC\xFE\x00\x03\x01\x00\x00\x01\x02", 9)
                              << QStringLiteral("Bad object file: it ends at byte 9, inside record 1 (7 bytes from byte 3)");
-        QTest::newRow("unknown type") << QByteArray("\xEC\xFE\x00\x01\x01\x00\x00\x01\x01\x09\x00\x00\x05", 13)
+        QTest::newRow("unknown type") << 5 << QByteArray("\xEC\xFE\x00\x01\x01\x00\x00\x01\x01\x09\x00\x00\x05", 13)
                                       << QStringLiteral("Bad object file: record 2 (at byte 8) has the unknown type 9");
-        QTest::newRow("no object file") << QByteArray("Reg#", 4) << QStringLiteral("Not an object file");
+        QTest::newRow("no object file") << 5 << QByteArray("Reg#", 4) << QStringLiteral("Not an object file");
+        QTest::newRow("non-EA file, EA controller")
+            << 5 << QByteArray("\xEF\xBE\x00", 3)
+            << QStringLiteral("Wrong object file architecture - non-EA object file and EA controller.");
+        QTest::newRow("EA file, non-EA controller")
+            << 2 << QByteArray("\xEC\xFE\x00", 3)
+            << QStringLiteral("Wrong object file architecture - EA object file and non-EA controller.");
+        // "datasiz": 48896 rows of 254 columns.
+        QTest::newRow("table too large")
+            << 5 << QByteArray("\xEC\xFE\x00\x04\x03\x00\x00\x00\xBF\xFE\x00", 11)
+            << QStringLiteral("Data table of 48896 rows x 254 columns (24839168 bytes) too large to transfer: at most "
+                              "129 rows of 254 columns fit the 16-bit addresses of the object file and the "
+                              "controller's memory");
+        QTest::newRow("zero length in a cut header")
+            << 2 << QByteArray("\xEF\xBE\x00\x00\x1D\x00", 6)
+            << QStringLiteral("Bad object file: it ends at byte 6, inside record 1 (4 bytes from byte 3)");
     }
     void downloadOfABrokenFileChangesNothing() {
+        QFETCH(int, model);
         QFETCH(QByteArray, bytes);
         QFETCH(QString, error);
-        Transfer t(5);
+        Transfer t(model);
         QVERIFY(t.ok);
         controllerLink().markIdentified(true);
         QFile cut(t.objectFile);
@@ -381,12 +399,15 @@ private Q_SLOTS:
         writeText(t.textFile, text);
         t.peer.controller().clearLog();
         t.env.responder.expectFile(t.objectFile);
-        t.env.responder.answerEveryBox(mbOK);
+        // Were the registers asked for, they would be written.
+        t.env.responder.answerEveryBox(mbYes);
         DownloadProgram();
-        QCOMPARE(t.env.responder.prompts().last(),
-                 QStringLiteral("Failed to download ") + t.objectFile + QStringLiteral(".\nError: ") + error);
-        QVERIFY(!t.env.responder.prompts().contains(QStringLiteral("Download Non-Volatile Registers?")));
-        QCOMPARE(requestSummary(t.peer.controller()), QStringList());
+        QCOMPARE(t.env.responder.prompts(),
+                 QStringList{QStringLiteral("Failed to download ") + t.objectFile + QStringLiteral(".\nError: ") + error});
+        QCOMPARE(requestSummary(t.peer.controller()), QStringList{QStringLiteral("get 13008")});
+        QCOMPARE(t.memory().registers[600], 0);
+        // A refused file is no fault of the link.
+        QVERIFY(controllerLink().up());
     }
 
     // However an upload ends, the link is then shown closed, the same way:
