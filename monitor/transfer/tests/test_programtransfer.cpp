@@ -58,6 +58,27 @@ struct Transfer {
     QString objectFile, textFile;
 };
 
+// Answers as the test's responder does, and notes what the main window
+// showed while each box was up.
+class WatchingResponder : public DialogResponder {
+public:
+    explicit WatchingResponder(ScriptedResponder &inner) : inner_(inner) { installDialogResponder(this); }
+    ~WatchingResponder() override { installDialogResponder(&inner_); }
+    int answerBox(const MsgBoxCall &call) override {
+        const frmMain &m = form<frmMain>();
+        shown.append({call.prompt, m.Message->text(), m.SuspendButton->Caption()});
+        return inner_.answerBox(call);
+    }
+    FileDialogAnswer answerFile(const FileDialogCall &call) override { return inner_.answerFile(call); }
+    struct Shown {
+        QString prompt, status, button;
+    };
+    QList<Shown> shown;
+
+private:
+    ScriptedResponder &inner_;
+};
+
 }  // namespace
 
 class TestProgramTransfer : public QObject {
@@ -347,6 +368,75 @@ private Q_SLOTS:
         const QString head = QStringLiteral("Failed to download ") + t.objectFile + QStringLiteral(".\nError: ");
         QVERIFY2(failed.startsWith(head) && failed.size() > head.size(), qPrintable(failed));
         m.Timer1->setEnabled(false);
+    }
+
+    // A controller that stops answering in the middle of a transfer over a
+    // serial line: the box gives the step and the library's reason with
+    // the port and its device, and while it is up the main window does not
+    // show the link as connected: an upload closes it (as every upload
+    // does), a download leaves it lost, to be made again.
+    void transferBrokenOffOverSerialSaysWhy_data() {
+        QTest::addColumn<bool>("upload");
+        QTest::addColumn<int>("answered");  // requests answered before the controller goes silent
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("button");
+        const QString timedOut = QStringLiteral("Timed out waiting for response from controller on COM1 (%1)");
+        // The model read and five pieces of the step length table.
+        QTest::newRow("upload") << true << 6 << QStringLiteral("Failed to upload Step Length Table: ") + timedOut
+                                << QStringLiteral("Connection closed after the program transfer - Resume Monitoring "
+                                                  "reconnects")
+                                << QStringLiteral("Resume Monitoring");
+        // The check's and the download's model reads, and the start of the load.
+        QTest::newRow("download") << false << 3 << timedOut << QStringLiteral("Connection lost - ") + timedOut
+                                  << QStringLiteral("Suspend Monitoring");
+    }
+    void transferBrokenOffOverSerialSaysWhy() {
+        QFETCH(bool, upload);
+        QFETCH(int, answered);
+        QFETCH(QString, reason);
+        QFETCH(QString, status);
+        QFETCH(QString, button);
+        MonitorTestEnv env;
+        restartLink();
+        EmulatorPeer peer(6, PeerLink::Serial, 0, 1);
+        QVERIFY(peer.available());
+        frmMain &m = quietMain(env, QStringLiteral("[Communications]\ndword \"COMM Port\" 3\n"
+                                                   "dword \"BAUD Rate\" 115200\ndword \"Timeout\" 400\n"));
+        // A loaded machine may answer an attempt too late.
+        for (int i = 0; i < 20 && !(controllerLink().up() && ControllerIdentified); ++i) {
+            m.CheckComm();
+            m.waitForAttempt();
+        }
+        QVERIFY(controllerLink().up() && ControllerIdentified);
+        m.Timer1->setEnabled(false);
+        m.Timer3->setEnabled(false);
+        QVERIFY(m.Message->text().startsWith(QStringLiteral("Connected to COMM1")));
+        const QString objectFile = env.dir() + QStringLiteral("/PLANT.DSO");
+        if (!upload)  // a program of one step of 40 bytes
+            writeText(objectFile, QString::fromLatin1(QByteArray("\xED\xFE\x00\x28\x01\x00\x00", 7) +
+                                                      QByteArray(40, 'U')));
+        orvemu::Fault silent;
+        silent.kind = orvemu::FaultKind::Drop;
+        silent.count = -1;
+        silent.after = answered;
+        peer.controller().setFault(silent);
+        env.responder.expectFile(objectFile);
+        if (upload) env.responder.expectBox(QStringLiteral("Upload Controller Register Values?"), mbNo);
+        env.responder.answerEveryBox(mbOK);
+        WatchingResponder watch(env.responder);
+        if (upload) UploadProgram();
+        else DownloadProgram();
+        peer.controller().clearFault();
+
+        QCOMPARE(watch.shown.size(), upload ? 2 : 1);
+        const WatchingResponder::Shown &failed = watch.shown.last();
+        QCOMPARE(failed.prompt, (upload ? QStringLiteral("Failed to upload ") : QStringLiteral("Failed to download ")) +
+                                    objectFile + QStringLiteral(".\nError: ") + reason.arg(peer.device()));
+        QCOMPARE(failed.status, status.contains(u'%') ? status.arg(peer.device()) : status);
+        QCOMPARE(failed.button, button);
+        QVERIFY(!controllerLink().up());
+        if (upload) QVERIFY(!QFile::exists(objectFile));
     }
 
     // A file that the library's download would refuse is refused before
