@@ -324,8 +324,7 @@ void frmDDE::LinkClose() {
 
 void frmDDE::serveByHand(bool on) {
     heldByLinks_ = false;
-    if (on && DdeServing == 0) DdeServer::instance().itemsStale();
-    DdeServing = on ? DdeTrue : 0;
+    setServing(on);
 }
 
 void frmDDE::Form_LinkOpen(int16_t &cancel) {

@@ -210,19 +210,44 @@ private Q_SLOTS:
         frmDDE &d = form<frmDDE>();
         DdeServing = -1;
 
+        // The button and the message show whether serving is on.
+        const auto showsServing = [&d](bool on) {
+            return d.Command3d1->Caption() == (on ? QStringLiteral("Cancel DDE") : QStringLiteral("Start DDE")) &&
+                   d.Message->text() == (on ? QStringLiteral("Controller Communication in progress")
+                                            : QStringLiteral("No Controller Communication in progress"));
+        };
+        DdeServing = 0;
+        d.Command3d1->click();
+        QVERIFY(DdeServing != 0 && showsServing(true));
+
         // The first key starts a fresh entry and switches serving off.
         QTest::keyClicks(d.FlagAddress, QStringLiteral("4"));
         QCOMPARE(d.FlagAddress->text(), QStringLiteral("4"));
         QVERIFY(DdeWriteSuppress);
         QCOMPARE(DdeServing, 0);
+        QVERIFY(showsServing(false));
         QTest::keyClicks(d.FlagAddress, QStringLiteral("5"));
         typeEnter(d.FlagAddress);
         // The controller has 32 flags: 45 is refused, the earlier address stays.
         QCOMPARE(d.FlagAddress->text(), QStringLiteral("1"));
         QCOMPARE(DdeFlagAddress, 1);
         QCOMPARE(m.Message->text(), QStringLiteral("There is no flag 45: flags are numbered 1 to 32."));
+        // The commit switches serving on, and shows it.
         QVERIFY(DdeServing != 0);
+        QVERIFY(showsServing(true));
         QVERIFY(!DdeWriteSuppress);
+        // Every address box: its first key shows serving off, its commit on;
+        // the button then switches serving off.
+        for (QLineEdit *box : {d.RegAddress, d.Reg50Address}) {
+            QTest::keyClicks(box, QStringLiteral("2"));
+            QVERIFY(DdeServing == 0 && showsServing(false));
+            typeEnter(box);
+            QVERIFY(DdeServing != 0 && showsServing(true));
+        }
+        d.Command3d1->click();
+        QVERIFY(DdeServing == 0 && showsServing(false));
+        typeEnter(d.FlagAddress, QStringLiteral("1"));
+        QVERIFY(DdeServing != 0 && showsServing(true));
         typeEnter(d.FlagAddress, QStringLiteral("32"));
         QCOMPARE(DdeFlagAddress, 32);
 
