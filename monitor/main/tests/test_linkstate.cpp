@@ -152,6 +152,9 @@ private Q_SLOTS:
         for (const ShownValues &w : everyWindow())
             QVERIFY2(!w.texts().contains(QStringLiteral("*")), w.window);
         QCOMPARE(form<frmReg>().Text1[1]->text(), QStringLiteral("196"));
+        // A flag clicked just before: its button shows the value it gave.
+        form<frmFlag>().SSCommand1[0]->click();
+        QVERIFY(form<frmFlag>().SSCommand1[0]->ForeColor() != ColourNoValue);
 
         s.cause(cause);
         QVERIFY(NoComm);
@@ -159,6 +162,12 @@ private Q_SLOTS:
             const QStringList texts = w.texts();
             QVERIFY2(texts.count(QStringLiteral("*")) == texts.size(), qPrintable(w.window + (": " + texts.join(u','))));
         }
+        // A "*" is never drawn in a value's colour.
+        QList<int32_t> colours;
+        for (const auto *b : form<frmFlag>().SSCommand1) colours << b->ForeColor();
+        for (const auto *p : form<frmDigIn>().SSPanel1) colours << p->ForeColor();
+        for (const auto *b : form<frmDigOut>().SSCommand1) colours << b->ForeColor();
+        QCOMPARE(colours.count(ColourNoValue), colours.size());
         QCOMPARE(s.ddeRequest(QStringLiteral("RegRead")), QStringLiteral("DATA *"));
         // Only the user's word ends a Suspend or a transfer's close.
         if (cause != Cause::Lost) {
