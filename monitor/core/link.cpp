@@ -157,8 +157,9 @@ bool ControllerLink::losesLink(std::optional<int32_t> code) {
 QString ControllerLink::describe(int32_t code, const QString &text) const {
     QString why = text.trimmed();
     if (why.isEmpty()) why = QStringLiteral("No answer from the controller");
-    // A file's fault is not the link's: it names no place.
-    if (refusedObjectFile(code)) return why;
+    // A refusal (by the controller, which answered, or of a file) is no
+    // fault of the link: it names no place.
+    if (!losesLink(code)) return why;
     // A bare text of an operating-system error ("SetCommState error") gets
     // the system's reason.
     QString system;

@@ -114,8 +114,8 @@ public:
     static bool losesLink(std::optional<int32_t> code);
     // A failure as the status line shows it: the library's text (with the
     // system's reason for a bare operating-system error number) and, unless
-    // the text names it already, where the link goes (nowhere for the
-    // refusal of an object file).
+    // the text names it already, where the link goes; a refusal, which is
+    // no fault of the link, names no place.
     QString describe(int32_t code, const QString &text) const;
     // Fetches the last error of a connection (0: the library-wide one of a
     // failed open) into ErrorInfo and describes it; also kept as lastFailure().

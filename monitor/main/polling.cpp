@@ -415,8 +415,11 @@ void frmMain::refreshRegisterBits() {
             if (mayRead() && OrvComm::ZqPutRegister(ConnectionHandle, RegbitsWriteRegister, *value) == 1) {
                 Message->setText(QStringLiteral("Register #") + decimal(RegbitsWriteRegister) + QStringLiteral(" updated."));
             } else {
-                if (mayRead()) OrvComm::ZqGetErrorInfo(ConnectionHandle, &ErrorInfo);
-                Message->setText(QStringLiteral("Failed to update register value!") + QChar(10) + errorInfoText());
+                // The reason as the connection messages give it; with the
+                // link lost this tick, the reason it was lost.
+                ControllerLink &link = controllerLink();
+                const QString why = mayRead() ? link.fetchFailure(ConnectionHandle) : link.lastFailure();
+                Message->setText(QStringLiteral("Failed to update register value!") + QChar(10) + why);
             }
             RefreshMessage();
             RegbitsEditInProgress = false;

@@ -401,17 +401,9 @@ private Q_SLOTS:
         restartLink();
         EmulatorPeer peer(6, PeerLink::Serial, 0, 1);
         QVERIFY(peer.available());
-        frmMain &m = quietMain(env, QStringLiteral("[Communications]\ndword \"COMM Port\" 3\n"
-                                                   "dword \"BAUD Rate\" 115200\ndword \"Timeout\" 400\n"));
-        // A loaded machine may answer an attempt too late.
-        for (int i = 0; i < 20 && !(controllerLink().up() && ControllerIdentified); ++i) {
-            m.CheckComm();
-            m.waitForAttempt();
-        }
-        QVERIFY(controllerLink().up() && ControllerIdentified);
-        m.Timer1->setEnabled(false);
-        m.Timer3->setEnabled(false);
-        QVERIFY(m.Message->text().startsWith(QStringLiteral("Connected to COMM1")));
+        frmMain *main = quietMainOnSerial(env, 115200, 400);
+        QVERIFY(main);
+        QVERIFY(main->Message->text().startsWith(QStringLiteral("Connected to COMM1")));
         const QString objectFile = env.dir() + QStringLiteral("/PLANT.DSO");
         if (!upload)  // a program of one step of 40 bytes
             writeText(objectFile, QString::fromLatin1(QByteArray("\xED\xFE\x00\x28\x01\x00\x00", 7) +
