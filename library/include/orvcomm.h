@@ -443,6 +443,16 @@ ZQ_API int32_t ZQ_CALL ZqUncompile(int32_t model, const char *objectFile, const 
  * one program load. 1 when the whole file was sent. The connection stays
  * open. */
 ZQ_API int32_t ZQ_CALL ZqDownload(int32_t id, const char *objectFile, ZQ_TRANSFER_STATS *stats);
+/* Makes every check that ZqDownload makes before its first write, and
+ * writes nothing: the controller's model is read (the one request sent),
+ * the object file is read whole, its records must have known types and
+ * must not break off, its architecture must fit the controller's model and
+ * its data table the transfer. 1 when ZqDownload would go ahead with this
+ * file on this controller; 0 with the error code and text that ZqDownload
+ * would give (184 for a file that breaks off, 185 for the wrong
+ * architecture, 183 for a data table too large, 187 for a missing file, or
+ * the model read's own error). ZqDownload runs the same checks itself. */
+ZQ_API int32_t ZQ_CALL ZqCheckDownload(int32_t id, const char *objectFile);
 /* Reads the controller's program into a new object file; a file of that
  * name already there is left alone and the call fails. 1 when the file was
  * written to the end: steps or rows that could not be read are counted in

@@ -176,67 +176,85 @@ bool TableFits(LoadedRecords &file, Connection &c) {
     return true;
 }
 
-std::int32_t Download(std::int32_t id, const char *path, ZQ_TRANSFER_STATS &stats) {
-    stats = {};
-    const ConnectionRef c = FindConnection(id);
-    if (!c) return 0;
+// What a download checks before its first request, and what it then sends.
+struct DownloadPlan {
+    ConnectionRef connection;
     std::int32_t model = 0;
     bool ea = false;
-    if (!ReadControllerModel(id, model, ea)) return 0;
+    FileKind kind = FileKind::Unknown;
+    LoadedRecords records;
+};
+
+// Everything a download checks before it sends anything to the controller
+// but the model read: the connection, the controller's model, the file read
+// whole, its architecture against that model and its data table's size.
+// False, with the connection's error set, when the download cannot go
+// ahead; nothing is written to the controller either way.
+bool PlanDownload(std::int32_t id, const char *path, ZQ_TRANSFER_STATS &stats, DownloadPlan &plan) {
+    plan.connection = FindConnection(id);
+    Connection *c = plan.connection.get();
+    if (!c) return false;
+    if (!ReadControllerModel(id, plan.model, plan.ea)) return false;
 
     int osError = 0;
     const std::unique_ptr<ObjectFile> file = ObjectFile::OpenExisting(path, osError);
     if (!file) {
         c->setError(err::kObjectFileNotFound, err::kObjectNotFound);
-        return 0;
+        return false;
     }
 
     int status = 0;
     const ZQ_OBJECT_RECORD *magic = ReadObjectRecordCounted(*file, kRecordMagic, status, &stats);
     if (!magic || magic->data->size() != 2) {
         c->setError(err::kBadObjectFile, err::kBadObjectFileText);
-        return 0;
+        return false;
     }
-    const FileKind kind = KindOfMagic(GetU16(magic->data->data()));
-    if (kind == FileKind::Unknown) {
+    plan.kind = KindOfMagic(GetU16(magic->data->data()));
+    if (plan.kind == FileKind::Unknown) {
         c->setError(err::kBadObjectFile, err::kNotObjectFile);
-        return 0;
+        return false;
     }
-    if (kind == FileKind::NonEa && ea) {
+    if (plan.kind == FileKind::NonEa && plan.ea) {
         c->setError(err::kWrongArchitecture, err::kNonEaFileEaController);
-        return 0;
+        return false;
     }
-    if (kind != FileKind::NonEa && !ea) {
+    if (plan.kind != FileKind::NonEa && !plan.ea) {
         c->setError(err::kWrongArchitecture, err::kEaFileNonEaController);
-        return 0;
+        return false;
     }
 
     const ZQ_OBJECT_RECORD *statusByte = ReadObjectRecordCounted(*file, kRecordStatus, status, &stats);
     if (!statusByte || statusByte->data->size() != 1) {
         c->setError(err::kBadObjectRecord, err::kBadObjectRecordText);
-        return 0;
+        return false;
     }
     if (statusByte->data->data()[0] != 0) stats.warnings += 1;
 
     // The whole program is read before the load begins: a file that breaks
     // off leaves the controller's program as it was.
-    LoadedRecords records;
     std::string problem;
-    const bool whole = records.load(*file, stats, problem);
+    const bool whole = plan.records.load(*file, stats, problem);
     file->close();
     if (!whole) {
         c->setErrorf(err::kBadObjectFile, "%s: %s", err::kBadObjectFileText, problem.c_str());
-        return 0;
+        return false;
     }
-    if (!TableFits(records, *c)) return 0;
+    return TableFits(plan.records, *c);
+}
+
+std::int32_t Download(std::int32_t id, const char *path, ZQ_TRANSFER_STATS &stats) {
+    stats = {};
+    DownloadPlan plan;
+    if (!PlanDownload(id, path, stats, plan)) return 0;
+    Connection *c = plan.connection.get();
     if (BeginProgramLoad(id) != 1) return 0;
 
-    RecordSender sender(id, model, ea, kind == FileKind::EaWide);
+    RecordSender sender(id, plan.model, plan.ea, plan.kind == FileKind::EaWide);
     bool startOnInput = false;
     bool pieceFailed = false;
     std::uint16_t pieceError = 0;
-    for (const auto &record : records.records()) {
-        const std::span<std::uint8_t> data = records.data(record);
+    for (const auto &record : plan.records.records()) {
+        const std::span<std::uint8_t> data = plan.records.data(record);
         if (record.type == kRecordSysconf && (data[0] & kStartOnInput1)) startOnInput = true;
         if (!sender.send(record.type, record.address, data)) {
             stats.errors += 1;
@@ -273,6 +291,14 @@ extern "C" {
 
 ZQ_API std::int32_t ZQ_CALL ZqDownload(std::int32_t id, const char *objectFile, ZQ_TRANSFER_STATS *stats) {
     return GuardedTransfer(stats, [&](ZQ_TRANSFER_STATS &s) { return Download(id, objectFile, s); });
+}
+
+ZQ_API std::int32_t ZQ_CALL ZqCheckDownload(std::int32_t id, const char *objectFile) {
+    return Guarded([&]() -> std::int32_t {
+        ZQ_TRANSFER_STATS counted{};
+        DownloadPlan plan;
+        return PlanDownload(id, objectFile, counted, plan) ? 1 : 0;
+    });
 }
 
 }  // extern "C"

@@ -60,7 +60,7 @@ public:
         const std::int32_t got = ea_ ? ReadSegmentBlock(id_, kRecordSteplen, 0, steps, table)
                                      : ReadLegacyMemory(id_, kRecordSteplen, 0, steps, model_, table);
         if (got != 1 || table.size() != steps) {
-            c_.setError(err::kStepLengthUpload, err::kStepLengthTable);
+            stepTableFailed(got == 1);
             return 0;
         }
 
@@ -161,6 +161,21 @@ private:
         c_.readError(code, reason);
         c_.setErrorf(code, "Upload ended: %d reads in a row failed (%s)", kFailedReadsInARow, reason);
         return 0;
+    }
+
+    // The step length table could not be read: the text names the step and,
+    // after it, why the read failed (the error it left on this thread). A
+    // controller that only acknowledged some pieces gave no reason.
+    void stepTableFailed(bool acknowledgedOnly) {
+        if (acknowledgedOnly) {
+            c_.setError(err::kStepLengthUpload, err::kStepLengthTable);
+            return;
+        }
+        std::uint16_t code = 0;
+        char reason[256];
+        c_.readError(code, reason);
+        if (reason[0] == 0) c_.setError(err::kStepLengthUpload, err::kStepLengthTable);
+        else c_.setErrorf(err::kStepLengthUpload, "%s: %s", err::kStepLengthTable, reason);
     }
 
     // Writes one record; a file that cannot be written ends the upload.

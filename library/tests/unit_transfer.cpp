@@ -91,6 +91,17 @@ protected:
         emu.clearLog();
         return ZqDownload(id, path.c_str(), &stats);
     }
+    // ZqCheckDownload of the file; whatever it finds, nothing but the model
+    // read reaches the controller.
+    std::int32_t check(const Bytes &file) {
+        const std::string path = dir.file("in.dso");
+        std::remove(path.c_str());
+        WriteBytes(path, file);
+        emu.clearLog();
+        const std::int32_t result = ZqCheckDownload(id, path.c_str());
+        EXPECT_EQ(emu.requests(), (std::vector<Bytes>{Frame(0x09, {0xD0, 0x32})})) << "only the model read";
+        return result;
+    }
 
     orvemu::Controller emu;
     std::int32_t id = 0;
@@ -341,6 +352,10 @@ TEST_F(Transfer, DownloadRefusesFilesThatDoNotFit) {
     ZQ_TRANSFER_STATS s{};
     std::int32_t code = 0;
     const auto refused = [&](const Bytes &file, const char *text, std::int32_t wanted) {
+        // The check finds what the download would refuse, with its text.
+        EXPECT_EQ(check(file), 0) << text;
+        EXPECT_EQ(ErrorText(id, &code), text);
+        EXPECT_EQ(code, wanted);
         EXPECT_EQ(download(file, s), 0) << text;
         EXPECT_EQ(ErrorText(id, &code), text);
         EXPECT_EQ(code, wanted);
@@ -362,6 +377,10 @@ TEST_F(Transfer, DownloadRefusesFilesThatDoNotFit) {
     EXPECT_EQ(ZqDownload(id, dir.file("missing.dso").c_str(), nullptr), 0) << "no statistics record";
     EXPECT_EQ(ErrorCode(id), 187);
     EXPECT_EQ(ZqDownload(12345, dir.file("missing.dso").c_str(), &s), 0);
+    EXPECT_EQ(ZqCheckDownload(id, dir.file("missing.dso").c_str()), 0);
+    EXPECT_EQ(ErrorText(id, &code), "Object file not found");
+    EXPECT_EQ(ZqCheckDownload(id, nullptr), 0);
+    EXPECT_EQ(ZqCheckDownload(12345, dir.file("missing.dso").c_str()), 0);
 }
 
 // A file that cannot be read whole is refused before the load begins: only
@@ -406,6 +425,10 @@ TEST_F(Transfer, DownloadOfABrokenFileSendsNothingAndSaysWhere) {
     const MemorySnapshot before = Snapshot(emu);
     for (const Case &k : cases) {
         SCOPED_TRACE(k.what);
+        std::int32_t checked = 0;
+        EXPECT_EQ(check(k.file), 0);
+        EXPECT_EQ(ErrorText(id, &checked), "Bad object file: " + k.where);
+        EXPECT_EQ(checked, 184);
         ZQ_TRANSFER_STATS s{};
         EXPECT_EQ(download(k.file, s), 0);
         EXPECT_EQ(emu.requests(), (std::vector<Bytes>{Frame(0x09, {0xD0, 0x32})})) << "only the model read";
@@ -414,9 +437,17 @@ TEST_F(Transfer, DownloadOfABrokenFileSendsNothingAndSaysWhere) {
         EXPECT_EQ(code, 184);
         EXPECT_EQ(s.errors, 0);
     }
+    // A zero length byte ends a file only as a whole header: cut in its
+    // header it is a file that breaks off.
+    const Bytes zeroCut{0xED, 0xFE, 0x00, 0x00, 0x1D, 0x00};
+    EXPECT_EQ(check(zeroCut), 0);
+    EXPECT_EQ(ErrorText(id), "Bad object file: it ends at byte 6, inside record 1 (4 bytes from byte 3)");
     EXPECT_EQ(Snapshot(emu), before);
 
-    // The whole file goes through.
+    // The whole file passes the check, which writes none of it, and goes
+    // through.
+    EXPECT_EQ(check(whole), 1) << ErrorText(id);
+    EXPECT_EQ(Snapshot(emu), before);
     ZQ_TRANSFER_STATS s{};
     EXPECT_EQ(download(whole, s), 1) << ErrorText(id);
     EXPECT_EQ(s.bytes, static_cast<std::int32_t>(whole.size()));
@@ -500,22 +531,37 @@ TEST_F(Transfer, UploadNeverReplacesAFile) {
     EXPECT_EQ(ErrorCode(id), ENOENT);
 }
 
+// The text names the step and then why its read failed: the controller's
+// refusal, or the time-out of a controller that stopped answering.
 TEST_F(Transfer, UploadWithoutAStepLengthTable) {
     setModel(6);
-    orvemu::Fault f;
-    f.kind = orvemu::FaultKind::ShortError;
-    f.errorCode = 0x68;
-    f.after = 3;  // the model and two pieces of the table pass
-    emu.setFault(f);
-    const std::string path = dir.file("stub.dso");
-    ZQ_TRANSFER_STATS s{};
-    EXPECT_EQ(ZqUpload(id, path.c_str(), &s), 0);
-    std::int32_t code = 0;
-    EXPECT_EQ(ErrorText(id, &code), "Failed to upload Step Length Table");
-    EXPECT_EQ(code, 160);
-    // An upload that ended early never looks like one that met no error.
-    EXPECT_EQ(ReadBytes(path), (Bytes{0xED, 0xFE, 0xFF}));
-    EXPECT_EQ(s.bytes, 4);
+    const struct {
+        orvemu::FaultKind fault;
+        const char *text;
+    } cases[] = {
+        {orvemu::FaultKind::ShortError, "Failed to upload Step Length Table: Resource value out of range."},
+        {orvemu::FaultKind::Drop, "Failed to upload Step Length Table: Timed out waiting for response from controller"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        orvemu::Fault f;
+        f.kind = c.fault;
+        f.errorCode = 0x68;
+        f.count = -1;
+        f.after = 3;  // the model and two pieces of the table pass
+        emu.setFault(f);
+        const std::string path = dir.file("stub.dso");
+        std::remove(path.c_str());
+        ZQ_TRANSFER_STATS s{};
+        EXPECT_EQ(ZqUpload(id, path.c_str(), &s), 0);
+        emu.clearFault();
+        std::int32_t code = 0;
+        EXPECT_EQ(ErrorText(id, &code), c.text);
+        EXPECT_EQ(code, 160);
+        // An upload that ended early never looks like one that met no error.
+        EXPECT_EQ(ReadBytes(path), (Bytes{0xED, 0xFE, 0xFF}));
+        EXPECT_EQ(s.bytes, 4);
+    }
 }
 
 TEST_F(Transfer, UploadOfAModelThatWasOnlyAcknowledgedCreatesNothing) {
@@ -738,6 +784,9 @@ TEST_F(Transfer, TablesPastSixteenBitRecordAddressesAreRefused) {
         AddRecord(file, 3, 0, p.sizeBytes());
         AddRecord(file, 2, 0, Bytes(2u * c.columns, 1));
         AddRecord(file, 2, static_cast<std::uint16_t>(2u * c.columns * (c.rows - 1u)), Bytes(2u * c.columns, 2));
+        EXPECT_EQ(check(file), 0);
+        EXPECT_EQ(ErrorText(id, &code), refusal(c.rows, c.columns, c.most));
+        EXPECT_EQ(code, 183);
         EXPECT_EQ(download(file, s), 0);
         EXPECT_EQ(ErrorText(id, &code), refusal(c.rows, c.columns, c.most));
         EXPECT_EQ(code, 183);

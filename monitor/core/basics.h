@@ -16,6 +16,8 @@ inline int16_t boolValue(bool b) { return b ? BoolTrue : BoolFalse; }
 // Colours as the program keeps them: 0x00BBGGRR.
 inline constexpr int32_t ColourDarkGreen = 32768;  // 0x008000
 inline constexpr int32_t ColourRed = 255;          // 0x0000FF
+// The colour of "*" on a button or panel: no value, so in no value's colour.
+inline constexpr int32_t ColourNoValue = 0;  // black
 
 // The leading numeric part of a text, as a box number is read: blanks, tabs
 // and line feeds are skipped anywhere, "&H" and "&O" introduce hexadecimal

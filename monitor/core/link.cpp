@@ -13,6 +13,10 @@ constexpr int32_t FirstLibraryCode = 157;
 // The controller's refusals: a request it could not read (215), a register or
 // value it does not take (216), code for the other kind of controller (157).
 constexpr int32_t ControllerRefusals[] = {215, 216, 157};
+// The library's refusals of an object file before anything was written: a
+// status byte or a data table it cannot take (183), a file that breaks off
+// or is none (184), one of the other architecture (185), a missing one (187).
+constexpr int32_t ObjectFileRefusals[] = {183, 184, 185, 187};
 }  // namespace
 
 ControllerLink &ControllerLink::instance() {
@@ -141,9 +145,21 @@ bool ControllerLink::refusedByController(int32_t code) {
            std::end(ControllerRefusals);
 }
 
+bool ControllerLink::refusedObjectFile(int32_t code) {
+    return std::find(std::begin(ObjectFileRefusals), std::end(ObjectFileRefusals), code) !=
+           std::end(ObjectFileRefusals);
+}
+
+bool ControllerLink::losesLink(std::optional<int32_t> code) {
+    return !(code && (refusedByController(*code) || refusedObjectFile(*code)));
+}
+
 QString ControllerLink::describe(int32_t code, const QString &text) const {
     QString why = text.trimmed();
     if (why.isEmpty()) why = QStringLiteral("No answer from the controller");
+    // A refusal (by the controller, which answered, or of a file) is no
+    // fault of the link: it names no place.
+    if (!losesLink(code)) return why;
     // A bare text of an operating-system error ("SetCommState error") gets
     // the system's reason.
     QString system;
@@ -174,7 +190,7 @@ QString ControllerLink::fetchFailure(int32_t connection) {
 bool ControllerLink::failureLosesLink(int32_t connection) {
     const auto code = fetchError(connection);
     lastFailure_ = describe(code.value_or(0), code ? errorInfoText() : QString());
-    return !(code && refusedByController(*code));
+    return losesLink(code);
 }
 
 bool ControllerLink::callLostLink() {

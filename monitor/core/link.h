@@ -106,9 +106,16 @@ public:
     // not take, a request it could not read, code for another controller):
     // it answered, so the link holds. Any other failure loses the link.
     static bool refusedByController(int32_t code);
+    // The library's refusal of an object file, before it wrote anything: the
+    // file's fault, not the link's.
+    static bool refusedObjectFile(int32_t code);
+    // Whether a failure with this error code (none: the library could not
+    // tell) lost the link: anything but a refusal does.
+    static bool losesLink(std::optional<int32_t> code);
     // A failure as the status line shows it: the library's text (with the
     // system's reason for a bare operating-system error number) and, unless
-    // the text names it already, where the link goes.
+    // the text names it already, where the link goes; a refusal, which is
+    // no fault of the link, names no place.
     QString describe(int32_t code, const QString &text) const;
     // Fetches the last error of a connection (0: the library-wide one of a
     // failed open) into ErrorInfo and describes it; also kept as lastFailure().

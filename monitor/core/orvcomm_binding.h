@@ -99,6 +99,7 @@ ORV_BINDING(ZqGetModel)
 ORV_BINDING(ZqGetIoCount)
 ORV_BINDING(ZqGetMiscIoCount)
 // Program transfer.
+ORV_BINDING(ZqCheckDownload)
 ORV_BINDING(ZqDownload)
 ORV_BINDING(ZqUpload)
 #undef ORV_BINDING

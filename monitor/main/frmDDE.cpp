@@ -14,6 +14,7 @@
 #include "core/globals.h"
 #include "core/shownvalue.h"
 #include "main/frmMain.h"
+#include "windows/resourcewindow.h"
 
 namespace {
 
@@ -324,8 +325,7 @@ void frmDDE::LinkClose() {
 
 void frmDDE::serveByHand(bool on) {
     heldByLinks_ = false;
-    if (on && DdeServing == 0) DdeServer::instance().itemsStale();
-    DdeServing = on ? DdeTrue : 0;
+    setServing(on);
 }
 
 void frmDDE::Form_LinkOpen(int16_t &cancel) {
@@ -599,7 +599,7 @@ void frmDDE::changed(Box kind) {
         const auto value = valueToWrite(FlagWrite, BoxBits::Bits16, FlagFailed);
         if (!value) break;
         if (OrvCommCall([&] { return OrvComm::ZqPutRegister(ConnectionHandle, FlagWriteBase + *flag, *value); }) != 1)
-            status(FlagFailed);
+            writeFailed(FlagFailed);
         break;
     }
     case Box::RegWrite: {
@@ -636,12 +636,18 @@ void frmDDE::writeFlag(int32_t value) {
         return;
     }
     if (OrvCommCall([&] { return OrvComm::ZqPutRegister(ConnectionHandle, FlagWriteBase + *flag, value); }) != 1)
-        status(FlagFailed);
+        writeFailed(FlagFailed);
 }
 
 void frmDDE::writeRegister(int32_t reg, int32_t value) {
     if (OrvCommCall([&] { return OrvComm::ZqPutRegister(ConnectionHandle, reg, value); }) != 1)
-        status(RegisterFailed);
+        writeFailed(RegisterFailed);
+}
+
+void frmDDE::writeFailed(const QString &words) {
+    // Why the link could not carry it, or the library's reason.
+    const QString refused = LinkRefusal(words);
+    status(refused.isEmpty() ? FailureText(words) : refused);
 }
 
 QString frmDDE::BlockWriteRows() {

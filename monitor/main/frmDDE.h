@@ -115,6 +115,9 @@ private:
     void renumberRows();
     void writeFlag(int32_t value);
     void writeRegister(int32_t reg, int32_t value);
+    // A write the controller did not take: the words and why, in the main
+    // window's status line.
+    void writeFailed(const QString &words);
     void status(const QString &text);
 
     QString textBeforeEdit_;    // of the box being edited

@@ -184,13 +184,18 @@ template <size_t N> void starBoxes(const std::array<QLineEdit *, N> &boxes) {
 }  // namespace
 
 void frmMain::markValuesStale() {
+    // A "*" is never drawn in the colour of the value it replaces.
+    const auto star = [](auto *control) {
+        control->setCaption(Star);
+        control->setForeColor(ColourNoValue);
+    };
     if (auto *f = served<frmFlag>())
         for (SSCommand *b : f->SSCommand1)
-            if (b->Caption() == QStringLiteral("Set") || b->Caption() == QStringLiteral("Clear")) b->setCaption(Star);
+            if (b->Caption() == QStringLiteral("Set") || b->Caption() == QStringLiteral("Clear")) star(b);
     if (auto *f = served<frmDigIn>())
-        for (SSPanel *p : f->SSPanel1) p->setCaption(Star);
+        for (SSPanel *p : f->SSPanel1) star(p);
     if (auto *f = served<frmDigOut>())
-        for (SSCommand *b : f->SSCommand1) b->setCaption(Star);
+        for (SSCommand *b : f->SSCommand1) star(b);
     if (auto *f = served<frmAnalIn>()) starBoxes(f->Text1);
     if (auto *f = served<frmAnalOut>()) starBoxes(f->Text1);
     if (auto *f = served<frmReg>()) starBoxes(f->Text1);
@@ -410,8 +415,11 @@ void frmMain::refreshRegisterBits() {
             if (mayRead() && OrvComm::ZqPutRegister(ConnectionHandle, RegbitsWriteRegister, *value) == 1) {
                 Message->setText(QStringLiteral("Register #") + decimal(RegbitsWriteRegister) + QStringLiteral(" updated."));
             } else {
-                if (mayRead()) OrvComm::ZqGetErrorInfo(ConnectionHandle, &ErrorInfo);
-                Message->setText(QStringLiteral("Failed to update register value!") + QChar(10) + errorInfoText());
+                // The reason as the connection messages give it; with the
+                // link lost this tick, the reason it was lost.
+                ControllerLink &link = controllerLink();
+                const QString why = mayRead() ? link.fetchFailure(ConnectionHandle) : link.lastFailure();
+                Message->setText(QStringLiteral("Failed to update register value!") + QChar(10) + why);
             }
             RefreshMessage();
             RegbitsEditInProgress = false;

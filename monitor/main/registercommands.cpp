@@ -265,6 +265,10 @@ void ReadRegistersToFile() {
 void WriteRegistersFromFile() {
     if (linkRefused(QStringLiteral("Failed to write registers!"))) return;
     std::optional<Hourglass> wait;
+    // From the first write to the last the download alone uses the link:
+    // the polling loop, the connection manager and DDE leave it alone in
+    // the yields between the writes.
+    std::optional<ControllerLink::Hold> hold;
     RegisterFileReader file;
     try {
         {
@@ -287,6 +291,7 @@ void WriteRegistersFromFile() {
             return;
 
         wait.emplace();
+        hold.emplace();
         file.open(path);
         file.skipHeader();
         showStatus(QStringLiteral("Writing Register values, please wait ..."));
@@ -347,14 +352,17 @@ void WriteRegistersFromFile() {
             }
         }
         file.close();
+        hold.reset();
         wait.reset();
         showStatus(QStringLiteral("Register file write completed."));
     } catch (const LinkLost &) {
         file.close();
+        hold.reset();
         wait.reset();
         linkRefused(QStringLiteral("Failed to write registers!"));
     } catch (const std::exception &) {
         file.close();
+        hold.reset();
         wait.reset();
         showStatus(QStringLiteral("Failed to write registers!"));
     }

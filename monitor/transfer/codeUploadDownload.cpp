@@ -26,22 +26,49 @@ void setStatus(const QString &text) { transferProgress().showStatus(text); }
 
 void setProgress(int percent) { transferProgress().setPercent(percent); }
 
-// The error text of a connection; a reason even when the library gives none.
-QString linkErrorText(int32_t connection) {
+// The error a connection's last call left, as the library gives it; not
+// known when the library cannot tell (the connection is gone).
+struct CallError {
+    bool known = false;
+    int32_t code = 0;
+    QString text;
+};
+
+CallError callError(int32_t connection) {
     OrvComm::ZQ_ERROR_INFO info{};
-    if (OrvComm::ZqGetErrorInfo(connection, &info) != 1) return QStringLiteral("(the connection is closed)");
-    const QString text =
-        errorInfoText(info).trimmed();
-    return text.isEmpty() ? QStringLiteral("(no reason given, error ") + num(info.code) + QStringLiteral(")") : text;
+    if (OrvComm::ZqGetErrorInfo(connection, &info) != 1) return {};
+    return {true, info.code, errorInfoText(info).trimmed()};
 }
 
-// A transfer call on the worker thread; when it fails, `reason` gets its
+// The reason of a failure as a box gives it: the library's text and, as in
+// the connection messages, where the link goes; a reason even when the
+// library gives none.
+QString reasonOf(const CallError &e) {
+    if (!e.known) return QStringLiteral("(the connection is closed)");
+    if (e.text.isEmpty()) return QStringLiteral("(no reason given, error ") + num(e.code) + QStringLiteral(")");
+    return controllerLink().describe(e.code, e.text);
+}
+
+QString linkErrorText(int32_t connection) { return reasonOf(callError(connection)); }
+
+// A transfer call on the worker thread; when it fails, `error` gets its
 // error, read on the same thread: the library gives each thread the error
 // of its own last call, and the window thread's may be another one.
-template <typename Call> int32_t transferCall(int32_t connection, QString &reason, Call call) {
+template <typename Call> int32_t transferCall(int32_t connection, CallError &error, Call call) {
     const int32_t result = call();
-    if (result != 1) reason = linkErrorText(connection);
+    if (result != 1) error = callError(connection);
     return result;
+}
+
+// A download that could not go ahead or failed: the status line and a box
+// give the step and the reason. A failure of the link itself shows the
+// link lost before the box is up, so that nothing says it is connected
+// meanwhile; a refusal (of the file, or by the controller) leaves it up.
+void downloadFailed(const QString &failed, const CallError &error) {
+    const QString reason = reasonOf(error);
+    if (error.known && ControllerLink::losesLink(error.code)) controllerLink().markLost(reason);
+    setStatus(QStringLiteral("Failed to Download!"));
+    MsgBox(failed + QStringLiteral("Error: ") + reason, mbExclamation);
 }
 
 // Closes the connection after a transfer and shows the link closed; True
@@ -72,36 +99,6 @@ QString registersNotUploaded(const QString &target, bool wanted) {
     return text + QStringLiteral("\nThe earlier register file ") + registers +
            QStringLiteral(" belongs to the earlier program and could not be renamed (") + why +
            QStringLiteral("): do not download it with this program.");
-}
-
-// Why an object file cannot be downloaded whole, or an empty text when it
-// can: it reads the file as the library's download does (a magic the
-// library knows, the status byte, then records of a 4-byte header, length,
-// type, address, and their data, to the end or a 0 length) without sending
-// anything, so that a broken file is refused before the registers beside it
-// are written and the controller stopped. The texts are the library's.
-QString objectFileProblem(const QString &path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return QStringLiteral("Object file not found");
-    const QByteArray bytes = file.readAll();
-    const auto at = [&bytes](qsizetype i) { return static_cast<uint8_t>(bytes[i]); };
-    if (bytes.size() < 2) return QStringLiteral("Bad object file");
-    const int magic = at(0) | at(1) << 8;
-    if (magic != 0xBEEF && magic != 0xFEED && magic != 0xFEEC && magic != 0xFEEB)
-        return QStringLiteral("Not an object file");
-    if (bytes.size() < 3) return QStringLiteral("Bad object record");
-    qsizetype start = 3;
-    for (int number = 1; start < bytes.size() && at(start) != 0; ++number) {
-        const qsizetype length = at(start);
-        if (start + 4 + length > bytes.size())
-            return QStringLiteral("Bad object file: it ends at byte %1, inside record %2 (%3 bytes from byte %4)")
-                .arg(bytes.size()).arg(number).arg(4 + length).arg(start);
-        if (at(start + 1) > 6)
-            return QStringLiteral("Bad object file: record %1 (at byte %2) has the unknown type %3")
-                .arg(number).arg(start).arg(at(start + 1));
-        start += 4 + length;
-    }
-    return QString();
 }
 
 // Moves a file over another (or into a free name) in one step.
@@ -323,25 +320,26 @@ void DownloadProgram() {
         if (path.isEmpty()) return;
         const QString failed = QStringLiteral("Failed to download ") + path + QStringLiteral(".\n");
         if (!TransferLinkReady(failed)) return;
-        // A file that cannot be downloaded whole changes nothing in the
-        // controller: not its program, not its registers, not its run state.
-        if (const QString problem = objectFileProblem(path); !problem.isEmpty()) {
-            setStatus(QStringLiteral("Failed to Download!"));
-            MsgBox(failed + QStringLiteral("Error: ") + problem, mbExclamation);
+        // A file that the library would refuse changes nothing in the
+        // controller: not its program, not its registers, not its run
+        // state. The library's own check decides, before anything is asked.
+        const QByteArray file = path.toLocal8Bit();
+        const int32_t checked = ConnectionHandle;
+        if (OrvComm::ZqCheckDownload(checked, file.constData()) != 1) {
+            downloadFailed(failed, callError(checked));
             return;
         }
         OrvComm::ZQ_TRANSFER_STATS stats{};
         int32_t result = 0;
         int32_t link = 0;
-        QString reason;
+        CallError error;
         {
             Hourglass wait;
             DownloadRegisters(ConnectionHandle, path);
             // The register phase yields: take the connection as it is now.
             link = ConnectionHandle;
-            const QByteArray file = path.toLocal8Bit();
             result = RunTransferCall(QStringLiteral("Downloading Program..."), QStringLiteral("Downloading ") + path,
-                                     [&] { return transferCall(link, reason, [&] {
+                                     [&] { return transferCall(link, error, [&] {
                                                return OrvComm::ZqDownload(link, file.constData(), &stats);
                                            });
                                      });
@@ -354,8 +352,7 @@ void DownloadProgram() {
                    mbInformation);
             if (!closeAfterTransfer(link)) ShowLinkError(QStringLiteral("Error closing network.\n"), link);
         } else {
-            setStatus(QStringLiteral("Failed to Download!"));
-            MsgBox(failed + QStringLiteral("Error: ") + reason, mbExclamation);
+            downloadFailed(failed, error);
         }
     } catch (const std::exception &e) {
         MsgBox(describeException(e), mbExclamation);
@@ -380,10 +377,10 @@ void UploadProgram() {
         QFile::remove(upload);
         OrvComm::ZQ_TRANSFER_STATS stats{};
         const QByteArray file = upload.toLocal8Bit();
-        QString reason;
+        CallError error;
         const int32_t result = RunTransferCall(
             QStringLiteral("Uploading Program..."), QStringLiteral("Uploading ") + path,
-            [&] { return transferCall(link, reason, [&] { return OrvComm::ZqUpload(link, file.constData(), &stats); }); },
+            [&] { return transferCall(link, error, [&] { return OrvComm::ZqUpload(link, file.constData(), &stats); }); },
             upload);
         transferProgress().setStatusText(QString());
         form<frmLoadMain>().repaint();
@@ -433,8 +430,11 @@ void UploadProgram() {
                        registers,
                    stats.errors != 0 || !registers.isEmpty() ? mbExclamation : mbInformation);
         } else {
-            MsgBox(failed + QStringLiteral("Error: ") + reason, mbExclamation);
+            // The link is shown closed before the box is up: nothing says
+            // it is connected while the box gives the reason.
+            const QString reason = reasonOf(error);
             closeStep();
+            MsgBox(failed + QStringLiteral("Error: ") + reason, mbExclamation);
         }
     } catch (const std::exception &e) {
         MsgBox(describeException(e), mbExclamation);

@@ -48,14 +48,7 @@ void ShowStatus(const QString &text) {
     m.RefreshMessage();
 }
 
-QString LastErrorText() {
-    try {
-        OrvComm::ZqGetErrorInfo(ConnectionHandle, &ErrorInfo);
-    } catch (const RuntimeError &e) {
-        return e.description();
-    }
-    return errorInfoText();
-}
+QString LastErrorText() { return controllerLink().fetchFailure(ConnectionHandle); }
 
 QString FailureText(const QString &words) { return words + QLatin1Char('\n') + LastErrorText(); }
 

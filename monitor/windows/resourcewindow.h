@@ -39,7 +39,9 @@ void storeGeometry(Form &f, const WindowSettings &s);
 
 // The main window's status line: sets the text and redraws it at once.
 void ShowStatus(const QString &text);
-// Fills ErrorInfo from the connection and returns its text.
+// Fills ErrorInfo from the connection and returns its text as the
+// connection messages give it: with where the link goes, unless the text
+// names it (ControllerLink::fetchFailure).
 QString LastErrorText();
 // A failure line: the words, a line feed and the library's error text.
 QString FailureText(const QString &words);

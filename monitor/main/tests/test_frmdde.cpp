@@ -210,19 +210,44 @@ private Q_SLOTS:
         frmDDE &d = form<frmDDE>();
         DdeServing = -1;
 
+        // The button and the message show whether serving is on.
+        const auto showsServing = [&d](bool on) {
+            return d.Command3d1->Caption() == (on ? QStringLiteral("Cancel DDE") : QStringLiteral("Start DDE")) &&
+                   d.Message->text() == (on ? QStringLiteral("Controller Communication in progress")
+                                            : QStringLiteral("No Controller Communication in progress"));
+        };
+        DdeServing = 0;
+        d.Command3d1->click();
+        QVERIFY(DdeServing != 0 && showsServing(true));
+
         // The first key starts a fresh entry and switches serving off.
         QTest::keyClicks(d.FlagAddress, QStringLiteral("4"));
         QCOMPARE(d.FlagAddress->text(), QStringLiteral("4"));
         QVERIFY(DdeWriteSuppress);
         QCOMPARE(DdeServing, 0);
+        QVERIFY(showsServing(false));
         QTest::keyClicks(d.FlagAddress, QStringLiteral("5"));
         typeEnter(d.FlagAddress);
         // The controller has 32 flags: 45 is refused, the earlier address stays.
         QCOMPARE(d.FlagAddress->text(), QStringLiteral("1"));
         QCOMPARE(DdeFlagAddress, 1);
         QCOMPARE(m.Message->text(), QStringLiteral("There is no flag 45: flags are numbered 1 to 32."));
+        // The commit switches serving on, and shows it.
         QVERIFY(DdeServing != 0);
+        QVERIFY(showsServing(true));
         QVERIFY(!DdeWriteSuppress);
+        // Every address box: its first key shows serving off, its commit on;
+        // the button then switches serving off.
+        for (QLineEdit *box : {d.RegAddress, d.Reg50Address}) {
+            QTest::keyClicks(box, QStringLiteral("2"));
+            QVERIFY(DdeServing == 0 && showsServing(false));
+            typeEnter(box);
+            QVERIFY(DdeServing != 0 && showsServing(true));
+        }
+        d.Command3d1->click();
+        QVERIFY(DdeServing == 0 && showsServing(false));
+        typeEnter(d.FlagAddress, QStringLiteral("1"));
+        QVERIFY(DdeServing != 0 && showsServing(true));
         typeEnter(d.FlagAddress, QStringLiteral("32"));
         QCOMPARE(DdeFlagAddress, 32);
 
@@ -447,11 +472,13 @@ private Q_SLOTS:
         QCOMPARE(rec.takeWrites(), (Writes{{200, 1000}}));
         controllerLink().markUp();
 
-        // A refused write shows on the status line; the box keeps its text.
+        // A failed write shows on the status line with its reason; the box
+        // keeps its text.
         d.RegAddress->setText(QStringLiteral("40000"));
         OrvComm::ZqCloseConnection(ConnectionHandle);
         d.RegWrite->setText(QStringLiteral("3"));
-        QCOMPARE(m.Message->text(), QStringLiteral("Failed to update register value!"));
+        QVERIFY2(m.Message->text().startsWith(QStringLiteral("Failed to update register value!\n")),
+                 qPrintable(m.Message->text()));
         QCOMPARE(d.RegWrite->text(), QStringLiteral("3"));
     }
 
@@ -530,10 +557,12 @@ private Q_SLOTS:
         QCOMPARE(d.BlockWrite[3]->text(), QStringLiteral("33"));
         controllerLink().markUp();
 
-        // A refused write is reported; the row is emptied all the same.
+        // A failed write is reported with its reason; the row is emptied
+        // all the same.
         OrvComm::ZqCloseConnection(ConnectionHandle);
         d.Command3d3->click();
-        QCOMPARE(m.Message->text(), QStringLiteral("Failed to update register value!"));
+        QVERIFY2(m.Message->text().startsWith(QStringLiteral("Failed to update register value!\n")),
+                 qPrintable(m.Message->text()));
         QCOMPARE(d.BlockWrite[3]->text(), QString());
     }
 

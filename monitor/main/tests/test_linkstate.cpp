@@ -2,6 +2,7 @@
 // lost, closed by a transfer or suspended, no window and no DDE item shows a
 // value as current, and nothing typed is sent, with the reason said; with
 // the link back, the values are current again.
+#include <QScopeGuard>
 #include <QtTest/QTest>
 
 #include "controller.h"
@@ -152,6 +153,9 @@ private Q_SLOTS:
         for (const ShownValues &w : everyWindow())
             QVERIFY2(!w.texts().contains(QStringLiteral("*")), w.window);
         QCOMPARE(form<frmReg>().Text1[1]->text(), QStringLiteral("196"));
+        // A flag clicked just before: its button shows the value it gave.
+        form<frmFlag>().SSCommand1[0]->click();
+        QVERIFY(form<frmFlag>().SSCommand1[0]->ForeColor() != ColourNoValue);
 
         s.cause(cause);
         QVERIFY(NoComm);
@@ -159,6 +163,12 @@ private Q_SLOTS:
             const QStringList texts = w.texts();
             QVERIFY2(texts.count(QStringLiteral("*")) == texts.size(), qPrintable(w.window + (": " + texts.join(u','))));
         }
+        // A "*" is never drawn in a value's colour.
+        QList<int32_t> colours;
+        for (const auto *b : form<frmFlag>().SSCommand1) colours << b->ForeColor();
+        for (const auto *p : form<frmDigIn>().SSPanel1) colours << p->ForeColor();
+        for (const auto *b : form<frmDigOut>().SSCommand1) colours << b->ForeColor();
+        QCOMPARE(colours.count(ColourNoValue), colours.size());
         QCOMPARE(s.ddeRequest(QStringLiteral("RegRead")), QStringLiteral("DATA *"));
         // Only the user's word ends a Suspend or a transfer's close.
         if (cause != Cause::Lost) {
@@ -179,9 +189,10 @@ private Q_SLOTS:
         QCOMPARE(form<frmReg>().Text1[1]->text(), QStringLiteral("196"));
     }
 
-    // A failure names where the link goes unless its text does, and gives
-    // the system's reason for a bare operating-system error number; only
-    // the controller's own refusals keep the link.
+    // A failure of the link names where the link goes unless its text
+    // does, and gives the system's reason for a bare operating-system error
+    // number; only refusals (the controller's, or the library's of an object
+    // file) keep the link, and they name no place.
     void failuresSayWhereAndWhy() {
         restartLink();
         ControllerLink &link = controllerLink();
@@ -205,6 +216,16 @@ private Q_SLOTS:
             {raw, 236, "Windows socket timeout: no reply within 3 x 300 ms from node 3",
              QStringLiteral("Windows socket timeout: no reply within 3 x 300 ms from node 3")},
             {{}, EIO, "Failed to close serial port", QStringLiteral("Failed to close serial port: ") + qt_error_string(EIO)},
+            // A refusal, by the controller or of an object file, is no fault
+            // of the link.
+            {serial, 216, "Illegal register number specified.", QStringLiteral("Illegal register number specified.")},
+            {serial, 184, "Bad object file: it ends at byte 6, inside record 1 (4 bytes from byte 3)",
+             QStringLiteral("Bad object file: it ends at byte 6, inside record 1 (4 bytes from byte 3)")},
+            {serial, 185, "Wrong object file architecture - EA object file and non-EA controller.",
+             QStringLiteral("Wrong object file architecture - EA object file and non-EA controller.")},
+            {serial, 160, "Failed to upload Step Length Table: Timed out waiting for response from controller",
+             QStringLiteral("Failed to upload Step Length Table: Timed out waiting for response from controller on "
+                            "COM2 (/dev/ttyS1)")},
         };
         for (const auto &c : cases) {
             link.setPlace(c.place);
@@ -213,6 +234,65 @@ private Q_SLOTS:
         link.setPlace({});
         for (int32_t code : {215, 216, 157}) QVERIFY(ControllerLink::refusedByController(code));
         for (int32_t code : {0, 170, 194, 206, 236, EIO}) QVERIFY(!ControllerLink::refusedByController(code));
+        for (int32_t code : {215, 216, 157, 183, 184, 185, 187}) QVERIFY(!ControllerLink::losesLink(code));
+        for (int32_t code : {0, 160, 170, 194, 206, 236, EIO}) QVERIFY(ControllerLink::losesLink(code));
+        QVERIFY(ControllerLink::losesLink(std::nullopt));
+    }
+
+    // A write that times out while the link still looks up gives the
+    // library's reason with the port and its device, as the connection
+    // messages do. Once the link is found lost, the flag button clicked
+    // just before shows "*", in no value's colour.
+    void timedOutWritesNameThePort() {
+        MonitorTestEnv env;
+        restartLink();
+        EmulatorPeer peer(5, PeerLink::Serial, 0, 1);
+        QVERIFY(peer.available());
+        frmMain *m = quietMainOnSerial(env, 115200, 150);
+        QVERIFY(m);
+        FlagWindowOpen = true;
+        const auto closed = qScopeGuard([] {
+            FlagWindowOpen = false;
+            disconnectMonitor();
+        });
+        frmFlag &flags = form<frmFlag>();
+        frmDDE &dde = form<frmDDE>();
+        m->Timer1_Timer();
+        QVERIFY(controllerLink().up());
+        peer.controller().setFault({orvemu::FaultKind::Drop, -1});
+        const QString timedOut =
+            QStringLiteral("\nTimed out waiting for response from controller on COM1 (") + peer.device() + u')';
+        const struct {
+            const char *what;
+            std::function<void()> act;
+            QString words;
+        } writes[] = {
+            {"flag window", [&] { flags.SSCommand1[0]->click(); }, QStringLiteral("Failed to update Flag value!")},
+            {"DDE flag box",
+             [&] {
+                 dde.FlagAddress->setText(QStringLiteral("1"));
+                 dde.FlagWrite->setText(QStringLiteral("1"));
+             },
+             QStringLiteral("Failed to update Flag value!")},
+            {"DDE register box",
+             [&] {
+                 dde.RegAddress->setText(QStringLiteral("5"));
+                 dde.RegWrite->setText(QStringLiteral("7"));
+             },
+             QStringLiteral("Failed to update register value!")},
+        };
+        for (const auto &w : writes) {
+            m->Message->clear();
+            w.act();
+            QVERIFY2(controllerLink().up(), w.what);
+            QCOMPARE(m->Message->text(), w.words + timedOut);
+        }
+        QVERIFY(flags.SSCommand1[0]->ForeColor() != ColourNoValue);
+        m->Timer1_Timer();
+        peer.controller().clearFault();
+        QVERIFY(!controllerLink().up());
+        QCOMPARE(flags.SSCommand1[0]->Caption(), QStringLiteral("*"));
+        QCOMPARE(flags.SSCommand1[0]->ForeColor(), ColourNoValue);
     }
 
     // After a transfer closed the link, nothing typed into a window is sent,

@@ -533,10 +533,21 @@ private Q_SLOTS:
         std::fill(m.registers.begin() + 32001, m.registers.begin() + 36001, 0);
         m.vregs.entries.clear();
         QStringList seen;
-        s.pump.every([&](long) { seen << s.status(); });
+        // The download holds the link as every transfer does: a polling
+        // tick in one of its yields reads nothing.
+        int held = 0;
+        s.pump.every([&](long) {
+            seen << s.status();
+            held += controllerLink().busy();
+            s.main->Timer1_Timer();
+        });
         m.registers[128] = 1280;
+        s.peer.controller().clearLog();
         s.download(path);
         QCOMPARE(s.status(), QStringLiteral("Register file write completed."));
+        QCOMPARE(held, seen.size());
+        QCOMPARE(s.requests().count(QStringLiteral("get 1")), 0);
+        QVERIFY(!controllerLink().busy());
         // Register 128 keeps what it holds; every other register is back.
         QCOMPARE(m.registers[128], 1280);
         m.registers[128] = saved[128];

@@ -58,6 +58,27 @@ struct Transfer {
     QString objectFile, textFile;
 };
 
+// Answers as the test's responder does, and notes what the main window
+// showed while each box was up.
+class WatchingResponder : public DialogResponder {
+public:
+    explicit WatchingResponder(ScriptedResponder &inner) : inner_(inner) { installDialogResponder(this); }
+    ~WatchingResponder() override { installDialogResponder(&inner_); }
+    int answerBox(const MsgBoxCall &call) override {
+        const frmMain &m = form<frmMain>();
+        shown.append({call.prompt, m.Message->text(), m.SuspendButton->Caption()});
+        return inner_.answerBox(call);
+    }
+    FileDialogAnswer answerFile(const FileDialogCall &call) override { return inner_.answerFile(call); }
+    struct Shown {
+        QString prompt, status, button;
+    };
+    QList<Shown> shown;
+
+private:
+    ScriptedResponder &inner_;
+};
+
 }  // namespace
 
 class TestProgramTransfer : public QObject {
@@ -349,27 +370,106 @@ private Q_SLOTS:
         m.Timer1->setEnabled(false);
     }
 
-    // An object file cut inside a record reaches the controller with no
-    // record of it, and the box says where it breaks off; also after a
-    // register write that the controller refused on the window thread (the
-    // download's error is its own, read on the thread that ran it).
-    // A broken object file is refused before anything reaches the
-    // controller: its registers are not written nor the controller stopped.
+    // A controller that stops answering in the middle of a transfer over a
+    // serial line: the box gives the step and the library's reason with
+    // the port and its device, and while it is up the main window does not
+    // show the link as connected: an upload closes it (as every upload
+    // does), a download leaves it lost, to be made again.
+    void transferBrokenOffOverSerialSaysWhy_data() {
+        QTest::addColumn<bool>("upload");
+        QTest::addColumn<int>("answered");  // requests answered before the controller goes silent
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("button");
+        const QString timedOut = QStringLiteral("Timed out waiting for response from controller on COM1 (%1)");
+        // The model read and five pieces of the step length table.
+        QTest::newRow("upload") << true << 6 << QStringLiteral("Failed to upload Step Length Table: ") + timedOut
+                                << QStringLiteral("Connection closed after the program transfer - Resume Monitoring "
+                                                  "reconnects")
+                                << QStringLiteral("Resume Monitoring");
+        // The check's and the download's model reads, and the start of the load.
+        QTest::newRow("download") << false << 3 << timedOut << QStringLiteral("Connection lost - ") + timedOut
+                                  << QStringLiteral("Suspend Monitoring");
+    }
+    void transferBrokenOffOverSerialSaysWhy() {
+        QFETCH(bool, upload);
+        QFETCH(int, answered);
+        QFETCH(QString, reason);
+        QFETCH(QString, status);
+        QFETCH(QString, button);
+        MonitorTestEnv env;
+        restartLink();
+        EmulatorPeer peer(6, PeerLink::Serial, 0, 1);
+        QVERIFY(peer.available());
+        frmMain *main = quietMainOnSerial(env, 115200, 400);
+        QVERIFY(main);
+        QVERIFY(main->Message->text().startsWith(QStringLiteral("Connected to COMM1")));
+        const QString objectFile = env.dir() + QStringLiteral("/PLANT.DSO");
+        if (!upload)  // a program of one step of 40 bytes
+            writeText(objectFile, QString::fromLatin1(QByteArray("\xED\xFE\x00\x28\x01\x00\x00", 7) +
+                                                      QByteArray(40, 'U')));
+        orvemu::Fault silent;
+        silent.kind = orvemu::FaultKind::Drop;
+        silent.count = -1;
+        silent.after = answered;
+        peer.controller().setFault(silent);
+        env.responder.expectFile(objectFile);
+        if (upload) env.responder.expectBox(QStringLiteral("Upload Controller Register Values?"), mbNo);
+        env.responder.answerEveryBox(mbOK);
+        WatchingResponder watch(env.responder);
+        if (upload) UploadProgram();
+        else DownloadProgram();
+        peer.controller().clearFault();
+
+        QCOMPARE(watch.shown.size(), upload ? 2 : 1);
+        const WatchingResponder::Shown &failed = watch.shown.last();
+        QCOMPARE(failed.prompt, (upload ? QStringLiteral("Failed to upload ") : QStringLiteral("Failed to download ")) +
+                                    objectFile + QStringLiteral(".\nError: ") + reason.arg(peer.device()));
+        QCOMPARE(failed.status, status.contains(u'%') ? status.arg(peer.device()) : status);
+        QCOMPARE(failed.button, button);
+        QVERIFY(!controllerLink().up());
+        if (upload) QVERIFY(!QFile::exists(objectFile));
+    }
+
+    // A file that the library's download would refuse is refused before
+    // anything is asked or changed: no question about its registers, and
+    // nothing reaches the controller but the model read of the library's
+    // check (its registers are not written, it is not stopped). The box
+    // gives the library's text. Besides files that break off or are none:
+    // the other architecture, a data table too large to transfer, and a
+    // zero length byte that ends the file inside its record header.
     void downloadOfABrokenFileChangesNothing_data() {
+        QTest::addColumn<int>("model");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("error");
         // The magic of a model 5 file, a clean status byte, and a program
         // record of three bytes that ends after two.
-        QTest::newRow("cut") << QByteArray("\xEC\xFE\x00\x03\x01\x00\x00\x01\x02", 9)
+        QTest::newRow("cut") << 5 << QByteArray("\xEC\xFE\x00\x03\x01\x00\x00\x01\x02", 9)
                              << QStringLiteral("Bad object file: it ends at byte 9, inside record 1 (7 bytes from byte 3)");
-        QTest::newRow("unknown type") << QByteArray("\xEC\xFE\x00\x01\x01\x00\x00\x01\x01\x09\x00\x00\x05", 13)
+        QTest::newRow("unknown type") << 5 << QByteArray("\xEC\xFE\x00\x01\x01\x00\x00\x01\x01\x09\x00\x00\x05", 13)
                                       << QStringLiteral("Bad object file: record 2 (at byte 8) has the unknown type 9");
-        QTest::newRow("no object file") << QByteArray("Reg#", 4) << QStringLiteral("Not an object file");
+        QTest::newRow("no object file") << 5 << QByteArray("Reg#", 4) << QStringLiteral("Not an object file");
+        QTest::newRow("non-EA file, EA controller")
+            << 5 << QByteArray("\xEF\xBE\x00", 3)
+            << QStringLiteral("Wrong object file architecture - non-EA object file and EA controller.");
+        QTest::newRow("EA file, non-EA controller")
+            << 2 << QByteArray("\xEC\xFE\x00", 3)
+            << QStringLiteral("Wrong object file architecture - EA object file and non-EA controller.");
+        // "datasiz": 48896 rows of 254 columns.
+        QTest::newRow("table too large")
+            << 5 << QByteArray("\xEC\xFE\x00\x04\x03\x00\x00\x00\xBF\xFE\x00", 11)
+            << QStringLiteral("Data table of 48896 rows x 254 columns (24839168 bytes) too large to transfer: at most "
+                              "129 rows of 254 columns fit the 16-bit addresses of the object file and the "
+                              "controller's memory");
+        QTest::newRow("zero length in a cut header")
+            << 2 << QByteArray("\xEF\xBE\x00\x00\x1D\x00", 6)
+            << QStringLiteral("Bad object file: it ends at byte 6, inside record 1 (4 bytes from byte 3)");
     }
     void downloadOfABrokenFileChangesNothing() {
+        QFETCH(int, model);
         QFETCH(QByteArray, bytes);
         QFETCH(QString, error);
-        Transfer t(5);
+        Transfer t(model);
         QVERIFY(t.ok);
         controllerLink().markIdentified(true);
         QFile cut(t.objectFile);
@@ -381,12 +481,15 @@ private Q_SLOTS:
         writeText(t.textFile, text);
         t.peer.controller().clearLog();
         t.env.responder.expectFile(t.objectFile);
-        t.env.responder.answerEveryBox(mbOK);
+        // Were the registers asked for, they would be written.
+        t.env.responder.answerEveryBox(mbYes);
         DownloadProgram();
-        QCOMPARE(t.env.responder.prompts().last(),
-                 QStringLiteral("Failed to download ") + t.objectFile + QStringLiteral(".\nError: ") + error);
-        QVERIFY(!t.env.responder.prompts().contains(QStringLiteral("Download Non-Volatile Registers?")));
-        QCOMPARE(requestSummary(t.peer.controller()), QStringList());
+        QCOMPARE(t.env.responder.prompts(),
+                 QStringList{QStringLiteral("Failed to download ") + t.objectFile + QStringLiteral(".\nError: ") + error});
+        QCOMPARE(requestSummary(t.peer.controller()), QStringList{QStringLiteral("get 13008")});
+        QCOMPARE(t.memory().registers[600], 0);
+        // A refused file is no fault of the link.
+        QVERIFY(controllerLink().up());
     }
 
     // However an upload ends, the link is then shown closed, the same way:

@@ -274,6 +274,21 @@ frmMain &quietMainConnectedTo(MonitorTestEnv &env, const EmulatorPeer &peer, int
                               .arg(timeoutMs));
 }
 
+frmMain *quietMainOnSerial(MonitorTestEnv &env, int baud, int timeoutMs) {
+    frmMain &m = quietMain(env, QStringLiteral("[Communications]\ndword \"COMM Port\" 3\ndword \"BAUD Rate\" %1\n"
+                                               "dword \"Timeout\" %2\n")
+                                    .arg(baud)
+                                    .arg(timeoutMs));
+    for (int i = 0; i < 20 && !(controllerLink().up() && ControllerIdentified); ++i) {
+        m.CheckComm();
+        m.waitForAttempt();
+    }
+    m.Timer1->setEnabled(false);
+    m.Timer2->setEnabled(false);
+    m.Timer3->setEnabled(false);
+    return controllerLink().up() && ControllerIdentified ? &m : nullptr;
+}
+
 void disconnectMonitor() {
     if (ConnectionHandle != 0) OrvComm::ZqCloseConnection(ConnectionHandle);
     controllerLink().markDropped();

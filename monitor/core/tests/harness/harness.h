@@ -107,6 +107,10 @@ inline constexpr int PeerReplyTimeoutMs = 2000;
 // The same, its settings pointing at a UDP or TCP peer, so that the main
 // window connects as it loads (reply time-out timeoutMs).
 frmMain &quietMainConnectedTo(MonitorTestEnv &env, const EmulatorPeer &peer, int timeoutMs = PeerReplyTimeoutMs);
+// The same on COM1 at the given rate (a serial peer that hears any rate):
+// attempts are made until the link is up and the controller identified (a
+// loaded machine may answer one too late). Null when that never happens.
+frmMain *quietMainOnSerial(MonitorTestEnv &env, int baud, int timeoutMs);
 
 // Closes the monitor's connection: ConnectionHandle 0, NoComm True.
 void disconnectMonitor();
