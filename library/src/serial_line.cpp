@@ -24,10 +24,13 @@ void SerialLine::RateJudge::note(std::size_t rest, Duration span, std::size_t la
     const auto onLine = character * static_cast<std::int64_t>(rest);
     if (onLine < kShortestJudged) return;
     // Paced: the rest came in pieces of a few bytes (what a reader that
-    // looks at once finds), over about the time they take on the line.
-    const auto fewBytes = 2 + static_cast<std::size_t>(milliseconds(1) / character);
+    // looks soon finds, on a busy machine a few milliseconds late), over
+    // about the time they take on the line. An adapter that collects them
+    // hands them over in one piece, one with a latency timer in pieces of
+    // all that crossed in its 16 ms or so.
+    const auto fewBytes = 2 + static_cast<std::size_t>(milliseconds(4) / character);
     const bool paced = largestChunk < rest && largestChunk <= fewBytes && span >= onLine / 2 - character / 2 &&
-                       span <= onLine + milliseconds(2);
+                       span <= onLine + milliseconds(4);
     paced_ = paced ? paced_ + 1 : 0;
 }
 

@@ -276,55 +276,6 @@ TEST_F(SerialLink, ARepeatedReplyIsNotTakenForTheNextAnswer) {
     }
 }
 
-// A line that keeps its rate cannot answer a request before the request has
-// crossed it. Once it has shown that it keeps its rate (its replies' bytes
-// came paced), a reply that comes sooner (a repeated one, sent as the next
-// request reaches the controller) fails that request, and the line is in
-// step again for the one after; its own answers at that rate pass. A line
-// that ignores its rate hands its replies' bytes over at once, and is never
-// judged by the rate, however its answers are timed. The slow rate lets the
-// crossing (7 bytes at 110 baud: 636 ms) dwarf any delay that a busy
-// machine adds.
-TEST_F(SerialLink, AReplySoonerThanTheLineAllowsIsNotTheAnswer) {
-    struct Case {
-        const char *name;
-        bool lineTiming;
-        bool repeated;
-        int replyDelayMs;
-        int firstSlowRead;
-        std::int32_t timeout;
-    };
-    // The longer time-out outlasts an answer at 110 baud (727 ms).
-    const Case cases[] = {
-        {"a line that keeps its rate, a repeated reply", true, true, 0, kFailed, 1000},
-        {"a line that ignores its rate, answering in time", false, false, 20, kRight, kPatient},
-    };
-    numberRegisters(12);
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        link.controller().setLineTiming(c.lineTiming);
-        link.controller().setReplyDelay(c.replyDelayMs, c.replyDelayMs);
-        // A fresh connection, which has not yet seen how the line keeps time.
-        link.close();
-        ASSERT_NE(link.open(), 0) << ErrorText(0);
-        ASSERT_EQ(ZqSetConnectionTimeout(id(), kPatient), 1);
-        for (int n = 1; n <= 8; ++n) ASSERT_EQ(readOwn(n), kRight) << ErrorText(id());
-        if (c.repeated) link.controller().setFault({orvemu::FaultKind::Duplicate, 1, -1});
-        ASSERT_EQ(readOwn(9), kRight);
-        ASSERT_EQ(ZqSetConnectionTimeout(id(), c.timeout), 1);
-        ASSERT_EQ(ZqInitConnection(id(), 110, 0, 8, 0), 1);
-        EXPECT_EQ(readOwn(10), c.firstSlowRead) << ErrorText(id());
-        if (c.firstSlowRead == kFailed) {
-            EXPECT_EQ(ErrorText(id()), "Reply came before the request could reach the controller");
-            EXPECT_EQ(ErrorCode(id()), 206);
-        }
-        ASSERT_EQ(ZqInitConnection(id(), 9600, 0, 8, 0), 1);
-        EXPECT_EQ(readOwn(11), kRight) << ErrorText(id());
-        ASSERT_EQ(ZqInitConnection(id(), 110, 0, 8, 0), 1);
-        EXPECT_EQ(readOwn(12), kRight) << ErrorText(id());
-    }
-}
-
 // After a failed exchange a request goes out only once the line has been
 // quiet for a whole time-out; a line that keeps talking fails the call after
 // a few time-outs, without the request ever going out.

@@ -158,6 +158,12 @@ LineState LineOf(std::int32_t id) {
     return {t->lineDirty(), t->lineUnconfirmed(), static_cast<long>(t->quietPeriod().count())};
 }
 bool LineDirty(std::int32_t id) { return LineOf(id).dirty; }
+bool KeepsRate(std::int32_t id) {
+    orv::TableGuard guard;
+    auto *c = orv::table::lookup(id, false);
+    auto *t = c ? dynamic_cast<orv::SerialTransport *>(c->transport.get()) : nullptr;
+    return t && t->line().rate().keepsRate();
+}
 }  // namespace
 
 // Every way an exchange can end other than cleanly leaves the line dirty; the
@@ -477,6 +483,62 @@ TEST(SerialLine, RequestsWaitAndRepliesAreWatchedOnlyWhereTimeCannotTell) {
     EXPECT_EQ(times.longest(kWrite), milliseconds(30));
     EXPECT_EQ(times.quickest(kWrite), milliseconds(30));
     EXPECT_EQ(times.longest(0x77), milliseconds(30));
+}
+
+// A line that keeps its rate cannot answer a request before the request has
+// crossed it. Once it has shown that it keeps its rate (its replies' bytes
+// came paced; a busy machine may take a while to see it), a reply that comes
+// sooner (a repeated one, sent as the next request reaches the controller)
+// fails that request, and the line is in step again for the one after; its
+// own answers at that rate pass. A line that ignores its rate hands its
+// replies' bytes over at once, and is never judged by the rate, however its
+// answers are timed. The slow rate lets the crossing (7 bytes at 110 baud:
+// 636 ms) dwarf any delay that a busy machine adds.
+TEST(SerialLine, AReplySoonerThanTheLineAllowsIsNotTheAnswer) {
+    struct Case {
+        const char *name;
+        bool lineTiming;
+        int replyDelayMs;
+    } const cases[] = {
+        {"a line that keeps its rate, a repeated reply", true, 0},
+        {"a line that ignores its rate, answering in time", false, 20},
+    };
+    constexpr std::int32_t kBase = 70000;
+    orvemu::Controller controller;
+    auto pty = orvemu::startPty(controller);
+    ASSERT_TRUE(pty);
+    for (int n = 1; n <= 4; ++n) orvtest::SetRegister(controller, n, kBase + n);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        controller.setLineTiming(c.lineTiming);
+        controller.setReplyDelay(c.replyDelayMs, c.replyDelayMs);
+        // A fresh connection, which has not yet seen how the line keeps time.
+        const std::int32_t id = OpenOn(pty->endpoint(), 300);
+        ASSERT_NE(id, 0);
+        auto readOwn = [&](int n) {
+            std::int32_t v = -1;
+            return ZqGetRegister(id, n, &v) == 1 && v == kBase + n;
+        };
+        // Until the line has shown how it keeps time; only a hang reaches the bound.
+        for (int i = 0; i < 2000 && !(i >= 20 && (KeepsRate(id) || !c.lineTiming)); ++i)
+            ASSERT_TRUE(readOwn(1 + i % 2)) << orvtest::ErrorText(id);
+        EXPECT_EQ(KeepsRate(id), c.lineTiming);
+        if (c.lineTiming) controller.setFault({orvemu::FaultKind::Duplicate, 1, -1});
+        ASSERT_TRUE(readOwn(1));
+        // The longer time-out outlasts an answer at 110 baud (727 ms).
+        ASSERT_EQ(ZqSetConnectionTimeout(id, 1000), 1);
+        ASSERT_EQ(ZqInitConnection(id, 110, 0, 8, 0), 1);
+        EXPECT_EQ(readOwn(2), !c.lineTiming) << orvtest::ErrorText(id);
+        if (c.lineTiming) {
+            EXPECT_EQ(orvtest::ErrorText(id), "Reply came before the request could reach the controller");
+            EXPECT_EQ(orvtest::ErrorCode(id), 206);
+        }
+        ASSERT_EQ(ZqInitConnection(id, 9600, 0, 8, 0), 1);
+        EXPECT_TRUE(readOwn(3)) << orvtest::ErrorText(id);
+        ASSERT_EQ(ZqInitConnection(id, 110, 0, 8, 0), 1);
+        EXPECT_TRUE(readOwn(4)) << orvtest::ErrorText(id);
+        EXPECT_EQ(ZqCloseConnection(id), 1);
+    }
 }
 
 // A line that takes no bytes (its flow control held, or nobody reading its
