@@ -136,16 +136,21 @@ private:
     // `beforeLast` runs just before the last byte goes out. An adapter that
     // collects them hands them all over once the last has crossed, one with
     // a latency timer hands over what has crossed at each of its ticks.
+    // Bytes past the first `paced` go out with the last of those, in one
+    // write (a copy that follows its answer at once, whatever the load).
     // False when told to stop.
-    template <typename F> bool sendPaced(std::span<const std::uint8_t> bytes, F beforeLast) {
+    template <typename F>
+    bool sendPaced(std::span<const std::uint8_t> bytes, F beforeLast, std::size_t paced = SIZE_MAX) {
         if (bytes.empty()) return true;
+        paced = std::clamp<std::size_t>(paced, 1, bytes.size());
         const auto character = characterTime();
         const auto start = Clock::now();
         const Delivery delivery = controller_.delivery();
         // When the byte numbered i (from 0) is handed over.
         auto handedOver = [&](std::size_t i) {
+            i = std::min(i, paced - 1);
             const auto crossed = start + character * static_cast<std::int64_t>(i + 1);
-            if (delivery == Delivery::AtOnce) return start + character * static_cast<std::int64_t>(bytes.size());
+            if (delivery == Delivery::AtOnce) return start + character * static_cast<std::int64_t>(paced);
             if (delivery == Delivery::Bursts) {
                 const auto tick = std::chrono::milliseconds(controller_.burstMs());
                 const auto since = crossed - epoch_;
@@ -216,7 +221,7 @@ private:
                 std::vector<std::uint8_t> twice(bytes.begin(), bytes.end());
                 twice.insert(twice.end(), bytes.begin(), bytes.end());
                 answered();
-                if (!sendPaced(twice)) return false;
+                if (!sendPaced(twice, [] {}, bytes.size())) return false;
             } else if (!sendPaced(bytes, answered)) {
                 return false;
             }
