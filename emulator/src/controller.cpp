@@ -51,7 +51,7 @@ Response Controller::handleText(std::span<const std::uint8_t> text) {
         r.noise = f->noise;
         switch (f->kind) {
         case FaultKind::Drop: r.bytes.clear(); r.drop = true; break;
-        case FaultKind::Garbage: r.bytes = f->garbage; break;
+        case FaultKind::Garbage: r.bytes = f->garbage; r.onePiece = true; break;
         case FaultKind::Noise: break;
         default: applyTransportFault(*f, r); break;
         }
@@ -247,7 +247,7 @@ Response Controller::handle(std::span<const std::uint8_t> frame) {
             }
             break;
         case FaultKind::ShortError: r.bytes = shortReply(f->errorCode); break;
-        case FaultKind::Garbage: r.bytes = f->garbage; break;
+        case FaultKind::Garbage: r.bytes = f->garbage; r.onePiece = true; break;
         case FaultKind::Noise: break;
         default: applyTransportFault(*f, r); break;
         }

@@ -29,7 +29,7 @@ enum class FaultKind {
     WrongLength,      // the reply's length byte is one more than it should be
     WrongCode,        // the reply's code byte is changed
     ShortError,       // a short reply with errorCode instead of the answer
-    Garbage,          // the bytes of `garbage` instead of the answer
+    Garbage,          // the bytes of `garbage` instead of the answer, handed over in one piece
     Noise,            // only the `noise` ahead of the answer
     // Transport-level faults, carried out by the transports.
     WrongSequence,    // the envelope carries another sequence number
@@ -111,6 +111,9 @@ struct Response {
     std::size_t logged = 0;
     // The request was never heard: the line goes on at once.
     bool unheard = false;
+    // A serial line hands the bytes over together, once the first has
+    // crossed (what follows a text reply's terminator is there with it).
+    bool onePiece = false;
 };
 
 class Controller;

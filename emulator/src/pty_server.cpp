@@ -133,7 +133,8 @@ private:
     }
     // Sends the bytes at the line's rate, each arriving one character time
     // after the one before (the first one after it has crossed the line);
-    // `beforeLast` runs just before the last byte goes out. An adapter that
+    // `beforeLast` runs just before the last byte (and what goes with it)
+    // goes out. An adapter that
     // collects them hands them all over once the last has crossed, one with
     // a latency timer hands over what has crossed at each of its ticks.
     // Bytes past the first `paced` go out with the last of those, in one
@@ -172,9 +173,9 @@ private:
                 }
             }
             if (due == bytes.size()) {
-                if (due - done > 1) send(bytes.data() + done, due - done - 1);
+                // The last byte goes out with all that is due with it, in one write.
                 beforeLast();
-                send(bytes.data() + due - 1, 1);
+                send(bytes.data() + done, due - done);
             } else {
                 send(bytes.data() + done, due - done);
             }
@@ -222,7 +223,7 @@ private:
                 twice.insert(twice.end(), bytes.begin(), bytes.end());
                 answered();
                 if (!sendPaced(twice, [] {}, bytes.size())) return false;
-            } else if (!sendPaced(bytes, answered)) {
+            } else if (!sendPaced(bytes, answered, r.onePiece ? 1 : bytes.size())) {
                 return false;
             }
             if (r.transportFault == FaultKind::Duplicate && r.repeatAfter.count() != 0) {
