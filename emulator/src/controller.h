@@ -85,7 +85,7 @@ struct Turnaround {
     static Turnaround between(int minMs, int maxMs);
     // The longest any answer takes, in microseconds.
     int longestUs() const;
-    // Reads a specification: "MS" or "MIN-MAX" (ms) for every answer,
+    // Reads a description: "MS" or "MIN-MAX" (ms) for every answer,
     // "R/W" (each MS or MIN-MAX) for reads and writes, "A,B@P%" for B in P
     // percent of the answers and A in the rest, "A,B@N" for A in the first
     // N requests and B after them. nullopt when the text is none of those.
