@@ -208,7 +208,7 @@ struct Options {
     std::uint32_t baud = 9600;
     bool lineTiming = true;
     orvemu::Delivery delivery = orvemu::Delivery::Paced;
-    int burstMs = 16;
+    int burstMs = 0;
     int threads = 1;
     int busy = 0;
     // Set in a program that another one started: the device to open.
@@ -417,8 +417,7 @@ private:
     }
     void writeAndReadBack(std::int32_t reg, long round) {
         const std::int32_t old = held(reg);
-        std::int32_t value = newValue(reg, round);
-        if (value == old) ++value;
+        const std::int32_t value = newValue(reg, round);
         const bool written = write(reg, value);
         // The controller answers a read after the write that went before
         // it, so the read-back is the new value, or the old one when the
@@ -747,12 +746,9 @@ bool parse(int argc, char **argv, Options &o) {
         } else if (a == "--turnaround" || a == "--delay") {
             if (!(o.turnaround = orvemu::Turnaround::parse(v))) return false;
         } else if (a == "--delivery") {
-            const std::string d = v;
-            if (d == "paced") o.delivery = orvemu::Delivery::Paced;
-            else if (d == "once") o.delivery = orvemu::Delivery::AtOnce;
-            else if (d.rfind("bursts:", 0) == 0 && (o.burstMs = std::atoi(d.c_str() + 7)) > 0)
-                o.delivery = orvemu::Delivery::Bursts;
-            else return false;
+            const auto d = orvemu::parseDelivery(v);
+            if (!d) return false;
+            std::tie(o.delivery, o.burstMs) = *d;
         } else if (a == "--threads") {
             o.threads = std::atoi(v);
         } else if (a == "--busy") {
@@ -833,8 +829,7 @@ int main(int argc, char **argv) {
         const bool tooMany = o.pattern->mayGoStale ? wrong > f.faults || f.longestRun > 1 : wrong > 0;
         // A healthy line fails no call at all.
         const bool healthyFailed = !o.pattern->kinds.empty() && o.pattern->kinds.front() == Kind::Count &&
-                                   !o.pattern->everyRequestLate &&
-                                   f.failedCalls > 0;
+                                   !o.pattern->everyRequestLate && f.failedCalls > 0;
         if (tooMany || healthyFailed || (o.pattern->recovers && f.unrecovered > 0)) clean = false;
     }
     stop = true;

@@ -124,10 +124,6 @@ int Controller::burstMs() const {
     return burstMs_;
 }
 
-bool Controller::faultPending() const {
-    std::lock_guard lock(mutex_);
-    return std::ranges::any_of(faults_, [](const Fault &f) { return f.kind != FaultKind::None; });
-}
 
 void Controller::setLineTiming(bool on) {
     std::lock_guard lock(mutex_);
@@ -295,9 +291,15 @@ void Controller::clearLog() {
     answered_.clear();
 }
 
-}  // namespace orvemu
-
-namespace orvemu {
+std::optional<std::pair<Delivery, int>> parseDelivery(const std::string &text) {
+    if (text == "paced") return std::pair{Delivery::Paced, 0};
+    if (text == "once") return std::pair{Delivery::AtOnce, 0};
+    const std::string ms = text.rfind("bursts:", 0) == 0 ? text.substr(7) : std::string();
+    if (ms.empty() || ms.size() > 4 || ms.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    const int n = std::stoi(ms);
+    if (n < 1 || n > 1000) return std::nullopt;
+    return std::pair{Delivery::Bursts, n};
+}
 
 Turnaround Turnaround::between(int minMs, int maxMs) {
     Turnaround t;
@@ -349,10 +351,9 @@ std::optional<Turnaround> Turnaround::parse(const std::string &text) {
         std::tie(t.reads, t.writes) = *rw;
         return t;
     }
-    const auto split = comma;
-    if (split == std::string::npos || split > at) return std::nullopt;
-    const auto first = both(text.substr(0, split));
-    const auto second = parseSpread(text.substr(split + 1, at - split - 1));
+    if (comma == std::string::npos || comma > at) return std::nullopt;
+    const auto first = both(text.substr(0, comma));
+    const auto second = parseSpread(text.substr(comma + 1, at - comma - 1));
     std::string count = text.substr(at + 1);
     const bool percent = !count.empty() && count.back() == '%';
     if (percent) count.pop_back();

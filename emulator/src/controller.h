@@ -97,6 +97,9 @@ struct Turnaround {
 // the line's rate, all at once when the last has crossed (an adapter that
 // collects them), or in bursts every `burstMs` (an adapter's latency timer).
 enum class Delivery { Paced, AtOnce, Bursts };
+// Reads "paced", "once" or "bursts:MS" (MS from 1 to 1000): the delivery
+// and its burst time in ms (0 for the first two); nullopt for anything else.
+std::optional<std::pair<Delivery, int>> parseDelivery(const std::string &text);
 
 // What a transport is to do with one request.
 struct Response {
@@ -162,8 +165,6 @@ public:
     void setDelivery(Delivery d, int burstMs = 16);
     Delivery delivery() const;
     int burstMs() const;
-    // Whether a fault is armed and not yet used up.
-    bool faultPending() const;
     // The turnarounds drawn for answers so far: their number and sum.
     std::pair<std::uint64_t, std::chrono::microseconds> turnaroundsDrawn() const;
     // Real line timing on a serial line: no answer starts before its request

@@ -75,11 +75,8 @@ orvemu::Turnaround turnaroundOf(const std::string &option, const std::string &te
 
 // The value of --delivery.
 std::pair<orvemu::Delivery, int> deliveryOf(const std::string &option, const std::string &text) {
-    if (text == "paced") return {orvemu::Delivery::Paced, 0};
-    if (text == "once") return {orvemu::Delivery::AtOnce, 0};
-    if (text.rfind("bursts:", 0) == 0)
-        return {orvemu::Delivery::Bursts, static_cast<int>(wholeNumber(option, text.substr(7), 1000))};
-    refuse(option + " needs paced, once or bursts:MS, not \"" + text + "\"");
+    if (auto d = orvemu::parseDelivery(text)) return *d;
+    refuse(option + " needs paced, once or bursts:MS (MS from 1 to 1000), not \"" + text + "\"");
 }
 
 // The value of --udp or --tcp: an address in dotted digits (no name is looked up).

@@ -134,12 +134,11 @@ private:
     // Sends the bytes at the line's rate, each arriving one character time
     // after the one before (the first one after it has crossed the line);
     // `beforeLast` runs just before the last byte (and what goes with it)
-    // goes out. An adapter that
-    // collects them hands them all over once the last has crossed, one with
-    // a latency timer hands over what has crossed at each of its ticks.
-    // Bytes past the first `paced` go out with the last of those, in one
-    // write (a copy that follows its answer at once, whatever the load).
-    // False when told to stop.
+    // goes out. An adapter that collects them hands them all over once the
+    // last has crossed, one with a latency timer hands over what has
+    // crossed at each of its ticks. Bytes past the first `paced` go out
+    // with the last of those, in one write (a copy that follows its answer
+    // at once, whatever the load). False when told to stop.
     template <typename F>
     bool sendPaced(std::span<const std::uint8_t> bytes, F beforeLast, std::size_t paced = SIZE_MAX) {
         if (bytes.empty()) return true;

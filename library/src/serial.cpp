@@ -240,7 +240,6 @@ bool SerialTransport::writeText(Connection &c) {
 
 bool SerialTransport::readText(Connection &c, std::uint8_t terminator) {
     c.replyLength = 0;
-    line_.textExchanged();
     if (port_.read(c.reply, 1) != 1) {
         c.setError(err::kTimeout, err::kTimedOut);
         line_.dirty();

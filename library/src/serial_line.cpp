@@ -101,20 +101,20 @@ std::chrono::milliseconds SerialLine::quietPeriod(std::chrono::milliseconds time
     return std::max(timeout, owed_);
 }
 
-std::optional<SerialLine::Duration> SerialLine::owedWithin() const {
-    const auto longest = answers_.longest(last_.code);
+std::optional<SerialLine::Duration> SerialLine::answerWithin(const Request &q) const {
+    const auto longest = answers_.longest(q.code);
     if (!longest) return std::nullopt;
-    // An answer owed goes out its turnaround after the last reply was out,
+    // An answer goes out its turnaround after the reply before it was out,
     // and its first byte crosses. On a line that does not keep its rate the
     // times learnt may leave out a crossing that took no time.
-    Duration within = *longest + last_.character + answers_.margin(last_.code);
-    if (!rate_.keepsRate()) within += last_.crossing;
+    Duration within = *longest + q.character + answers_.margin(q.code);
+    if (!rate_.keepsRate()) within += q.crossing;
     return within;
 }
 
 std::optional<SerialLine::TimePoint> SerialLine::trustedAfter() const {
     if (state_ != State::InStep) return std::nullopt;
-    const auto within = owedWithin();
+    const auto within = answerWithin(last_);
     if (!within) return std::nullopt;
     return lastEnd_ + *within;
 }
@@ -153,9 +153,7 @@ std::optional<SerialLine::TimePoint> SerialLine::watchUntil(const Request &q, co
     if (state_ == State::InStep && r.quietUntilTrusted && !sooner) return std::nullopt;
     // This request's own answer, if the reply was not it, comes within the
     // longest answer time after the reply.
-    Duration within = *longest + q.character + margin;
-    if (!rate_.keepsRate()) within += q.crossing;
-    return r.last + within;
+    return r.last + *answerWithin(q);
 }
 
 void SerialLine::trusted(const Request &q, const Reply &r) {

@@ -192,9 +192,10 @@ private:
     static Duration answeredAfter(const Request &q, const Reply &r) {
         return r.first - r.sent - q.crossing - q.character;
     }
-    // The most an answer still owed to the last request can take after the
-    // last reply, with the margin its learning leaves; none while unknown.
-    std::optional<Duration> owedWithin() const;
+    // The most an answer to a request like q can take after the reply
+    // before it is out, first byte in, with the margin its learning leaves;
+    // none while unknown.
+    std::optional<Duration> answerWithin(const Request &q) const;
     // In step, and the answers to this request code carry another reply
     // code than the last request's: an answer still owed cannot pass for
     // this request's.

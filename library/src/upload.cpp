@@ -167,13 +167,9 @@ private:
     // after it, why the read failed (the error it left on this thread). A
     // controller that only acknowledged some pieces gave no reason.
     void stepTableFailed(bool acknowledgedOnly) {
-        if (acknowledgedOnly) {
-            c_.setError(err::kStepLengthUpload, err::kStepLengthTable);
-            return;
-        }
         std::uint16_t code = 0;
-        char reason[256];
-        c_.readError(code, reason);
+        char reason[256] = "";
+        if (!acknowledgedOnly) c_.readError(code, reason);
         if (reason[0] == 0) c_.setError(err::kStepLengthUpload, err::kStepLengthTable);
         else c_.setErrorf(err::kStepLengthUpload, "%s: %s", err::kStepLengthTable, reason);
     }

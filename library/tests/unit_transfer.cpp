@@ -102,6 +102,20 @@ protected:
         EXPECT_EQ(emu.requests(), (std::vector<Bytes>{Frame(0x09, {0xD0, 0x32})})) << "only the model read";
         return result;
     }
+    // The check and the download both refuse the file with this text and
+    // code, and nothing but the model read reaches the controller.
+    void expectRefused(const Bytes &file, const std::string &text, std::int32_t wanted) {
+        std::int32_t code = 0;
+        EXPECT_EQ(check(file), 0) << text;
+        EXPECT_EQ(ErrorText(id, &code), text);
+        EXPECT_EQ(code, wanted);
+        ZQ_TRANSFER_STATS s{};
+        EXPECT_EQ(download(file, s), 0) << text;
+        EXPECT_EQ(emu.requests(), (std::vector<Bytes>{Frame(0x09, {0xD0, 0x32})})) << text << ": only the model read";
+        EXPECT_EQ(ErrorText(id, &code), text);
+        EXPECT_EQ(code, wanted);
+        EXPECT_EQ(s.errors, 0);
+    }
 
     orvemu::Controller emu;
     std::int32_t id = 0;
@@ -351,23 +365,13 @@ TEST_F(Transfer, DownloadRefusesFilesThatDoNotFit) {
     setModel(6);
     ZQ_TRANSFER_STATS s{};
     std::int32_t code = 0;
-    const auto refused = [&](const Bytes &file, const char *text, std::int32_t wanted) {
-        // The check finds what the download would refuse, with its text.
-        EXPECT_EQ(check(file), 0) << text;
-        EXPECT_EQ(ErrorText(id, &code), text);
-        EXPECT_EQ(code, wanted);
-        EXPECT_EQ(download(file, s), 0) << text;
-        EXPECT_EQ(ErrorText(id, &code), text);
-        EXPECT_EQ(code, wanted);
-        EXPECT_TRUE(sent(0x01).empty()) << text << ": the load began";
-    };
-    refused({}, "Bad object file", 184);
-    refused({0xED}, "Bad object file", 184);
-    refused({0xAD, 0xDE, 0x00}, "Not an object file", 184);
-    refused({0xED, 0xFE}, "Bad object record", 183);
-    refused(ObjectHeader(0xBEEF), "Wrong object file architecture - non-EA object file and EA controller.", 185);
+    expectRefused({}, "Bad object file", 184);
+    expectRefused({0xED}, "Bad object file", 184);
+    expectRefused({0xAD, 0xDE, 0x00}, "Not an object file", 184);
+    expectRefused({0xED, 0xFE}, "Bad object record", 183);
+    expectRefused(ObjectHeader(0xBEEF), "Wrong object file architecture - non-EA object file and EA controller.", 185);
     setModel(2);
-    refused(ObjectHeader(0xFEEB), "Wrong object file architecture - EA object file and non-EA controller.", 185);
+    expectRefused(ObjectHeader(0xFEEB), "Wrong object file architecture - EA object file and non-EA controller.", 185);
 
     emu.clearLog();
     EXPECT_EQ(ZqDownload(id, dir.file("missing.dso").c_str(), &s), 0);
@@ -425,23 +429,12 @@ TEST_F(Transfer, DownloadOfABrokenFileSendsNothingAndSaysWhere) {
     const MemorySnapshot before = Snapshot(emu);
     for (const Case &k : cases) {
         SCOPED_TRACE(k.what);
-        std::int32_t checked = 0;
-        EXPECT_EQ(check(k.file), 0);
-        EXPECT_EQ(ErrorText(id, &checked), "Bad object file: " + k.where);
-        EXPECT_EQ(checked, 184);
-        ZQ_TRANSFER_STATS s{};
-        EXPECT_EQ(download(k.file, s), 0);
-        EXPECT_EQ(emu.requests(), (std::vector<Bytes>{Frame(0x09, {0xD0, 0x32})})) << "only the model read";
-        std::int32_t code = 0;
-        EXPECT_EQ(ErrorText(id, &code), "Bad object file: " + k.where);
-        EXPECT_EQ(code, 184);
-        EXPECT_EQ(s.errors, 0);
+        expectRefused(k.file, "Bad object file: " + k.where, 184);
     }
     // A zero length byte ends a file only as a whole header: cut in its
     // header it is a file that breaks off.
-    const Bytes zeroCut{0xED, 0xFE, 0x00, 0x00, 0x1D, 0x00};
-    EXPECT_EQ(check(zeroCut), 0);
-    EXPECT_EQ(ErrorText(id), "Bad object file: it ends at byte 6, inside record 1 (4 bytes from byte 3)");
+    expectRefused({0xED, 0xFE, 0x00, 0x00, 0x1D, 0x00},
+                  "Bad object file: it ends at byte 6, inside record 1 (4 bytes from byte 3)", 184);
     EXPECT_EQ(Snapshot(emu), before);
 
     // The whole file passes the check, which writes none of it, and goes
@@ -784,13 +777,7 @@ TEST_F(Transfer, TablesPastSixteenBitRecordAddressesAreRefused) {
         AddRecord(file, 3, 0, p.sizeBytes());
         AddRecord(file, 2, 0, Bytes(2u * c.columns, 1));
         AddRecord(file, 2, static_cast<std::uint16_t>(2u * c.columns * (c.rows - 1u)), Bytes(2u * c.columns, 2));
-        EXPECT_EQ(check(file), 0);
-        EXPECT_EQ(ErrorText(id, &code), refusal(c.rows, c.columns, c.most));
-        EXPECT_EQ(code, 183);
-        EXPECT_EQ(download(file, s), 0);
-        EXPECT_EQ(ErrorText(id, &code), refusal(c.rows, c.columns, c.most));
-        EXPECT_EQ(code, 183);
-        EXPECT_TRUE(sent(0x01).empty() && sent(0x29).empty()) << "the load began";
+        expectRefused(file, refusal(c.rows, c.columns, c.most), 183);
     }
 }
 

@@ -218,7 +218,6 @@ std::size_t SerialPort::readUntil(std::uint8_t *buffer, std::size_t count, std::
             if (trace) {
                 trace->last = Clock::now();
                 trace->largestChunk = std::max(trace->largestChunk, static_cast<std::size_t>(n));
-                ++trace->chunks;
             }
             continue;
         }

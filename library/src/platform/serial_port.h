@@ -75,10 +75,9 @@ public:
     // errno value.
     int write(const std::uint8_t *bytes, std::size_t count, std::chrono::milliseconds most);
     // What a read saw of its bytes coming: the most that one look found
-    // waiting, how many looks found any, and when the last came.
+    // waiting, and when the last came.
     struct ReadTrace {
         std::size_t largestChunk = 0;
-        std::size_t chunks = 0;
         std::chrono::steady_clock::time_point last{};
     };
     // Reads up to count bytes, returning when all came or the read time-out
