@@ -96,6 +96,8 @@ void Controller::setTurnaround(const Turnaround &t) {
     turnaround_ = t;
     answeredCount_ = 0;
     drawnSum_ = {};
+    slowerBy_ = {};
+    slowerFor_ = 0;
 }
 
 std::chrono::microseconds Controller::drawTurnaround(bool write) {
@@ -139,7 +141,11 @@ void Controller::addReplyDelay(Response &r) {
     if (r.unheard) return;
     ++answeredCount_;
     const bool write = r.bytes.size() == 4 && r.bytes[1] == kAck;
-    const auto t = drawTurnaround(write);
+    auto t = drawTurnaround(write);
+    if (slowerFor_ != 0) {
+        t = std::max(t + slowerBy_, std::chrono::microseconds(0));
+        if (slowerFor_ > 0) --slowerFor_;
+    }
     drawnSum_ += t;
     r.delay += t;
 }
@@ -151,7 +157,8 @@ std::pair<std::uint64_t, std::chrono::microseconds> Controller::turnaroundsDrawn
 
 void Controller::applyTransportFault(const Fault &f, Response &r) {
     r.transportFault = f.kind;
-    if (f.kind == FaultKind::Duplicate) r.repeatAfter = std::chrono::milliseconds(f.delayMs);
+    if (f.kind == FaultKind::Duplicate || f.kind == FaultKind::OldAnswerEarly)
+        r.repeatAfter = std::chrono::milliseconds(f.delayMs);
     else r.delay = std::chrono::milliseconds(f.delayMs);
 }
 
@@ -224,7 +231,8 @@ Response Controller::handle(std::span<const std::uint8_t> frame) {
     default: r.bytes = shortReply(kUnknownPacket); break;
     }
 
-    if (auto f = takeFault(frame)) {
+    const auto f = takeFault(frame);
+    if (f) {
         r.noise = f->noise;
         switch (f->kind) {
         case FaultKind::Drop: r.bytes.clear(); r.drop = true; break;
@@ -249,6 +257,11 @@ Response Controller::handle(std::span<const std::uint8_t> frame) {
         }
     }
     addReplyDelay(r);
+    // The answers after this one take longer (or as long as before again).
+    if (f && f->thenSlowerMs) {
+        slowerBy_ = std::chrono::milliseconds(*f->thenSlowerMs);
+        slowerFor_ = f->thenSlowerFor;
+    }
     return r;
 }
 

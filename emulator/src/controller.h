@@ -44,6 +44,8 @@ enum class FaultKind {
     CopyForNext,      // the answer goes out, and a copy of it goes out again a turnaround
                       // after the next request is in, before that request's own answer
     Unheard,          // the controller never hears the request: no answer, no time taken
+    OldAnswerEarly,   // the answer to the request two before this one goes out again delayMs
+                      // after this request is in, ahead of this request's own answer
 };
 
 struct Fault {
@@ -62,6 +64,12 @@ struct Fault {
     // (and counts for `after`): a fault meant for one request then never
     // lands on an earlier one that the controller is still working off.
     std::vector<std::uint8_t> request;
+    // A controller that has just stalled often stays slower: when set, every
+    // answer after this request's own takes this many ms more than its
+    // turnaround (0: as before the first such fault), for `thenSlowerFor`
+    // answers (-1: for good, until another fault says otherwise).
+    std::optional<int> thenSlowerMs;
+    int thenSlowerFor = -1;
 };
 
 // How long the controller takes to answer each request, drawn anew for
@@ -108,7 +116,8 @@ struct Response {
     bool drop = false;
     std::chrono::microseconds delay{0};
     FaultKind transportFault = FaultKind::None;
-    // Duplicate: the gap before the second copy (negative: until the next request).
+    // Duplicate: the gap before the second copy (negative: until the next
+    // request); OldAnswerEarly: the gap after the request is in.
     std::chrono::milliseconds repeatAfter{0};
     // The request's place in the controller's log (for noteAnswered).
     std::size_t logged = 0;
@@ -159,7 +168,8 @@ public:
     // The same drawn from a whole turnaround model.
     void setTurnaround(const Turnaround &t);
     // A turnaround drawn as for an answer that is a write's acknowledgement
-    // or not (for an answer the transport sends of its own accord).
+    // or not (for an answer the transport sends of its own accord), at the
+    // controller's usual time (without what a fault made it slower by).
     std::chrono::microseconds drawTurnaround(bool write);
     // How a serial line with line timing hands answers over.
     void setDelivery(Delivery d, int burstMs = 16);
@@ -239,6 +249,9 @@ private:
     // Binary requests answered so far, for the turnaround's step.
     std::uint64_t answeredCount_ = 0;
     std::chrono::microseconds drawnSum_{0};
+    // What a fault made the answers slower by, for how many more (-1: for good).
+    std::chrono::microseconds slowerBy_{0};
+    long slowerFor_ = 0;
     bool lineTiming_ = false;
     Delivery delivery_ = Delivery::Paced;
     int burstMs_ = 16;

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <deque>
 #include <fcntl.h>
 #include <poll.h>
 #include <span>
@@ -235,7 +236,18 @@ private:
         }
         if (hold) controller_.noteHeldSent();
         if (r.transportFault == FaultKind::CopyForNext && !r.drop) copyForNext_ = r.bytes;
+        if (!r.drop && !bytes.empty()) {
+            answers_.push_back(r.bytes);
+            if (answers_.size() > 2) answers_.pop_front();
+        }
         return true;
+    }
+    // The answer to the request two before the one that has just crossed
+    // goes out again `after` it is in (OldAnswerEarly).
+    bool sendOldAnswer(Clock::time_point crossedAt, std::chrono::milliseconds after) {
+        if (answers_.size() < 2) return true;
+        const std::vector<std::uint8_t> old = answers_.front();
+        return pauseUntil(crossedAt + after) && sendPaced(old);
     }
     // A copy of an earlier answer that goes out a turnaround after the
     // request that has just crossed, before that request's own answer.
@@ -273,6 +285,7 @@ private:
             consume(n);
             const Response r = controller_.handle(frame);
             if (!r.unheard && !sendCopy(crossedAt)) return false;
+            if (r.transportFault == FaultKind::OldAnswerEarly && !sendOldAnswer(crossedAt, r.repeatAfter)) return false;
             if (!answer(r, crossedAt)) return false;
             lastActivity_ = Clock::now();
         }
@@ -331,6 +344,8 @@ private:
     const Clock::time_point epoch_ = Clock::now();
     // A copy of the last answer, due after the next request (CopyForNext).
     std::vector<std::uint8_t> copyForNext_;
+    // The last two answers that went out, the older first.
+    std::deque<std::vector<std::uint8_t>> answers_;
     std::thread thread_;
 };
 

@@ -123,4 +123,24 @@ TEST(Controller, TurnaroundsAsTheyAreWritten) {
     for (int i = 0; i < 1000; ++i) slowOnes += c.handle(kRead1).delay == std::chrono::milliseconds(45);
     EXPECT_GT(slowOnes, 50);
     EXPECT_LT(slowOnes, 150);
+
+    // A fault may leave the controller slower after its own answer: for
+    // good until another fault says otherwise, or for a few answers.
+    auto took3 = [&](Fault f) {
+        std::vector<long> ms;
+        c.setFault(std::move(f));
+        for (int i = 0; i < 3; ++i) ms.push_back(static_cast<long>(c.handle(kRead1).delay.count() / 1000));
+        return ms;
+    };
+    c.setTurnaround(Turnaround::between(20, 20));
+    Fault held{FaultKind::Delay, 1, 100};
+    held.thenSlowerMs = 30;
+    EXPECT_EQ(took3(held), (std::vector<long>{120, 50, 50}));
+    Fault back{FaultKind::Drop};
+    back.thenSlowerMs = 0;
+    EXPECT_EQ(took3(back), (std::vector<long>{50, 20, 20}));
+    Fault once{FaultKind::CopyForNext};
+    once.thenSlowerMs = 28;
+    once.thenSlowerFor = 1;
+    EXPECT_EQ(took3(once), (std::vector<long>{20, 48, 20}));
 }
