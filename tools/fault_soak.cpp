@@ -150,8 +150,11 @@ const Pattern kPatterns[] = {
     {"duplicate", "an answer sent twice, 5 ms apart", {Kind::Duplicate}},
     {"late-late", "a late answer, and the next one late too", {Kind::LateLate}},
     {"late-lost", "a late answer, and the next one lost", {Kind::LateLost}},
+    // The caller's wait counts as the line's quiet: an answer later than
+    // both lands on the next request, whose own answer shows it unless that
+    // one is very late too.
     {"very-late", "an answer 5.5 time-outs late, 400 ms between calls, no retry", {Kind::VeryLate}, false, false,
-     400, false},
+     400, false, Then::Nothing, Kind::Count, true},
     {"drop", "a lost answer", {Kind::Drop}},
     // As a poller meets them: the second fault falls on the next request,
     // not on a retry of the same one.

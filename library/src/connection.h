@@ -66,12 +66,14 @@ public:
     // "SetCommState error" and EBADF, as a port that is not open would.
     virtual bool applyLineSettings(Connection &c, std::int32_t baud, std::uint8_t parity,
                                    std::uint8_t dataBits, std::uint8_t stopBits);
-    // The last reply was neither the answer its request expects nor a
-    // refusal. True when it may still be taken as this request's answer;
-    // false, with c's error set, when it answered another request (on a
-    // line that tells replies apart only by their order). Asked by
-    // SendData within the exchange, before the connection is let go.
-    virtual bool confirmReply(Connection &) { return true; }
+    // After an exchange that succeeded: whether the caller takes the reply
+    // for its request's answer (it is, or it is a refusal, or the caller
+    // sets no test). True when the reply stands as this request's answer;
+    // false, with c's error set, when a reply the caller does not take
+    // answered another request (on a line that tells replies apart only by
+    // their order). Called by SendData within the exchange, before the
+    // connection is let go.
+    virtual bool takeReply(Connection &, bool /*answers*/) { return true; }
 };
 
 // What the information calls show of a connection while another thread
@@ -249,8 +251,8 @@ using ReplyTest = std::function<bool(std::span<const std::uint8_t>)>;
 // ZqSendData's work, for the library's own callers; `delivered` tells how
 // many bytes went to `reply`. With `expected`, a reply that is neither what
 // it accepts nor a refusal may have answered another request: the
-// transport confirms it (Transport::confirmReply) before the connection is
-// let go, and an unconfirmed one fails the exchange with the error set.
+// transport is told (Transport::takeReply) before the connection is let
+// go, and may fail the exchange with the error set.
 std::int32_t SendData(std::int32_t id, std::int32_t packetClass, const std::uint8_t *request,
                       std::uint32_t requestLength, std::uint8_t *reply, std::size_t &delivered,
                       const ReplyTest *expected = nullptr);

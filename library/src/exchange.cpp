@@ -96,9 +96,10 @@ std::int32_t SendData(std::int32_t id, std::int32_t packetClass, const std::uint
     // refusal (an acknowledgement where data was due, a reply of another
     // form), may have answered another request, which the transport may
     // find out; it does so now, while the connection is still this call's.
-    if (expected && c->transport) {
+    if (c->transport) {
         const auto got = c->replyBytes();
-        if (!(*expected)(got) && !isRefusal(got) && !c->transport->confirmReply(*c)) return 0;
+        const bool answers = !expected || (*expected)(got) || isRefusal(got);
+        if (!c->transport->takeReply(*c, answers)) return 0;
     }
     return 1;
 }

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <map>
 #include <thread>
+#include <utility>
 
 #include "errors.h"
 #include "transports.h"
@@ -76,12 +77,32 @@ std::chrono::milliseconds SerialTransport::quietPeriod() const {
 bool SerialTransport::waitForQuiet(Connection &c) {
     line_.dirty();
     const auto quiet = quietPeriod();
-    if (port_.discardUntilQuiet(quiet, kQuietAttempts * quiet) < 0) {
+    // The quiet counts from the last byte seen on the line, either way, or
+    // from the end of the first time-out since bytes came (the answer of a
+    // request that timed out may still come, as late again as the time-out;
+    // a line silent for a whole time-out after that is a silent line): a
+    // line quiet since then needs no more waiting.
+    auto since = lastSeen_;
+    if (silentSince_ && (!since || *since < *silentSince_)) since = silentSince_;
+    if (port_.discardUntilQuiet(quiet, kQuietAttempts * quiet, since) < 0) {
         c.setError(err::kPacket, err::kLineNotQuiet);
         return false;
     }
+    sent(Clock::now() - quiet);
     line_.quiet();
     return true;
+}
+
+void SerialTransport::sent(Clock::time_point t) { lastSeen_ = lastSeen_ ? std::max(*lastSeen_, t) : t; }
+
+void SerialTransport::heard(Clock::time_point t) {
+    sent(t);
+    silentSince_.reset();
+}
+
+void SerialTransport::timedOut() {
+    line_.timedOut();
+    if (!silentSince_) silentSince_ = Clock::now();
 }
 
 bool SerialTransport::settle(Connection &c) {
@@ -94,7 +115,13 @@ bool SerialTransport::quietUntil(Clock::time_point end) {
     return !port_.inputBefore(end) && !port_.hasInput();
 }
 
-bool SerialTransport::confirmReply(Connection &c) {
+bool SerialTransport::takeReply(Connection &c, bool answers) {
+    const auto taken = std::exchange(taken_, std::nullopt);
+    if (answers) {
+        // Only a reply taken whole, its form included, teaches the line.
+        if (taken) line_.trusted(taken->request, taken->reply, taken->proof);
+        return true;
+    }
     // Without sequence numbers a reply of another form than the request
     // expects (an acknowledgement where data was due) is as likely a late
     // answer to an earlier request as this one's: its own may follow.
@@ -139,6 +166,7 @@ bool SerialTransport::readReply(Connection &c, SerialLine::Reply &r, std::option
         return false;
     }
     r.first = r.last = Clock::now();
+    heard(r.first);
     const std::uint8_t length = c.reply[0];
     c.replyLength = length;
     if (length == 0) {
@@ -146,7 +174,9 @@ bool SerialTransport::readReply(Connection &c, SerialLine::Reply &r, std::option
         return false;
     }
     platform::SerialPort::ReadTrace trace;
-    if (port_.read(c.reply + 1, length, &trace) != length) {
+    const std::size_t got = port_.read(c.reply + 1, length, &trace);
+    if (got > 0) heard(trace.last);
+    if (got != length) {
         c.setError(err::kPacket, err::kIncomplete);
         return false;
     }
@@ -171,20 +201,25 @@ bool SerialTransport::readReply(Connection &c, SerialLine::Reply &r, std::option
 }
 
 bool SerialTransport::exchange(Connection &c) {
+    taken_.reset();
     if (!port_.isOpen()) return false;
     if (!settle(c)) return false;
     const SerialLine::Request q = requestOf(c);
-    if (const auto go = line_.sendNoSooner(q); go && port_.inputBefore(*go)) {
+    if (const auto go = line_.sendNoSooner(q, quietPeriod()); go && port_.inputBefore(*go)) {
         // Bytes after the last reply, trusted and handed on: it was not its
         // request's own after all (its own has come now), or the line
         // repeats itself. This request waits for the quiet line.
         if (!waitForQuiet(c)) return false;
     }
-    const auto trustedAfter = line_.trustedAfter();
+    const auto trustedAfter = line_.trustedAfter(quietPeriod());
     SerialLine::Reply r;
     r.sent = Clock::now();
+    // In step, nothing has come since the last reply (it would be waiting):
+    // the line has been quiet until now.
+    if (trustedAfter && !port_.hasInput()) r.quietUntil = r.sent;
     std::optional<Clock::time_point> deadline;
     if (port_.readTimeout() != 0) deadline = r.sent + std::chrono::milliseconds(port_.readTimeout());
+    sent(r.sent);
     if (!writeRequest(c)) {
         line_.dirty();
         return false;
@@ -193,9 +228,14 @@ bool SerialTransport::exchange(Connection &c) {
     // the last one cannot be an answer that line still owed. (Looked at
     // after the moment, so that a busy machine that looks late counts the
     // reply as sooner, never as later.)
-    if (trustedAfter) r.quietUntilTrusted = quietUntil(deadline ? std::min(*trustedAfter, *deadline) : *trustedAfter);
+    if (trustedAfter && r.quietUntil && *trustedAfter > *r.quietUntil) {
+        const auto end = deadline ? std::min(*trustedAfter, *deadline) : *trustedAfter;
+        if (quietUntil(end)) r.quietUntil = end;
+    }
     if (!readReply(c, r, deadline)) {
-        line_.dirty();
+        // Nothing came at all: its answer may still be on its way.
+        if (r.first == Clock::time_point{}) timedOut();
+        else line_.dirty();
         return false;
     }
     if (line_.tooSoon(q, r)) {
@@ -214,13 +254,15 @@ bool SerialTransport::exchange(Connection &c) {
         line_.dirty();
         return false;
     }
-    if (const auto until = line_.watchUntil(q, r, quietPeriod()); until && !quietUntil(*until)) {
+    const SerialLine::Verdict v = line_.judge(q, r, quietPeriod());
+    if (v.watchUntil && !quietUntil(*v.watchUntil)) {
         // The answer still owed came: the reply was an earlier request's.
         c.setError(err::kPacket, err::kReplyOutOfStep);
         line_.dirty();
         return false;
     }
-    line_.trusted(q, r);
+    // Learnt from only once the caller takes it for its answer.
+    taken_ = Taken{q, r, v.proof};
     return true;
 }
 
@@ -231,6 +273,7 @@ bool SerialTransport::writeText(Connection &c) {
     // of an earlier reply included), which must not be thrown away.
     if (c.requestLength > 0 && !settle(c)) return false;
     line_.textExchanged();
+    sent(Clock::now());
     if (!writeRequest(c)) {
         line_.dirty();
         return false;
@@ -242,9 +285,10 @@ bool SerialTransport::readText(Connection &c, std::uint8_t terminator) {
     c.replyLength = 0;
     if (port_.read(c.reply, 1) != 1) {
         c.setError(err::kTimeout, err::kTimedOut);
-        line_.dirty();
+        timedOut();
         return false;
     }
+    heard(Clock::now());
     c.replyLength = 1;
     const bool lineMode = terminator == 0 && c.reply[0] == '\n';
     const std::uint8_t end = lineMode ? '\n' : terminator;
@@ -262,6 +306,7 @@ bool SerialTransport::readText(Connection &c, std::uint8_t terminator) {
             line_.dirty();
             return lineMode;
         }
+        heard(Clock::now());
         last = c.reply[c.replyLength] == end;
         ++c.replyLength;
     }

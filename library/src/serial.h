@@ -33,7 +33,7 @@ public:
     bool setTimeout(Connection &c, std::int32_t ms) override;
     bool applyLineSettings(Connection &c, std::int32_t baud, std::uint8_t parity, std::uint8_t dataBits,
                            std::uint8_t stopBits) override;
-    bool confirmReply(Connection &c) override;
+    bool takeReply(Connection &c, bool answers) override;
 
     const platform::SerialSettings &settings() const { return settings_; }
     const platform::SerialPort &port() const { return port_; }
@@ -59,6 +59,11 @@ private:
     bool waitForQuiet(Connection &c);
     // Nothing arrives until `end`, nor is waiting then.
     bool quietUntil(std::chrono::steady_clock::time_point end);
+    // Bytes went out on the line at `t`, or came from it.
+    void sent(std::chrono::steady_clock::time_point t);
+    void heard(std::chrono::steady_clock::time_point t);
+    // A request had no reply at all within its time-out.
+    void timedOut();
     bool writeRequest(Connection &c);
     // Reads one reply whole; its first byte by `deadline` (none: no limit).
     bool readReply(Connection &c, SerialLine::Reply &r,
@@ -73,6 +78,16 @@ private:
     std::string device_;
     platform::SerialSettings settings_;
     SerialLine line_;
+    // When the last byte went either way on the line (none: not known),
+    // and when the first time-out since a byte came ended.
+    std::optional<std::chrono::steady_clock::time_point> lastSeen_, silentSince_;
+    // The last exchange's reply, until the caller takes it or not.
+    struct Taken {
+        SerialLine::Request request;
+        SerialLine::Reply reply;
+        bool proof = false;
+    };
+    std::optional<Taken> taken_;
 };
 
 }  // namespace orv

@@ -112,11 +112,14 @@ std::optional<SerialLine::Duration> SerialLine::answerWithin(const Request &q) c
     return within;
 }
 
-std::optional<SerialLine::TimePoint> SerialLine::trustedAfter() const {
+std::optional<SerialLine::TimePoint> SerialLine::trustedAfter(std::chrono::milliseconds quietPeriod) const {
     if (state_ != State::InStep) return std::nullopt;
+    // Quiet for the whole quiet period, the line owes nothing; no learnt
+    // time asks for more.
+    if (proofDue()) return lastEnd_ + quietPeriod;
     const auto within = answerWithin(last_);
     if (!within) return std::nullopt;
-    return lastEnd_ + *within;
+    return lastEnd_ + std::min<Duration>(*within, quietPeriod);
 }
 
 bool SerialLine::answeredApart(std::uint8_t code) const {
@@ -124,9 +127,10 @@ bool SerialLine::answeredApart(std::uint8_t code) const {
     return state_ == State::InStep && mine >= 0 && owed >= 0 && mine != owed;
 }
 
-std::optional<SerialLine::TimePoint> SerialLine::sendNoSooner(const Request &r) const {
+std::optional<SerialLine::TimePoint> SerialLine::sendNoSooner(const Request &r,
+                                                              std::chrono::milliseconds quietPeriod) const {
     if (answeredApart(r.code)) return std::nullopt;
-    const auto after = trustedAfter();
+    const auto after = trustedAfter(quietPeriod);
     const auto quickest = answers_.quickest(r.code);
     if (!after || !quickest) return std::nullopt;
     // The request's own answer comes no sooner than its bytes' time, the
@@ -138,25 +142,37 @@ bool SerialLine::tooSoon(const Request &q, const Reply &r) const {
     return rate_.keepsRate() && r.first - r.sent < q.crossing;
 }
 
-std::optional<SerialLine::TimePoint> SerialLine::watchUntil(const Request &q, const Reply &r,
-                                                            std::chrono::milliseconds quietPeriod) const {
-    if (answeredApart(q.code) && r.code == answers_.replyCode(q.code)) return std::nullopt;
+SerialLine::Verdict SerialLine::judge(const Request &q, const Reply &r, std::chrono::milliseconds quietPeriod) const {
+    // Watched for the whole quiet period, a reply proves the line in step
+    // whatever the controller's times: an answer still owed comes within it.
+    const Verdict watchWhole{r.last + quietPeriod, true};
+    // After a fault (or before anything is known) the controller has just
+    // exceeded what was learnt, or nothing is: learnt times bound nothing.
+    if (state_ != State::InStep) return lateOwed_ ? Verdict{r.last + 2 * quietPeriod, true} : watchWhole;
     const auto longest = answers_.longest(q.code), quickest = answers_.quickest(q.code);
+    if (!longest || !quickest) return watchWhole;
     const Duration margin = answers_.margin(q.code), took = answeredAfter(q, r);
-    // A reply slower than any this controller gave proves nothing by its
-    // time: the longest answer time is not known to hold for it. Nor is
-    // anything known before the first reply.
-    if (!longest || !quickest || took > *longest + margin) return r.last + quietPeriod;
-    // A reply sooner than any it gave to this request may be an answer
-    // that the line still owed, come late.
-    const bool sooner = took < *quickest - margin;
-    if (state_ == State::InStep && r.quietUntilTrusted && !sooner) return std::nullopt;
+    // Sooner than any answer this controller gave to this request: an old
+    // answer come again, or one the line still owed; its form proves
+    // nothing, and the learnt times do not hold for it.
+    if (took < *quickest - margin) return watchWhole;
+    const auto quietFor = r.quietUntil ? *r.quietUntil - lastEnd_ : Duration::min();
+    // Nothing was owed once the line had been quiet for the quiet period.
+    if (quietFor >= quietPeriod) return {std::nullopt, true};
+    // Slower than any it gave: the longest answer time is not known to
+    // hold for it.
+    if (took > *longest + margin) return watchWhole;
+    if (answeredApart(q.code) && r.code == answers_.replyCode(q.code)) return {std::nullopt, true};
+    // A proof was due and the reply came before it could be had.
+    if (proofDue()) return watchWhole;
     // This request's own answer, if the reply was not it, comes within the
     // longest answer time after the reply.
-    return r.last + *answerWithin(q);
+    const Duration within = std::min<Duration>(*answerWithin(last_), quietPeriod);
+    if (quietFor >= within) return {};
+    return {r.last + std::min<Duration>(*answerWithin(q), quietPeriod), false};
 }
 
-void SerialLine::trusted(const Request &q, const Reply &r) {
+void SerialLine::trusted(const Request &q, const Reply &r, bool proof) {
     answers_.note(q.code, answeredAfter(q, r));
     // A refusal can answer any request: it tells nothing of the form.
     if (r.code < 0x65 || r.code > 0x69) answers_.noteReplyCode(q.code, r.code);
@@ -164,6 +180,8 @@ void SerialLine::trusted(const Request &q, const Reply &r) {
     owed_ = {};
     lastEnd_ = r.last;
     last_ = q;
+    sinceProof_ = proof ? 0 : sinceProof_ + 1;
+    lateOwed_ = false;
 }
 
 }  // namespace orv

@@ -4,12 +4,24 @@
 //
 // A controller works off its requests one after another: it answers each a
 // turnaround after the request is in and its answer before is out, and that
-// turnaround varies from request to request. A serial line carries no
+// turnaround varies from request to request and may change for good at any
+// moment (most often right after a fault). A serial line carries no
 // sequence numbers, so a line one reply behind (an answer held past its
 // time-out, a copy of an answer sent as the next request came) looks clean
 // at every exchange: each request is handed the answer to the one before.
 // Only time tells: when the line is one behind, the answer still owed comes
-// at most the controller's longest answer time after the reply just taken.
+// within the controller's answer time after the reply just taken, whenever
+// the next request went out (the line keeps the controller's cadence).
+//
+// What can be proven without anything learnt: an answer comes within the
+// quiet period (the time-out) or is a fault, so a line that stayed quiet for
+// the whole quiet period after a reply owes nothing. What is learnt (the
+// controller's quickest and longest answer times) only holds while the
+// controller keeps to them; a line that has fallen behind unseen keeps
+// teaching it times that are too short. So learnt times bound the ordinary
+// exchange, and a proof that rests on nothing learnt comes often enough to
+// end any run they miss.
+//
 // The line is in one of three states:
 //
 //   in step  The last reply was its request's own as far as time can tell.
@@ -20,33 +32,42 @@
 //            longer come sooner than that (a steady controller, or a
 //            caller whose calls are spaced wider, waits for nothing). A
 //            reply that comes sooner, or whose time cannot be told (a busy
-//            machine looked too late), or that took longer than any answer
-//            this controller gave, is watched.
+//            machine looked too late), is watched for that time. A reply
+//            sooner or slower than any this controller gave to its request
+//            is watched for the whole quiet period: the learnt times do not
+//            hold for it.
 //   owing    An answer may still be owed, at a time nobody knows: a new
 //            connection (what the line owed its last user is not known), a
-//            line that was dirty, a text exchange. The next reply is watched.
+//            line that was dirty, a text exchange. The controller has just
+//            broken what was learnt, or nothing is known: the next reply is
+//            watched for the whole quiet period (twice that after a
+//            time-out: the reply may be the late answer, and its request's
+//            own as late).
 //   dirty    Bytes that answer nothing may be on their way: an exchange did
 //            not end cleanly. The next request first waits until the line
-//            has been quiet for the quiet period, and the line is owing.
+//            has been quiet for the quiet period (counted from the last
+//            byte seen either way), and the line is owing.
 //
-// A watch keeps the line quiet for the longest answer time after a reply
-// (the quiet period while that time is not known, or when the reply itself
-// took longer than any before): quiet, the reply is trusted and the line in
-// step; bytes fail the call and leave the line dirty. Bytes that come while
-// a request waits to go out leave it dirty too: the reply before them was
+// A proof that the line is in step comes at least every kProofEvery
+// exchanges: the line quiet for the whole quiet period after a reply before
+// the next reply comes (the request is held back so that its own answer
+// cannot come sooner; a caller whose calls are spaced that wide gives it
+// for nothing), or a reply watched that long. A reply also proves itself by
+// its form: when this request's answers carry another reply code than the
+// last request's (a value after a write's acknowledgement), the answer
+// still owed, if any, could not pass for this one. That needs no waiting,
+// though a reply sooner than any is watched all the same.
+//
+// A watch that sees bytes fails the call and leaves the line dirty. So do
+// bytes that come while a request waits to go out: the reply before them was
 // not its request's own, or the line repeats itself.
 //
-// A reply can also prove itself by its form: when this request's answers
-// carry another reply code than the last request's do (a value after a
-// write's acknowledgement), the answer still owed, if any, could not pass
-// for this one, and needs no waiting for.
-//
-// Answer times are learnt from trusted replies only, per request code (a
-// controller may read quickly and write slowly), and so is the reply code
-// that answers each request code. Whether the line keeps
-// its rate is judged from how a reply's own bytes arrive: paced, one by one
-// at the character time; a line that hands them over at once or in bursts
-// is never judged by its rate.
+// Answer times are learnt only from replies that the exchange accepted whole
+// (their form included), per request code (a controller may read quickly and
+// write slowly), and so is the reply code that answers each request code.
+// Whether the line keeps its rate is judged from how a reply's own bytes
+// arrive: paced, one by one at the character time; a line that hands them
+// over at once or in bursts is never judged by its rate.
 #pragma once
 
 #include <array>
@@ -86,8 +107,9 @@ public:
     // request's last byte is in to its answer's first byte going out, as
     // trusted replies showed it, for each request code and for all codes
     // together. The quickest counts over the last 64 answers, the longest
-    // over the last 320 (a slow answer now and then is the controller's
-    // longest for a while).
+    // over the last 256 to 319 (the current run of 64 and the four before
+    // it: a slow answer now and then is the controller's longest for a
+    // while).
     class AnswerTimes {
     public:
         void note(std::uint8_t code, Duration took);
@@ -141,13 +163,32 @@ public:
         TimePoint sent, first, last;
         // Its code byte.
         std::uint8_t code = 0;
-        // The line was seen quiet at or after trustedAfter().
-        bool quietUntilTrusted = false;
+        // The line was seen quiet from the last trusted reply up to this
+        // moment (none: not known to be).
+        std::optional<TimePoint> quietUntil;
     };
+    // What a reply needs before it is trusted: nothing, or the line quiet
+    // until `watchUntil`; and whether, once trusted, it proves the line in
+    // step without anything learnt.
+    struct Verdict {
+        std::optional<TimePoint> watchUntil;
+        bool proof = false;
+    };
+    // A proof that rests on nothing learnt comes at least this often, so
+    // that no run of stale values that the learnt times let through outlasts
+    // it.
+    static constexpr int kProofEvery = 64;
 
     State state() const { return state_; }
     // An exchange did not end cleanly.
     void dirty() { state_ = State::Dirty; }
+    // A request had no reply within its time-out. Its answer may still come,
+    // as late again as the time-out; should the next reply be that answer,
+    // the next request's own may come as late.
+    void timedOut() {
+        state_ = State::Dirty;
+        lateOwed_ = true;
+    }
     // The line has been quiet for a whole quiet period: what was on its way
     // has come, but an answer held longer may still be owed.
     void quiet() { state_ = State::Owing; }
@@ -165,22 +206,22 @@ public:
     // the line was last in step.
     std::chrono::milliseconds quietPeriod(std::chrono::milliseconds timeout) const;
 
+    // In step: when the line has stayed quiet long enough after the last
+    // reply for a reply to be trusted as it comes (the whole quiet period
+    // when a proof is due). Otherwise none.
+    std::optional<TimePoint> trustedAfter(std::chrono::milliseconds quietPeriod) const;
     // In step: the moment before which the request must not go out, so that
     // its own answer cannot come before trustedAfter(). Otherwise none.
-    std::optional<TimePoint> sendNoSooner(const Request &r) const;
-    // In step: when the line has stayed quiet long enough after the last
-    // reply for a reply to be trusted as it comes. Otherwise none.
-    std::optional<TimePoint> trustedAfter() const;
+    std::optional<TimePoint> sendNoSooner(const Request &r, std::chrono::milliseconds quietPeriod) const;
     // Whether a reply on a line that keeps its rate came before its request
     // could have crossed it (another request's answer, a repeated one).
     bool tooSoon(const Request &q, const Reply &r) const;
-    // What a reply needs before it is trusted: nothing (none), or the line
-    // quiet until the moment given.
-    std::optional<TimePoint> watchUntil(const Request &q, const Reply &r,
-                                        std::chrono::milliseconds quietPeriod) const;
-    // The reply was its request's own: the line is in step, and the reply's
-    // time is learnt.
-    void trusted(const Request &q, const Reply &r);
+    Verdict judge(const Request &q, const Reply &r, std::chrono::milliseconds quietPeriod) const;
+    // The reply was its request's own, and the exchange took it as its
+    // answer: the line is in step, and the reply's time is learnt.
+    void trusted(const Request &q, const Reply &r, bool proof);
+    // Exchanges trusted since the last proof.
+    int sinceProof() const { return sinceProof_; }
 
     RateJudge &rate() { return rate_; }
     const RateJudge &rate() const { return rate_; }
@@ -200,6 +241,8 @@ private:
     // code than the last request's: an answer still owed cannot pass for
     // this request's.
     bool answeredApart(std::uint8_t code) const;
+    // The next exchange is to prove the line in step.
+    bool proofDue() const { return sinceProof_ + 1 >= kProofEvery; }
 
     State state_ = State::Owing;
     // The longest time-out that a request went out under since the line
@@ -208,6 +251,9 @@ private:
     // The last trusted reply's end, and its request.
     TimePoint lastEnd_{};
     Request last_{};
+    int sinceProof_ = 0;
+    // A request timed out since the last trusted reply.
+    bool lateOwed_ = false;
     RateJudge rate_;
     AnswerTimes answers_;
 };

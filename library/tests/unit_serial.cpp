@@ -6,10 +6,12 @@
 #include <future>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <gtest/gtest.h>
 
 #include "error_info.h"
 #include "link_fixture.h"
+#include "platform/serial_port.h"
 #include "platform/serial_termios.h"
 #include "connection.h"
 #include "orvcomm.h"
@@ -158,20 +160,30 @@ LineState LineOf(std::int32_t id) {
     return {t->lineDirty(), t->lineUnconfirmed(), static_cast<long>(t->quietPeriod().count())};
 }
 bool LineDirty(std::int32_t id) { return LineOf(id).dirty; }
-bool KeepsRate(std::int32_t id) {
+// What the line has learnt: whether it keeps its rate, and the reply code
+// that answers a request code (-1: none learnt).
+const orv::SerialLine *LearntOf(std::int32_t id) {
     orv::TableGuard guard;
     auto *c = orv::table::lookup(id, false);
     auto *t = c ? dynamic_cast<orv::SerialTransport *>(c->transport.get()) : nullptr;
-    return t && t->line().rate().keepsRate();
+    return t ? &t->line() : nullptr;
+}
+bool KeepsRate(std::int32_t id) {
+    const auto *l = LearntOf(id);
+    return l && l->rate().keepsRate();
+}
+int AnsweredWith(std::int32_t id, std::uint8_t code) {
+    const auto *l = LearntOf(id);
+    return l ? l->answers().replyCode(code) : -1;
 }
 }  // namespace
 
 // Every way an exchange can end other than cleanly leaves the line dirty; the
 // next request waits for a quiet line, gets its own answer and leaves the
 // line clean. A refusal is a clean end; a reply of another form than the
-// request's answer is not (it may be a late answer to an earlier request);
-// a text reply, with more after its terminator or not, leaves the next
-// binary reply to be watched.
+// request's answer is not (it may be a late answer to an earlier request),
+// and the line learns nothing from it; a text reply, with more after its
+// terminator or not, leaves the next binary reply to be watched.
 TEST(SerialLine, EveryUncleanEndLeavesTheLineDirtyUntilItHasBeenQuiet) {
     using orvemu::Fault;
     using orvemu::FaultKind;
@@ -223,6 +235,8 @@ TEST(SerialLine, EveryUncleanEndLeavesTheLineDirtyUntilItHasBeenQuiet) {
         EXPECT_EQ(c.textExchange ? text() : read(), c.result);
         // A dirty line's next reply is watched too.
         EXPECT_EQ(LineOf(id), c.after);
+        // A reply the read did not take teaches the line nothing.
+        EXPECT_EQ(AnsweredWith(id, 0x09), 0x0A);
         // Another register, so that a reply left over from the fault shows.
         value = 0;
         EXPECT_EQ(read(2), 1);
@@ -304,6 +318,28 @@ TEST(SerialLine, ALineWhoseDeviceIsGoneFailsAsUnsendable) {
     }
 }
 
+// The quiet wait counts from the last byte seen: a line quiet since long ago
+// needs no more waiting (counted from now, the ten minutes would outlast the
+// test's bound), while bytes found waiting came at a time nobody knows, and
+// the quiet counts from now (ten minutes cannot fit in one second).
+TEST(SerialLine, TheQuietCountsFromTheLastByteSeen) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    orv::platform::SerialPort port;
+    ASSERT_EQ(port.open(ptsname(master)), 0);
+    ASSERT_EQ(port.apply(SerialSettings{}), 0);
+    using std::chrono::minutes;
+    const auto longAgo = std::chrono::steady_clock::now() - minutes(11);
+    EXPECT_EQ(port.discardUntilQuiet(minutes(10), minutes(40), longAgo), 0);
+    ASSERT_EQ(::write(master, "x", 1), 1);
+    while (!port.hasInput()) std::this_thread::yield();
+    EXPECT_EQ(port.discardUntilQuiet(minutes(10), std::chrono::seconds(1), longAgo), -1);
+    EXPECT_EQ(port.close(), 0);
+    ::close(master);
+}
+
 // A line keeps its rate when its replies' bytes come one by one at the
 // character time, 8 replies in a row; a line that hands them over at once
 // or in bursts never does, however its answers are timed; replies too short
@@ -357,6 +393,7 @@ struct Learnt {
     SerialLine line;
     SerialLine::TimePoint lastEnd{};
     static constexpr std::chrono::microseconds kCharacter{1042};
+    static constexpr std::chrono::milliseconds kQuiet{100};
     static SerialLine::Request request(std::uint8_t code) { return {code, kCharacter * 7, kCharacter}; }
     explicit Learnt(const std::vector<std::pair<std::uint8_t, double>> &answers) {
         SerialLine::TimePoint t{std::chrono::seconds(1)};
@@ -368,7 +405,7 @@ struct Learnt {
             r.first = t + q.crossing + q.character + std::chrono::duration_cast<SerialLine::Duration>(Ms(ms));
             r.last = r.first + kCharacter * 7;
             r.code = code == 0x0B ? 0x64 : 0x0A;
-            line.trusted(q, r);
+            line.trusted(q, r, false);
             t = lastEnd = r.last;
             t += std::chrono::milliseconds(2);
         }
@@ -380,7 +417,12 @@ struct Learnt {
         r.sent = lastEnd + std::chrono::duration_cast<SerialLine::Duration>(Ms(sentMs));
         r.first = lastEnd + std::chrono::duration_cast<SerialLine::Duration>(Ms(firstMs));
         r.last = r.first + kCharacter * 7;
-        if (const auto after = line.trustedAfter()) r.quietUntilTrusted = r.first > *after;
+        // As the exchange looks: quiet until the request went out, then
+        // until the reply may be trusted as it comes, if it came after.
+        const auto after = line.trustedAfter(kQuiet);
+        if (!after) return r;
+        r.quietUntil = r.sent;
+        if (*after > r.sent && r.first > *after) r.quietUntil = *after;
         return r;
     }
     double msAfterLastEnd(std::optional<SerialLine::TimePoint> t) const {
@@ -391,84 +433,119 @@ struct Learnt {
 
 // How long a request is held back after the last reply, and which replies
 // are watched, for controllers as the field has them. (At 9600 baud a 7-byte
-// request takes 7.3 ms to cross and a character 1.04 ms.) A steady
-// controller's requests go at once and its replies are trusted as they
-// come; a jittery one's wait until their own answer cannot come before one
-// the line may still owe; a reply that comes before that, or later than
-// any this controller gave, is watched.
+// request takes 7.3 ms to cross and a character 1.04 ms; the quiet period is
+// 100 ms.) A steady controller's requests go at once and its replies are
+// trusted as they come; a jittery one's wait until their own answer cannot
+// come before one the line may still owe; a reply that comes before that is
+// watched for the longest answer time. A reply sooner or slower than any
+// this controller gave is watched for the whole quiet period, whatever its
+// form, and proves the line in step, as does a reply of another form than
+// the last request's answer or one after the line had been quiet for the
+// whole quiet period. Every 64th exchange is such a proof.
 TEST(SerialLine, RequestsWaitAndRepliesAreWatchedOnlyWhereTimeCannotTell) {
     static constexpr std::uint8_t kRead = 0x09, kWrite = 0x0B, kSlowRead = 0x4B;
-    const std::vector<std::pair<std::uint8_t, double>> steady(40, {kRead, 20}), jittery = [] {
-        std::vector<std::pair<std::uint8_t, double>> a;
+    using Answers = std::vector<std::pair<std::uint8_t, double>>;
+    const Answers steady(40, {kRead, 20}), proofDue(63, {kRead, 20}), jittery = [] {
+        Answers a;
         for (int i = 0; i < 40; ++i) a.push_back({kRead, 10 + (i * 11) % 21});
         return a;
     }();
-    std::vector<std::pair<std::uint8_t, double>> readsAndWrites;
+    Answers readsAndWrites, mixed;
     for (int i = 0; i < 40; ++i) readsAndWrites.push_back({i % 2 ? kWrite : kRead, i % 2 ? 40 : 3});
+    for (int i = 0; i < 40; ++i) mixed.push_back({i % 2 ? kWrite : kRead, 20});
     auto afterRead = readsAndWrites;
     afterRead.push_back({kRead, 3});
-    std::vector<std::pair<std::uint8_t, double>> slowAndQuick;
+    Answers slowAndQuick;
     for (int i = 0; i < 40; ++i) slowAndQuick.push_back({i % 2 ? kSlowRead : kRead, i % 2 ? 40 : 3});
     struct Case {
         const char *name;
-        const std::vector<std::pair<std::uint8_t, double>> &learnt;
+        const Answers &learnt;
         std::uint8_t code;
         double holdMs;   // the request may go this long after the last reply's end
         double sentMs, firstMs;
         double watchMs;  // watched until this long after the last reply's end (-1: trusted as it comes)
+        bool proof;      // the reply proves the line in step
     };
     // An answer still owed comes within the longest answer time, the
     // character and the margin (1 ms, a sixteenth of the longest and of the
     // spread) after the last reply;
     // a request waits until its own answer (its 7 bytes, a character and the
     // quickest answer time) cannot come sooner, less half a millisecond.
+    // A whole watch ends 100 ms after the reply's last byte (7.294 ms after
+    // its first).
     const Case cases[] = {
         // Owed within 20 + 1.042 + 2.25: the request may go in the rest.
-        {"steady, its answer", steady, kRead, -4.544, 2, 30.336, -1},
+        {"steady, its answer", steady, kRead, -4.544, 2, 30.336, -1, false},
         {"steady, a stale answer at its time after the last reply", steady, kRead, -4.544, 2, 21.05,
-         21.05 + 7.294 + 23.292},
-        {"steady, slower than ever", steady, kRead, -4.544, 2, 60, 60 + 7.294 + 100},
+         21.05 + 7.294 + 100, true},
+        {"steady, slower than ever", steady, kRead, -4.544, 2, 60, 60 + 7.294 + 100, true},
         {"steady, a stale answer come late, sooner than its own could", steady, kRead, -4.544, 2, 24,
-         24 + 7.294 + 23.292},
+         24 + 7.294 + 100, true},
+        // A caller that waited the quiet period has the proof for nothing:
+        // nothing was owed when its request went out.
+        {"steady, slower than ever after a caller's wait", steady, kRead, -4.544, 150, 200, -1, true},
         // Owed within 30 + 1.042 + 4.125 (a sixteenth of the spread more);
         // its own no sooner than 8.336 + 10.
-        {"jittery, held back", jittery, kRead, 17.331, 17.331, 35.667, -1},
-        {"jittery, sent at once all the same", jittery, kRead, 17.331, 2, 20.336, 20.336 + 7.294 + 35.167},
+        {"jittery, held back", jittery, kRead, 17.331, 17.331, 35.667, -1, false},
+        {"jittery, sent at once all the same", jittery, kRead, 17.331, 2, 20.336, 20.336 + 7.294 + 35.167, false},
         // After a slow read a quick one answered alike waits.
-        {"a quick read after a slow one", slowAndQuick, kRead, 33.706, 33.706, 45.042, -1},
+        {"a quick read after a slow one", slowAndQuick, kRead, 33.706, 33.706, 45.042, -1, false},
         {"a quick read after a slow one, sent at once", slowAndQuick, kRead, 33.706, 2, 13.336,
-         13.336 + 7.294 + 5.2295},
+         13.336 + 7.294 + 5.2295, false},
         // A write's acknowledgement still owed could not pass for a read's
         // value, nor a value for an acknowledgement: nothing waits.
-        {"a read after a slow write", readsAndWrites, kRead, -1, 2, 13.336, -1},
-        {"a write after a quick read", afterRead, kWrite, -1, 2, 50.336, -1},
+        {"a read after a slow write", readsAndWrites, kRead, -1, 2, 13.336, -1, true},
+        {"a write after a quick read", afterRead, kWrite, -1, 2, 50.336, -1, true},
+        // But the answer to the read before the write, come again 8 ms
+        // after this read is in, is sooner than any read's answer.
+        {"a read after a write, an old answer come early", mixed, kRead, -1, 2, 2 + 7.294 + 8,
+         2 + 7.294 + 8 + 7.294 + 100, true},
+        // A proof is due: the request waits until its own answer cannot
+        // come before the line has been quiet for the quiet period.
+        {"a proof due, its answer", proofDue, kRead, 72.164, 72.164, 100.5, -1, true},
+        {"a proof due, a reply before the quiet period", proofDue, kRead, 72.164, 60, 88.336,
+         88.336 + 7.294 + 100, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         const Learnt l(c.learnt);
         const auto q = Learnt::request(c.code);
-        const double hold = l.msAfterLastEnd(l.line.sendNoSooner(q));
+        const double hold = l.msAfterLastEnd(l.line.sendNoSooner(q, Learnt::kQuiet));
         EXPECT_NEAR(hold, c.holdMs, 0.01);
         auto r = l.reply(c.sentMs, c.firstMs);
         r.code = c.code == kWrite ? 0x64 : 0x0A;
         EXPECT_FALSE(l.line.tooSoon(q, r));
-        const auto watch = l.line.watchUntil(q, r, std::chrono::milliseconds(100));
-        EXPECT_NEAR(l.msAfterLastEnd(watch), c.watchMs, 0.01);
+        const auto v = l.line.judge(q, r, Learnt::kQuiet);
+        EXPECT_NEAR(l.msAfterLastEnd(v.watchUntil), c.watchMs, 0.01);
+        EXPECT_EQ(v.proof, c.proof);
     }
 
     // Before anything is learnt a reply is watched for the quiet period; a
     // reply sooner than its request's bytes could cross a line that keeps
     // its rate answered another request.
     SerialLine fresh;
-    EXPECT_FALSE(fresh.sendNoSooner(Learnt::request(kRead)));
-    const Learnt l(steady);
+    EXPECT_FALSE(fresh.sendNoSooner(Learnt::request(kRead), Learnt::kQuiet));
+    Learnt l(steady);
     const auto r = l.reply(2, 6);
-    EXPECT_EQ(fresh.watchUntil(Learnt::request(kRead), r, std::chrono::milliseconds(100)),
-              r.last + std::chrono::milliseconds(100));
+    EXPECT_EQ(fresh.judge(Learnt::request(kRead), r, Learnt::kQuiet).watchUntil, r.last + Learnt::kQuiet);
     EXPECT_TRUE(l.line.tooSoon(Learnt::request(kRead), r));
+    // Right after a fault the controller has just broken what was learnt:
+    // nothing is held back, and the next reply, at its usual time, is
+    // watched for the whole quiet period.
+    l.line.dirty();
+    l.line.quiet();
+    EXPECT_FALSE(l.line.sendNoSooner(Learnt::request(kRead), Learnt::kQuiet));
+    const auto usual = l.reply(2, 30.336);
+    EXPECT_EQ(l.line.judge(Learnt::request(kRead), usual, Learnt::kQuiet).watchUntil, usual.last + Learnt::kQuiet);
+    // After a time-out the reply may be the late answer, and the request's
+    // own as late again.
+    l.line.timedOut();
+    l.line.quiet();
+    EXPECT_EQ(l.line.judge(Learnt::request(kRead), usual, Learnt::kQuiet).watchUntil,
+              usual.last + 2 * Learnt::kQuiet);
 
-    // A slow answer stays the longest for 320 answers; the quickest counts
-    // over the last 64.
+    // A slow answer stays the longest for 256 to 319 answers; the quickest
+    // counts over the last 64.
     SerialLine::AnswerTimes times;
     using std::chrono::milliseconds;
     times.note(kRead, milliseconds(40));

@@ -273,7 +273,8 @@ bool SerialPort::inputBefore(Clock::time_point end) {
     }
 }
 
-long SerialPort::discardUntilQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds most) {
+long SerialPort::discardUntilQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds most,
+                                   std::optional<Clock::time_point> quietSince) {
     if (!isOpen()) return 0;
     long discarded = 0;
     auto drain = [&] {
@@ -282,11 +283,14 @@ long SerialPort::discardUntilQuiet(std::chrono::milliseconds quiet, std::chrono:
     };
     drain();
     const auto end = Clock::now() + most;
+    // Nothing waiting: the line has been quiet since `quietSince`.
+    auto since = Clock::now();
+    if (discarded == 0 && quietSince) since = std::min(since, *quietSince);
     for (;;) {
-        // The line must stay quiet for the whole of `quiet` from here, and
-        // that must fit within the bound.
+        // The line must stay quiet for the whole of `quiet` from `since`,
+        // and that must fit within the bound.
         if (quiet.count() <= 0) return discarded;
-        const auto quietEnd = Clock::now() + quiet;
+        const auto quietEnd = since + quiet;
         if (quietEnd > end) return -1;
         pollfd p{fd_, POLLIN, 0};
         const int r = poll(&p, 1, remainingMs(quietEnd));
@@ -295,6 +299,7 @@ long SerialPort::discardUntilQuiet(std::chrono::milliseconds quiet, std::chrono:
         // Hung up or broken without input: nothing more will come.
         if (r < 0 || !(p.revents & POLLIN)) return discarded;
         drain();
+        since = Clock::now();
         // A device that is gone (a hung-up terminal, an unplugged adapter)
         // stays readable for ever with nothing to read: what it held is
         // gone now, and nothing more will come.

@@ -92,9 +92,12 @@ public:
     // input is there. Ends on time rather than a timer slack later.
     bool inputBefore(std::chrono::steady_clock::time_point end);
     // Throws away pending input, then whatever arrives until the line has
-    // been quiet for `quiet`. Returns the number of bytes thrown away, or -1
-    // when the line had not gone quiet within `most` in all (it keeps talking).
-    long discardUntilQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds most);
+    // been quiet for `quiet`: counted from `quietSince` when nothing was
+    // pending (the line has been quiet since then), else from now. Returns
+    // the number of bytes thrown away, or -1 when the line had not gone
+    // quiet within `most` in all (it keeps talking).
+    long discardUntilQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds most,
+                           std::optional<std::chrono::steady_clock::time_point> quietSince = std::nullopt);
 
 private:
     int fd_ = kNoPort;
