@@ -307,12 +307,6 @@ private Q_SLOTS:
         QVERIFY(registerWrites(peer.controller()).isEmpty());
         QCOMPARE(status(), QStringLiteral("Failed to update output value!\nNo communication with the controller."));
 
-        // A refused write keeps the new look and says why.
-        controllerLink().markUp();
-        peer.controller().setFault({orvemu::FaultKind::ShortError, 1, 0, orvemu::kIllegalRegister, {}});
-        w.SSCommand1[1]->click();
-        QCOMPARE(w.SSCommand1[1]->Caption(), QStringLiteral("On"));
-        QCOMPARE(status(), QStringLiteral("Failed to update output value!\n") + errorInfoText());
         disconnectMonitor();
     }
 
@@ -362,6 +356,76 @@ private Q_SLOTS:
         QCOMPARE(w.SSCommand1[0]->Caption(), QStringLiteral("*"));
         QCOMPARE(status(), QStringLiteral("Failed to update Flag value!\nNo communication with the controller."));
         frmFlag::flagCallForHighFlags = saved;
+    }
+
+    // A write that is refused or times out leaves a flag or output button
+    // as the controller has it: the state the last poll showed, or "*" in
+    // no value's colour when no state is known; never the state asked for.
+    void failedTogglesShowTheControllerState() {
+        MonitorTestEnv env;
+        EmulatorPeer peer(5);
+        frmMain &m = quietMain();
+        if (!peer.connectMonitor()) QSKIP("needs the UDP transport");
+        NumFlags = 32;
+        frmFlag &flags = form<frmFlag>();
+        frmDigOut &outputs = form<frmDigOut>();
+        flags.VScroll1->setValue(1);
+        outputs.VScroll1->setValue(1);
+        FlagWindowOpen = DigOutWindowOpen = true;
+        struct Look {
+            QString caption, name;
+            int32_t colour;
+            int font3D;
+            bool operator==(const Look &) const = default;
+        };
+        const auto look = [](SSCommand *b, QLabel *name) {
+            return Look{b->Caption(), name->text(), b->ForeColor(), b->Font3D()};
+        };
+        const struct {
+            const char *what;
+            orvemu::Fault fault;
+            int timeoutMs;
+            QString words;
+        } cases[] = {
+            {"flag refused", {orvemu::FaultKind::ShortError, -1, 0, orvemu::kIllegalRegister, {}},
+             PeerReplyTimeoutMs, QStringLiteral("Failed to update Flag value!\n")},
+            {"flag timed out", {orvemu::FaultKind::Drop, -1}, 20, QStringLiteral("Failed to update Flag value!\n")},
+            {"output refused", {orvemu::FaultKind::ShortError, -1, 0, orvemu::kIllegalRegister, {}},
+             PeerReplyTimeoutMs, QStringLiteral("Failed to update output value!\n")},
+            {"output timed out", {orvemu::FaultKind::Drop, -1}, 20, QStringLiteral("Failed to update output value!\n")},
+        };
+        for (const auto &c : cases) {
+            const bool flag = QByteArray(c.what).startsWith("flag");
+            SSCommand *button = flag ? flags.SSCommand1[2] : outputs.SSCommand1[2];
+            QLabel *name = flag ? flags.Label1[2] : outputs.Label1[2];
+            for (const bool known : {true, false}) {
+                // Flag 3 set, output 3 on (a write whose answer was lost
+                // may have changed them).
+                peer.controller().withMemory([](orvemu::Memory &mem) {
+                    mem.setFlag(3, true);
+                    mem.writeRegister(1003, 1);
+                });
+                OrvComm::ZqSetConnectionTimeout(ConnectionHandle, PeerReplyTimeoutMs);
+                m.Timer1_Timer();
+                QCOMPARE(button->Caption(), flag ? QStringLiteral("Set") : QStringLiteral("On"));
+                if (!known) {
+                    // The link went and came back: no state is known until the next poll.
+                    controllerLink().markLost(QStringLiteral("test"));
+                    controllerLink().markUp();
+                    QCOMPARE(button->Caption(), QStringLiteral("*"));
+                }
+                const Look before = look(button, name);
+                peer.controller().setFault(c.fault);
+                OrvComm::ZqSetConnectionTimeout(ConnectionHandle, c.timeoutMs);
+                button->click();
+                peer.controller().clearFault();
+                QVERIFY2(look(button, name) == before, c.what);
+                QVERIFY2(status().startsWith(c.words), qPrintable(status()));
+            }
+        }
+        QCOMPARE(outputs.SSCommand1[2]->ForeColor(), ColourNoValue);
+        FlagWindowOpen = DigOutWindowOpen = false;
+        disconnectMonitor();
     }
 
     void servoPositions() {
