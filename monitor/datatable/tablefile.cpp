@@ -3,6 +3,7 @@
 #include <QFile>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 #include "core/basics.h"
 
@@ -91,15 +92,15 @@ QByteArray DataTableRowLine(const std::vector<int32_t> &cells) {
     return line;
 }
 
-void LineScanner::add(char c) {
-    if (c == ' ' || c == '\t') {
-        inField_ = false;
-    } else if (!inField_) {
-        inField_ = true;
-        ++counted_;
+void LineScanner::add(const char *from, const char *to) {
+    for (const char *c = from; c < to; ++c) {
+        const bool separator = *c == ' ' || *c == '\t';
+        if (!separator && !inField_) ++counted_;
+        inField_ = !separator;
     }
-    if (kept_.size() < MaxKept) kept_ += c;
-    else cut_ = true;
+    const qsizetype room = MaxKept - kept_.size();
+    if (to - from > room) cut_ = true;
+    kept_.append(from, std::min<qsizetype>(room, to - from));
 }
 
 bool LineScanner::endLine(const std::function<bool()> &perLine) {
@@ -134,26 +135,28 @@ bool LineScanner::Scan(const std::function<bool()> &perLine) {
     }
     // A line ends in a line feed, with a carriage return before it taken
     // off; so does the last line of a file, which may end without either.
-    QByteArray piece;
-    bool started = false;  // something of a line since the last line feed
+    bool started = false;         // something of a line since the last line feed
     bool carriageReturn = false;  // one held back until the next character
     while (!file.atEnd()) {
-        piece = file.read(64 * 1024);
+        const QByteArray piece = file.read(64 * 1024);
         if (file.error() != QFileDevice::NoError) {
             error_ = file.errorString();
             return false;
         }
-        for (const char c : piece) {
-            if (c == '\n') {
-                carriageReturn = false;
-                started = false;
-                if (!endLine(perLine)) return true;
-                continue;
+        for (const char *p = piece.constData(), *end = p + piece.size(); p < end;) {
+            const auto *feed = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
+            const char *text = feed ? feed : end;
+            if (text > p) {
+                started = true;
+                if (carriageReturn) add("\r", "\r" + 1);
+                carriageReturn = text[-1] == '\r';
+                add(p, carriageReturn ? text - 1 : text);
             }
-            started = true;
-            if (carriageReturn) add('\r');
-            carriageReturn = c == '\r';
-            if (!carriageReturn) add(c);
+            p = text;
+            if (!feed) break;
+            ++p;
+            started = carriageReturn = false;
+            if (!endLine(perLine)) return true;
         }
     }
     if (started) endLine(perLine);

@@ -82,8 +82,8 @@ public:
 private:
     // Ends the line held so far and raises the event for it.
     bool endLine(const std::function<bool()> &perLine);
-    // One character of the line (not its end).
-    void add(char c);
+    // Characters of the line (not its end).
+    void add(const char *from, const char *to);
 
     qint64 lineNumber_ = -1;
     QString line_;
