@@ -110,11 +110,11 @@ bool LineScanner::endLine(const std::function<bool()> &perLine) {
     numFields_ = counted_;
     lineCut_ = cut_;
     fields_.clear();
-    for (qsizetype i = 0; i < line_.size() && fields_.size() < FieldLimit;) {
+    for (qsizetype i = 0; i < line_.size() && qint64(fields_.size()) < FieldLimit;) {
         while (i < line_.size() && blank(line_.at(i))) ++i;
         const qsizetype start = i;
         while (i < line_.size() && !blank(line_.at(i))) ++i;
-        if (i > start) fields_.append(line_.sliced(start, i - start));
+        if (i > start) fields_.push_back({start, i - start});
     }
     kept_.clear();
     counted_ = 0;
@@ -148,7 +148,8 @@ bool LineScanner::Scan(const std::function<bool()> &perLine) {
             const char *text = feed ? feed : end;
             if (text > p) {
                 started = true;
-                if (carriageReturn) add("\r", "\r" + 1);
+                static constexpr char held = '\r';
+                if (carriageReturn) add(&held, &held + 1);
                 carriageReturn = text[-1] == '\r';
                 add(p, carriageReturn ? text - 1 : text);
             }

@@ -15,6 +15,8 @@
 #include <functional>
 #include <limits>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "core/globals.h"
 
@@ -70,8 +72,11 @@ public:
     // The fields kept: at most FieldLimit, and only those within the
     // characters kept.
     int KeptFields() const { return static_cast<int>(fields_.size()); }
-    // Kept field i, from 1.
-    QString Field(int i) const { return i >= 1 && i <= KeptFields() ? fields_[i - 1] : QString(); }
+    // Kept field i, from 1; it lasts until the next line.
+    QStringView Field(int i) const {
+        return i >= 1 && i <= KeptFields() ? QStringView(line_).sliced(fields_[size_t(i - 1)].first, fields_[size_t(i - 1)].second)
+                                           : QStringView();
+    }
     // The line, or its first MaxKept characters when it is longer.
     QString Line() const { return line_; }
     // The line is longer than MaxKept characters: Line() and the fields
@@ -87,7 +92,7 @@ private:
 
     qint64 lineNumber_ = -1;
     QString line_;
-    QStringList fields_;
+    std::vector<std::pair<qsizetype, qsizetype>> fields_;  // where each field kept starts, and its length
     QString error_;
     qint64 numFields_ = 0;
     bool lineCut_ = false;
