@@ -33,8 +33,8 @@ std::string expand(const std::uint8_t *data, std::size_t size) {
         for (int digits = 0; i + 1 < size && data[i + 1] >= '0' && data[i + 1] <= '9' && digits < 8; ++digits)
             count = count * 10 + (data[++i] - '0');
         const bool wholeLine = lineStart == file.size();
-        const std::string part = wholeLine ? file.substr(previousLine, lineStart - previousLine)
-                                           : file.substr(lineStart);
+        const std::string part =
+            wholeLine ? file.substr(previousLine, lineStart - previousLine) : file.substr(lineStart);
         for (std::size_t k = 0; k < count && file.size() < MaxFile; ++k) file += part;
         if (wholeLine) {
             // The line after the repetition begins after its last line.
@@ -56,8 +56,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     const std::string file = expand(data, size);
     LineScanner scanner;
-    scanner.FileName = fuzz::inputFile(QStringLiteral("table.tab"), reinterpret_cast<const std::uint8_t *>(file.data()),
-                                       file.size());
+    scanner.FileName =
+        fuzz::inputFile(QStringLiteral("table.tab"), reinterpret_cast<const std::uint8_t *>(file.data()), file.size());
     DataTableFileReader reader;
     if (scanner.Scan([&] { return reader.line(scanner); }) && reader.finish()) {
         // A table read whole: every cell it claims is there. The cells of

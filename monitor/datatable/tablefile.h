@@ -74,8 +74,9 @@ public:
     int KeptFields() const { return static_cast<int>(fields_.size()); }
     // Kept field i, from 1; it lasts until the next line.
     QStringView Field(int i) const {
-        return i >= 1 && i <= KeptFields() ? QStringView(line_).sliced(fields_[size_t(i - 1)].first, fields_[size_t(i - 1)].second)
-                                           : QStringView();
+        return i >= 1 && i <= KeptFields()
+                   ? QStringView(line_).sliced(fields_[size_t(i - 1)].first, fields_[size_t(i - 1)].second)
+                   : QStringView();
     }
     // The line, or its first MaxKept characters when it is longer.
     QString Line() const { return line_; }

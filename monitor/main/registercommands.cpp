@@ -219,7 +219,7 @@ void ReadRegistersToFile() {
             const QString why = QStringLiteral("No register could be read from the controller (") + end.reason +
                                 QStringLiteral(").\n") + path +
                                 (QFileInfo::exists(path) ? QStringLiteral(" was left as it was.")
-                                                          : QStringLiteral(" was not written."));
+                                                         : QStringLiteral(" was not written."));
             showStatus(QStringLiteral("Failed to get registers!\n") + why);
             MsgBox(why, mbExclamation);
             return;

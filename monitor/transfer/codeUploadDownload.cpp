@@ -307,9 +307,9 @@ bool UploadRegisters(int32_t connection, int16_t eaFlag, const QString &objectFi
     transferProgress().setStatusText(QString());
     if (!end.complete) {
         MsgBox(failed + QStringLiteral("Error: ") +
-                   (end.stopped ? QStringLiteral("Upload ended: 3 reads in a row failed (") + end.reason +
-                                      QStringLiteral(")")
-                                : end.reason),
+                   (end.stopped
+                        ? QStringLiteral("Upload ended: 3 reads in a row failed (") + end.reason + QStringLiteral(")")
+                        : end.reason),
                mbExclamation);
         return false;
     }

@@ -267,8 +267,8 @@ private Q_SLOTS:
             const char *what;
             std::function<void()> act;
             QString words;
-            bool box = false;   // the failure shows in a box, not the status line
-            int answered = 0;   // requests answered before the controller goes silent
+            bool box = false;  // the failure shows in a box, not the status line
+            int answered = 0;  // requests answered before the controller goes silent
         } writes[] = {
             {"flag window", [&] { flags.SSCommand1[0]->click(); }, QStringLiteral("Failed to update Flag value!\n")},
             {"DDE flag box",

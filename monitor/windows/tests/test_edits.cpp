@@ -387,11 +387,15 @@ private Q_SLOTS:
             int timeoutMs;
             QString words;
         } cases[] = {
-            {"flag refused", {orvemu::FaultKind::ShortError, -1, 0, orvemu::kIllegalRegister, {}},
-             PeerReplyTimeoutMs, QStringLiteral("Failed to update Flag value!\n")},
+            {"flag refused",
+             {orvemu::FaultKind::ShortError, -1, 0, orvemu::kIllegalRegister, {}},
+             PeerReplyTimeoutMs,
+             QStringLiteral("Failed to update Flag value!\n")},
             {"flag timed out", {orvemu::FaultKind::Drop, -1}, 20, QStringLiteral("Failed to update Flag value!\n")},
-            {"output refused", {orvemu::FaultKind::ShortError, -1, 0, orvemu::kIllegalRegister, {}},
-             PeerReplyTimeoutMs, QStringLiteral("Failed to update output value!\n")},
+            {"output refused",
+             {orvemu::FaultKind::ShortError, -1, 0, orvemu::kIllegalRegister, {}},
+             PeerReplyTimeoutMs,
+             QStringLiteral("Failed to update output value!\n")},
             {"output timed out", {orvemu::FaultKind::Drop, -1}, 20, QStringLiteral("Failed to update output value!\n")},
         };
         for (const auto &c : cases) {
