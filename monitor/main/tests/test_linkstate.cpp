@@ -242,9 +242,10 @@ private Q_SLOTS:
 
     // A write or command that times out while the link still looks up
     // gives the library's reason with the port and its device, as the
-    // connection messages do, in the status line or in its box. Once the
-    // link is found lost, the flag button clicked just before shows "*",
-    // in no value's colour.
+    // connection messages do, in the status line or in its box; a flag or
+    // output button shows the state the controller last gave, not the one
+    // asked for. Once the link is found lost, the flag button shows "*", in
+    // no value's colour.
     void timedOutWritesNameThePort() {
         MonitorTestEnv env;
         restartLink();
@@ -258,9 +259,11 @@ private Q_SLOTS:
             disconnectMonitor();
         });
         frmFlag &flags = form<frmFlag>();
+        frmDigOut &outputs = form<frmDigOut>();
         frmDDE &dde = form<frmDDE>();
         m->Timer1_Timer();
         QVERIFY(controllerLink().up());
+        QCOMPARE(flags.SSCommand1[0]->Caption(), QStringLiteral("Clear"));
         const QString timedOut =
             QStringLiteral("Timed out waiting for response from controller on COM1 (") + peer.device() + u')';
         const struct {
@@ -271,6 +274,8 @@ private Q_SLOTS:
             int answered = 0;  // requests answered before the controller goes silent
         } writes[] = {
             {"flag window", [&] { flags.SSCommand1[0]->click(); }, QStringLiteral("Failed to update Flag value!\n")},
+            {"output window", [&] { outputs.SSCommand1[0]->click(); },
+             QStringLiteral("Failed to update output value!\n")},
             {"DDE flag box",
              [&] {
                  dde.FlagAddress->setText(QStringLiteral("1"));
@@ -301,7 +306,10 @@ private Q_SLOTS:
             QVERIFY2(controllerLink().up(), w.what);
             QCOMPARE(w.box ? env.responder.prompts().last() : m->Message->text(), w.words + timedOut);
         }
-        QVERIFY(flags.SSCommand1[0]->ForeColor() != ColourNoValue);
+        QCOMPARE((QVariantList{flags.SSCommand1[0]->Caption(), flags.SSCommand1[0]->ForeColor()}),
+                 (QVariantList{QStringLiteral("Clear"), ColourRed}));
+        QCOMPARE((QVariantList{outputs.SSCommand1[0]->Caption(), outputs.SSCommand1[0]->ForeColor()}),
+                 (QVariantList{QStringLiteral("Off"), ColourRed}));
         m->Timer1_Timer();
         peer.controller().clearFault();
         QVERIFY(!controllerLink().up());
