@@ -512,8 +512,9 @@ void frmSetup::ResolveAddress() {
 // ---- The controller's network addresses ------------------------------------------------------
 
 void frmSetup::reportFailure(const QString &text) {
-    fetchError();
-    MsgBox(text + QStringLiteral("\n") + errorText());
+    // The library's reason, with where the link goes, as the status line
+    // gives a failed write.
+    MsgBox(text + QStringLiteral("\n") + controllerLink().fetchFailure(ConnectionHandle));
 }
 
 // The address field and ControllerIP from the IP address boxes, as numbers:
@@ -557,7 +558,7 @@ void frmSetup::GetAddresses() {
             if (errorText().left(16) == QStringLiteral("Illegal register"))
                 MsgBox(QStringLiteral("Failed to get IP addresses! They don't exist in the controller"));
             else
-                MsgBox(failed + QStringLiteral("\n") + errorText());
+                reportFailure(failed);
             return;
         }
         txtAddress[i]->setText(num(value));

@@ -155,7 +155,7 @@ void RegisterFileReader::open(const QString &path) {
     lines_ = text.isEmpty() ? QStringList() : text.split(u'\n');
     for (QString &line : lines_)
         if (line.endsWith(u'\r')) line.chop(1);
-    pos_ = 0;
+    pos_ = lastLine_ = 0;
 }
 
 void RegisterFileReader::skipHeader() {
@@ -178,6 +178,7 @@ qsizetype RegisterFileReader::entriesLeft() const {
 RegisterFileEntry RegisterFileReader::next() {
     if (atEnd()) throw RuntimeError(InputPastEnd, QStringLiteral("Input past end of file"));
     const QString &line = lines_[pos_++];
+    lastLine_ = pos_;
     const QStringList fields = splitFields(line);
     if (fields.size() != 2)
         throw RuntimeError(TypeMismatch, QStringLiteral("Not a register line: ") + line);
@@ -187,6 +188,15 @@ RegisterFileEntry RegisterFileReader::next() {
 void RegisterFileReader::close() {
     lines_.clear();
     pos_ = 0;
+}
+
+QString RegisterFileFailure(const QString &words, const QString &path, qsizetype line, const std::exception &e) {
+    const QString error = describeException(e);
+    QString where = path;
+    if (line > 0) where += QStringLiteral(", line ") + QString::number(line);
+    // A file error names its file itself.
+    if (where.isEmpty() || (line == 0 && error.contains(path))) return words + QLatin1Char('\n') + error;
+    return words + QLatin1Char('\n') + where + QStringLiteral(": ") + error;
 }
 
 double RegisterFileReader::realNumber(const QString &field) {

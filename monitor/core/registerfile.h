@@ -18,6 +18,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <exception>
 #include <memory>
 
 // ---- Format ---------------------------------------------------------------------
@@ -122,6 +123,8 @@ public:
     // for a line that is not two fields separated by blanks or a comma.
     RegisterFileEntry next();
     void close();
+    // The line (from 1) of the register line read last; 0 before the first.
+    qsizetype lineNumber() const { return lastLine_; }
 
     // A field as a 32-bit whole number (halves rounded to even); raises
     // RuntimeError for a field that is not a number or does not fit.
@@ -133,4 +136,9 @@ public:
 private:
     QStringList lines_;
     qsizetype pos_ = 0;
+    qsizetype lastLine_ = 0;
 };
+
+// A register file command that failed on its file: the words, a line feed,
+// and the file (with the line, when one was read) and the error.
+QString RegisterFileFailure(const QString &words, const QString &path, qsizetype line, const std::exception &e);

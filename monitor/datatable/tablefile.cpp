@@ -3,6 +3,7 @@
 #include <QFile>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 #include "core/basics.h"
 
@@ -91,37 +92,79 @@ QByteArray DataTableRowLine(const std::vector<int32_t> &cells) {
     return line;
 }
 
+void LineScanner::add(const char *from, const char *to) {
+    for (const char *c = from; c < to; ++c) {
+        const bool separator = *c == ' ' || *c == '\t';
+        if (!separator && !inField_) ++counted_;
+        inField_ = !separator;
+    }
+    const qsizetype room = MaxKept - kept_.size();
+    if (to - from > room) cut_ = true;
+    kept_.append(from, std::min<qsizetype>(room, to - from));
+}
+
+bool LineScanner::endLine(const std::function<bool()> &perLine) {
+    ++lineNumber_;
+    // The file is text in the ANSI code page; its numbers are plain ASCII.
+    line_ = QString::fromLatin1(kept_);
+    numFields_ = counted_;
+    lineCut_ = cut_;
+    fields_.clear();
+    for (qsizetype i = 0; i < line_.size() && qint64(fields_.size()) < FieldLimit;) {
+        while (i < line_.size() && blank(line_.at(i))) ++i;
+        const qsizetype start = i;
+        while (i < line_.size() && !blank(line_.at(i))) ++i;
+        if (i > start) fields_.push_back({start, i - start});
+    }
+    kept_.clear();
+    counted_ = 0;
+    inField_ = cut_ = false;
+    return perLine();
+}
+
 bool LineScanner::Scan(const std::function<bool()> &perLine) {
     error_.clear();
+    lineNumber_ = -1;
+    kept_.clear();
+    counted_ = 0;
+    inField_ = cut_ = false;
     QFile file(FileName);
     if (!file.open(QIODevice::ReadOnly)) {
         error_ = file.errorString();
         return false;
     }
-    for (int n = 0; !file.atEnd(); ++n) {
-        QByteArray bytes = file.readLine();
+    // A line ends in a line feed, with a carriage return before it taken
+    // off; so does the last line of a file, which may end without either.
+    bool started = false;         // something of a line since the last line feed
+    bool carriageReturn = false;  // one held back until the next character
+    while (!file.atEnd()) {
+        const QByteArray piece = file.read(64 * 1024);
         if (file.error() != QFileDevice::NoError) {
             error_ = file.errorString();
             return false;
         }
-        if (bytes.endsWith('\n')) bytes.chop(1);
-        if (bytes.endsWith('\r')) bytes.chop(1);
-        // The file is text in the ANSI code page; its numbers are plain ASCII.
-        lineNumber_ = n;
-        line_ = QString::fromLatin1(bytes);
-        fields_.clear();
-        for (qsizetype i = 0; i < line_.size();) {
-            while (i < line_.size() && blank(line_.at(i))) ++i;
-            const qsizetype start = i;
-            while (i < line_.size() && !blank(line_.at(i))) ++i;
-            if (i > start) fields_.append(line_.sliced(start, i - start));
+        for (const char *p = piece.constData(), *end = p + piece.size(); p < end;) {
+            const auto *feed = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
+            const char *text = feed ? feed : end;
+            if (text > p) {
+                started = true;
+                static constexpr char held = '\r';
+                if (carriageReturn) add(&held, &held + 1);
+                carriageReturn = text[-1] == '\r';
+                add(p, carriageReturn ? text - 1 : text);
+            }
+            p = text;
+            if (!feed) break;
+            ++p;
+            started = carriageReturn = false;
+            if (!endLine(perLine)) return true;
         }
-        if (!perLine()) break;
     }
+    if (started) endLine(perLine);
     return true;
 }
 
-bool DataTableFileReader::fail(int lineNumber, const QString &why) {
+bool DataTableFileReader::fail(qint64 lineNumber, const QString &why) {
     errorLine_ = lineNumber + 1;
     error_ = why;
     return false;
@@ -142,8 +185,23 @@ bool DataTableFileReader::header(const QString &text) {
     return true;
 }
 
-bool DataTableFileReader::line(const LineScanner &s) {
-    const int n = s.LineNumber();
+bool DataTableFileReader::line(LineScanner &s) {
+    const bool goOn = takeLine(s);
+    // No row line holds more fields than the table has columns: a line
+    // with more is refused on their count, so more need not be kept.
+    s.FieldLimit = expect_ == Expect::Row ? std::max(0, cols_ - 1) : 1;
+    return goOn;
+}
+
+bool DataTableFileReader::takeLine(const LineScanner &s) {
+    const qint64 n = s.LineNumber();
+    const int dataColumns = std::max(0, cols_ - 1);
+    // Every field of a row line is counted, however long the line: a wrong
+    // count is what is wrong with it.
+    if (expect_ == Expect::Row && s.NumFields() != dataColumns)
+        return fail(n, QStringLiteral("%1 values expected, %2 found").arg(dataColumns).arg(s.NumFields()));
+    // Of a longer line only the start was kept.
+    if (s.LineCut()) return fail(n, QStringLiteral("the line is longer than %1 characters").arg(LineScanner::MaxKept));
     const QString trimmed = s.Line().trimmed();
     switch (expect_) {
     case Expect::Header:
@@ -156,9 +214,6 @@ bool DataTableFileReader::line(const LineScanner &s) {
         expect_ = rows_ > 0 ? Expect::Row : Expect::CloseBrace;
         return true;
     case Expect::Row: {
-        const int dataColumns = std::max(0, cols_ - 1);
-        if (s.NumFields() != dataColumns)
-            return fail(n, QStringLiteral("%1 values expected, %2 found").arg(dataColumns).arg(s.NumFields()));
         ++rowsRead_;
         for (int c = 1; c <= dataColumns; ++c) {
             const auto v = decimalNumber(s.Field(c));

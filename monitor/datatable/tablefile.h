@@ -13,7 +13,10 @@
 #include <QStringList>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "core/globals.h"
 
@@ -46,26 +49,59 @@ QByteArray DataTableRowLine(const std::vector<int32_t> &cells);
 // per-line event for each line, in which the line's number (from 0), its
 // fields (separated by runs of blanks or tabs) and the whole line can be
 // asked for. The event returns False to end the scan.
+//
+// What a line costs does not grow with the line: the file is read a piece
+// at a time, every field is counted, but only the first FieldLimit fields
+// and the first MaxKept characters of a line are kept.
 class LineScanner {
 public:
     QString FileName;
+    // The most fields of a line that are kept; the per-line event may
+    // change it for the lines that follow.
+    qint64 FieldLimit = std::numeric_limits<qint64>::max();
+    // The most characters of a line that are kept.
+    static constexpr qsizetype MaxKept = 65536;
 
     // Reads FileName and raises the event for every line; False, with
     // errorString(), when the file cannot be read.
     bool Scan(const std::function<bool()> &perLine);
 
-    int LineNumber() const { return lineNumber_; }
-    int NumFields() const { return static_cast<int>(fields_.size()); }
-    // Field i, from 1.
-    QString Field(int i) const { return i >= 1 && i <= NumFields() ? fields_[i - 1] : QString(); }
+    qint64 LineNumber() const { return lineNumber_; }
+    // Every field of the line, kept or not.
+    qint64 NumFields() const { return numFields_; }
+    // The fields kept: at most FieldLimit, and only those within the
+    // characters kept.
+    int KeptFields() const { return static_cast<int>(fields_.size()); }
+    // Kept field i, from 1; it lasts until the next line.
+    QStringView Field(int i) const {
+        return i >= 1 && i <= KeptFields()
+                   ? QStringView(line_).sliced(fields_[size_t(i - 1)].first, fields_[size_t(i - 1)].second)
+                   : QStringView();
+    }
+    // The line, or its first MaxKept characters when it is longer.
     QString Line() const { return line_; }
+    // The line is longer than MaxKept characters: Line() and the fields
+    // kept hold only its start.
+    bool LineCut() const { return lineCut_; }
     QString errorString() const { return error_; }
 
 private:
-    int lineNumber_ = -1;
+    // Ends the line held so far and raises the event for it.
+    bool endLine(const std::function<bool()> &perLine);
+    // Characters of the line (not its end).
+    void add(const char *from, const char *to);
+
+    qint64 lineNumber_ = -1;
     QString line_;
-    QStringList fields_;
+    std::vector<std::pair<qsizetype, qsizetype>> fields_;  // where each field kept starts, and its length
     QString error_;
+    qint64 numFields_ = 0;
+    bool lineCut_ = false;
+    // The line being read: the characters kept, the fields counted.
+    QByteArray kept_;
+    qint64 counted_ = 0;
+    bool inField_ = false;
+    bool cut_ = false;
 };
 
 // Reads a table file line by line, as the scanner hands the lines over, into
@@ -73,8 +109,10 @@ private:
 // whole. Any line that does not belong in a table file stops the reading.
 class DataTableFileReader {
 public:
-    // The per-line event: True to go on with the next line.
-    bool line(const LineScanner &scanner);
+    // The per-line event: True to go on with the next line. It sets how
+    // many fields the scanner keeps of the next line: no more than the
+    // table's row can take.
+    bool line(LineScanner &scanner);
     // After the last line: True when the file held a whole table.
     bool finish();
 
@@ -85,11 +123,12 @@ public:
     TableCells &cells() { return cells_; }
 
     // Why the file was refused: the line (from 1) and what is wrong with it.
-    int errorLine() const { return errorLine_; }
+    qint64 errorLine() const { return errorLine_; }
     const QString &error() const { return error_; }
 
 private:
-    bool fail(int lineNumber, const QString &why);
+    bool takeLine(const LineScanner &scanner);
+    bool fail(qint64 lineNumber, const QString &why);
     bool header(const QString &text);
 
     enum class Expect { Header, OpenBrace, Row, CloseBrace, End };
@@ -98,6 +137,6 @@ private:
     int32_t cols_ = 0;
     int32_t rowsRead_ = 0;
     TableCells cells_;
-    int errorLine_ = 0;
+    qint64 errorLine_ = 0;
     QString error_;
 };

@@ -147,9 +147,19 @@ QString noRunCommands(const QString &verb) {
     return QStringLiteral("this controller (model %1) does not take the %2 command").arg(ControllerModel).arg(verb);
 }
 
+// A run command that the controller did not carry out: a box with the
+// command's words and the reason (with where the link goes, unless the
+// controller refused it); the same in one line for why the command ended.
+QString runFailed(const QString &failed, const QString &what = QString()) {
+    const QString reason = what + controllerLink().fetchFailure(ConnectionHandle);
+    MsgBox(failed + QChar(10) + reason);
+    return failed + QChar(' ') + reason;
+}
+
 // The shared start of the three run commands: the question, the link, the
 // controller's kind; the status byte read, or nullopt to end, with why set.
-std::optional<int32_t> runCommandStatus(const QString &verb, const QString &notEaMessage, QString &why) {
+// A controller of another kind gets the failure box only where notEaBox says.
+std::optional<int32_t> runCommandStatus(const QString &verb, const QString &failed, bool notEaBox, QString &why) {
     if (MsgBox(QStringLiteral("Are you sure you want to ") + verb + QStringLiteral(" the controller?"), mbYesNo) ==
         mbNo) {
         why = QStringLiteral("the user answered No");
@@ -160,13 +170,14 @@ std::optional<int32_t> runCommandStatus(const QString &verb, const QString &notE
         return std::nullopt;
     }
     if (!eaController()) {
-        if (!notEaMessage.isEmpty()) MsgBox(notEaMessage);
+        if (notEaBox) MsgBox(failed);
         why = noRunCommands(verb);
         return std::nullopt;
     }
     int32_t s = 0;
     if (OrvComm::ZqGetStatus(ConnectionHandle, &s) != 1) {
-        why = QStringLiteral("the controller's status could not be read");
+        // The command did not reach the controller: the user is told so.
+        why = runFailed(failed, QStringLiteral("The controller's status could not be read: "));
         return std::nullopt;
     }
     return s;
@@ -188,34 +199,26 @@ void frmMain::StartButton_Click() {
     const QString failed = QStringLiteral("Failed to execute START command!");
     QString why;
     // A controller that runs already needs nothing written.
-    if (const auto s = runCommandStatus(QStringLiteral("START"), failed, why);
-        s && (*s & 1) != 0 && OrvComm::ZqPutStatus(ConnectionHandle, *s & ~8) != 1) {
-        MsgBox(failed);
-        why = failed;
-    }
+    if (const auto s = runCommandStatus(QStringLiteral("START"), failed, true, why);
+        s && (*s & 1) != 0 && OrvComm::ZqPutStatus(ConnectionHandle, *s & ~8) != 1)
+        why = runFailed(failed);
     runEnded_ = why;
 }
 
 void frmMain::StopButton_Click() {
     const QString failed = QStringLiteral("Failed to execute STOP command!");
     QString why;
-    if (runCommandStatus(QStringLiteral("STOP"), failed, why) && OrvComm::ZqPutStatus(ConnectionHandle, 0) != 1) {
-        OrvComm::ZqGetErrorInfo(ConnectionHandle, &ErrorInfo);
-        const QString text = errorInfoText();
-        MsgBox(failed + QChar(10) + text);
-        why = failed + QChar(' ') + text.trimmed();
-    }
+    if (runCommandStatus(QStringLiteral("STOP"), failed, true, why) && OrvComm::ZqPutStatus(ConnectionHandle, 0) != 1)
+        why = runFailed(failed);
     runEnded_ = why;
 }
 
 void frmMain::ResetButton_Click() {
     const QString failed = QStringLiteral("Failed to execute RESET command!");
     QString why;
-    if (const auto s = runCommandStatus(QStringLiteral("RESET"), QString(), why);
-        s && OrvComm::ZqPutStatus(ConnectionHandle, (*s & 1) ? 8 : 9) != 1) {
-        MsgBox(failed);
-        why = failed;
-    }
+    if (const auto s = runCommandStatus(QStringLiteral("RESET"), failed, false, why);
+        s && OrvComm::ZqPutStatus(ConnectionHandle, (*s & 1) ? 8 : 9) != 1)
+        why = runFailed(failed);
     runEnded_ = why;
 }
 

@@ -21,6 +21,7 @@
 #include "transfer/codeUploadDownload.h"
 #include "transfer/registerupload.h"
 #include "transfer/transferrun.h"
+#include "windows/resourcewindow.h"
 
 // ---- The File menu commands -------------------------------------------------------------
 
@@ -145,11 +146,9 @@ void prepareDialog(CommonDialog &dialog, bool cancelError) {
 
 // Without a link the command does not start: the status line says why.
 bool linkRefused(const QString &failed) {
-    QString why = controllerLink().whyNot();
-    if (why.isEmpty()) return false;
-    why[0] = why[0].toUpper();
-    showStatus(failed + QChar(10) + why + QChar('.'));
-    return true;
+    const QString refused = LinkRefusal(failed);
+    if (!refused.isEmpty()) showStatus(refused);
+    return !refused.isEmpty();
 }
 
 // A write that failed because the link is gone ends the download: every
@@ -180,7 +179,8 @@ void ReadRegistersToFile() {
     // Without an identified controller the file's layout is not known: an
     // existing file is not replaced by a guess.
     if (!ControllerIdentified && QFileInfo::exists(path)) {
-        showStatus(QStringLiteral("Failed to get registers!"));
+        showStatus(QStringLiteral("Failed to get registers!\nNo controller has been identified: ") + path +
+                   QStringLiteral(" was left as it was."));
         MsgBox(QStringLiteral("No controller has been identified, so its registers cannot be uploaded.\n") + path +
                    QStringLiteral(" was left as it was."),
                mbExclamation);
@@ -216,11 +216,12 @@ void ReadRegistersToFile() {
         // A file of nothing but "*" would replace real values with none.
         if (file.valueLines() == 0) {
             file.discard();
-            showStatus(QStringLiteral("Failed to get registers!"));
-            MsgBox(QStringLiteral("No register could be read from the controller.\n") + path +
-                       (QFileInfo::exists(path) ? QStringLiteral(" was left as it was.")
-                                                 : QStringLiteral(" was not written.")),
-                   mbExclamation);
+            const QString why = QStringLiteral("No register could be read from the controller (") + end.reason +
+                                QStringLiteral(").\n") + path +
+                                (QFileInfo::exists(path) ? QStringLiteral(" was left as it was.")
+                                                         : QStringLiteral(" was not written."));
+            showStatus(QStringLiteral("Failed to get registers!\n") + why);
+            MsgBox(why, mbExclamation);
             return;
         }
         if (end.complete) {
@@ -253,12 +254,12 @@ void ReadRegistersToFile() {
         else file.finishAs(where);
         showStatus(QStringLiteral("Failed to get registers! %1 holds registers up to %2 only: %3.")
                        .arg(where, QString::number(file.lastRegister()), why));
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
         // A run-time error, or a file that cannot be written: an earlier
         // file stays as it was.
         file.discard();
         wait.reset();
-        showStatus(QStringLiteral("Failed to get registers!"));
+        showStatus(RegisterFileFailure(QStringLiteral("Failed to get registers!"), path, 0, e));
     }
 }
 
@@ -270,6 +271,7 @@ void WriteRegistersFromFile() {
     // the yields between the writes.
     std::optional<ControllerLink::Hold> hold;
     RegisterFileReader file;
+    QString path;
     try {
         {
             frmMain &m = form<frmMain>();
@@ -283,7 +285,7 @@ void WriteRegistersFromFile() {
             } off{dialog};
             dialog.ShowOpen(&m);
         }
-        const QString path = form<frmMain>().CMDialog1.FileName;
+        path = form<frmMain>().CMDialog1.FileName;
         if (path.isEmpty()) return;
         if (MsgBox(QStringLiteral("Are you sure you want to Download to registers from file: ") + path +
                        QStringLiteral(" to the controller?"),
@@ -356,14 +358,17 @@ void WriteRegistersFromFile() {
         wait.reset();
         showStatus(QStringLiteral("Register file write completed."));
     } catch (const LinkLost &) {
+        const qsizetype line = file.lineNumber();
         file.close();
         hold.reset();
         wait.reset();
-        linkRefused(QStringLiteral("Failed to write registers!"));
-    } catch (const std::exception &) {
+        showStatus(LinkRefusal(QStringLiteral("Failed to write registers!")) +
+                   QStringLiteral("\nThe download stopped at line %1 of ").arg(line) + path + u'.');
+    } catch (const std::exception &e) {
+        const qsizetype line = file.lineNumber();
         file.close();
         hold.reset();
         wait.reset();
-        showStatus(QStringLiteral("Failed to write registers!"));
+        showStatus(RegisterFileFailure(QStringLiteral("Failed to write registers!"), path, line, e));
     }
 }

@@ -160,8 +160,13 @@ void DownloadRegisters(int32_t connection, const QString &objectFile) {
     }
     if (MsgBox(QStringLiteral("Download Non-Volatile Registers?"), mbYesNo) != mbYes) return;
     bool progressShown = false;
+    const QString failed = QStringLiteral("Failed to Download Register Values!");
+    if (OrvComm::ZqPutStatus(connection, 0) != 1) {
+        // Nothing written: the controller was not stopped.
+        MsgBox(failed + QStringLiteral("\nThe controller was not stopped: ") + linkErrorText(connection));
+        return;
+    }
     try {
-        if (OrvComm::ZqPutStatus(connection, 0) != 1) throw RuntimeError(0, QStringLiteral("stop refused"));
         Hourglass wait;
         file.skipHeader();
         transferProgress().showProgressWindow(QStringLiteral("Downloading Register Values..."));
@@ -211,10 +216,11 @@ void DownloadRegisters(int32_t connection, const QString &objectFile) {
         file.close();
         transferProgress().closeProgressWindow();
         setStatus(QStringLiteral(" Registers Downloaded: ") + num(written));
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
+        const qsizetype line = file.lineNumber();
         file.close();
         if (progressShown) transferProgress().closeProgressWindow();
-        MsgBox(QStringLiteral("Failed to Download Register Values!"));
+        MsgBox(RegisterFileFailure(failed, textFile, line, e));
     }
 }
 
@@ -269,13 +275,16 @@ bool UploadRegisters(int32_t connection, int16_t eaFlag, const QString &objectFi
                mbExclamation);
         return false;
     }
+    const QString failed = QStringLiteral("Failed to upload register values!\n");
+    if (QFile::exists(textFile) &&
+        MsgBox(QStringLiteral("File ") + textFile + QStringLiteral(" already exists. Do you want to Overwrite it?"),
+               mbYesNo) != mbYes) {
+        MsgBox(failed + QStringLiteral("Error: ") + textFile + QStringLiteral(" was not overwritten."), mbExclamation);
+        return false;
+    }
     RegisterFileWriter file(textFile);
     RegisterUploadEnd end;
     try {
-        if (QFile::exists(textFile) &&
-            MsgBox(QStringLiteral("File ") + textFile + QStringLiteral(" already exists. Do you want to Overwrite it?"),
-                   mbYesNo) != mbYes)
-            throw RuntimeError(0, QStringLiteral("not overwritten"));
         Hourglass wait;
         file.open();
         file.writeHeader();
@@ -289,18 +298,18 @@ bool UploadRegisters(int32_t connection, int16_t eaFlag, const QString &objectFi
         // looked whole would pass for the program's.
         if (end.complete) file.finish();
         else file.discard();
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
         // An earlier register file stays as it was.
         file.discard();
-        ShowLinkError(QStringLiteral("Failed to upload register values!\n"), connection);
+        MsgBox(failed + QStringLiteral("Error: ") + describeException(e), mbExclamation);
         return false;
     }
     transferProgress().setStatusText(QString());
     if (!end.complete) {
-        MsgBox(QStringLiteral("Failed to upload register values!\nError: ") +
-                   (end.stopped ? QStringLiteral("Upload ended: 3 reads in a row failed (") + end.reason +
-                                      QStringLiteral(")")
-                                : end.reason),
+        MsgBox(failed + QStringLiteral("Error: ") +
+                   (end.stopped
+                        ? QStringLiteral("Upload ended: 3 reads in a row failed (") + end.reason + QStringLiteral(")")
+                        : end.reason),
                mbExclamation);
         return false;
     }

@@ -24,9 +24,7 @@ bool RegisterReads::noted(int32_t result) {
     }
     OrvComm::ZQ_ERROR_INFO info{};
     const bool known = OrvComm::ZqGetErrorInfo(connection_, &info) == 1;
-    reason_ = known ? errorInfoText(info).trimmed()
-                    : QString();
-    if (reason_.isEmpty()) reason_ = QStringLiteral("no reason given");
+    failure_ = Failure{known ? info.code : 0, known ? errorInfoText(info) : QString()};
     if (known && ControllerLink::refusedByController(info.code)) {
         unanswered_ = 0;
         return false;
@@ -93,6 +91,7 @@ RegisterUploadEnd RunRegisterUpload(TransferShow show, int32_t connection, Regis
         }
         return 1;
     });
-    end.reason = reads.reason();
+    // Read on the window thread, which alone changes where the link goes.
+    if (const auto &f = reads.failure()) end.reason = controllerLink().describe(f->code, f->text);
     return end;
 }

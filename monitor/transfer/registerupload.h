@@ -11,6 +11,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "core/orvcomm_binding.h"
 #include "transfer/transferrun.h"
@@ -30,8 +31,13 @@ public:
         while (!read())
             if (++retries > 3) throw GaveUp{};
     }
-    // The library's text of the last failed read.
-    const QString &reason() const { return reason_; }
+    // The library's error of the last failed read, if any (code 0 and no
+    // text when the library could not tell).
+    struct Failure {
+        int32_t code = 0;
+        QString text;
+    };
+    const std::optional<Failure> &failure() const { return failure_; }
 
     // Block `block` of 50 registers (1: registers 1 to 50) into the file,
     // read again on the count `retries`, which the caller may share between
@@ -57,14 +63,14 @@ private:
 
     int32_t connection_;
     int unanswered_ = 0;
-    QString reason_;
+    std::optional<Failure> failure_;
 };
 
 // How a register upload ended.
 struct RegisterUploadEnd {
     bool complete = false;  // the plan ran to its end
     bool stopped = false;   // three reads in a row got no answer
-    QString reason;         // the library's text of the last failed read
+    QString reason;         // why the last failed read failed, and where the link goes
 };
 
 // Runs the plan on a worker thread, the progress shown as `show` says (with

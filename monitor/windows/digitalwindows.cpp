@@ -92,16 +92,20 @@ void frmDigOut::SSCommand1_Click(int index) {
         return;
     }
     SSCommand *button = SSCommand1[index];
+    // The button shows the state asked for while its write runs; a write
+    // not taken leaves it showing what the controller last gave.
+    const ToggleShown before(button, Label1[index]);
     const int32_t state = button->Caption() == u"On" ? 0 : 1;
     button->setFont3D(state == 1 ? Font3DRaisedLight : Font3DInsetLight);
     const int32_t output = VScroll1->value() + index;
-    // The button shows the new state before the write and keeps it.
     OutputDisplay = OutputSymbolName(output, state);
     Label1[index]->setText(OutputDisplay.name);
     button->setCaption(OutputDisplay.stateText);
     button->setForeColor(OutputDisplay.colour);
-    ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, 1000 + output, state); },
-                QStringLiteral("Output #") + QString::number(output) + QStringLiteral(" updated."),
-                QStringLiteral("Failed to update output value!"));
+    const QString asked = button->Caption();
+    if (!ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, 1000 + output, state); },
+                     QStringLiteral("Output #") + QString::number(output) + QStringLiteral(" updated."),
+                     QStringLiteral("Failed to update output value!")))
+        before.restore(asked);
     focusGoTo();
 }

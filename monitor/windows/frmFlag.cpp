@@ -65,17 +65,22 @@ void frmFlag::SSCommand1_Click(int index) {
         ShowStatus(refused);
         return;
     }
+    // The button shows the state asked for while its write runs; a write
+    // not taken leaves it showing what the controller last gave.
+    const ToggleShown before(SSCommand1[index]);
     const int32_t value = SSCommand1[index]->Caption() == u"Set" ? 0 : 1;
     showState(index, value == 1);
+    const QString asked = SSCommand1[index]->Caption();
     const int32_t flag = VScroll1->value() + index;
     const bool newerLibrary = flagCallForHighFlags();
     const bool flagCall = flag <= 32 || (newerLibrary && flag <= 256);
-    ReportWrite(
+    const bool taken = ReportWrite(
         [&] {
             return flagCall ? OrvComm::ZqPutFlag(ConnectionHandle, flag, value)
                             : OrvComm::ZqPutRegister(ConnectionHandle, 13200 + flag, value);
         },
         QStringLiteral("Flag #") + QString::number(flag) + QStringLiteral(" updated."),
         QStringLiteral("Failed to update Flag value!"));
+    if (!taken) before.restore(asked);
     EmptyDdeFlagWrite();
 }

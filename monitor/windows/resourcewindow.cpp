@@ -1,5 +1,6 @@
 #include "windows/resourcewindow.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QRegularExpression>
@@ -7,6 +8,7 @@
 #include <cstring>
 
 #include "core/basics.h"
+#include "core/controls.h"
 #include "core/globals.h"
 #include "core/mainwindow.h"
 #include "core/msgbox.h"
@@ -82,13 +84,13 @@ QString LinkRefusal(const QString &words) {
     return words + QLatin1Char('\n') + why + QLatin1Char('.');
 }
 
-void ReportWrite(const std::function<int32_t()> &call, const QString &done, const QString &failureWords,
+bool ReportWrite(const std::function<int32_t()> &call, const QString &done, const QString &failureWords,
                  QLineEdit *box) {
     // Nothing is sent while the link cannot carry it: the status line says why.
     if (const QString refused = LinkRefusal(failureWords); !refused.isEmpty()) {
         ShownValue::restore(box);
         ShowStatus(refused);
-        return;
+        return false;
     }
     QString text;
     bool taken = false;
@@ -101,6 +103,23 @@ void ReportWrite(const std::function<int32_t()> &call, const QString &done, cons
     if (taken) ShownValue::endEntry(box);
     else ShownValue::restore(box);
     ShowStatus(text);
+    return taken;
+}
+
+ToggleShown::ToggleShown(SSCommand *button, QLabel *name)
+    : button_(button),
+      name_(name),
+      caption_(button->Caption()),
+      nameText_(name ? name->text() : QString()),
+      colour_(button->ForeColor()),
+      font3D_(button->Font3D()) {}
+
+void ToggleShown::restore(const QString &asked) const {
+    if (button_->Caption() != asked) return;
+    button_->setCaption(caption_);
+    button_->setForeColor(colour_);
+    button_->setFont3D(font3D_);
+    if (name_) name_->setText(nameText_);
 }
 
 QString NumberCriteria(int32_t n) { return QStringLiteral("Number = ") + QString::number(n); }

@@ -7,7 +7,9 @@
 
 #include <QString>
 
+class QLabel;
 class QLineEdit;
+class SSCommand;
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -65,9 +67,28 @@ QString LinkRefusal(const QString &words);
 // error text. A missing library or function counts as a failed write. While
 // the link is not up nothing is sent, and the status line says why. The
 // entry in box (when given) ends: a write not made or not taken puts the
-// box back to the value it showed before.
-void ReportWrite(const std::function<int32_t()> &call, const QString &done, const QString &failureWords,
+// box back to the value it showed before. True when the controller took it.
+bool ReportWrite(const std::function<int32_t()> &call, const QString &done, const QString &failureWords,
                  QLineEdit *box = nullptr);
+
+// A toggle button (and the name label beside it, when there is one) as it
+// was before a click drew the state asked for. A write that is not taken
+// puts it back, so that the button shows the controller's last state, or
+// "*" when none is known, never a state the controller does not have.
+class ToggleShown {
+public:
+    explicit ToggleShown(SSCommand *button, QLabel *name = nullptr);
+    // Puts the button back, unless something else (a poll, the link going)
+    // has drawn it since the click drew `asked`.
+    void restore(const QString &asked) const;
+
+private:
+    SSCommand *button_;
+    QLabel *name_;
+    QString caption_, nameText_;
+    int32_t colour_;
+    int font3D_;
+};
 
 // Looks a symbolic name up in a snapshot with the criteria given. False (and
 // no search) while no symbol file is in use, and when nothing matches.

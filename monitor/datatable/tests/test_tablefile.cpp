@@ -119,6 +119,11 @@ private Q_SLOTS:
             {"data_table[40000][2] =\r\n{\r\n", QStringLiteral("Line 1: the header does not give the table's rows and columns")},
             {"data_table[2] =\r\n{\r\n", QStringLiteral("Line 1: the header does not give the table's rows and columns")},
             {"data_table[2][2] =\r\n{\r\n 1 2\r\n", QStringLiteral("the file ends before the table does")},
+            // Only the start of a longer line is kept: it is not read.
+            {"data_table[1][2] =\r\n{\r\n 1" + QByteArray(70000, ' ') + "2\r\n}\r\n",
+             QStringLiteral("Line 3: the line is longer than 65536 characters")},
+            {"data_table[1][2] =\r\n{\r\n 1 2\r\n}" + QByteArray(70000, ' ') + "\r\n",
+             QStringLiteral("Line 4: the line is longer than 65536 characters")},
         };
         env.responder.answerEveryBox(mbOK);
         for (const auto &[bytes, why] : files) {
@@ -133,6 +138,17 @@ private Q_SLOTS:
             QCOMPARE(tableRow(2), (QList<int32_t>{3, 4}));
             QCOMPARE(DataTablePath, QStringLiteral("kept.tab"));
         }
+
+        // A row line of ten million fields is refused on their count, and
+        // no more of them are kept than the table has columns.
+        writeFile(path, "data_table[2][2] =\r\n{\r\n" + QByteArray("1 ").repeated(10'000'000) + "\r\n");
+        env.responder.expectFile(path);
+        t.Filemenu_Click(2);
+        QCOMPARE(env.responder.prompts().last(), path + QStringLiteral(" is not a data table file; the table is "
+                                                                       "unchanged.\nLine 3: 2 values expected, "
+                                                                       "10000000 found"));
+        QCOMPARE(t.awkDTable.NumFields(), 10'000'000);
+        QCOMPARE(t.awkDTable.KeptFields(), 2);
     }
 
     // A file is read a line per turn of the window; closing the editor or

@@ -164,9 +164,13 @@ private Q_SLOTS:
         QVERIFY(env.responder.done());
         QVERIFY(peer.controller().requestCount() <= 3);  // one exchange: the library's three tries
         QVERIFY(NoComm);
-        QVERIFY2(m.Message->text().startsWith(QStringLiteral("Failed to write registers!\nNo communication with the "
-                                                              "controller (")),
-                 qPrintable(m.Message->text()));
+        // The reason names the controller's address; the file, how far the download went.
+        QCOMPARE(m.Message->text(),
+                 QStringLiteral("Failed to write registers!\nNo communication with the controller (Windows socket "
+                                "error: no reply within 3 x %1 ms from %2:3000).\nThe download stopped at line 3 of ")
+                         .arg(GoneTimeoutMs)
+                         .arg(peer.address()) +
+                     path + u'.');
 
         peer.controller().clearLog();
         for (void (*command)() : {&ReadRegistersToFile, &WriteRegistersFromFile}) {

@@ -8,6 +8,7 @@
 #include "controller.h"
 #include "core/dde.h"
 #include "core/frmRTC.h"
+#include "core/frmSetup.h"
 #include "core/globals.h"
 #include "datatable/frmTable.h"
 #include "harness/harness.h"
@@ -239,10 +240,12 @@ private Q_SLOTS:
         QVERIFY(ControllerLink::losesLink(std::nullopt));
     }
 
-    // A write that times out while the link still looks up gives the
-    // library's reason with the port and its device, as the connection
-    // messages do. Once the link is found lost, the flag button clicked
-    // just before shows "*", in no value's colour.
+    // A write or command that times out while the link still looks up
+    // gives the library's reason with the port and its device, as the
+    // connection messages do, in the status line or in its box; a flag or
+    // output button shows the state the controller last gave, not the one
+    // asked for. Once the link is found lost, the flag button shows "*", in
+    // no value's colour.
     void timedOutWritesNameThePort() {
         MonitorTestEnv env;
         restartLink();
@@ -256,38 +259,57 @@ private Q_SLOTS:
             disconnectMonitor();
         });
         frmFlag &flags = form<frmFlag>();
+        frmDigOut &outputs = form<frmDigOut>();
         frmDDE &dde = form<frmDDE>();
         m->Timer1_Timer();
         QVERIFY(controllerLink().up());
-        peer.controller().setFault({orvemu::FaultKind::Drop, -1});
+        QCOMPARE(flags.SSCommand1[0]->Caption(), QStringLiteral("Clear"));
         const QString timedOut =
-            QStringLiteral("\nTimed out waiting for response from controller on COM1 (") + peer.device() + u')';
+            QStringLiteral("Timed out waiting for response from controller on COM1 (") + peer.device() + u')';
         const struct {
             const char *what;
             std::function<void()> act;
             QString words;
+            bool box = false;  // the failure shows in a box, not the status line
+            int answered = 0;  // requests answered before the controller goes silent
         } writes[] = {
-            {"flag window", [&] { flags.SSCommand1[0]->click(); }, QStringLiteral("Failed to update Flag value!")},
+            {"flag window", [&] { flags.SSCommand1[0]->click(); }, QStringLiteral("Failed to update Flag value!\n")},
+            {"output window", [&] { outputs.SSCommand1[0]->click(); },
+             QStringLiteral("Failed to update output value!\n")},
             {"DDE flag box",
              [&] {
                  dde.FlagAddress->setText(QStringLiteral("1"));
                  dde.FlagWrite->setText(QStringLiteral("1"));
              },
-             QStringLiteral("Failed to update Flag value!")},
+             QStringLiteral("Failed to update Flag value!\n")},
             {"DDE register box",
              [&] {
                  dde.RegAddress->setText(QStringLiteral("5"));
                  dde.RegWrite->setText(QStringLiteral("7"));
              },
-             QStringLiteral("Failed to update register value!")},
+             QStringLiteral("Failed to update register value!\n")},
+            {"STOP", [&] { m->StopButton_Click(); },
+             QStringLiteral("Failed to execute STOP command!\nThe controller's status could not be read: "), true},
+            {"RESET", [&] { m->ResetButton_Click(); }, QStringLiteral("Failed to execute RESET command!\n"), true, 1},
+            {"START", [&] { m->StartButton_Click(); }, QStringLiteral("Failed to execute START command!\n"), true, 1},
+            {"setup window", [&] { form<frmSetup>().cmdLoadIP->click(); },
+             QStringLiteral("Failed to update register value!\n"), true},
         };
         for (const auto &w : writes) {
             m->Message->clear();
+            env.responder.clear();
+            env.responder.answerEveryBox(mbYes);
+            // START writes only to a stopped controller.
+            peer.controller().withMemory([](orvemu::Memory &mem) { mem.status = 1; });
+            peer.controller().setFault({orvemu::FaultKind::Drop, -1, 0, 0, {}, w.answered});
             w.act();
             QVERIFY2(controllerLink().up(), w.what);
-            QCOMPARE(m->Message->text(), w.words + timedOut);
+            QCOMPARE(w.box ? env.responder.prompts().last() : m->Message->text(), w.words + timedOut);
         }
-        QVERIFY(flags.SSCommand1[0]->ForeColor() != ColourNoValue);
+        QCOMPARE((QVariantList{flags.SSCommand1[0]->Caption(), flags.SSCommand1[0]->ForeColor()}),
+                 (QVariantList{QStringLiteral("Clear"), ColourRed}));
+        QCOMPARE((QVariantList{outputs.SSCommand1[0]->Caption(), outputs.SSCommand1[0]->ForeColor()}),
+                 (QVariantList{QStringLiteral("Off"), ColourRed}));
         m->Timer1_Timer();
         peer.controller().clearFault();
         QVERIFY(!controllerLink().up());

@@ -418,21 +418,34 @@ private Q_SLOTS:
             writeAll(path, backup);
             s.env.responder.expectFile(path);
             s.env.responder.expectBox(uploadQuestion(path), mbYes);
-            s.env.responder.expectBox(QStringLiteral("No register could be read from the controller.\n") + path +
-                                      QStringLiteral(" was left as it was."));
+            const QString noneRead =
+                QStringLiteral("No register could be read from the controller (Illegal register number specified.).\n");
+            s.env.responder.expectBox(noneRead + path + QStringLiteral(" was left as it was."));
             ReadRegistersToFile();
             QVERIFY(s.env.responder.done());
             QCOMPARE(readAll(path), backup);
-            QCOMPARE(s.status(), QStringLiteral("Failed to get registers!"));
+            QCOMPARE(s.status(), QStringLiteral("Failed to get registers!\n") + noneRead + path +
+                                     QStringLiteral(" was left as it was."));
             // Nor is a new file of nothing but "*" made.
             const QString fresh = s.path(QStringLiteral("NEW.TXT"));
             s.env.responder.expectFile(fresh);
             s.env.responder.expectBox(uploadQuestion(fresh), mbYes);
-            s.env.responder.expectBox(QStringLiteral("No register could be read from the controller.\n") + fresh +
-                                      QStringLiteral(" was not written."));
+            s.env.responder.expectBox(noneRead + fresh + QStringLiteral(" was not written."));
             ReadRegistersToFile();
             QVERIFY(s.env.responder.done());
             QVERIFY(!QFile::exists(fresh));
+
+            // No controller identified: the file's layout is not known.
+            controllerLink().markIdentified(false);
+            s.env.responder.expectFile(path);
+            s.env.responder.expectBox(QStringLiteral("No controller has been identified, so its registers cannot be "
+                                                     "uploaded.\n") +
+                                      path + QStringLiteral(" was left as it was."));
+            ReadRegistersToFile();
+            QVERIFY(s.env.responder.done());
+            QCOMPARE(s.status(), QStringLiteral("Failed to get registers!\nNo controller has been identified: ") +
+                                     path + QStringLiteral(" was left as it was."));
+            QCOMPARE(readAll(path), backup);
         }
     }
 
@@ -484,7 +497,9 @@ private Q_SLOTS:
             watch.start(5);
             s.env.responder.expectFile(path);
             s.env.responder.expectBox(uploadQuestion(path), mbYes);
-            const QString why = QStringLiteral("the controller stopped answering (Unknown packet error.)");
+            // A failure of the link says where the link goes.
+            const QString why = QStringLiteral("the controller stopped answering (Unknown packet error. at UDP ") +
+                                s.peer.address() + QStringLiteral(":3000)");
             if (c.earlier)
                 s.env.responder.expectBox(QStringLiteral("The register upload ended after register %1: ").arg(c.lastLine) + why +
                                               QStringLiteral(".\n\nReplace the earlier file ") + path +
@@ -624,6 +639,7 @@ private Q_SLOTS:
         QVERIFY(!s.requests().contains(QStringLiteral("put 1=7")));
     }
 
+    // The failure names the file, the line and what is wrong with it.
     void shortOrBadFileFails() {
         Session s(2);
         QList<QPair<int, QByteArray>> entries;
@@ -631,17 +647,19 @@ private Q_SLOTS:
         const QString path = s.path(QStringLiteral("SHORT.TXT"));
         writeAll(path, fileOf(entries));
         s.download(path);
-        QCOMPARE(s.status(), QStringLiteral("Failed to write registers!"));
+        QCOMPARE(s.status(), QStringLiteral("Failed to write registers!\n") + path +
+                                 QStringLiteral(", line 12: Input past end of file"));
         QCOMPARE(s.memory().registers[10], 100);  // written as far as the file goes
 
         entries.append({11, "twelve"});
         writeAll(path, fileOf(entries));
         s.download(path);
-        QCOMPARE(s.status(), QStringLiteral("Failed to write registers!"));
+        QCOMPARE(s.status(), QStringLiteral("Failed to write registers!\n") + path +
+                                 QStringLiteral(", line 13: Type mismatch: twelve"));
 
         QFile::remove(path);
         s.download(path);
-        QCOMPARE(s.status(), QStringLiteral("Failed to write registers!"));
+        QCOMPARE(s.status(), QStringLiteral("Failed to write registers!\nFile not found: ") + path);
     }
 
     // ---- Dialogs and questions ------------------------------------------------------------
@@ -658,7 +676,7 @@ private Q_SLOTS:
         // The download's dialog: a cancel is a failed download.
         s.env.responder.expectFile(std::nullopt);
         WriteRegistersFromFile();
-        QCOMPARE(s.status(), QStringLiteral("Failed to write registers!"));
+        QCOMPARE(s.status(), QStringLiteral("Failed to write registers!\nCancel was selected."));
         QVERIFY(!s.main->CMDialog1.CancelError);
 
         // ... and leaves no trace in a later upload.

@@ -283,7 +283,8 @@ private Q_SLOTS:
             const QStringList prompts = t.env.responder.prompts();
             if (c.stops)
                 QVERIFY2(prompts.contains(QStringLiteral("Failed to upload register values!\nError: Upload ended: 3 "
-                                                         "reads in a row failed (Unknown packet error.)")),
+                                                         "reads in a row failed (Unknown packet error. at UDP ") +
+                                          t.peer.address() + QStringLiteral(":3000)")),
                          qPrintable(prompts.join(u'|')));
             const QString old = t.env.dir() + QStringLiteral("/LINE.old.txt");
             QCOMPARE(prompts.last(), QStringLiteral("Program uploaded to ") + t.objectFile +
@@ -637,12 +638,25 @@ private Q_SLOTS:
         // A short file ends in the failure message; a missing one says nothing.
         writeText(t.textFile, QStringLiteral("Reg#          Value\r\n\r\n") + textLine(501, 1) + QStringLiteral("\r\n"));
         t.env.responder.expectBox(QStringLiteral("Download Non-Volatile Registers?"), mbYes);
-        t.env.responder.expectBox(QStringLiteral("Failed to Download Register Values!"));
+        t.env.responder.expectBox(QStringLiteral("Failed to Download Register Values!\n") + t.textFile +
+                                  QStringLiteral(", line 3: Input past end of file"));
         DownloadRegisters(ConnectionHandle, t.objectFile);
         QVERIFY(t.env.responder.done());
+        // A controller that does not stop gets no register: the box says why, and where the link goes.
+        t.peer.controller().clearLog();
+        t.peer.controller().setFault({orvemu::FaultKind::Drop, -1, 0, 0, {}});
+        OrvComm::ZqSetConnectionTimeout(ConnectionHandle, 20);
+        t.env.responder.expectBox(QStringLiteral("Download Non-Volatile Registers?"), mbYes);
+        t.env.responder.expectBox(QStringLiteral("Failed to Download Register Values!\nThe controller was not "
+                                                 "stopped: Windows socket error: no reply within 3 x 20 ms from ") +
+                                  t.peer.address() + QStringLiteral(":3000"));
+        DownloadRegisters(ConnectionHandle, t.objectFile);
+        t.peer.controller().clearFault();
+        QVERIFY(t.env.responder.done());
+        QVERIFY(requestSummary(t.peer.controller()).filter(QStringLiteral("put")).isEmpty());
         QFile::remove(t.textFile);
         DownloadRegisters(ConnectionHandle, t.objectFile);
-        QVERIFY(t.env.responder.boxes().size() == 4);
+        QVERIFY(t.env.responder.boxes().size() == 6);
     }
 };
 

@@ -296,6 +296,12 @@ private Q_SLOTS:
         QCOMPARE(b->ForeColor(), ColourRed);
         QCOMPARE(b->Font3D(), int(Font3DInsetLight));
         QCOMPARE(w.Label1[2]->text(), QStringLiteral("OUT_12_OFF"));
+        // A refused write leaves the button as the controller has it.
+        peer.controller().setFault({orvemu::FaultKind::ShortError, 1, 0, orvemu::kIllegalRegister, {}});
+        b->click();
+        QCOMPARE(status(), QStringLiteral("Failed to update output value!\n") + errorInfoText());
+        QCOMPARE((QVariantList{b->Caption(), b->ForeColor(), b->Font3D(), w.Label1[2]->text()}),
+                 (QVariantList{QStringLiteral("Off"), ColourRed, int(Font3DInsetLight), QStringLiteral("OUT_12_OFF")}));
 
         // Without a connection nothing is written: the button keeps showing
         // that its state is not known, and the status line says why.
@@ -306,13 +312,12 @@ private Q_SLOTS:
         QCOMPARE(w.SSCommand1[0]->Caption(), QStringLiteral("*"));
         QVERIFY(registerWrites(peer.controller()).isEmpty());
         QCOMPARE(status(), QStringLiteral("Failed to update output value!\nNo communication with the controller."));
-
-        // A refused write keeps the new look and says why.
+        // ... and once the link is back, a refused write leaves it so.
         controllerLink().markUp();
         peer.controller().setFault({orvemu::FaultKind::ShortError, 1, 0, orvemu::kIllegalRegister, {}});
-        w.SSCommand1[1]->click();
-        QCOMPARE(w.SSCommand1[1]->Caption(), QStringLiteral("On"));
-        QCOMPARE(status(), QStringLiteral("Failed to update output value!\n") + errorInfoText());
+        w.SSCommand1[0]->click();
+        QCOMPARE(w.SSCommand1[0]->Caption(), QStringLiteral("*"));
+        QCOMPARE(w.SSCommand1[0]->ForeColor(), ColourNoValue);
         disconnectMonitor();
     }
 
@@ -350,7 +355,13 @@ private Q_SLOTS:
         QCOMPARE(w.SSCommand1[8]->Caption(), QStringLiteral("Clear"));
         QCOMPARE(w.SSCommand1[8]->ForeColor(), ColourRed);
         QCOMPARE(w.SSCommand1[8]->Font3D(), int(Font3DInsetLight));
-        QCOMPARE(asked, 3);  // on every click
+        // A refused write leaves the button as the controller has it.
+        peer.controller().setFault({orvemu::FaultKind::ShortError, 1, 0, orvemu::kIllegalRegister, {}});
+        w.SSCommand1[8]->click();
+        QCOMPARE(status(), QStringLiteral("Failed to update Flag value!\n") + errorInfoText());
+        QCOMPARE((QVariantList{w.SSCommand1[8]->Caption(), w.SSCommand1[8]->ForeColor(), w.SSCommand1[8]->Font3D()}),
+                 (QVariantList{QStringLiteral("Clear"), ColourRed, int(Font3DInsetLight)}));
+        QCOMPARE(asked, 4);  // on every click
         // Every click empties the DDE flag write box with its writes held off.
         QCOMPARE(dde.box->text(), QString());
         QCOMPARE(dde.suppressedOnChange, (QList<bool>{true}));

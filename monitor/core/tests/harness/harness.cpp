@@ -248,6 +248,11 @@ bool EmulatorPeer::connectMonitor(int timeoutMs) {
     link.markOpened(link_ == PeerLink::Tcp ? OrvComm::ZqOpenConnection(ZQ_TYPE_TCP, 0, networkAddress())
                                            : OrvComm::ZqOpenConnection(ZQ_TYPE_UDP, 0, networkAddress()));
     if (ConnectionHandle == 0) return false;
+    // A failure names where the link goes, as after the connection manager's own connect.
+    const bool tcp = link_ == PeerLink::Tcp;
+    link.setPlace({(tcp ? QStringLiteral("at TCP ") : QStringLiteral("at UDP ")) + address_ +
+                       (tcp ? QStringLiteral(":6000") : QStringLiteral(":3000")),
+                   QString(), address_});
     OrvComm::ZqSetConnectionTimeout(ConnectionHandle, timeoutMs);
     // Connected on the user's word: a suspend or a close in force ends.
     link.markResumed();
