@@ -449,9 +449,17 @@ ZQ_API int32_t ZQ_CALL ZqDownload(int32_t id, const char *objectFile, ZQ_TRANSFE
  * must not break off, its architecture must fit the controller's model and
  * its data table the transfer. 1 when ZqDownload would go ahead with this
  * file on this controller; 0 with the error code and text that ZqDownload
- * would give (184 for a file that breaks off, 185 for the wrong
- * architecture, 183 for a data table too large, 187 for a missing file, or
- * the model read's own error). ZqDownload runs the same checks itself. */
+ * would give, in the order the checks run:
+ *   - the model read's own error;
+ *   - 187 "Object file not found" for a file that cannot be opened;
+ *   - 184 "Bad object file" for a file without its magic, 184 "Not an
+ *     object file" for a magic of no object file;
+ *   - 185 for an architecture that does not fit the controller's model;
+ *   - 183 "Bad object record" for a file without its status byte;
+ *   - 184 "Bad object file: " and what is wrong, for records of an unknown
+ *     type or records that break off;
+ *   - 183 for a data table too large for the transfer.
+ * ZqDownload runs the same checks itself. */
 ZQ_API int32_t ZQ_CALL ZqCheckDownload(int32_t id, const char *objectFile);
 /* Reads the controller's program into a new object file; a file of that
  * name already there is left alone and the call fails. 1 when the file was
