@@ -33,6 +33,7 @@ benches=(
     "transfer_bench 15 5"
     "polling_bench 300 60"
     "firmware_bench 5 2"
+    "tablefile_bench - -"
     "raw_bench - -"
     "stall_bench - -"
     "stall_bench - - window"
