@@ -140,11 +140,15 @@ struct Pattern {
     // controller that turns slower just as the line falls behind is caught
     // by a proof that comes every so many exchanges).
     int mostInARow = 1;
+    // The controller answers nothing at all.
+    bool silent = false;
 };
 const Pattern kPatterns[] = {
     {"mixed", "every kind of fault at random", {}},
     {"clean", "no faults: what a healthy line costs", {Kind::Count}},
     {"late-every", "every answer later than the time-out (+30 ms)", {Kind::Count}, true, false},
+    {"silent", "a controller that answers nothing: what each call costs", {Kind::Count}, false, false, 0, false,
+     Then::Nothing, Kind::Count, false, 1, true},
     {"noise0", "one 0x00 byte before an answer", {Kind::NoiseZero}},
     {"noise", "1 to 12 random bytes before an answer", {Kind::Noise}},
     {"duplicate", "an answer sent twice, 5 ms apart", {Kind::Duplicate}},
@@ -407,6 +411,7 @@ public:
         controller_.setLineTiming(o_.lineTiming);
         controller_.setDelivery(o_.delivery, o_.burstMs);
         if (o_.pattern->everyRequestLate) controller_.setFault({FaultKind::Delay, -1, o_.timeoutMs + 30});
+        if (o_.pattern->silent) controller_.setFault({FaultKind::Drop, -1});
         if (o_.pattern->then == Then::AnotherProgram) return true;
         return open();
     }
@@ -878,7 +883,7 @@ int main(int argc, char **argv) {
         const bool tooMany = o.pattern->mayGoStale ? wrong > f.faults * most || f.longestRun > most : wrong > 0;
         // A healthy line fails no call at all.
         const bool healthyFailed = !o.pattern->kinds.empty() && o.pattern->kinds.front() == Kind::Count &&
-                                   !o.pattern->everyRequestLate && f.failedCalls > 0;
+                                   !o.pattern->everyRequestLate && !o.pattern->silent && f.failedCalls > 0;
         if (tooMany || healthyFailed || (o.pattern->recovers && f.unrecovered > 0)) clean = false;
     }
     stop = true;
