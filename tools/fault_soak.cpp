@@ -94,11 +94,12 @@ const char *linkName(Link l) { return l == Link::Serial ? "serial" : l == Link::
 // 30 ms longer for good (the next such fault takes it back);
 // CopyNextSlowOnce is CopyNext whose next answer alone takes 28 ms longer;
 // OldEarly sends the answer to the request two before again 8 ms after the
-// request is in, ahead of the request's own.
+// request is in, ahead of the request's own. HeldTwice holds two answers
+// in a row, 3.5 time-outs and then 2.3 more after the first goes out.
 enum class Kind {
     Drop, Delay, Late, Split, BadChecksum, WrongLength, WrongCode, ShortError, Garbage, WrongSequence, PeerClose,
     NoiseZero, Noise, Duplicate, LateLate, LateLost, VeryLate, Held, Repeat, Copy, CopyLost, LateAndAHalf, Held12,
-    Held35, CopyNext, Unheard, HeldSlower, CopyNextSlower, CopyNextSlowOnce, OldEarly, Count
+    Held35, CopyNext, Unheard, HeldSlower, CopyNextSlower, CopyNextSlowOnce, OldEarly, HeldTwice, Count
 };
 constexpr const char *kKindNames[] = {"drop",        "delay",       "late",           "split",     "checksum",
                                       "length",      "code",        "error",          "garbage",   "sequence",
@@ -106,7 +107,7 @@ constexpr const char *kKindNames[] = {"drop",        "delay",       "late",     
                                       "late-lost",   "very-late",   "held",           "repeat",    "copy",
                                       "copy-lost",   "late-1.5",    "held-1.2",       "held-3.5",  "copy-next",
                                       "unheard",     "held-slower", "copy-slower",    "copy-slow-once",
-                                      "old-early"};
+                                      "old-early",   "held-twice"};
 static_assert(std::size(kKindNames) == static_cast<std::size_t>(Kind::Count));
 constexpr int kKinds = static_cast<int>(Kind::Count);
 
@@ -200,6 +201,10 @@ const Pattern kPatterns[] = {
      {Kind::CopyNextSlower}, false, false, 0, false, Then::Nothing, Kind::Count, true, 64},
     {"copy-slow-once", "a copy of an answer after the next request, then one answer 28 ms slower than usual",
      {Kind::CopyNextSlowOnce}, false, false, 0, false, Then::Nothing, Kind::Count, true, 2},
+    // Two faults in a row, the second answer coming after a watch of two
+    // quiet periods would have ended: at most one wrong value for the two.
+    {"held-twice", "two answers in a row held back, 3.5 time-outs and 2.3 more after the first",
+     {Kind::HeldTwice}, false, false, 0, false, Then::Nothing, Kind::Count, true},
     // Against a controller that never answers within 8 ms, no value may be
     // stale.
     {"old-early", "the answer to the request two before sent again 8 ms after a request is in, ahead of its own",
@@ -683,6 +688,9 @@ private:
             fault.thenSlowerFor = 1;
             break;
         case Kind::OldEarly: fault = {FaultKind::OldAnswerEarly, 1, 8}; break;
+        case Kind::HeldTwice:
+            faults = {Fault{FaultKind::Delay, 1, t * 35 / 10}, Fault{FaultKind::Delay, 1, t * 23 / 10}};
+            break;
         case Kind::Count: return;
         }
         faults.front().request = frame;

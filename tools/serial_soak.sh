@@ -70,8 +70,8 @@ cases_faults() {
     done
   done
 }
-# Faults after which the controller answers more slowly, and an old answer
-# sent again early (against a controller that never answers within 8 ms).
+# Faults after which the controller answers more slowly, two answers held
+# in a row, and an old answer sent again early (against a controller that never answers within 8 ms).
 cases_slower() {
   local busy=$1 b m threads to
   for b in "${bauds[@]}"; do
@@ -81,6 +81,7 @@ cases_slower() {
           echo "--timeout $to --pattern held-slower --every 100 --turnaround 10-30 --baud $b $m --threads $threads --busy $busy"
           echo "--timeout $to --pattern old-early --every 10 --turnaround 20 --baud $b $m --threads $threads --busy $busy"
         done
+        echo "--timeout 100 --pattern held-twice --every 15 --turnaround 5-60 --baud $b $m --threads $threads --busy $busy"
         echo "--timeout 100 --pattern copy-slower --every 100 --turnaround 10-30 --baud $b $m --threads $threads --busy $busy"
         echo "--timeout 100 --pattern copy-slow-once --every 25 --turnaround 10-30 --baud $b $m --threads $threads --busy $busy"
       done

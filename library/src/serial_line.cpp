@@ -113,7 +113,7 @@ std::optional<SerialLine::Duration> SerialLine::answerWithin(const Request &q) c
 }
 
 std::optional<SerialLine::TimePoint> SerialLine::trustedAfter(std::chrono::milliseconds quietPeriod) const {
-    if (state_ != State::InStep) return std::nullopt;
+    if (state_ != State::InStep || twoMayBeOwed_) return std::nullopt;
     // Quiet for the whole quiet period, the line owes nothing; no learnt
     // time asks for more.
     if (proofDue()) return lastEnd_ + quietPeriod;
@@ -129,7 +129,7 @@ bool SerialLine::answeredApart(std::uint8_t code) const {
 
 std::optional<SerialLine::TimePoint> SerialLine::sendNoSooner(const Request &r,
                                                               std::chrono::milliseconds quietPeriod) const {
-    if (answeredApart(r.code)) return std::nullopt;
+    if (answeredApart(r.code) && !proofDue()) return std::nullopt;
     const auto after = trustedAfter(quietPeriod);
     const auto quickest = answers_.quickest(r.code);
     if (!after || !quickest) return std::nullopt;
@@ -148,7 +148,12 @@ SerialLine::Verdict SerialLine::judge(const Request &q, const Reply &r, std::chr
     const Verdict watchWhole{r.last + quietPeriod, true};
     // After a fault (or before anything is known) the controller has just
     // exceeded what was learnt, or nothing is: learnt times bound nothing.
-    if (state_ != State::InStep) return lateOwed_ ? Verdict{r.last + 2 * quietPeriod, true} : watchWhole;
+    // After a time-out the reply may be the late answer, and its request's
+    // own as late; after two in a row, the reply may be the first's and the
+    // second's held past the watch.
+    if (state_ != State::InStep)
+        return timedOut_ > 0 ? Verdict{r.last + 2 * quietPeriod, timedOut_ < 2} : watchWhole;
+    if (twoMayBeOwed_) return watchWhole;
     const auto longest = answers_.longest(q.code), quickest = answers_.quickest(q.code);
     if (!longest || !quickest) return watchWhole;
     const Duration margin = answers_.margin(q.code), took = answeredAfter(q, r);
@@ -156,15 +161,19 @@ SerialLine::Verdict SerialLine::judge(const Request &q, const Reply &r, std::chr
     // answer come again, or one the line still owed; its form proves
     // nothing, and the learnt times do not hold for it.
     if (took < *quickest - margin) return watchWhole;
+    // Slower than any it gave: the longest answer time is not known to
+    // hold for it (nor, after a wait of the quiet period, that the
+    // controller kept to the time-out meanwhile).
+    if (took > *longest + margin) return watchWhole;
     const auto quietFor = r.quietUntil ? *r.quietUntil - lastEnd_ : Duration::min();
     // Nothing was owed once the line had been quiet for the quiet period.
     if (quietFor >= quietPeriod) return {std::nullopt, true};
-    // Slower than any it gave: the longest answer time is not known to
-    // hold for it.
-    if (took > *longest + margin) return watchWhole;
-    if (answeredApart(q.code) && r.code == answers_.replyCode(q.code)) return {std::nullopt, true};
     // A proof was due and the reply came before it could be had.
     if (proofDue()) return watchWhole;
+    // Another form than the last request's answer: not the answer still
+    // owed, if any. (Not a proof: a line two behind hands a request that
+    // alternates with another an answer of its own form.)
+    if (answeredApart(q.code) && r.code == answers_.replyCode(q.code)) return {};
     // This request's own answer, if the reply was not it, comes within the
     // longest answer time after the reply.
     const Duration within = std::min<Duration>(*answerWithin(last_), quietPeriod);
@@ -181,7 +190,8 @@ void SerialLine::trusted(const Request &q, const Reply &r, bool proof) {
     lastEnd_ = r.last;
     last_ = q;
     sinceProof_ = proof ? 0 : sinceProof_ + 1;
-    lateOwed_ = false;
+    twoMayBeOwed_ = timedOut_ >= 2;
+    timedOut_ = 0;
 }
 
 }  // namespace orv

@@ -52,11 +52,20 @@
 // exchanges: the line quiet for the whole quiet period after a reply before
 // the next reply comes (the request is held back so that its own answer
 // cannot come sooner; a caller whose calls are spaced that wide gives it
-// for nothing), or a reply watched that long. A reply also proves itself by
-// its form: when this request's answers carry another reply code than the
-// last request's (a value after a write's acknowledgement), the answer
-// still owed, if any, could not pass for this one. That needs no waiting,
-// though a reply sooner than any is watched all the same.
+// for nothing), or a reply watched that long. Between proofs a reply may
+// show by its form that it is not the answer still owed: when this
+// request's answers carry another reply code than the last request's (a
+// value after a write's acknowledgement), the answer owed to the last
+// request could not pass for this one. That needs no waiting, though a
+// reply sooner or slower than any is watched all the same; it is no proof
+// (a line two behind hands each request of a read and write in turn an
+// answer of its own form).
+//
+// After two time-outs in a row both answers may have been held past them,
+// the second as long again after the first: no watch bounds it. The first
+// reply then may be the first answer, and no proof; the second answer may
+// come as the next request goes out, the one after it within its
+// turnaround: the next reply is watched for the whole quiet period.
 //
 // A watch that sees bytes fails the call and leaves the line dirty. So do
 // bytes that come while a request waits to go out: the reply before them was
@@ -187,7 +196,7 @@ public:
     // the next request's own may come as late.
     void timedOut() {
         state_ = State::Dirty;
-        lateOwed_ = true;
+        ++timedOut_;
     }
     // The line has been quiet for a whole quiet period: what was on its way
     // has come, but an answer held longer may still be owed.
@@ -252,8 +261,13 @@ private:
     TimePoint lastEnd_{};
     Request last_{};
     int sinceProof_ = 0;
-    // A request timed out since the last trusted reply.
-    bool lateOwed_ = false;
+    // Requests timed out in a row since the last trusted reply.
+    int timedOut_ = 0;
+    // The last trusted reply came after two time-outs in a row or more: it
+    // may have been the first one's answer, the second held past any
+    // watch. The next reply is watched for the whole quiet period (the
+    // answer still owed then follows it within its turnaround).
+    bool twoMayBeOwed_ = false;
     RateJudge rate_;
     AnswerTimes answers_;
 };

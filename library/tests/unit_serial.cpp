@@ -437,11 +437,11 @@ struct Learnt {
 // 100 ms.) A steady controller's requests go at once and its replies are
 // trusted as they come; a jittery one's wait until their own answer cannot
 // come before one the line may still owe; a reply that comes before that is
-// watched for the longest answer time. A reply sooner or slower than any
+// watched for the longest answer time; a reply of another form than the
+// last request's answer needs no waiting. A reply sooner or slower than any
 // this controller gave is watched for the whole quiet period, whatever its
-// form, and proves the line in step, as does a reply of another form than
-// the last request's answer or one after the line had been quiet for the
-// whole quiet period. Every 64th exchange is such a proof.
+// form, and proves the line in step, as does one after the line had been
+// quiet for the whole quiet period. Every 64th exchange is such a proof.
 TEST(SerialLine, RequestsWaitAndRepliesAreWatchedOnlyWhereTimeCannotTell) {
     static constexpr std::uint8_t kRead = 0x09, kWrite = 0x0B, kSlowRead = 0x4B;
     using Answers = std::vector<std::pair<std::uint8_t, double>>;
@@ -453,6 +453,8 @@ TEST(SerialLine, RequestsWaitAndRepliesAreWatchedOnlyWhereTimeCannotTell) {
     Answers readsAndWrites, mixed;
     for (int i = 0; i < 40; ++i) readsAndWrites.push_back({i % 2 ? kWrite : kRead, i % 2 ? 40 : 3});
     for (int i = 0; i < 40; ++i) mixed.push_back({i % 2 ? kWrite : kRead, 20});
+    Answers mixedProofDue(mixed.begin(), mixed.end());
+    for (int i = 40; i < 64; ++i) mixedProofDue.push_back({i % 2 ? kWrite : kRead, 20});
     auto afterRead = readsAndWrites;
     afterRead.push_back({kRead, 3});
     Answers slowAndQuick;
@@ -483,7 +485,10 @@ TEST(SerialLine, RequestsWaitAndRepliesAreWatchedOnlyWhereTimeCannotTell) {
          24 + 7.294 + 100, true},
         // A caller that waited the quiet period has the proof for nothing:
         // nothing was owed when its request went out.
-        {"steady, slower than ever after a caller's wait", steady, kRead, -4.544, 150, 200, -1, true},
+        {"steady, its answer after a caller's wait", steady, kRead, -4.544, 150, 178.336, -1, true},
+        // But not that the controller kept to the time-out meanwhile.
+        {"steady, slower than ever after a caller's wait", steady, kRead, -4.544, 150, 200, 200 + 7.294 + 100,
+         true},
         // Owed within 30 + 1.042 + 4.125 (a sixteenth of the spread more);
         // its own no sooner than 8.336 + 10.
         {"jittery, held back", jittery, kRead, 17.331, 17.331, 35.667, -1, false},
@@ -494,8 +499,8 @@ TEST(SerialLine, RequestsWaitAndRepliesAreWatchedOnlyWhereTimeCannotTell) {
          13.336 + 7.294 + 5.2295, false},
         // A write's acknowledgement still owed could not pass for a read's
         // value, nor a value for an acknowledgement: nothing waits.
-        {"a read after a slow write", readsAndWrites, kRead, -1, 2, 13.336, -1, true},
-        {"a write after a quick read", afterRead, kWrite, -1, 2, 50.336, -1, true},
+        {"a read after a slow write", readsAndWrites, kRead, -1, 2, 13.336, -1, false},
+        {"a write after a quick read", afterRead, kWrite, -1, 2, 50.336, -1, false},
         // But the answer to the read before the write, come again 8 ms
         // after this read is in, is sooner than any read's answer.
         {"a read after a write, an old answer come early", mixed, kRead, -1, 2, 2 + 7.294 + 8,
@@ -505,6 +510,9 @@ TEST(SerialLine, RequestsWaitAndRepliesAreWatchedOnlyWhereTimeCannotTell) {
         {"a proof due, its answer", proofDue, kRead, 72.164, 72.164, 100.5, -1, true},
         {"a proof due, a reply before the quiet period", proofDue, kRead, 72.164, 60, 88.336,
          88.336 + 7.294 + 100, true},
+        // Nor does the form spare the proof: a line two behind hands a
+        // read after a write an answer of a read.
+        {"a proof due, a read after a write", mixedProofDue, kRead, 72.164, 72.164, 100.5, -1, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -543,6 +551,31 @@ TEST(SerialLine, RequestsWaitAndRepliesAreWatchedOnlyWhereTimeCannotTell) {
     l.line.quiet();
     EXPECT_EQ(l.line.judge(Learnt::request(kRead), usual, Learnt::kQuiet).watchUntil,
               usual.last + 2 * Learnt::kQuiet);
+    EXPECT_TRUE(l.line.judge(Learnt::request(kRead), usual, Learnt::kQuiet).proof);
+    // After two in a row both answers may have been held, the second past
+    // any watch: the reply proves nothing, and the one after it is watched
+    // for the whole quiet period, whatever its form or time (the answer
+    // still owed follows the held one within its turnaround).
+    Learnt m(mixed);
+    const auto write = Learnt::request(kWrite), read = Learnt::request(kRead);
+    m.line.timedOut();
+    m.line.timedOut();
+    m.line.quiet();
+    auto late = m.reply(2, 30.336);
+    late.code = 0x0A;
+    const auto afterTwo = m.line.judge(read, late, Learnt::kQuiet);
+    EXPECT_EQ(afterTwo.watchUntil, late.last + 2 * Learnt::kQuiet);
+    EXPECT_FALSE(afterTwo.proof);
+    m.line.trusted(read, late, afterTwo.proof);
+    m.lastEnd = late.last;
+    EXPECT_FALSE(m.line.sendNoSooner(write, Learnt::kQuiet));
+    for (const double sentMs : {2.0, 250.0}) {
+        auto ack = m.reply(sentMs, sentMs + 28.336);
+        ack.code = 0x64;
+        const auto next = m.line.judge(write, ack, Learnt::kQuiet);
+        EXPECT_EQ(next.watchUntil, ack.last + Learnt::kQuiet);
+        EXPECT_TRUE(next.proof);
+    }
 
     // A slow answer stays the longest for 256 to 319 answers; the quickest
     // counts over the last 64.
