@@ -129,7 +129,7 @@ bool SerialLine::answeredApart(std::uint8_t code) const {
 
 std::optional<SerialLine::TimePoint> SerialLine::sendNoSooner(const Request &r,
                                                               std::chrono::milliseconds quietPeriod) const {
-    if (answeredApart(r.code) && !proofDue()) return std::nullopt;
+    if (answeredApart(r.code)) return std::nullopt;
     const auto after = trustedAfter(quietPeriod);
     const auto quickest = answers_.quickest(r.code);
     if (!after || !quickest) return std::nullopt;
@@ -168,12 +168,11 @@ SerialLine::Verdict SerialLine::judge(const Request &q, const Reply &r, std::chr
     const auto quietFor = r.quietUntil ? *r.quietUntil - lastEnd_ : Duration::min();
     // Nothing was owed once the line had been quiet for the quiet period.
     if (quietFor >= quietPeriod) return {std::nullopt, true};
+    // Another form than the last request's answer: not the answer still
+    // owed, if any.
+    if (answeredApart(q.code) && r.code == answers_.replyCode(q.code)) return {std::nullopt, true};
     // A proof was due and the reply came before it could be had.
     if (proofDue()) return watchWhole;
-    // Another form than the last request's answer: not the answer still
-    // owed, if any. (Not a proof: a line two behind hands a request that
-    // alternates with another an answer of its own form.)
-    if (answeredApart(q.code) && r.code == answers_.replyCode(q.code)) return {};
     // This request's own answer, if the reply was not it, comes within the
     // longest answer time after the reply.
     const Duration within = std::min<Duration>(*answerWithin(last_), quietPeriod);

@@ -52,14 +52,14 @@
 // exchanges: the line quiet for the whole quiet period after a reply before
 // the next reply comes (the request is held back so that its own answer
 // cannot come sooner; a caller whose calls are spaced that wide gives it
-// for nothing), or a reply watched that long. Between proofs a reply may
-// show by its form that it is not the answer still owed: when this
-// request's answers carry another reply code than the last request's (a
-// value after a write's acknowledgement), the answer owed to the last
-// request could not pass for this one. That needs no waiting, though a
-// reply sooner or slower than any is watched all the same; it is no proof
-// (a line two behind hands each request of a read and write in turn an
-// answer of its own form).
+// for nothing), or a reply watched that long. A reply also proves itself by
+// its form: when this request's answers carry another reply code than the
+// last request's (a value after a write's acknowledgement), the answer
+// still owed, if any, could not pass for this one. That needs no waiting,
+// though a reply sooner or slower than any is watched all the same. (Only
+// a line two behind could hand each of a read and a write in turn an
+// answer of its own form, and in such traffic one extra answer shows at
+// once by its form: two come at once only after two time-outs in a row.)
 //
 // After two time-outs in a row both answers may have been held past them,
 // the second as long again after the first: no watch bounds it. The first
