@@ -12,7 +12,8 @@
 # one that hands bytes over at once, in 16 ms bursts, or ignores its rate
 # altogether. Prints one line a run and exits nonzero when any run gave more
 # stale values in a row than its pattern allows (one; 64 after a copy with
-# the controller slower for good, two after a copy and one slow answer),
+# the controller slower for good, two after a copy and one slow answer and
+# after two answers held in a row),
 # more than that a fault, any stale value where none may be (the answer
 # sent again early), or (healthy) any wrong value or failed call.
 #
