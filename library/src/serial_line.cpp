@@ -159,8 +159,10 @@ SerialLine::Verdict SerialLine::judge(const Request &q, const Reply &r, std::chr
     const Duration margin = answers_.margin(q.code), took = answeredAfter(q, r);
     // Sooner than any answer this controller gave to this request: an old
     // answer come again, or one the line still owed; its form proves
-    // nothing, and the learnt times do not hold for it.
-    if (took < *quickest - margin) return watchWhole;
+    // nothing, and the learnt times do not hold for it. (Judged by when its
+    // first byte came at the latest: a late look must not make it slower.)
+    const Duration soonest = r.firstBy && rate_.keepsRate() ? std::min(took, took + (*r.firstBy - r.first)) : took;
+    if (soonest < *quickest - margin) return watchWhole;
     // Slower than any it gave: the longest answer time is not known to
     // hold for it (nor, after a wait of the quiet period, that the
     // controller kept to the time-out meanwhile).

@@ -172,6 +172,11 @@ public:
         TimePoint sent, first, last;
         // Its code byte.
         std::uint8_t code = 0;
+        // On a line that keeps its rate, the latest its first byte can have
+        // come, by the bytes that were already behind it when the reader
+        // looked (a busy machine looks late, and the reply looks later
+        // than it was).
+        std::optional<TimePoint> firstBy;
         // The line was seen quiet from the last trusted reply up to this
         // moment (none: not known to be).
         std::optional<TimePoint> quietUntil;

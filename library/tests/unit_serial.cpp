@@ -527,6 +527,18 @@ TEST(SerialLine, RequestsWaitAndRepliesAreWatchedOnlyWhereTimeCannotTell) {
         EXPECT_EQ(v.proof, c.proof);
     }
 
+    // The old answer come early, looked at late (a busy machine): it seems
+    // to come at a read's usual time, but the bytes already behind its
+    // first show that the first came 8 ms after the request was in.
+    {
+        const Learnt l(mixed);
+        const auto q = Learnt::request(kRead);
+        auto r = l.reply(2, 2 + 8.336 + 20);
+        r.code = 0x0A;
+        r.firstBy = l.lastEnd + std::chrono::duration_cast<SerialLine::Duration>(Ms(2 + 7.294 + 8));
+        EXPECT_EQ(l.line.judge(q, r, Learnt::kQuiet).watchUntil, r.last + Learnt::kQuiet);
+    }
+
     // Before anything is learnt a reply is watched for the quiet period; a
     // reply sooner than its request's bytes could cross a line that keeps
     // its rate answered another request.

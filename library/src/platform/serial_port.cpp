@@ -217,6 +217,10 @@ std::size_t SerialPort::readUntil(std::uint8_t *buffer, std::size_t count, std::
             got += static_cast<std::size_t>(n);
             if (trace) {
                 trace->last = Clock::now();
+                if (trace->firstChunk == 0) {
+                    trace->firstChunk = static_cast<std::size_t>(n);
+                    trace->firstAt = trace->last;
+                }
                 trace->largestChunk = std::max(trace->largestChunk, static_cast<std::size_t>(n));
             }
             continue;

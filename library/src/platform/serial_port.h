@@ -79,6 +79,9 @@ public:
     struct ReadTrace {
         std::size_t largestChunk = 0;
         std::chrono::steady_clock::time_point last{};
+        // The first piece read, and when.
+        std::size_t firstChunk = 0;
+        std::chrono::steady_clock::time_point firstAt{};
     };
     // Reads up to count bytes, returning when all came or the read time-out
     // expired; returns the number read.
