@@ -72,7 +72,8 @@ cases_faults() {
   done
 }
 # Faults after which the controller answers more slowly, two answers held
-# in a row, and an old answer sent again early (against a controller that never answers within 8 ms).
+# in a row, and an old answer sent again early (against a controller that
+# never answers within 8 ms).
 cases_slower() {
   local busy=$1 b m threads to
   for b in "${bauds[@]}"; do

@@ -183,7 +183,8 @@ bool SerialTransport::readReply(Connection &c, SerialLine::Reply &r, std::option
     r.last = trace.last;
     // The bytes already there when the rest was first read came after the
     // first one, each a character later at the least.
-    if (trace.firstChunk > 0) r.firstBy = trace.firstAt - port_.characterTime() * static_cast<std::int64_t>(trace.firstChunk);
+    if (trace.firstChunk > 0)
+        r.firstBy = trace.firstAt - port_.characterTime() * static_cast<std::int64_t>(trace.firstChunk);
     std::uint8_t sum = 0;
     for (std::size_t i = 1; i + 1 < length; ++i) sum = static_cast<std::uint8_t>(sum + c.reply[i]);
     const std::uint8_t received = c.reply[length - 1];

@@ -151,8 +151,7 @@ SerialLine::Verdict SerialLine::judge(const Request &q, const Reply &r, std::chr
     // After a time-out the reply may be the late answer, and its request's
     // own as late; after two in a row, the reply may be the first's and the
     // second's held past the watch.
-    if (state_ != State::InStep)
-        return timedOut_ > 0 ? Verdict{r.last + 2 * quietPeriod, timedOut_ < 2} : watchWhole;
+    if (state_ != State::InStep) return timedOut_ > 0 ? Verdict{r.last + 2 * quietPeriod, timedOut_ < 2} : watchWhole;
     if (twoMayBeOwed_) return watchWhole;
     const auto longest = answers_.longest(q.code), quickest = answers_.quickest(q.code);
     if (!longest || !quickest) return watchWhole;
@@ -161,8 +160,8 @@ SerialLine::Verdict SerialLine::judge(const Request &q, const Reply &r, std::chr
     // answer come again, or one the line still owed; its form proves
     // nothing, and the learnt times do not hold for it. (Judged by when its
     // first byte came at the latest: a late look must not make it slower.)
-    const Duration soonest = r.firstBy && rate_.keepsRate() ? std::min(took, took + (*r.firstBy - r.first)) : took;
-    if (soonest < *quickest - margin) return watchWhole;
+    const TimePoint firstAtLatest = r.firstBy && rate_.keepsRate() ? std::min(r.first, *r.firstBy) : r.first;
+    if (took - (r.first - firstAtLatest) < *quickest - margin) return watchWhole;
     // Slower than any it gave: the longest answer time is not known to
     // hold for it (nor, after a wait of the quiet period, that the
     // controller kept to the time-out meanwhile).
