@@ -185,6 +185,7 @@ bool SerialTransport::readReply(Connection &c, SerialLine::Reply &r, std::option
     // first one, each a character later at the least.
     if (trace.firstChunk > 0)
         r.firstBy = trace.firstAt - port_.characterTime() * static_cast<std::int64_t>(trace.firstChunk);
+    r.cameAtOnce = length >= 2 && trace.firstChunk >= length;
     std::uint8_t sum = 0;
     for (std::size_t i = 1; i + 1 < length; ++i) sum = static_cast<std::uint8_t>(sum + c.reply[i]);
     const std::uint8_t received = c.reply[length - 1];

@@ -170,8 +170,10 @@ SerialLine::Verdict SerialLine::judge(const Request &q, const Reply &r, std::chr
     // Nothing was owed once the line had been quiet for the quiet period.
     if (quietFor >= quietPeriod) return {std::nullopt, true};
     // Another form than the last request's answer: not the answer still
-    // owed, if any.
-    if (answeredApart(q.code) && r.code == answers_.replyCode(q.code)) return {std::nullopt, true};
+    // owed, if any. (Nor sooner than any, unless the machine looked so late
+    // that the reply's time cannot be told: then the learnt times watch it.)
+    const bool timeTold = !(r.cameAtOnce && rate_.keepsRate());
+    if (timeTold && answeredApart(q.code) && r.code == answers_.replyCode(q.code)) return {std::nullopt, true};
     // A proof was due and the reply came before it could be had.
     if (proofDue()) return watchWhole;
     // This request's own answer, if the reply was not it, comes within the

@@ -177,6 +177,9 @@ public:
         // looked (a busy machine looks late, and the reply looks later
         // than it was).
         std::optional<TimePoint> firstBy;
+        // Its bytes were all there at the first look after its first: when
+        // it came cannot be told.
+        bool cameAtOnce = false;
         // The line was seen quiet from the last trusted reply up to this
         // moment (none: not known to be).
         std::optional<TimePoint> quietUntil;

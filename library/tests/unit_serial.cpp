@@ -537,6 +537,13 @@ TEST(SerialLine, RequestsWaitAndRepliesAreWatchedOnlyWhereTimeCannotTell) {
         r.code = 0x0A;
         r.firstBy = l.lastEnd + std::chrono::duration_cast<SerialLine::Duration>(Ms(2 + 7.294 + 8));
         EXPECT_EQ(l.line.judge(q, r, Learnt::kQuiet).watchUntil, r.last + Learnt::kQuiet);
+        // Looked at later still, all its bytes there at once: its time
+        // cannot be told, and its form spares it no watch. (The line was
+        // not seen quiet past the request: the reply was there first.)
+        r.firstBy.reset();
+        r.cameAtOnce = true;
+        r.quietUntil = r.sent;
+        EXPECT_TRUE(l.line.judge(q, r, Learnt::kQuiet).watchUntil);
     }
 
     // Before anything is learnt a reply is watched for the quiet period; a
