@@ -289,7 +289,7 @@ TEST(ObjectFile, LargeFileReadsWholeAcrossBufferRefillsAndSeeks) {
 
 // A file whose size tells nothing (a pipe) is read a record at a time and
 // stopped at the record that takes it past the largest program any
-// controller holds; the records before it are read in the memory of one.
+// controller holds.
 TEST(ObjectFile, ReaderStopsAFileThatGoesOnPastTheLargestProgram) {
     TempDir dir;
     const std::string path = dir.file("pipe.obj");
@@ -297,7 +297,8 @@ TEST(ObjectFile, ReaderStopsAFileThatGoesOnPastTheLargestProgram) {
     // Records of 259 bytes: the last one written crosses the limit.
     const std::int64_t records = (kMostObjectFileBytes - 3) / 259 + 1;
     std::signal(SIGPIPE, SIG_IGN);  // a reader that stops early ends the writer
-    std::thread writer([&] {
+    // Joined however the test ends: once the reader has closed, a write fails.
+    std::jthread writer([&] {
         const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
         if (fd < 0) return;
         Bytes chunk{0xED, 0xFE, 0x00};
@@ -315,6 +316,7 @@ TEST(ObjectFile, ReaderStopsAFileThatGoesOnPastTheLargestProgram) {
     std::int64_t read = 0;
     ZQ_TRANSFER_STATS stats{};
     {
+        // (Declared after the writer, so closed before it is joined.)
         ObjectFileReader reader;
         std::uint16_t magic = 0;
         std::uint8_t status = 0;
