@@ -1,5 +1,10 @@
 // Program transfer and the uncompiler, each beside its floor in the same run:
 //
+// - the peak memory of the download check and of the uncompiler on object
+//   files no controller holds (a 2.3 GB sparse file, 50 MB of 1-byte
+//   records) and on one of 20 MB of 1-byte records, each measured in a
+//   child process of its own;
+//
 // - download and upload of a program of about 100 KB over UDP, against the
 //   same request frames (recorded from the library's own transfer) sent
 //   bare, one datagram out and one back;
@@ -12,11 +17,14 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 #include "../library/tests/step_cases.h"
 #include "../library/tests/transfer_checks.h"
@@ -131,6 +139,107 @@ bool WriteWhole(const std::string &path, const std::vector<char> &bytes) {
     return n == static_cast<ssize_t>(bytes.size());
 }
 
+// ---- Peak memory -------------------------------------------------------------------
+
+// The growth of the peak resident size, in KB, while `run` runs in a child
+// process (which starts from this process's footprint); -1 when the child
+// did not report. Its output goes to this process's stdout.
+long PeakGrowthKb(const std::function<void()> &run) {
+    std::fflush(stdout);
+    int fds[2];
+    if (pipe(fds) != 0) return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        rusage before{}, after{};
+        getrusage(RUSAGE_SELF, &before);
+        run();
+        getrusage(RUSAGE_SELF, &after);
+        const long growth = after.ru_maxrss - before.ru_maxrss;
+        std::fflush(stdout);
+        (void)!write(fds[1], &growth, sizeof growth);
+        _exit(0);
+    }
+    close(fds[1]);
+    long growth = -1;
+    if (pid < 0 || read(fds[0], &growth, sizeof growth) != sizeof growth) growth = -1;
+    close(fds[0]);
+    if (pid > 0) waitpid(pid, nullptr, 0);
+    return growth;
+}
+
+// An object file of an EA header and `records` records of one data byte.
+bool WriteOneByteRecords(const std::string &path, std::size_t records) {
+    std::FILE *out = std::fopen(path.c_str(), "wbx");
+    if (!out) return false;
+    const std::uint8_t header[] = {0xEC, 0xFE, 0x00};
+    std::fwrite(header, 1, sizeof header, out);
+    const std::uint8_t record[] = {1, 6, 0, 0, 0x01};  // "sysconf" at 0
+    for (std::size_t i = 0; i < records; ++i) std::fwrite(record, 1, sizeof record, out);
+    return std::fclose(out) == 0;
+}
+
+// An object file of `size` bytes: an EA header and one record, then holes,
+// which read as zeros.
+bool WriteSparse(const std::string &path, off_t size) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const std::uint8_t start[] = {0xEC, 0xFE, 0x00, 1, 6, 0, 0, 0x01};
+    const bool ok = write(fd, start, sizeof start) == sizeof start && ftruncate(fd, size) == 0;
+    close(fd);
+    return ok;
+}
+
+void PrintError(std::int32_t id) {
+    ZQ_ERROR_INFO e{};
+    ZqGetErrorInfo(id, &e);
+    std::printf("    error %d \"%s\"\n", e.code, e.text);
+}
+
+// The check and the uncompiler on each file, with their peak memory.
+void ObjectFileMemory(std::int32_t id, const orv::test::TempDir &dir) {
+    struct Case {
+        const char *what;
+        std::string path;
+        bool made;
+    };
+    const std::string sparse = dir.file("sparse.obj"), fifty = dir.file("fifty.obj"), twenty = dir.file("twenty.obj");
+    const Case cases[] = {
+        {"2.3 GB sparse file", sparse, WriteSparse(sparse, 2'300'000'000)},
+        {"50 MB of 1-byte records", fifty, WriteOneByteRecords(fifty, 10'000'000)},
+        {"20 MB of 1-byte records", twenty, WriteOneByteRecords(twenty, 4'000'000)},
+    };
+    std::printf("peak memory of the object-file readers (growth of the peak resident size):\n");
+    for (const Case &c : cases) {
+        if (!c.made) {
+            std::printf("  %s: cannot be made\n", c.what);
+            continue;
+        }
+        const long check = PeakGrowthKb([&] {
+            const auto start = orvbench::Clock::now();
+            const std::int32_t result = ZqCheckDownload(id, c.path.c_str());
+            const double ms = std::chrono::duration<double, std::milli>(orvbench::Clock::now() - start).count();
+            std::printf("  %s: ZqCheckDownload %d in %.0f ms\n", c.what, result, ms);
+            if (result != 1) PrintError(id);
+        });
+        std::printf("    peak +%ld KB\n", check);
+        const long listing = PeakGrowthKb([&] {
+            const std::string stp = dir.file("m.stp"), dtb = dir.file("m.dtb"), cfg = dir.file("m.cfg");
+            ZQ_TRANSFER_STATS stats{};
+            const auto start = orvbench::Clock::now();
+            const std::int32_t result = ZqUncompile(5, c.path.c_str(), stp.c_str(), dtb.c_str(), cfg.c_str(), &stats);
+            const double ms = std::chrono::duration<double, std::milli>(orvbench::Clock::now() - start).count();
+            std::printf("  %s: ZqUncompile %d in %.0f ms, bytes %d, warnings %d\n", c.what, result, ms, stats.bytes,
+                        stats.warnings);
+            if (result != 1) PrintError(id);
+            for (const auto &p : {stp, dtb, cfg}) std::remove(p.c_str());
+        });
+        std::printf("    peak +%ld KB\n", listing);
+        std::remove(c.path.c_str());
+    }
+    std::printf("\n");
+}
+
 int Fail(const char *what) {
     std::fprintf(stderr, "transfer_bench: %s\n", what);
     return 1;
@@ -149,6 +258,7 @@ int main(int argc, char **argv) {
     const std::int32_t id = ZqOpenConnection(ZQ_TYPE_UDP, 0, static_cast<std::int32_t>(inet_addr(kAddress)));
     if (!id) return Fail("cannot open the connection");
     ZqSetConnectionTimeout(id, 2000);
+    ObjectFileMemory(id, dir);
 
     // The program's object file, and the frames each transfer is made of.
     const orvtest::ProgramImage program = LargeProgram();

@@ -435,8 +435,12 @@ typedef struct ZQ_TRANSFER_STATS {
 /* Lists the program of an object file as text, without a controller: the
  * steps, the data table (no file when the object file has none) and the
  * system configuration of a controller of the given model code, each into a
- * new file (existing files are never replaced). The error of a failure goes
- * to the connection of the latest lookup, or to ID 0 when there is none. */
+ * new file (existing files are never replaced). An object file that
+ * cannot be read to its end (too large, no magic or status byte, a record
+ * that breaks off) fails the call with the error ZqCheckDownload gives it,
+ * and leaves no listing. The
+ * error of a failure goes to the connection of the latest lookup, or to ID 0
+ * when there is none. */
 ZQ_API int32_t ZQ_CALL ZqUncompile(int32_t model, const char *objectFile, const char *stepFile,
                                    const char *dataTableFile, const char *configFile, ZQ_TRANSFER_STATS *stats);
 /* Writes the program of an existing object file into the controller inside
@@ -445,13 +449,15 @@ ZQ_API int32_t ZQ_CALL ZqUncompile(int32_t model, const char *objectFile, const 
 ZQ_API int32_t ZQ_CALL ZqDownload(int32_t id, const char *objectFile, ZQ_TRANSFER_STATS *stats);
 /* Makes every check that ZqDownload makes before its first write, and
  * writes nothing: the controller's model is read (the one request sent),
- * the object file is read whole, its records must have known types and
- * must not break off, its architecture must fit the controller's model and
- * its data table the transfer. 1 when ZqDownload would go ahead with this
- * file on this controller; 0 with the error code and text that ZqDownload
- * would give, in the order the checks run:
+ * the object file is read to its end a record at a time, its records must
+ * have known types and must not break off, its architecture must fit the
+ * controller's model and its data table the transfer. 1 when ZqDownload
+ * would go ahead with this file on this controller; 0 with the error code
+ * and text that ZqDownload would give, in the order the checks run:
  *   - the model read's own error;
  *   - 187 "Object file not found" for a file that cannot be opened;
+ *   - 184 "Bad object file: it is N bytes, larger than any controller's
+ *     program (at most 33554432)", before anything of it is read;
  *   - 184 "Bad object file" for a file without its magic, 184 "Not an
  *     object file" for a magic of no object file;
  *   - 185 for an architecture that does not fit the controller's model;

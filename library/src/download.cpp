@@ -1,12 +1,9 @@
 // Program download: the records of an object file written into a
 // controller's memory inside one program load.
 #include <algorithm>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "command.h"
 #include "memory_transfer.h"
@@ -36,81 +33,6 @@ FileKind KindOfMagic(std::uint16_t magic) {
     default: return FileKind::Unknown;
     }
 }
-
-// A text made from a printf format. (The words stay whole in the library's
-// data, as the other texts do, instead of pieces that building the text
-// out of parts leaves there.)
-__attribute__((format(printf, 1, 2))) std::string Text(const char *format, ...) {
-    char text[128];
-    va_list ap;
-    va_start(ap, format);
-    std::vsnprintf(text, sizeof text, format, ap);
-    va_end(ap);
-    return text;
-}
-
-// The records of an object file after its status byte, read whole before
-// anything of them is sent.
-class LoadedRecords {
-public:
-    struct Record {
-        std::uint8_t type;
-        std::uint16_t address;
-        std::size_t at;  // of its data in bytes_
-        std::size_t size;
-    };
-
-    // Reads every record to the end of the file, counting them in `stats`.
-    // False, with `problem` saying what and where, for a file that cannot
-    // be read whole: one that ends inside a record, or holds a record of no
-    // known type. (A file cut exactly between two records cannot be told
-    // from a shorter one: the format has no end mark.)
-    bool load(ObjectFile &file, ZQ_TRANSFER_STATS &stats, std::string &problem) {
-        for (int number = 1;; ++number) {
-            std::int64_t start = 0;
-            if (!file.position(start)) {
-                problem = Text("it cannot be read at record %d", number);
-                return false;
-            }
-            int status = 0;
-            const ZQ_OBJECT_RECORD *record = ReadObjectRecordCounted(file, kAnyRecordType, status, &stats);
-            if (!record) {
-                if (status == kObjectEndOfFile) return true;
-                problem = status == kObjectShortRead
-                              ? cutShort(file, number, start)
-                              : Text("it cannot be read at record %d (byte %lld)", number, static_cast<long long>(start));
-                return false;
-            }
-            // Only the seven record types name a memory area.
-            if (record->type > kRecordSysconf) {
-                problem = Text("record %d (at byte %lld) has the unknown type %u", number,
-                               static_cast<long long>(start), static_cast<unsigned>(record->type));
-                return false;
-            }
-            const auto data = record->data->view();
-            records_.push_back({record->type, static_cast<std::uint16_t>(record->address), bytes_.size(), data.size()});
-            bytes_.insert(bytes_.end(), data.begin(), data.end());
-        }
-    }
-
-    const std::vector<Record> &records() const { return records_; }
-    std::span<std::uint8_t> data(const Record &r) { return {bytes_.data() + r.at, r.size}; }
-
-private:
-    // The file ends inside record `number`, which starts at `start`.
-    static std::string cutShort(ObjectFile &file, int number, std::int64_t start) {
-        std::int64_t end = start;
-        file.position(end);
-        std::string text = Text("it ends at byte %lld, inside record %d", static_cast<long long>(end), number);
-        std::uint8_t length = 0;
-        if (file.seek(start) && file.read(&length, 1) == 1)
-            text += Text(" (%d bytes from byte %lld)", 4 + length, static_cast<long long>(start));
-        return text;
-    }
-
-    std::vector<Record> records_;
-    std::vector<std::uint8_t> bytes_;
-};
 
 // How one download writes its records into the controller.
 class RecordSender {
@@ -160,21 +82,34 @@ private:
     ProgramOffsetWrap programOffset_;
 };
 
-// A table larger than an object file's records reach was written over its
-// own first rows: such a file is refused before anything is sent.
-bool TableFits(LoadedRecords &file, Connection &c) {
-    for (const auto &record : file.records()) {
-        if (record.type != kRecordDatasiz || record.size < 4) continue;
-        const std::uint8_t *d = file.data(record).data();
-        const std::uint32_t rows = GetU16(d);
-        const std::uint32_t columns = GetU16(d + 2);
-        if (!TableFitsTransfer(rows, columns)) {
-            c.setError(err::kBadObjectRecord, TableTooLargeText(rows, columns).c_str());
-            return false;
+// What a download takes of the records of an object file: only the seven
+// record types name a memory area, and a data table larger than the
+// file's records reach was written over its own first rows. The first
+// record of an unknown type ends the walk; a table too large is reported
+// only once the file is known to be whole, so that a file that also breaks
+// off is refused for that.
+class RecordCheck {
+public:
+    // False when the walk stops at this record.
+    bool accept(ObjectFileReader &reader, const ZQ_OBJECT_RECORD &record) {
+        if (record.type > kRecordSysconf)
+            return reader.refuseRecord("has the unknown type " + std::to_string(record.type));
+        if (record.type == kRecordDatasiz && record.data->size() >= 4 && !table_) {
+            const std::uint8_t *d = record.data->data();
+            const std::uint32_t rows = GetU16(d);
+            const std::uint32_t columns = GetU16(d + 2);
+            if (!TableFitsTransfer(rows, columns)) table_ = {err::kBadObjectRecord, TableTooLargeText(rows, columns)};
         }
+        return true;
     }
-    return true;
-}
+    // The verdict on a file walked to its end, or where the walk stopped.
+    const ObjectFileFault &verdict(const ObjectFileReader &reader) const {
+        return reader.fault() ? reader.fault() : table_;
+    }
+
+private:
+    ObjectFileFault table_;
+};
 
 // What a download checks before its first request, and what it then sends.
 struct DownloadPlan {
@@ -182,38 +117,30 @@ struct DownloadPlan {
     std::int32_t model = 0;
     bool ea = false;
     FileKind kind = FileKind::Unknown;
-    LoadedRecords records;
+    ObjectFileReader file;
 };
 
+bool Refuse(Connection &c, const ObjectFileFault &fault) {
+    c.setError(fault.code, fault.text.c_str());
+    return false;
+}
+
 // Everything a download checks before it sends anything to the controller
-// but the model read: the connection, the controller's model, the file read
-// whole, its architecture against that model and its data table's size.
-// False, with the connection's error set, when the download cannot go
-// ahead; nothing is written to the controller either way.
+// but the model read: the connection, the controller's model, the file
+// walked to its end, its architecture against that model, its record types
+// and its data table's size. False, with the connection's error set, when
+// the download cannot go ahead; nothing is written to the controller either
+// way. The file is left open for the download to walk again.
 bool PlanDownload(std::int32_t id, const char *path, ZQ_TRANSFER_STATS &stats, DownloadPlan &plan) {
     plan.connection = FindConnection(id);
     Connection *c = plan.connection.get();
     if (!c) return false;
     if (!ReadControllerModel(id, plan.model, plan.ea)) return false;
 
-    int osError = 0;
-    const std::unique_ptr<ObjectFile> file = ObjectFile::OpenExisting(path, osError);
-    if (!file) {
-        c->setError(err::kObjectFileNotFound, err::kObjectNotFound);
-        return false;
-    }
-
-    int status = 0;
-    const ZQ_OBJECT_RECORD *magic = ReadObjectRecordCounted(*file, kRecordMagic, status, &stats);
-    if (!magic || magic->data->size() != 2) {
-        c->setError(err::kBadObjectFile, err::kBadObjectFileText);
-        return false;
-    }
-    plan.kind = KindOfMagic(GetU16(magic->data->data()));
-    if (plan.kind == FileKind::Unknown) {
-        c->setError(err::kBadObjectFile, err::kNotObjectFile);
-        return false;
-    }
+    ObjectFileReader &file = plan.file;
+    std::uint16_t magic = 0;
+    if (!file.open(path, &stats) || !file.readMagic(magic)) return Refuse(*c, file.fault());
+    plan.kind = KindOfMagic(magic);
     if (plan.kind == FileKind::NonEa && plan.ea) {
         c->setError(err::kWrongArchitecture, err::kNonEaFileEaController);
         return false;
@@ -222,24 +149,18 @@ bool PlanDownload(std::int32_t id, const char *path, ZQ_TRANSFER_STATS &stats, D
         c->setError(err::kWrongArchitecture, err::kEaFileNonEaController);
         return false;
     }
+    std::uint8_t status = 0;
+    if (!file.readStatus(status)) return Refuse(*c, file.fault());
+    if (status != 0) stats.warnings += 1;
 
-    const ZQ_OBJECT_RECORD *statusByte = ReadObjectRecordCounted(*file, kRecordStatus, status, &stats);
-    if (!statusByte || statusByte->data->size() != 1) {
-        c->setError(err::kBadObjectRecord, err::kBadObjectRecordText);
-        return false;
-    }
-    if (statusByte->data->data()[0] != 0) stats.warnings += 1;
-
-    // The whole program is read before the load begins: a file that breaks
-    // off leaves the controller's program as it was.
-    std::string problem;
-    const bool whole = plan.records.load(*file, stats, problem);
-    file->close();
-    if (!whole) {
-        c->setErrorf(err::kBadObjectFile, "%s: %s", err::kBadObjectFileText, problem.c_str());
-        return false;
-    }
-    return TableFits(plan.records, *c);
+    // The whole program is walked before the load begins: a file that
+    // breaks off leaves the controller's program as it was.
+    RecordCheck check;
+    while (const ZQ_OBJECT_RECORD *record = file.next())
+        if (!check.accept(file, *record)) break;
+    const ObjectFileFault &verdict = check.verdict(file);
+    if (verdict) return Refuse(*c, verdict);
+    return true;
 }
 
 std::int32_t Download(std::int32_t id, const char *path, ZQ_TRANSFER_STATS &stats) {
@@ -247,16 +168,21 @@ std::int32_t Download(std::int32_t id, const char *path, ZQ_TRANSFER_STATS &stat
     DownloadPlan plan;
     if (!PlanDownload(id, path, stats, plan)) return 0;
     Connection *c = plan.connection.get();
+    // The second walk sends what the first one counted.
+    if (!plan.file.rewind(nullptr)) return Refuse(*c, plan.file.fault());
     if (BeginProgramLoad(id) != 1) return 0;
 
     RecordSender sender(id, plan.model, plan.ea, plan.kind == FileKind::EaWide);
+    RecordCheck check;
     bool startOnInput = false;
     bool pieceFailed = false;
     std::uint16_t pieceError = 0;
-    for (const auto &record : plan.records.records()) {
-        const std::span<std::uint8_t> data = plan.records.data(record);
-        if (record.type == kRecordSysconf && (data[0] & kStartOnInput1)) startOnInput = true;
-        if (!sender.send(record.type, record.address, data)) {
+    while (ZQ_OBJECT_RECORD *record = plan.file.next()) {
+        // A file changed since the first walk stops at what it would refuse.
+        if (!check.accept(plan.file, *record) || check.verdict(plan.file)) break;
+        const std::span<std::uint8_t> data = record->data->view();
+        if (record->type == kRecordSysconf && (data[0] & kStartOnInput1)) startOnInput = true;
+        if (!sender.send(record->type, static_cast<std::uint16_t>(record->address), data)) {
             stats.errors += 1;
             pieceFailed = true;
             // This call's error: another thread may use the connection.
@@ -265,6 +191,7 @@ std::int32_t Download(std::int32_t id, const char *path, ZQ_TRANSFER_STATS &stat
             break;
         }
     }
+    const ObjectFileFault changed = check.verdict(plan.file);
 
     if (EndProgramLoad(id) != 1) {
         stats.warnings += 1;
@@ -273,6 +200,7 @@ std::int32_t Download(std::int32_t id, const char *path, ZQ_TRANSFER_STATS &stat
         ZqSendAscii(id, kTextEndLoad, sizeof kTextEndLoad, reply, kTextTerminator);
     }
 
+    if (changed) return Refuse(*c, changed);
     if (!pieceFailed) return 1;
     // The refusal of the piece that failed names the fault; a piece that
     // got no answer is reported as the time-out.

@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
+
+#include "errors.h"
 
 namespace orv {
 
@@ -44,6 +48,7 @@ ObjectFile::~ObjectFile() { close(); }
 
 bool ObjectFile::close() { return file_.close(); }
 bool ObjectFile::position(std::int64_t &at) const { return file_.position(at); }
+bool ObjectFile::size(std::int64_t &bytes) const { return file_.size(bytes); }
 bool ObjectFile::seek(std::int64_t at) { return file_.seek(at); }
 long ObjectFile::read(std::uint8_t *into, std::size_t n) { return file_.read(into, n); }
 bool ObjectFile::write(const std::uint8_t *from, std::size_t n) { return file_.write(from, n); }
@@ -123,6 +128,117 @@ ZQ_OBJECT_RECORD *ReadObjectRecordCounted(ObjectFile &file, std::uint8_t expecte
         stats->errors += 1;
     stats->bytes += record->data->length;
     return record;
+}
+
+// ---- ObjectFileReader -------------------------------------------------------------------
+
+namespace {
+
+// A text made from a printf format.
+__attribute__((format(printf, 1, 2))) std::string Text(const char *format, ...) {
+    char text[160];
+    va_list ap;
+    va_start(ap, format);
+    std::vsnprintf(text, sizeof text, format, ap);
+    va_end(ap);
+    return text;
+}
+
+}  // namespace
+
+bool ObjectFileReader::fail(std::uint16_t code, std::string text) {
+    fault_.code = code;
+    fault_.text = std::move(text);
+    return false;
+}
+
+bool ObjectFileReader::open(const char *path, ZQ_TRANSFER_STATS *stats) {
+    stats_ = stats;
+    fault_ = {};
+    int error = 0;
+    file_ = ObjectFile::OpenExisting(path, error);
+    if (!file_) return fail(err::kObjectFileNotFound, err::kObjectNotFound);
+    // Refused by its size before its records are read (a file that grows
+    // meanwhile is stopped by next()).
+    std::int64_t size = 0;
+    if (file_->size(size) && size > kMostObjectFileBytes)
+        return fail(err::kBadObjectFile,
+                    Text("%s: it is %lld bytes, larger than any controller's program (at most %lld)",
+                         err::kBadObjectFileText, static_cast<long long>(size),
+                         static_cast<long long>(kMostObjectFileBytes)));
+    return true;
+}
+
+bool ObjectFileReader::readMagic(std::uint16_t &magic) {
+    int status = 0;
+    const ZQ_OBJECT_RECORD *r = ReadObjectRecordCounted(*file_, kRecordMagic, status, stats_);
+    if (!r || r->data->size() != 2) return fail(err::kBadObjectFile, err::kBadObjectFileText);
+    magic = static_cast<std::uint16_t>(r->data->data()[0] | (r->data->data()[1] << 8));
+    if (magic != kMagicNonEa && magic != kMagicEa && magic != kMagicEaWide && magic != kMagicEaWide2)
+        return fail(err::kBadObjectFile, err::kNotObjectFile);
+    return true;
+}
+
+bool ObjectFileReader::readStatus(std::uint8_t &status) {
+    int read = 0;
+    const ZQ_OBJECT_RECORD *r = ReadObjectRecordCounted(*file_, kRecordStatus, read, stats_);
+    if (!r || r->data->size() != 1) return fail(err::kBadObjectRecord, err::kBadObjectRecordText);
+    status = r->data->data()[0];
+    return true;
+}
+
+ZQ_OBJECT_RECORD *ObjectFileReader::next() {
+    if (fault_ || !file_) return nullptr;
+    ++number_;
+    if (!file_->position(start_)) {
+        fail(err::kBadObjectFile, Text("%s: it cannot be read at record %d", err::kBadObjectFileText, number_));
+        return nullptr;
+    }
+    int status = 0;
+    ZQ_OBJECT_RECORD *r = ReadObjectRecordCounted(*file_, kAnyRecordType, status, stats_);
+    if (!r) {
+        if (status == kObjectEndOfFile) return nullptr;
+        fail(err::kBadObjectFile,
+             status == kObjectShortRead
+                 ? cutShort()
+                 : Text("%s: it cannot be read at record %d (byte %lld)", err::kBadObjectFileText, number_,
+                        static_cast<long long>(start_)));
+        return nullptr;
+    }
+    std::int64_t end = 0;
+    if (file_->position(end) && end > kMostObjectFileBytes) {
+        fail(err::kBadObjectFile, Text("%s: it goes on past byte %lld, larger than any controller's program",
+                                       err::kBadObjectFileText, static_cast<long long>(kMostObjectFileBytes)));
+        return nullptr;
+    }
+    return r;
+}
+
+bool ObjectFileReader::refuseRecord(const std::string &what) {
+    return fail(err::kBadObjectFile, Text("%s: record %d (at byte %lld) ", err::kBadObjectFileText, number_,
+                                          static_cast<long long>(start_)) +
+                                         what);
+}
+
+// The file ends inside the latest record: where, and the record's extent.
+std::string ObjectFileReader::cutShort() const {
+    std::int64_t end = start_;
+    file_->position(end);
+    std::string text = Text("%s: it ends at byte %lld, inside record %d", err::kBadObjectFileText,
+                            static_cast<long long>(end), number_);
+    std::uint8_t length = 0;
+    if (file_->seek(start_) && file_->read(&length, 1) == 1)
+        text += Text(" (%d bytes from byte %lld)", 4 + length, static_cast<long long>(start_));
+    return text;
+}
+
+bool ObjectFileReader::rewind(ZQ_TRANSFER_STATS *stats) {
+    stats_ = stats;
+    fault_ = {};
+    number_ = 0;
+    start_ = 0;
+    if (!file_ || !file_->seek(3)) return fail(err::kBadObjectFile, Text("%s: it cannot be read again", err::kBadObjectFileText));
+    return true;
 }
 
 // ---- Writing -------------------------------------------------------------------------------

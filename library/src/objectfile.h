@@ -5,7 +5,8 @@
 //
 // ReadObjectRecord / WriteObjectRecord read and write one item; the Counted
 // variants also keep the transfer statistics of the download, the upload and
-// the uncompiler.
+// the uncompiler. ObjectFileReader walks a whole file for the download, its
+// check and the uncompiler alike.
 #pragma once
 
 #include <array>
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "orvcomm.h"
@@ -123,6 +125,8 @@ public:
     bool isOpen() const { return file_.isOpen(); }
 
     bool position(std::int64_t &at) const;
+    // The size on the disk; 0 for what is not a plain file.
+    bool size(std::int64_t &bytes) const;
     bool seek(std::int64_t at);
     // Reads up to `n` bytes, stopping early only at the end of the file.
     // Returns the number read, or -1 on a failed read.
@@ -169,6 +173,75 @@ ZQ_OBJECT_RECORD *ReadObjectRecordCounted(ObjectFile &file, std::uint8_t expecte
 // addresses. True when everything was written. `stats` may be null.
 bool WriteObjectRecordCounted(ObjectFile &file, std::uint8_t type, std::int32_t address,
                               std::span<const std::uint8_t> data, ZQ_TRANSFER_STATS *stats);
+
+// ---- Walking a whole file ----------------------------------------------------------
+
+// The largest object file that any controller's program makes: the most
+// steps (16384) of the longest code (255 bytes each), their step length
+// table, a data table as far as a record at a 16-bit address reaches
+// (0xFFFF and 255 bytes) and the four one-record items, with every data
+// byte in a record of its own (5 file bytes each) after the 3-byte header;
+// and a bare "datatab" header for each of 65535 rows of a table without
+// columns (what readers take for the end of the file). About 21.6 MB.
+inline constexpr std::int64_t kLargestProgramFile =
+    3 + 5 * (std::int64_t{16384} * 255 + 16384 + 0xFFFF + 255 + 4 + 4 + 1 + 1) + 4 * 0xFFFF;
+// A file longer than this is refused before its records are read.
+inline constexpr std::int64_t kMostObjectFileBytes = std::int64_t{32} << 20;
+static_assert(kMostObjectFileBytes >= kLargestProgramFile, "no program of any controller is refused");
+// The counts of a walk stay far inside their signed 32 bits.
+static_assert(kMostObjectFileBytes + 4 + kObjectRecordMaxData < INT32_MAX, "transfer counts cannot wrap");
+
+// Why reading an object file stopped short: an error code and its text.
+struct ObjectFileFault {
+    std::uint16_t code = 0;
+    std::string text;
+    explicit operator bool() const { return code != 0; }
+};
+
+// An object file read from its magic to its end, one record at a time, in
+// the memory of one record: the reading that the download check, the
+// download and the uncompiler share, so that each gives a file the same
+// verdict. Every step yields its item or stops with fault() set:
+//   - 187 "Object file not found": the file cannot be opened;
+//   - 184 "Bad object file: it is N bytes, ...": larger than any
+//     controller's program, refused before anything of it is read;
+//   - 184 "Bad object file": no magic; 184 "Not an object file": a magic
+//     of no object file; 183 "Bad object record": no status byte;
+//   - 184 "Bad object file: it ends at byte N, inside record R (L bytes
+//     from byte B)": the file breaks off inside a record (records counted
+//     from 1 after the header, bytes from 0), or another reason it cannot
+//     be read on.
+// A 0 length byte ends the file as its end does. The items read are counted
+// in the statistics given, if any.
+class ObjectFileReader {
+public:
+    bool open(const char *path, ZQ_TRANSFER_STATS *stats);
+    bool readMagic(std::uint16_t &magic);
+    bool readStatus(std::uint8_t &status);
+    // The next record (valid until the next call; it may be edited in
+    // place), or nullptr at the end of the file or with the fault.
+    ZQ_OBJECT_RECORD *next();
+    // Stops the walk at the latest record, which its reader cannot take:
+    // 184 "Bad object file: record R (at byte B) " and `what`.
+    bool refuseRecord(const std::string &what);
+    // Back to the first record, for a second walk that counts in `stats`.
+    bool rewind(ZQ_TRANSFER_STATS *stats);
+
+    const ObjectFileFault &fault() const { return fault_; }
+    // Where the latest record starts, and its number from 1.
+    std::int64_t recordStart() const { return start_; }
+    int recordNumber() const { return number_; }
+
+private:
+    bool fail(std::uint16_t code, std::string text);
+    std::string cutShort() const;
+
+    std::unique_ptr<ObjectFile> file_;
+    ZQ_TRANSFER_STATS *stats_ = nullptr;
+    ObjectFileFault fault_;
+    std::int64_t start_ = 0;
+    int number_ = 0;
+};
 
 // ---- Program offsets ------------------------------------------------------------
 

@@ -195,12 +195,7 @@ public:
     Uncompiler(std::int32_t model, ZQ_TRANSFER_STATS &stats) : model_(model), stats_(stats) {}
 
     std::int32_t run(const char *objectPath, const char *stepPath, const char *tablePath, const char *configPath) {
-        int error = 0;
-        object_ = ObjectFile::OpenExisting(objectPath, error);
-        if (!object_) {
-            setUncompileError(err::kObjectFileNotFound, err::kObjectNotFound);
-            return 0;
-        }
+        if (!object_.open(objectPath, &stats_)) return refused();
         for (auto [listing, path] : {std::pair{&steps_, stepPath}, {&table_, tablePath}, {&config_, configPath}}) {
             if (!listing->create(path)) {
                 setUncompileError(static_cast<std::uint16_t>(errno), err::kCannotCreateFile);
@@ -210,14 +205,13 @@ public:
         if (!readHeader()) return 0;
 
         std::vector<std::uint8_t> program(kProgramSize, 0);
-        readRecords(program);
+        if (!readRecords(program)) return refused();
         // The first listing write that fails ends the call with its error.
         errno = 0;
         if (!listSteps(program) || !WriteDataTableText(table_.file(), rows_, columns_, dataTable_) ||
             !WriteSystemConfig(config_.file(), sysconf_, model_))
             return writeFailed();
 
-        object_.reset();
         for (Listing *listing : {&steps_, &table_, &config_}) {
             if (!listing->close()) {
                 setUncompileError(static_cast<std::uint16_t>(errno), err::kFileError);
@@ -232,6 +226,12 @@ public:
     }
 
 private:
+    // The object file's own fault; the listings created go again.
+    std::int32_t refused() {
+        setUncompileError(object_.fault().code, object_.fault().text.c_str());
+        return 0;
+    }
+
     std::int32_t writeFailed() {
         setUncompileError(static_cast<std::uint16_t>(errno != 0 ? errno : EIO), err::kFileError);
         return 0;
@@ -240,13 +240,8 @@ private:
     // The magic chooses the notation; the status byte marks a file that
     // its upload met errors in.
     bool readHeader() {
-        int status = 0;
-        ZQ_OBJECT_RECORD *r = ReadObjectRecordCounted(*object_, kRecordMagic, status, &stats_);
-        if (!r || r->data->length != 2) {
-            setUncompileError(err::kBadObjectFile, err::kBadObjectFileText);
-            return false;
-        }
-        const std::uint16_t magic = static_cast<std::uint16_t>(r->data->bytes[0] | (r->data->bytes[1] << 8));
+        std::uint16_t magic = 0;
+        if (!object_.readMagic(magic)) return refused();
         switch (magic) {
         case kMagicNonEa: ea_ = false; break;
         case kMagicEa: ea_ = true; break;
@@ -258,18 +253,13 @@ private:
             ea_ = true;
             wide_ = true;
             break;
-        default:
-            setUncompileError(err::kBadObjectFile, err::kNotObjectFile);
-            return false;
+        default: break;  // the reader takes no other
         }
         WideFlagFormat = wide_;
 
-        r = ReadObjectRecordCounted(*object_, kRecordStatus, status, &stats_);
-        if (!r || r->data->length != 1) {
-            setUncompileError(err::kBadObjectRecord, err::kBadObjectRecordText);
-            return false;
-        }
-        if (r->data->bytes[0] != 0) ++stats_.warnings;
+        std::uint8_t status = 0;
+        if (!object_.readStatus(status)) return refused();
+        if (status != 0) ++stats_.warnings;
         return true;
     }
 
@@ -282,12 +272,11 @@ private:
         std::copy(data.begin(), data.end(), into.begin() + static_cast<std::ptrdiff_t>(at));
     }
 
-    // Files every record by its type, until the reading stops for whatever
-    // reason: the listings cover what was read before a broken record.
-    void readRecords(std::vector<std::uint8_t> &program) {
+    // Files every record by its type, to the end of the file; false for a
+    // file that breaks off, which is listed not at all.
+    bool readRecords(std::vector<std::uint8_t> &program) {
         ProgramOffsetWrap wrap;
-        int status = 0;
-        while (ZQ_OBJECT_RECORD *r = ReadObjectRecordCounted(*object_, kAnyRecordType, status, &stats_)) {
+        while (ZQ_OBJECT_RECORD *r = object_.next()) {
             const auto data = r->data->view();
             const auto address = static_cast<std::size_t>(r->address);
             switch (r->type) {
@@ -325,6 +314,7 @@ private:
                 break;  // the checksum is not checked here; unknown types are skipped
             }
         }
+        return !object_.fault();
     }
 
     void readTableSize(std::span<const std::uint8_t> data) {
@@ -401,7 +391,7 @@ private:
 
     std::int32_t model_;
     ZQ_TRANSFER_STATS &stats_;
-    std::unique_ptr<ObjectFile> object_;
+    ObjectFileReader object_;
     Listing steps_, table_, config_;
     bool ea_ = false;
     bool wide_ = false;

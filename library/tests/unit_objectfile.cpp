@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <csignal>
+#include <thread>
 
 #include "objectfile.h"
 #include "temp_dir.h"
@@ -279,4 +285,51 @@ TEST(ObjectFile, LargeFileReadsWholeAcrossBufferRefillsAndSeeks) {
         ASSERT_TRUE(r) << i;
         EXPECT_EQ(Bytes(r->data->view().begin(), r->data->view().end()), written[i - 2].data) << i;
     }
+}
+
+// A file whose size tells nothing (a pipe) is read a record at a time and
+// stopped at the record that takes it past the largest program any
+// controller holds.
+TEST(ObjectFile, ReaderStopsAFileThatGoesOnPastTheLargestProgram) {
+    TempDir dir;
+    const std::string path = dir.file("pipe.obj");
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    // Records of 259 bytes: the last one written crosses the limit.
+    const std::int64_t records = (kMostObjectFileBytes - 3) / 259 + 1;
+    std::signal(SIGPIPE, SIG_IGN);  // a reader that stops early ends the writer
+    // Joined however the test ends: once the reader has closed, a write fails.
+    std::jthread writer([&] {
+        const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0) return;
+        Bytes chunk{0xED, 0xFE, 0x00};
+        Bytes record(259, 0x5A);
+        record[0] = 255;
+        record[1] = kRecordProgram;
+        for (std::int64_t i = 0; i < records; ++i) {
+            chunk.insert(chunk.end(), record.begin(), record.end());
+            if (chunk.size() < 65536 && i + 1 < records) continue;
+            if (write(fd, chunk.data(), chunk.size()) != static_cast<ssize_t>(chunk.size())) break;
+            chunk.clear();
+        }
+        close(fd);
+    });
+    std::int64_t read = 0;
+    ZQ_TRANSFER_STATS stats{};
+    {
+        // (Declared after the writer, so closed before it is joined.)
+        ObjectFileReader reader;
+        std::uint16_t magic = 0;
+        std::uint8_t status = 0;
+        ASSERT_TRUE(reader.open(path.c_str(), &stats));
+        ASSERT_TRUE(reader.readMagic(magic));
+        ASSERT_TRUE(reader.readStatus(status));
+        while (reader.next()) ++read;
+        EXPECT_EQ(reader.fault().code, 184);
+        EXPECT_EQ(reader.fault().text, "Bad object file: it goes on past byte " + std::to_string(kMostObjectFileBytes) +
+                                           ", larger than any controller's program");
+        EXPECT_EQ(reader.recordNumber(), records);
+    }
+    writer.join();
+    EXPECT_EQ(read, records - 1);
+    EXPECT_EQ(stats.bytes, 3 + 259 * records);
 }

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
 
 #include "emulator_transport.h"
 #include "family_checks.h"
@@ -115,6 +118,25 @@ protected:
         EXPECT_EQ(ErrorText(id, &code), text);
         EXPECT_EQ(code, wanted);
         EXPECT_EQ(s.errors, 0);
+    }
+    // The uncompiler's verdict on the file: 0, no listing left behind, and
+    // its error, on the connection of the latest lookup, with this text
+    // and code. `stats` is what it counted.
+    void expectUncompileRefused(const std::string &path, const std::string &text, std::int32_t wanted,
+                                ZQ_TRANSFER_STATS &stats) {
+        markErrorQ42();  // not the download's error, left on the connection
+        const std::string stp = dir.file("p.stp"), dtb = dir.file("p.dtb"), cfg = dir.file("p.cfg");
+        EXPECT_EQ(ZqUncompile(6, path.c_str(), stp.c_str(), dtb.c_str(), cfg.c_str(), &stats), 0) << text;
+        std::int32_t code = 0;
+        EXPECT_EQ(ErrorText(id, &code), text);
+        EXPECT_EQ(code, wanted);
+        for (const auto &listing : {stp, dtb, cfg}) EXPECT_FALSE(Exists(listing)) << listing;
+    }
+    // The check, the download and the uncompiler all refuse the file alike.
+    void expectRefusedByAll(const Bytes &file, const std::string &text, std::int32_t wanted) {
+        expectRefused(file, text, wanted);
+        ZQ_TRANSFER_STATS s{};
+        expectUncompileRefused(dir.file("in.dso"), text, wanted, s);
     }
 
     orvemu::Controller emu;
@@ -365,10 +387,10 @@ TEST_F(Transfer, DownloadRefusesFilesThatDoNotFit) {
     setModel(6);
     ZQ_TRANSFER_STATS s{};
     std::int32_t code = 0;
-    expectRefused({}, "Bad object file", 184);
-    expectRefused({0xED}, "Bad object file", 184);
-    expectRefused({0xAD, 0xDE, 0x00}, "Not an object file", 184);
-    expectRefused({0xED, 0xFE}, "Bad object record", 183);
+    expectRefusedByAll({}, "Bad object file", 184);
+    expectRefusedByAll({0xED}, "Bad object file", 184);
+    expectRefusedByAll({0xAD, 0xDE, 0x00}, "Not an object file", 184);
+    expectRefusedByAll({0xED, 0xFE}, "Bad object record", 183);
     expectRefused(ObjectHeader(0xBEEF), "Wrong object file architecture - non-EA object file and EA controller.", 185);
     setModel(2);
     expectRefused(ObjectHeader(0xFEEB), "Wrong object file architecture - EA object file and non-EA controller.", 185);
@@ -389,7 +411,7 @@ TEST_F(Transfer, DownloadRefusesFilesThatDoNotFit) {
 
 // A file that cannot be read whole is refused before the load begins: only
 // the model read reaches the controller, and the text says where the file
-// breaks off.
+// breaks off. The uncompiler refuses a file that breaks off alike.
 TEST_F(Transfer, DownloadOfABrokenFileSendsNothingAndSaysWhere) {
     setModel(6);
     // One record of every type, in the order an upload writes them.
@@ -429,12 +451,15 @@ TEST_F(Transfer, DownloadOfABrokenFileSendsNothingAndSaysWhere) {
     const MemorySnapshot before = Snapshot(emu);
     for (const Case &k : cases) {
         SCOPED_TRACE(k.what);
-        expectRefused(k.file, "Bad object file: " + k.where, 184);
+        // The uncompiler lists a file with records of types no controller
+        // area has; it cannot list one that breaks off.
+        if (k.what == "an unknown type") expectRefused(k.file, "Bad object file: " + k.where, 184);
+        else expectRefusedByAll(k.file, "Bad object file: " + k.where, 184);
     }
     // A zero length byte ends a file only as a whole header: cut in its
     // header it is a file that breaks off.
-    expectRefused({0xED, 0xFE, 0x00, 0x00, 0x1D, 0x00},
-                  "Bad object file: it ends at byte 6, inside record 1 (4 bytes from byte 3)", 184);
+    expectRefusedByAll({0xED, 0xFE, 0x00, 0x00, 0x1D, 0x00},
+                       "Bad object file: it ends at byte 6, inside record 1 (4 bytes from byte 3)", 184);
     EXPECT_EQ(Snapshot(emu), before);
 
     // The whole file passes the check, which writes none of it, and goes
@@ -444,6 +469,120 @@ TEST_F(Transfer, DownloadOfABrokenFileSendsNothingAndSaysWhere) {
     ZQ_TRANSFER_STATS s{};
     EXPECT_EQ(download(whole, s), 1) << ErrorText(id);
     EXPECT_EQ(s.bytes, static_cast<std::int32_t>(whole.size()));
+}
+
+// A file larger than any controller's program is refused by all three
+// before its records are read: nothing of it is counted, and only the model
+// read reaches the controller. (The files are sparse: their holes cost no
+// disk and read as zeros, which end a file as a 0 length byte.)
+TEST_F(Transfer, FilesLargerThanAnyProgramAreRefusedUnread) {
+    setModel(6);
+    const std::string path = dir.file("huge.dso");
+    const auto sparse = [&](off_t size) {
+        std::remove(path.c_str());
+        Bytes start = ObjectHeader(0xFEED);
+        AddRecord(start, 6, 0, {0x01});
+        WriteBytes(path, start);
+        EXPECT_EQ(truncate(path.c_str(), size), 0);
+    };
+    const std::string bound = std::to_string(orv::kMostObjectFileBytes);
+    for (const off_t size : {off_t{2'300'000'000}, off_t{orv::kMostObjectFileBytes + 1}}) {
+        SCOPED_TRACE(size);
+        const std::string text = "Bad object file: it is " + std::to_string(size) +
+                                 " bytes, larger than any controller's program (at most " + bound + ")";
+        sparse(size);
+        emu.clearLog();
+        std::int32_t code = 0;
+        EXPECT_EQ(ZqCheckDownload(id, path.c_str()), 0);
+        EXPECT_EQ(ErrorText(id, &code), text);
+        EXPECT_EQ(code, 184);
+        ZQ_TRANSFER_STATS s{-1, -1, -1, -1};
+        EXPECT_EQ(ZqDownload(id, path.c_str(), &s), 0);
+        EXPECT_EQ(ErrorText(id), text);
+        EXPECT_EQ(emu.requests(), (std::vector<Bytes>{Frame(0x09, {0xD0, 0x32}), Frame(0x09, {0xD0, 0x32})}))
+            << "only the two model reads";
+        EXPECT_EQ(s.bytes, 0) << "nothing of it read";
+        ZQ_TRANSFER_STATS u{-1, -1, -1, -1};
+        expectUncompileRefused(path, text, 184, u);
+        EXPECT_EQ(u.bytes, 0);
+        EXPECT_EQ(u.steps, 0);
+    }
+    // A file of the largest size taken is read: its one record, then the
+    // holes, which end it.
+    sparse(orv::kMostObjectFileBytes);
+    EXPECT_EQ(ZqCheckDownload(id, path.c_str()), 1) << ErrorText(id);
+    ZQ_TRANSFER_STATS s{};
+    emu.clearLog();
+    EXPECT_EQ(ZqDownload(id, path.c_str(), &s), 1) << ErrorText(id);
+    EXPECT_EQ(s.bytes, 3 + 5);
+    EXPECT_EQ(sent(0x29), (std::vector<Bytes>{Frame(0x29, {6, 0, 0, 0x01})}));
+    const std::string stp = dir.file("p.stp"), dtb = dir.file("p.dtb"), cfg = dir.file("p.cfg");
+    EXPECT_EQ(ZqUncompile(6, path.c_str(), stp.c_str(), dtb.c_str(), cfg.c_str(), &s), 1);
+    EXPECT_EQ(s.bytes, 3 + 5);
+}
+
+// The download walks the file twice: once to check it, once to send it. A
+// file changed on the disk in between (here when the load begins) stops the
+// sending at what the check would have refused; the load is ended all the
+// same. (The changes lie past the first 64 KB, which the reader may still
+// hold from the check.)
+TEST_F(Transfer, FileChangedAfterItsCheckStopsTheSending) {
+    setModel(6);
+    Bytes file = ObjectHeader(0xFEED);
+    const std::size_t programs = 300;
+    for (std::size_t i = 0; i < programs; ++i) AddRecord(file, 1, static_cast<std::uint16_t>(i * 255), Bytes(255, 0x11));
+    const std::size_t sysconf = file.size();
+    AddRecord(file, 6, 0, {0x01});
+    AddRecord(file, 5, 0, {0x42});
+    Bytes hugeTable(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(sysconf));
+    AddRecord(hugeTable, 3, 0, {0xFF, 0xFF, 0xFF, 0x00});
+    AddRecord(hugeTable, 6, 0, {0x01});
+    const std::string at = std::to_string(sysconf), number = std::to_string(programs + 1);
+    struct Change {
+        const char *what;
+        std::function<void(Bytes &)> change;
+        std::string text;
+        std::int32_t code;
+        std::size_t writes;  // of the records after the program's
+    };
+    const Change changes[] = {
+        {"cut", [](Bytes &f) { f.resize(f.size() - 1); },
+         "Bad object file: it ends at byte " + std::to_string(file.size() - 1) + ", inside record " +
+             std::to_string(programs + 2) + " (5 bytes from byte " + std::to_string(sysconf + 5) + ")",
+         184, 1},
+        {"unknown type", [&](Bytes &f) { f[sysconf + 1] = 9; },
+         "Bad object file: record " + number + " (at byte " + at + ") has the unknown type 9", 184, 0},
+        {"table too large", [&](Bytes &f) { f = hugeTable; }, orv::TableTooLargeText(65535, 255), 183, 0},
+    };
+    const std::string path = dir.file("in.dso");
+    for (const Change &c : changes) {
+        SCOPED_TRACE(c.what);
+        std::remove(path.c_str());
+        WriteBytes(path, file);
+        const orvemu::Handler begin = emu.handler(0x01);
+        emu.setHandler(0x01, [&, begin](orvemu::Controller &ctl, const orvemu::Request &r) {
+            Bytes changed = file;
+            c.change(changed);
+            WriteBytes(path, changed);
+            return begin(ctl, r);
+        });
+        emu.clearLog();
+        ZQ_TRANSFER_STATS s{};
+        EXPECT_EQ(ZqDownload(id, path.c_str(), &s), 0);
+        emu.setHandler(0x01, begin);
+        std::int32_t code = 0;
+        EXPECT_EQ(ErrorText(id, &code), c.text);
+        EXPECT_EQ(code, c.code);
+        EXPECT_EQ(s.bytes, static_cast<std::int32_t>(file.size())) << "as the check counted it";
+        EXPECT_EQ(s.errors, 0);
+        EXPECT_EQ(emu.lastRequest(), kEnd);
+        // Only what came before the change went out.
+        const auto writes = sent(0x29);
+        ASSERT_EQ(writes.size(), programs * 16 + c.writes);
+        if (c.writes) {
+            EXPECT_EQ(writes.back(), Frame(0x29, {6, 0, 0, 0x01}));
+        }
+    }
 }
 
 TEST_F(Transfer, RefusedPieceEndsTheDownloadWithItsText) {

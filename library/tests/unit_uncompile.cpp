@@ -360,15 +360,22 @@ TEST_F(Uncompile, WarningsForTheStatusByteAndMisplacedRecords) {
     EXPECT_EQ(r.stats.bytes, static_cast<std::int32_t>(o.bytes.size()));
 }
 
-TEST_F(Uncompile, ABrokenRecordEndsTheListingQuietly) {
+// A listing of what came before a cut would pass for the whole program: a
+// file that breaks off is not listed, and the call says where it ends, as
+// the download does.
+TEST_F(Uncompile, ABrokenRecordFailsTheCallAndLeavesNoListing) {
     ObjectBytes o(kMagicNonEa, 0);
-    o.record(kRecordSteplen, 0, {2}).record(kRecordProgram, 0, {0x00, 0xC9});
+    o.record(kRecordSteplen, 0, {2}).record(kRecordDatasiz, 0, {1, 0, 1, 0}).record(kRecordProgram, 0, {0x00, 0xC9});
     o.bytes.resize(o.bytes.size() - 1);  // the program record is cut
     const Result r = run(o.bytes);
-    EXPECT_EQ(r.result, 1);
-    // The step is listed from bytes no record supplied: zeros.
-    EXPECT_EQ(r.steps, Heading(1) + kSeparator + kNoChange + kSeparator);
-    EXPECT_EQ(r.stats.bytes, 3 + 5);
+    EXPECT_EQ(r.result, 0);
+    const ZQ_ERROR_INFO info = libraryErrorInfo();
+    EXPECT_EQ(info.code, 184);
+    EXPECT_STREQ(info.text, "Bad object file: it ends at byte 21, inside record 3 (6 bytes from byte 16)");
+    EXPECT_FALSE(Exists(stp));
+    EXPECT_FALSE(r.tableExists);
+    EXPECT_FALSE(Exists(cfg));
+    EXPECT_EQ(r.stats.bytes, 3 + 5 + 8);
 }
 
 TEST_F(Uncompile, FailuresLeaveNoListingsAndNeverTouchExistingFiles) {
@@ -444,9 +451,13 @@ TEST_F(Uncompile, ArbitraryRecordsNeverBreakTheCall) {
             if (type == kRecordDatasiz) data = {static_cast<std::uint8_t>(next() % 8), 0, static_cast<std::uint8_t>(next() % 8), 0};
             o.record(type, static_cast<std::uint16_t>(next() | (next() % 4) << 8), data);
         }
-        if (round % 7 == 0 && o.bytes.size() > 3) o.bytes.resize(o.bytes.size() - 1);
+        const bool cut = round % 7 == 0 && o.bytes.size() > 3;
+        if (cut) o.bytes.resize(o.bytes.size() - 1);
         const Result r = run(o.bytes, next() % 18);
-        EXPECT_EQ(r.result, 1);
+        EXPECT_EQ(r.result, cut ? 0 : 1);
+        if (cut) {
+            EXPECT_EQ(libraryErrorInfo().code, 184);
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 #include "file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -54,6 +55,13 @@ bool File::position(std::int64_t &at) const {
     const off_t p = ::lseek(fd_, 0, SEEK_CUR);
     if (p < 0) return false;
     at = p;
+    return true;
+}
+
+bool File::size(std::int64_t &bytes) const {
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) return false;
+    bytes = S_ISREG(st.st_mode) ? static_cast<std::int64_t>(st.st_size) : 0;
     return true;
 }
 

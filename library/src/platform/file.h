@@ -25,6 +25,8 @@ public:
     bool close();
 
     bool position(std::int64_t &at) const;
+    // The file's size as the system reports it (0 for a pipe or a device).
+    bool size(std::int64_t &bytes) const;
     bool seek(std::int64_t at);
     // Up to n bytes, fewer only at the end of the file; -1 on a failed read.
     long read(std::uint8_t *into, std::size_t n);
