@@ -160,6 +160,11 @@ void RegisterFileReader::open(const QString &path) {
     QByteArray line;
     qsizetype entries = 0;
     while (nextLine(line)) {
+        if (lines_.lineNumber() > MaxRegisterFileLines) {
+            lastLine_ = lines_.lineNumber();
+            throw RuntimeError(BadFileFormat,
+                               QStringLiteral("More lines than a register file holds (%1)").arg(MaxRegisterFileLines));
+        }
         if (lines_.lineNumber() <= 2 || BlankLine(line)) continue;
         if (++entries > MaxRegisterLines) {
             lastLine_ = lines_.lineNumber();

@@ -105,8 +105,10 @@ private:
 // The most register lines the format holds: registers 1 to 1000, eight
 // non-volatile banks of 1000 and the 700 V-registers.
 inline constexpr qsizetype MaxRegisterLines = 1000 + 8 * 1000 + 700;
-// The longest line a register file may hold; its lines are a few dozen
+// The most lines, blank ones included (which are passed over), and the
+// longest line a register file may hold; its lines are a few dozen
 // characters.
+inline constexpr qsizetype MaxRegisterFileLines = 4 * MaxRegisterLines;
 inline constexpr qsizetype MaxRegisterLineLength = 1024;
 
 // One register line: the register number and the value as they stand.
@@ -124,8 +126,8 @@ public:
     // Opens the file and looks it over whole before anything is taken from
     // it: raises RuntimeError when it cannot be read (FileNotFound), and
     // when a line is longer than MaxRegisterLineLength or the file holds
-    // more than MaxRegisterLines register lines (lineNumber() then names
-    // the line).
+    // more than MaxRegisterLines register lines or MaxRegisterFileLines
+    // lines in all (lineNumber() then names the line).
     void open(const QString &path);
     // Passes over the header line and the empty line without examining them;
     // raises RuntimeError when the file has fewer than two lines.

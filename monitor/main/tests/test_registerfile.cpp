@@ -807,6 +807,11 @@ private Q_SLOTS:
         QCOMPARE(s.status(), QStringLiteral("Failed to write registers!\n") + path +
                                  QStringLiteral(", line 9703: More register lines than a register file holds (9700)"));
         QCOMPARE(s.requests(), QStringList());
+        // ... and so are more lines than a register file has, blank ones included.
+        writeAll(path, Header + QByteArray(4 * MaxRegisterLines, '\n'));
+        s.download(path);
+        QCOMPARE(s.status(), QStringLiteral("Failed to write registers!\n") + path +
+                                 QStringLiteral(", line 38801: More lines than a register file holds (38800)"));
 
         QFile::remove(path);
         s.download(path);
