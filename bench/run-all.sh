@@ -34,6 +34,7 @@ benches=(
     "polling_bench 300 60"
     "firmware_bench 5 2"
     "tablefile_bench - -"
+    "registerfile_bench - -"
     "raw_bench - -"
     "stall_bench - -"
     "stall_bench - - window"

@@ -23,6 +23,7 @@ void usage(std::FILE *to = stderr) {
     std::fprintf(to,
                  "usage: orvemu [--model N] [--pty] [--baud N] [--udp ADDRESS] [--tcp ADDRESS] [--raw INTERFACE] [--live]\n"
                  "              [--line-timing] [--turnaround SPEC] [--delivery paced|once|bursts:MS]\n"
+                 "              [--refuse-writes FIRST-LAST]\n"
                  "       orvemu --help | --version\n"
                  "  --model N          model code the controller reports (default 5)\n"
                  "  --pty              serve a pseudo-terminal and print its device path\n"
@@ -45,6 +46,8 @@ void usage(std::FILE *to = stderr) {
                  "  --udp ADDRESS      serve UDP port 3000 on ADDRESS, an IPv4 address (e.g. 127.0.0.2)\n"
                  "  --tcp ADDRESS      serve TCP port 6000 on ADDRESS, an IPv4 address\n"
                  "  --raw INTERFACE    serve the raw-Ethernet controller network on INTERFACE\n"
+                 "  --refuse-writes FIRST-LAST  writes of registers and V-registers FIRST to LAST\n"
+                 "                     are refused (illegal register)\n"
                  "  --live             values change on their own: register 1 counts up four\n"
                  "                     times a second, digital input 1 and flag 1 toggle every second\n");
 }
@@ -79,6 +82,13 @@ std::pair<orvemu::Delivery, int> deliveryOf(const std::string &option, const std
     refuse(option + " needs paced, once or bursts:MS (MS from 1 to 1000), not \"" + text + "\"");
 }
 
+// The value of --refuse-writes: two register numbers.
+std::pair<unsigned long, unsigned long> rangeOf(const std::string &option, const std::string &text) {
+    const auto dash = text.find('-');
+    if (dash == std::string::npos) refuse(option + " needs FIRST-LAST, not \"" + text + "\"");
+    return {wholeNumber(option, text.substr(0, dash), 65535), wholeNumber(option, text.substr(dash + 1), 65535)};
+}
+
 // The value of --udp or --tcp: an address in dotted digits (no name is looked up).
 std::string ipv4(const std::string &option, const std::string &text) {
     in_addr a{};
@@ -97,6 +107,7 @@ int main(int argc, char **argv) {
     std::optional<std::pair<orvemu::Delivery, int>> delivery;
     unsigned long baud = 9600;
     std::string udp, tcp, raw;
+    std::optional<std::pair<unsigned long, unsigned long>> refusedWrites;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&]() -> std::string {
@@ -113,6 +124,7 @@ int main(int argc, char **argv) {
         else if (a == "--udp") udp = ipv4(a, value());
         else if (a == "--tcp") tcp = ipv4(a, value());
         else if (a == "--raw") raw = value();
+        else if (a == "--refuse-writes") refusedWrites = rangeOf(a, value());
         else if (a == "--help" || a == "-h") { usage(stdout); return 0; }
         else if (a == "--version") { std::printf("orvemu %s\n", ORV_VERSION); return 0; }
         else { usage(); return 2; }
@@ -123,6 +135,15 @@ int main(int argc, char **argv) {
     controller.setLineTiming(lineTiming || turnaround || delivery);
     if (turnaround) controller.setTurnaround(*turnaround);
     if (delivery) controller.setDelivery(delivery->first, delivery->second);
+    // Register (0B) and V-register (5F) writes both name their number first.
+    if (refusedWrites)
+        for (const std::uint8_t code : {std::uint8_t{0x0B}, std::uint8_t{0x5F}}) {
+            const orvemu::Handler write = controller.handler(code);
+            controller.setHandler(code, [write, range = *refusedWrites](orvemu::Controller &c, const orvemu::Request &r) {
+                const unsigned long n = r.args.size() >= 2 ? orvemu::u16(r.args.data()) : 0;
+                return n >= range.first && n <= range.second ? orvemu::shortReply(orvemu::kIllegalRegister) : write(c, r);
+            });
+        }
     std::vector<std::unique_ptr<orvemu::Server>> servers;
     std::string why;
     // Says what could not be served, where and why, and ends with status 1.

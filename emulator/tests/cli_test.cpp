@@ -57,6 +57,8 @@ TEST(Cli, UnusableArgumentsAndPlacesAreRefusedWithTheReason) {
         {"--turnaround 5,45@101%", {2, turnaround + "\"5,45@101%\"\n"}},
         {"--delivery bursty", {2, "orvemu: --delivery needs paced, once or bursts:MS (MS from 1 to 1000), not \"bursty\"\n"}},
         {"--delivery bursts:0", {2, "orvemu: --delivery needs paced, once or bursts:MS (MS from 1 to 1000), not \"bursts:0\"\n"}},
+        {"--refuse-writes 501", {2, "orvemu: --refuse-writes needs FIRST-LAST, not \"501\"\n"}},
+        {"--refuse-writes 1-70000", {2, "orvemu: --refuse-writes needs a whole number from 0 to 65535, not \"70000\"\n"}},
         {"--model 5x", {2, "orvemu: --model needs a whole number from 0 to 2147483647, not \"5x\"\n"}},
         {"--udp localhost", {2, "orvemu: --udp needs an IPv4 address such as 127.0.0.2, not \"localhost\"\n"}},
         {"--udp " + taken, {1, "orvemu: cannot serve udp on " + taken + ":3000: Address already in use\n"}},

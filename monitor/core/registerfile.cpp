@@ -12,6 +12,7 @@
 #include "core/controls.h"
 #include "core/eventpump.h"
 #include "core/globals.h"
+#include "core/link.h"
 #include "core/msgbox.h"
 #include "core/orvcomm_binding.h"
 #include "core/runtime_error.h"
@@ -19,6 +20,8 @@
 namespace {
 constexpr int InputPastEnd = 62;
 constexpr int TypeMismatch = 13;
+constexpr int DeviceError = 57;
+constexpr int BadFileFormat = 321;
 }  // namespace
 
 // ---- Format ---------------------------------------------------------------------
@@ -147,47 +150,88 @@ void RegisterFileWriter::discard() {
 // ---- Reader ---------------------------------------------------------------------
 
 void RegisterFileReader::open(const QString &path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    close();
+    path_ = path;
+    lastLine_ = 0;
+    if (!lines_.open(path))
         throw RuntimeError(RuntimeErrors::FileNotFound, QStringLiteral("File not found: ") + path);
-    QString text = QString::fromLatin1(f.readAll());
-    if (text.endsWith(u'\n')) text.chop(1);
-    lines_ = text.isEmpty() ? QStringList() : text.split(u'\n');
-    for (QString &line : lines_)
-        if (line.endsWith(u'\r')) line.chop(1);
-    pos_ = lastLine_ = 0;
+    // The whole file is looked over first, a line at a time: one that
+    // cannot be a register file is refused before anything is taken.
+    QByteArray line;
+    qsizetype entries = 0;
+    while (nextLine(line)) {
+        if (lines_.lineNumber() > MaxRegisterFileLines) {
+            lastLine_ = lines_.lineNumber();
+            throw RuntimeError(BadFileFormat,
+                               QStringLiteral("More lines than a register file holds (%1)").arg(MaxRegisterFileLines));
+        }
+        if (lines_.lineNumber() <= 2 || BlankLine(line)) continue;
+        if (++entries > MaxRegisterLines) {
+            lastLine_ = lines_.lineNumber();
+            throw RuntimeError(BadFileFormat, QStringLiteral("More register lines than a register file holds (%1)")
+                                                  .arg(MaxRegisterLines));
+        }
+    }
+    if (!lines_.rewind()) throw RuntimeError(DeviceError, QStringLiteral("Device I/O error: ") + path);
+    entries_ = entries;
+}
+
+bool RegisterFileReader::nextLine(QByteArray &line) {
+    switch (lines_.next(line)) {
+    case TextLineReader::Read::Line: return true;
+    case TextLineReader::Read::End: return false;
+    case TextLineReader::Read::TooLong:
+        lastLine_ = lines_.lineNumber();
+        throw RuntimeError(BadFileFormat, QStringLiteral("Line longer than %1 characters: ").arg(MaxRegisterLineLength) +
+                                              QuotedLine(line));
+    case TextLineReader::Read::Error: break;
+    }
+    lastLine_ = lines_.lineNumber() + 1;
+    throw RuntimeError(DeviceError, QStringLiteral("Device I/O error: ") + path_ + QStringLiteral(" (") +
+                                        lines_.errorString() + QStringLiteral(")"));
 }
 
 void RegisterFileReader::skipHeader() {
-    if (lines_.size() - pos_ < 2) throw RuntimeError(InputPastEnd, QStringLiteral("Input past end of file"));
-    pos_ += 2;
+    QByteArray line;
+    for (int i = 0; i < 2; ++i)
+        if (!nextLine(line)) throw RuntimeError(InputPastEnd, QStringLiteral("Input past end of file"));
 }
 
-bool RegisterFileReader::atEnd() {
-    while (pos_ < lines_.size() && lines_[pos_].trimmed().isEmpty()) ++pos_;
-    return pos_ >= lines_.size();
+bool RegisterFileReader::fetch() {
+    if (hasPending_) return true;
+    while (nextLine(pending_)) {
+        if (BlankLine(pending_)) continue;
+        // The file has grown since it was looked over.
+        if (taken_ >= entries_) {
+            lastLine_ = lines_.lineNumber();
+            throw RuntimeError(BadFileFormat, QStringLiteral("The file changed while it was read"));
+        }
+        hasPending_ = true;
+        pendingLine_ = lines_.lineNumber();
+        return true;
+    }
+    return false;
 }
 
-qsizetype RegisterFileReader::entriesLeft() const {
-    qsizetype n = 0;
-    for (qsizetype i = pos_; i < lines_.size(); ++i)
-        if (!lines_[i].trimmed().isEmpty()) ++n;
-    return n;
-}
+bool RegisterFileReader::atEnd() { return !fetch(); }
 
 RegisterFileEntry RegisterFileReader::next() {
-    if (atEnd()) throw RuntimeError(InputPastEnd, QStringLiteral("Input past end of file"));
-    const QString &line = lines_[pos_++];
-    lastLine_ = pos_;
+    if (!fetch()) throw RuntimeError(InputPastEnd, QStringLiteral("Input past end of file"));
+    hasPending_ = false;
+    ++taken_;
+    lastLine_ = pendingLine_;
+    const QString line = QString::fromLatin1(pending_);
     const QStringList fields = splitFields(line);
-    if (fields.size() != 2)
-        throw RuntimeError(TypeMismatch, QStringLiteral("Not a register line: ") + line);
+    if (fields.size() != 2) throw RuntimeError(TypeMismatch, QStringLiteral("Not a register line: ") + QuotedLine(line));
     return {fields[0], fields[1]};
 }
 
 void RegisterFileReader::close() {
-    lines_.clear();
-    pos_ = 0;
+    lines_.close();
+    pending_.clear();
+    hasPending_ = false;
+    entries_ = taken_ = 0;
+    pendingLine_ = 0;
 }
 
 QString RegisterFileFailure(const QString &words, const QString &path, qsizetype line, const std::exception &e) {
@@ -202,11 +246,49 @@ QString RegisterFileFailure(const QString &words, const QString &path, qsizetype
 double RegisterFileReader::realNumber(const QString &field) {
     bool ok = false;
     const double v = QLocale::c().toDouble(field, &ok);
-    if (!ok) throw RuntimeError(TypeMismatch, QStringLiteral("Type mismatch: ") + field);
+    if (!ok) throw RuntimeError(TypeMismatch, QStringLiteral("Type mismatch: ") + QuotedLine(field));
     return v;
 }
 
 int32_t RegisterFileReader::wholeNumber(const QString &field) {
     if (const auto v = roundToWhole(realNumber(field), BoxBits::Bits32)) return *v;
     throw RuntimeError(RuntimeErrors::Overflow, QStringLiteral("Overflow"));
+}
+
+// ---- What a download did ------------------------------------------------------------
+
+void RegisterWrites::refusal(int32_t reg, qsizetype line, const QString &reason) {
+    if (refused++ > 0) return;
+    firstRegister = reg;
+    firstLine = line;
+    firstReason = reason;
+}
+
+RegisterWrites::Outcome RegisterWrites::write(int32_t connection, int32_t reg, qsizetype line,
+                                              const std::function<int32_t()> &call) {
+    if (reg < 1 || reg > 65535) {
+        refusal(reg, line, QStringLiteral("no such register, not sent"));
+        return Outcome::Refused;
+    }
+    if (call() == 1) {
+        ++written;
+        return Outcome::Written;
+    }
+    ControllerLink &link = controllerLink();
+    if (link.failureLosesLink(connection)) {
+        lostReason = link.lastFailure();
+        return Outcome::LinkLost;
+    }
+    refusal(reg, line, link.lastFailure());
+    return Outcome::Refused;
+}
+
+QString RegisterWrites::summary() const {
+    QString text = QStringLiteral("%1 %2 written, %3 refused")
+                       .arg(written)
+                       .arg(written == 1 ? QStringLiteral("line") : QStringLiteral("lines"))
+                       .arg(refused);
+    if (refused > 0)
+        text += QStringLiteral(" (the first: register %1 at line %2, %3)").arg(firstRegister).arg(firstLine).arg(firstReason);
+    return text + QLatin1Char('.');
 }

@@ -19,7 +19,10 @@
 #include <QStringList>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
+
+#include "core/textlines.h"
 
 // ---- Format ---------------------------------------------------------------------
 
@@ -99,6 +102,15 @@ private:
 
 // ---- Reader ---------------------------------------------------------------------
 
+// The most register lines the format holds: registers 1 to 1000, eight
+// non-volatile banks of 1000 and the 700 V-registers.
+inline constexpr qsizetype MaxRegisterLines = 1000 + 8 * 1000 + 700;
+// The most lines, blank ones included (which are passed over), and the
+// longest line a register file may hold; its lines are a few dozen
+// characters.
+inline constexpr qsizetype MaxRegisterFileLines = 4 * MaxRegisterLines;
+inline constexpr qsizetype MaxRegisterLineLength = 1024;
+
 // One register line: the register number and the value as they stand.
 struct RegisterFileEntry {
     QString number;
@@ -106,11 +118,16 @@ struct RegisterFileEntry {
     bool failedRead() const { return value == FailedReadMark; }
 };
 
-// Reads a register file. Blank lines between the entries and after the last
-// are passed over.
+// Reads a register file a line at a time. Blank lines between the entries
+// and after the last are passed over. A line ends at CR LF, LF or CR.
 class RegisterFileReader {
 public:
-    // Raises RuntimeError when the file cannot be read.
+    RegisterFileReader() : lines_(MaxRegisterLineLength) {}
+    // Opens the file and looks it over whole before anything is taken from
+    // it: raises RuntimeError when it cannot be read (FileNotFound), and
+    // when a line is longer than MaxRegisterLineLength or the file holds
+    // more than MaxRegisterLines register lines or MaxRegisterFileLines
+    // lines in all (lineNumber() then names the line).
     void open(const QString &path);
     // Passes over the header line and the empty line without examining them;
     // raises RuntimeError when the file has fewer than two lines.
@@ -118,7 +135,7 @@ public:
     // True when no register line is left.
     bool atEnd();
     // How many register lines are left.
-    qsizetype entriesLeft() const;
+    qsizetype entriesLeft() const { return entries_ - taken_; }
     // The next register line; raises RuntimeError at the end of the file and
     // for a line that is not two fields separated by blanks or a comma.
     RegisterFileEntry next();
@@ -134,9 +151,45 @@ public:
     static double realNumber(const QString &field);
 
 private:
-    QStringList lines_;
-    qsizetype pos_ = 0;
+    // The next line, or false at the end; raises RuntimeError for a line
+    // that is too long or a file that cannot be read.
+    bool nextLine(QByteArray &line);
+    // Reads ahead to the next register line.
+    bool fetch();
+
+    TextLineReader lines_;
+    QString path_;
+    QByteArray pending_;
+    bool hasPending_ = false;
+    qsizetype pendingLine_ = 0;
+    qsizetype entries_ = 0;
+    qsizetype taken_ = 0;
     qsizetype lastLine_ = 0;
+};
+
+// What a register download did, for the text at its end: the lines
+// written, and the writes the controller refused with the first of them.
+struct RegisterWrites {
+    int written = 0;
+    int refused = 0;
+    int32_t firstRegister = 0;
+    qsizetype firstLine = 0;
+    QString firstReason;
+
+    void refusal(int32_t reg, qsizetype line, const QString &reason);
+    bool clean() const { return refused == 0; }
+
+    // Makes one write (`call`, the library's, 1 for success) of the line
+    // and counts it: written, refused by the controller (a register number
+    // beyond 16 bits, which would reach another register on the wire, is
+    // refused without being sent), or failed for want of the link, which
+    // is not counted: the download ends there (lostReason says why).
+    enum class Outcome { Written, Refused, LinkLost };
+    Outcome write(int32_t connection, int32_t reg, qsizetype line, const std::function<int32_t()> &call);
+    QString lostReason;
+    // "5200 lines written, 500 refused (the first: register 501 at line 503,
+    // Illegal register number specified.)."
+    QString summary() const;
 };
 
 // A register file command that failed on its file: the words, a line feed,

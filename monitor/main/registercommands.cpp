@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <functional>
 #include <optional>
 
 #include "core/basics.h"
@@ -128,12 +129,6 @@ private:
     int part_ = 0;
 };
 
-// Register numbers beyond 16 bits would reach another register on the wire:
-// such a write fails without being sent.
-bool putRegister(int32_t reg, int32_t value) {
-    if (reg < 1 || reg > 65535) return false;
-    return OrvComm::ZqPutRegister(ConnectionHandle, reg, value) == 1;
-}
 
 // The shared dialog prepared for a register file: no name, text files first.
 void prepareDialog(CommonDialog &dialog, bool cancelError) {
@@ -151,16 +146,118 @@ bool linkRefused(const QString &failed) {
     return !refused.isEmpty();
 }
 
-// A write that failed because the link is gone ends the download: every
-// later write would wait out its time-out too.
-struct LinkLost {};
-void failedWrite() {
-    if (controllerLink().callLostLink()) throw LinkLost{};
-}
-
 QString registersDownloaded(int64_t from, int64_t to) {
     return QStringLiteral("Registers") + numberWithBlank(double(from)) + QStringLiteral(" to") +
            numberWithBlank(double(to)) + QStringLiteral(" downloaded!");
+}
+
+// A write that failed because the link is gone ends the download: every
+// later write would wait out its time-out too.
+struct LinkLost {};
+
+// The File menu's download of a register file: registers 1 to 1000, the
+// non-volatile banks (EA controllers), the V-registers (model 5). Every
+// write the controller refuses is counted; the first one the bank section
+// has refused ends the download, so that no line of a bank is ever
+// written as a V-register.
+class FileDownload {
+public:
+    explicit FileDownload(RegisterFileReader &file) : file_(file) {}
+
+    void run() {
+        firstSection();
+        DoEvents();
+        int32_t probe = 0;
+        const bool upperBanks = OrvComm::ZqGetRegister(ConnectionHandle, 36001, &probe) == 1;
+        const int lineLimit = upperBanks && bigNonVolatileModel() ? 8000 : 4000;
+        if (eaController() && !bankSection(lineLimit)) return;
+        if (ControllerModel == 5) vRegisters();
+    }
+
+    RegisterWrites writes;
+    // The line where the bank section met its first refused write; 0 when
+    // it met none.
+    qsizetype bankStop = 0;
+
+private:
+    // True when the controller took the write; a refusal is counted, and a
+    // write that failed for want of the link marks it lost and raises
+    // LinkLost.
+    bool written(int32_t reg, const std::function<int32_t()> &write) {
+        switch (writes.write(ConnectionHandle, reg, file_.lineNumber(), write)) {
+        case RegisterWrites::Outcome::Written: return true;
+        case RegisterWrites::Outcome::Refused: return false;
+        case RegisterWrites::Outcome::LinkLost: break;
+        }
+        controllerLink().markLost(writes.lostReason);
+        throw LinkLost{};
+    }
+    bool putRegister(int32_t reg, const RegisterFileEntry &entry) {
+        const int32_t value = RegisterFileReader::wholeNumber(entry.value);
+        return written(reg, [&] { return OrvComm::ZqPutRegister(ConnectionHandle, reg, value); });
+    }
+
+    // Registers 1 to 1000: exactly 1000 lines; failed writes, failed reads
+    // of the upload ("*") and register 128 are passed over.
+    void firstSection() {
+        for (int i = 1; i <= 1000; ++i) {
+            const RegisterFileEntry entry = file_.next();
+            const int32_t reg = RegisterFileReader::wholeNumber(entry.number);
+            if (entry.failedRead() || reg == UntouchedRegister) continue;
+            if (putRegister(reg, entry) && i % 100 == 0) showStatus(registersDownloaded(int64_t(reg) - 99, reg));
+        }
+    }
+
+    // The non-volatile banks, up to the line limit; false when a write was
+    // refused, which ends the download.
+    bool bankSection(int lineLimit) {
+        for (int count = 0; !file_.atEnd() && count < lineLimit; ++count) {
+            if (count % 100 == 0) DoEvents();
+            const RegisterFileEntry entry = file_.next();
+            const int32_t reg = RegisterFileReader::wholeNumber(entry.number);
+            if (entry.failedRead() || reg == UntouchedRegister) continue;
+            if (!putRegister(reg, entry)) {
+                bankStop = file_.lineNumber();
+                return false;
+            }
+            if (count % 100 == 0 && count > 0) showStatus(registersDownloaded(int64_t(reg) - 100, int64_t(reg) - 1));
+        }
+        return true;
+    }
+
+    // The V-registers, as doubles, to the end of the file.
+    void vRegisters() {
+        while (!file_.atEnd()) {
+            const RegisterFileEntry entry = file_.next();
+            const int32_t reg = RegisterFileReader::wholeNumber(entry.number);
+            frmMain &m = form<frmMain>();
+            if (!entry.failedRead()) {
+                OrvComm::ZQ_VREGISTER &record = m.VRegRecord;
+                record.number = reg;
+                record.type = 16;
+                record.doubleValue = RegisterFileReader::realNumber(entry.value);
+                if (written(reg, [&] { return OrvComm::ZqSetVRegister(ConnectionHandle, &record); }))
+                    m.Message->setText(QStringLiteral("Register ") + QString::number(reg) + QStringLiteral(" downloaded!"));
+            }
+            m.RefreshMessage();
+            DoEvents();
+        }
+    }
+
+    RegisterFileReader &file_;
+};
+
+// The status line at the end of a download that read its file through:
+// the Part's text only when every write was taken.
+QString downloadEnd(const FileDownload &d, const QString &path) {
+    const QString failed = QStringLiteral("Failed to write registers!\n");
+    if (d.bankStop > 0)
+        return failed + QStringLiteral("The download ended at line %1 of ").arg(d.bankStop) + path +
+               QStringLiteral(", where the controller refused a non-volatile register: the lines after it were not "
+                              "written.\n") +
+               d.writes.summary();
+    if (!d.writes.clean()) return failed + QStringLiteral("Every line of ") + path + QStringLiteral(" was read: ") + d.writes.summary();
+    return QStringLiteral("Register file write completed.");
 }
 
 }  // namespace
@@ -263,6 +360,28 @@ void ReadRegistersToFile() {
     }
 }
 
+// The download's file choice and question; the chosen file, or empty when
+// the command ends (a cancel raises the dialog's error).
+QString chooseDownloadFile() {
+    frmMain &m = form<frmMain>();
+    CommonDialog &dialog = m.CMDialog1;
+    // A cancel is reported as a failed download; the dialog is shared, so
+    // the setting ends with this use.
+    prepareDialog(dialog, true);
+    struct CancelErrorOff {
+        CommonDialog &d;
+        ~CancelErrorOff() { d.CancelError = false; }
+    } off{dialog};
+    dialog.ShowOpen(&m);
+    const QString path = dialog.FileName;
+    if (path.isEmpty()) return {};
+    if (MsgBox(QStringLiteral("Are you sure you want to Download to registers from file: ") + path +
+                   QStringLiteral(" to the controller?"),
+               mbYesNo) != mbYes)
+        return {};
+    return path;
+}
+
 void WriteRegistersFromFile() {
     if (linkRefused(QStringLiteral("Failed to write registers!"))) return;
     std::optional<Hourglass> wait;
@@ -271,104 +390,35 @@ void WriteRegistersFromFile() {
     // the yields between the writes.
     std::optional<ControllerLink::Hold> hold;
     RegisterFileReader file;
+    FileDownload download(file);
     QString path;
+    const auto end = [&](const QString &text) {
+        file.close();
+        hold.reset();
+        wait.reset();
+        showStatus(text);
+    };
     try {
-        {
-            frmMain &m = form<frmMain>();
-            CommonDialog &dialog = m.CMDialog1;
-            // A cancel is reported as a failed download; the dialog is shared,
-            // so the setting ends with this use.
-            prepareDialog(dialog, true);
-            struct CancelErrorOff {
-                CommonDialog &d;
-                ~CancelErrorOff() { d.CancelError = false; }
-            } off{dialog};
-            dialog.ShowOpen(&m);
-        }
-        path = form<frmMain>().CMDialog1.FileName;
+        path = chooseDownloadFile();
         if (path.isEmpty()) return;
-        if (MsgBox(QStringLiteral("Are you sure you want to Download to registers from file: ") + path +
-                       QStringLiteral(" to the controller?"),
-                   mbYesNo) != mbYes)
-            return;
-
         wait.emplace();
-        hold.emplace();
+        // The file is looked over whole before the first write.
         file.open(path);
+        hold.emplace();
         file.skipHeader();
         showStatus(QStringLiteral("Writing Register values, please wait ..."));
-
-        // Registers 1 to 1000: exactly 1000 lines; failed writes, failed
-        // reads of the upload ("*") and register 128 are passed over.
-        for (int i = 1; i <= 1000; ++i) {
-            const RegisterFileEntry entry = file.next();
-            const int32_t reg = RegisterFileReader::wholeNumber(entry.number);
-            if (entry.failedRead() || reg == UntouchedRegister) continue;
-            if (!putRegister(reg, RegisterFileReader::wholeNumber(entry.value))) {
-                if (reg >= 1 && reg <= 65535) failedWrite();
-                continue;
-            }
-            if (i % 100 == 0) showStatus(registersDownloaded(int64_t(reg) - 99, reg));
-        }
-        DoEvents();
-
-        int32_t probe = 0;
-        const bool upperBanks = OrvComm::ZqGetRegister(ConnectionHandle, 36001, &probe) == 1;
-        const int lineLimit = upperBanks && bigNonVolatileModel() ? 8000 : 4000;
-
-        // The non-volatile banks, up to the line limit; the first failed
-        // write ends them.
-        if (eaController()) {
-            for (int count = 0; !file.atEnd() && count < lineLimit; ++count) {
-                if (count % 100 == 0) DoEvents();
-                const RegisterFileEntry entry = file.next();
-                const int32_t reg = RegisterFileReader::wholeNumber(entry.number);
-                if (entry.failedRead() || reg == UntouchedRegister) continue;
-                if (!putRegister(reg, RegisterFileReader::wholeNumber(entry.value))) {
-                    if (reg >= 1 && reg <= 65535) failedWrite();
-                    break;
-                }
-                if (count % 100 == 0 && count > 0) showStatus(registersDownloaded(int64_t(reg) - 100, int64_t(reg) - 1));
-            }
-        }
-
-        // The V-registers, as doubles.
-        if (ControllerModel == 5) {
-            while (!file.atEnd()) {
-                const RegisterFileEntry entry = file.next();
-                const int32_t reg = RegisterFileReader::wholeNumber(entry.number);
-                frmMain &m = form<frmMain>();
-                if (!entry.failedRead()) {
-                    OrvComm::ZQ_VREGISTER &record = m.VRegRecord;
-                    record.number = reg;
-                    record.type = 16;
-                    record.doubleValue = RegisterFileReader::realNumber(entry.value);
-                    if (reg >= 1 && reg <= 65535 && OrvComm::ZqSetVRegister(ConnectionHandle, &record) == 1)
-                        m.Message->setText(QStringLiteral("Register ") + QString::number(reg) +
-                                           QStringLiteral(" downloaded!"));
-                    else if (reg >= 1 && reg <= 65535)
-                        failedWrite();
-                }
-                m.RefreshMessage();
-                DoEvents();
-            }
-        }
-        file.close();
-        hold.reset();
-        wait.reset();
-        showStatus(QStringLiteral("Register file write completed."));
+        download.run();
+        end(downloadEnd(download, path));
     } catch (const LinkLost &) {
         const qsizetype line = file.lineNumber();
-        file.close();
         hold.reset();
-        wait.reset();
-        showStatus(LinkRefusal(QStringLiteral("Failed to write registers!")) +
-                   QStringLiteral("\nThe download stopped at line %1 of ").arg(line) + path + u'.');
+        end(LinkRefusal(QStringLiteral("Failed to write registers!")) +
+            QStringLiteral("\nThe download stopped at line %1 of ").arg(line) + path + QStringLiteral(".\n") +
+            download.writes.summary());
     } catch (const std::exception &e) {
         const qsizetype line = file.lineNumber();
-        file.close();
-        hold.reset();
-        wait.reset();
-        showStatus(RegisterFileFailure(QStringLiteral("Failed to write registers!"), path, line, e));
+        const RegisterWrites &w = download.writes;
+        end(RegisterFileFailure(QStringLiteral("Failed to write registers!"), path, line, e) +
+            (w.written + w.refused > 0 ? QStringLiteral("\n") + w.summary() : QString()));
     }
 }

@@ -64,11 +64,13 @@ template <typename Call> int32_t transferCall(int32_t connection, CallError &err
 // give the step and the reason. A failure of the link itself shows the
 // link lost before the box is up, so that nothing says it is connected
 // meanwhile; a refusal (of the file, or by the controller) leaves it up.
-void downloadFailed(const QString &failed, const CallError &error) {
+// `registers`: what the register download before it left undone.
+void downloadFailed(const QString &failed, const CallError &error, const QString &registers = {}) {
     const QString reason = reasonOf(error);
     if (error.known && ControllerLink::losesLink(error.code)) controllerLink().markLost(reason);
     setStatus(QStringLiteral("Failed to Download!"));
-    MsgBox(failed + QStringLiteral("Error: ") + reason, mbExclamation);
+    MsgBox(failed + QStringLiteral("Error: ") + reason + (registers.isEmpty() ? QString() : QStringLiteral("\n\n") + registers),
+           mbExclamation);
 }
 
 // Closes the connection after a transfer and shows the link closed; True
@@ -148,80 +150,168 @@ QString EnterObjectFile(QString &path) { return form<frmLoadMain>().SaveDSOFile(
 
 // ---- Registers -------------------------------------------------------------------------------
 
-void DownloadRegisters(int32_t connection, const QString &objectFile) {
+namespace {
+
+// The register download of a program download, once the controller is
+// stopped: registers 501 to 1000 of the first thousand lines (a refused
+// write is passed over), then every later line up to the first write
+// refused. Each refusal is counted; a write that fails for want of the
+// link ends it at once.
+class ProgramRegisterDownload {
+public:
+    ProgramRegisterDownload(int32_t connection, RegisterFileReader &file)
+        : connection_(connection), file_(file), entries_(std::max<qsizetype>(1, file.entriesLeft())) {}
+
+    void run() {
+        firstPhase();
+        if (!lost()) restOfFile();
+    }
+    bool lost() const { return lostLine_ > 0; }
+    // The line whose write failed for want of the link.
+    qsizetype lostLine() const { return lostLine_; }
+    // The line where the second phase met its first refused write; 0 when
+    // it met none.
+    qsizetype stoppedAt() const { return stoppedAt_; }
+
+    RegisterWrites writes;
+
+private:
+    // One bar for the whole file.
+    void showRead() { setProgress(static_cast<int>(++read_ * 100 / entries_)); }
+
+    // Writes the line's value; a register whose read failed when the file
+    // was made ("*") is not written: its value is not known.
+    RegisterWrites::Outcome put(const RegisterFileEntry &e, int32_t reg) {
+        const int32_t value = RegisterFileReader::wholeNumber(e.value);
+        const auto outcome = writes.write(connection_, reg, file_.lineNumber(), [&] {
+            return OrvComm::ZqPutRegister(connection_, reg, value);
+        });
+        if (outcome == RegisterWrites::Outcome::LinkLost) lostLine_ = file_.lineNumber();
+        return outcome;
+    }
+
+    // The first thousand lines: only registers 501 to 1000 are written.
+    void firstPhase() {
+        for (int32_t n = 1; n <= 1000 && !lost(); ++n) {
+            transferProgress().setProgressCaption(QStringLiteral("Downloading Registers 501 to 1000..."));
+            const RegisterFileEntry e = file_.next();
+            showRead();
+            const int32_t reg = RegisterFileReader::wholeNumber(e.number);
+            lastRegister_ = reg;
+            if (reg < 501 || reg > 1000 || e.failedRead()) continue;
+            if (put(e, reg) != RegisterWrites::Outcome::Written) continue;
+            setStatus(QStringLiteral("Register# ") + num(n) + QStringLiteral(" downloaded!"));
+        }
+    }
+
+    // The rest of the file, up to its end or the first write refused.
+    void restOfFile() {
+        int32_t n = 1000;
+        while (!file_.atEnd()) {
+            ++n;
+            if (n % 1000 == 1) n = 1;
+            if (n % 10 == 0) DoEvents();
+            transferProgress().setProgressCaption(QStringLiteral("Downloading Register# ") + num(lastRegister_));
+            const RegisterFileEntry e = file_.next();
+            showRead();
+            const int32_t reg = RegisterFileReader::wholeNumber(e.number);
+            lastRegister_ = reg;
+            if (e.failedRead()) continue;
+            const auto outcome = put(e, reg);
+            if (outcome == RegisterWrites::Outcome::LinkLost) return;
+            if (outcome == RegisterWrites::Outcome::Refused) {
+                stoppedAt_ = file_.lineNumber();
+                return;
+            }
+            setStatus(QStringLiteral("Register# ") + num(reg) + QStringLiteral(" downloaded!"));
+        }
+    }
+
+    int32_t connection_;
+    RegisterFileReader &file_;
+    qsizetype entries_;
+    qsizetype read_ = 0;
+    int32_t lastRegister_ = 0;
+    qsizetype lostLine_ = 0;
+    qsizetype stoppedAt_ = 0;
+};
+
+// What the program download's last box says of a register download that
+// did not go through whole.
+QString registersNotAll(const QString &what) { return QStringLiteral("The registers were not all written: ") + what; }
+
+// The end of a register download that ran its course, or stopped at a
+// write the controller refused or at the link's loss: the label's success
+// text only when every write was taken.
+RegisterDownloadEnd registerDownloadEnd(const ProgramRegisterDownload &d, const QString &textFile) {
+    const RegisterWrites &w = d.writes;
+    if (d.lost()) {
+        const QString where = QStringLiteral("The register download stopped at line %1 of ").arg(d.lostLine()) +
+                              textFile + QStringLiteral(": ") + w.lostReason + QStringLiteral(".\n") + w.summary();
+        setStatus(QStringLiteral("Register download stopped at line %1 of ").arg(d.lostLine()) + textFile + u'.');
+        return {false, true, where};
+    }
+    if (w.clean()) {
+        setStatus(QStringLiteral(" Registers Downloaded: ") + num(w.written));
+        return {};
+    }
+    setStatus(QStringLiteral("Registers not all downloaded: ") + w.summary());
+    QString what = w.summary();
+    if (d.stoppedAt() > 0)
+        what += QStringLiteral("\nThe download of ") + textFile +
+                QStringLiteral(" ended at the write refused at line %1: the lines after it were not written.")
+                    .arg(d.stoppedAt());
+    return {false, false, registersNotAll(what)};
+}
+
+}  // namespace
+
+RegisterDownloadEnd DownloadRegisters(int32_t connection, const QString &objectFile) {
     const QString textFile = RegisterFileOf(objectFile);
     // An object file named *.txt has no register file of its own.
-    if (textFile.isEmpty() || IsOwnRegisterFile(objectFile)) return;
+    if (textFile.isEmpty() || IsOwnRegisterFile(objectFile)) return {};
+    const QString failed = QStringLiteral("Failed to Download Register Values!");
     RegisterFileReader file;
     try {
         file.open(textFile);
-    } catch (const std::exception &) {
-        return;  // no register file: the program goes alone
+    } catch (const RuntimeError &e) {
+        if (e.number() == RuntimeErrors::FileNotFound) return {};  // no register file: the program goes alone
+        // A file that cannot be a register file is not written in part.
+        const QString why = RegisterFileFailure(failed, textFile, file.lineNumber(), e);
+        MsgBox(why + QStringLiteral("\nNo register was written."));
+        return {false, false, registersNotAll(why.mid(failed.size() + 1) + QStringLiteral("\nNo register was written."))};
     }
-    if (MsgBox(QStringLiteral("Download Non-Volatile Registers?"), mbYesNo) != mbYes) return;
-    bool progressShown = false;
-    const QString failed = QStringLiteral("Failed to Download Register Values!");
+    if (MsgBox(QStringLiteral("Download Non-Volatile Registers?"), mbYesNo) != mbYes) return {};
     if (OrvComm::ZqPutStatus(connection, 0) != 1) {
         // Nothing written: the controller was not stopped.
-        MsgBox(failed + QStringLiteral("\nThe controller was not stopped: ") + linkErrorText(connection));
-        return;
+        const bool lost = controllerLink().failureLosesLink(connection);
+        const QString why = QStringLiteral("The controller was not stopped: ") + linkErrorText(connection);
+        MsgBox(failed + QStringLiteral("\n") + why);
+        return {false, lost, registersNotAll(why + QStringLiteral("; no register was written."))};
     }
+    ProgramRegisterDownload download(connection, file);
+    bool progressShown = false;
     try {
         Hourglass wait;
         file.skipHeader();
         transferProgress().showProgressWindow(QStringLiteral("Downloading Register Values..."));
         progressShown = true;
-        int written = 0;
-        int32_t lastRegister = 0;
-        // One bar for the whole file.
-        const qsizetype entries = std::max<qsizetype>(1, file.entriesLeft());
-        qsizetype entriesRead = 0;
-        const auto showRead = [&] { setProgress(static_cast<int>(++entriesRead * 100 / entries)); };
-        // A register whose read failed when the file was made ("*") is not
-        // written: its value is not known.
-        const auto put = [&](const RegisterFileEntry &e, int32_t reg) {
-            return OrvComm::ZqPutRegister(connection, reg, RegisterFileReader::wholeNumber(e.value)) == 1;
-        };
-        // The first thousand lines: only registers 501 to 1000 are written.
-        int32_t n = 1;
-        for (; n <= 1000; ++n) {
-            transferProgress().setProgressCaption(QStringLiteral("Downloading Registers 501 to 1000..."));
-            const RegisterFileEntry e = file.next();
-            showRead();
-            const int32_t reg = RegisterFileReader::wholeNumber(e.number);
-            lastRegister = reg;
-            if (reg < 501 || reg > 1000 || e.failedRead()) continue;
-            if (!put(e, reg)) continue;
-            setStatus(QStringLiteral("Register# ") + num(n) + QStringLiteral(" downloaded!"));
-            ++written;
-        }
-        n = 1000;
-        // The rest of the file, up to its end or the first write refused.
-        while (!file.atEnd()) {
-            ++n;
-            if (n % 1000 == 1) n = 1;
-            if (n % 10 == 0) DoEvents();
-            transferProgress().setProgressCaption(QStringLiteral("Downloading Register# ") + num(lastRegister));
-            const RegisterFileEntry e = file.next();
-            showRead();
-            const int32_t reg = RegisterFileReader::wholeNumber(e.number);
-            lastRegister = reg;
-            if (e.failedRead()) continue;
-            if (reg < 1 || reg > 65535 || !put(e, reg)) break;
-            setStatus(QStringLiteral("Register# ") + num(reg) + QStringLiteral(" downloaded!"));
-            ++written;
-        }
-        setProgress(100);
-        transferProgress().setStatusText(transferProgress().statusText() + QStringLiteral("\r\nRegister write completed."));
+        download.run();
+        if (!download.lost()) setProgress(100);
+        if (download.writes.clean() && !download.lost())
+            transferProgress().setStatusText(transferProgress().statusText() +
+                                             QStringLiteral("\r\nRegister write completed."));
         file.close();
         transferProgress().closeProgressWindow();
-        setStatus(QStringLiteral(" Registers Downloaded: ") + num(written));
     } catch (const std::exception &e) {
         const qsizetype line = file.lineNumber();
         file.close();
         if (progressShown) transferProgress().closeProgressWindow();
-        MsgBox(RegisterFileFailure(failed, textFile, line, e));
+        const QString why = RegisterFileFailure(failed, textFile, line, e) + QStringLiteral("\n") + download.writes.summary();
+        MsgBox(why);
+        return {false, false, registersNotAll(why.mid(failed.size() + 1))};
     }
+    return registerDownloadEnd(download, textFile);
 }
 
 namespace {
@@ -342,9 +432,17 @@ void DownloadProgram() {
         int32_t result = 0;
         int32_t link = 0;
         CallError error;
+        RegisterDownloadEnd registers;
         {
             Hourglass wait;
-            DownloadRegisters(ConnectionHandle, path);
+            registers = DownloadRegisters(ConnectionHandle, path);
+            if (registers.linkLost) {
+                // Without the link the program would only fail in its turn.
+                controllerLink().markLost(controllerLink().lastFailure());
+                setStatus(QStringLiteral("Failed to Download!"));
+                MsgBox(failed + registers.report + QStringLiteral("\nThe program was not downloaded."), mbExclamation);
+                return;
+            }
             // The register phase yields: take the connection as it is now.
             link = ConnectionHandle;
             result = RunTransferCall(QStringLiteral("Downloading Program..."), QStringLiteral("Downloading ") + path,
@@ -356,12 +454,14 @@ void DownloadProgram() {
         }
         if (result == 1) {
             setStatus(QStringLiteral("Download Complete!"));
+            // A register phase that did not go through is named last.
             MsgBox(path + QStringLiteral(" downloaded.\n\nbytes : ") + num(stats.bytes) + QStringLiteral("\nerrors : ") +
-                       num(stats.errors) + QStringLiteral("\nwarnings : ") + num(stats.warnings) + QStringLiteral("\n"),
-                   mbInformation);
+                       num(stats.errors) + QStringLiteral("\nwarnings : ") + num(stats.warnings) + QStringLiteral("\n") +
+                       (registers.complete ? QString() : QStringLiteral("\n") + registers.report),
+                   registers.complete ? mbInformation : mbExclamation);
             if (!closeAfterTransfer(link)) ShowLinkError(QStringLiteral("Error closing network.\n"), link);
         } else {
-            downloadFailed(failed, error);
+            downloadFailed(failed, error, registers.report);
         }
     } catch (const std::exception &e) {
         MsgBox(describeException(e), mbExclamation);

@@ -20,8 +20,20 @@ QString SelectObjectFile(QString &path);
 // overwrite it).
 QString EnterObjectFile(QString &path);
 
+// How the register download before a program download ended.
+struct RegisterDownloadEnd {
+    // Every write was taken (also when there was no register file, or the
+    // registers were not wanted).
+    bool complete = true;
+    // A write (or the stop) failed for want of the link: the program is not
+    // to follow as if all were well.
+    bool linkLost = false;
+    // What went wrong, for the program download's last box.
+    QString report;
+};
+
 // Writes the register file beside the object file into the controller.
-void DownloadRegisters(int32_t connection, const QString &objectFile);
+RegisterDownloadEnd DownloadRegisters(int32_t connection, const QString &objectFile);
 // Reads the controller's registers into the register file beside the object
 // file (the reads off the window thread); True when that file was written
 // whole. Otherwise an earlier register file stays as it was.

@@ -446,8 +446,7 @@ CustomFileRead readConfig(const QString &path, std::array<CustomResourceRow, 16>
 void CustomWindow::LoadConfig(const QString &path) {
     const CustomFileRead read = readConfig(path, *own_.rows);
     if (read.badLine > 0)
-        MsgBox(QStringLiteral("Line ") + QString::number(read.badLine) + QStringLiteral(" of ") + path +
-                   QStringLiteral(" is not a custom screen row: it and the rows after it were left as they were."),
+        MsgBox(CustomFileRefusal(path, read) + QStringLiteral(": the rows were left as they were."),
                mbOKOnly + mbExclamation);
 }
 
@@ -464,9 +463,7 @@ void CustomWindow::OpenConfig() {
     std::array<CustomResourceRow, 16> rows = *own_.rows;
     const CustomFileRead read = readConfig(chosen, rows);
     if (read.badLine > 0) {
-        MsgBox(QStringLiteral("Line ") + QString::number(read.badLine) + QStringLiteral(" of ") + chosen +
-                   QStringLiteral(" is not a custom screen row: the file was not opened and the window is "
-                                  "unchanged."),
+        MsgBox(CustomFileRefusal(chosen, read) + QStringLiteral(": the file was not opened and the window is unchanged."),
                mbOKOnly + mbExclamation);
         return;
     }

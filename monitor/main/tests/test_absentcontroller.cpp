@@ -170,7 +170,7 @@ private Q_SLOTS:
                                 "error: no reply within 3 x %1 ms from %2:3000).\nThe download stopped at line 3 of ")
                          .arg(GoneTimeoutMs)
                          .arg(peer.address()) +
-                     path + u'.');
+                     path + QStringLiteral(".\n0 lines written, 0 refused."));
 
         peer.controller().clearLog();
         for (void (*command)() : {&ReadRegistersToFile, &WriteRegistersFromFile}) {

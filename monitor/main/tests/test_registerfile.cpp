@@ -16,6 +16,7 @@
 #include "harness/harness.h"
 #include "main/frmMain.h"
 #include "core/registerfile.h"
+#include "core/textlines.h"
 #include "main/registercommands.h"
 #include "transfer/frmFile.h"
 #include "wire.h"
@@ -113,6 +114,27 @@ struct Session {
         });
     }
 
+    // Writes of registers (and V-registers) first to last are refused.
+    void refuseWrites(int first, int last) {
+        for (const std::uint8_t code : {std::uint8_t{0x0B}, std::uint8_t{0x5F}}) {
+            const orvemu::Handler write = peer.controller().handler(code);
+            peer.controller().setHandler(code, [=](orvemu::Controller &c, const orvemu::Request &r) {
+                const int reg = orvemu::u16(r.args.data());
+                return reg >= first && reg <= last ? orvemu::shortReply(orvemu::kIllegalRegister) : write(c, r);
+            });
+        }
+    }
+
+    // Writes from register `first` on get a broken reply: the link is gone.
+    void breakWritesFrom(int first) {
+        for (const std::uint8_t code : {std::uint8_t{0x0B}, std::uint8_t{0x5F}}) {
+            const orvemu::Handler write = peer.controller().handler(code);
+            peer.controller().setHandler(code, [=](orvemu::Controller &c, const orvemu::Request &r) {
+                return orvemu::u16(r.args.data()) >= first ? orvemu::replyFrame(0x0A, {}) : write(c, r);
+            });
+        }
+    }
+
     void upload(const QString &file) {
         env.responder.expectFile(file);
         env.responder.expectBox(uploadQuestion(file), mbYes);
@@ -160,6 +182,26 @@ private Q_SLOTS:
             QCOMPARE(RegisterFileReader::realNumber(shortestNumberText(v)), v);
     }
 
+    // A line in a message: at most 40 characters, control bytes shown.
+    void quotedLines() {
+        const struct {
+            QString line, quoted;
+        } cases[] = {
+            {QStringLiteral("12 x"), QStringLiteral("12 x")},
+            {QString(40, u'a'), QString(40, u'a')},
+            {QString(41, u'a'), QString(37, u'a') + QStringLiteral("...")},
+            {QStringLiteral("a\tb") + QChar(0) + QChar(0x7F), QStringLiteral("a\\x09b\\x00\\x7F")},
+            // An escape is never cut in half.
+            {QString(35, u'a') + QChar(1) + QStringLiteral("bc"), QString(35, u'a') + QStringLiteral("...")},
+            {QString(36, u'a') + QChar(1), QString(36, u'a') + QStringLiteral("\\x01")},
+            {QString(10 << 20, u'z'), QString(37, u'z') + QStringLiteral("...")},
+        };
+        for (const auto &c : cases) {
+            QCOMPARE(QuotedLine(c.line), c.quoted);
+            QVERIFY(QuotedLine(c.line).size() <= MaxQuotedLength);
+        }
+    }
+
     void readerFieldsAndErrors() {
         QTemporaryDir dir;
         const QString path = dir.path() + QStringLiteral("/R.TXT");
@@ -184,6 +226,17 @@ private Q_SLOTS:
         r.open(path);
         r.skipHeader();
         QVERIFY_THROWS_EXCEPTION(RuntimeError, r.next());  // three fields
+
+        // Carriage returns alone end lines (never one line of three entries).
+        writeAll(path, "Reg#\r\r1 5\r\r2 6\r3 7");
+        r.open(path);
+        QCOMPARE(r.entriesLeft(), 3);
+        r.skipHeader();
+        QCOMPARE(RegisterFileReader::wholeNumber(r.next().value), 5);
+        QCOMPARE(RegisterFileReader::wholeNumber(r.next().value), 6);
+        QCOMPARE(r.lineNumber(), 5);
+        QCOMPARE(RegisterFileReader::wholeNumber(r.next().value), 7);
+        QVERIFY(r.atEnd());
     }
 
     // ---- Upload ----------------------------------------------------------------------
@@ -630,13 +683,86 @@ private Q_SLOTS:
         const QString path = s.path(QStringLiteral("STARS.TXT"));
         writeAll(path, fileOf(entries));
         s.download(path);
-        QCOMPARE(s.status(), QStringLiteral("Register file write completed."));
+        QCOMPARE(s.status(), QStringLiteral("Failed to write registers!\nThe download ended at line 1005 of ") + path +
+                                 QStringLiteral(", where the controller refused a non-volatile register: the lines "
+                                                "after it were not written.\n998 lines written, 2 refused (the first: "
+                                                "register 65537 at line 1002, no such register, not sent)."));
         QCOMPARE(s.memory().registers[5], 55);
         QCOMPARE(s.memory().registers[32001], 31);
         QCOMPARE(s.memory().registers[32002], 8);
         QCOMPARE(s.memory().registers[1], 9);
         QCOMPARE(s.memory().registers[32003], 0);
         QVERIFY(!s.requests().contains(QStringLiteral("put 1=7")));
+    }
+
+    // Refused writes in each section, and a link lost on the way: the end
+    // says how many lines were written and refused, with the first refusal
+    // (or where the link went), and never that the write completed. The
+    // first refused write of the bank section ends the download: no bank
+    // line is ever written as a V-register.
+    void downloadSaysWhatWasNotWritten() {
+        QList<QPair<int, QByteArray>> entries;
+        for (int r = 1; r <= 1000; ++r) entries.append({r, QByteArray::number(r)});
+        for (int r = 32001; r <= 36000; ++r) entries.append({r, QByteArray::number(r)});
+        for (int r = 36101; r <= 36800; ++r) entries.append({r, QByteArray::number(r) + ".5"});
+        const QByteArray text = fileOf(entries);
+        const QString illegal = QStringLiteral("Illegal register number specified.");
+        const struct Case {
+            const char *what;
+            int first, last;  // writes refused
+            int broken;       // writes from here on get a broken reply (0: none)
+            QString end;      // the status line after the file's name
+            int vWrites;      // V-register writes sent
+            int lastPut;      // the last register write sent
+        } cases[] = {
+            {"registers 501 to 1000 refused", 501, 1000, 0,
+             QStringLiteral(" was read: 5199 lines written, 500 refused (the first: register 501 at line 503, ") +
+                 illegal + QStringLiteral(")."),
+             700, 36000},
+            {"the first bank register refused", 32001, 32001, 0,
+             QStringLiteral(", where the controller refused a non-volatile register: the lines after it were not "
+                            "written.\n999 lines written, 1 refused (the first: register 32001 at line 1003, ") +
+                 illegal + QStringLiteral(")."),
+             0, 32001},
+            {"the V-registers refused", 36101, 36800, 0,
+             QStringLiteral(" was read: 4999 lines written, 700 refused (the first: register 36101 at line 5003, ") +
+                 illegal + QStringLiteral(")."),
+             700, 36000},
+            {"link lost in registers 1 to 1000", 0, 0, 600, QStringLiteral(".\n598 lines written, 0 refused."), 0, 600},
+            {"link lost in the banks", 0, 0, 33000, QStringLiteral(".\n1998 lines written, 0 refused."), 0, 33000},
+            {"link lost in the V-registers", 0, 0, 36500, QStringLiteral(".\n5398 lines written, 0 refused."), 400,
+             36000},
+        };
+        for (const Case &c : cases) {
+            Session s(5);
+            const QString path = s.path(QStringLiteral("PLANT.TXT"));
+            writeAll(path, text);
+            if (c.first > 0) s.refuseWrites(c.first, c.last);
+            if (c.broken > 0) s.breakWritesFrom(c.broken);
+            s.download(path);
+            const QStringList sent = s.requests();
+            QVERIFY2(!s.status().contains(QStringLiteral("completed")), c.what);
+            if (c.broken == 0) {
+                const QString head = c.first == 32001 ? QStringLiteral("Failed to write registers!\nThe download ended at line 1003 of ")
+                                                      : QStringLiteral("Failed to write registers!\nEvery line of ");
+                QCOMPARE(s.status(), head + path + c.end);
+                QVERIFY2(!NoComm && controllerLink().up(), c.what);
+            } else {
+                const int line = c.broken < 36101 ? 2 + (c.broken < 32001 ? c.broken : c.broken - 31000)
+                                                  : 2 + 5000 + c.broken - 36100;
+                const QString where = QStringLiteral("\nThe download stopped at line %1 of ").arg(line) + path;
+                QVERIFY2(s.status().startsWith(QStringLiteral("Failed to write registers!\nNo communication with the "
+                                                              "controller (Unknown packet error.")),
+                         qPrintable(s.status()));
+                QVERIFY2(s.status().endsWith(where + c.end), qPrintable(s.status()));
+                QVERIFY2(!controllerLink().up(), c.what);
+                // Nothing after the write that found the link gone.
+                QCOMPARE(sent.last(), c.broken < 36101 ? QStringLiteral("put %1=%1").arg(c.broken)
+                                                       : QStringLiteral("code 5F"));
+            }
+            QCOMPARE(sent.count(QStringLiteral("code 5F")), c.vWrites);
+            QCOMPARE(sent.filter(QStringLiteral("put ")).last(), QStringLiteral("put %1=%1").arg(c.lastPut));
+        }
     }
 
     // The failure names the file, the line and what is wrong with it.
@@ -648,14 +774,44 @@ private Q_SLOTS:
         writeAll(path, fileOf(entries));
         s.download(path);
         QCOMPARE(s.status(), QStringLiteral("Failed to write registers!\n") + path +
-                                 QStringLiteral(", line 12: Input past end of file"));
+                                 QStringLiteral(", line 12: Input past end of file\n10 lines written, 0 refused."));
         QCOMPARE(s.memory().registers[10], 100);  // written as far as the file goes
 
         entries.append({11, "twelve"});
         writeAll(path, fileOf(entries));
         s.download(path);
         QCOMPARE(s.status(), QStringLiteral("Failed to write registers!\n") + path +
-                                 QStringLiteral(", line 13: Type mismatch: twelve"));
+                                 QStringLiteral(", line 13: Type mismatch: twelve\n10 lines written, 0 refused."));
+
+        // A bad line is quoted in at most 40 characters, control bytes shown.
+        entries.removeLast();
+        writeAll(path, fileOf(entries) + "11 " + QByteArray(5 << 20, 'x') + "\r\n");
+        s.peer.controller().clearLog();
+        s.download(path);
+        QCOMPARE(s.status(), QStringLiteral("Failed to write registers!\n") + path +
+                                 QStringLiteral(", line 13: Line longer than 1024 characters: 11 ") +
+                                 QString(34, u'x') + QStringLiteral("..."));
+        QCOMPARE(s.requests(), QStringList());  // refused before the first write
+        writeAll(path, fileOf(entries) + "11\t\x01" + QByteArray(60, 'y') + "\r\n");
+        s.download(path);
+        QCOMPARE(s.status(), QStringLiteral("Failed to write registers!\n") + path +
+                                 QStringLiteral(", line 13: Type mismatch: \\x01") + QString(33, u'y') +
+                                 QStringLiteral("...\n10 lines written, 0 refused."));
+
+        // More lines than any register file holds: refused before the first write.
+        QByteArray huge = Header;
+        for (int r = 0; r <= MaxRegisterLines; ++r) huge += "1 1\r";  // carriage returns alone end lines too
+        writeAll(path, huge);
+        s.peer.controller().clearLog();
+        s.download(path);
+        QCOMPARE(s.status(), QStringLiteral("Failed to write registers!\n") + path +
+                                 QStringLiteral(", line 9703: More register lines than a register file holds (9700)"));
+        QCOMPARE(s.requests(), QStringList());
+        // ... and so are more lines than a register file has, blank ones included.
+        writeAll(path, Header + QByteArray(4 * MaxRegisterLines, '\n'));
+        s.download(path);
+        QCOMPARE(s.status(), QStringLiteral("Failed to write registers!\n") + path +
+                                 QStringLiteral(", line 38801: More lines than a register file holds (38800)"));
 
         QFile::remove(path);
         s.download(path);

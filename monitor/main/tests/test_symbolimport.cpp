@@ -64,6 +64,23 @@ private Q_SLOTS:
         QVERIFY(CloseSymbolDatabase());
     }
 
+    // Carriage returns alone end lines; a last line without its line end
+    // is taken when its four fields are there.
+    void lineEnds() {
+        MonitorTestEnv env;
+        const QString file =
+            writeFile(env.dir() + QStringLiteral("/CR.SYM"), "1024 12 0 A\r1024 13 0 B\r\r1024 14 0 C\r\n1024 15 0 D");
+        QVERIFY(CreateSymbolDatabase());
+        ParseSymbolFile(file);
+        QCOMPARE(SymbolsRecordset.RecordCount(), 4);
+        OpenSymbolSnapshots();
+        QVERIFY(SymRegisters.findFirst(14));
+        QCOMPARE(SymRegisters.Name(), QStringLiteral("C"));
+        QVERIFY(SymRegisters.findFirst(15));
+        QCOMPARE(SymRegisters.Name(), QStringLiteral("D"));
+        QVERIFY(CloseSymbolDatabase());
+    }
+
     // A file that cannot be read, or a number that fits no register, leaves
     // nothing of the parse behind.
     void failedParseLeavesNothing() {
@@ -118,13 +135,60 @@ private Q_SLOTS:
         QVERIFY(SymRegisters.findFirst(12));
         QCOMPARE(SymRegisters.Name(), QStringLiteral("Tank_Level"));
 
-        // A file that has gone: the import fails and no symbol file is in use.
-        QFile::remove(file);
+        // A file that has gone: the import fails, saying why, and the
+        // symbols and the symbol file in use stay.
+        const QString gone = env.dir() + QStringLiteral("/GONE.SYM");
+        env.responder.expectFile(gone);
+        m.ImportSymbolFile();
+        QCOMPARE(m.Message->text(), QStringLiteral("Failed to create symbol database!\nFile not found: ") + gone);
+        QCOMPARE(SymbolFilePath, file);
+        QVERIFY(SymRegisters.findFirst(12));
+        QVERIFY(CloseSymbolDatabase());
+    }
+
+    // A file the import cannot take whole is refused with its line and the
+    // reason, and changes nothing: the symbols and the symbol file in use
+    // stay as they were.
+    void refusedFileChangesNothing() {
+        MonitorTestEnv env;
+        env.writeSettings(QString());
+        frmMain &m = form<frmMain>();
+        const QString file = writeFile(env.dir() + QStringLiteral("/PLANT.SYM"), Plant);
         env.responder.expectFile(file);
         m.ImportSymbolFile();
-        QCOMPARE(m.Message->text(), QStringLiteral("Failed to create symbol database!"));
-        QCOMPARE(SymbolFilePath, QString());
-        QVERIFY(!SymRegisters.findFirst(12));
+        QCOMPARE(m.Message->text(), QStringLiteral("New Symbol Database created."));
+        const struct {
+            const char *what;
+            QByteArray bytes;
+            QString where;
+        } cases[] = {
+            {"NUL bytes", QByteArray(100000, '\0'),
+             QStringLiteral("line 1: a NUL byte: ") + QStringLiteral("\\x00").repeated(9) + QStringLiteral("...")},
+            {"a NUL in a name", QByteArray("1024 5 0 Fine\n1024 6 0 Na\0me\n", 29),
+             QStringLiteral("line 2: a NUL byte: 1024 6 0 Na\\x00me")},
+            {"a cut last line", "1024 5 0 Fine\r\n128 5",
+             QStringLiteral("line 2: the last line is cut off (no line end, 2 of the 4 fields): 128 5")},
+            {"a number beyond 64 bits", "1024 123456789012345678901234567890 0 Big\n",
+             QStringLiteral("line 1: the number 123456789012345678901234567890 does not fit in 32 bits")},
+            {"a value beyond 32 bits", "1024 1 0 A\r1024 1 4294967296 Big\r",
+             QStringLiteral("line 2: the value 4294967296 does not fit in 32 bits")},
+            {"a code beyond its field", "-1.23456789012345E300 1 0 X\n",
+             QStringLiteral("line 1: the code -1.23456789012345E300 (-1.23456789012345E+300) is longer than the 20 "
+                            "characters of its field")},
+            {"a line too long", "1024 1 0 " + QByteArray(70000, 'n') + "\n",
+             QStringLiteral("line 1: longer than 65536 characters: 1024 1 0 ") + QString(28, u'n') +
+                 QStringLiteral("...")},
+        };
+        for (const auto &c : cases) {
+            const QString bad = writeFile(env.dir() + QStringLiteral("/BAD.SYM"), c.bytes);
+            env.responder.expectFile(bad);
+            m.ImportSymbolFile();
+            QCOMPARE(m.Message->text(), QStringLiteral("Failed to create symbol database!\n") + bad + QStringLiteral(", ") + c.where);
+            QCOMPARE(SymbolFilePath, file);
+            QVERIFY2(SymRegisters.findFirst(12), c.what);
+            QCOMPARE(SymRegisters.Name(), QStringLiteral("Tank_Level"));
+            QCOMPARE(SymbolsRecordset.RecordCount(), 5);
+        }
         QVERIFY(CloseSymbolDatabase());
     }
 };

@@ -11,6 +11,7 @@
 
 #include "controller.h"
 #include "core/globals.h"
+#include "core/registerfile.h"
 #include "harness/harness.h"
 #include "main/frmMain.h"
 #include "transfer/codeUploadDownload.h"
@@ -639,7 +640,7 @@ private Q_SLOTS:
         writeText(t.textFile, QStringLiteral("Reg#          Value\r\n\r\n") + textLine(501, 1) + QStringLiteral("\r\n"));
         t.env.responder.expectBox(QStringLiteral("Download Non-Volatile Registers?"), mbYes);
         t.env.responder.expectBox(QStringLiteral("Failed to Download Register Values!\n") + t.textFile +
-                                  QStringLiteral(", line 3: Input past end of file"));
+                                  QStringLiteral(", line 3: Input past end of file\n1 line written, 0 refused."));
         DownloadRegisters(ConnectionHandle, t.objectFile);
         QVERIFY(t.env.responder.done());
         // A controller that does not stop gets no register: the box says why, and where the link goes.
@@ -655,8 +656,104 @@ private Q_SLOTS:
         QVERIFY(t.env.responder.done());
         QVERIFY(requestSummary(t.peer.controller()).filter(QStringLiteral("put")).isEmpty());
         QFile::remove(t.textFile);
-        DownloadRegisters(ConnectionHandle, t.objectFile);
+        QVERIFY(DownloadRegisters(ConnectionHandle, t.objectFile).complete);
         QVERIFY(t.env.responder.boxes().size() == 6);
+    }
+
+    // A register phase that did not go through whole: refused writes in
+    // each phase, the link lost on the way, a file no register file can
+    // be. The final box says how many lines were written and refused, with
+    // the first refusal, and never reports the registers as downloaded;
+    // with the link gone the program is not sent at all.
+    void registerPhaseThatDidNotGoThrough_data() {
+        QTest::addColumn<int>("refusedFrom");
+        QTest::addColumn<int>("refusedTo");
+        QTest::addColumn<int>("brokenFrom");  // writes from here get a broken reply (0: none)
+        QTest::addColumn<int>("lines");       // register lines in the file
+        QTest::addColumn<QString>("registers");
+        QTest::addColumn<QString>("lastPut");
+        const QString illegal = QStringLiteral("Illegal register number specified.");
+        QTest::newRow("501 to 1000 refused")
+            << 501 << 1000 << 0 << 1100
+            << QStringLiteral("100 lines written, 500 refused (the first: register 501 at line 503, ") + illegal +
+                   QStringLiteral(").")
+            << QStringLiteral("put 32100=32100");
+        QTest::newRow("a bank register refused")
+            << 32050 << 32050 << 0 << 1100
+            << QStringLiteral("549 lines written, 1 refused (the first: register 32050 at line 1052, ") + illegal +
+                   QStringLiteral(").\nThe download of %1 ended at the write refused at line 1052: the lines after "
+                                  "it were not written.")
+            << QStringLiteral("put 32050=32050");
+        QTest::newRow("link lost at 700") << 0 << 0 << 700 << 1100 << QStringLiteral("199 lines written, 0 refused.")
+                                          << QStringLiteral("put 700=700");
+        QTest::newRow("link lost in a bank") << 0 << 0 << 32010 << 1100
+                                             << QStringLiteral("509 lines written, 0 refused.")
+                                             << QStringLiteral("put 32010=32010");
+        QTest::newRow("too many lines") << 0 << 0 << 0 << int(MaxRegisterLines + 1)
+                                        << QStringLiteral("%1, line 9703: More register lines than a register file "
+                                                          "holds (9700)\nNo register was written.")
+                                        << QString();
+    }
+    void registerPhaseThatDidNotGoThrough() {
+        QFETCH(int, refusedFrom);
+        QFETCH(int, refusedTo);
+        QFETCH(int, brokenFrom);
+        QFETCH(int, lines);
+        QFETCH(QString, registers);
+        QFETCH(QString, lastPut);
+        Transfer t(6);
+        QVERIFY(t.ok);
+        controllerLink().markIdentified(true);
+        // A program of one step of 40 bytes.
+        writeText(t.objectFile, QString::fromLatin1(QByteArray("\xED\xFE\x00\x28\x01\x00\x00", 7) + QByteArray(40, 'U')));
+        QString text = QStringLiteral("Reg#          Value\r\n\r\n");
+        for (int i = 1; i <= lines; ++i) {
+            const int reg = i <= 1000 ? i : 31000 + i;
+            text += textLine(reg, reg) + QStringLiteral("\r\n");
+        }
+        writeText(t.textFile, text);
+        for (const std::uint8_t code : {std::uint8_t{0x0B}}) {
+            const orvemu::Handler write = t.peer.controller().handler(code);
+            t.peer.controller().setHandler(code, [=](orvemu::Controller &c, const orvemu::Request &r) {
+                const int reg = orvemu::u16(r.args.data());
+                if (brokenFrom > 0 && reg >= brokenFrom) return orvemu::replyFrame(0x0A, {});
+                return reg >= refusedFrom && reg <= refusedTo ? orvemu::shortReply(orvemu::kIllegalRegister)
+                                                              : write(c, r);
+            });
+        }
+        t.peer.controller().clearLog();
+        t.env.responder.expectFile(t.objectFile);
+        t.env.responder.answerEveryBox(mbYes);
+        DownloadProgram();
+        const QStringList sent = requestSummary(t.peer.controller());
+        const QString last = t.env.responder.prompts().last();
+        const QString report = QStringLiteral("The registers were not all written: ") + registers.arg(t.textFile);
+        QVERIFY(!form<frmLoadMain>().Label2->text().contains(QStringLiteral("Registers Downloaded")));
+        if (brokenFrom > 0) {
+            // No program after the link went: the box says where the registers stopped.
+            QCOMPARE(last, QStringLiteral("Failed to download ") + t.objectFile +
+                               QStringLiteral(".\nThe register download stopped at line %1 of ")
+                                   .arg(brokenFrom < 1001 ? brokenFrom + 2 : brokenFrom - 31000 + 2) +
+                               t.textFile + QStringLiteral(": ") + controllerLink().lastFailure() +
+                               QStringLiteral(".\n") + registers + QStringLiteral("\nThe program was not downloaded."));
+            QVERIFY(controllerLink().lastFailure().startsWith(QStringLiteral("Unknown packet error.")));
+            QCOMPARE(sent.last(), lastPut);
+            QVERIFY(!controllerLink().up());
+            QCOMPARE(form<frmLoadMain>().Label2->text(), QStringLiteral("Failed to Download!"));
+            return;
+        }
+        QVERIFY2(last.startsWith(t.objectFile + QStringLiteral(" downloaded.\n\nbytes : ")), qPrintable(last));
+        QVERIFY2(last.endsWith(QStringLiteral("\nwarnings : 0\n\n") + report), qPrintable(last));
+        QCOMPARE(t.env.responder.boxes().last().style & mbExclamation, int(mbExclamation));
+        if (lastPut.isEmpty()) {
+            // The file was refused before the controller was stopped.
+            QCOMPARE(sent.filter(QStringLiteral("put ")), QStringList());
+            QVERIFY(!sent.contains(QStringLiteral("code 3F")));
+            QVERIFY(t.env.responder.prompts().contains(QStringLiteral("Failed to Download Register Values!\n") +
+                                                       registers.arg(t.textFile)));
+        } else {
+            QCOMPARE(sent.filter(QStringLiteral("put ")).last(), lastPut);
+        }
     }
 };
 

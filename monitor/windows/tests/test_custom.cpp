@@ -88,16 +88,23 @@ private Q_SLOTS:
         QCOMPARE(lines[3] + '\n', line("\"Register-3\"", " 6 ", "-3 "));
         QCOMPARE(lines[15] + '\n', QByteArray("\"Not Selected\" 0             1 \r\n"));
 
-        // Read back: the kinds and numbers of every whole row (a number
-        // below 1 is no row the program writes).
+        // Read back: a number below 1 is no row the program writes, and a
+        // file with such a row changes no row at all.
         std::array<CustomResourceRow, 16> back;
         setRows(back, {});
         CustomFileRead read = ReadCustomFile(text, back);
-        QCOMPARE(read.rows, 3);
+        QCOMPARE(read.rows, 0);
         QCOMPARE(read.badLine, 4);
+        QCOMPARE(read.reason, QStringLiteral("the number -3 is not one of 1 to 2147483647"));
+        QCOMPARE(back[0].kind, int16_t(0));
+        QCOMPARE(back[0].number, 1);
+        rows[3].number = 3;
+        read = ReadCustomFile(CustomFileText(rows), back);
+        QCOMPARE(read.rows, 16);
+        QCOMPARE(read.badLine, 0);
         QCOMPARE(back[2].name, QStringLiteral("a 'quoted' name"));
         QCOMPARE(back[1].kind, int16_t(1));
-        QCOMPARE(back[3].kind, int16_t(0));  // the bad row is not taken in part
+        QCOMPARE(back[3].number, 3);
 
         // Hand-edited: commas, unquoted names, LF line ends, all on fewer lines.
         setRows(back, {});
@@ -108,19 +115,70 @@ private Q_SLOTS:
         QCOMPARE(back[0].number, 12);
         QCOMPARE(back[1].kind, int16_t(3));
         QCOMPARE(back[2].number, 2);
-        // A row cut off by the end of the file is not taken and not an error.
-        setRows(back, {});
-        read = ReadCustomFile("\"Flag 1\" 1 1\r\n\"Flag 2\" 1", back);
-        QCOMPARE(read.rows, 1);
-        QCOMPARE(read.badLine, 0);
-        QCOMPARE(back[1].kind, int16_t(0));
-        // Malformed: a kind past 12, a number that is no number or does not
-        // fit, a name without its closing quote.
-        for (const QByteArray &bad : {QByteArray("\"x\" 13 1"), QByteArray("\"x\" 1 1x"),
-                                      QByteArray("\"x\" 1 99999999999"), QByteArray("\"x 1 1\r\n")}) {
-            read = ReadCustomFile("\"ok\" 2 2\r\n" + bad, back);
-            QCOMPARE(read.rows, 1);
-            QCOMPARE(read.badLine, 2);
+    }
+
+    // A file that cannot be taken whole is refused with its line and the
+    // reason, and no row changes; a short file of whole rows fills the rows
+    // it has. Carriage returns alone end lines.
+    void fileReadWholeOrRefused() {
+        std::array<CustomResourceRow, 16> rows;
+        setRows(rows, {{QStringLiteral("Register 100"), 6, 100}, {QStringLiteral("Flag 5"), 1, 5}});
+        const QByteArray whole = CustomFileText(rows);
+        QByteArray crOnly = whole;
+        crOnly.replace("\r\n", "\r");
+        QByteArray lastWithoutEnd = whole;
+        lastWithoutEnd.chop(2);
+        QByteArray seventeen = whole + line("\"x\"", " 6 ", " 7 ");
+        // The first n lines of a text, each with its end.
+        const auto first = [](const QByteArray &t, int n, char end) {
+            qsizetype at = 0;
+            for (int i = 0; i < n; ++i) at = t.indexOf(end, at) + 1;
+            return t.left(at);
+        };
+        const struct {
+            const char *what;
+            QByteArray bytes;
+            int rows, badLine;
+            QString reason;
+        } cases[] = {
+            {"whole", whole, 16, 0, {}},
+            {"carriage returns alone", crOnly, 16, 0, {}},
+            {"no line end after the last number's blank", lastWithoutEnd, 16, 0, {}},
+            {"ten whole lines", first(whole, 10, '\n'), 10, 0, {}},
+            {"blank lines after the rows", whole + "\r\n  \r\n", 16, 0, {}},
+            {"cut inside the last number", whole.left(whole.size() - 3), 0, 16,
+             QStringLiteral("the row is cut off by the end of the file")},
+            {"cut after the name", first(whole, 15, '\n') + "\"Not Selected\" ", 0, 16,
+             QStringLiteral("the row is cut off by the end of the file")},
+            {"a bad row after carriage returns alone", first(crOnly, 2, '\r') + "\"y\" 13 1 \r" + crOnly.mid(first(crOnly, 3, '\r').size()), 0, 3,
+             QStringLiteral("the kind 13 is not one of 0 to 12")},
+            {"seventeen rows", seventeen, 0, 17, QStringLiteral("more than the 16 rows of a custom screen")},
+            {"NUL bytes", QByteArray(200, '\0'), 0, 1, QStringLiteral("a NUL byte")},
+            {"a NUL in a name", first(whole, 1, '\n') + QByteArray("\"a\0b\" 6 1 \r\n", 13), 0, 2, QStringLiteral("a NUL byte")},
+            {"rows after the first MiB", QByteArray(1 << 20, ' ') + whole, 0, 1,
+             QStringLiteral("the file is longer than a custom screen file can be (65536 bytes)")},
+            {"a kind that is no number", first(whole, 1, '\n') + line("\"b\"", " six ", " 3 "), 0, 2,
+             QStringLiteral("the kind is not a number: six")},
+            {"a number beyond 64 bits", line("\"b\"", " 6 ", " 123456789012345678901234567890 "), 0, 1,
+             QStringLiteral("the number 123456789012345678901234567890 is not one of 1 to 2147483647")},
+            {"a name without its closing quote", line("\"b", " 6 ", " 3 "), 0, 1,
+             QStringLiteral("the name has no closing quote: \"b") + QString(13, u' ') + QStringLiteral("6") +
+                 QString(13, u' ') + QStringLiteral("3 ")},
+        };
+        for (const auto &c : cases) {
+            std::array<CustomResourceRow, 16> back;
+            setRows(back, {{QStringLiteral("kept"), 3, 9}});
+            const CustomFileRead read = ReadCustomFile(c.bytes, back);
+            QVERIFY2(read.rows == c.rows && read.badLine == c.badLine, c.what);
+            QCOMPARE(read.reason, c.reason);
+            if (c.rows == 0) {
+                QCOMPARE(back[0].name, QStringLiteral("kept"));
+                QCOMPARE(back[0].number, 9);
+            } else {
+                QCOMPARE(back[0].number, 100);
+                QCOMPARE(back[1].kind, int16_t(1));
+                QCOMPARE(back[c.rows - 1].name, c.rows == 16 ? QStringLiteral("Not Selected") : back[c.rows - 1].name);
+            }
         }
     }
 
@@ -384,21 +442,20 @@ private Q_SLOTS:
         QCOMPARE(Custom1Rows[12].kind, int16_t(1));
         QCOMPARE(Custom1Rows[12].number, 9);
 
-        // A corrupt line: the rows before it are taken, it and the rest keep
-        // what they held, and the user is told.
+        // A corrupt line: no row is taken, and the user is told where and why.
         writeFile(path, line("\"a\"", " 6 ", " 2 ") + line("\"b\"", " six ", " 3 ") + line("\"c\"", " 6 ", " 4 "));
         env.responder.expectBox(QStringLiteral("Line 2 of ") + path +
-                                QStringLiteral(" is not a custom screen row: it and the rows after it were left "
-                                               "as they were."));
+                                QStringLiteral(" is not a custom screen row (the kind is not a number: six): the rows "
+                                               "were left as they were."));
         c.LoadConfig(path);
         QVERIFY(env.responder.done());
         QCOMPARE(env.responder.boxes().last().icon, int(mbExclamation));
-        QCOMPARE(Custom1Rows[0].number, 2);
+        QCOMPARE(Custom1Rows[0].number, 20);
         QCOMPARE(Custom1Rows[1].number, 21);
         QCOMPARE(Custom1Rows[2].number, 22);
         // A missing file reads nothing, quietly.
         c.LoadConfig(env.dir() + QStringLiteral("/none.CFG"));
-        QCOMPARE(Custom1Rows[0].number, 2);
+        QCOMPARE(Custom1Rows[0].number, 20);
 
         // Open of a name that does not exist yet, then Save, creates it.
         const QString fresh = env.dir() + QStringLiteral("/fresh.CFG");
@@ -412,8 +469,8 @@ private Q_SLOTS:
         QVERIFY(c.Unload());  // just saved, Labels view: no question
         setRows(Custom1Rows, {});
         c.Load();
-        QCOMPARE(Custom1Rows[0].number, 2);
-        QCOMPARE(c.Label1[0]->text(), QStringLiteral("Register 2"));
+        QCOMPARE(Custom1Rows[0].number, 20);
+        QCOMPARE(c.Label1[0]->text(), QStringLiteral("Register 20"));
         env.responder.expectBox(QStringLiteral("Save Changes to ") + fresh, mbNo);
         QVERIFY(c.Unload());
         QVERIFY(env.responder.done());
@@ -471,19 +528,38 @@ private Q_SLOTS:
         const QString good = env.dir() + QStringLiteral("/good.CFG");
         env.responder.expectFile(good);
         QVERIFY(c.SaveConfigAs());
+        std::array<CustomResourceRow, 16> other;
+        setRows(other, {{{}, 6, 7}, {{}, 6, 8}});
+        const QByteArray text = CustomFileText(other);
+        const struct {
+            QByteArray bytes;
+            QString where;
+        } cases[] = {
+            {line("\"a\"", " 6 ", " 2 ") + line("\"b\"", " six ", " 3 "),
+             QStringLiteral("Line 2 of %1 is not a custom screen row (the kind is not a number: six)")},
+            {QByteArray(10 << 20, '\0'),
+             QStringLiteral("Line 1 of %1 is not a custom screen row (the file is longer than a custom screen file "
+                            "can be (65536 bytes))")},
+            {QByteArray(1000, '\0'), QStringLiteral("Line 1 of %1 is not a custom screen row (a NUL byte)")},
+            {QByteArray(1 << 20, '\n') + text,
+             QStringLiteral("Line 65537 of %1 is not a custom screen row (the file is longer than a custom screen file "
+                            "can be (65536 bytes))")},
+            {text.left(text.size() - 20),
+             QStringLiteral("Line 16 of %1 is not a custom screen row (the row is cut off by the end of the file)")},
+        };
         const QString bad = env.dir() + QStringLiteral("/bad.CFG");
-        const QByteArray corrupt = line("\"a\"", " 6 ", " 2 ") + line("\"b\"", " six ", " 3 ");
-        writeFile(bad, corrupt);
-        env.responder.expectFile(bad);
-        env.responder.expectBox(QStringLiteral("Line 2 of ") + bad +
-                                QStringLiteral(" is not a custom screen row: the file was not opened and the window "
-                                               "is unchanged."));
-        c.OpenConfig();
-        QVERIFY(env.responder.done());
-        QCOMPARE(CustomScreen1Path, good);
-        QCOMPARE(Custom1Rows[0].number, 100);
+        for (const auto &k : cases) {
+            writeFile(bad, k.bytes);
+            env.responder.expectFile(bad);
+            env.responder.expectBox(k.where.arg(bad) + QStringLiteral(": the file was not opened and the window is unchanged."));
+            c.OpenConfig();
+            QVERIFY(env.responder.done());
+            QCOMPARE(CustomScreen1Path, good);
+            QCOMPARE(Custom1Rows[0].number, 100);
+            QCOMPARE(Custom1Rows[1].kind, int16_t(0));
+        }
         QVERIFY(c.SaveCurrentConfig());
-        QCOMPARE(readFile(bad), corrupt);
+        QCOMPARE(readFile(bad), text.left(text.size() - 20));
         QCOMPARE(readFile(good), CustomFileText(Custom1Rows));
         QVERIFY(c.Unload());
     }
