@@ -445,9 +445,13 @@ CustomFileRead readConfig(const QString &path, std::array<CustomResourceRow, 16>
 
 void CustomWindow::LoadConfig(const QString &path) {
     const CustomFileRead read = readConfig(path, *own_.rows);
-    if (read.badLine > 0)
-        MsgBox(CustomFileRefusal(path, read) + QStringLiteral(": the rows were left as they were."),
-               mbOKOnly + mbExclamation);
+    if (read.badLine == 0) return;
+    // The refused file stops being the window's, so that a later Save
+    // cannot write rows that never came from it over it.
+    if (*own_.path == path) own_.path->clear();
+    MsgBox(CustomFileRefusal(path, read) +
+               QStringLiteral(": the rows were left as they were, and Save asks for a file."),
+           mbOKOnly + mbExclamation);
 }
 
 void CustomWindow::OpenConfig() {

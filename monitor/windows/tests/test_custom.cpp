@@ -446,13 +446,21 @@ private Q_SLOTS:
         writeFile(path, line("\"a\"", " 6 ", " 2 ") + line("\"b\"", " six ", " 3 ") + line("\"c\"", " 6 ", " 4 "));
         env.responder.expectBox(QStringLiteral("Line 2 of ") + path +
                                 QStringLiteral(" is not a custom screen row (the kind is not a number: six): the rows "
-                                               "were left as they were."));
+                                               "were left as they were, and Save asks for a file."));
+        const QByteArray corrupt = readFile(path);
+        QCOMPARE(CustomScreen1Path, path);
         c.LoadConfig(path);
         QVERIFY(env.responder.done());
         QCOMPARE(env.responder.boxes().last().icon, int(mbExclamation));
         QCOMPARE(Custom1Rows[0].number, 20);
         QCOMPARE(Custom1Rows[1].number, 21);
         QCOMPARE(Custom1Rows[2].number, 22);
+        // Nor is it the window's file any more: Save asks, and a cancelled
+        // dialog leaves the file as it was.
+        QVERIFY(CustomScreen1Path.isEmpty());
+        env.responder.expectFile(std::nullopt);
+        QVERIFY(!c.SaveCurrentConfig());
+        QCOMPARE(readFile(path), corrupt);
         // A missing file reads nothing, quietly.
         c.LoadConfig(env.dir() + QStringLiteral("/none.CFG"));
         QCOMPARE(Custom1Rows[0].number, 20);
