@@ -326,12 +326,15 @@ void DdeServer::itemsRefreshed(uint64_t pass) {
 
 // ---- The protocol ------------------------------------------------------------------------
 
-// Why a command or a poke cannot run now (empty when it can). In a box's
-// event loop the next client's command would open its box inside that one,
-// and so on for as long as clients come.
+// Why a command or a poke cannot run now (empty when it can).
 QString DdeServer::busyWith() const {
-    // The program's own event loop is the first level; a modal window's or
-    // a dialog's runs above it.
+    // Either may reach the controller; while a transfer holds the
+    // connection nothing else may.
+    if (controllerLink().busy()) return QStringLiteral("a transfer is running");
+    // Either may ask the user: in a box's event loop the next client's
+    // command would open its box inside that one, and so on for as long as
+    // clients come. The program's own event loop is the first level; a
+    // modal window's or a dialog's runs above it.
     if (openBoxes() > 0 || QThread::currentThread()->loopLevel() > 1)
         return QStringLiteral("a box or window waits for the user");
     if (commandsRunning_ > 0) return QStringLiteral("another client's command is running");
@@ -360,11 +363,6 @@ DdeReply DdeServer::respond(DdeSession &s, const QString &line) {
         if (s.topic.isEmpty()) return error(QStringLiteral("not connected"));
         Form *f = ddeTopicForm(s.topic);
         if (!f) return error(QStringLiteral("the topic is gone"));
-        // A command or a poke may reach the controller; while a transfer
-        // holds the connection nothing else may.
-        if (controllerLink().busy() &&
-            (word == QStringLiteral("EXECUTE") || word == QStringLiteral("POKE")))
-            return error(QStringLiteral("busy: a transfer is running"));
         if (word == QStringLiteral("EXECUTE") || word == QStringLiteral("POKE"))
             if (const QString why = busyWith(); !why.isEmpty()) return error(QStringLiteral("busy: ") + why);
         // The window's answer to a command or a poke: refused with its reason.
