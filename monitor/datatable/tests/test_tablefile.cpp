@@ -224,6 +224,34 @@ private Q_SLOTS:
         }
     }
 
+    // Blank lines passed over reach the event once a piece of the file, as
+    // the last of them so far, with their numbers counted; a line that a
+    // piece ends inside comes whole.
+    void blankLinesPassedOver() {
+        MonitorTestEnv env;
+        const QString path = env.dir() + QStringLiteral("/blank.tab");
+        constexpr qint64 Piece = LineScanner::PieceBytes;
+        // Line feeds up to 3 bytes before the first piece ends, a line
+        // across the end, a piece's worth of blank lines of blanks, tabs
+        // and carriage returns, and a last line without an end.
+        const qint64 feeds = Piece - 3;
+        writeFile(path, QByteArray("\n").repeated(feeds) + "  x y\n" + QByteArray(" \t\r\n").repeated(Piece / 4) + "z");
+        LineScanner s;
+        s.FileName = path;
+        s.PassBlankLines = true;
+        QStringList events;
+        QVERIFY(s.Scan([&] {
+            events << QStringLiteral("%1:%2:%3").arg(s.LineNumber()).arg(s.Line()).arg(s.NumFields());
+            return true;
+        }));
+        // The last blank line that ends in the second piece.
+        const qint64 lastInSecond = feeds + 1 + (Piece - 7) / 4;
+        QCOMPARE(events, (QStringList{QStringLiteral("%1::0").arg(feeds - 1), QStringLiteral("%1:  x y:2").arg(feeds),
+                                      QStringLiteral("%1: \t:0").arg(lastInSecond),
+                                      QStringLiteral("%1: \t:0").arg(feeds + Piece / 4),
+                                      QStringLiteral("%1:z:1").arg(feeds + 1 + Piece / 4)}));
+    }
+
     void saveDialogsAndFailures() {
         MonitorTestEnv env;
         frmTable &t = form<frmTable>();
