@@ -77,10 +77,11 @@ bool serveUntil(const std::function<bool()> &done) {
 // opens while one is open is counted and answered at once.
 class QuestionBoxes : public DialogResponder {
 public:
-    explicit QuestionBoxes(std::function<void()> whileOpen) : whileOpen_(std::move(whileOpen)) {
+    explicit QuestionBoxes(std::function<void()> whileOpen)
+        : whileOpen_(std::move(whileOpen)), before_(dialogResponder()) {
         installDialogResponder(this);
     }
-    ~QuestionBoxes() override { installDialogResponder(nullptr); }
+    ~QuestionBoxes() override { installDialogResponder(before_); }
     int answerBox(const MsgBoxCall &call) override {
         prompts << call.prompt;
         most = std::max(most, ++open);
@@ -95,6 +96,7 @@ public:
 
 private:
     std::function<void()> whileOpen_;
+    DialogResponder *before_;
 };
 
 }  // namespace
