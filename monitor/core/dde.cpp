@@ -11,11 +11,13 @@
 #include <QMap>
 #include <QScrollBar>
 #include <QStandardPaths>
+#include <QThread>
 #include <QTimer>
 #include <utility>
 
 #include "core/forms.h"
 #include "core/globals.h"
+#include "core/msgbox.h"
 #include "core/shownvalue.h"
 
 namespace {
@@ -26,6 +28,18 @@ constexpr qint64 ReadBufferBytes = 64 * 1024;
 constexpr int LinesPerTurn = 100;  // then the window gets its turn
 
 QString errorLine(const QString &why) { return QStringLiteral("ERROR ") + ddeEscape(why); }
+
+// Counts a command for as long as it runs, however it ends.
+class Running {
+public:
+    explicit Running(int &count) : count_(count) { ++count_; }
+    ~Running() { --count_; }
+    Running(const Running &) = delete;
+    Running &operator=(const Running &) = delete;
+
+private:
+    int &count_;
+};
 }  // namespace
 
 // ---- Lines ------------------------------------------------------------------------------
@@ -147,7 +161,8 @@ void DdeServer::stop() {
 
 void DdeServer::accept() {
     while (QLocalSocket *socket = server_->nextPendingConnection()) {
-        if (clientCount() >= MaxConversations) {
+        // A conversation whose client went counts until its command is done.
+        if (conversations_.size() >= MaxConversations) {
             socket->write(errorLine(QStringLiteral("too many conversations")).toUtf8() + '\n');
             socket->flush();
             socket->disconnectFromServer();
@@ -311,6 +326,21 @@ void DdeServer::itemsRefreshed(uint64_t pass) {
 
 // ---- The protocol ------------------------------------------------------------------------
 
+// Why a command or a poke cannot run now (empty when it can).
+QString DdeServer::busyWith() const {
+    // Either may reach the controller; while a transfer holds the
+    // connection nothing else may.
+    if (controllerLink().busy()) return QStringLiteral("a transfer is running");
+    // Either may ask the user: in a box's event loop the next client's
+    // command would open its box inside that one, and so on for as long as
+    // clients come. The program's own event loop is the first level; a
+    // modal window's or a dialog's runs above it.
+    if (openBoxes() > 0 || QThread::currentThread()->loopLevel() > 1)
+        return QStringLiteral("a box or window waits for the user");
+    if (commandsRunning_ > 0) return QStringLiteral("another client's command is running");
+    return QString();
+}
+
 DdeReply DdeServer::respond(DdeSession &s, const QString &line) {
     const qsizetype blank = line.indexOf(QLatin1Char(' '));
     const QString word = (blank < 0 ? line : line.left(blank)).toUpper();
@@ -333,11 +363,8 @@ DdeReply DdeServer::respond(DdeSession &s, const QString &line) {
         if (s.topic.isEmpty()) return error(QStringLiteral("not connected"));
         Form *f = ddeTopicForm(s.topic);
         if (!f) return error(QStringLiteral("the topic is gone"));
-        // A command or a poke may reach the controller; while a transfer
-        // holds the connection nothing else may.
-        if (controllerLink().busy() &&
-            (word == QStringLiteral("EXECUTE") || word == QStringLiteral("POKE")))
-            return error(QStringLiteral("busy: a transfer is running"));
+        if (word == QStringLiteral("EXECUTE") || word == QStringLiteral("POKE"))
+            if (const QString why = busyWith(); !why.isEmpty()) return error(QStringLiteral("busy: ") + why);
         // The window's answer to a command or a poke: refused with its reason.
         const auto answer = [&](int16_t cancel) {
             if (cancel == 0) return ok();
@@ -347,6 +374,7 @@ DdeReply DdeServer::respond(DdeSession &s, const QString &line) {
         if (word == QStringLiteral("EXECUTE")) {
             int16_t cancel = 0;
             f->takeLinkRefusal();
+            const Running running(commandsRunning_);
             f->Form_LinkExecute(ddeUnescape(rest), cancel);
             return answer(cancel);
         }
@@ -373,6 +401,7 @@ DdeReply DdeServer::respond(DdeSession &s, const QString &line) {
             if (!box) return error(QStringLiteral("the item takes no data"));
             int16_t cancel = 0;
             f->takeLinkRefusal();
+            const Running running(commandsRunning_);
             f->Form_LinkPoke(box, split >= 0 ? ddeUnescape(rest.mid(split + 1)) : QString(), cancel);
             return answer(cancel);
         }

@@ -23,7 +23,10 @@
 // A command may raise a message box, whose event loop serves other clients
 // and may see this client go. A conversation is therefore deleted only later
 // and only when none of its commands is running; a client that went while
-// its command ran gets no answer.
+// its command ran gets no answer. Commands and pokes run the windows' code,
+// which may ask the user: one runs at a time, and none while a box or a
+// modal window waits for the user; the others are answered "ERROR busy: "
+// and why at once, so that no client can open a box inside another's.
 //
 // Items that the polling loop refreshes are never answered stale: a REQUEST
 // for one of them while no refresh has happened since serving came on (or
@@ -33,8 +36,9 @@
 // which is then "*".
 //
 // Limits: a line is at most MaxLineBytes (a longer one is answered "ERROR
-// the line is too long" and dropped); at most MaxConversations at a time; a
-// client that leaves more than MaxBacklogBytes of answers unread is cut off.
+// the line is too long" and dropped); at most MaxConversations at a time,
+// one whose client went counting until its command is done; a client that
+// leaves more than MaxBacklogBytes of answers unread is cut off.
 #pragma once
 
 #include <QByteArray>
@@ -153,6 +157,7 @@ private:
     void finish(Conversation *c);
     void tick();
     void resumeWaiting();
+    QString busyWith() const;
 
     std::unique_ptr<QLocalServer> server_;
     QTimer *tick_ = nullptr;
@@ -161,6 +166,7 @@ private:
     DdeRefreshedItems refreshed_;
     uint64_t staleSince_ = 1;  // bumped by itemsStale
     bool fresh_ = false;       // a whole refresh pass ran since
+    int commandsRunning_ = 0;  // commands and pokes being carried out
 };
 
 // The window that serves a topic now: the first loaded window with that link

@@ -12,6 +12,15 @@
 
 namespace {
 DialogResponder *g_responder = nullptr;
+int g_open = 0;
+
+// A box or dialog, open for the scope's life.
+struct Open {
+    Open() { ++g_open; }
+    ~Open() { --g_open; }
+    Open(const Open &) = delete;
+    Open &operator=(const Open &) = delete;
+};
 
 struct ButtonSpec {
     QMessageBox::StandardButton button;
@@ -33,6 +42,8 @@ std::vector<ButtonSpec> buttonsOf(int buttons) {
 
 QString appTitle() { return QStringLiteral("ORV Monitor"); }
 
+int openBoxes() { return g_open; }
+
 void installDialogResponder(DialogResponder *r) { g_responder = r; }
 DialogResponder *dialogResponder() { return g_responder; }
 
@@ -43,6 +54,7 @@ int MsgBox(const QString &prompt, int style, const QString &title) {
     call.buttons = style & 7;
     call.icon = style & 0x70;
     call.style = style;
+    const Open open;
     if (g_responder) return g_responder->answerBox(call);
 
     QMessageBox box(QApplication::activeWindow());
@@ -98,6 +110,7 @@ bool CommonDialog::show(FileDialogKind kind, QWidget *parent) {
     call.defaultExt = DefaultExt;
 
     FileDialogAnswer answer;
+    const Open open;
     if (g_responder) {
         answer = g_responder->answerFile(call);
     } else {

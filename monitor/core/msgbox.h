@@ -41,6 +41,10 @@ QString appTitle();
 // program's title.
 int MsgBox(const QString &prompt, int style = mbOKOnly, const QString &title = QString());
 
+// Boxes and file dialogs open now, each waiting for the user in its event
+// loop (those a test responder answers count as well).
+int openBoxes();
+
 struct MsgBoxCall {
     QString prompt;
     QString title;   // as shown (the program's title when none was given)

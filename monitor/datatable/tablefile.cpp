@@ -103,12 +103,11 @@ void LineScanner::add(const char *from, const char *to) {
     kept_.append(from, std::min<qsizetype>(room, to - from));
 }
 
-bool LineScanner::endLine(const std::function<bool()> &perLine) {
-    ++lineNumber_;
+void LineScanner::takeLine(const QByteArray &text, qint64 fields, bool cut) {
     // The file is text in the ANSI code page; its numbers are plain ASCII.
-    line_ = QString::fromLatin1(kept_);
-    numFields_ = counted_;
-    lineCut_ = cut_;
+    line_ = QString::fromLatin1(text);
+    numFields_ = fields;
+    lineCut_ = cut;
     fields_.clear();
     for (qsizetype i = 0; i < line_.size() && qint64(fields_.size()) < FieldLimit;) {
         while (i < line_.size() && blank(line_.at(i))) ++i;
@@ -116,9 +115,25 @@ bool LineScanner::endLine(const std::function<bool()> &perLine) {
         while (i < line_.size() && !blank(line_.at(i))) ++i;
         if (i > start) fields_.push_back({start, i - start});
     }
+}
+
+bool LineScanner::endLine(const std::function<bool()> &perLine) {
+    ++lineNumber_;
+    const bool pass = PassBlankLines && counted_ == 0 && !cut_;
+    if (pass) passedText_.swap(kept_);  // handed over at the end of the piece, if it is the last
+    else takeLine(kept_, counted_, cut_);
+    passed_ = pass;
     kept_.clear();
     counted_ = 0;
     inField_ = cut_ = false;
+    return pass || perLine();
+}
+
+bool LineScanner::handOverPassed(const std::function<bool()> &perLine) {
+    if (!passed_) return true;
+    passed_ = false;
+    // The line under way (a piece may end inside it) is left as it is.
+    takeLine(passedText_, 0, false);
     return perLine();
 }
 
@@ -127,7 +142,7 @@ bool LineScanner::Scan(const std::function<bool()> &perLine) {
     lineNumber_ = -1;
     kept_.clear();
     counted_ = 0;
-    inField_ = cut_ = false;
+    inField_ = cut_ = passed_ = false;
     QFile file(FileName);
     if (!file.open(QIODevice::ReadOnly)) {
         error_ = file.errorString();
@@ -138,7 +153,7 @@ bool LineScanner::Scan(const std::function<bool()> &perLine) {
     bool started = false;         // something of a line since the last line feed
     bool carriageReturn = false;  // one held back until the next character
     while (!file.atEnd()) {
-        const QByteArray piece = file.read(64 * 1024);
+        const QByteArray piece = file.read(PieceBytes);
         if (file.error() != QFileDevice::NoError) {
             error_ = file.errorString();
             return false;
@@ -159,8 +174,11 @@ bool LineScanner::Scan(const std::function<bool()> &perLine) {
             started = carriageReturn = false;
             if (!endLine(perLine)) return true;
         }
+        // Lines passed over still give the event a turn once a piece.
+        if (!handOverPassed(perLine)) return true;
     }
-    if (started) endLine(perLine);
+    if (started && !endLine(perLine)) return true;
+    handOverPassed(perLine);
     return true;
 }
 
@@ -190,6 +208,8 @@ bool DataTableFileReader::line(LineScanner &s) {
     // No row line holds more fields than the table has columns: a line
     // with more is refused on their count, so more need not be kept.
     s.FieldLimit = expect_ == Expect::Row ? std::max(0, cols_ - 1) : 1;
+    // After the table only blank lines may follow: they need no look each.
+    s.PassBlankLines = expect_ == Expect::End;
     return goOn;
 }
 

@@ -59,8 +59,15 @@ public:
     // The most fields of a line that are kept; the per-line event may
     // change it for the lines that follow.
     qint64 FieldLimit = std::numeric_limits<qint64>::max();
+    // While set, lines of nothing but blanks and tabs are counted but the
+    // event is raised only for the last of them in each piece read (and
+    // at the end of the file), not for each; the per-line event may change
+    // it for the lines that follow.
+    bool PassBlankLines = false;
     // The most characters of a line that are kept.
     static constexpr qsizetype MaxKept = 65536;
+    // The file is read this much at a time.
+    static constexpr qint64 PieceBytes = 64 * 1024;
 
     // Reads FileName and raises the event for every line; False, with
     // errorString(), when the file cannot be read.
@@ -86,8 +93,13 @@ public:
     QString errorString() const { return error_; }
 
 private:
-    // Ends the line held so far and raises the event for it.
+    // Ends the line held so far and raises the event for it (or passes over
+    // a blank line); False when the event ends the scan.
     bool endLine(const std::function<bool()> &perLine);
+    // Raises the event for the blank line passed over last, if any.
+    bool handOverPassed(const std::function<bool()> &perLine);
+    // Makes the text the current line.
+    void takeLine(const QByteArray &text, qint64 fields, bool cut);
     // Characters of the line (not its end).
     void add(const char *from, const char *to);
 
@@ -102,6 +114,9 @@ private:
     qint64 counted_ = 0;
     bool inField_ = false;
     bool cut_ = false;
+    // The last line passed over, not yet handed to the event.
+    bool passed_ = false;
+    QByteArray passedText_;
 };
 
 // Reads a table file line by line, as the scanner hands the lines over, into
@@ -110,8 +125,9 @@ private:
 class DataTableFileReader {
 public:
     // The per-line event: True to go on with the next line. It sets how
-    // many fields the scanner keeps of the next line: no more than the
-    // table's row can take.
+    // many fields the scanner keeps of the next line (no more than the
+    // table's row can take), and has the blank lines after the table passed
+    // over.
     bool line(LineScanner &scanner);
     // After the last line: True when the file held a whole table.
     bool finish();

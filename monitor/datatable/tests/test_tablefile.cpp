@@ -116,6 +116,9 @@ private Q_SLOTS:
             {"data_table[2][2] =\r\n{\r\n 1 2\r\n 3 65535.5\r\n}\r\n",
              QStringLiteral("Line 4: row 2, column 2: 65535.5 is out of range (0 to 65535)")},
             {"data_table[1][2] =\r\n{\r\n 1 2\r\n}\r\n 7\r\n", QStringLiteral("Line 5: text after \"}\"")},
+            // Blank lines after the table are counted, though not looked at each.
+            {"data_table[1][2] =\r\n{\r\n 1 2\r\n}\r\n" + QByteArray(" \t\r\n\n").repeated(60000) + "7",
+             QStringLiteral("Line 120005: text after \"}\"")},
             {"data_table[40000][2] =\r\n{\r\n", QStringLiteral("Line 1: the header does not give the table's rows and columns")},
             {"data_table[2] =\r\n{\r\n", QStringLiteral("Line 1: the header does not give the table's rows and columns")},
             {"data_table[2][2] =\r\n{\r\n 1 2\r\n", QStringLiteral("the file ends before the table does")},
@@ -151,16 +154,18 @@ private Q_SLOTS:
         QCOMPARE(t.awkDTable.KeptFields(), 2);
     }
 
-    // A file is read a line per turn of the window; closing the editor or
-    // another table meanwhile ends the reading and the file is not loaded
-    // (a box says so); another Open waits for the file being read, and a
-    // Save writes the table shown to the file it came from.
+    // A file is read a line per turn of the window, the blank lines after
+    // the table a piece of the file per turn; closing the editor or another
+    // table meanwhile ends the reading and the file is not loaded (a box
+    // says so); another Open waits for the file being read, and a Save
+    // writes the table shown to the file it came from.
     void aFileIsReadBetweenTheWindowsTurns() {
         struct Case {
             const char *what;
-            std::function<void(frmTable &)> act;  // at the third turn, after row 1
-            QString box;                           // with the path in front; none when loaded
-            QList<int32_t> row1;                   // the table's afterwards
+            std::function<void(frmTable &)> act;
+            QString box;        // with the path in front; none when loaded
+            QList<int32_t> row1;  // the table's afterwards
+            int turn = 3;       // of the action: the third comes after row 1
         };
         const QList<Case> cases{
             {"nothing", [](frmTable &) {}, QString(), {7, 8}},
@@ -170,8 +175,14 @@ private Q_SLOTS:
              QStringLiteral(" was not loaded: the table was changed while the file was read."), {1}},
             {"another Open", [](frmTable &t) { t.Filemenu_Click(2); }, QString(), {7, 8}},
             {"a Save", [](frmTable &t) { t.Filemenu_Click(4); }, QString(), {7, 8}},
+            {"closing the editor among the blank lines", [](frmTable &t) { t.Unload(); },
+             QStringLiteral(" was not loaded: the editor was closed."), {1, 2}, 9},
         };
-        const QByteArray file = "data_table[3][2] =\r\n{\r\n 7 8\r\n 9 10\r\n 11 12\r\n}\r\n";
+        // Blank lines after the table, over a few pieces of the file.
+        constexpr int BlankLines = 200000;
+        const QByteArray file =
+            "data_table[3][2] =\r\n{\r\n 7 8\r\n 9 10\r\n 11 12\r\n}\r\n" + QByteArray("\r\n").repeated(BlankLines);
+        const qsizetype pieces = (file.size() + LineScanner::PieceBytes - 1) / LineScanner::PieceBytes;
         for (const Case &c : cases) {
             MonitorTestEnv env;
             ScriptedPump pump;
@@ -187,13 +198,14 @@ private Q_SLOTS:
             env.responder.answerEveryBox(mbOK);
             QStringList rowsAtTurn;
             pump.every([&](long) { rowsAtTurn << QString::number(TableRows); });
-            pump.at(pump.yields() + 3, [&] { c.act(t); });
+            pump.at(pump.yields() + c.turn, [&] { c.act(t); });
             t.Filemenu_Click(2);
             QVERIFY2(env.responder.files().size() == 1, c.what);
             if (c.box.isEmpty()) {
-                // A turn after each of the six lines, the table as it was
-                // until the file was read whole.
-                QCOMPARE(rowsAtTurn, QStringList(6, QStringLiteral("2")));
+                // A turn after each of the six lines and one for each piece
+                // of the blank lines, the table as it was until the file
+                // was read whole.
+                QCOMPARE(rowsAtTurn, QStringList(6 + pieces, QStringLiteral("2")));
                 QVERIFY2(env.responder.boxes().isEmpty(), c.what);
                 QCOMPARE(TableRows, 3);
                 QCOMPARE(DataTablePath, path);
@@ -210,6 +222,34 @@ private Q_SLOTS:
                 QCOMPARE(form<frmMain>().Message->text(),
                          QStringLiteral("The data table file %1 is still being read.").arg(path));
         }
+    }
+
+    // Blank lines passed over reach the event once a piece of the file, as
+    // the last of them so far, with their numbers counted; a line that a
+    // piece ends inside comes whole.
+    void blankLinesPassedOver() {
+        MonitorTestEnv env;
+        const QString path = env.dir() + QStringLiteral("/blank.tab");
+        constexpr qint64 Piece = LineScanner::PieceBytes;
+        // Line feeds up to 3 bytes before the first piece ends, a line
+        // across the end, a piece's worth of blank lines of blanks, tabs
+        // and carriage returns, and a last line without an end.
+        const qint64 feeds = Piece - 3;
+        writeFile(path, QByteArray("\n").repeated(feeds) + "  x y\n" + QByteArray(" \t\r\n").repeated(Piece / 4) + "z");
+        LineScanner s;
+        s.FileName = path;
+        s.PassBlankLines = true;
+        QStringList events;
+        QVERIFY(s.Scan([&] {
+            events << QStringLiteral("%1:%2:%3").arg(s.LineNumber()).arg(s.Line()).arg(s.NumFields());
+            return true;
+        }));
+        // The last blank line that ends in the second piece.
+        const qint64 lastInSecond = feeds + 1 + (Piece - 7) / 4;
+        QCOMPARE(events, (QStringList{QStringLiteral("%1::0").arg(feeds - 1), QStringLiteral("%1:  x y:2").arg(feeds),
+                                      QStringLiteral("%1: \t:0").arg(lastInSecond),
+                                      QStringLiteral("%1: \t:0").arg(feeds + Piece / 4),
+                                      QStringLiteral("%1:z:1").arg(feeds + 1 + Piece / 4)}));
     }
 
     void saveDialogsAndFailures() {

@@ -4,8 +4,11 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QTimer>
 #include <QtTest/QTest>
+#include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "controller.h"
@@ -95,6 +98,19 @@ private:
     std::function<void()> onBox_;
     std::function<bool()> until_;
     int answer_;
+};
+
+// A window whose command lets the window's events through (as one that
+// reads the controller between rows does); what happens meanwhile is the
+// test's.
+class YieldingWindow : public Form {
+public:
+    YieldingWindow() : Form(QStringLiteral("YieldingWindow")) { setLinkTopic(QStringLiteral("Yielding")); }
+    void Form_LinkExecute(const QString &, int16_t &cancel) override {
+        cancel = 0;
+        if (during) std::exchange(during, nullptr)();
+    }
+    std::function<void()> during;
 };
 
 }  // namespace
@@ -203,10 +219,17 @@ private Q_SLOTS:
                 c->flush();
             }
             std::vector<std::unique_ptr<QLocalSocket>> others;
+            QLocalSocket extra;
             LingeringResponder box([&c] { if (c) c->abort(), c.reset(); },
                                    [&] {
                                        if (DdeServer::instance().clientCount() != int(others.size())) return false;
-                                       if (others.size() == 8) return true;
+                                       // The conversation that went counts until its
+                                       // command is done: one fewer is let in.
+                                       if (int(others.size()) == DdeServer::MaxConversations - 1) {
+                                           if (extra.state() == QLocalSocket::UnconnectedState && !extra.canReadLine())
+                                               extra.connectToServer(service.name);
+                                           return extra.canReadLine();
+                                       }
                                        others.push_back(std::make_unique<QLocalSocket>());
                                        others.back()->connectToServer(service.name);
                                        return false;
@@ -214,6 +237,7 @@ private Q_SLOTS:
                                    answer);
             QTRY_COMPARE_WITH_TIMEOUT(box.prompts.size(), 1, 20000);
             QVERIFY(box.met);
+            QCOMPARE(extra.readLine(), QByteArray("ERROR too many conversations\n"));
             QCOMPARE(box.prompts.front(),
                      QStringLiteral("Are you sure you want to %1 the controller?").arg(QLatin1String(command)));
             // The others got nothing meant for the client that went: the
@@ -236,6 +260,72 @@ private Q_SLOTS:
         QCOMPARE(peer.controller().memory().statusWrites, (std::vector<std::uint8_t>{0x09, 0x00}));
         Client after(service.name);
         QCOMPARE(after.ask(QStringLiteral("CONNECT ORVmain")), QStringLiteral("OK"));
+        disconnectMonitor();
+    }
+
+    // While a box or a modal window waits for the user, or another client's
+    // command runs, commands and pokes are refused at once and open
+    // nothing; requests are served.
+    void commandsWhileTheMonitorWaits() {
+        MonitorTestEnv env;
+        EmulatorPeer peer(5);
+        Service service(env);
+        QVERIFY(service.started);
+        if (!peer.connectMonitor()) QSKIP("needs the UDP transport");
+        ControllerModel = 5;
+        Client c(service.name);
+        Client d(service.name);
+        QCOMPARE(c.ask(QStringLiteral("CONNECT ORVmain")), QStringLiteral("OK"));
+        QCOMPARE(d.ask(QStringLiteral("CONNECT DDEsetup")), QStringLiteral("OK"));
+        const QString regAddress = form<frmDDE>().RegAddress->text();
+        const auto askAll = [&] {
+            return QStringList{c.ask(QStringLiteral("EXECUTE STOP")), c.ask(QStringLiteral("EXECUTE registers")),
+                               d.ask(QStringLiteral("POKE RegAddress 5")), d.ask(QStringLiteral("EXECUTE START")),
+                               d.ask(QStringLiteral("REQUEST RegAddress"))};
+        };
+        const auto refused = [&](const QString &why) {
+            const QString busy = QStringLiteral("ERROR busy: ") + why;
+            return QStringList{busy, busy, busy, busy, QStringLiteral("DATA ") + regAddress};
+        };
+        const QStringList whileUserAsked = refused(QStringLiteral("a box or window waits for the user"));
+
+        // The user's own question.
+        QStringList during;
+        bool first = true;
+        LingeringResponder box([&] { if (std::exchange(first, false)) during = askAll(); }, [] { return true; }, mbNo);
+        form<frmMain>().StopButton_Click();
+        QCOMPARE(box.prompts, QStringList{QStringLiteral("Are you sure you want to STOP the controller?")});
+        QCOMPARE(during, whileUserAsked);
+
+        // A modal window over the program's own event loop.
+        during.clear();
+        {
+            QEventLoop program, modal;
+            QTimer::singleShot(0, &program, [&] {
+                QTimer::singleShot(0, &modal, [&] {
+                    during = askAll();
+                    modal.quit();
+                });
+                modal.exec();
+                program.quit();
+            });
+            program.exec();
+        }
+        QCOMPARE(during, whileUserAsked);
+
+        // Another client's command that lets events through.
+        during.clear();
+        form<YieldingWindow>().during = [&] { during = askAll(); };
+        Client y(service.name);
+        QCOMPARE(y.ask(QStringLiteral("CONNECT Yielding")), QStringLiteral("OK"));
+        QCOMPARE(y.ask(QStringLiteral("EXECUTE anything")), QStringLiteral("OK"));
+        QCOMPARE(during, refused(QStringLiteral("another client's command is running")));
+
+        // Nothing in the way: the question is asked, the poke taken.
+        QCOMPARE(c.ask(QStringLiteral("EXECUTE STOP")), QStringLiteral("ERROR the user answered No"));
+        QCOMPARE(box.prompts.size(), 2);
+        QCOMPARE(d.ask(QStringLiteral("POKE RegAddress 5")), QStringLiteral("OK"));
+        QVERIFY(peer.controller().memory().statusWrites.empty());
         disconnectMonitor();
     }
 

@@ -2,14 +2,18 @@
 // protocol input, many clients coming and going at once, a client that never
 // reads. The monitor must not crash, grow without bound or stop serving its
 // other clients.
+#include <QDeadlineTimer>
 #include <QLocalSocket>
 #include <QRandomGenerator>
+#include <QTimer>
 #include <QtTest/QTest>
 #include <algorithm>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <vector>
 
+#include "controller.h"
 #include "core/dde.h"
 #include "core/globals.h"
 #include "harness/harness.h"
@@ -54,6 +58,46 @@ QStringList awaitAnswers(QLocalSocket &s, int count) {
         20000);
     return got;
 }
+
+// Runs the event loop until the condition holds, as a box's own loop would;
+// False when it never does (a hang).
+bool serveUntil(const std::function<bool()> &done) {
+    QTimer wake;  // the condition is looked at again at least this often
+    wake.start(50);
+    const QDeadlineTimer hang(60000);
+    while (!done()) {
+        if (hang.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+// Answers No to every box. The first box stays open while `whileOpen` runs
+// (the service goes on meanwhile, as in a real box's event loop); a box that
+// opens while one is open is counted and answered at once.
+class QuestionBoxes : public DialogResponder {
+public:
+    explicit QuestionBoxes(std::function<void()> whileOpen)
+        : whileOpen_(std::move(whileOpen)), before_(dialogResponder()) {
+        installDialogResponder(this);
+    }
+    ~QuestionBoxes() override { installDialogResponder(before_); }
+    int answerBox(const MsgBoxCall &call) override {
+        prompts << call.prompt;
+        most = std::max(most, ++open);
+        if (open == 1 && whileOpen_) std::exchange(whileOpen_, nullptr)();
+        --open;
+        return mbNo;
+    }
+    FileDialogAnswer answerFile(const FileDialogCall &) override { return std::nullopt; }
+    QStringList prompts;
+    int open = 0;
+    int most = 0;
+
+private:
+    std::function<void()> whileOpen_;
+    DialogResponder *before_;
+};
 
 }  // namespace
 
@@ -161,6 +205,64 @@ private Q_SLOTS:
         auto after = connectTo(service.name);
         after->write("CONNECT DDEsetup\n");
         QCOMPARE(awaitAnswers(*after, 1), QStringList{QStringLiteral("OK")});
+    }
+
+    // Clients that each ask STOP and hang up, one after the other, the
+    // first of them while its question is still open: no client's question
+    // opens a box inside another's, the clients are told that the monitor is
+    // busy, and afterwards the monitor serves as before.
+    void clientsThatAskAndHangUp() {
+        MonitorTestEnv env;
+        EmulatorPeer peer(5);
+        Service service(env);
+        QVERIFY(service.started);
+        if (!peer.connectMonitor()) QSKIP("needs the UDP transport");
+        ControllerModel = 5;
+        const auto ask = [&](QLocalSocket &c, const QByteArray &lines, int answers) {
+            c.connectToServer(service.name);
+            if (!c.waitForConnected(10000)) return QStringList{QStringLiteral("(no connection)")};
+            c.write(lines);
+            c.flush();
+            QStringList got;
+            (void)serveUntil([&] {
+                while (c.canReadLine()) got << QString::fromUtf8(c.readLine()).chopped(1);
+                return got.size() >= answers || c.state() != QLocalSocket::ConnectedState;
+            });
+            return got;
+        };
+        constexpr int Clients = 3000;
+        int served = 0;
+        QStringList odd;  // answers other than the expected ones
+        const QString busy = QStringLiteral("ERROR busy: a box or window waits for the user");
+        auto first = std::make_unique<QLocalSocket>();
+        QuestionBoxes boxes([&] {
+            first->abort();  // hangs up while its question is open
+            first.reset();
+            for (; served < Clients - 1; ++served) {
+                QLocalSocket c;
+                const QStringList got = ask(c, "CONNECT ORVmain\nEXECUTE STOP\n", 2);
+                c.abort();
+                if (got != QStringList{QStringLiteral("OK"), busy} && odd.size() < 5) odd << got.join(u'|');
+            }
+        });
+        first->connectToServer(service.name);
+        QVERIFY(first->waitForConnected(10000));
+        first->write("CONNECT ORVmain\nEXECUTE STOP\n");
+        first->flush();
+        QVERIFY(serveUntil([&] { return served == Clients - 1 && boxes.open == 0; }));
+        QCOMPARE(boxes.most, 1);
+        QCOMPARE(odd, QStringList());
+        QCOMPARE(boxes.prompts.size(), 1);
+
+        // The monitor is there and asks again once the question is answered.
+        QTRY_COMPARE_WITH_TIMEOUT(DdeServer::instance().clientCount(), 0, 20000);
+        QLocalSocket after;
+        QCOMPARE(ask(after, "CONNECT ORVmain\nREQUEST StopButton\nEXECUTE STOP\n", 3),
+                 (QStringList{QStringLiteral("OK"), QStringLiteral("DATA ") + form<frmMain>().StopButton->text(),
+                              QStringLiteral("ERROR the user answered No")}));
+        QCOMPARE(boxes.prompts.size(), 2);
+        QVERIFY(peer.controller().memory().statusWrites.empty());
+        disconnectMonitor();
     }
 
     void clientThatNeverReads() {
