@@ -440,19 +440,21 @@ void frmSetup::adapterEnter() {
 // ---- Exit and closing ------------------------------------------------------------------
 
 std::optional<int32_t> frmSetup::typedTimeout() {
+    // A field as the window filled it holds the time-out in use.
+    if (!Text4->isModified()) return TimeoutMs;
     const QString text = Text4->text().trimmed();
     bool numeric = false;
     const double v = std::nearbyint(text.toDouble(&numeric));
     if (numeric && v >= ShortestTypedTimeoutMs && v <= LongestTimeoutMs) return int32_t(v);
     // Only a time-out typed is taken, and only one the link can wait: the
     // setting stays, and the field shows it again.
+    Text4->setText(num(TimeoutMs));
     MsgBox(QStringLiteral("Timeout (ms) takes whole numbers from %1 to %2, not \"%3\". The time-out stays %4 ms.")
                .arg(ShortestTypedTimeoutMs)
                .arg(LongestTimeoutMs)
                .arg(text)
                .arg(TimeoutMs),
            mbOKOnly + mbExclamation);
-    Text4->setText(num(TimeoutMs));
     return std::nullopt;
 }
 

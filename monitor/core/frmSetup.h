@@ -114,8 +114,9 @@ private:
     void showInput(int i);
     // The outcome of a toggle's configuration write, in the status line.
     void configStatus(const QString &text);
-    // The time-out typed into its field, or nothing (and a box saying so)
-    // when the field holds no whole number of milliseconds it takes.
+    // The time-out typed into its field (the one in use when nothing was
+    // typed), or nothing (and a box saying so) when the field holds no
+    // whole number of milliseconds it takes.
     std::optional<int32_t> typedTimeout();
     void nodeField(QLineEdit *field, std::function<void()> enter);
     int32_t limitField(QLineEdit *field, int32_t limit);

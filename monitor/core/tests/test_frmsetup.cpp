@@ -271,13 +271,15 @@ private Q_SLOTS:
                                                        "The time-out stays %2 ms.")
                                             .arg(QLatin1String(t.typed))
                                             .arg(before));
-            s.Text4->setText(QLatin1String(t.typed));
+            s.Text4->clear();
+            QTest::keyClicks(s.Text4, QLatin1String(t.typed));
             leaveField(s.Text4);
             QVERIFY(env.responder.done());
             QCOMPARE(TimeoutMs, t.taken ? t.taken : before);
             QCOMPARE(s.Text4->text(), t.taken ? QLatin1String(t.typed) : QString::number(before));
         }
-        s.Text4->setText(QStringLiteral("20000"));
+        s.Text4->clear();
+        QTest::keyClicks(s.Text4, QStringLiteral("20000"));
         s.txtAdapter->clear();  // no number: the adapter stays
         s.Text2->setText(QStringLiteral("9"));
         s.Text3->setText(QStringLiteral(" host "));
@@ -305,7 +307,8 @@ private Q_SLOTS:
             SetupOpen = true;
             frmSetup &s = form<frmSetup>();
             s.Show();
-            s.Text4->setText(QString::fromLatin1(typed));
+            s.Text4->clear();
+            QTest::keyClicks(s.Text4, QString::fromLatin1(typed));
             env.responder.expectBox(QStringLiteral("Timeout (ms) takes whole numbers from 10 to 30000, not \"%1\". "
                                                    "The time-out stays 250 ms.")
                                         .arg(QLatin1String(typed)));
@@ -314,6 +317,19 @@ private Q_SLOTS:
             QCOMPARE(TimeoutMs, 250);
             QVERIFY(s.loaded() && SetupOpen);
             QCOMPARE(s.Text4->text(), QStringLiteral("250"));
+        }
+        {
+            // A time-out the user did not type stands, whatever it is.
+            MonitorTestEnv env;
+            loadMain(env);
+            TimeoutMs = 5;
+            SetupOpen = true;
+            frmSetup &s = form<frmSetup>();
+            s.Show();
+            leaveField(s.Text4);
+            s.ExitButton->click();
+            QVERIFY(!s.loaded());
+            QCOMPARE(TimeoutMs, 5);
         }
         MonitorTestEnv env;
         env.writeSettings(QStringLiteral("[Communications]\ndword \"Timeout\" -20\n"));
