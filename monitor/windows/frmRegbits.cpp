@@ -222,7 +222,7 @@ void frmRegbits::clickWriteEnded(WriteOutcome outcome) {
     // controller is known to hold.
     if (RegbitsBase + VScroll1->value() + row == RegbitsWriteRegister && outcome != WriteOutcome::Taken) {
         const QSignalBlocker block(Text1[row]);
-        Text1[row]->setText(outcome == WriteOutcome::Refused ? clickBefore_ : NoState);
+        Text1[row]->setText(outcome == WriteOutcome::Refused && !clickBefore_.isEmpty() ? clickBefore_ : NoState);
     }
     clickBefore_.clear();
     // The boxes kept the clicked bits while the write waited.
