@@ -23,6 +23,8 @@ const QString ClosedCaption = QStringLiteral("+ Change Controller Network Addres
 const QString OpenCaption = QStringLiteral("- Change Controller Network Addresses (Click to Close)");
 constexpr int32_t FrameClosed = 255;
 constexpr int32_t FrameOpen = 2500;
+// The shortest reply time-out the field takes.
+constexpr int32_t ShortestTypedTimeoutMs = 10;
 
 // A field's number: its leading number rounded to a whole number, halves to
 // even (0 when the text holds none).
@@ -98,6 +100,11 @@ void frmSetup::buildControls() {
     wireAddressBoxes();
     buildServiceFields();
     wireChoices();
+    // The input toggles show the configuration read with the link, and "*"
+    // while the link is down.
+    connect(&controllerLink(), &ControllerLink::changed, this, [this] {
+        for (int i = 0; i < 4; ++i) showInput(i);
+    });
     setCaption(QStringLiteral("Communication Setup"));
 }
 
@@ -254,9 +261,7 @@ void frmSetup::wireChoices() {
         EditStarted = false;
     });
     onLostFocus(Text4, [this] {
-        bool numeric = false;
-        const double v = Text4->text().trimmed().toDouble(&numeric);
-        if (numeric && std::isfinite(v)) TimeoutMs = int32_t(std::nearbyint(std::clamp(v, 10.0, 30000.0)));
+        if (const auto v = typedTimeout()) TimeoutMs = *v;
     });
     onLostFocus(Text3, [this] { txtResolveIP->setText(num(txtResolveIP->text().toLongLong() + 1)); });
 }
@@ -363,13 +368,17 @@ void frmSetup::showControllerInfo() {
 }
 
 void frmSetup::showInputConfiguration(bool known) {
-    const int32_t bits = InputStatusBits;
-    for (int i = 0; i < 4; ++i)
-        Command3d1[i]->setCaption(!known ? QStringLiteral("Unknown")
-                                  : (bits >> i) & 1 ? QStringLiteral("Active")
-                                                    : QStringLiteral("Idle"));
+    inputsKnown_ = known;
+    for (int i = 0; i < 4; ++i) showInput(i);
     InputFrame->setEnabled(known);
     InputFrame->setVisible(known);
+}
+
+void frmSetup::showInput(int i) {
+    // The configuration was read when the link was made: while the link is
+    // down it may have changed, and the toggle shows "*".
+    const QString state = (InputStatusBits >> i) & 1 ? QStringLiteral("Active") : QStringLiteral("Idle");
+    Command3d1[i]->setCaption(!inputsKnown_ ? QStringLiteral("Unknown") : Connected ? state : QStringLiteral("*"));
 }
 
 // ---- The user's choices --------------------------------------------------------------
@@ -430,9 +439,31 @@ void frmSetup::adapterEnter() {
 
 // ---- Exit and closing ------------------------------------------------------------------
 
+std::optional<int32_t> frmSetup::typedTimeout() {
+    // A field as the window filled it holds the time-out in use.
+    if (!Text4->isModified()) return TimeoutMs;
+    const QString text = Text4->text().trimmed();
+    bool numeric = false;
+    const double v = std::nearbyint(text.toDouble(&numeric));
+    if (numeric && v >= ShortestTypedTimeoutMs && v <= LongestTimeoutMs) return int32_t(v);
+    // Only a time-out typed is taken, and only one the link can wait: the
+    // setting stays, and the field shows it again.
+    Text4->setText(num(TimeoutMs));
+    MsgBox(QStringLiteral("Timeout (ms) takes whole numbers from %1 to %2, not \"%3\". The time-out stays %4 ms.")
+               .arg(ShortestTypedTimeoutMs)
+               .arg(LongestTimeoutMs)
+               .arg(text)
+               .arg(TimeoutMs),
+           mbOKOnly + mbExclamation);
+    return std::nullopt;
+}
+
 void frmSetup::ExitButton_Click() {
-    // A field that holds no whole number leaves its setting as it was.
-    if (const auto v = wholeNumber(Text4->text())) TimeoutMs = usableTimeout(*v);
+    // A time-out the field cannot take keeps the window open, with nothing
+    // taken; a field that holds no whole number leaves its setting as it was.
+    const auto timeout = typedTimeout();
+    if (!timeout) return;
+    TimeoutMs = *timeout;
     if (const auto v = wholeNumber(Text1->text())) HostNode = *v;
     if (const auto v = wholeNumber(txtAdapter->text())) AdapterIndex = *v;
     ControllerIPText = Text3->text();
@@ -514,7 +545,7 @@ void frmSetup::ResolveAddress() {
 void frmSetup::reportFailure(const QString &text) {
     // The library's reason, with where the link goes, as the status line
     // gives a failed write.
-    MsgBox(text + QStringLiteral("\n") + controllerLink().fetchFailure(ConnectionHandle));
+    MsgBox(controllerLink().failedWrite(text, ConnectionHandle).text);
 }
 
 // The address field and ControllerIP from the IP address boxes, as numbers:
@@ -543,12 +574,26 @@ void frmSetup::Frame1_Click() {
 }
 
 void frmSetup::GetAddresses() {
-    if (!Connected) return;
     const QString failed = QStringLiteral("Failed to update register value!");
+    // Nothing can be read: the box says why.
+    if (!Connected) {
+        MsgBox(failed + QStringLiteral("\nThe controller's network addresses were not read: ") + controllerLink().whyNot() +
+               QLatin1Char('.'));
+        return;
+    }
     int32_t value = 0;
-    auto read = [&value](int32_t reg) { return libraryCall([&] { return OrvComm::ZqGetRegister(ConnectionHandle, reg, &value); }); };
+    int32_t last = 0;
+    auto read = [&value, &last](int32_t reg) {
+        last = reg;
+        return libraryCall([&] { return OrvComm::ZqGetRegister(ConnectionHandle, reg, &value); });
+    };
+    // A read that failed says which register it read, and why.
+    auto readFailure = [this, &failed, &last] {
+        MsgBox(failed + QStringLiteral("\nRegister %1 could not be read: ").arg(last) +
+               controllerLink().fetchFailure(ConnectionHandle));
+    };
 
-    if (read(20000) != 1) return reportFailure(failed);
+    if (read(20000) != 1) return readFailure();
     Text2->setText(num(value));
     txtAddress[12]->setText(num(value));
 
@@ -558,7 +603,7 @@ void frmSetup::GetAddresses() {
             if (errorText().left(16) == QStringLiteral("Illegal register"))
                 MsgBox(QStringLiteral("Failed to get IP addresses! They don't exist in the controller"));
             else
-                reportFailure(failed);
+                readFailure();
             return;
         }
         txtAddress[i]->setText(num(value));
@@ -568,7 +613,7 @@ void frmSetup::GetAddresses() {
         txtAddress[i]->setText(num(value));
     }
     for (int i = 8; i < 12; ++i) {
-        if (read(20080 + (i - 8)) != 1) return reportFailure(failed);
+        if (read(20080 + (i - 8)) != 1) return readFailure();
         txtAddress[i]->setText(num(value));
     }
     // A UDP or TCP link keeps the address the user typed: the controller's
@@ -577,9 +622,9 @@ void frmSetup::GetAddresses() {
     if (CommPort != 1 && CommPort != 2) {
         setAddressFromBoxes();
     }
-    if (read(20005) != 1) return reportFailure(failed);
+    if (read(20005) != 1) return readFailure();
     const auto a = uint32_t(value);
-    if (read(20006) != 1) return reportFailure(failed);
+    if (read(20006) != 1) return readFailure();
     const auto b = uint32_t(value);
     lblMacID->setText(QStringLiteral("00") + QString::number(a, 16).toUpper() +
                       QStringLiteral("%1").arg(b, 6, 16, QLatin1Char('0')).toUpper());
@@ -587,7 +632,7 @@ void frmSetup::GetAddresses() {
 
 void frmSetup::cmdLoadIP_Click() {
     if (!Connected) {
-        MsgBox(QStringLiteral("Can't load network addresses. Not connected to controller."));
+        MsgBox(controllerLink().refusal(QStringLiteral("Can't load network addresses. Not connected to controller.")));
         return;
     }
     auto number = [this](int i) { return tryBoxNumber(txtAddress[i]->text(), BoxBits::Bits32).value_or(0); };
@@ -616,8 +661,12 @@ void frmSetup::cmdLoadIP_Click() {
 
 void frmSetup::Command3d1_Click(int index) {
     static const int32_t others[4] = {14, 13, 11, 7};
-    MainWindow &main = mainWindow();
+    const QString failed = QStringLiteral("Failed to update configuration!");
+    ControllerLink &link = controllerLink();
+    // Without a link nothing is written, and the toggle stays as it is.
+    if (const QString refused = link.refusal(failed); !refused.isEmpty()) return configStatus(refused);
     int32_t &bits = InputStatusBits;
+    const int32_t before = bits;
     if ((bits >> index) & 1) {
         bits &= others[index];
         Command3d1[index]->setCaption(QStringLiteral("Idle"));
@@ -626,8 +675,18 @@ void frmSetup::Command3d1_Click(int index) {
         Command3d1[index]->setCaption(QStringLiteral("Active"));
     }
     const int32_t word = bits;
-    if (libraryCall([word] { return OrvComm::ZqPutConfig(ConnectionHandle, word); }) != 1) {
-        main.setStatusText(QStringLiteral("Failed to update configuration!"));
-        main.RefreshMessage();
-    }
+    if (libraryCall([word] { return OrvComm::ZqPutConfig(ConnectionHandle, word); }) == 1) return;
+    // Not taken: the controller keeps the word it had, unless no answer
+    // settled it; then the toggle shows "*" until the word is read again.
+    const auto why = link.failedWrite(failed, ConnectionHandle);
+    bits = before;
+    showInput(index);
+    if (why.outcomeUnknown) Command3d1[index]->setCaption(QStringLiteral("*"));
+    configStatus(why.text);
+}
+
+void frmSetup::configStatus(const QString &text) {
+    MainWindow &main = mainWindow();
+    main.setStatusText(text);
+    main.RefreshMessage();
 }

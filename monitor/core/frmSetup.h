@@ -18,6 +18,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "core/controls.h"
 #include "core/forms.h"
@@ -107,7 +108,16 @@ private:
     void wireChoices();
     void placeFrame1();
     void setAddressFromBoxes();
+    // A failed write of the address panel, in a box.
     void reportFailure(const QString &text);
+    // The toggle of input i from InputStatusBits, while the link holds.
+    void showInput(int i);
+    // The outcome of a toggle's configuration write, in the status line.
+    void configStatus(const QString &text);
+    // The time-out typed into its field (the one in use when nothing was
+    // typed), or nothing (and a box saying so) when the field holds no
+    // whole number of milliseconds it takes.
+    std::optional<int32_t> typedTimeout();
     void nodeField(QLineEdit *field, std::function<void()> enter);
     int32_t limitField(QLineEdit *field, int32_t limit);
     void hostNodeEnter();
@@ -116,6 +126,7 @@ private:
 
     Snapshot SetupSnapshot;
     bool EditStarted = false;
+    bool inputsKnown_ = false;  // the controller's input configuration was read
     int32_t frame1Height_ = 255;
     QWidget *frame1Slot_ = nullptr;  // Frame1's place among the groups
     QWidget *frame1Body_ = nullptr;

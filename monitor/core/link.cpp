@@ -198,3 +198,23 @@ bool ControllerLink::callLostLink() {
     markLost(lastFailure_);
     return true;
 }
+
+// ---- Messages ------------------------------------------------------------------------------
+
+QString ControllerLink::refusal(const QString &words) const {
+    QString why = whyNot();
+    if (why.isEmpty()) return QString();
+    why[0] = why[0].toUpper();
+    return words + QLatin1Char('\n') + why + QLatin1Char('.');
+}
+
+QString ControllerLink::mayHaveBeenCarriedOut() {
+    return QStringLiteral("The controller may still have carried it out.");
+}
+
+ControllerLink::FailedWrite ControllerLink::failedWrite(const QString &words, int32_t connection) {
+    const bool unknown = failureLosesLink(connection);
+    QString text = words + QLatin1Char('\n') + lastFailure_;
+    if (unknown) text += QLatin1Char('\n') + mayHaveBeenCarriedOut();
+    return {text, unknown};
+}

@@ -142,6 +142,24 @@ public:
     // failure lost it. True when it did.
     bool callLostLink();
 
+    // ---- Messages ----------------------------------------------------------------------
+    // Why nothing can be sent now, after the words and a line feed
+    // ("Failed to update value.\nMonitoring is suspended."); empty while the
+    // link is up and free.
+    QString refusal(const QString &words) const;
+    // A write that failed, as the messages give it: the words, a line feed
+    // and the reason (fetchFailure). Only the controller's own refusal
+    // settles that the write was not carried out; after any other failure
+    // (no answer, or one that could not be read) the controller may still
+    // have carried it out, and the text says so.
+    struct FailedWrite {
+        QString text;
+        bool outcomeUnknown = false;
+    };
+    FailedWrite failedWrite(const QString &words, int32_t connection);
+    // The line that says so.
+    static QString mayHaveBeenCarriedOut();
+
 Q_SIGNALS:
     // The link went down from up: a failure (why says which), or a
     // deliberate reconnect (why empty). Values shown are no longer current.

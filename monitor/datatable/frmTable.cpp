@@ -624,18 +624,35 @@ void rowsColsKey(QLineEdit *box, bool &typing, int &keyAscii, const std::functio
     commit();
     typing = false;
 }
+
+// The size typed into the Rows or Cols box: a whole number from 1 to most
+// (rounded, halves to the even neighbour). Any other entry changes nothing: the status line names the box and what it
+// takes (when the user typed it), and the box shows the size again.
+std::optional<int16_t> typedSize(QLineEdit *box, const QString &name, int32_t most, int32_t size) {
+    const auto v = tryBoxNumber(box->text(), BoxBits::Bits32);
+    if (v && *v > 0 && *v <= most) {
+        // The box shows the size taken (1000 for 1e3).
+        if (box->text().trimmed() != QString::number(*v)) box->setText(QString::number(*v));
+        return int16_t(*v);
+    }
+    if (box->isModified())
+        ShowStatus(QStringLiteral("Nothing changed: %1 takes whole numbers from 1 to %2, not %3.")
+                       .arg(name)
+                       .arg(most)
+                       .arg(box->text().trimmed()));
+    box->setText(QString::number(size));
+    return std::nullopt;
+}
 }  // namespace
 
 void frmTable::commitRows() {
-    const auto v = tryBoxNumber(txtRows->text(), BoxBits::Bits16);
-    if (v && *v > 0 && *v <= MaxTableRows) SetTableSize(int16_t(*v), int16_t(TableCols - 1));
-    else txtRows->setText(QString::number(TableRows));
+    if (const auto v = typedSize(txtRows, QStringLiteral("Rows"), MaxTableRows, TableRows))
+        SetTableSize(*v, int16_t(TableCols - 1));
 }
 
 void frmTable::commitCols() {
-    const auto v = tryBoxNumber(txtCols->text(), BoxBits::Bits16);
-    if (v && *v > 0 && *v <= MaxTableColumns) SetTableSize(int16_t(TableRows), int16_t(*v));
-    else txtCols->setText(QString::number(TableCols - 1));
+    if (const auto v = typedSize(txtCols, QStringLiteral("Cols"), MaxTableColumns, TableCols - 1))
+        SetTableSize(int16_t(TableRows), *v);
 }
 
 void frmTable::txtRows_KeyPress(int &keyAscii) {

@@ -21,6 +21,7 @@
 #include "transfer/frmLoadMain.h"
 #include "transfer/frmProgFlash.h"
 #include "windows/frames.h"
+#include "windows/resourcewindow.h"
 
 namespace {
 
@@ -147,25 +148,43 @@ QString noRunCommands(const QString &verb) {
     return QStringLiteral("this controller (model %1) does not take the %2 command").arg(ControllerModel).arg(verb);
 }
 
-// A run command that the controller did not carry out: a box with the
-// command's words and the reason (with where the link goes, unless the
-// controller refused it); the same in one line for why the command ended.
-QString runFailed(const QString &failed, const QString &what = QString()) {
-    const QString reason = what + controllerLink().fetchFailure(ConnectionHandle);
+// The status read of a run command failed: a box with the command's words
+// and the reason (with where the link goes, unless the controller refused
+// it); the same in one line for why the command ended.
+QString statusUnread(const QString &failed) {
+    const QString reason =
+        QStringLiteral("The controller's status could not be read: ") + controllerLink().fetchFailure(ConnectionHandle);
     MsgBox(failed + QChar(10) + reason);
     return failed + QChar(' ') + reason;
 }
 
-// The shared start of the three run commands: the question, the link, the
+// The status write of a run command failed: the same, and when no answer
+// settled it, that the controller may still have carried it out.
+QString runFailed(const QString &failed) {
+    const QString text = controllerLink().failedWrite(failed, ConnectionHandle).text;
+    MsgBox(text);
+    return QString(text).replace(QChar(10), QChar(' '));
+}
+
+// The shared start of the three run commands: the link, the question, the
 // controller's kind; the status byte read, or nullopt to end, with why set.
 // A controller of another kind gets the failure box only where notEaBox says.
 std::optional<int32_t> runCommandStatus(const QString &verb, const QString &failed, bool notEaBox, QString &why) {
+    // With the link known to be down the command cannot run: the box says
+    // so at once, before any question.
+    if (const QString refused = LinkRefusal(failed); !refused.isEmpty()) {
+        MsgBox(refused);
+        why = frmMain::whyNoController();
+        return std::nullopt;
+    }
     if (MsgBox(QStringLiteral("Are you sure you want to ") + verb + QStringLiteral(" the controller?"), mbYesNo) ==
         mbNo) {
         why = QStringLiteral("the user answered No");
         return std::nullopt;
     }
-    if (NoComm) {
+    // The link went while the question was asked.
+    if (const QString refused = LinkRefusal(failed); !refused.isEmpty()) {
+        MsgBox(refused);
         why = frmMain::whyNoController();
         return std::nullopt;
     }
@@ -177,7 +196,7 @@ std::optional<int32_t> runCommandStatus(const QString &verb, const QString &fail
     int32_t s = 0;
     if (OrvComm::ZqGetStatus(ConnectionHandle, &s) != 1) {
         // The command did not reach the controller: the user is told so.
-        why = runFailed(failed, QStringLiteral("The controller's status could not be read: "));
+        why = statusUnread(failed);
         return std::nullopt;
     }
     return s;

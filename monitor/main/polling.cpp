@@ -184,18 +184,17 @@ template <size_t N> void starBoxes(const std::array<QLineEdit *, N> &boxes) {
 }  // namespace
 
 void frmMain::markValuesStale() {
-    // A "*" is never drawn in the colour of the value it replaces.
-    const auto star = [](auto *control) {
-        control->setCaption(Star);
-        control->setForeColor(ColourNoValue);
-    };
+    // A "*" is never drawn in the colour of the value it replaces (the
+    // windows' own showUnknown).
     if (auto *f = served<frmFlag>())
-        for (SSCommand *b : f->SSCommand1)
-            if (b->Caption() == QStringLiteral("Set") || b->Caption() == QStringLiteral("Clear")) star(b);
-    if (auto *f = served<frmDigIn>())
-        for (SSPanel *p : f->SSPanel1) star(p);
-    if (auto *f = served<frmDigOut>())
-        for (SSCommand *b : f->SSCommand1) star(b);
+        for (int r = 0; r < 16; ++r)
+            if (f->SSCommand1[size_t(r)]->Caption() == QStringLiteral("Set") ||
+                f->SSCommand1[size_t(r)]->Caption() == QStringLiteral("Clear"))
+                f->showUnknown(r);
+    // A digital point's name tells its state too.
+    for (DigitalWindow *f : {static_cast<DigitalWindow *>(served<frmDigIn>()), static_cast<DigitalWindow *>(served<frmDigOut>())})
+        if (f)
+            for (int r = 0; r < 16; ++r) f->showUnknown(r);
     if (auto *f = served<frmAnalIn>()) starBoxes(f->Text1);
     if (auto *f = served<frmAnalOut>()) starBoxes(f->Text1);
     if (auto *f = served<frmReg>()) starBoxes(f->Text1);
@@ -206,13 +205,9 @@ void frmMain::markValuesStale() {
         starBoxes(f->Text1);
         starBoxes(f->Text2);
     }
-    const auto custom = [](CustomWindow *f, const std::array<CustomResourceRow, 16> &rows) {
-        if (!f) return;
-        for (int r = 0; r < 16; ++r)
-            if (rows[size_t(r)].kind >= 1 && rows[size_t(r)].kind <= 12) starBox(f->Text2[size_t(r)]);
-    };
-    custom(served<frmCustom1>(), Custom1Rows);
-    custom(served<frmCustom2>(), Custom2Rows);
+    for (CustomWindow *f : {static_cast<CustomWindow *>(served<frmCustom1>()), static_cast<CustomWindow *>(served<frmCustom2>())})
+        if (f)
+            for (int r = 0; r < 16; ++r) f->showUnknown(r);
     if (auto *f = served<frmRTC>())
         for (QLineEdit *b : {f->txtSec, f->txtMin, f->txtHr, f->txtDay, f->txtMo, f->txtYr, f->txtDow}) starBox(b);
     if (auto *f = served<frmStatus>()) f->Label1->setText(Star);
@@ -289,7 +284,8 @@ void frmMain::refreshFlags() {
         offset = (first - 1) % 32;
     }
     int32_t value = 0;
-    if (!readRegister(reg, value)) return;
+    // A flag that could not be read shows "*", never the state of before.
+    bool read = readRegister(reg, value);
     bool crossed = false;
     for (int r = 1; r <= 16; ++r) {
         const int b = r + offset;  // 1..32
@@ -297,21 +293,16 @@ void frmMain::refreshFlags() {
         SSCommand *button = f->SSCommand1[size_t(r - 1)];
         // A button that shows "*" (no current value) takes either state.
         const bool stale = button->Caption() == QStringLiteral("*");
-        if ((button->Caption() == QStringLiteral("Clear") || stale) && set) {
-            button->setCaption(QStringLiteral("Set"));
-            button->setForeColor(ColourDarkGreen);
-            button->setFont3D(Font3DRaisedLight);
-        } else if ((button->Caption() == QStringLiteral("Set") || stale) && !set) {
-            button->setCaption(QStringLiteral("Clear"));
-            button->setForeColor(ColourRed);
-            button->setFont3D(Font3DInsetLight);
-        }
+        if (!read) f->showUnknown(r - 1);
+        else if ((button->Caption() == QStringLiteral("Clear") || stale) && set) f->showState(r - 1, true);
+        else if ((button->Caption() == QStringLiteral("Set") || stale) && !set) f->showState(r - 1, false);
         // The page runs on into the next flag register.
         if (b == 32 && r < 16 && !crossed) {
             crossed = true;
             offset = -r;
             int32_t next = 0;
-            if (readRegister(reg + 1, next)) value = next;
+            read = read && readRegister(reg + 1, next);
+            value = next;
         }
     }
 }
@@ -324,11 +315,8 @@ void frmMain::refreshDigitalInputs() {
         if (busy()) continue;
         const int32_t n = f->VScroll1->value() + r - 1;
         int32_t state = 0;
-        if (!readRegister(2000 + n, state)) state = 0;
-        OutputDisplay = InputSymbolName(n, state);
-        f->Label1[size_t(r - 1)]->setText(OutputDisplay.name);
-        f->SSPanel1[size_t(r - 1)]->setCaption(OutputDisplay.stateText);
-        f->SSPanel1[size_t(r - 1)]->setForeColor(OutputDisplay.colour);
+        if (readRegister(2000 + n, state)) f->showState(r - 1, n, state);
+        else f->showUnknown(r - 1);
     }
 }
 
@@ -339,20 +327,9 @@ void frmMain::refreshDigitalOutputs() {
         if (r % 4 == 0) yieldInLoop();
         if (busy()) continue;
         const int32_t n = f->VScroll1->value() + r - 1;
-        SSCommand *button = f->SSCommand1[size_t(r - 1)];
         int32_t state = 0;
-        if (mayRead() && OrvComm::ZqGetRegister(ConnectionHandle, 1000 + n, &state) == 1) {
-            if (button->Caption() == QStringLiteral("Off") && state == 1) button->setFont3D(Font3DRaisedLight);
-            else if (button->Caption() == QStringLiteral("On") && state == 0) button->setFont3D(Font3DInsetLight);
-        } else {
-            state = 0;
-            button->setFont3D(Font3DInsetLight);
-            readFailed();
-        }
-        OutputDisplay = OutputSymbolName(n, state);
-        f->Label1[size_t(r - 1)]->setText(OutputDisplay.name);
-        button->setCaption(OutputDisplay.stateText);
-        button->setForeColor(OutputDisplay.colour);
+        if (readRegister(1000 + n, state)) f->showState(r - 1, n, state);
+        else f->showUnknown(r - 1);
     }
 }
 
@@ -412,24 +389,31 @@ void frmMain::refreshRegisterBits() {
             if (!value) throw RuntimeError(RuntimeErrors::Overflow, QStringLiteral("Overflow"));
             // With the link lost this tick the write is not tried: it fails
             // with the reason the link was lost, and is not made later.
+            const QString failed = QStringLiteral("Failed to update register value!");
+            ControllerLink &link = controllerLink();
+            WriteOutcome outcome = WriteOutcome::Refused;
             if (mayRead() && OrvComm::ZqPutRegister(ConnectionHandle, RegbitsWriteRegister, *value) == 1) {
                 Message->setText(QStringLiteral("Register #") + decimal(RegbitsWriteRegister) + QStringLiteral(" updated."));
+                outcome = WriteOutcome::Taken;
+            } else if (mayRead()) {
+                // The reason as the connection messages give it.
+                const auto why = link.failedWrite(failed, ConnectionHandle);
+                Message->setText(why.text);
+                if (why.outcomeUnknown) outcome = WriteOutcome::Unknown;
             } else {
-                // The reason as the connection messages give it; with the
-                // link lost this tick, the reason it was lost.
-                ControllerLink &link = controllerLink();
-                const QString why = mayRead() ? link.fetchFailure(ConnectionHandle) : link.lastFailure();
-                Message->setText(QStringLiteral("Failed to update register value!") + QChar(10) + why);
+                Message->setText(failed + QChar(10) + link.lastFailure());
             }
             RefreshMessage();
             RegbitsEditInProgress = false;
             RegbitsWritePending = false;
+            f->clickWriteEnded(outcome);
         }
         if (RegbitsEditInProgress && RegbitsEditIndex == r - 1) continue;
         if (busy()) continue;
         const int32_t n = f->VScroll1->value() + r - 1;
         int32_t value = 0;
-        if (readRegister(RegbitsBase + n, value)) f->Text1[size_t(r - 1)]->setText(decimal(value));
+        // A register that could not be read shows "*", never the value of before.
+        f->Text1[size_t(r - 1)]->setText(readRegister(RegbitsBase + n, value) ? decimal(value) : QStringLiteral("*"));
     }
 }
 
@@ -504,7 +488,7 @@ void frmMain::refreshCustom(CustomWindow &f, const std::array<CustomResourceRow,
         QLineEdit *box = f.Text2[size_t(r - 1)];
         int32_t value = 0;
         if (!readRegister(reg, value)) {
-            box->setText(QStringLiteral("*"));
+            f.showUnknown(r - 1);
             continue;
         }
         const auto active = [&](int32_t mask) {

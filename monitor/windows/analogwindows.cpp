@@ -97,9 +97,12 @@ void frmAnalOut::Text1_LostFocus(int index) {
 }
 
 void frmAnalOut::writeEntry(int index) {
-    const int32_t value = EntryValue(Text1[index]->text(), -20000, 20000);
     const int32_t output = VScroll1->value() + index;
-    ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, 8000 + output, value); },
+    // An output takes -20000 to 20000: another number is not written, and
+    // the entry goes on.
+    const auto value = TypedValue(Text1[index], QStringLiteral("Analog output #") + QString::number(output), -20000, 20000);
+    if (!value) return;
+    ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, 8000 + output, *value); },
                 QStringLiteral("Analog output #") + QString::number(output) + QStringLiteral(" updated."),
                 QStringLiteral("Failed to update analog output value!"), Text1[index]);
     AnalOutEditInProgress = false;

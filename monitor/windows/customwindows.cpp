@@ -179,6 +179,8 @@ void CustomWindow::Combo1_Click(int r) {
         return;
     }
     nameRow(r, true);
+    // The box showed the row's resource of before.
+    showUnknown(r);
 }
 
 void CustomWindow::showRow(int r) {
@@ -226,7 +228,9 @@ void CustomWindow::Form_Load() {
         Combo1[r]->hide();
         showRow(r);
         Text1[r]->hide();
+        // A row's value shows "*" until the polling loop has read it.
         Text2[r]->clear();
+        showUnknown(r);
         Label1[r]->show();
     }
     showView(false);
@@ -304,6 +308,7 @@ void CustomWindow::Text1_LostFocus(int r) {
 
 void CustomWindow::numberEntered(int r) {
     CustomResourceRow &row = (*own_.rows)[r];
+    const int32_t before = row.number;
     const double typed = leadingNumber(Text1[r]->text());
     if (typed < 1) {
         row.number = 1;
@@ -331,6 +336,8 @@ void CustomWindow::numberEntered(int r) {
         return;
     }
     nameRow(r, false);
+    // Another resource: its value is not read yet.
+    if (row.number != before) showUnknown(r);
 }
 
 void CustomWindow::Text2_KeyPress(int r, int &keyAscii) {
@@ -350,53 +357,68 @@ void CustomWindow::Text2_KeyDown(int r, int &keyCode, int) {
 
 void CustomWindow::Text2_LostFocus(int r) { AbandonEntry(*own_.editing, Text2[r]); }
 
+namespace {
+// How a value typed into a row of a kind is written: the register it goes to
+// (0: through the flag call), the word of its status line, and what the
+// field takes. A kind that is written to nothing has no word.
+struct KindWrite {
+    int32_t reg = 0;
+    QString word;
+    double lo = Int32Low, hi = Int32High;
+};
+
+KindWrite kindWrite(int kind, int32_t n) {
+    switch (kind) {
+    case kindFlag: return {0, QStringLiteral("Flag #"), 0, 1};
+    case kindDigitalOutput: return {1000 + n, QStringLiteral("Output #"), 0, 1};
+    case kindAnalogOutput: return {8000 + n, QStringLiteral("Analog Output #"), 0, 10000};
+    case kindRegister: return {n, QStringLiteral("Register #")};
+    case kindServoPosition: return {14000 + n, QStringLiteral("Servo Position #")};
+    default: return {};
+    }
+}
+}  // namespace
+
+void CustomWindow::showUnknown(int r) {
+    const CustomResourceRow &row = (*own_.rows)[r];
+    if (row.kind < kindFlag || row.kind > kindServoFwdLimit) return;
+    ShownValue::show(Text2[r], NoState);
+    // A digital point's label names its state: back to the row's own name.
+    if (row.kind == kindDigitalInput || row.kind == kindDigitalOutput) Label1[r]->setText(row.name);
+}
+
 void CustomWindow::valueEntered(int r) {
     const CustomResourceRow &row = (*own_.rows)[r];
-    const bool writable = row.kind == kindFlag || row.kind == kindDigitalOutput || row.kind == kindAnalogOutput ||
-                          row.kind == kindRegister || row.kind == kindServoPosition;
-    // A writable row takes only a number the user typed; the entry goes on.
-    if (writable && !TypedNumberEntered(Text2[r])) return;
-    *own_.editing = false;
-    const int32_t typed = EntryValue(Text2[r]->text(), Int32Low, Int32High);
     const int32_t n = row.number;
-    int32_t value = typed;
-    std::function<int32_t()> write;
-    QString word;
-    switch (row.kind) {
-    case kindFlag:
-        value = std::clamp(typed, 0, 1);
-        write = [&] { return OrvComm::ZqPutFlag(ConnectionHandle, n, value); };
-        word = QStringLiteral("Flag #");
-        break;
-    case kindDigitalOutput:
-        value = std::clamp(typed, 0, 1);
-        write = [&] { return OrvComm::ZqPutRegister(ConnectionHandle, 1000 + n, value); };
-        word = QStringLiteral("Output #");
-        break;
-    case kindAnalogOutput:
-        value = std::clamp(typed, 0, 10000);
-        write = [&] { return OrvComm::ZqPutRegister(ConnectionHandle, 8000 + n, value); };
-        word = QStringLiteral("Analog Output #");
-        break;
-    case kindRegister:
-        write = [&] { return OrvComm::ZqPutRegister(ConnectionHandle, n, value); };
-        word = QStringLiteral("Register #");
-        break;
-    case kindServoPosition:
-        write = [&] { return OrvComm::ZqPutRegister(ConnectionHandle, 14000 + n, value); };
-        word = QStringLiteral("Servo Position #");
-        break;
-    default:
+    const KindWrite kind = kindWrite(row.kind, n);
+    if (kind.word.isEmpty()) {
         // Nothing is written to a read-only kind: the box shows its value again.
+        *own_.editing = false;
         ShownValue::restore(Text2[r]);
         return;
     }
+    // A writable row takes only a number the user typed, and only one its
+    // field takes; otherwise the entry goes on.
+    if (!TypedNumberEntered(Text2[r])) return;
+    const QString field = kind.word + QString::number(n);
+    const auto value = TypedValue(Text2[r], field, kind.lo, kind.hi);
+    if (!value) return;
+    *own_.editing = false;
     // Without a link nothing is sent: the status line says why.
-    ReportWrite(write, word + QString::number(n) + QStringLiteral(" updated."), QStringLiteral("Failed to update value."),
-                Text2[r]);
-    if (row.kind == kindDigitalOutput) {
-        OutputDisplay = OutputSymbolName(n, value);
+    const WriteOutcome outcome = ReportWrite(
+        [&] {
+            return kind.reg == 0 ? OrvComm::ZqPutFlag(ConnectionHandle, n, *value)
+                                 : OrvComm::ZqPutRegister(ConnectionHandle, kind.reg, *value);
+        },
+        field + QStringLiteral(" updated."), QStringLiteral("Failed to update value."), Text2[r]);
+    if (row.kind != kindDigitalOutput) return;
+    // The output's label names the state it is known to have: the one
+    // written when the controller took it, else the one it showed.
+    if (outcome == WriteOutcome::Taken) {
+        OutputDisplay = OutputSymbolName(n, *value);
         Label1[r]->setText(OutputDisplay.name);
+    } else if (outcome == WriteOutcome::Unknown) {
+        showUnknown(r);
     }
 }
 

@@ -87,6 +87,13 @@ public:
     // The list text of each kind.
     static QString kindText(int kind);
 
+    // Row r while its resource has not been read (a new window or row, a
+    // read that failed or was refused, the link gone, a write whose outcome
+    // is not known): its value box shows "*", and the label of a digital
+    // point, which names the point's state, the row's own name. Rows of no
+    // kind are left alone.
+    void showUnknown(int r);
+
     // Rows loaded while the controller was not identified are checked
     // against its counts (as a load would check them) once it is; nothing
     // when they were checked already or the window is not loaded.

@@ -12,20 +12,22 @@ void DigitalWindow::buildControls() {
     Text1 = goToBox();
 }
 
-QString DigitalWindow::pointName(const QString &criteria, int32_t n, bool &found) {
+bool DigitalWindow::hasSymbol(int32_t n) {
     QString name;
-    found = FindSymbolName(*kind_.symbols, criteria, name);
-    return found ? name : kind_.defaultName(n);
+    return FindSymbolName(*kind_.symbols, NumberCriteria(n) + QStringLiteral(" AND Value = 0"), name);
 }
 
 void DigitalWindow::loadPage() {
     for (int r = 0; r < 16; ++r) {
         const int32_t n = r + 1;
-        bool found = false;
-        // At load the name is the one stored for value 0.
-        const QString name = pointName(NumberCriteria(n) + QStringLiteral(" AND Value = 0"), n, found);
-        Label1[r]->setText(!found && n > *kind_.count ? QStringLiteral("Not Present") : name);
-        showOff(r);
+        // A point past the controller's count that the symbol file does not
+        // name is not there; the others wait for their first read.
+        if (!hasSymbol(n) && n > *kind_.count) {
+            Label1[r]->setText(QStringLiteral("Not Present"));
+            showNoState(r);
+        } else {
+            showUnknown(r);
+        }
         Label2[r]->setText(QString::number(n));
     }
     VScroll1->setMaximum(985);
@@ -33,22 +35,22 @@ void DigitalWindow::loadPage() {
 }
 
 void DigitalWindow::fillRow(int r, int n) {
-    bool found = false;
-    Label1[r]->setText(pointName(NumberCriteria(n), n, found));
+    // The row showed a point of the page before.
+    showUnknown(r);
     Label2[r]->setText(QString::number(n));
 }
 
-namespace {
-QString inputName(int32_t n) { return QStringLiteral("in_%1A").arg(n); }
-QString outputName(int32_t n) { return QStringLiteral("OUT_%1_OFF").arg(n); }
-}  // namespace
+void DigitalWindow::showUnknown(int r) {
+    Label1[r]->setText(NoState);
+    showNoState(r);
+}
 
 frmDigIn::frmDigIn()
     : DigitalWindow(QStringLiteral("frmDigIn"),
                     {{QStringLiteral("Digin"), QStringLiteral("Digin"), {1272, 3168, 4932, 5000},
                       {1272, 3168, 4932, 5000}, {1272, 3168, 4932, 3600}},
                      &DigInWindowOpen, QStringLiteral("Digital Input Form unloaded."), false, QStringLiteral("ORVinp")},
-                    {&SymDigitalInputs, &NumDigitalInputs, inputName}) {
+                    {&SymDigitalInputs, &NumDigitalInputs}) {
     setWindowTitle(QStringLiteral("ORV Digital Inputs"));
 }
 
@@ -58,9 +60,13 @@ void frmDigIn::addRowControls(QGridLayout *grid, int row, int column) {
     grid->addWidget(SSPanel1[row], row, column);
 }
 
-void frmDigIn::showOff(int r) {
-    SSPanel1[r]->setCaption(QStringLiteral("Off"));
-    SSPanel1[r]->setForeColor(ColourRed);
+void frmDigIn::showNoState(int r) { ShowNoState(SSPanel1[r]); }
+
+void frmDigIn::showState(int r, int32_t n, int32_t state) {
+    OutputDisplay = InputSymbolName(n, state);
+    Label1[r]->setText(OutputDisplay.name);
+    SSPanel1[r]->setCaption(OutputDisplay.stateText);
+    SSPanel1[r]->setForeColor(OutputDisplay.colour);
 }
 
 frmDigOut::frmDigOut()
@@ -68,7 +74,7 @@ frmDigOut::frmDigOut()
                     {{QStringLiteral("Digout"), QStringLiteral("Digout"), {1464, 2364, 4932, 5000},
                       {1464, 2364, 4932, 5000}, {1464, 2364, 4932, 3804}},
                      &DigOutWindowOpen, QStringLiteral("Digital Output Form unloaded."), false, QStringLiteral("ORVout")},
-                    {&SymDigitalOutputs, &NumDigitalOutputs, outputName}) {
+                    {&SymDigitalOutputs, &NumDigitalOutputs}) {
     setWindowTitle(QStringLiteral("ORV Digital Outputs"));
 }
 
@@ -78,10 +84,15 @@ void frmDigOut::addRowControls(QGridLayout *grid, int row, int column) {
     grid->addWidget(SSCommand1[row], row, column);
 }
 
-void frmDigOut::showOff(int r) {
-    SSCommand1[r]->setCaption(QStringLiteral("Off"));
-    SSCommand1[r]->setForeColor(ColourRed);
-    SSCommand1[r]->setFont3D(Font3DInsetLight);
+void frmDigOut::showNoState(int r) { ShowNoState(SSCommand1[r]); }
+
+void frmDigOut::showState(int r, int32_t n, int32_t state) {
+    // Every value but 1 is the off state.
+    OutputDisplay = OutputSymbolName(n, state);
+    Label1[r]->setText(OutputDisplay.name);
+    SSCommand1[r]->setCaption(OutputDisplay.stateText);
+    SSCommand1[r]->setForeColor(OutputDisplay.colour);
+    SSCommand1[r]->setFont3D(state == 1 ? Font3DRaisedLight : Font3DInsetLight);
 }
 
 void frmDigOut::SSCommand1_Click(int index) {
@@ -92,20 +103,17 @@ void frmDigOut::SSCommand1_Click(int index) {
         return;
     }
     SSCommand *button = SSCommand1[index];
-    // The button shows the state asked for while its write runs; a write
-    // not taken leaves it showing what the controller last gave.
+    // The button and the name show the state asked for while its write
+    // runs; "*" asks for on, as any caption but "On" does.
     const ToggleShown before(button, Label1[index]);
     const int32_t state = button->Caption() == u"On" ? 0 : 1;
-    button->setFont3D(state == 1 ? Font3DRaisedLight : Font3DInsetLight);
     const int32_t output = VScroll1->value() + index;
-    OutputDisplay = OutputSymbolName(output, state);
-    Label1[index]->setText(OutputDisplay.name);
-    button->setCaption(OutputDisplay.stateText);
-    button->setForeColor(OutputDisplay.colour);
+    showState(index, output, state);
     const QString asked = button->Caption();
-    if (!ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, 1000 + output, state); },
-                     QStringLiteral("Output #") + QString::number(output) + QStringLiteral(" updated."),
-                     QStringLiteral("Failed to update output value!")))
-        before.restore(asked);
+    const WriteOutcome outcome =
+        ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, 1000 + output, state); },
+                    QStringLiteral("Output #") + QString::number(output) + QStringLiteral(" updated."),
+                    QStringLiteral("Failed to update output value!"));
+    before.settle(outcome, asked);
     focusGoTo();
 }

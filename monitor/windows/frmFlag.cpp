@@ -40,7 +40,7 @@ void frmFlag::loadPage() {
         bool found = false;
         const QString name = flagName(i, found);
         Label1[r]->setText(!found && i > NumFlags ? QStringLiteral("Not Present") : name);
-        showState(r, false);
+        showUnknown(r);
         Label2[r]->setText(QString::number(i));
     }
     VScroll1->setMaximum(std::max(1, NumFlags - 15));
@@ -51,6 +51,8 @@ void frmFlag::fillRow(int r, int n) {
     bool found = false;
     Label1[r]->setText(flagName(n, found));
     Label2[r]->setText(QString::number(n));
+    // The button showed a flag of the page before.
+    showUnknown(r);
 }
 
 void frmFlag::showState(int r, bool set) {
@@ -59,14 +61,16 @@ void frmFlag::showState(int r, bool set) {
     SSCommand1[r]->setFont3D(set ? Font3DRaisedLight : Font3DInsetLight);
 }
 
+void frmFlag::showUnknown(int r) { ShowNoState(SSCommand1[r]); }
+
 void frmFlag::SSCommand1_Click(int index) {
     // Without a link nothing is written and the button keeps what it shows.
     if (const QString refused = LinkRefusal(QStringLiteral("Failed to update Flag value!")); !refused.isEmpty()) {
         ShowStatus(refused);
         return;
     }
-    // The button shows the state asked for while its write runs; a write
-    // not taken leaves it showing what the controller last gave.
+    // The button shows the state asked for while its write runs; "*" asks
+    // for set, as any caption but "Set" does.
     const ToggleShown before(SSCommand1[index]);
     const int32_t value = SSCommand1[index]->Caption() == u"Set" ? 0 : 1;
     showState(index, value == 1);
@@ -74,13 +78,13 @@ void frmFlag::SSCommand1_Click(int index) {
     const int32_t flag = VScroll1->value() + index;
     const bool newerLibrary = flagCallForHighFlags();
     const bool flagCall = flag <= 32 || (newerLibrary && flag <= 256);
-    const bool taken = ReportWrite(
+    const WriteOutcome outcome = ReportWrite(
         [&] {
             return flagCall ? OrvComm::ZqPutFlag(ConnectionHandle, flag, value)
                             : OrvComm::ZqPutRegister(ConnectionHandle, 13200 + flag, value);
         },
         QStringLiteral("Flag #") + QString::number(flag) + QStringLiteral(" updated."),
         QStringLiteral("Failed to update Flag value!"));
-    if (!taken) before.restore(asked);
+    before.settle(outcome, asked);
     EmptyDdeFlagWrite();
 }

@@ -1,5 +1,6 @@
 // The flag window: one button per flag, sixteen flags at a time, reading
-// "Set" (green) or "Clear" (red); the polling loop turns the buttons.
+// "Set" (green) or "Clear" (red) as the polling loop finds the flags, or "*"
+// until it has read them for the page shown.
 #pragma once
 
 #include "core/controls.h"
@@ -20,6 +21,12 @@ public:
     // window's library version test, asked on every click (tests replace it).
     static std::function<bool()> flagCallForHighFlags;
 
+    // Row r as the polling loop finds its flag: set or clear, or "*" while
+    // the flag has not been read for this page (a new window or page, a read
+    // that failed or was refused, the link gone).
+    void showState(int r, bool set);
+    void showUnknown(int r);
+
 protected:
     void buildControls() override;
     void addRowControls(QGridLayout *grid, int row, int column) override;
@@ -30,5 +37,4 @@ protected:
 
 private:
     QString flagName(int32_t n, bool &found);
-    void showState(int r, bool set);
 };

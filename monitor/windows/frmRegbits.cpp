@@ -97,8 +97,9 @@ void frmRegbits::loadPage() {
         const QSignalBlocker b1(Option1), b2(Option2);
         Option1->setChecked(true);
     }
+    // No register is read yet.
     for (int r = 0; r < 16; ++r) {
-        Text1[r]->setText(QStringLiteral("0"));
+        Text1[r]->setText(NoState);
         Label2[r]->setText(QString::number(r + 1));
     }
     VScroll1->setMaximum(std::max(1, RegisterLimit - 8015));
@@ -119,14 +120,15 @@ void frmRegbits::Form_Unload(int &) {
 
 void frmRegbits::fillRow(int r, int n) {
     Label2[r]->setText(QString::number(RegbitsBase + n));
-    if (SymbolFilePath.isEmpty()) Text1[r]->setText(QStringLiteral("0"));
+    // The row showed a register of the page before.
+    Text1[r]->setText(NoState);
 }
 
 void frmRegbits::selectRange(int32_t base, int maximum) {
     RegbitsBase = base;
     VScroll1->setValue(1);
     for (int r = 0; r < 16; ++r) {
-        Text1[r]->setText(QStringLiteral("0"));
+        Text1[r]->setText(NoState);
         Label2[r]->setText(QString::number(base + r + 1));
     }
     VScroll1->setMaximum(maximum);
@@ -136,33 +138,68 @@ void frmRegbits::selectRange(int32_t base, int maximum) {
 void frmRegbits::Option1_Click() { selectRange(0, 24984); }
 void frmRegbits::Option2_Click() { selectRange(32000, 3985); }
 
+namespace {
+// A row box that holds a value: anything but "*" (no value read) and an
+// empty box (an entry just begun).
+bool holdsValue(const QLineEdit *box) {
+    const QString t = box->text().trimmed();
+    return !t.isEmpty() && t != NoState;
+}
+}  // namespace
+
 void frmRegbits::Text1_Change(int index) {
     if (RegbitsClickBusy || RegbitsWritePending) return;
-    double v = leadingNumber(Text1[index]->text());
+    QLineEdit *box = Text1[index];
+    double v = leadingNumber(box->text());
     RegbitsUpdating = true;
     // A typed value put right here stays the user's entry.
-    const bool typed = Text1[index]->isModified();
+    const bool typed = box->isModified();
+    bool known = holdsValue(box);
     if (v > 2147483648.0 || v < -2147483648.0) {
-        const QSignalBlocker block(Text1[index]);
-        Text1[index]->setText(QStringLiteral("0"));
-        Text1[index]->setModified(typed);
-        v = 0;
+        // A number being typed stays as typed (Enter refuses it); one set
+        // by the program reads 0.
+        if (typed) {
+            known = false;
+        } else {
+            const QSignalBlocker block(box);
+            box->setText(QStringLiteral("0"));
+            v = 0;
+        }
     } else if (v == 2147483648.0) {
-        const QSignalBlocker block(Text1[index]);
-        Text1[index]->setText(QStringLiteral("-2147483648"));
-        Text1[index]->setModified(typed);
+        const QSignalBlocker block(box);
+        box->setText(QStringLiteral("-2147483648"));
+        box->setModified(typed);
         v = -2147483648.0;
     }
     RegbitsValues[index] = v;
-    const auto word = static_cast<uint32_t>(static_cast<int64_t>(std::nearbyint(v)));
-    for (int k = 0; k < 32; ++k) Bit1[32 * index + k]->setChecked(((word >> k) & 1u) != 0);
+    showBits(index, known ? std::optional<uint32_t>(static_cast<uint32_t>(static_cast<int64_t>(std::nearbyint(v))))
+                          : std::nullopt);
     RegbitsUpdating = false;
+}
+
+void frmRegbits::showBits(int row, std::optional<uint32_t> word) {
+    for (int k = 0; k < 32; ++k) {
+        QCheckBox *bit = Bit1[32 * row + k];
+        // Without a value every box of the row shows neither state, and
+        // takes no click: a click would add its bit to a value nobody saw.
+        bit->setEnabled(word.has_value());
+        if (word) {
+            bit->setTristate(false);
+            bit->setChecked(((*word >> k) & 1u) != 0);
+        } else {
+            bit->setCheckState(Qt::PartiallyChecked);
+        }
+    }
+}
+
+void frmRegbits::showAllBits() {
+    for (int r = 0; r < 16; ++r) Text1_Change(r);
 }
 
 int32_t frmRegbits::bitsOfRow(int row) const {
     uint32_t word = 0;
     for (int k = 0; k < 32; ++k)
-        if (Bit1[32 * row + k]->isChecked()) word |= 1u << k;
+        if (Bit1[32 * row + k]->checkState() == Qt::Checked) word |= 1u << k;
     return static_cast<int32_t>(word);
 }
 
@@ -170,28 +207,67 @@ void frmRegbits::writePendingClick() {
     const int32_t value =
         roundToWhole(RegbitsValues[size_t(std::clamp<int>(RegbitsRow, 1, 16) - 1)], BoxBits::Bits32).value_or(0);
     const int32_t reg = RegbitsWriteRegister;
-    ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, reg, value); },
-                QStringLiteral("Register #") + QString::number(reg) + QStringLiteral(" updated."),
-                QStringLiteral("Failed to update register value!"));
+    const WriteOutcome outcome =
+        ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, reg, value); },
+                    QStringLiteral("Register #") + QString::number(reg) + QStringLiteral(" updated."),
+                    QStringLiteral("Failed to update register value!"));
     RegbitsEditInProgress = false;
     RegbitsWritePending = false;
+    clickWriteEnded(outcome);
+}
+
+void frmRegbits::clickWriteEnded(WriteOutcome outcome) {
+    const int row = std::clamp<int>(RegbitsRow, 1, 16) - 1;
+    // The row still shows the register written: it shows what the
+    // controller is known to hold.
+    if (RegbitsBase + VScroll1->value() + row == RegbitsWriteRegister && outcome != WriteOutcome::Taken) {
+        const QSignalBlocker block(Text1[row]);
+        Text1[row]->setText(outcome == WriteOutcome::Refused && !clickBefore_.isEmpty() ? clickBefore_ : NoState);
+    }
+    clickBefore_.clear();
+    // The boxes kept the clicked bits while the write waited.
+    showAllBits();
 }
 
 void frmRegbits::Bit1_Click(int i) {
     if (RegbitsUpdating || RegbitsClickBusy) return;
-    RegbitsClickBusy = true;
     const int row = i / 32;
     const int bit = i % 32;
+    const bool checked = Bit1[i]->checkState() == Qt::Checked;
+    if (!holdsValue(Text1[row])) {
+        // No value to change a bit of (the page changed while a click
+        // waited): the box shows neither state again.
+        RegbitsUpdating = true;
+        Bit1[i]->setCheckState(Qt::PartiallyChecked);
+        RegbitsUpdating = false;
+        return;
+    }
+    RegbitsClickBusy = true;
     const int32_t reg = row + VScroll1->value() + RegbitsBase;
     // One click waits at a time. A click on another register writes the
     // waiting one first rather than letting the new one take its place.
-    if (RegbitsWritePending && reg != RegbitsWriteRegister) writePendingClick();
+    if (RegbitsWritePending && reg != RegbitsWriteRegister) {
+        RegbitsClickBusy = false;
+        writePendingClick();
+        RegbitsClickBusy = true;
+        // Written, refused or not known, the row may show another value
+        // now: the click is taken on the value it shows.
+        if (!holdsValue(Text1[row])) {
+            RegbitsClickBusy = false;
+            return;
+        }
+        RegbitsUpdating = true;
+        Bit1[i]->setChecked(checked);
+        RegbitsUpdating = false;
+    }
     const double weight = bit == 31 ? Int32Low : std::ldexp(1.0, bit);
-    double value = leadingNumber(Text1[row]->text()) + (Bit1[i]->isChecked() ? weight : -weight);
+    double value = leadingNumber(Text1[row]->text()) + (checked ? weight : -weight);
     // A row text that no longer matches its boxes (typed while a click
     // waited) could take the sum out of the 32-bit range: the register then
     // takes the bits the boxes show.
     if (!roundToWhole(value, BoxBits::Bits32)) value = bitsOfRow(row);
+    // The first click of a waiting write keeps what the row showed before.
+    if (!RegbitsWritePending) clickBefore_ = Text1[row]->text();
     RegbitsRow = static_cast<int16_t>(row + 1);
     RegbitsValues[size_t(row)] = value;
     RegbitsWriteRegister = reg;
@@ -212,13 +288,13 @@ void frmRegbits::Text1_KeyPress(int index, int &keyAscii) {
 }
 
 void frmRegbits::writeEntry(int index) {
-    const QString text = Text1[index]->text();
-    RegbitsValues[size_t(index)] = std::clamp(leadingNumber(text), Int32Low, Int32High);
     const int32_t reg = RegbitsBase + VScroll1->value() + index;
-    const int32_t value = EntryValue(text, Int32Low, Int32High);
-    ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, reg, value); },
-                QStringLiteral("Register #") + QString::number(reg) + QStringLiteral(" updated."),
-                QStringLiteral("Failed to update register value!"), Text1[index]);
+    const QString field = QStringLiteral("Register #") + QString::number(reg);
+    const auto value = TypedValue(Text1[index], field, Int32Low, Int32High);
+    if (!value) return;
+    RegbitsValues[size_t(index)] = *value;
+    ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, reg, *value); },
+                field + QStringLiteral(" updated."), QStringLiteral("Failed to update register value!"), Text1[index]);
     EmptyDdeRegisterWrite();
     RegbitsEditInProgress = false;
 }

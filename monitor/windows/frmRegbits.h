@@ -2,7 +2,8 @@
 // bits as check boxes, over the ordinary registers ("Lower Regs", from 1) or
 // the non-volatile ones ("Upper Regs", from 32001). Row r shows register
 // RegbitsBase + VScroll1.Value + r; each change of a row's value box sets
-// the row's bit boxes.
+// the row's bit boxes. A row not read for the page shown reads "*", and its
+// bit boxes show neither state.
 #pragma once
 
 #include <QCheckBox>
@@ -33,6 +34,11 @@ public:
     void Text1_KeyPress(int index, int &keyAscii);
     void Text1_KeyDown(int index, int &keyCode, int shift);
     void Text1_LostFocus(int index);
+    // The end of the bit click that waited for the polling loop (or for
+    // the next click's write): when the controller did not take it, the
+    // row shows what it showed before the click, or "*" when no answer
+    // settled it; then every row's boxes follow their values again.
+    void clickWriteEnded(WriteOutcome outcome);
 
 protected:
     void buildControls() override;
@@ -53,6 +59,12 @@ private:
     void writePendingClick();
     // The value that the bit boxes of a row show.
     int32_t bitsOfRow(int row) const;
+    // The bit boxes of a row: the bits of a value, or neither state (and
+    // no clicks) while the row has none.
+    void showBits(int row, std::optional<uint32_t> word);
+    void showAllBits();
+    // The row's text before the first click of the waiting write.
+    QString clickBefore_;
     static constexpr int BitGroupGap = 6;  // pixels between the bytes of a row
     int bitColumnWidth() const;
 };

@@ -60,11 +60,11 @@ void RegisterWindow::setHexView(bool hex) {
     Label4->setText(hex ? QStringLiteral("Hexadecimal View") : QStringLiteral("Decimal View"));
 }
 
-int32_t RegisterWindow::typedValue(const QString &text) const {
+std::optional<int32_t> RegisterWindow::typedValue(QLineEdit *box, const QString &field) const {
     if (HexView) {
-        if (auto hex = HexEntry(text)) return *hex;
+        if (auto hex = HexEntry(box->text())) return *hex;
     }
-    return EntryValue(text, Int32Low, Int32High);
+    return TypedValue(box, field, Int32Low, Int32High);
 }
 
 void RegisterWindow::DisplayMenu_Click(int index) {
@@ -128,10 +128,12 @@ void frmReg::Text1_KeyDown(int index, int &keyCode, int) {
 void frmReg::Text1_LostFocus(int index) { AbandonEntry(RegEditInProgress, Text1[index]); }
 
 void frmReg::writeEntry(int index) {
-    const int32_t value = typedValue(Text1[index]->text());
     const int32_t reg = VScroll1->value() + index;
-    ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, reg, value); },
-                QStringLiteral("Register #") + QString::number(reg) + QStringLiteral(" updated."),
+    const QString field = QStringLiteral("Register #") + QString::number(reg);
+    // A number the register cannot hold is not written: the entry goes on.
+    const auto value = typedValue(Text1[index], field);
+    if (!value) return;
+    ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, reg, *value); }, field + QStringLiteral(" updated."),
                 QStringLiteral("Failed to update register value!"), Text1[index]);
     EmptyDdeRegisterWrite();
     RegEditInProgress = false;
@@ -202,14 +204,18 @@ void frmRam::Text1_LostFocus(int index) { AbandonEntry(RamEditInProgress, Text1[
 
 void frmRam::writeEntry(int index) {
     const QString text = Text1[index]->text();
-    const int32_t value = typedValue(text);
     const int32_t reg = 32000 + VScroll1->value() + index;
+    const QString field = QStringLiteral("Register #") + QString::number(reg);
+    const bool vRegister = ControllerModel == 5 && reg > 36000;
+    // A number the register cannot hold is not written: the entry goes on.
+    const auto value = vRegister ? std::optional<int32_t>(0) : typedValue(Text1[index], field);
+    if (!value) return;
     VRegRecord = OrvComm::ZQ_VREGISTER{};
     VRegRecord.type = 16;
     VRegRecord.headerA = 6;
-    const QString done = QStringLiteral("Register #") + QString::number(reg) + QStringLiteral(" updated.");
+    const QString done = field + QStringLiteral(" updated.");
     const QString failed = QStringLiteral("Failed to update register value!");
-    if (ControllerModel == 5 && reg > 36000) {
+    if (vRegister) {
         // A V-register holds a floating-point value, typed in decimal in
         // either view.
         VRegRecord.number = reg;
@@ -217,7 +223,7 @@ void frmRam::writeEntry(int index) {
         ReportWrite([&] { return OrvComm::ZqSetVRegister(ConnectionHandle, &VRegRecord); }, done, failed,
                     Text1[index]);
     } else {
-        ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, reg, value); }, done, failed, Text1[index]);
+        ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, reg, *value); }, done, failed, Text1[index]);
     }
     RamEditInProgress = false;
 }

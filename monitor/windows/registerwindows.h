@@ -38,9 +38,10 @@ protected:
     void addRowControls(QGridLayout *grid, int row, int column) override;
     void addBottomControls(QHBoxLayout *bottom) override;
     void setHexView(bool hex);
-    // A typed value: its decimal reading limited to the 32-bit range, or in
-    // the hexadecimal view its hexadecimal reading where it is one.
-    int32_t typedValue(const QString &text) const;
+    // The value typed into a box for the register named field: in the
+    // hexadecimal view its hexadecimal reading where it is one, else its
+    // decimal reading, which must lie in the 32-bit range (TypedValue).
+    std::optional<int32_t> typedValue(QLineEdit *box, const QString &field) const;
     virtual void Command1_Click() = 0;
     virtual void Text1_KeyPress(int, int &) {}
     virtual void Text1_KeyDown(int, int &, int) {}

@@ -77,33 +77,53 @@ std::optional<int32_t> HexEntry(const QString &text) {
     return static_cast<int32_t>(v);
 }
 
-QString LinkRefusal(const QString &words) {
-    QString why = controllerLink().whyNot();
-    if (why.isEmpty()) return QString();
-    why[0] = why[0].toUpper();
-    return words + QLatin1Char('\n') + why + QLatin1Char('.');
-}
+QString LinkRefusal(const QString &words) { return controllerLink().refusal(words); }
 
-bool ReportWrite(const std::function<int32_t()> &call, const QString &done, const QString &failureWords,
-                 QLineEdit *box) {
+WriteOutcome ReportWrite(const std::function<int32_t()> &call, const QString &done, const QString &failureWords,
+                         QLineEdit *box) {
     // Nothing is sent while the link cannot carry it: the status line says why.
     if (const QString refused = LinkRefusal(failureWords); !refused.isEmpty()) {
         ShownValue::restore(box);
         ShowStatus(refused);
-        return false;
+        return WriteOutcome::Refused;
     }
     QString text;
-    bool taken = false;
+    WriteOutcome outcome = WriteOutcome::Refused;
     try {
-        taken = call() == 1;
-        text = taken ? done : FailureText(failureWords);
+        if (call() == 1) {
+            outcome = WriteOutcome::Taken;
+            text = done;
+        } else {
+            const auto failed = controllerLink().failedWrite(failureWords, ConnectionHandle);
+            if (failed.outcomeUnknown) outcome = WriteOutcome::Unknown;
+            text = failed.text;
+        }
     } catch (const RuntimeError &e) {
+        // The binding found no library or function: nothing was sent.
         text = failureWords + QLatin1Char('\n') + e.description();
     }
-    if (taken) ShownValue::endEntry(box);
-    else ShownValue::restore(box);
+    switch (outcome) {
+    case WriteOutcome::Taken: ShownValue::endEntry(box); break;
+    case WriteOutcome::Refused: ShownValue::restore(box); break;
+    case WriteOutcome::Unknown:
+        // The value the controller holds is not known until it is read.
+        ShownValue::show(box, NoState);
+        ShownValue::restore(box);
+        break;
+    }
     ShowStatus(text);
-    return taken;
+    return outcome;
+}
+
+void ShowNoState(SSCommand *button) {
+    button->setCaption(NoState);
+    button->setForeColor(ColourNoValue);
+    button->setFont3D(Font3DNone);
+}
+
+void ShowNoState(SSPanel *panel) {
+    panel->setCaption(NoState);
+    panel->setForeColor(ColourNoValue);
 }
 
 ToggleShown::ToggleShown(SSCommand *button, QLabel *name)
@@ -114,8 +134,13 @@ ToggleShown::ToggleShown(SSCommand *button, QLabel *name)
       colour_(button->ForeColor()),
       font3D_(button->Font3D()) {}
 
-void ToggleShown::restore(const QString &asked) const {
-    if (button_->Caption() != asked) return;
+void ToggleShown::settle(WriteOutcome outcome, const QString &asked) const {
+    if (outcome == WriteOutcome::Taken || button_->Caption() != asked) return;
+    if (outcome == WriteOutcome::Unknown) {
+        ShowNoState(button_);
+        if (name_) name_->setText(NoState);
+        return;
+    }
     button_->setCaption(caption_);
     button_->setForeColor(colour_);
     button_->setFont3D(font3D_);
@@ -174,6 +199,19 @@ bool TypedNumberEntered(QLineEdit *box, bool hex) {
         return false;
     }
     return true;
+}
+
+namespace {
+QString rangeText(double v) { return QString::number(v, 'f', 0); }
+}  // namespace
+
+std::optional<int32_t> TypedValue(QLineEdit *box, const QString &field, double lo, double hi) {
+    const double v = std::nearbyint(leadingNumber(box->text()));
+    if (v >= lo && v <= hi) return static_cast<int32_t>(v);
+    ShowStatus(QStringLiteral("Nothing written: ") + field + QStringLiteral(" takes whole numbers from ") + rangeText(lo) +
+               QStringLiteral(" to ") + rangeText(hi) + QStringLiteral(", not ") + box->text().trimmed() +
+               QLatin1Char('.'));
+    return std::nullopt;
 }
 
 void AbandonEntry(bool &editing, QLineEdit *box) {

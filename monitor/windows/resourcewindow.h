@@ -10,6 +10,7 @@
 class QLabel;
 class QLineEdit;
 class SSCommand;
+class SSPanel;
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -62,25 +63,39 @@ std::optional<int32_t> HexEntry(const QString &text);
 // is up and free.
 QString LinkRefusal(const QString &words);
 
+// How a write ended: the controller took it, it was not made or the
+// controller refused it, or no answer settled it (the controller may still
+// have carried it out).
+enum class WriteOutcome { Taken, Refused, Unknown };
+
 // Runs a write through the library and shows its outcome in the status line:
 // the done text when it returns 1, else the failure words with the library's
-// error text. A missing library or function counts as a failed write. While
-// the link is not up nothing is sent, and the status line says why. The
-// entry in box (when given) ends: a write not made or not taken puts the
-// box back to the value it showed before. True when the controller took it.
-bool ReportWrite(const std::function<int32_t()> &call, const QString &done, const QString &failureWords,
-                 QLineEdit *box = nullptr);
+// error text, and when no answer settled the outcome, that the controller
+// may still have carried it out. A missing library or function counts as a
+// write not made. While the link is not up nothing is sent, and the status
+// line says why. The entry in box (when given) ends: a write not made or
+// refused puts the box back to the value it showed before, one whose outcome
+// is not known shows "*" until the next read.
+WriteOutcome ReportWrite(const std::function<int32_t()> &call, const QString &done, const QString &failureWords,
+                         QLineEdit *box = nullptr);
+
+// The mark of a toggle whose state has not been read: "*", in no state's
+// colour and style.
+inline const QString NoState = QStringLiteral("*");
+void ShowNoState(SSCommand *button);
+void ShowNoState(SSPanel *panel);
 
 // A toggle button (and the name label beside it, when there is one) as it
-// was before a click drew the state asked for. A write that is not taken
-// puts it back, so that the button shows the controller's last state, or
-// "*" when none is known, never a state the controller does not have.
+// was before a click drew the state asked for: the controller's last state,
+// or "*". When the write ends, the button shows what the controller is known
+// to have: the state asked for when it took the write, the state before the
+// click when the write was not made or refused, and "*" (the name label
+// too) when no answer settled it. Nothing changes when something else (a
+// poll, the link going) has drawn the button since the click drew `asked`.
 class ToggleShown {
 public:
     explicit ToggleShown(SSCommand *button, QLabel *name = nullptr);
-    // Puts the button back, unless something else (a poll, the link going)
-    // has drawn it since the click drew `asked`.
-    void restore(const QString &asked) const;
+    void settle(WriteOutcome outcome, const QString &asked) const;
 
 private:
     SSCommand *button_;
@@ -109,6 +124,13 @@ void StartEntry(bool &editing, int16_t &editIndex, QLineEdit *box, int row);
 // The end of an unfinished entry when its box loses the focus: the edit
 // flag is cleared and the box shows its value again.
 void AbandonEntry(bool &editing, QLineEdit *box);
+
+// A typed number for a field that takes lo..hi: the box's number rounded to a
+// whole number, halves to the even neighbour. Outside the range nothing is
+// written: the status line names the field and its range ("Nothing written:
+// Register #2 takes whole numbers from -2147483648 to 2147483647, not
+// 99999999999."), the box keeps the typing, and nothing is returned.
+std::optional<int32_t> TypedValue(QLineEdit *box, const QString &field, double lo, double hi);
 
 // Enter in a value box writes only a number the user typed: the box must
 // have been typed into or edited since the program last filled it, and its

@@ -116,10 +116,13 @@ void ServoWindow::Text1_LostFocus(int index) {
 }
 
 void ServoWindow::writeEntry(int index) {
-    const int32_t value = EntryValue(Text1[index]->text(), Int32Low, Int32High);
     const int32_t servo = first_ + index;
+    // A number the position register cannot hold is not written: the entry goes on.
+    const auto value = TypedValue(Text1[index], QStringLiteral("Servo #") + QString::number(servo) +
+                                                    QStringLiteral(" position"), Int32Low, Int32High);
+    if (!value) return;
     // No connection test: without one the call fails and says so.
-    ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, 14000 + servo, value); },
+    ReportWrite([&] { return OrvComm::ZqPutRegister(ConnectionHandle, 14000 + servo, *value); },
                 QStringLiteral("Servo #") + QString::number(servo) + QStringLiteral(" position updated."),
                 QStringLiteral("Failed to update servo position value!"), Text1[index]);
     ServoEditInProgress = false;

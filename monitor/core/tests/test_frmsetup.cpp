@@ -257,16 +257,29 @@ private Q_SLOTS:
         frmSetup &s = form<frmSetup>();
         s.Show();
 
-        s.Text4->setText(QStringLiteral("5"));
-        leaveField(s.Text4);
-        QCOMPARE(TimeoutMs, 10);
-        s.Text4->setText(QStringLiteral("ms"));  // not numeric: left alone
-        leaveField(s.Text4);
-        QCOMPARE(TimeoutMs, 10);
-        s.Text4->setText(QStringLiteral("99999999999"));
-        leaveField(s.Text4);
-        QCOMPARE(TimeoutMs, 30000);
-        s.Text4->setText(QStringLiteral("20000"));
+        // The time-out field takes a whole number of milliseconds from 10 to
+        // 30000, as typed; anything else changes nothing: a box names the
+        // range, and the field shows the time-out again.
+        const struct {
+            const char *typed;
+            int32_t taken;  // 0: refused
+        } timeouts[] = {{"99999999999", 0}, {"-99999999999", 0}, {"5", 0}, {"ms", 0}, {"1e3", 1000}, {"30000", 30000}};
+        for (const auto &t : timeouts) {
+            const int32_t before = TimeoutMs;
+            if (!t.taken)
+                env.responder.expectBox(QStringLiteral("Timeout (ms) takes whole numbers from 10 to 30000, not \"%1\". "
+                                                       "The time-out stays %2 ms.")
+                                            .arg(QLatin1String(t.typed))
+                                            .arg(before));
+            s.Text4->clear();
+            QTest::keyClicks(s.Text4, QLatin1String(t.typed));
+            leaveField(s.Text4);
+            QVERIFY(env.responder.done());
+            QCOMPARE(TimeoutMs, t.taken ? t.taken : before);
+            QCOMPARE(s.Text4->text(), t.taken ? QLatin1String(t.typed) : QString::number(before));
+        }
+        s.Text4->clear();
+        QTest::keyClicks(s.Text4, QStringLiteral("20000"));
         s.txtAdapter->clear();  // no number: the adapter stays
         s.Text2->setText(QStringLiteral("9"));
         s.Text3->setText(QStringLiteral(" host "));
@@ -284,9 +297,9 @@ private Q_SLOTS:
     }
 
     // A time-out that would make the link wait for ever (0 or below), or
-    // longer than the window offers, is taken as the default, whether typed
-    // or stored.
-    void unusableTimeoutsTakeTheDefault() {
+    // longer than the window offers: typed, Exit refuses it and keeps the
+    // window open, with nothing taken; stored, it is taken as the default.
+    void unusableTimeouts() {
         for (const char *typed : {"0", "-250", "50000"}) {
             MonitorTestEnv env;
             loadMain(env);
@@ -294,9 +307,29 @@ private Q_SLOTS:
             SetupOpen = true;
             frmSetup &s = form<frmSetup>();
             s.Show();
-            s.Text4->setText(QString::fromLatin1(typed));
+            s.Text4->clear();
+            QTest::keyClicks(s.Text4, QString::fromLatin1(typed));
+            env.responder.expectBox(QStringLiteral("Timeout (ms) takes whole numbers from 10 to 30000, not \"%1\". "
+                                                   "The time-out stays 250 ms.")
+                                        .arg(QLatin1String(typed)));
             s.ExitButton->click();
-            QCOMPARE(TimeoutMs, 300);
+            QVERIFY(env.responder.done());
+            QCOMPARE(TimeoutMs, 250);
+            QVERIFY(s.loaded() && SetupOpen);
+            QCOMPARE(s.Text4->text(), QStringLiteral("250"));
+        }
+        {
+            // A time-out the user did not type stands, whatever it is.
+            MonitorTestEnv env;
+            loadMain(env);
+            TimeoutMs = 5;
+            SetupOpen = true;
+            frmSetup &s = form<frmSetup>();
+            s.Show();
+            leaveField(s.Text4);
+            s.ExitButton->click();
+            QVERIFY(!s.loaded());
+            QCOMPARE(TimeoutMs, 5);
         }
         MonitorTestEnv env;
         env.writeSettings(QStringLiteral("[Communications]\ndword \"Timeout\" -20\n"));
@@ -521,11 +554,15 @@ private Q_SLOTS:
         QCOMPARE(s.lblMacID->text(), QStringLiteral("001A2B00003C"));
         s.Frame1_Click();
 
-        // Not connected: reading does nothing, Apply refuses.
+        // Not connected: reading reads nothing, Apply writes nothing, and
+        // each says why.
         controllerLink().markLost(QString());
+        env.responder.expectBox(QStringLiteral("Failed to update register value!\nThe controller's network addresses "
+                                               "were not read: no communication with the controller."));
         s.Frame1_Click();
         QCOMPARE(s.txtAddress[0]->text(), QString());
-        env.responder.expectBox(QStringLiteral("Can't load network addresses. Not connected to controller."));
+        env.responder.expectBox(QStringLiteral("Can't load network addresses. Not connected to controller.\n"
+                                               "No communication with the controller."));
         s.cmdLoadIP->click();
         QVERIFY(env.responder.done());
     }
@@ -574,13 +611,24 @@ private Q_SLOTS:
         QCOMPARE(config(), 0x37);
         QCOMPARE(s.Command3d1[1]->Caption(), QStringLiteral("Active"));
 
-        // A failed write is shown on the status line; the toggle keeps its state.
+        // A write the controller refuses leaves the word and the toggle as
+        // the controller has them, and the status line says why.
+        peer.controller().setFault({orvemu::FaultKind::ShortError, 1, 0, orvemu::kOutOfRange, {}});
+        s.Command3d1[2]->click();
+        QCOMPARE(InputStatusBits, 0x37);
+        QCOMPARE(s.Command3d1[2]->Caption(), QStringLiteral("Active"));
+        QCOMPARE(m.Message->text(), QStringLiteral("Failed to update configuration!\nResource value out of range."));
+
+        // Without a link nothing is written: the toggles show that the
+        // word is not known, and the status line says why.
         OrvComm::ZqCloseConnection(ConnectionHandle);
         controllerLink().markDropped();
+        peer.controller().clearLog();
         s.Command3d1[3]->click();
-        QCOMPARE(InputStatusBits, 0x3F);
-        QCOMPARE(s.Command3d1[3]->Caption(), QStringLiteral("Active"));
-        QCOMPARE(m.Message->text(), QStringLiteral("Failed to update configuration!"));
+        QCOMPARE(InputStatusBits, 0x37);
+        QCOMPARE(s.Command3d1[3]->Caption(), QStringLiteral("*"));
+        QCOMPARE(m.Message->text(), QStringLiteral("Failed to update configuration!\nNo communication with the controller."));
+        QVERIFY(peer.controller().requests().empty());
     }
 };
 

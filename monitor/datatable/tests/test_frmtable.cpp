@@ -358,13 +358,32 @@ void TestFrmTable::rowsAndColsBoxes() {
     QCOMPARE(TableCols, 22);
     QCOMPARE(tableRow(5).size(), 21);
 
-    // Beyond what a table can hold (16-bit rows, 255 columns): refused.
-    typeEnter(t.txtRows, QStringLiteral("40000"));
-    QCOMPARE(t.txtRows->text(), QStringLiteral("5"));
-    typeEnter(t.txtCols, QStringLiteral("256"));
-    QCOMPARE(t.txtCols->text(), QStringLiteral("21"));
-    QCOMPARE(TableRows, 5);
-    QCOMPARE(TableCols, 22);
+    // Beyond what a table can hold (16-bit rows, 255 columns) or below one:
+    // nothing changes, the status line names the box and its range, and the
+    // box shows the size again. A size typed as 1e3 is 1000.
+    const struct {
+        QLineEdit *box;
+        const char *typed;
+        int32_t rows, cols;  // the table afterwards
+        QString status;      // empty: no message
+    } sizes[] = {
+        {t.txtRows, "99999999999", 5, 22, QStringLiteral("Rows takes whole numbers from 1 to 32767, not 99999999999.")},
+        {t.txtRows, "-99999999999", 5, 22, QStringLiteral("Rows takes whole numbers from 1 to 32767, not -99999999999.")},
+        {t.txtRows, "40000", 5, 22, QStringLiteral("Rows takes whole numbers from 1 to 32767, not 40000.")},
+        {t.txtCols, "256", 5, 22, QStringLiteral("Cols takes whole numbers from 1 to 255, not 256.")},
+        {t.txtCols, "99999999999", 5, 22, QStringLiteral("Cols takes whole numbers from 1 to 255, not 99999999999.")},
+        {t.txtCols, "-99999999999", 5, 22, QStringLiteral("Cols takes whole numbers from 1 to 255, not -99999999999.")},
+        {t.txtRows, "1e3", 1000, 22, QString()},
+        {t.txtCols, "1e2", 1000, 101, QString()},
+    };
+    for (const auto &z : sizes) {
+        form<frmMain>().Message->clear();
+        typeEnter(z.box, QLatin1String(z.typed));
+        QCOMPARE(TableRows, z.rows);
+        QCOMPARE(TableCols, z.cols);
+        QCOMPARE(z.box->text(), QString::number(z.box == t.txtRows ? z.rows : z.cols - 1));
+        QCOMPARE(form<frmMain>().Message->text(), z.status.isEmpty() ? QString() : QStringLiteral("Nothing changed: ") + z.status);
+    }
 }
 
 void TestFrmTable::clipboard() {

@@ -126,6 +126,37 @@ private Q_SLOTS:
         disconnectMonitor();
     }
 
+    // With the link known lost a run command says so at once, with the
+    // reason and where the link goes, and asks nothing and sends nothing.
+    void runCommandsWithTheLinkLost() {
+        MonitorTestEnv env;
+        EmulatorPeer peer(5);
+        frmMain &m = quietMain(env);
+        if (!peer.connectMonitor()) QSKIP("needs the UDP transport");
+        ControllerModel = 5;
+        OrvComm::ZqSetConnectionTimeout(ConnectionHandle, 40);
+        peer.controller().setFault({orvemu::FaultKind::Drop, -1, 0, 0, {}});
+        m.Timer1_Timer();  // the heartbeat goes unanswered
+        QVERIFY(NoComm);
+        const QString why = controllerLink().lostReason();
+        QVERIFY2(why.contains(peer.address()), qPrintable(why));
+        peer.controller().clearFault();
+        peer.controller().clearLog();
+        const std::pair<const char *, void (frmMain::*)()> commands[] = {
+            {"START", &frmMain::StartButton_Click}, {"STOP", &frmMain::StopButton_Click},
+            {"RESET", &frmMain::ResetButton_Click}};
+        for (const auto &[verb, click] : commands) {
+            env.responder.clear();
+            env.responder.answerEveryBox(mbYes);
+            (m.*click)();
+            QCOMPARE(env.responder.prompts(),
+                     QStringList{QStringLiteral("Failed to execute %1 command!\nNo communication with the controller (%2).")
+                                     .arg(QLatin1String(verb), why)});
+        }
+        QCOMPARE(peer.controller().requestCount(), 0u);
+        disconnectMonitor();
+    }
+
     // Over DDE a command that cannot run now is refused at once with the
     // reason and asks nothing; one that ends without its write says why.
     void ddeCommandsThatCannotRun() {

@@ -194,16 +194,33 @@ private Q_SLOTS:
             QString typed;
             QString message;
         };
-        const QList<Entry> entries{{0, QStringLiteral("1"), QStringLiteral("Flag #1 updated.")},
-                                   {1, QStringLiteral("12"), QStringLiteral("Output #3 updated.")},
-                                   {1, QStringLiteral("-3"), QStringLiteral("Output #3 updated.")},
-                                   {2, QStringLiteral("20000"), QStringLiteral("Analog Output #5 updated.")},
-                                   {3, QStringLiteral("77.5"), QStringLiteral("Register #100 updated.")},
-                                   {4, QStringLiteral("-5"), QStringLiteral("Servo Position #2 updated.")}};
+        // A number the row's field does not take is written neither as
+        // typed nor as another: the status line names the field and its
+        // range, and the entry goes on for a correction.
+        const QString range = QStringLiteral("Nothing written: %1 takes whole numbers from %2 to %3, not %4.");
+        const QList<Entry> entries{
+            {0, QStringLiteral("1"), QStringLiteral("Flag #1 updated.")},
+            {0, QStringLiteral("5"), range.arg(QStringLiteral("Flag #1")).arg(0).arg(1).arg(5)},
+            {1, QStringLiteral("12"), range.arg(QStringLiteral("Output #3")).arg(0).arg(1).arg(12)},
+            {1, QStringLiteral("-3"), range.arg(QStringLiteral("Output #3")).arg(0).arg(1).arg(-3)},
+            {1, QStringLiteral("1"), QStringLiteral("Output #3 updated.")},
+            {1, QStringLiteral("0"), QStringLiteral("Output #3 updated.")},
+            {2, QStringLiteral("20000"), range.arg(QStringLiteral("Analog Output #5")).arg(0).arg(10000).arg(20000)},
+            {2, QStringLiteral("1e4"), QStringLiteral("Analog Output #5 updated.")},
+            {3, QStringLiteral("77.5"), QStringLiteral("Register #100 updated.")},
+            {3, QStringLiteral("-99999999999"),
+             range.arg(QStringLiteral("Register #100"), QStringLiteral("-2147483648"), QStringLiteral("2147483647"),
+                       QStringLiteral("-99999999999"))},
+            {4, QStringLiteral("-5"), QStringLiteral("Servo Position #2 updated.")}};
         for (const Entry &e : entries) {
             typeEnter(c.Text2[e.row], e.typed);
             QCOMPARE(status(), e.message);
-            QVERIFY(!Custom1EditInProgress);
+            const bool refused = e.message.startsWith(QStringLiteral("Nothing"));
+            QCOMPARE(Custom1EditInProgress, refused);
+            if (refused) {
+                QCOMPARE(c.Text2[e.row]->text(), e.typed);
+                leaveField(c.Text2[e.row]);
+            }
         }
         QCOMPARE(flagWrites(peer.controller()), (QList<RegisterWrite>{{1, 1}}));
         QCOMPARE(registerWrites(peer.controller()),

@@ -6,6 +6,8 @@
 #include <QtTest/QTest>
 
 #include "core/basics.h"
+#include "core/frmSetup.h"
+#include "wire.h"
 #include "windows/frames.h"
 #include "windows_fixture.h"
 
@@ -131,6 +133,7 @@ private Q_SLOTS:
 
         // "r" goes to the GoTo box, and leaves the bit boxes listening.
         peer.controller().clearLog();
+        b.Text1[5]->setText(QStringLiteral("0"));  // as the poll shows it
         QTest::keyClick(b.Text1[5], Qt::Key_R);
         QVERIFY(!RegbitsEditInProgress);
         QVERIFY(!RegbitsUpdating);
@@ -237,15 +240,21 @@ private Q_SLOTS:
         QCOMPARE(status(), QStringLiteral("Analog output #19 updated."));
         QVERIFY(!AnalOutEditInProgress);
 
+        // An output takes -20000 to 20000: another number is not written,
+        // neither as typed nor as the limit, and the status line says so.
         peer.controller().clearLog();
         for (const QString &t : {QStringLiteral("25000"), QStringLiteral("-30000"), QStringLiteral("12.5"),
-                                 QStringLiteral("13.5"), QStringLiteral("abc")})
+                                 QStringLiteral("13.5"), QStringLiteral("abc")}) {
+            leaveField(w.Text1[0]);
             typeEnter(w.Text1[0], t);
+            if (t == u"-30000")
+                QCOMPARE(status(), QStringLiteral("Nothing written: Analog output #17 takes whole numbers from -20000 "
+                                                  "to 20000, not -30000."));
+        }
         leaveField(w.Text1[0]);
         w.Text1[1]->setText(QStringLiteral("N/A"));
         typeEnter(w.Text1[1]);
-        QCOMPARE(registerWrites(peer.controller()),
-                 (QList<RegisterWrite>{{8017, 20000}, {8017, -20000}, {8017, 12}, {8017, 14}}));
+        QCOMPARE(registerWrites(peer.controller()), (QList<RegisterWrite>{{8017, 12}, {8017, 14}}));
 
         // "A" only moves to the GoTo box.
         peer.controller().clearLog();
@@ -375,6 +384,239 @@ private Q_SLOTS:
         frmFlag::flagCallForHighFlags = saved;
     }
 
+    // Every toggle-like control shows the controller's state or "*" (in no
+    // state's colour), never a state the controller was not seen to have:
+    // before its first poll, on a new page or row, while reads are refused,
+    // after a refused write (the state read before), and after a write that
+    // got no answer, which the controller carried out (as it may): "*"
+    // until the next read shows it.
+    void togglesShowTheControllerOrAMark() {
+        MonitorTestEnv env;
+        EmulatorPeer peer(5);
+        frmMain &m = quietMain();
+        if (!peer.connectMonitor()) QSKIP("needs the UDP transport");
+        OrvComm::ZqSetConnectionTimeout(ConnectionHandle, 40);
+        NumFlags = 40;
+        NumDigitalInputs = NumDigitalOutputs = 32;
+        orvemu::Controller &c = peer.controller();
+        const QString MayHaveBeenDone = QStringLiteral("The controller may still have carried it out.");
+        const auto memory = [&c](const std::function<void(orvemu::Memory &)> &f) {
+            c.withMemory([&f](orvemu::Memory &mem) {
+                f(mem);
+                return 0;
+            });
+        };
+        const auto reg = [&c](int n) { return c.withMemory([n](orvemu::Memory &mem) { return *mem.readRegister(n); }); };
+        const auto colour = [](int32_t rgb) { return QStringLiteral("/") + QString::number(rgb); };
+
+        struct Toggle {
+            const char *what;
+            std::function<void()> open;
+            std::function<int()> point;               // the point row 0 shows
+            std::function<void(int, bool)> set;       // the controller's point
+            std::function<bool(int)> on;
+            std::function<QString()> shown;
+            std::function<QString(int, bool)> state;  // as shown for a state read
+            std::function<QString(int)> unknown;      // as shown for no state
+            std::function<void()> nextPage;           // row 0 to another point (or none)
+            std::function<void()> write;              // asks for on (or none)
+            bool writtenByPoll = false;  // the write waits for the next tick
+            // Read when the link is made (as the connection check does), not
+            // by the polling loop.
+            std::function<void()> readWithLink = nullptr;
+        };
+        frmFlag &flags = form<frmFlag>();
+        frmDigOut &outputs = form<frmDigOut>();
+        frmDigIn &inputs = form<frmDigIn>();
+        // The bits window is polled from its load on.
+        const auto bits = [] { return &form<frmRegbits>(); };
+        const auto flagPoint = [&memory, &c](int n, bool on) { memory([&](orvemu::Memory &mem) { mem.setFlag(n, on); }); };
+        const auto flagOn = [&c](int n) { return c.withMemory([n](orvemu::Memory &mem) { return mem.flag(n); }); };
+        const QList<Toggle> toggles{
+            {"flag window", [] { FlagWindowOpen = true; }, [&] { return flags.VScroll1->value(); }, flagPoint, flagOn,
+             [&] { return flags.SSCommand1[0]->Caption() + colour(flags.SSCommand1[0]->ForeColor()); },
+             [&](int, bool on) { return on ? QStringLiteral("Set") + colour(ColourDarkGreen) : QStringLiteral("Clear") + colour(ColourRed); },
+             [&](int) { return QStringLiteral("*") + colour(ColourNoValue); },
+             [&] { typeEnter(flags.Text1, QStringLiteral("17")); }, [&] { flags.SSCommand1[0]->click(); }},
+            {"digital output window", [] { DigOutWindowOpen = true; }, [&] { return outputs.VScroll1->value(); },
+             [&](int n, bool on) { memory([&](orvemu::Memory &mem) { mem.digitalOutputs[size_t(n - 1)] = on; }); },
+             [&](int n) { return reg(1000 + n) == 1; },
+             [&] {
+                 return outputs.SSCommand1[0]->Caption() + colour(outputs.SSCommand1[0]->ForeColor()) + u'/' +
+                        outputs.Label1[0]->text();
+             },
+             [&](int n, bool on) {
+                 const SymbolDisplay d = OutputSymbolName(n, on);
+                 return d.stateText + colour(d.colour) + u'/' + d.name;
+             },
+             [&](int) { return QStringLiteral("*") + colour(ColourNoValue) + QStringLiteral("/*"); },
+             [&] { typeEnter(outputs.Text1, QStringLiteral("17")); }, [&] { outputs.SSCommand1[0]->click(); }},
+            {"digital input window", [] { DigInWindowOpen = true; }, [&] { return inputs.VScroll1->value(); },
+             [&](int n, bool on) { memory([&](orvemu::Memory &mem) { mem.digitalInputs[size_t(n - 1)] = on; }); },
+             [&](int n) { return reg(2000 + n) == 1; },
+             [&] {
+                 return inputs.SSPanel1[0]->Caption() + colour(inputs.SSPanel1[0]->ForeColor()) + u'/' +
+                        inputs.Label1[0]->text();
+             },
+             [&](int n, bool on) {
+                 const SymbolDisplay d = InputSymbolName(n, on);
+                 return d.stateText + colour(d.colour) + u'/' + d.name;
+             },
+             [&](int) { return QStringLiteral("*") + colour(ColourNoValue) + QStringLiteral("/*"); },
+             [&] { typeEnter(inputs.Text1, QStringLiteral("17")); }, nullptr},
+            {"custom window flag row",
+             [] {
+                 Custom1Rows[0] = {QString(), kindFlag, 1};
+                 form<frmCustom1>();
+                 Custom1WindowOpen = true;
+             },
+             [] { return int(Custom1Rows[0].number); }, flagPoint, flagOn,
+             [] { return form<frmCustom1>().Text2[0]->text(); },
+             [](int, bool on) { return on ? QStringLiteral("Set") : QStringLiteral("Clear"); },
+             [](int) { return QStringLiteral("*"); },
+             [] {
+                 form<frmCustom1>().DisplayMenu_Click(2);
+                 typeEnter(form<frmCustom1>().Text1[0], QStringLiteral("2"));
+             },
+             [] { typeEnter(form<frmCustom1>().Text2[0], QStringLiteral("1")); }},
+            {"custom window output row and its label",
+             [] {
+                 Custom2Rows[0] = {QString(), kindDigitalOutput, 3};
+                 form<frmCustom2>();
+                 Custom2WindowOpen = true;
+             },
+             [] { return int(Custom2Rows[0].number); },
+             [&](int n, bool on) { memory([&](orvemu::Memory &mem) { mem.digitalOutputs[size_t(n - 1)] = on; }); },
+             [&](int n) { return reg(1000 + n) == 1; },
+             [] { return form<frmCustom2>().Text2[0]->text() + u'/' + form<frmCustom2>().Label1[0]->text(); },
+             [](int n, bool on) { return QString::number(on) + u'/' + OutputSymbolName(n, on).name; },
+             // The row's own name: a point's name tells a state.
+             [](int n) { return QStringLiteral("*/Digital Output ") + QString::number(n); },
+             [] {
+                 form<frmCustom2>().DisplayMenu_Click(2);
+                 typeEnter(form<frmCustom2>().Text1[0], QStringLiteral("4"));
+             },
+             [] { typeEnter(form<frmCustom2>().Text2[0], QStringLiteral("1")); }},
+            {"register bits row", [&] { bits(); }, [&] { return bits()->VScroll1->value(); },
+             [&](int n, bool on) { memory([&](orvemu::Memory &mem) { mem.writeRegister(n, on ? 1 : 0); }); },
+             [&](int n) { return reg(n) == 1; },
+             [&] {
+                 return bits()->Text1[0]->text() + u'/' + QString::number(bits()->Bit1[0]->checkState()) +
+                        (bits()->Bit1[0]->isEnabled() ? QString() : QStringLiteral("/no click"));
+             },
+             [](int, bool on) { return on ? QStringLiteral("1/2") : QStringLiteral("0/0"); },
+             [](int) { return QStringLiteral("*/1/no click"); },
+             [&] { typeEnter(bits()->Text2, QStringLiteral("17")); }, [&] { bits()->Bit1[0]->click(); }, true},
+            {"setup window's START input",
+             [&] {
+                 ControllerModel = 5;
+                 EaType = 1;
+                 form<frmSetup>().Show();
+             },
+             [] { return 1; },
+             [&](int, bool on) { memory([on](orvemu::Memory &mem) { mem.config = on ? 1 : 0; }); },
+             [&](int) { return (c.withMemory([](orvemu::Memory &mem) { return int(mem.config); }) & 1) != 0; },
+             [] { return form<frmSetup>().Command3d1[0]->Caption(); },
+             [](int, bool on) { return on ? QStringLiteral("Active") : QStringLiteral("Idle"); },
+             [](int) { return QStringLiteral("*"); }, nullptr,
+             [] { form<frmSetup>().Command3d1[0]->click(); }, false,
+             [&] {
+                 InputStatusBits = c.withMemory([](orvemu::Memory &mem) { return int(mem.config); });
+                 form<frmSetup>().txtLoadCommand->setText(QStringLiteral("Load"));
+             }},
+        };
+
+        const orvemu::Handler writes[] = {c.handler(0x0B), c.handler(0x13), c.handler(0x43)};
+        const uint8_t writeCodes[] = {0x0B, 0x13, 0x43};
+        enum class Writes { Answered, Refused, Unanswered };
+        const auto answerWrites = [&](Writes how) {
+            for (int i = 0; i < 3; ++i) {
+                const orvemu::Handler h = writes[i];
+                if (how == Writes::Answered) c.setHandler(writeCodes[i], h);
+                else if (how == Writes::Refused)
+                    c.setHandler(writeCodes[i], [](orvemu::Controller &, const orvemu::Request &) {
+                        return orvemu::shortReply(orvemu::kIllegalRegister);
+                    });
+                else
+                    // Carried out, and no answer: it got lost on its way back.
+                    c.setHandler(writeCodes[i], [h](orvemu::Controller &ctl, const orvemu::Request &r) {
+                        h(ctl, r);
+                        return std::vector<std::uint8_t>{};
+                    });
+            }
+        };
+        const orvemu::Handler reads = c.handler(0x09);
+        const auto refuseReads = [&c] {
+            c.setHandler(0x09, [](orvemu::Controller &, const orvemu::Request &) {
+                return orvemu::shortReply(orvemu::kIllegalRegister);
+            });
+        };
+
+        // Every step that shows something else, for all the controls at once.
+        QStringList wrong;
+        for (const Toggle &t : toggles) {
+            const auto check = [&](const char *when, bool ok, const QString &what) {
+                if (!ok) wrong << QStringLiteral("%1, %2: %3").arg(QLatin1String(t.what), QLatin1String(when), what);
+            };
+            const auto step = [&](const char *when, const QString &expected) {
+                check(when, t.shown() == expected, t.shown() + QStringLiteral(" instead of ") + expected);
+            };
+            const bool polled = !t.readWithLink;
+            const auto read = [&] {
+                if (polled) m.Timer1_Timer();
+                else t.readWithLink();
+            };
+            t.open();
+            const int first = t.point();
+            t.set(first, true);
+            if (polled) step("new window", t.unknown(first));
+            read();
+            step("first read", t.state(first, true));
+            const int n = t.nextPage ? (t.nextPage(), t.point()) : first;
+            t.set(n, false);
+            if (t.nextPage) {
+                check("new page", n != first, QStringLiteral("the page did not change"));
+                step("new page", t.unknown(n));
+            }
+            read();
+            step("read again", t.state(n, false));
+            if (polled) {
+                refuseReads();
+                m.Timer1_Timer();
+                step("reads refused", t.unknown(n));
+                c.setHandler(0x09, reads);
+                m.Timer1_Timer();
+                step("reads again", t.state(n, false));
+            }
+            if (!t.write) continue;
+            answerWrites(Writes::Refused);
+            t.write();
+            if (t.writtenByPoll) m.Timer1_Timer();
+            step("write refused", t.state(n, false));
+            check("write refused", !t.on(n), QStringLiteral("the controller took it"));
+            check("write refused", !status().contains(MayHaveBeenDone), status());
+
+            answerWrites(Writes::Unanswered);
+            t.write();
+            if (t.writtenByPoll) {
+                // The write waited for the tick, which reads the row again.
+                m.Timer1_Timer();
+                step("write unanswered, read again", t.state(n, true));
+            } else {
+                step("write unanswered", t.unknown(n));
+            }
+            check("write unanswered", t.on(n), QStringLiteral("the controller did not carry it out"));
+            check("write unanswered", status().endsWith(QStringLiteral("\n") + MayHaveBeenDone), status());
+            answerWrites(Writes::Answered);
+            read();
+            step("read after the write", t.state(n, true));
+            check("at the end", controllerLink().up(), QStringLiteral("the link was lost"));
+        }
+        for (const QString &w : wrong) qWarning().noquote() << w;
+        QVERIFY2(wrong.isEmpty(), "the control showed something else at the steps above");
+        disconnectMonitor();
+    }
+
     void servoPositions() {
         MonitorTestEnv env;
         EmulatorPeer peer(5);
@@ -402,6 +644,10 @@ private Q_SLOTS:
         s1.Text1[5]->setText(QStringLiteral("N/A"));
         typeEnter(s1.Text1[5]);
         typeEnter(s1.Text1[2], QStringLiteral("999999999999"));
+        QCOMPARE(status(), QStringLiteral("Nothing written: Servo #3 position takes whole numbers from -2147483648 to "
+                                          "2147483647, not 999999999999."));
+        leaveField(s1.Text1[2]);
+        typeEnter(s1.Text1[2], QStringLiteral("2147483647"));
         QCOMPARE(registerWrites(peer.controller()), (QList<RegisterWrite>{{14003, 2147483647}}));
 
         // Leaving a box after typing empties it and writes nothing.

@@ -198,19 +198,24 @@ private Q_SLOTS:
     void digitalAndFlagFirstFill() {
         MonitorTestEnv env;
         quietMain();
+        // Before the first poll no point's state is known: a button and the
+        // name (which names the state) show "*", in no state's colour.
         NumDigitalOutputs = 8;
         frmDigOut &out = form<frmDigOut>();
-        QCOMPARE(texts(out.Label1), names(QStringLiteral("OUT_%1_OFF"), 1, 16, 9));
+        QCOMPARE(texts(out.Label1), names(QStringLiteral("*"), 1, 16, 9));
         for (SSCommand *b : out.SSCommand1) {
-            QCOMPARE(b->Caption(), QStringLiteral("Off"));
-            QCOMPARE(b->ForeColor(), 255);
-            QCOMPARE(b->Font3D(), 3);
+            QCOMPARE(b->Caption(), QStringLiteral("*"));
+            QCOMPARE(b->ForeColor(), ColourNoValue);
+            QCOMPARE(b->Font3D(), int(Font3DNone));
         }
         QCOMPARE(out.VScroll1->maximum(), 985);
-        // Scrolling leaves the output window's GoTo box as it was.
+        // Scrolling leaves the output window's GoTo box as it was; the new
+        // page waits for its poll.
+        out.SSCommand1[0]->setCaption(QStringLiteral("On"));
         out.VScroll1->setValue(17);
         QCOMPARE(out.Text1->text(), QStringLiteral("1"));
-        QCOMPARE(out.Label1[0]->text(), QStringLiteral("OUT_17_OFF"));
+        QCOMPARE(out.Label1[0]->text(), QStringLiteral("*"));
+        QCOMPARE(out.SSCommand1[0]->Caption(), QStringLiteral("*"));
         typeEnter(out.Text1, QStringLiteral("2000"));
         QCOMPARE(out.Text1->text(), QStringLiteral("985"));
         QCOMPARE(out.Label2[15]->text(), QStringLiteral("1000"));
@@ -221,16 +226,16 @@ private Q_SLOTS:
                                {QStringLiteral("128"), 2, 0, QStringLiteral("DoorShut")},
                                {QStringLiteral("128"), 3, 1, QStringLiteral("LampOff")}});
         frmDigIn &in = form<frmDigIn>();
-        // At load the name stored for value 0, on a page change the first one.
-        QCOMPARE(in.Label1[1]->text(), QStringLiteral("DoorShut"));
-        QCOMPARE(in.Label1[2]->text(), QStringLiteral("in_3A"));
+        // A point past the count that the symbol file does not name is not
+        // there; the others wait for their first poll.
+        QCOMPARE(in.Label1[1]->text(), QStringLiteral("*"));
+        QCOMPARE(in.Label1[2]->text(), QStringLiteral("*"));
         QCOMPARE(in.Label1[4]->text(), QStringLiteral("Not Present"));
-        QCOMPARE(in.SSPanel1[0]->Caption(), QStringLiteral("Off"));
-        QCOMPARE(in.SSPanel1[0]->ForeColor(), 255);
+        QCOMPARE(in.SSPanel1[0]->Caption(), QStringLiteral("*"));
+        QCOMPARE(in.SSPanel1[0]->ForeColor(), ColourNoValue);
         in.VScroll1->setValue(2);
         in.VScroll1->setValue(1);
-        QCOMPARE(in.Label1[1]->text(), QStringLiteral("DoorOpen"));
-        QCOMPARE(in.Label1[2]->text(), QStringLiteral("LampOff"));
+        QCOMPARE(texts(in.Label1), names(QStringLiteral("*"), 1, 16));
         QCOMPARE(in.Text1->text(), QStringLiteral("1"));
         typeEnter(in.Text1);  // an empty entry goes to the first page
         QCOMPARE(in.Text1->text(), QStringLiteral("1"));
@@ -240,7 +245,8 @@ private Q_SLOTS:
         frmFlag &flags = form<frmFlag>();
         QCOMPARE(flags.VScroll1->maximum(), 25);
         QCOMPARE(texts(flags.Label1), names(QStringLiteral("flag_%1"), 1, 16));
-        QCOMPARE(flags.SSCommand1[0]->Caption(), QStringLiteral("Clear"));
+        QCOMPARE(flags.SSCommand1[0]->Caption(), QStringLiteral("*"));
+        QCOMPARE(flags.SSCommand1[0]->ForeColor(), ColourNoValue);
         typeEnter(flags.Text1, QStringLiteral("999"));
         QCOMPARE(flags.Text1->text(), QStringLiteral("25"));
         QCOMPARE(flags.Label1[15]->text(), QStringLiteral("flag_40"));
@@ -321,7 +327,11 @@ private Q_SLOTS:
         typeEnter(b.Text2, QStringLiteral("40000"));
         QCOMPARE(b.Text2->text(), QStringLiteral("35985"));
         QCOMPARE(b.Label2[15]->text(), QStringLiteral("36000"));
-        QCOMPARE(b.Text1[0]->text(), QStringLiteral("0"));
+        // A new page waits for its poll: no value, and bit boxes that show
+        // neither state and take no click.
+        QCOMPARE(b.Text1[0]->text(), QStringLiteral("*"));
+        QCOMPARE(b.Bit1[5]->checkState(), Qt::PartiallyChecked);
+        QVERIFY(!b.Bit1[5]->isEnabled());
     }
 
     void customKinds() {
