@@ -12,6 +12,7 @@
 #include "core/basics.h"
 #include "core/dde.h"
 #include "core/globals.h"
+#include "core/link.h"
 #include "core/shownvalue.h"
 #include "main/frmMain.h"
 #include "windows/resourcewindow.h"
@@ -646,8 +647,9 @@ void frmDDE::writeRegister(int32_t reg, int32_t value) {
 
 void frmDDE::writeFailed(const QString &words) {
     // Why the link could not carry it, or the library's reason.
+    // A write that got no answer may still have been carried out.
     const QString refused = LinkRefusal(words);
-    status(refused.isEmpty() ? FailureText(words) : refused);
+    status(refused.isEmpty() ? controllerLink().failedWrite(words, ConnectionHandle).text : refused);
 }
 
 QString frmDDE::BlockWriteRows() {

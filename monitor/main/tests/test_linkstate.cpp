@@ -306,10 +306,8 @@ private Q_SLOTS:
             peer.controller().setFault({orvemu::FaultKind::Drop, -1, 0, 0, {}, w.answered});
             w.act();
             QVERIFY2(controllerLink().up(), w.what);
-            // The DDE window's boxes keep their own words.
-            const bool ddeBox = QByteArray(w.what).startsWith("DDE");
             QCOMPARE(w.box ? env.responder.prompts().last() : m->Message->text(),
-                     w.words + timedOut + (w.write && !ddeBox ? u'\n' + ControllerLink::mayHaveBeenCarriedOut() : QString()));
+                     w.words + timedOut + (w.write ? u'\n' + ControllerLink::mayHaveBeenCarriedOut() : QString()));
         }
         QCOMPARE((QVariantList{flags.SSCommand1[0]->Caption(), flags.SSCommand1[0]->ForeColor()}),
                  (QVariantList{QStringLiteral("*"), ColourNoValue}));
