@@ -269,7 +269,9 @@ SerialTransport::CheckEnd SerialTransport::runCheck(Connection &c, std::uint8_t 
             return CheckEnd::Broken;
         }
         if (r.length == SerialLine::kCheckReplyLength && r.code == k.reply && !line_.tooSoon(proof.request, r)) {
-            if (port_.inputBefore(Clock::now() + kRest)) {
+            // No rest after it: bytes that follow at once show to the next
+            // request, as bytes waiting or as a reply of the check's form.
+            if (port_.hasInput()) {
                 line_.behind();
                 c.setErrorf(err::kPacket, "%s%s", err::kOutOfStep, err::kCheckFollowed);
                 return CheckEnd::Failed;
