@@ -1,6 +1,7 @@
 #include "controller.h"
 
 #include <algorithm>
+#include <iterator>
 #include <tuple>
 #include <fcntl.h>
 #include <unistd.h>
@@ -194,10 +195,21 @@ std::size_t Controller::heldSent() const {
     return heldSent_;
 }
 
+bool Controller::passedOver(std::span<const std::uint8_t> request) const {
+    return std::ranges::any_of(passOver_, [&](const auto &f) { return std::ranges::equal(f, request); });
+}
+
+void Controller::passOver(std::vector<std::vector<std::uint8_t>> frames) {
+    std::lock_guard lock(mutex_);
+    passOver_ = std::move(frames);
+}
+
 std::optional<Fault> Controller::takeFault(std::span<const std::uint8_t> request) {
     while (!faults_.empty() && faults_.front().kind == FaultKind::None) faults_.pop_front();
     if (faults_.empty()) return std::nullopt;
     Fault &front = faults_.front();
+    // A fault that names its request lands on it, passed over or not.
+    if (front.request.empty() && passedOver(request)) return std::nullopt;
     if (!front.request.empty() && !std::ranges::equal(front.request, request)) return std::nullopt;
     if (front.after > 0) {
         --front.after;
@@ -285,18 +297,17 @@ bool Controller::answerSent(std::span<const std::uint8_t> request) const {
 
 std::vector<std::vector<std::uint8_t>> Controller::requests() const {
     std::lock_guard lock(mutex_);
-    return log_;
+    std::vector<std::vector<std::uint8_t>> shown;
+    std::ranges::copy_if(log_, std::back_inserter(shown), [&](const auto &r) { return !passedOver(r); });
+    return shown;
 }
 
 std::vector<std::uint8_t> Controller::lastRequest() const {
-    std::lock_guard lock(mutex_);
-    return log_.empty() ? std::vector<std::uint8_t>{} : log_.back();
+    const auto shown = requests();
+    return shown.empty() ? std::vector<std::uint8_t>{} : shown.back();
 }
 
-std::size_t Controller::requestCount() const {
-    std::lock_guard lock(mutex_);
-    return log_.size();
-}
+std::size_t Controller::requestCount() const { return requests().size(); }
 
 void Controller::clearLog() {
     std::lock_guard lock(mutex_);

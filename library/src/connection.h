@@ -149,6 +149,13 @@ struct Connection {
     // A time-out set while an exchange ran: handed to the transport before
     // the next one.
     std::atomic<bool> timeoutPending{false};
+    // The exchange under way may have the serial line's checks beside it:
+    // a command's request, whose reply the caller tests, outside a program
+    // load. Set for each exchange.
+    bool checkable = false;
+    // A program load is under way: no check goes between its requests,
+    // which a controller loading its program would take amiss.
+    std::atomic<int> checksHeld{0};
     // The reply as received, bounded by the record's buffer.
     std::span<const std::uint8_t> replyBytes() const { return {reply, replyLength}; }
     // What its transport answers for (the defaults when it has none).

@@ -170,6 +170,12 @@ std::int32_t Download(std::int32_t id, const char *path, ZQ_TRANSFER_STATS &stat
     Connection *c = plan.connection.get();
     // The second walk sends what the first one counted.
     if (!plan.file.rewind(nullptr)) return Refuse(*c, plan.file.fault());
+    // From the load's begin to its end nothing goes between its requests.
+    struct HoldChecks {
+        Connection &c;
+        explicit HoldChecks(Connection &held) : c(held) { ++c.checksHeld; }
+        ~HoldChecks() { --c.checksHeld; }
+    } hold(*c);
     if (BeginProgramLoad(id) != 1) return 0;
 
     RecordSender sender(id, plan.model, plan.ea, plan.kind == FileKind::EaWide);

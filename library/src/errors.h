@@ -83,6 +83,13 @@ inline constexpr const char kReplyOfAnotherForm[] = "Reply of another form than 
 // A serial reply that began to arrive before its request could have crossed
 // a line that keeps its rate: it answered an earlier request (with 206).
 inline constexpr const char kReplyTooSoon[] = "Reply came before the request could reach the controller";
+// What the serial line's check found (with 206): the line is not known to
+// be in step, and the call fails without taking a reply.
+inline constexpr const char kOutOfStep[] = "Serial line out of step: ";
+inline constexpr const char kCheckUnanswered[] = "no answer to the line's check within";
+inline constexpr const char kCheckAnsweredLate[] = "the reply's own answer came after it, before the line's check";
+inline constexpr const char kCheckKeptAnswering[] = "the line kept answering before the line's check";
+inline constexpr const char kCheckFollowed[] = "more bytes followed the answer to the line's check";
 // A TCP controller that closed the connection instead of answering (with
 // ECONNRESET), and a network reply that never carried the request's
 // sequence number (with 206).

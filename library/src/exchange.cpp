@@ -87,6 +87,7 @@ std::int32_t SendData(std::int32_t id, std::int32_t packetClass, const std::uint
     ExchangeScope scope(*c);
     scope.store(request, length);
     c->packetClass = static_cast<std::uint16_t>(packetClass);
+    c->checkable = expected && c->checksHeld.load() == 0;
     const bool ok = runExchange(*c);
     // Some transports hand over what they received even when the exchange
     // failed (a serial line); the others only a reply they accepted.

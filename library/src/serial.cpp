@@ -66,7 +66,8 @@ void SerialTransport::leaveLine() {
     if (device_.empty()) return;
     DirtyLines &d = dirtyLines();
     std::lock_guard lock(d.mutex);
-    if (lineDirty()) d.devices[device_] = quietPeriod();
+    const auto state = line_.state();
+    if (state == SerialLine::State::Dirty || state == SerialLine::State::Behind) d.devices[device_] = quietPeriod();
     else d.devices.erase(device_);
 }
 
@@ -105,9 +106,20 @@ void SerialTransport::timedOut() {
     if (!silentSince_) silentSince_ = Clock::now();
 }
 
-bool SerialTransport::settle(Connection &c) {
-    if (!lineDirty() && !port_.hasInput()) return true;
-    return waitForQuiet(c);
+bool SerialTransport::settle(Connection &c, bool checks) {
+    switch (line_.state()) {
+    case SerialLine::State::Dirty: return waitForQuiet(c);
+    // A check reads past the answers the line owed; without one they must
+    // be let go by.
+    case SerialLine::State::Behind: return checks || waitForQuiet(c);
+    default: break;
+    }
+    if (!port_.hasInput()) return true;
+    // Bytes nobody asked for: the last reply was not its request's own
+    // after all, or the line repeats itself.
+    if (!checks) return waitForQuiet(c);
+    line_.behind();
+    return true;
 }
 
 bool SerialTransport::quietUntil(Clock::time_point end) {
@@ -118,8 +130,10 @@ bool SerialTransport::quietUntil(Clock::time_point end) {
 bool SerialTransport::takeReply(Connection &c, bool answers) {
     const auto taken = std::exchange(taken_, std::nullopt);
     if (answers) {
+        if (!taken) return true;
+        if (taken->check) return checkAfter(c, taken->request, taken->reply);
         // Only a reply taken whole, its form included, teaches the line.
-        if (taken) line_.trusted(taken->request, taken->reply, taken->proof);
+        line_.trusted(taken->request, taken->reply, taken->proof);
         return true;
     }
     // Without sequence numbers a reply of another form than the request
@@ -127,7 +141,7 @@ bool SerialTransport::takeReply(Connection &c, bool answers) {
     // answer to an earlier request as this one's: its own may follow.
     const bool ack = c.replyLength == 4 && c.reply[0] == 3 && c.reply[1] == kReplyAck;
     c.setError(err::kPacket, ack ? err::kAckWhereDataWasDue : err::kReplyOfAnotherForm);
-    line_.dirty();
+    line_.behind();
     return false;
 }
 
@@ -136,16 +150,16 @@ SerialLine::Request SerialTransport::requestOf(const Connection &c) const {
     return {c.requestLength >= 3 ? c.request[2] : std::uint8_t{0}, character * c.requestLength, character};
 }
 
-bool SerialTransport::writeRequest(Connection &c) {
+bool SerialTransport::writeBytes(Connection &c, const std::uint8_t *bytes, std::size_t count, std::uint8_t code) {
     if (!port_.isOpen()) return false;
     // Its answer may take as long as the time-out it goes out under, even
     // once a shorter one is set.
-    line_.sending(replyTimeLimit(port_.readTimeout()));
+    line_.sending(code, replyTimeLimit(port_.readTimeout()));
     // A line that takes no bytes (held by flow control, or nobody at the
     // other side of it) gets the time-out and the time the bytes take on it.
     const auto most = replyTimeLimit(port_.readTimeout()) +
-                      std::chrono::ceil<std::chrono::milliseconds>(port_.characterTime() * c.requestLength);
-    if (const int e = port_.write(c.request, c.requestLength, most); e != 0) {
+                      std::chrono::ceil<std::chrono::milliseconds>(port_.characterTime() * count);
+    if (const int e = port_.write(bytes, count, most); e != 0) {
         // The text starts as callers know it and goes on with the device
         // and the reason.
         char reason[128];
@@ -159,64 +173,174 @@ bool SerialTransport::writeRequest(Connection &c) {
     return true;
 }
 
-bool SerialTransport::readReply(Connection &c, SerialLine::Reply &r, std::optional<Clock::time_point> deadline) {
-    if (port_.readUntil(c.reply, 1, deadline) != 1) {
-        c.replyLength = 0;
-        c.setError(err::kTimeout, err::kTimedOut);
-        return false;
+SerialTransport::Frame SerialTransport::readFrame(std::uint8_t *buffer, std::uint16_t &length, SerialLine::Reply &r,
+                                                  std::optional<Clock::time_point> deadline, FrameFault &why) {
+    const auto fault = [&why](std::uint16_t code, const char *text) {
+        why.code = code;
+        std::snprintf(why.text, sizeof why.text, "%s", text);
+        return Frame::Broken;
+    };
+    length = 0;
+    if (port_.readUntil(buffer, 1, deadline) != 1) {
+        why.code = err::kTimeout;
+        std::snprintf(why.text, sizeof why.text, "%s", err::kTimedOut);
+        return Frame::Nothing;
     }
     r.first = r.last = Clock::now();
     heard(r.first);
-    const std::uint8_t length = c.reply[0];
-    c.replyLength = length;
-    if (length == 0) {
-        c.setError(err::kPacket, err::kIllegalSize);
-        return false;
-    }
+    const std::uint8_t announced = buffer[0];
+    length = announced;
+    if (announced == 0) return fault(err::kPacket, err::kIllegalSize);
     platform::SerialPort::ReadTrace trace;
-    const std::size_t got = port_.read(c.reply + 1, length, &trace);
+    const std::size_t got = port_.read(buffer + 1, announced, &trace);
     if (got > 0) heard(trace.last);
-    if (got != length) {
-        c.setError(err::kPacket, err::kIncomplete);
-        return false;
-    }
+    if (got != announced) return fault(err::kPacket, err::kIncomplete);
     r.last = trace.last;
-    // The bytes already there when the rest was first read came after the
-    // first one, each a character later at the least.
-    if (trace.firstChunk > 0)
-        r.firstBy = trace.firstAt - port_.characterTime() * static_cast<std::int64_t>(trace.firstChunk);
-    r.cameAtOnce = length >= 2 && trace.firstChunk >= length;
+    r.firstBy = trace.byteBeforeBy;
     std::uint8_t sum = 0;
-    for (std::size_t i = 1; i + 1 < length; ++i) sum = static_cast<std::uint8_t>(sum + c.reply[i]);
-    const std::uint8_t received = c.reply[length - 1];
+    for (std::size_t i = 1; i + 1 < announced; ++i) sum = static_cast<std::uint8_t>(sum + buffer[i]);
+    const std::uint8_t received = buffer[announced - 1];
     if (static_cast<std::uint8_t>(sum + received) != 0xFF) {
-        c.setErrorf(err::kPacket, err::kChecksumFailedFmt, received, static_cast<std::uint8_t>(~sum));
-        return false;
+        why.code = err::kPacket;
+        std::snprintf(why.text, sizeof why.text, err::kChecksumFailedFmt, received, static_cast<std::uint8_t>(~sum));
+        return Frame::Broken;
     }
-    if (c.reply[length] != kFrameEnd) {
-        c.setErrorf(err::kPacket, err::kEndOfPacketFmt, c.reply[length]);
-        return false;
+    if (buffer[announced] != kFrameEnd) {
+        why.code = err::kPacket;
+        std::snprintf(why.text, sizeof why.text, err::kEndOfPacketFmt, buffer[announced]);
+        return Frame::Broken;
     }
-    c.replyLength = static_cast<std::uint16_t>(length + 1);
-    r.code = length >= 2 ? c.reply[1] : 0;
+    length = static_cast<std::uint16_t>(announced + 1);
+    r.length = announced;
+    r.code = announced >= 2 ? buffer[1] : 0;
+    line_.seen(r);
     // How the bytes came tells whether the line keeps its rate, whoever's
     // answer they were.
-    line_.rate().note(length, r.last - r.first, trace.largestChunk, port_.characterTime());
+    line_.rate().note(announced, r.last - r.first, trace.largestChunk, port_.characterTime());
+    return Frame::Whole;
+}
+
+bool SerialTransport::readReply(Connection &c, SerialLine::Reply &r, std::optional<Clock::time_point> deadline) {
+    FrameFault why;
+    if (readFrame(c.reply, c.replyLength, r, deadline, why) == Frame::Whole) return true;
+    c.setError(why.code, why.text);
+    return false;
+}
+
+SerialTransport::CheckEnd SerialTransport::runCheck(Connection &c, std::uint8_t next, CheckProof &proof) {
+    // Answers the line may owe ahead of the check's own; more, and the line
+    // keeps talking.
+    constexpr int kMostOwed = 8;
+    const SerialLine::Check &k = line_.checkFor(next);
+    const std::uint8_t request[] = {1, 3, k.request, static_cast<std::uint8_t>(~k.request), kFrameEnd};
+    const auto character = port_.characterTime();
+    proof.request = {k.request, character * static_cast<std::int64_t>(sizeof request), character};
+    const auto sentAt = Clock::now();
+    sent(sentAt);
+    if (!writeBytes(c, request, sizeof request, k.request)) {
+        line_.dirty();
+        return CheckEnd::Failed;
+    }
+    const auto limit = replyTimeLimit(port_.readTimeout());
+    auto deadline = sentAt + limit;
+    bool ownCameLate = false;
+    for (int n = 0;; ++n) {
+        std::uint8_t frame[kMaxReply];
+        std::uint16_t length = 0;
+        FrameFault why;
+        SerialLine::Reply r;
+        r.sent = sentAt;
+        const Frame end = readFrame(frame, length, r, deadline, why);
+        if (end == Frame::Nothing) {
+            timedOut();
+            // Nothing at all before a request: a silent controller, as any
+            // request's time-out shows it.
+            if (n == 0 && next != 0) {
+                c.setError(err::kTimeout, err::kTimedOut);
+                return CheckEnd::Silent;
+            }
+            c.setErrorf(err::kPacket, "%s%s %lld ms", err::kOutOfStep, err::kCheckUnanswered,
+                        static_cast<long long>(limit.count()));
+            return CheckEnd::Failed;
+        }
+        if (end == Frame::Broken) {
+            line_.dirty();
+            c.setErrorf(err::kPacket, "%s%s", err::kOutOfStep, why.text);
+            return CheckEnd::Broken;
+        }
+        if (r.length == SerialLine::kCheckReplyLength && r.code == k.reply && !line_.tooSoon(proof.request, r)) {
+            // No rest after it: bytes that follow at once show to the next
+            // request, as bytes waiting or as a reply of the check's form.
+            if (port_.hasInput()) {
+                line_.behind();
+                c.setErrorf(err::kPacket, "%s%s", err::kOutOfStep, err::kCheckFollowed);
+                return CheckEnd::Failed;
+            }
+            proof.reply = r;
+            return ownCameLate ? CheckEnd::OwnCameLate : CheckEnd::Proved;
+        }
+        // An answer the line owed: thrown away, and the check's own follows
+        // it within the time-out. After a reply, the first such is that
+        // reply's own answer, come after it.
+        if (n == 0 && next == 0) ownCameLate = true;
+        if (n + 1 >= kMostOwed) {
+            line_.behind();
+            c.setErrorf(err::kPacket, "%s%s", err::kOutOfStep, err::kCheckKeptAnswering);
+            return CheckEnd::Failed;
+        }
+        deadline = r.last + limit;
+    }
+}
+
+bool SerialTransport::checkBefore(Connection &c, std::uint8_t next) {
+    CheckProof proof;
+    CheckEnd end = runCheck(c, next, proof);
+    if (end == CheckEnd::Broken) {
+        if (!waitForQuiet(c)) return false;
+        end = runCheck(c, next, proof);
+    }
+    if (end != CheckEnd::Proved) return false;
+    line_.proved(proof.request, proof.reply);
     return true;
+}
+
+bool SerialTransport::checkAfter(Connection &c, const SerialLine::Request &q, const SerialLine::Reply &r) {
+    CheckProof proof;
+    switch (runCheck(c, 0, proof)) {
+    case CheckEnd::Proved:
+        line_.trusted(q, r, false);
+        line_.proved(proof.request, proof.reply);
+        return true;
+    case CheckEnd::OwnCameLate:
+        // In step again, but the reply was an earlier request's answer.
+        line_.proved(proof.request, proof.reply);
+        c.setErrorf(err::kPacket, "%s%s", err::kOutOfStep, err::kCheckAnsweredLate);
+        return false;
+    default: return false;
+    }
 }
 
 bool SerialTransport::exchange(Connection &c) {
     taken_.reset();
     if (!port_.isOpen()) return false;
-    if (!settle(c)) return false;
+    const bool checks = c.checkable;
+    if (!settle(c, checks)) return false;
     const SerialLine::Request q = requestOf(c);
-    if (const auto go = line_.sendNoSooner(q, quietPeriod()); go && port_.inputBefore(*go)) {
+    // Not known to be in step: a check first, so that no answer the line
+    // owes, however late, is taken for this request's.
+    if (checks && line_.state() != SerialLine::State::InStep && !checkBefore(c, q.code)) return false;
+    if (const auto go = line_.sendNoSooner(q, quietPeriod(), checks); go && port_.inputBefore(*go)) {
         // Bytes after the last reply, trusted and handed on: it was not its
         // request's own after all (its own has come now), or the line
-        // repeats itself. This request waits for the quiet line.
-        if (!waitForQuiet(c)) return false;
+        // repeats itself.
+        if (checks) {
+            line_.behind();
+            if (!checkBefore(c, q.code)) return false;
+        } else if (!waitForQuiet(c)) {
+            return false;
+        }
     }
-    const auto trustedAfter = line_.trustedAfter(quietPeriod());
+    const auto trustedAfter = line_.trustedAfter(quietPeriod(), checks);
     SerialLine::Reply r;
     r.sent = Clock::now();
     // In step, nothing has come since the last reply (it would be waiting):
@@ -225,7 +349,7 @@ bool SerialTransport::exchange(Connection &c) {
     std::optional<Clock::time_point> deadline;
     if (port_.readTimeout() != 0) deadline = r.sent + std::chrono::milliseconds(port_.readTimeout());
     sent(r.sent);
-    if (!writeRequest(c)) {
+    if (!writeBytes(c, c.request, c.requestLength, q.code)) {
         line_.dirty();
         return false;
     }
@@ -247,7 +371,7 @@ bool SerialTransport::exchange(Connection &c) {
         // A reply on its way before this request went out (repeated, or
         // late); the request's own answer is still to come.
         c.setError(err::kPacket, err::kReplyTooSoon);
-        line_.dirty();
+        line_.behind();
         return false;
     }
     if (port_.inputBefore(Clock::now() + kRest)) {
@@ -256,18 +380,19 @@ bool SerialTransport::exchange(Connection &c) {
         // follows, or the line repeats itself or adds noise. Whose answer
         // the reply was cannot be told, so it is not handed on as ours.
         c.setError(err::kPacket, err::kBytesAfterReply);
-        line_.dirty();
+        line_.behind();
         return false;
     }
-    const SerialLine::Verdict v = line_.judge(q, r, quietPeriod());
+    const SerialLine::Verdict v = line_.judge(q, r, quietPeriod(), checks);
     if (v.watchUntil && !quietUntil(*v.watchUntil)) {
         // The answer still owed came: the reply was an earlier request's.
         c.setError(err::kPacket, err::kReplyOutOfStep);
-        line_.dirty();
+        line_.behind();
         return false;
     }
-    // Learnt from only once the caller takes it for its answer.
-    taken_ = Taken{q, r, v.proof};
+    // Learnt from, or proven by a check, only once the caller takes it for
+    // its answer.
+    taken_ = Taken{q, r, v.proof, v.check};
     return true;
 }
 
@@ -276,10 +401,10 @@ bool SerialTransport::writeText(Connection &c) {
     // A text request that goes out gets a quiet line as a binary one does.
     // An empty one only reads on what the device sends by itself (the rest
     // of an earlier reply included), which must not be thrown away.
-    if (c.requestLength > 0 && !settle(c)) return false;
+    if (c.requestLength > 0 && !settle(c, false)) return false;
     line_.textExchanged();
     sent(Clock::now());
-    if (!writeRequest(c)) {
+    if (!writeBytes(c, c.request, c.requestLength, 0)) {
         line_.dirty();
         return false;
     }

@@ -37,20 +37,28 @@ void SerialLine::RateJudge::note(std::size_t rest, Duration span, std::size_t la
 void SerialLine::AnswerTimes::Kept::note(Duration d) {
     times[seen % kRecent] = d;
     ++seen;
-    if (seen % kRecent == 0) earlier[(seen / kRecent - 1) % kEarlier] = *std::max_element(times.begin(), times.end());
+    if (seen % kRecent == 0) {
+        const auto run = (seen / kRecent - 1) % kEarlier;
+        const auto [least, most] = std::minmax_element(times.begin(), times.end());
+        longestBefore[run] = *most;
+        quickestBefore[run] = *least;
+    }
 }
 
 SerialLine::Duration SerialLine::AnswerTimes::Kept::most() const {
     const auto recent = std::min(seen, kRecent);
     Duration m = *std::max_element(times.begin(), times.begin() + static_cast<std::ptrdiff_t>(recent));
     const auto runs = std::min(seen / kRecent, kEarlier);
-    for (std::size_t i = 0; i < runs; ++i) m = std::max(m, earlier[i]);
+    for (std::size_t i = 0; i < runs; ++i) m = std::max(m, longestBefore[i]);
     return m;
 }
 
 SerialLine::Duration SerialLine::AnswerTimes::Kept::least() const {
     const auto recent = std::min(seen, kRecent);
-    return *std::min_element(times.begin(), times.begin() + static_cast<std::ptrdiff_t>(recent));
+    Duration m = *std::min_element(times.begin(), times.begin() + static_cast<std::ptrdiff_t>(recent));
+    const auto runs = std::min(seen / kRecent, kEarlier);
+    for (std::size_t i = 0; i < runs; ++i) m = std::min(m, quickestBefore[i]);
+    return m;
 }
 
 void SerialLine::AnswerTimes::note(std::uint8_t code, Duration took) {
@@ -95,10 +103,59 @@ void SerialLine::openedDirty(std::chrono::milliseconds owed) {
     owed_ = std::max(owed_, owed);
 }
 
-void SerialLine::sending(std::chrono::milliseconds timeout) { owed_ = std::max(owed_, timeout); }
+int SerialLine::checkOf(std::uint8_t requestCode) const {
+    for (std::size_t i = 0; i < kChecks.size(); ++i)
+        if (kChecks[i].request == requestCode) return static_cast<int>(i);
+    return -1;
+}
+
+void SerialLine::sending(std::uint8_t code, std::chrono::milliseconds timeout) {
+    owed_ = std::max(owed_, timeout);
+    ++requests_;
+    recent_[1] = recent_[0];
+    recent_[0] = code;
+    if (const int i = checkOf(code); i >= 0 && checkOwed_[static_cast<std::size_t>(i)] == 0)
+        checkOwed_[static_cast<std::size_t>(i)] = requests_;
+}
+
+void SerialLine::seen(const Reply &r) {
+    if (r.length != kCheckReplyLength) return;
+    for (std::size_t i = 0; i < kChecks.size(); ++i)
+        if (kChecks[i].reply == r.code) checkOwed_[i] = 0;
+}
 
 std::chrono::milliseconds SerialLine::quietPeriod(std::chrono::milliseconds timeout) const {
     return std::max(timeout, owed_);
+}
+
+const SerialLine::Check &SerialLine::checkFor(std::uint8_t next) const {
+    // What speaks against each: an answer of its form owed (it would pass
+    // for the check's own), the request that follows being of its form (a
+    // check answered by an old answer of its form leaves its own owed,
+    // which then shows by its form against that request's), and a request
+    // of its form among the last two (a copy of an answer comes as the
+    // next request goes).
+    const auto against = [&](std::size_t i) {
+        const std::uint8_t code = kChecks[i].request;
+        return (checkOwed_[i] != 0 ? 4 : 0) + (code == next ? 2 : 0) + (recent_[0] == code || recent_[1] == code);
+    };
+    const int a = against(0), b = against(1);
+    // Both owed: the one owed longer is the likelier to have come or gone.
+    if (a == b && checkOwed_[0] != 0) return kChecks[checkOwed_[1] < checkOwed_[0] ? 1 : 0];
+    return kChecks[b < a ? 1 : 0];
+}
+
+void SerialLine::proved(const Request &check, const Reply &r) {
+    answers_.note(check.code, answeredAfter(check, r));
+    state_ = State::InStep;
+    owed_ = {};
+    lastEnd_ = r.last;
+    last_ = check;
+    lastProved_ = true;
+    sinceProof_ = 0;
+    timedOut_ = 0;
+    twoMayBeOwed_ = false;
+    checkOwed_ = {};
 }
 
 std::optional<SerialLine::Duration> SerialLine::answerWithin(const Request &q) const {
@@ -112,25 +169,23 @@ std::optional<SerialLine::Duration> SerialLine::answerWithin(const Request &q) c
     return within;
 }
 
-std::optional<SerialLine::TimePoint> SerialLine::trustedAfter(std::chrono::milliseconds quietPeriod) const {
-    if (state_ != State::InStep || twoMayBeOwed_) return std::nullopt;
-    // Quiet for the whole quiet period, the line owes nothing; no learnt
-    // time asks for more.
-    if (proofDue()) return lastEnd_ + quietPeriod;
+std::optional<SerialLine::TimePoint> SerialLine::trustedAfter(std::chrono::milliseconds quietPeriod,
+                                                              bool checks) const {
+    if (state_ != State::InStep) return std::nullopt;
+    // Right after a check's own answer nothing is owed.
+    if (checks && lastProved_) return std::nullopt;
+    if (!checks && twoMayBeOwed_) return std::nullopt;
+    // Without checks, quiet for the whole quiet period the line owes
+    // nothing (as long as the controller keeps to the time-out).
+    if (!checks && proofDue(false)) return lastEnd_ + quietPeriod;
     const auto within = answerWithin(last_);
     if (!within) return std::nullopt;
     return lastEnd_ + std::min<Duration>(*within, quietPeriod);
 }
 
-bool SerialLine::answeredApart(std::uint8_t code) const {
-    const int mine = answers_.replyCode(code), owed = answers_.replyCode(last_.code);
-    return state_ == State::InStep && mine >= 0 && owed >= 0 && mine != owed;
-}
-
-std::optional<SerialLine::TimePoint> SerialLine::sendNoSooner(const Request &r,
-                                                              std::chrono::milliseconds quietPeriod) const {
-    if (answeredApart(r.code)) return std::nullopt;
-    const auto after = trustedAfter(quietPeriod);
+std::optional<SerialLine::TimePoint> SerialLine::sendNoSooner(const Request &r, std::chrono::milliseconds quietPeriod,
+                                                              bool checks) const {
+    const auto after = trustedAfter(quietPeriod, checks);
     const auto quickest = answers_.quickest(r.code);
     if (!after || !quickest) return std::nullopt;
     // The request's own answer comes no sooner than its bytes' time, the
@@ -142,56 +197,58 @@ bool SerialLine::tooSoon(const Request &q, const Reply &r) const {
     return rate_.keepsRate() && r.first - r.sent < q.crossing;
 }
 
-SerialLine::Verdict SerialLine::judge(const Request &q, const Reply &r, std::chrono::milliseconds quietPeriod) const {
-    // Watched for the whole quiet period, a reply proves the line in step
-    // whatever the controller's times: an answer still owed comes within it.
-    const Verdict watchWhole{r.last + quietPeriod, true};
-    // After a fault (or before anything is known) the controller has just
-    // exceeded what was learnt, or nothing is: learnt times bound nothing.
+SerialLine::Verdict SerialLine::byQuietLine(const Reply &r, std::chrono::milliseconds quietPeriod) const {
     // After a time-out the reply may be the late answer, and its request's
     // own as late; after two in a row, the reply may be the first's and the
     // second's held past the watch.
-    if (state_ != State::InStep) return timedOut_ > 0 ? Verdict{r.last + 2 * quietPeriod, timedOut_ < 2} : watchWhole;
-    if (twoMayBeOwed_) return watchWhole;
+    if (state_ != State::InStep && timedOut_ > 0) return {r.last + 2 * quietPeriod, false, timedOut_ < 2};
+    return {r.last + quietPeriod, false, true};
+}
+
+SerialLine::Verdict SerialLine::judge(const Request &q, const Reply &r, std::chrono::milliseconds quietPeriod,
+                                      bool checks) const {
+    // Where the learnt times do not hold, a check proves the reply; without
+    // checks, a watch of the whole quiet period does (while the controller
+    // keeps to the time-out).
+    const Verdict prove = checks ? Verdict{std::nullopt, true, false} : byQuietLine(r, quietPeriod);
+    // After a fault (or before anything is known) the controller has just
+    // exceeded what was learnt, or nothing is: learnt times bound nothing.
+    if (state_ != State::InStep) return prove;
+    if (!checks && twoMayBeOwed_) return prove;
     const auto longest = answers_.longest(q.code), quickest = answers_.quickest(q.code);
-    if (!longest || !quickest) return watchWhole;
+    if (!longest || !quickest) return prove;
     const Duration margin = answers_.margin(q.code), took = answeredAfter(q, r);
     // Sooner than any answer this controller gave to this request: an old
     // answer come again, or one the line still owed; its form proves
-    // nothing, and the learnt times do not hold for it. (Judged by when its
-    // first byte came at the latest: a late look must not make it slower.)
-    const TimePoint firstAtLatest = r.firstBy && rate_.keepsRate() ? std::min(r.first, *r.firstBy) : r.first;
-    if (took - (r.first - firstAtLatest) < *quickest - margin) return watchWhole;
+    // nothing, and the learnt times do not hold for it. (The rule of the
+    // time-out leaves it the margin.)
+    if (took < *quickest - (checks ? Duration{} : margin)) return prove;
     // Slower than any it gave: the longest answer time is not known to
-    // hold for it (nor, after a wait of the quiet period, that the
-    // controller kept to the time-out meanwhile).
-    if (took > *longest + margin) return watchWhole;
+    // hold for it.
+    if (took > *longest + margin) return prove;
     const auto quietFor = r.quietUntil ? *r.quietUntil - lastEnd_ : Duration::min();
-    // Nothing was owed once the line had been quiet for the quiet period.
-    if (quietFor >= quietPeriod) return {std::nullopt, true};
-    // Another form than the last request's answer: not the answer still
-    // owed, if any. (Nor sooner than any, unless the machine looked so late
-    // that the reply's time cannot be told: then the learnt times watch it.)
-    const bool timeTold = !(r.cameAtOnce && rate_.keepsRate());
-    if (timeTold && answeredApart(q.code) && r.code == answers_.replyCode(q.code)) return {std::nullopt, true};
-    // A proof was due and the reply came before it could be had.
-    if (proofDue()) return watchWhole;
+    // Without checks: nothing was owed once the line had been quiet for the
+    // quiet period.
+    if (!checks && quietFor >= quietPeriod) return {std::nullopt, false, true};
+    if (proofDue(checks)) return prove;
+    // A check's own answer came last: nothing was owed.
+    if (checks && lastProved_) return {};
     // This request's own answer, if the reply was not it, comes within the
     // longest answer time after the reply.
     const Duration within = std::min<Duration>(*answerWithin(last_), quietPeriod);
     if (quietFor >= within) return {};
-    return {r.last + std::min<Duration>(*answerWithin(q), quietPeriod), false};
+    return {r.last + std::min<Duration>(*answerWithin(q), quietPeriod), false, false};
 }
 
 void SerialLine::trusted(const Request &q, const Reply &r, bool proof) {
     answers_.note(q.code, answeredAfter(q, r));
-    // A refusal can answer any request: it tells nothing of the form.
-    if (r.code < 0x65 || r.code > 0x69) answers_.noteReplyCode(q.code, r.code);
     state_ = State::InStep;
     owed_ = {};
     lastEnd_ = r.last;
     last_ = q;
+    lastProved_ = false;
     sinceProof_ = proof ? 0 : sinceProof_ + 1;
+    if (proof) checkOwed_ = {};
     twoMayBeOwed_ = timedOut_ >= 2;
     timedOut_ = 0;
 }

@@ -211,7 +211,9 @@ TEST_F(SerialLink, LateRepliesNeverPassForTheAnswerToALaterRequest) {
         {"a late reply, then a lost one", {held, Fault{FaultKind::Drop}}, 2},
         {"a reply behind a noise byte", {noiseThenHeld}, 1},
         {"a late reply across a reconnection", {held}, 1, true},
-        {"a late reply that comes once the next request is out", {Fault{FaultKind::HoldForNext}}, 2},
+        // Let go by the check that goes before the next request: its form
+        // shows it, and that request gets its own answer.
+        {"a late reply that comes once the next request is out", {Fault{FaultKind::HoldForNext}}, 1},
     };
     ASSERT_EQ(ZqSetConnectionTimeout(id(), kPatient), 1);
     // A controller as the field has them: its answers take their turnaround.
@@ -242,10 +244,12 @@ TEST_F(SerialLink, LateRepliesNeverPassForTheAnswerToALaterRequest) {
     }
 }
 
-// A controller that sends a reply twice, the copy crossing the next request:
-// the copy comes too soon to be its answer, or does not fit that request (an acknowledgement where a value is
-// due, or the other way round) and the request's own reply follows it, so
-// the call fails instead of taking the copy for its answer; the line is in
+// A controller that sends a reply twice, the copy crossing the next request
+// (the line's check after the reply, or the caller's next request): the
+// copy comes too soon to be its answer, or does not fit that request (an
+// acknowledgement where a value is due, or the other way round, or not the
+// check's form) and the request's own reply follows it, so one of the two
+// calls fails instead of taking the copy for its answer; the line is in
 // step again at once.
 TEST_F(SerialLink, ARepeatedReplyIsNotTakenForTheNextAnswer) {
     ASSERT_EQ(ZqSetConnectionTimeout(id(), kPatient), 1);
@@ -255,21 +259,30 @@ TEST_F(SerialLink, ARepeatedReplyIsNotTakenForTheNextAnswer) {
         SCOPED_TRACE(writeFirst ? "an acknowledgement repeated into a read" : "a value repeated into a write");
         link.controller().setFault({orvemu::FaultKind::Duplicate, 1, -1});
         std::int32_t value = -1;
+        int failed = 0;
+        std::string text;
+        const auto outcome = [&](bool ok) {
+            if (!ok && failed++ == 0) text = ErrorText(id());
+        };
         if (writeFirst) {
-            ASSERT_EQ(ZqPutRegister(id(), n, kBase + n), 1) << ErrorText(id());
+            outcome(ZqPutRegister(id(), n, kBase + n) == 1);
             const int r = ZqGetRegister(id(), n, &value);
-            EXPECT_EQ(r, 0) << "value " << value;
+            EXPECT_TRUE(r == 0 || value == kBase + n) << "value " << value;
+            outcome(r == 1);
         } else {
-            ASSERT_EQ(readOwn(n), kRight);
-            EXPECT_EQ(ZqPutRegister(id(), n, kBase + n), 0);
+            const int r = readOwn(n);
+            EXPECT_NE(r, kWrongValue);
+            outcome(r == kRight);
+            outcome(ZqPutRegister(id(), n, kBase + n) == 1);
         }
+        EXPECT_EQ(failed, 1);
         // Found when the copy came sooner than the request could cross the
         // line, when it did not fit, or already when its own followed at once.
-        const std::string text = ErrorText(id());
         EXPECT_TRUE(text == "Reply came before the request could reach the controller" ||
                     text == "Reply out of step with its request" || text == "More bytes followed the reply" ||
                     text == "Acknowledgement where data was due: it may answer an earlier request" ||
-                    text == "Reply of another form than its request's answer")
+                    text == "Reply of another form than its request's answer" ||
+                    text == "Serial line out of step: the reply's own answer came after it, before the line's check")
             << text;
         EXPECT_EQ(readOwn(n + 1), kRight);
         EXPECT_EQ(readOwn(n + 2), kRight);

@@ -172,18 +172,21 @@ bool KeepsRate(std::int32_t id) {
     const auto *l = LearntOf(id);
     return l && l->rate().keepsRate();
 }
-int AnsweredWith(std::int32_t id, std::uint8_t code) {
+std::size_t AnswersLearnt(std::int32_t id, std::uint8_t code) {
     const auto *l = LearntOf(id);
-    return l ? l->answers().replyCode(code) : -1;
+    return l ? l->answers().count(code) : 0;
 }
 }  // namespace
 
-// Every way an exchange can end other than cleanly leaves the line dirty; the
-// next request waits for a quiet line, gets its own answer and leaves the
-// line clean. A refusal is a clean end; a reply of another form than the
-// request's answer is not (it may be a late answer to an earlier request),
-// and the line learns nothing from it; a text reply, with more after its
-// terminator or not, leaves the next binary reply to be watched.
+// Every way an exchange can end other than cleanly leaves the line out of
+// step: dirty where bytes that answer nothing may be on their way (the next
+// request waits for a quiet line), behind where an answer the line owed came
+// whole (the next request's check reads past it). Either way the next
+// request gets its own answer and leaves the line in step. A refusal is a
+// clean end; a reply of another form than the request's answer is not (it
+// may be a late answer to an earlier request), and the line learns nothing
+// from it; a text reply, with more after its terminator or not, leaves the
+// next binary request to go after a check.
 TEST(SerialLine, EveryUncleanEndLeavesTheLineDirtyUntilItHasBeenQuiet) {
     using orvemu::Fault;
     using orvemu::FaultKind;
@@ -205,7 +208,8 @@ TEST(SerialLine, EveryUncleanEndLeavesTheLineDirtyUntilItHasBeenQuiet) {
     };
     Fault noise{FaultKind::Noise};
     noise.noise = {0x00};
-    const LineState dirty{true, true, 300}, inStep{false, false, 300}, owing{false, true, 300};
+    const LineState dirty{true, true, 300}, inStep{false, false, 300}, behind{false, true, 300},
+        owing{false, true, 300};
     struct Case {
         const char *name;
         Fault fault;
@@ -219,24 +223,23 @@ TEST(SerialLine, EveryUncleanEndLeavesTheLineDirtyUntilItHasBeenQuiet) {
         {"no reply", {FaultKind::Drop}, false, 0, dirty},
         {"cut short", {FaultKind::WrongLength}, false, 0, dirty},
         {"broken", {FaultKind::CorruptChecksum}, false, 0, dirty},
-        {"more after the reply", {FaultKind::Duplicate}, false, 0, dirty},
+        {"more after the reply", {FaultKind::Duplicate}, false, 0, behind},
         {"a refusal", {FaultKind::ShortError, 1, 0, 0x66}, false, 0, inStep},
-        {"a reply of another form", {FaultKind::WrongCode}, false, 0, dirty},
-        {"an acknowledgement where data was due", {FaultKind::ShortError, 1, 0, 0x64}, false, 0, dirty},
+        {"a reply of another form", {FaultKind::WrongCode}, false, 0, behind},
+        {"an acknowledgement where data was due", {FaultKind::ShortError, 1, 0, 0x64}, false, 0, behind},
         {"no text reply", {FaultKind::Drop}, true, 0, dirty},
         {"more text after the terminator", {FaultKind::Garbage, 1, 0, 0, {'o', 'k', '\r', '!'}}, true, 1, owing},
     };
-    // A new connection trusts its first reply only once the line has stayed
-    // quiet after it.
+    // A new connection's first request goes after a check.
     EXPECT_EQ(LineOf(id), (LineState{false, true, 300}));
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         controller.setFault(c.fault);
+        const std::size_t learnt = AnswersLearnt(id, 0x09);
         EXPECT_EQ(c.textExchange ? text() : read(), c.result);
-        // A dirty line's next reply is watched too.
         EXPECT_EQ(LineOf(id), c.after);
         // A reply the read did not take teaches the line nothing.
-        EXPECT_EQ(AnsweredWith(id, 0x09), 0x0A);
+        EXPECT_EQ(AnswersLearnt(id, 0x09), learnt + (c.after == inStep ? 1 : 0));
         // Another register, so that a reply left over from the fault shows.
         value = 0;
         EXPECT_EQ(read(2), 1);
@@ -385,41 +388,45 @@ TEST(SerialLine, ALineIsJudgedByHowItsRepliesBytesCome) {
 namespace {
 using orv::SerialLine;
 using Ms = std::chrono::duration<double, std::milli>;
+SerialLine::Duration Of(double ms) { return std::chrono::duration_cast<SerialLine::Duration>(Ms(ms)); }
 // A line that has trusted these answers (request code and the controller's
 // part in ms), each of a 7-byte request with a 7-byte reply at 9600 baud,
-// one right after the other, on a line that keeps its rate. Writes (0x0B)
-// are acknowledged, everything else answered with 0x0A.
+// one right after the other, on a line that keeps its rate; the last
+// `sinceProof` of them since the last proof. Writes (0x0B) are
+// acknowledged, everything else answered with 0x0A.
 struct Learnt {
     SerialLine line;
     SerialLine::TimePoint lastEnd{};
     static constexpr std::chrono::microseconds kCharacter{1042};
     static constexpr std::chrono::milliseconds kQuiet{100};
     static SerialLine::Request request(std::uint8_t code) { return {code, kCharacter * 7, kCharacter}; }
-    explicit Learnt(const std::vector<std::pair<std::uint8_t, double>> &answers) {
+    explicit Learnt(const std::vector<std::pair<std::uint8_t, double>> &answers, std::size_t sinceProof = 4) {
         SerialLine::TimePoint t{std::chrono::seconds(1)};
         for (int i = 0; i < 8; ++i) line.rate().note(7, kCharacter * 7, 1, kCharacter);
-        for (const auto &[code, ms] : answers) {
+        for (std::size_t i = 0; i < answers.size(); ++i) {
+            const auto [code, ms] = answers[i];
             const auto q = request(code);
             SerialLine::Reply r;
             r.sent = t;
-            r.first = t + q.crossing + q.character + std::chrono::duration_cast<SerialLine::Duration>(Ms(ms));
+            r.first = t + q.crossing + q.character + Of(ms);
             r.last = r.first + kCharacter * 7;
+            r.length = code == 0x0B ? 3 : 7;
             r.code = code == 0x0B ? 0x64 : 0x0A;
-            line.trusted(q, r, false);
+            line.trusted(q, r, i + sinceProof < answers.size());
             t = lastEnd = r.last;
             t += std::chrono::milliseconds(2);
         }
     }
     // A reply to a request of `code` sent `sentMs` after the last reply's
     // end, whose first byte came `firstMs` after that end.
-    SerialLine::Reply reply(double sentMs, double firstMs) const {
+    SerialLine::Reply reply(double sentMs, double firstMs, bool checks) const {
         SerialLine::Reply r;
-        r.sent = lastEnd + std::chrono::duration_cast<SerialLine::Duration>(Ms(sentMs));
-        r.first = lastEnd + std::chrono::duration_cast<SerialLine::Duration>(Ms(firstMs));
+        r.sent = lastEnd + Of(sentMs);
+        r.first = lastEnd + Of(firstMs);
         r.last = r.first + kCharacter * 7;
         // As the exchange looks: quiet until the request went out, then
         // until the reply may be trusted as it comes, if it came after.
-        const auto after = line.trustedAfter(kQuiet);
+        const auto after = line.trustedAfter(kQuiet, checks);
         if (!after) return r;
         r.quietUntil = r.sent;
         if (*after > r.sent && r.first > *after) r.quietUntil = *after;
@@ -432,20 +439,22 @@ struct Learnt {
 }  // namespace
 
 // How long a request is held back after the last reply, and which replies
-// are watched, for controllers as the field has them. (At 9600 baud a 7-byte
-// request takes 7.3 ms to cross and a character 1.04 ms; the quiet period is
-// 100 ms.) A steady controller's requests go at once and its replies are
-// trusted as they come; a jittery one's wait until their own answer cannot
-// come before one the line may still owe; a reply that comes before that is
-// watched for the longest answer time. A reply sooner or slower than any
-// this controller gave is watched for the whole quiet period, whatever its
-// form, and proves the line in step, as does a reply of another form than
-// the last request's answer or one after the line had been quiet for the
-// whole quiet period. Every 64th exchange is such a proof.
+// are watched or checked, for controllers as the field has them. (At 9600
+// baud a 7-byte request takes 7.3 ms to cross and a character 1.04 ms; the
+// quiet period is 100 ms.) A steady controller's requests go at once and
+// its replies are trusted as they come; a jittery one's wait until their
+// own answer cannot come before one the line may still owe, whatever the
+// form of the answer before; a reply that comes before that is watched for
+// the longest answer time. A reply sooner (by any amount) or slower than
+// any this controller gave is proven by a check after it, whatever its
+// form, and so is every reply with a proof due. Without checks (a request
+// sent as it stands), the rule of the time-out: such replies are watched
+// for the whole quiet period, a proof due holds the request back, and a
+// caller's wait of the quiet period proves the line.
 TEST(SerialLine, RequestsWaitAndRepliesAreWatchedOnlyWhereTimeCannotTell) {
     static constexpr std::uint8_t kRead = 0x09, kWrite = 0x0B, kSlowRead = 0x4B;
     using Answers = std::vector<std::pair<std::uint8_t, double>>;
-    const Answers steady(40, {kRead, 20}), proofDue(63, {kRead, 20}), jittery = [] {
+    const Answers steady(40, {kRead, 20}), longSteady(63, {kRead, 20}), jittery = [] {
         Answers a;
         for (int i = 0; i < 40; ++i) a.push_back({kRead, 10 + (i * 11) % 21});
         return a;
@@ -453,20 +462,21 @@ TEST(SerialLine, RequestsWaitAndRepliesAreWatchedOnlyWhereTimeCannotTell) {
     Answers readsAndWrites, mixed;
     for (int i = 0; i < 40; ++i) readsAndWrites.push_back({i % 2 ? kWrite : kRead, i % 2 ? 40 : 3});
     for (int i = 0; i < 40; ++i) mixed.push_back({i % 2 ? kWrite : kRead, 20});
-    Answers mixedProofDue(mixed.begin(), mixed.end());
-    for (int i = 40; i < 64; ++i) mixedProofDue.push_back({i % 2 ? kWrite : kRead, 20});
     auto afterRead = readsAndWrites;
     afterRead.push_back({kRead, 3});
     Answers slowAndQuick;
     for (int i = 0; i < 40; ++i) slowAndQuick.push_back({i % 2 ? kSlowRead : kRead, i % 2 ? 40 : 3});
+    enum Needs { kNothing, kCheck, kProof };
     struct Case {
         const char *name;
         const Answers &learnt;
+        std::size_t sinceProof;
+        bool checks;
         std::uint8_t code;
         double holdMs;   // the request may go this long after the last reply's end
         double sentMs, firstMs;
-        double watchMs;  // watched until this long after the last reply's end (-1: trusted as it comes)
-        bool proof;      // the reply proves the line in step
+        double watchMs;  // watched until this long after the last reply's end (-1: not watched)
+        Needs needs;     // a check after it, or (without checks) it proves the line in step
     };
     // An answer still owed comes within the longest answer time, the
     // character and the margin (1 ms, a sixteenth of the longest and of the
@@ -477,54 +487,65 @@ TEST(SerialLine, RequestsWaitAndRepliesAreWatchedOnlyWhereTimeCannotTell) {
     // its first).
     const Case cases[] = {
         // Owed within 20 + 1.042 + 2.25: the request may go in the rest.
-        {"steady, its answer", steady, kRead, -4.544, 2, 30.336, -1, false},
-        {"steady, a stale answer at its time after the last reply", steady, kRead, -4.544, 2, 21.05,
-         21.05 + 7.294 + 100, true},
-        {"steady, slower than ever", steady, kRead, -4.544, 2, 60, 60 + 7.294 + 100, true},
-        {"steady, a stale answer come late, sooner than its own could", steady, kRead, -4.544, 2, 24,
-         24 + 7.294 + 100, true},
-        // A caller that waited the quiet period has the proof for nothing:
-        // nothing was owed when its request went out.
-        {"steady, its answer after a caller's wait", steady, kRead, -4.544, 150, 178.336, -1, true},
-        // But not that the controller kept to the time-out meanwhile.
-        {"steady, slower than ever after a caller's wait", steady, kRead, -4.544, 150, 200, 200 + 7.294 + 100,
-         true},
+        {"steady, its answer", steady, 4, true, kRead, -4.544, 2, 30.336, -1, kNothing},
+        {"steady, a stale answer at its time after the last reply", steady, 4, true, kRead, -4.544, 2, 21.05, -1,
+         kCheck},
+        {"steady, slower than ever", steady, 4, true, kRead, -4.544, 2, 60, -1, kCheck},
+        {"steady, a stale answer come late, sooner than its own could", steady, 4, true, kRead, -4.544, 2, 24, -1,
+         kCheck},
+        // Sooner than any by a hair is sooner.
+        {"steady, a tenth of a millisecond sooner than any", steady, 4, true, kRead, -4.544, 2, 30.236, -1, kCheck},
+        // A caller that waited long has no proof by it: a controller may
+        // answer later than any time-out.
+        {"steady, its answer after a caller's wait", steady, 4, true, kRead, -4.544, 150, 178.336, -1, kNothing},
+        {"steady, slower than ever after a caller's wait", steady, 4, true, kRead, -4.544, 150, 200, -1, kCheck},
         // Owed within 30 + 1.042 + 4.125 (a sixteenth of the spread more);
         // its own no sooner than 8.336 + 10.
-        {"jittery, held back", jittery, kRead, 17.331, 17.331, 35.667, -1, false},
-        {"jittery, sent at once all the same", jittery, kRead, 17.331, 2, 20.336, 20.336 + 7.294 + 35.167, false},
+        {"jittery, held back", jittery, 4, true, kRead, 17.331, 17.331, 35.667, -1, kNothing},
+        {"jittery, sent at once all the same", jittery, 4, true, kRead, 17.331, 2, 20.336, 20.336 + 7.294 + 35.167,
+         kNothing},
         // After a slow read a quick one answered alike waits.
-        {"a quick read after a slow one", slowAndQuick, kRead, 33.706, 33.706, 45.042, -1, false},
-        {"a quick read after a slow one, sent at once", slowAndQuick, kRead, 33.706, 2, 13.336,
-         13.336 + 7.294 + 5.2295, false},
-        // A write's acknowledgement still owed could not pass for a read's
-        // value, nor a value for an acknowledgement: nothing waits.
-        {"a read after a slow write", readsAndWrites, kRead, -1, 2, 13.336, -1, true},
-        {"a write after a quick read", afterRead, kWrite, -1, 2, 50.336, -1, true},
-        // But the answer to the read before the write, come again 8 ms
-        // after this read is in, is sooner than any read's answer.
-        {"a read after a write, an old answer come early", mixed, kRead, -1, 2, 2 + 7.294 + 8,
-         2 + 7.294 + 8 + 7.294 + 100, true},
-        // A proof is due: the request waits until its own answer cannot
-        // come before the line has been quiet for the quiet period.
-        {"a proof due, its answer", proofDue, kRead, 72.164, 72.164, 100.5, -1, true},
-        {"a proof due, a reply before the quiet period", proofDue, kRead, 72.164, 60, 88.336,
-         88.336 + 7.294 + 100, true},
-        // The form is the proof: a read after a write waits for nothing.
-        {"a proof due, a read after a write", mixedProofDue, kRead, -1, 2, 30.336, -1, true},
+        {"a quick read after a slow one", slowAndQuick, 4, true, kRead, 33.706, 33.706, 45.042, -1, kNothing},
+        {"a quick read after a slow one, sent at once", slowAndQuick, 4, true, kRead, 33.706, 2, 13.336,
+         13.336 + 7.294 + 5.2295, kNothing},
+        // Answered in another form than the last request's answer waits all
+        // the same: the line may be two behind.
+        {"a read after a slow write", readsAndWrites, 4, true, kRead, 33.706, 33.706, 45.042, -1, kNothing},
+        {"a read after a slow write, sent at once", readsAndWrites, 4, true, kRead, 33.706, 2, 13.336,
+         13.336 + 7.294 + 5.2295, kNothing},
+        {"a write after a quick read", afterRead, 4, true, kWrite, -42.6065, 2, 50.336, -1, kNothing},
+        // The answer to the read before the write, come again 8 ms after
+        // this read is in, is sooner than any read's answer.
+        {"a read after a write, an old answer come early", mixed, 4, true, kRead, -4.544, 2, 2 + 7.294 + 8, -1,
+         kCheck},
+        // A proof due: a check after the reply, and nothing held back.
+        {"a proof due, its answer", steady, 31, true, kRead, -4.544, 2, 30.336, -1, kCheck},
+        {"a proof due, a read after a write", mixed, 31, true, kRead, -4.544, 2, 30.336, -1, kCheck},
+        {"a proof not yet due", steady, 30, true, kRead, -4.544, 2, 30.336, -1, kNothing},
+        // Without checks: the rule of the time-out, which leaves a reply
+        // sooner than any the margin.
+        {"no checks, a stale answer at its time", steady, 4, false, kRead, -4.544, 2, 21.05, 21.05 + 7.294 + 100,
+         kProof},
+        {"no checks, a tenth of a millisecond sooner than any", steady, 4, false, kRead, -4.544, 2, 30.236, -1,
+         kNothing},
+        {"no checks, a caller's wait", steady, 4, false, kRead, -4.544, 150, 178.336, -1, kProof},
+        {"no checks, a proof due, its answer", longSteady, 63, false, kRead, 72.164, 72.164, 100.5, -1, kProof},
+        {"no checks, a proof due, a reply before the quiet period", longSteady, 63, false, kRead, 72.164, 60, 88.336,
+         88.336 + 7.294 + 100, kProof},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        const Learnt l(c.learnt);
+        const Learnt l(c.learnt, c.sinceProof);
         const auto q = Learnt::request(c.code);
-        const double hold = l.msAfterLastEnd(l.line.sendNoSooner(q, Learnt::kQuiet));
+        const double hold = l.msAfterLastEnd(l.line.sendNoSooner(q, Learnt::kQuiet, c.checks));
         EXPECT_NEAR(hold, c.holdMs, 0.01);
-        auto r = l.reply(c.sentMs, c.firstMs);
+        auto r = l.reply(c.sentMs, c.firstMs, c.checks);
         r.code = c.code == kWrite ? 0x64 : 0x0A;
         EXPECT_FALSE(l.line.tooSoon(q, r));
-        const auto v = l.line.judge(q, r, Learnt::kQuiet);
+        const auto v = l.line.judge(q, r, Learnt::kQuiet, c.checks);
         EXPECT_NEAR(l.msAfterLastEnd(v.watchUntil), c.watchMs, 0.01);
-        EXPECT_EQ(v.proof, c.proof);
+        EXPECT_EQ(v.check, c.needs == kCheck);
+        EXPECT_EQ(v.proof, c.needs == kProof);
     }
 
     // The old answer come early, looked at late (a busy machine): it seems
@@ -533,84 +554,143 @@ TEST(SerialLine, RequestsWaitAndRepliesAreWatchedOnlyWhereTimeCannotTell) {
     {
         const Learnt l(mixed);
         const auto q = Learnt::request(kRead);
-        auto r = l.reply(2, 2 + 8.336 + 20);
+        auto r = l.reply(2, 2 + 8.336 + 20, true);
         r.code = 0x0A;
-        r.firstBy = l.lastEnd + std::chrono::duration_cast<SerialLine::Duration>(Ms(2 + 7.294 + 8));
-        EXPECT_EQ(l.line.judge(q, r, Learnt::kQuiet).watchUntil, r.last + Learnt::kQuiet);
-        // Looked at later still, all its bytes there at once: its time
-        // cannot be told, and its form spares it no watch. (The line was
-        // not seen quiet past the request: the reply was there first.)
-        r.firstBy.reset();
-        r.cameAtOnce = true;
-        r.quietUntil = r.sent;
-        EXPECT_TRUE(l.line.judge(q, r, Learnt::kQuiet).watchUntil);
+        r.firstBy = l.lastEnd + Of(2 + 7.294 + 8);
+        EXPECT_TRUE(l.line.judge(q, r, Learnt::kQuiet, true).check);
     }
 
-    // Before anything is learnt a reply is watched for the quiet period; a
-    // reply sooner than its request's bytes could cross a line that keeps
-    // its rate answered another request.
+    // Before anything is learnt a reply is proven (or watched for the quiet
+    // period); a reply sooner than its request's bytes could cross a line
+    // that keeps its rate answered another request.
     SerialLine fresh;
-    EXPECT_FALSE(fresh.sendNoSooner(Learnt::request(kRead), Learnt::kQuiet));
+    EXPECT_FALSE(fresh.sendNoSooner(Learnt::request(kRead), Learnt::kQuiet, true));
     Learnt l(steady);
-    const auto r = l.reply(2, 6);
-    EXPECT_EQ(fresh.judge(Learnt::request(kRead), r, Learnt::kQuiet).watchUntil, r.last + Learnt::kQuiet);
+    const auto r = l.reply(2, 6, true);
+    EXPECT_TRUE(fresh.judge(Learnt::request(kRead), r, Learnt::kQuiet, true).check);
+    EXPECT_EQ(fresh.judge(Learnt::request(kRead), r, Learnt::kQuiet, false).watchUntil, r.last + Learnt::kQuiet);
     EXPECT_TRUE(l.line.tooSoon(Learnt::request(kRead), r));
     // Right after a fault the controller has just broken what was learnt:
     // nothing is held back, and the next reply, at its usual time, is
-    // watched for the whole quiet period.
+    // proven (without checks: watched for the whole quiet period, twice
+    // that after a time-out).
     l.line.dirty();
     l.line.quiet();
-    EXPECT_FALSE(l.line.sendNoSooner(Learnt::request(kRead), Learnt::kQuiet));
-    const auto usual = l.reply(2, 30.336);
-    EXPECT_EQ(l.line.judge(Learnt::request(kRead), usual, Learnt::kQuiet).watchUntil, usual.last + Learnt::kQuiet);
-    // After a time-out the reply may be the late answer, and the request's
-    // own as late again.
+    EXPECT_FALSE(l.line.sendNoSooner(Learnt::request(kRead), Learnt::kQuiet, true));
+    const auto usual = l.reply(2, 30.336, true);
+    EXPECT_TRUE(l.line.judge(Learnt::request(kRead), usual, Learnt::kQuiet, true).check);
+    EXPECT_EQ(l.line.judge(Learnt::request(kRead), usual, Learnt::kQuiet, false).watchUntil,
+              usual.last + Learnt::kQuiet);
     l.line.timedOut();
     l.line.quiet();
-    EXPECT_EQ(l.line.judge(Learnt::request(kRead), usual, Learnt::kQuiet).watchUntil,
+    EXPECT_EQ(l.line.judge(Learnt::request(kRead), usual, Learnt::kQuiet, false).watchUntil,
               usual.last + 2 * Learnt::kQuiet);
-    EXPECT_TRUE(l.line.judge(Learnt::request(kRead), usual, Learnt::kQuiet).proof);
-    // After two in a row both answers may have been held, the second past
-    // any watch: the reply proves nothing, and the one after it is watched
-    // for the whole quiet period, whatever its form or time (the answer
-    // still owed follows the held one within its turnaround).
+    EXPECT_TRUE(l.line.judge(Learnt::request(kRead), usual, Learnt::kQuiet, false).proof);
+    // Without checks, after two time-outs in a row both answers may have
+    // been held, the second past any watch: the reply proves nothing, and
+    // the one after it is watched for the whole quiet period, whatever its
+    // form or time.
     Learnt m(mixed);
     const auto write = Learnt::request(kWrite), read = Learnt::request(kRead);
     m.line.timedOut();
     m.line.timedOut();
     m.line.quiet();
-    auto late = m.reply(2, 30.336);
+    auto late = m.reply(2, 30.336, false);
     late.code = 0x0A;
-    const auto afterTwo = m.line.judge(read, late, Learnt::kQuiet);
+    const auto afterTwo = m.line.judge(read, late, Learnt::kQuiet, false);
     EXPECT_EQ(afterTwo.watchUntil, late.last + 2 * Learnt::kQuiet);
     EXPECT_FALSE(afterTwo.proof);
     m.line.trusted(read, late, afterTwo.proof);
     m.lastEnd = late.last;
-    EXPECT_FALSE(m.line.sendNoSooner(write, Learnt::kQuiet));
+    EXPECT_FALSE(m.line.sendNoSooner(write, Learnt::kQuiet, false));
     for (const double sentMs : {2.0, 250.0}) {
-        auto ack = m.reply(sentMs, sentMs + 28.336);
+        auto ack = m.reply(sentMs, sentMs + 28.336, false);
         ack.code = 0x64;
-        const auto next = m.line.judge(write, ack, Learnt::kQuiet);
+        const auto next = m.line.judge(write, ack, Learnt::kQuiet, false);
         EXPECT_EQ(next.watchUntil, ack.last + Learnt::kQuiet);
         EXPECT_TRUE(next.proof);
     }
+    // A check's own answer ends all that: nothing is owed after it, so the
+    // request that follows waits for nothing and its reply, at its usual
+    // time, is trusted as it comes.
+    const auto status = SerialLine::kChecks[0];
+    SerialLine::Reply own;
+    own.sent = m.lastEnd + Of(2);
+    own.first = own.sent + Of(5 * 1.042 + 20);
+    own.last = own.first + Learnt::kCharacter * 4;
+    m.line.proved({status.request, Learnt::kCharacter * 5, Learnt::kCharacter}, own);
+    m.lastEnd = own.last;
+    EXPECT_EQ(m.line.state(), SerialLine::State::InStep);
+    EXPECT_FALSE(m.line.sendNoSooner(read, Learnt::kQuiet, true));
+    auto after = m.reply(2, 2 + 8.336 + 20, true);
+    after.code = 0x0A;
+    const auto v = m.line.judge(read, after, Learnt::kQuiet, true);
+    EXPECT_FALSE(v.watchUntil);
+    EXPECT_FALSE(v.check);
 
-    // A slow answer stays the longest for 256 to 319 answers; the quickest
-    // counts over the last 64.
+    // A slow or a quick answer stays the longest or the quickest for 256 to
+    // 319 answers.
     SerialLine::AnswerTimes times;
     using std::chrono::milliseconds;
     times.note(kRead, milliseconds(40));
     times.note(kRead, milliseconds(5));
     for (int i = 0; i < 100; ++i) times.note(kRead, milliseconds(20));
     EXPECT_EQ(times.longest(kRead), milliseconds(40));
-    EXPECT_EQ(times.quickest(kRead), milliseconds(20));
+    EXPECT_EQ(times.quickest(kRead), milliseconds(5));
     for (int i = 0; i < 300; ++i) times.note(kRead, milliseconds(20));
     EXPECT_EQ(times.longest(kRead), milliseconds(20));
+    EXPECT_EQ(times.quickest(kRead), milliseconds(20));
     // A code with too few answers of its own takes all codes' longest.
     times.note(kWrite, milliseconds(30));
     EXPECT_EQ(times.longest(kWrite), milliseconds(30));
     EXPECT_EQ(times.quickest(kWrite), milliseconds(30));
     EXPECT_EQ(times.longest(0x77), milliseconds(30));
+}
+
+// Which check goes out: one whose answer's form no answer owed can have,
+// then (as far as the other allows) not that of the request that follows,
+// nor that of the last two requests; both owed, the one owed longer. An
+// answer of a check's form seen is no longer owed, and a proof owes nothing.
+TEST(SerialLine, ACheckHasAFormNoOwedAnswerCanHave) {
+    static constexpr std::uint8_t kStatus = 0x3D, kConfig = 0x41, kRead = 0x09;
+    using std::chrono::milliseconds;
+    struct Case {
+        const char *name;
+        std::vector<std::uint8_t> sent;  // requests gone out, oldest first
+        std::vector<std::uint8_t> seen;  // then answers come of these reply codes (length 4)
+        std::uint8_t next;
+        std::uint8_t check;
+    } const cases[] = {
+        {"nothing known", {}, {}, kRead, kStatus},
+        {"before a status read", {}, {}, kStatus, kConfig},
+        {"a status read owed", {kStatus}, {}, kRead, kConfig},
+        {"a status read owed, before a configuration read", {kStatus}, {}, kConfig, kConfig},
+        {"a status read answered, just before", {kStatus}, {0x3E}, kRead, kConfig},
+        {"a status read answered, long before", {kStatus, kRead, kRead}, {0x3E}, kRead, kStatus},
+        {"a configuration read among the last two", {kConfig, kRead}, {0x42}, kRead, kStatus},
+        {"both owed, the status read longer", {kStatus, kRead, kConfig}, {}, kRead, kStatus},
+        {"both owed, the configuration read longer", {kConfig, kStatus, kRead, kRead}, {}, kRead, kConfig},
+        {"both owed, one answered", {kStatus, kConfig, kRead, kRead}, {0x42}, kRead, kConfig},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        SerialLine line;
+        for (const std::uint8_t code : c.sent) line.sending(code, milliseconds(100));
+        for (const std::uint8_t code : c.seen) {
+            SerialLine::Reply r;
+            r.length = 4;
+            r.code = code;
+            line.seen(r);
+        }
+        EXPECT_EQ(line.checkFor(c.next).request, c.check);
+    }
+    SerialLine line;
+    line.sending(kStatus, milliseconds(100));
+    line.sending(kConfig, milliseconds(100));
+    line.sending(kRead, milliseconds(100));
+    line.sending(kRead, milliseconds(100));
+    line.proved({kStatus}, {});
+    EXPECT_EQ(line.checkFor(kRead).request, kStatus);
 }
 
 // A line that keeps its rate cannot answer a request before the request has

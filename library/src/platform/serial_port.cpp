@@ -217,11 +217,9 @@ std::size_t SerialPort::readUntil(std::uint8_t *buffer, std::size_t count, std::
             got += static_cast<std::size_t>(n);
             if (trace) {
                 trace->last = Clock::now();
-                if (trace->firstChunk == 0) {
-                    trace->firstChunk = static_cast<std::size_t>(n);
-                    trace->firstAt = trace->last;
-                }
                 trace->largestChunk = std::max(trace->largestChunk, static_cast<std::size_t>(n));
+                const auto by = trace->last - characterTime_ * static_cast<std::int64_t>(got);
+                if (!trace->byteBeforeBy || by < *trace->byteBeforeBy) trace->byteBeforeBy = by;
             }
             continue;
         }

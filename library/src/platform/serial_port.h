@@ -79,9 +79,10 @@ public:
     struct ReadTrace {
         std::size_t largestChunk = 0;
         std::chrono::steady_clock::time_point last{};
-        // The first piece read, and when.
-        std::size_t firstChunk = 0;
-        std::chrono::steady_clock::time_point firstAt{};
+        // On a line at its rate, the latest the byte before the read's first
+        // can have come: at each look, the bytes read so far came after it,
+        // each a character later at the least.
+        std::optional<std::chrono::steady_clock::time_point> byteBeforeBy;
     };
     // Reads up to count bytes, returning when all came or the read time-out
     // expired; returns the number read.

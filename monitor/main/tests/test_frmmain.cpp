@@ -236,10 +236,15 @@ private Q_SLOTS:
         QCOMPARE(ConnectionTitle, QStringLiteral(" - COMM1 Baud 38400"));
         QCOMPARE(orvemu::ptyLine(*peer.server())->baud, 38400u);
         // Only what was sent at 38400 reached the controller, and the search
-        // tried one rate after the other, each on its own turn of the event loop.
+        // tried one rate after the other, each on its own turn of the event
+        // loop. (The status and configuration reads are the serial line's
+        // checks too, which the peer leaves out of its log.)
+        QStringList probe = EaProbe;
+        probe.removeAll(QStringLiteral("code 3D"));
+        probe.removeAll(QStringLiteral("code 41"));
         const QStringList requests = requestSummary(peer.controller());
-        QCOMPARE(requests.mid(requests.size() - EaProbe.size()), EaProbe);
-        for (const QString &r : requests) QVERIFY2(EaProbe.contains(r), qPrintable(r));
+        QCOMPARE(requests.mid(requests.size() - probe.size()), probe);
+        for (const QString &r : requests) QVERIFY2(probe.contains(r), qPrintable(r));
     }
 
     // A serial link that cannot be made: the status line names the port,

@@ -271,8 +271,12 @@ private Q_SLOTS:
             std::function<void()> act;
             QString words;
             bool box = false;  // the failure shows in a box, not the status line
-            int answered = 0;  // requests answered before the controller goes silent
+            int answered = 0;  // requests answered before the controller goes silent (the
+                               // status read before a run command's write is passed over)
             bool write = true;  // a write, whose outcome no answer settled
+            // Only these requests go unanswered (the status read, which the
+            // peer's faults pass over otherwise as the line's check).
+            std::vector<uint8_t> only = {};
         } writes[] = {
             {"flag window", [&] { flags.SSCommand1[0]->click(); }, QStringLiteral("Failed to update Flag value!\n")},
             {"output window", [&] { outputs.SSCommand1[0]->click(); },
@@ -291,9 +295,9 @@ private Q_SLOTS:
              QStringLiteral("Failed to update register value!\n")},
             {"STOP", [&] { m->StopButton_Click(); },
              QStringLiteral("Failed to execute STOP command!\nThe controller's status could not be read: "), true, 0,
-             false},
-            {"RESET", [&] { m->ResetButton_Click(); }, QStringLiteral("Failed to execute RESET command!\n"), true, 1},
-            {"START", [&] { m->StartButton_Click(); }, QStringLiteral("Failed to execute START command!\n"), true, 1},
+             false, {0x01, 0x03, 0x3D, 0xC2, 0xFF}},
+            {"RESET", [&] { m->ResetButton_Click(); }, QStringLiteral("Failed to execute RESET command!\n"), true},
+            {"START", [&] { m->StartButton_Click(); }, QStringLiteral("Failed to execute START command!\n"), true},
             {"setup window", [&] { form<frmSetup>().cmdLoadIP->click(); },
              QStringLiteral("Failed to update register value!\n"), true},
         };
@@ -303,7 +307,9 @@ private Q_SLOTS:
             env.responder.answerEveryBox(mbYes);
             // START writes only to a stopped controller.
             peer.controller().withMemory([](orvemu::Memory &mem) { mem.status = 1; });
-            peer.controller().setFault({orvemu::FaultKind::Drop, -1, 0, 0, {}, w.answered});
+            orvemu::Fault silent{orvemu::FaultKind::Drop, -1, 0, 0, {}, w.answered};
+            silent.request = w.only;
+            peer.controller().setFault(silent);
             w.act();
             QVERIFY2(controllerLink().up(), w.what);
             QCOMPARE(w.box ? env.responder.prompts().last() : m->Message->text(),

@@ -334,17 +334,19 @@ private Q_SLOTS:
         QCOMPARE(rig.w->logText(), QStringLiteral("COMPLETED\r\n") + Booted + Busy +
                                        QStringLiteral("Q42R firmware\r\n") + Handshake + ResetTimedOut);
         QCOMPARE(recordsReceived(rig.controller()), program(QStringLiteral("Q42R")));
-        // The reset is the only frame before the loader's text: no model
-        // code read, no programming request. (The main window's model code
-        // reads at load, which the stuck module left unanswered, can reach
-        // the emulator's log only now, before the reset.)
+        // No frame of the update's before the loader's text: no model code
+        // read, no programming request, and not even the reset, since the
+        // library's check of the new line goes first and the stuck module
+        // answers nothing. (The main window's model code reads at load,
+        // which the stuck module left unanswered, can reach the emulator's
+        // log only now.)
         const auto requests = rig.controller().requests();
         std::vector<std::vector<uint8_t>> frames;
         for (size_t i = size_t(requestsBefore); i < requests.size() && requests[i][0] == 0x01; ++i)
             frames.push_back(requests[i]);
         const std::vector<uint8_t> modelCodeRead{0x01, 0x05, 0x09, 0xD0, 0x32, 0xF4, 0xFF};
         while (!frames.empty() && frames.front() == modelCodeRead) frames.erase(frames.begin());
-        QCOMPARE(frames, (std::vector<std::vector<uint8_t>>{{0x01, 0x04, 0x3F, 0x08, 0xB8, 0xFF}}));
+        QCOMPARE(frames, (std::vector<std::vector<uint8_t>>{}));
         QVERIFY(!requestSeen(rig.controller(), CpuRequest));
         rig.checkRestored();
 
