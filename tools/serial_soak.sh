@@ -27,7 +27,7 @@
 #
 #   tools/serial_soak.sh [bin folder] [calls] [jobs]
 #
-# The bin folder defaults to build/bin, calls to 300 a run, jobs to the
+# The bin folder defaults to build/bin, calls to 250 a run, jobs to the
 # number of cores (the runs sleep most of the time; the paces, whose calls
 # mostly wait out a time-out, go twice as many at a time). The busy runs go
 # beside one set of busy loops, one per core (ORV_SOAK_LOOPS), started for
@@ -35,7 +35,7 @@
 set -euo pipefail
 src="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 bin="$(cd "${1:-$src/build/bin}" && pwd)"
-calls=${2:-300}
+calls=${2:-250}
 jobs=${3:-$(nproc)}
 loops=${ORV_SOAK_LOOPS:-$(nproc)}
 soak="$bin/orv_fault_soak"
@@ -62,22 +62,24 @@ if [ "${ORV_SOAK_QUICK:-0}" = 1 ]; then
   pace_modes=("--poll" "")
   pace_timeouts=(100)
 fi
-# Three faults a run: slower, back, slower again.
-every=$((calls / 3))
+# Two faults a run: another pace from call 100 (of 250) on, the usual one
+# from call 200 on.
+every=$((calls * 2 / 5))
 
 # One run: its arguments in, one line out.
 run() {
   local line out verdict=ok
   out=$("$soak" --transport serial --reads "$calls" "$@" 2>&1) || verdict=FAILED
   line=$(grep -m1 '^serial' <<<"$out" | sed -E 's/^serial +[^:]*: //')
-  local mean hold span
+  local mean hold span took
   mean=$(grep -m1 'mean call' <<<"$out" |
     sed -E 's/ *mean call ([0-9.]+) ms; the line.s theory ([0-9.]+) ms.*longest call ([0-9.]+) ms.*/\1 \2, longest \3/')
   hold=$(grep -m1 'hold before' <<<"$out" | sed -E 's/.*mean ([0-9.]+) ms, max ([0-9.]+) ms.*/\1 max \2/')
   span=$(grep -m1 'longest run of stale' <<<"$out" | sed -E 's/.*over ([0-9]+) calls.*/ over \1 calls/')
-  printf '%-7s %s%s | %s%s | mean/theory %s | hold %s\n' "$verdict" "$*" "${busy_note:-}" \
+  took=$(grep -m1 '^serial' <<<"$out" | sed -E 's/.* ([0-9.]+) s, [0-9.]+ ms a call.*/\1/')
+  printf '%-7s %s%s | %s%s | mean/theory %s | hold %s | %s s\n' "$verdict" "$*" "${busy_note:-}" \
     "$(sed -E 's/calls ([0-9]+) faults ([0-9]+) wrong ([0-9]+) .*longest run ([0-9]+) failed ([0-9]+).*/calls \1 faults \2 wrong \3 run \4 failed \5/' <<<"$line")" \
-    "${span:-}" "${mean:-?}" "${hold:-?}"
+    "${span:-}" "${mean:-?}" "${hold:-?}" "${took:-?}"
 }
 export -f run
 export soak calls
