@@ -4,7 +4,7 @@
 // patterns that allow it, every failed call must be recovered by the next
 // try or by one reconnection.
 //
-//   orv_fault_soak [--reads N] [--faults PERCENT | --every N] [--timeout MS]
+//   orv_fault_soak [--reads N] [--faults PERCENT | --every N[-MAX]] [--timeout MS]
 //                  [--transport serial|udp|tcp|all] [--seed S]
 //                  [--pattern NAME] [--delay MIN-MAX | --turnaround SPEC]
 //                  [--gap MS] [--poll | --writes] [--baud N] [--line-timing on|off]
@@ -14,7 +14,8 @@
 //               --poll or --writes, N calls
 // --pattern     which faults the controller shows (see kPatterns)
 // --faults      the share of calls that meet a fault, drawn at random
-// --every N     a fault on every Nth call instead
+// --every N     a fault on every Nth call instead; N-MAX: N to MAX calls
+//               apart, drawn anew after each fault
 // --delay       every answer comes MIN to MAX ms after its request, as on a
 //               real line (default 5-20 on serial, none on the network)
 // --turnaround  a controller that answers each request a turnaround after
@@ -24,7 +25,9 @@
 // --gap         pause before every call, as a poller's interval
 // --poll        reads only, of two registers in turn (N calls), as a poller
 //               reads: a stray answer then has the form the next request
-//               expects, and only the line's state can tell it apart
+//               expects, and only the line's state can tell it apart (each
+//               read answers a value of its own, checked against the
+//               controller's log)
 // --writes      writes only, each of a value of its own (N calls): a write
 //               that returns 1 before the controller has sent its answer
 //               took another request's acknowledgement
@@ -37,8 +40,10 @@
 // --threads     calls from this many threads on the one connection
 // --busy        this many busy loops beside the soak, as on a loaded machine
 //
-// Prints one line of figures per transport and, for each wrong value, the
-// request and the reply that gave it. Exits 1 when a wrong value was
+// Prints one line of figures per transport (on serial also the mean call
+// beside the line's theory, the longest call, and the hold from a call's
+// start to its request's first byte at the controller) and, for each wrong
+// value, the request and the reply that gave it. Exits 1 when a wrong value was
 // reported as success (with the patterns that allow a stale value: more
 // than one per fault, or two in a row), or a failure that the pattern
 // allows to recover was not recovered.
@@ -70,6 +75,8 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 using orvemu::Fault;
 using orvemu::FaultKind;
 
@@ -96,10 +103,19 @@ const char *linkName(Link l) { return l == Link::Serial ? "serial" : l == Link::
 // OldEarly sends the answer to the request two before again 8 ms after the
 // request is in, ahead of the request's own. HeldTwice holds two answers
 // in a row, 3.5 time-outs and then 2.3 more after the first goes out.
+// After CopyPastTimeout (a copy as CopyNext) every answer takes 1 to 6 ms
+// more than the time-out, after CopyPastGap 1 to 6 ms more than the gap
+// between calls and the time-out; TwoAgain sends the last two answers again
+// (each as CopyNext's copy, one after the other), after which every answer
+// takes 22 to 30 ms; after HeldPastTwice (an answer held 2.5 time-outs in
+// all) every answer takes 2.1 to 2.9 time-outs. Each for good, until the
+// next such fault takes the usual pace back. OldEarly1 and OldEarlyInRange
+// are OldEarly 1 ms and 6 to 10 ms after the request is in.
 enum class Kind {
     Drop, Delay, Late, Split, BadChecksum, WrongLength, WrongCode, ShortError, Garbage, WrongSequence, PeerClose,
     NoiseZero, Noise, Duplicate, LateLate, LateLost, VeryLate, Held, Repeat, Copy, CopyLost, LateAndAHalf, Held12,
-    Held35, CopyNext, Unheard, HeldSlower, CopyNextSlower, CopyNextSlowOnce, OldEarly, HeldTwice, Count
+    Held35, CopyNext, Unheard, HeldSlower, CopyNextSlower, CopyNextSlowOnce, OldEarly, HeldTwice, CopyPastTimeout,
+    CopyPastGap, TwoAgain, HeldPastTwice, OldEarly1, OldEarlyInRange, Count
 };
 constexpr const char *kKindNames[] = {"drop",        "delay",       "late",           "split",     "checksum",
                                       "length",      "code",        "error",          "garbage",   "sequence",
@@ -107,9 +123,14 @@ constexpr const char *kKindNames[] = {"drop",        "delay",       "late",     
                                       "late-lost",   "very-late",   "held",           "repeat",    "copy",
                                       "copy-lost",   "late-1.5",    "held-1.2",       "held-3.5",  "copy-next",
                                       "unheard",     "held-slower", "copy-slower",    "copy-slow-once",
-                                      "old-early",   "held-twice"};
+                                      "old-early",   "held-twice",  "copy-past-timeout", "copy-past-gap",
+                                      "two-again",   "held-past-twice", "old-early-1ms", "old-early-in-range"};
 static_assert(std::size(kKindNames) == static_cast<std::size_t>(Kind::Count));
 constexpr int kKinds = static_cast<int>(Kind::Count);
+
+// The most calls a run of stale values may last after copies that no timing
+// can see: the line proves itself in step at least this often.
+constexpr int kProbeInterval = 32;
 
 // What the soak does after a failed call besides going on.
 enum class Then {
@@ -143,6 +164,10 @@ struct Pattern {
     int mostInARow = 1;
     // The controller answers nothing at all.
     bool silent = false;
+    // With mayGoStale, mostInARow bounds the calls from a run's first stale
+    // value to its last, failed ones included (after copies that no timing
+    // can see, the run ends at the next proof), not the stale values alone.
+    bool withinCalls = false;
 };
 const Pattern kPatterns[] = {
     {"mixed", "every kind of fault at random", {}},
@@ -210,6 +235,32 @@ const Pattern kPatterns[] = {
     // stale.
     {"old-early", "the answer to the request two before sent again 8 ms after a request is in, ahead of its own",
      {Kind::OldEarly}, false, false, 0, false},
+    // Copies no timing can see, after which the controller keeps a pace
+    // that no time-out bounds: every run of stale values ends within the
+    // line's proof interval.
+    {"copy-past-timeout", "a copy of an answer at the usual time after the next request, then every answer 1 to "
+                          "6 ms past the time-out for good (the next such fault takes it back)",
+     {Kind::CopyPastTimeout}, false, false, 0, false, Then::Nothing, Kind::Count, true, kProbeInterval, false, true},
+    {"copy-past-gap", "150 ms between calls; a copy of an answer at the usual time after the next request, then "
+                      "every answer 1 to 6 ms past the gap and the time-out for good (the next such fault takes "
+                      "it back)",
+     {Kind::CopyPastGap}, false, false, 150, false, Then::Nothing, Kind::Count, true, kProbeInterval, false, true},
+    {"two-again", "the last two answers sent again at the usual time after the next request, then every answer "
+                  "in 22 to 30 ms for good (the next such fault takes it back)",
+     {Kind::TwoAgain}, false, false, 0, false, Then::Nothing, Kind::Count, true, kProbeInterval, false, true},
+    // A fault the line sees, after which no answer comes within twice the
+    // time-out: one stale value at most, then only failed calls.
+    {"held-past-twice", "an answer held 2.5 time-outs, then every answer in 2.1 to 2.9 time-outs for good (the "
+                        "next such fault takes it back)",
+     {Kind::HeldPastTwice}, false, false, 0, false, Then::Nothing, Kind::Count, true},
+    // An old answer sent again sooner than the controller's quickest, or
+    // within its usual range: its own answer follows and shows it, so no
+    // value may be stale.
+    {"old-early-1ms", "the answer to the request two before sent again 1 ms after a request is in, ahead of its own",
+     {Kind::OldEarly1}, false, false, 0, false},
+    {"old-early-in-range", "the answer to the request two before sent again 6 to 10 ms after a request is in, "
+                           "ahead of its own",
+     {Kind::OldEarlyInRange}, false, false, 0, false},
 };
 
 const Pattern *findPattern(const std::string &name) {
@@ -235,6 +286,7 @@ struct Options {
     std::vector<Link> links{Link::Serial, Link::Udp, Link::Tcp};
     unsigned seed = 1;
     long every = 0;  // a fault on every Nth call; 0: at random, faultPercent of them
+    long everyMost = 0;  // with every: a fault every `every` to `everyMost` calls, drawn anew
     const Pattern *pattern = &kPatterns[0];
     std::optional<orvemu::Turnaround> turnaround;  // none: the link's default
     int gapMs = -1;                    // -1: the pattern's
@@ -301,6 +353,7 @@ struct Figures {
     long wrongReads = 0;   // a read returned success with a value that was not its answer
     long wrongWrites = 0;  // a write returned success before the controller had answered it
     long longestRun = 0;   // wrong values with no right one between them
+    long longestSpan = 0;  // the calls from the first to the last of such a run
     long failedCalls = 0;  // calls whose first try failed
     // Successful first tries that took longer than the time-out: on a
     // serial line, replies that were watched before they were trusted.
@@ -311,6 +364,10 @@ struct Figures {
     // What the calls took (their first tries), the bytes their requests and
     // answers take on the line, and the turnarounds the controller drew.
     Clock::duration callTime{};
+    Clock::duration longestCall{};
+    // From a call's start to its request's first byte at the controller.
+    Clock::duration holdSum{}, holdMost{};
+    long holds = 0;
     std::uint64_t lineBytes = 0;
     std::uint64_t answers = 0;
     std::chrono::microseconds turnarounds{};
@@ -324,12 +381,15 @@ public:
     void right() { run_ = 0; }
     void wrong(bool read) {
         ++(read ? f_.wrongReads : f_.wrongWrites);
+        if (run_ == 0) runFrom_ = f_.calls;
         f_.longestRun = std::max(f_.longestRun, ++run_);
+        f_.longestSpan = std::max(f_.longestSpan, f_.calls - runFrom_ + 1);
     }
 
 private:
     Figures &f_;
     long run_ = 0;
+    long runFrom_ = 0;  // the call that began the run
 };
 
 // The two registers a poller reads in turn, and what they hold.
@@ -425,7 +485,7 @@ public:
     Figures run() {
         const auto start = Clock::now();
         if (o_.pattern->then == Then::AnotherProgram) return runPrograms(start);
-        if (o_.poll) setPolled();
+        if (o_.poll) countPolledReads();
         // Each thread takes its share of the rounds, on registers of its own.
         std::vector<std::thread> threads;
         for (int t = 1; t < o_.threads; ++t) threads.emplace_back([this, t] { runShare(t); });
@@ -441,7 +501,7 @@ private:
         const long rounds = o_.rounds / o_.threads + (thread < o_.rounds % o_.threads ? 1 : 0);
         const std::int32_t registers = kRegisters / o_.threads, first = 1 + thread * registers;
         for (long i = 0; i < rounds; ++i) {
-            if (o_.poll) pollOnce(i);
+            if (o_.poll) pollOnce(thread, i);
             else if (o_.writes) writeOnce(first + static_cast<std::int32_t>(i % registers), i);
             else writeAndReadBack(first + static_cast<std::int32_t>(i % registers), i);
         }
@@ -471,14 +531,70 @@ private:
         else if (!written || got == value) verdicts_.right();
     }
     void writeOnce(std::int32_t reg, long round) { write(reg, newValue(reg, round)); }
-    void pollOnce(long i) {
-        const std::int32_t reg = 1 + static_cast<std::int32_t>(i % 2);
+    // Reads of two registers in turn (each thread its own two), each value
+    // checked against the controller's log: the answer to this call's own
+    // request, which reached the controller after the call began.
+    void pollOnce(int thread, long i) {
+        const std::int32_t reg = 1 + 2 * thread + static_cast<std::int32_t>(i % 2);
         std::int32_t got = 0;
         const auto rf = readFrame(reg);
-        if (!call(rf, false, [&] { return ZqGetRegister(id_, reg, &got); })) return;
+        Clock::time_point began;
+        if (!call(rf, false, [&] { return ZqGetRegister(id_, reg, &got); }, &began)) return;
+        const bool own = answeredSince(got, rf, began);
         std::lock_guard lock(m_);
-        if (got != kPolled[reg - 1]) wrongRead(reg, got, rf);
+        if (!own) wrongRead(reg, got, rf);
         else verdicts_.right();
+    }
+    // Every read of a polled register answers a value of its own, as a
+    // controller whose values move: a stale answer shows whichever request
+    // it answered, also one of the same register.
+    void countPolledReads() {
+        const orvemu::Handler read = controller_.handler(0x09);
+        const int polled = 2 * o_.threads;
+        controller_.setHandler(0x09, [this, read, polled](orvemu::Controller &c, const orvemu::Request &r) {
+            const int reg = r.args.size() >= 2 ? orvemu::u16(r.args.data()) : 0;
+            if (reg >= 1 && reg <= polled) {
+                std::lock_guard lock(polledMutex_);
+                const std::int32_t v = nextPolled_++;
+                c.memory().registers[static_cast<std::size_t>(reg)] = v;
+                polledBy_[v] = c.requestCount() - 1;
+            }
+            return read(c, r);
+        });
+    }
+    // The place in the controller's log of the request a polled value
+    // answered (none: no polled read did).
+    std::optional<std::size_t> polledBy(std::int32_t v) const {
+        std::lock_guard lock(polledMutex_);
+        const auto it = polledBy_.find(v);
+        if (it == polledBy_.end()) return std::nullopt;
+        return it->second;
+    }
+    // Whether v answered a request of these bytes whose first byte came
+    // after `began`.
+    bool answeredSince(std::int32_t v, const std::vector<std::uint8_t> &request, Clock::time_point began) const {
+        const auto at = polledBy(v);
+        if (!at) return false;
+        const auto heard = controller_.heardAt(*at);
+        const auto since = controller_.requestsSince(*at);
+        return heard && *heard >= began && !since.empty() && since.front() == request;
+    }
+    // Notes the hold before a request: from the call's start to its first
+    // byte at the controller (a request the controller has not taken in yet
+    // counts nothing).
+    void noteHold(const std::vector<std::uint8_t> &request, std::size_t loggedBefore, Clock::time_point began) {
+        const auto since = controller_.requestsSince(loggedBefore);
+        for (std::size_t k = 0; k < since.size(); ++k) {
+            if (since[k] != request) continue;
+            const auto heard = controller_.heardAt(loggedBefore + k);
+            if (!heard || *heard < began) return;
+            std::lock_guard lock(m_);
+            const auto hold = *heard - began;
+            f_.holdSum += hold;
+            f_.holdMost = std::max(f_.holdMost, hold);
+            ++f_.holds;
+            return;
+        }
     }
 
     std::int32_t held(std::int32_t reg) {
@@ -599,6 +715,11 @@ private:
 
     // Which request a value answered, as far as the soak can tell.
     std::string whose(std::int32_t v) const {
+        if (const auto at = polledBy(v)) {
+            const std::size_t logged = controller_.requestCount();
+            return "the answer to request " + std::to_string(*at + 1) + " of the controller's " +
+                   std::to_string(logged);
+        }
         if (auto it = written_.find(v); it != written_.end())
             return "written to register " + std::to_string(it->second.first) + " in round " +
                    std::to_string(it->second.second);
@@ -617,6 +738,12 @@ private:
     // Whether the next call meets a fault.
     bool faultDue() {
         ++callsSeen_;
+        if (o_.every > 0 && o_.everyMost > o_.every) {
+            if (nextFault_ == 0) nextFault_ = std::uniform_int_distribution<long>(o_.every, o_.everyMost)(rng_);
+            if (callsSeen_ < nextFault_) return false;
+            nextFault_ = callsSeen_ + std::uniform_int_distribution<long>(o_.every, o_.everyMost)(rng_);
+            return true;
+        }
         if (o_.every > 0) return callsSeen_ % o_.every == 0;
         std::uniform_real_distribution<double> p(0, 100);
         return p(rng_) < o_.faultPercent;
@@ -692,6 +819,18 @@ private:
         case Kind::HeldTwice:
             faults = {Fault{FaultKind::Delay, 1, t * 35 / 10}, Fault{FaultKind::Delay, 1, t * 23 / 10}};
             break;
+        case Kind::CopyPastTimeout: fault = paceForGood({FaultKind::CopyForNext}, t + 1, t + 6); break;
+        case Kind::CopyPastGap: fault = paceForGood({FaultKind::CopyForNext}, gap() + t + 1, gap() + t + 6); break;
+        case Kind::TwoAgain: fault = paceForGood({FaultKind::LastTwoForNext}, 22, 30); break;
+        case Kind::HeldPastTwice:
+            // Held 2.5 time-outs in all, its turnaround included.
+            fault = paceForGood({FaultKind::Delay, 1, std::max(0, t * 25 / 10 - turnaround_)}, t * 21 / 10,
+                                t * 29 / 10);
+            break;
+        case Kind::OldEarly1: fault = {FaultKind::OldAnswerEarly, 1, 1}; break;
+        case Kind::OldEarlyInRange:
+            fault = {FaultKind::OldAnswerEarly, 1, std::uniform_int_distribution<int>(6, 10)(rng_)};
+            break;
         case Kind::Count: return;
         }
         faults.front().request = frame;
@@ -707,6 +846,15 @@ private:
         slower_ = !slower_;
         return f;
     }
+    // The fault, after which every answer takes MIN to MAX ms for good, or
+    // (every other time) the controller's usual time again.
+    Fault paceForGood(Fault f, int minMs, int maxMs) {
+        if (slower_) f.thenSlowerMs = 0;
+        else f.thenTakes = orvemu::Turnaround::Spread{minMs * 1000, maxMs * 1000};
+        slower_ = !slower_;
+        return f;
+    }
+    int gap() const { return o_.gapMs >= 0 ? o_.gapMs : o_.pattern->gapMs; }
 
     // What the pattern does after a failed call.
     void afterFailure() {
@@ -720,7 +868,9 @@ private:
     // One call with the faults; a failure is tried again at once, then
     // after one reconnection (with one thread and a pattern that retries).
     // True when a try succeeded. `write`: a register write, else a read.
-    template <typename F> bool call(const std::vector<std::uint8_t> &frame, bool write, F f) {
+    // `began` (when given) is set to the start of the last try.
+    template <typename F>
+    bool call(const std::vector<std::uint8_t> &frame, bool write, F f, Clock::time_point *began = nullptr) {
         {
             std::lock_guard lock(m_);
             maybeFault(frame);
@@ -729,17 +879,21 @@ private:
             f_.lineBytes += write ? frame.size() + 4 : frame.size() + 8;
         }
         Clock::duration took{};
+        Clock::time_point start;
         auto attempt = [&] {
-            const int gap = o_.gapMs >= 0 ? o_.gapMs : o_.pattern->gapMs;
-            if (gap > 0) std::this_thread::sleep_for(std::chrono::milliseconds(gap));
-            const auto began = Clock::now();
+            if (gap() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(gap()));
+            start = Clock::now();
+            if (began) *began = start;
             const bool ok = f() == 1;
-            took = Clock::now() - began;
+            took = Clock::now() - start;
             return ok;
         };
+        const std::size_t logged = controller_.requestCount();
         const bool ok = attempt();
+        noteHold(frame, logged, start);
         std::unique_lock lock(m_);
         f_.callTime += took;
+        f_.longestCall = std::max(f_.longestCall, took);
         if (ok) {
             if (took > std::chrono::milliseconds(o_.timeoutMs)) ++f_.overTimeout;
             return true;
@@ -774,6 +928,7 @@ private:
     std::int32_t address_ = 0;
     std::int32_t id_ = 0;
     long callsSeen_ = 0;
+    long nextFault_ = 0;  // with a spread of calls between faults: the call of the next
     int turnaround_ = 0;  // the longest the controller takes to answer
     bool slower_ = false;  // a fault has made the controller slower for good
     // Guards the figures, the verdicts, the values written and the random
@@ -782,6 +937,11 @@ private:
     Figures f_;
     Verdicts verdicts_{f_};
     std::unordered_map<std::int32_t, std::pair<std::int32_t, long>> written_;
+    // Each polled value and the place in the controller's log of the
+    // request it answered (filled on the emulator's thread).
+    mutable std::mutex polledMutex_;
+    std::int32_t nextPolled_ = 1000001;
+    std::unordered_map<std::int32_t, std::size_t> polledBy_;
 };
 
 bool parse(int argc, char **argv, Options &o) {
@@ -795,7 +955,14 @@ bool parse(int argc, char **argv, Options &o) {
         if (!v) return false;
         if (a == "--reads") o.rounds = std::atol(v);
         else if (a == "--faults") o.faultPercent = std::atof(v);
-        else if (a == "--every") o.every = std::atol(v);
+        else if (a == "--every") {
+            // N, or MIN-MAX: the calls between faults drawn anew each time.
+            const std::string t = v;
+            const auto dash = t.find('-');
+            o.every = std::atol(t.substr(0, dash).c_str());
+            o.everyMost = dash == std::string::npos ? 0 : std::atol(t.substr(dash + 1).c_str());
+            if (dash != std::string::npos && (o.every < 1 || o.everyMost < o.every)) return false;
+        }
         else if (a == "--timeout") o.timeoutMs = std::atoi(v);
         else if (a == "--seed") o.seed = static_cast<unsigned>(std::atol(v));
         else if (a == "--gap") o.gapMs = std::atoi(v);
@@ -836,16 +1003,18 @@ bool parse(int argc, char **argv, Options &o) {
 
 int main(int argc, char **argv) {
     Options o;
-    if (!parse(argc, argv, o)) {
-        std::fprintf(stderr,
-                     "usage: %s [--reads N] [--faults PERCENT | --every N] [--timeout MS] "
+    const bool help = argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0);
+    if (help || !parse(argc, argv, o)) {
+        std::FILE *to = help ? stdout : stderr;
+        std::fprintf(to,
+                     "usage: %s [--reads N] [--faults PERCENT | --every N | --every MIN-MAX] [--timeout MS] "
                      "[--transport serial|udp|tcp|all] [--seed S] [--pattern NAME] [--delay MIN-MAX | --turnaround SPEC] "
                      "[--gap MS] [--poll | --writes] [--baud N] [--line-timing on|off] [--delivery paced|once|bursts:MS] "
                      "[--threads N] [--busy N]\n"
                      "patterns:\n",
                      argv[0]);
-        for (const Pattern &p : kPatterns) std::fprintf(stderr, "  %-14s %s\n", p.name, p.what);
-        return 2;
+        for (const Pattern &p : kPatterns) std::fprintf(to, "  %-18s %s\n", p.name, p.what);
+        return help ? 0 : 2;
     }
     if (!o.program.empty()) return runAsProgram(o);
     // Busy loops beside the soak, as a loaded machine has them.
@@ -879,9 +1048,17 @@ int main(int argc, char **argv) {
             const double line = 10.0 * static_cast<double>(f.lineBytes) / f.calls / o.baud * 1000;
             const double turnaround =
                 f.answers ? std::chrono::duration<double, std::milli>(f.turnarounds).count() / static_cast<double>(f.answers) : 0;
-            std::printf("       mean call %.2f ms; the line's theory %.2f ms (%.2f on the line, %.2f turnaround)\n",
-                        std::chrono::duration<double, std::milli>(f.callTime).count() / static_cast<double>(f.calls),
-                        line + turnaround, line, turnaround);
+            std::printf("       mean call %.2f ms; the line's theory %.2f ms (%.2f on the line, %.2f turnaround); "
+                        "longest call %.1f ms\n",
+                        ms(f.callTime) / static_cast<double>(f.calls), line + turnaround, line, turnaround,
+                        ms(f.longestCall));
+            // From a call's start to its request's first byte at the controller.
+            if (f.holds > 0)
+                std::printf("       hold before a request: mean %.2f ms, max %.2f ms over %ld requests\n",
+                            ms(f.holdSum) / static_cast<double>(f.holds), ms(f.holdMost), f.holds);
+            if (o.pattern->withinCalls)
+                std::printf("       longest run of stale values over %ld calls (the most allowed %d)\n", f.longestSpan,
+                            o.pattern->mostInARow);
         }
         std::printf("       faults by kind:");
         for (int k = 0; k < kKinds; ++k)
@@ -889,7 +1066,8 @@ int main(int argc, char **argv) {
         std::printf("\n");
         std::fflush(stdout);
         const long most = o.pattern->mostInARow;
-        const bool tooMany = o.pattern->mayGoStale ? wrong > f.faults * most || f.longestRun > most : wrong > 0;
+        const long run = o.pattern->withinCalls ? f.longestSpan : f.longestRun;
+        const bool tooMany = o.pattern->mayGoStale ? wrong > f.faults * most || run > most : wrong > 0;
         // A healthy line fails no call at all.
         const bool healthyFailed = !o.pattern->kinds.empty() && o.pattern->kinds.front() == Kind::Count &&
                                    !o.pattern->everyRequestLate && !o.pattern->silent && f.failedCalls > 0;

@@ -4,7 +4,9 @@
 # Prints each round's failed tests and a summary; exits nonzero when any
 # test failed in any round. Then a short serial fault soak (tools/serial_soak.sh
 # with ORV_SOAK_QUICK=1) beside the same busy loops: controllers whose answer
-# time varies, every kind of fault. Not part of ./test.sh.
+# time varies, every kind of fault, faults after which the controller keeps
+# a pace no time-out bounds, and old answers sent again early among quick
+# ones. Not part of ./test.sh.
 #
 #   tools/stress.sh [build folder] [rounds]
 #

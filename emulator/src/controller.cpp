@@ -99,6 +99,7 @@ void Controller::setTurnaround(const Turnaround &t) {
     drawnSum_ = {};
     slowerBy_ = {};
     slowerFor_ = 0;
+    slowerTakes_.reset();
 }
 
 std::chrono::microseconds Controller::drawTurnaround(bool write) {
@@ -107,6 +108,10 @@ std::chrono::microseconds Controller::drawTurnaround(bool write) {
     Turnaround::Spread s = write ? t.writes : t.reads;
     if (t.stepAfter > 0 && answeredCount_ > static_cast<std::uint64_t>(t.stepAfter)) s = t.then;
     if (t.slowPercent > 0 && std::uniform_int_distribution<int>(0, 99)(delayRng_) < t.slowPercent) s = t.slow;
+    return draw(s);
+}
+
+std::chrono::microseconds Controller::draw(Turnaround::Spread s) {
     if (s.maxUs <= 0) return {};
     return std::chrono::microseconds(std::uniform_int_distribution<int>(s.minUs, s.maxUs)(delayRng_));
 }
@@ -142,7 +147,7 @@ void Controller::addReplyDelay(Response &r) {
     if (r.unheard) return;
     ++answeredCount_;
     const bool write = r.bytes.size() == 4 && r.bytes[1] == kAck;
-    auto t = drawTurnaround(write);
+    auto t = slowerFor_ != 0 && slowerTakes_ ? draw(*slowerTakes_) : drawTurnaround(write);
     if (slowerFor_ != 0) {
         t = std::max(t + slowerBy_, std::chrono::microseconds(0));
         if (slowerFor_ > 0) --slowerFor_;
@@ -226,10 +231,10 @@ std::vector<std::uint8_t> Controller::dispatch(const Request &r) {
     return it == handlers_.end() ? shortReply(kUnknownPacket) : it->second(*this, r);
 }
 
-Response Controller::handle(std::span<const std::uint8_t> frame) {
+Response Controller::handle(std::span<const std::uint8_t> frame, std::optional<Clock::time_point> heard) {
     std::lock_guard lock(mutex_);
     Response r;
-    r.logged = log(frame);
+    r.logged = log(frame, heard);
     // The module's loader does not speak the binary protocol.
     if (memory_.module.programming()) {
         r.drop = true;
@@ -270,16 +275,18 @@ Response Controller::handle(std::span<const std::uint8_t> frame) {
     }
     addReplyDelay(r);
     // The answers after this one take longer (or as long as before again).
-    if (f && f->thenSlowerMs) {
-        slowerBy_ = std::chrono::milliseconds(*f->thenSlowerMs);
+    if (f && (f->thenSlowerMs || f->thenTakes)) {
+        slowerBy_ = std::chrono::milliseconds(f->thenSlowerMs.value_or(0));
+        slowerTakes_ = f->thenTakes;
         slowerFor_ = f->thenSlowerFor;
     }
     return r;
 }
 
-std::size_t Controller::log(std::span<const std::uint8_t> request) {
+std::size_t Controller::log(std::span<const std::uint8_t> request, std::optional<Clock::time_point> heard) {
     log_.emplace_back(request.begin(), request.end());
     answered_.push_back(false);
+    heard_.push_back(heard.value_or(Clock::now()));
     return log_.size() - 1;
 }
 
@@ -302,6 +309,18 @@ std::vector<std::vector<std::uint8_t>> Controller::requests() const {
     return shown;
 }
 
+std::vector<std::vector<std::uint8_t>> Controller::requestsSince(std::size_t from) const {
+    std::lock_guard lock(mutex_);
+    if (from >= log_.size()) return {};
+    return {log_.begin() + static_cast<std::ptrdiff_t>(from), log_.end()};
+}
+
+std::optional<Controller::Clock::time_point> Controller::heardAt(std::size_t logged) const {
+    std::lock_guard lock(mutex_);
+    if (logged >= heard_.size()) return std::nullopt;
+    return heard_[logged];
+}
+
 std::vector<std::uint8_t> Controller::lastRequest() const {
     const auto shown = requests();
     return shown.empty() ? std::vector<std::uint8_t>{} : shown.back();
@@ -313,6 +332,7 @@ void Controller::clearLog() {
     std::lock_guard lock(mutex_);
     log_.clear();
     answered_.clear();
+    heard_.clear();
 }
 
 std::optional<std::pair<Delivery, int>> parseDelivery(const std::string &text) {

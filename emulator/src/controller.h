@@ -20,58 +20,6 @@
 
 namespace orvemu {
 
-// Ways to misbehave, applied to the next `count` requests (-1: until cleared).
-enum class FaultKind {
-    None,
-    Drop,             // no reply at all
-    Delay,            // reply after delayMs
-    CorruptChecksum,  // the reply's checksum byte is wrong
-    WrongLength,      // the reply's length byte is one more than it should be
-    WrongCode,        // the reply's code byte is changed
-    ShortError,       // a short reply with errorCode instead of the answer
-    Garbage,          // the bytes of `garbage` instead of the answer, handed over in one piece
-    Noise,            // only the `noise` ahead of the answer
-    // Transport-level faults, carried out by the transports.
-    WrongSequence,    // the envelope carries another sequence number
-    SplitReply,       // a TCP reply is sent in several pieces
-    PeerClose,        // the TCP peer closes instead of answering
-    // Serial line only.
-    Duplicate,        // the answer goes out twice: the second copy delayMs after the
-                      // first, or with delayMs -1 once the next request is on the line
-    Hold,             // the answer waits until Controller::releaseHeld()
-    HoldForNext,      // the answer waits until the next request is on the line (which
-                      // waits behind it, as on a controller that works off its requests in turn)
-    CopyForNext,      // the answer goes out, and a copy of it goes out again a turnaround
-                      // after the next request is in, before that request's own answer
-    Unheard,          // the controller never hears the request: no answer, no time taken
-    OldAnswerEarly,   // the answer to the request two before this one goes out again delayMs
-                      // after this request is in, ahead of this request's own answer
-};
-
-struct Fault {
-    FaultKind kind = FaultKind::None;
-    int count = 1;
-    int delayMs = 0;
-    std::uint8_t errorCode = kUnknownPacket;
-    std::vector<std::uint8_t> garbage;
-    // Requests answered as usual before the fault starts (a reply lost in
-    // the middle of a transfer).
-    int after = 0;
-    // Bytes that go out at once on receipt of the request, ahead of the
-    // answer and any delay or hold (noise on a serial line), with any kind.
-    std::vector<std::uint8_t> noise;
-    // When not empty, only a request of exactly these bytes takes the fault
-    // (and counts for `after`): a fault meant for one request then never
-    // lands on an earlier one that the controller is still working off.
-    std::vector<std::uint8_t> request;
-    // A controller that has just stalled often stays slower: when set, every
-    // answer after this request's own takes this many ms more than its
-    // turnaround (0: as before the first such fault), for `thenSlowerFor`
-    // answers (-1: for good, until another fault says otherwise).
-    std::optional<int> thenSlowerMs;
-    int thenSlowerFor = -1;
-};
-
 // How long the controller takes to answer each request, drawn anew for
 // each: a spread at random, for reads and writes (requests answered by an
 // acknowledgement) apart, a share of answers that take another spread, and
@@ -99,6 +47,65 @@ struct Turnaround {
     // N requests and B after them. nullopt when the text is none of those.
     static std::optional<Turnaround> parse(const std::string &text);
     bool operator==(const Turnaround &) const = default;
+};
+
+// Ways to misbehave, applied to the next `count` requests (-1: until cleared).
+enum class FaultKind {
+    None,
+    Drop,             // no reply at all
+    Delay,            // reply after delayMs
+    CorruptChecksum,  // the reply's checksum byte is wrong
+    WrongLength,      // the reply's length byte is one more than it should be
+    WrongCode,        // the reply's code byte is changed
+    ShortError,       // a short reply with errorCode instead of the answer
+    Garbage,          // the bytes of `garbage` instead of the answer, handed over in one piece
+    Noise,            // only the `noise` ahead of the answer
+    // Transport-level faults, carried out by the transports.
+    WrongSequence,    // the envelope carries another sequence number
+    SplitReply,       // a TCP reply is sent in several pieces
+    PeerClose,        // the TCP peer closes instead of answering
+    // Serial line only.
+    Duplicate,        // the answer goes out twice: the second copy delayMs after the
+                      // first, or with delayMs -1 once the next request is on the line
+    Hold,             // the answer waits until Controller::releaseHeld()
+    HoldForNext,      // the answer waits until the next request is on the line (which
+                      // waits behind it, as on a controller that works off its requests in turn)
+    CopyForNext,      // the answer goes out, and a copy of it goes out again a turnaround
+                      // after the next request is in, before that request's own answer
+    LastTwoForNext,   // as CopyForNext with the last two answers (the one before and this
+                      // one): each copy a turnaround after the one before it
+    Unheard,          // the controller never hears the request: no answer, no time taken
+    OldAnswerEarly,   // the answer to the request two before this one goes out again delayMs
+                      // after this request is in, ahead of this request's own answer
+};
+
+struct Fault {
+    FaultKind kind = FaultKind::None;
+    int count = 1;
+    int delayMs = 0;
+    std::uint8_t errorCode = kUnknownPacket;
+    std::vector<std::uint8_t> garbage;
+    // Requests answered as usual before the fault starts (a reply lost in
+    // the middle of a transfer).
+    int after = 0;
+    // Bytes that go out at once on receipt of the request, ahead of the
+    // answer and any delay or hold (noise on a serial line), with any kind.
+    std::vector<std::uint8_t> noise;
+    // When not empty, only a request of exactly these bytes takes the fault
+    // (and counts for `after`): a fault meant for one request then never
+    // lands on an earlier one that the controller is still working off.
+    std::vector<std::uint8_t> request;
+    // A controller that has just stalled often stays slower: when set, every
+    // answer after this request's own takes this many ms more than its
+    // turnaround (0: as before the first such fault), for `thenSlowerFor`
+    // answers (-1: for good, until another fault says otherwise).
+    std::optional<int> thenSlowerMs;
+    int thenSlowerFor = -1;
+    // A controller may also change its pace altogether: when set, those
+    // answers take a turnaround drawn from this spread instead, with any
+    // thenSlowerMs on top. A fault that sets either sets both: one with
+    // thenSlowerMs alone brings the usual spread back.
+    std::optional<Turnaround::Spread> thenTakes;
 };
 
 // How a serial line hands the answer's bytes over, with line timing: at
@@ -143,8 +150,10 @@ public:
     Controller(const Controller &) = delete;
     Controller &operator=(const Controller &) = delete;
 
-    // Answers one request frame exactly as the transport received it.
-    Response handle(std::span<const std::uint8_t> frame);
+    using Clock = std::chrono::steady_clock;
+    // Answers one request frame exactly as the transport received it; its
+    // first byte came at `heard` (none: now).
+    Response handle(std::span<const std::uint8_t> frame, std::optional<Clock::time_point> heard = std::nullopt);
 
     void setHandler(std::uint8_t code, Handler h);
     // The handler of a request code (empty when there is none).
@@ -228,6 +237,12 @@ public:
     }
     // Every request frame received, in order.
     std::vector<std::vector<std::uint8_t>> requests() const;
+    // Those from place `from` in the log on (places in the whole log, as
+    // Response::logged gives them, passed-over requests included).
+    std::vector<std::vector<std::uint8_t>> requestsSince(std::size_t from) const;
+    // When the first byte of the request at that place in the log came
+    // (none past the log's end).
+    std::optional<Clock::time_point> heardAt(std::size_t logged) const;
     std::vector<std::uint8_t> lastRequest() const;
     std::size_t requestCount() const;
     void clearLog();
@@ -243,10 +258,12 @@ public:
 
 private:
     // Adds a request to the log: its place there.
-    std::size_t log(std::span<const std::uint8_t> request);
+    std::size_t log(std::span<const std::uint8_t> request, std::optional<Clock::time_point> heard = std::nullopt);
     std::optional<Fault> takeFault(std::span<const std::uint8_t> request);
     void applyTransportFault(const Fault &f, Response &r);
     void addReplyDelay(Response &r);
+    // A turnaround drawn from the spread.
+    std::chrono::microseconds draw(Turnaround::Spread s);
 
     mutable std::recursive_mutex mutex_;
     Memory memory_;
@@ -255,6 +272,7 @@ private:
     TextHandler textHandler_;
     std::vector<std::vector<std::uint8_t>> log_;
     std::vector<bool> answered_;  // beside log_
+    std::vector<Clock::time_point> heard_;  // beside log_
     std::vector<std::vector<std::uint8_t>> passOver_;
     bool passedOver(std::span<const std::uint8_t> request) const;
     std::deque<Fault> faults_;
@@ -265,6 +283,8 @@ private:
     // What a fault made the answers slower by, for how many more (-1: for good).
     std::chrono::microseconds slowerBy_{0};
     long slowerFor_ = 0;
+    // The spread those answers take instead of the usual one.
+    std::optional<Turnaround::Spread> slowerTakes_;
     bool lineTiming_ = false;
     Delivery delivery_ = Delivery::Paced;
     int burstMs_ = 16;

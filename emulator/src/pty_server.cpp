@@ -235,8 +235,13 @@ private:
             }
         }
         if (hold) controller_.noteHeldSent();
-        if (r.transportFault == FaultKind::CopyForNext && !r.drop) copyForNext_ = r.bytes;
         if (!r.drop && !bytes.empty()) {
+            if (r.transportFault == FaultKind::CopyForNext) copiesForNext_ = {r.bytes};
+            if (r.transportFault == FaultKind::LastTwoForNext) {
+                copiesForNext_.clear();
+                if (!answers_.empty()) copiesForNext_.push_back(answers_.back());
+                copiesForNext_.push_back(r.bytes);
+            }
             answers_.push_back(r.bytes);
             if (answers_.size() > 2) answers_.pop_front();
         }
@@ -249,14 +254,19 @@ private:
         const std::vector<std::uint8_t> old = answers_.front();
         return pauseUntil(crossedAt + after) && sendPaced(old);
     }
-    // A copy of an earlier answer that goes out a turnaround after the
-    // request that has just crossed, before that request's own answer.
-    bool sendCopy(Clock::time_point crossedAt) {
-        if (copyForNext_.empty()) return true;
-        const std::vector<std::uint8_t> copy = std::move(copyForNext_);
-        copyForNext_.clear();
-        const bool write = copy.size() == 4 && copy[1] == kAck;
-        return pauseUntil(std::max(crossedAt, Clock::now()) + controller_.drawTurnaround(write)) && sendPaced(copy);
+    // Copies of earlier answers that go out after the request that has just
+    // crossed, before that request's own answer: each a turnaround (the
+    // controller's usual one) after the request is in and the one before
+    // it is out.
+    bool sendCopies(Clock::time_point crossedAt) {
+        while (!copiesForNext_.empty()) {
+            const std::vector<std::uint8_t> copy = std::move(copiesForNext_.front());
+            copiesForNext_.pop_front();
+            const bool write = copy.size() == 4 && copy[1] == kAck;
+            if (!pauseUntil(std::max(crossedAt, Clock::now()) + controller_.drawTurnaround(write)) || !sendPaced(copy))
+                return false;
+        }
+        return true;
     }
     bool atOurRate() const {
         const std::uint32_t baud = controller_.lineBaud(baud_);
@@ -281,10 +291,11 @@ private:
         while (in_.size() >= 2 && in_[0] == 0x01 && in_.size() >= std::size_t(in_[1]) + 2) {
             const std::size_t n = std::size_t(in_[1]) + 2;
             const std::vector<std::uint8_t> frame(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(n));
-            const auto crossedAt = crossed(at_.front(), at_[n - 1], n);
+            const auto heard = at_.front();
+            const auto crossedAt = crossed(heard, at_[n - 1], n);
             consume(n);
-            const Response r = controller_.handle(frame);
-            if (!r.unheard && !sendCopy(crossedAt)) return false;
+            const Response r = controller_.handle(frame, heard);
+            if (!r.unheard && !sendCopies(crossedAt)) return false;
             if (r.transportFault == FaultKind::OldAnswerEarly && !sendOldAnswer(crossedAt, r.repeatAfter)) return false;
             if (!answer(r, crossedAt)) return false;
             lastActivity_ = Clock::now();
@@ -342,8 +353,8 @@ private:
     Clock::time_point lastActivity_;
     // The ticks of an adapter that hands bytes over in bursts count from here.
     const Clock::time_point epoch_ = Clock::now();
-    // A copy of the last answer, due after the next request (CopyForNext).
-    std::vector<std::uint8_t> copyForNext_;
+    // Copies of answers due after the next request (CopyForNext, LastTwoForNext).
+    std::deque<std::vector<std::uint8_t>> copiesForNext_;
     // The last two answers that went out, the older first.
     std::deque<std::vector<std::uint8_t>> answers_;
     std::thread thread_;

@@ -16,6 +16,14 @@ TEST(Controller, AnswersAFrameAndLogsIt) {
     EXPECT_EQ(r.bytes, (Bytes{0x07, 0x0A, 0xFE, 0xFF, 0xFF, 0xFF, 0xFA, 0xFF}));
     EXPECT_EQ(c.lastRequest(), kRead1);
     EXPECT_EQ(c.requestCount(), 1u);
+
+    // Each request is logged with when its first byte came.
+    const auto heard = Controller::Clock::now() - std::chrono::milliseconds(5);
+    c.handle(kRead1, heard);
+    EXPECT_EQ(c.heardAt(1), heard);
+    EXPECT_FALSE(c.heardAt(2));
+    EXPECT_EQ(c.requestsSince(1), std::vector<Bytes>{kRead1});
+    EXPECT_TRUE(c.requestsSince(2).empty());
 }
 
 TEST(Controller, BadFramesAndUnknownCodesGetShortReplies) {
@@ -143,4 +151,22 @@ TEST(Controller, TurnaroundsAsTheyAreWritten) {
     once.thenSlowerMs = 28;
     once.thenSlowerFor = 1;
     EXPECT_EQ(took3(once), (std::vector<long>{20, 48, 20}));
+    // Or change its pace altogether, past the time-out or quicker, with
+    // the offset on top; a fault with an offset alone brings the usual
+    // pace back.
+    Fault past{FaultKind::CopyForNext};
+    past.thenTakes = Turnaround::Spread{101000, 101000};
+    EXPECT_EQ(took3(past), (std::vector<long>{20, 101, 101}));
+    Fault quicker{FaultKind::Drop};
+    quicker.thenTakes = Turnaround::Spread{3000, 3000};
+    quicker.thenSlowerMs = 2;
+    EXPECT_EQ(took3(quicker), (std::vector<long>{101, 5, 5}));
+    Fault usual{FaultKind::Drop};
+    usual.thenSlowerMs = 0;
+    EXPECT_EQ(took3(usual), (std::vector<long>{5, 20, 20}));
+    // A new turnaround forgets what the faults left.
+    c.setFault(past);
+    c.handle(kRead1);
+    c.setTurnaround(Turnaround::between(7, 7));
+    EXPECT_EQ(c.handle(kRead1).delay, std::chrono::milliseconds(7));
 }
