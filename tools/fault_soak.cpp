@@ -58,6 +58,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -223,7 +224,7 @@ const Pattern kPatterns[] = {
      {Kind::HeldSlower}, false, false, 0, false, Then::Nothing, Kind::Count, true},
     {"copy-slower", "a copy of an answer at the usual time after the next request, then every answer 30 ms slower "
                     "for good (the next such fault takes it back)",
-     {Kind::CopyNextSlower}, false, false, 0, false, Then::Nothing, Kind::Count, true, 64},
+     {Kind::CopyNextSlower}, false, false, 0, false, Then::Nothing, Kind::Count, true, kProbeInterval},
     {"copy-slow-once", "a copy of an answer after the next request, then one answer 28 ms slower than usual",
      {Kind::CopyNextSlowOnce}, false, false, 0, false, Then::Nothing, Kind::Count, true, 2},
     // Two faults in a row, the second answer coming after a watch of two
@@ -360,6 +361,8 @@ struct Figures {
     long overTimeout = 0;
     long recoveredByRetry = 0, recoveredByReconnect = 0, unrecovered = 0, reconnections = 0;
     long faultsByKind[kKinds] = {};
+    // Failed calls by the library's reason.
+    std::map<std::string, long> failedBy;
     double seconds = 0;
     // What the calls took (their first tries), the bytes their requests and
     // answers take on the line, and the turnarounds the controller drew.
@@ -890,8 +893,11 @@ private:
         };
         const std::size_t logged = controller_.requestCount();
         const bool ok = attempt();
+        ZQ_ERROR_INFO why{};
+        if (!ok) ZqGetErrorInfo(id_, &why);
         noteHold(frame, logged, start);
         std::unique_lock lock(m_);
+        if (!ok) ++f_.failedBy[why.text];
         f_.callTime += took;
         f_.longestCall = std::max(f_.longestCall, took);
         if (ok) {
@@ -1064,6 +1070,7 @@ int main(int argc, char **argv) {
         for (int k = 0; k < kKinds; ++k)
             if (f.faultsByKind[k]) std::printf(" %s %ld", kKindNames[k], f.faultsByKind[k]);
         std::printf("\n");
+        for (const auto &[why, n] : f.failedBy) std::printf("       failed %ld: %s\n", n, why.c_str());
         std::fflush(stdout);
         const long most = o.pattern->mostInARow;
         const long run = o.pattern->withinCalls ? f.longestSpan : f.longestRun;

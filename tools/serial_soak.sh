@@ -18,7 +18,7 @@
 # (and one that steps from 20 to 50 ms for good) on a paced line, one that
 # hands bytes over at once, in 16 ms bursts, or ignores its rate
 # altogether. Prints one line a run and exits nonzero when any run gave
-# more stale values in a row than its pattern allows (one; 64 after a copy
+# more stale values in a row than its pattern allows (one; 32 after a copy
 # with the controller slower for good, two after a copy and one slow answer
 # and after two answers held in a row; a run over more calls than the
 # line's proof interval after copies followed by another pace), more than

@@ -16,6 +16,10 @@ constexpr microseconds kSendSlack{500};
 // A reply's bytes tell nothing of the line's rate when they all take less
 // than this on it.
 constexpr microseconds kShortestJudged{500};
+// How near a reply's time must come to those this controller answered in
+// to be usual, at the least: what a reader that looks promptly may misjudge
+// it by.
+constexpr microseconds kUsualWithin{500};
 
 }  // namespace
 
@@ -34,31 +38,22 @@ void SerialLine::RateJudge::note(std::size_t rest, Duration span, std::size_t la
     paced_ = paced ? paced_ + 1 : 0;
 }
 
-void SerialLine::AnswerTimes::Kept::note(Duration d) {
-    times[seen % kRecent] = d;
-    ++seen;
-    if (seen % kRecent == 0) {
-        const auto run = (seen / kRecent - 1) % kEarlier;
-        const auto [least, most] = std::minmax_element(times.begin(), times.end());
-        longestBefore[run] = *most;
-        quickestBefore[run] = *least;
-    }
-}
-
 SerialLine::Duration SerialLine::AnswerTimes::Kept::most() const {
-    const auto recent = std::min(seen, kRecent);
-    Duration m = *std::max_element(times.begin(), times.begin() + static_cast<std::ptrdiff_t>(recent));
-    const auto runs = std::min(seen / kRecent, kEarlier);
-    for (std::size_t i = 0; i < runs; ++i) m = std::max(m, longestBefore[i]);
+    Duration m = Duration::min();
+    each([&](Duration d) { m = std::max(m, d); });
     return m;
 }
 
 SerialLine::Duration SerialLine::AnswerTimes::Kept::least() const {
-    const auto recent = std::min(seen, kRecent);
-    Duration m = *std::min_element(times.begin(), times.begin() + static_cast<std::ptrdiff_t>(recent));
-    const auto runs = std::min(seen / kRecent, kEarlier);
-    for (std::size_t i = 0; i < runs; ++i) m = std::min(m, quickestBefore[i]);
+    Duration m = Duration::max();
+    each([&](Duration d) { m = std::min(m, d); });
     return m;
+}
+
+std::size_t SerialLine::AnswerTimes::Kept::near(Duration d, Duration within) const {
+    std::size_t found = 0;
+    each([&](Duration t) { found += t - d <= within && d - t <= within; });
+    return found;
 }
 
 void SerialLine::AnswerTimes::note(std::uint8_t code, Duration took) {
@@ -86,6 +81,14 @@ std::optional<SerialLine::Duration> SerialLine::AnswerTimes::quickest(std::uint8
     const Kept *k = forQuickest(code);
     if (!k) return std::nullopt;
     return k->least();
+}
+
+bool SerialLine::AnswerTimes::usual(std::uint8_t code, Duration took) const {
+    constexpr std::size_t kSeenAbout = 3;
+    const Kept *k = forQuickest(code);
+    if (!k) return false;
+    const Duration within = std::max<Duration>(kUsualWithin, (k->most() - k->least()) / 64);
+    return k->near(took, within) >= kSeenAbout;
 }
 
 SerialLine::Duration SerialLine::AnswerTimes::margin(std::uint8_t code) const {
@@ -226,6 +229,9 @@ SerialLine::Verdict SerialLine::judge(const Request &q, const Reply &r, std::chr
     // Slower than any it gave: the longest answer time is not known to
     // hold for it.
     if (took > *longest + margin) return prove;
+    // At a time this controller never answered in, between the times it
+    // keeps to.
+    if (checks && !answers_.usual(q.code, took)) return prove;
     const auto quietFor = r.quietUntil ? *r.quietUntil - lastEnd_ : Duration::min();
     // Without checks: nothing was owed once the line had been quiet for the
     // quiet period.

@@ -75,6 +75,7 @@
 // its rate.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstddef>
@@ -127,6 +128,13 @@ public:
         // a sixteenth of the longest and a sixteenth of the spread between
         // the longest and the quickest.
         Duration margin(std::uint8_t code) const;
+        // Whether answers to this code took about `took`: at least three of
+        // those the quickest counts over came within half a millisecond or
+        // a 64th of the spread of it. A controller whose answers come at a
+        // few times (mostly quick, now and then slow) never answers between
+        // them, and an old answer sent again there is told; a lone answer
+        // a busy controller sent late does not make its time usual.
+        bool usual(std::uint8_t code, Duration took) const;
         // How many answers to requests of this code were learnt from.
         std::size_t count(std::uint8_t code) const {
             const auto it = byCode_.find(code);
@@ -134,16 +142,21 @@ public:
         }
 
     private:
+        // The last 256 to 319 answers: the current run of 64 and the four
+        // before it.
         struct Kept {
-            static constexpr std::size_t kRecent = 64, kEarlier = 4;
-            std::array<Duration, kRecent> times{};
-            // The longest and quickest of each of the runs of 64 before the
-            // last.
-            std::array<Duration, kEarlier> longestBefore{}, quickestBefore{};
+            static constexpr std::size_t kRun = 64, kRuns = 5;
+            std::array<Duration, kRun * kRuns> times{};
             std::size_t seen = 0;
-            void note(Duration d);
+            void note(Duration d) { times[seen++ % times.size()] = d; }
+            // The answers counted: the last `count()` noted.
+            std::size_t count() const { return std::min(seen, (kRuns - 1) * kRun + seen % kRun); }
             Duration most() const;
             Duration least() const;
+            std::size_t near(Duration d, Duration within) const;
+            template <typename F> void each(F f) const {
+                for (std::size_t i = 0; i < count(); ++i) f(times[(seen - 1 - i) % times.size()]);
+            }
         };
         const Kept *forLongest(std::uint8_t code) const;
         const Kept *forQuickest(std::uint8_t code) const;

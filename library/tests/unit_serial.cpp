@@ -456,7 +456,13 @@ TEST(SerialLine, RequestsWaitAndRepliesAreWatchedOnlyWhereTimeCannotTell) {
     using Answers = std::vector<std::pair<std::uint8_t, double>>;
     const Answers steady(40, {kRead, 20}), longSteady(63, {kRead, 20}), jittery = [] {
         Answers a;
-        for (int i = 0; i < 40; ++i) a.push_back({kRead, 10 + (i * 11) % 21});
+        for (int i = 0; i < 63; ++i) a.push_back({kRead, 10 + (i * 11) % 21});
+        return a;
+    }(), mostlyQuick = [] {
+        // 90 % at 5 ms, 10 % at 45 ms, and once 6.2 ms (a busy controller).
+        Answers a;
+        for (int i = 0; i < 60; ++i) a.push_back({kRead, i % 10 == 9 ? 45 : 5});
+        a.insert(a.begin() + 30, {kRead, 6.2});
         return a;
     }();
     Answers readsAndWrites, mixed;
@@ -504,6 +510,15 @@ TEST(SerialLine, RequestsWaitAndRepliesAreWatchedOnlyWhereTimeCannotTell) {
         {"jittery, held back", jittery, 4, true, kRead, 17.331, 17.331, 35.667, -1, kNothing},
         {"jittery, sent at once all the same", jittery, 4, true, kRead, 17.331, 2, 20.336, 20.336 + 7.294 + 35.167,
          kNothing},
+        // Between the times a controller keeps to is no usual time, and a
+        // lone late answer does not make one. Owed within 45 + 1.042 +
+        // 5.3125; its own no sooner than 8.336 + 5.
+        {"mostly quick, its quick answer", mostlyQuick, 4, true, kRead, 39.518, 39.518, 52.854, -1, kNothing},
+        {"mostly quick, its slow answer", mostlyQuick, 4, true, kRead, 39.518, 39.518, 92.854, -1, kNothing},
+        {"mostly quick, an old answer come between", mostlyQuick, 4, true, kRead, 39.518, 39.518, 54.154, -1,
+         kCheck},
+        {"mostly quick, as late as its lone late one", mostlyQuick, 4, true, kRead, 39.518, 39.518, 54.054, -1,
+         kCheck},
         // After a slow read a quick one answered alike waits.
         {"a quick read after a slow one", slowAndQuick, 4, true, kRead, 33.706, 33.706, 45.042, -1, kNothing},
         {"a quick read after a slow one, sent at once", slowAndQuick, 4, true, kRead, 33.706, 2, 13.336,
