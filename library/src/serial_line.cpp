@@ -16,10 +16,11 @@ constexpr microseconds kSendSlack{500};
 // A reply's bytes tell nothing of the line's rate when they all take less
 // than this on it.
 constexpr microseconds kShortestJudged{500};
-// How near a reply's time must come to those this controller answered in
-// to be usual, at the least: what a reader that looks promptly may misjudge
-// it by.
+// How near two answer times must come to be alike, at the least: what a
+// reader that looks promptly may misjudge one by. A time is the
+// controller's once this many answers are alike to it.
 constexpr microseconds kUsualWithin{500};
+constexpr std::size_t kSeenAlike = 3;
 
 }  // namespace
 
@@ -38,22 +39,32 @@ void SerialLine::RateJudge::note(std::size_t rest, Duration span, std::size_t la
     paced_ = paced ? paced_ + 1 : 0;
 }
 
-SerialLine::Duration SerialLine::AnswerTimes::Kept::most() const {
-    Duration m = Duration::min();
-    each([&](Duration d) { m = std::max(m, d); });
-    return m;
+void SerialLine::AnswerTimes::Kept::note(Duration d) {
+    times[seen++ % times.size()] = d;
+    const std::size_t count = std::min(seen, (kRuns - 1) * kRun + seen % kRun);
+    sorted.resize(count);
+    for (std::size_t i = 0; i < count; ++i) sorted[i] = times[(seen - 1 - i) % times.size()];
+    std::sort(sorted.begin(), sorted.end());
+    alike = std::max<Duration>(kUsualWithin, (sorted.back() - sorted.front()) / 64);
+    // The longest and quickest answers with two others alike; while none
+    // has, the longest and quickest of all.
+    most = sorted.back();
+    least = sorted.front();
+    bool anyAlike = false;
+    for (std::size_t i = 0, lo = 0, hi = 0; i < count; ++i) {
+        while (sorted[i] - sorted[lo] > alike) ++lo;
+        while (hi < count && sorted[hi] - sorted[i] <= alike) ++hi;
+        if (hi - lo < kSeenAlike) continue;
+        if (!anyAlike) least = sorted[i];
+        most = sorted[i];
+        anyAlike = true;
+    }
 }
 
-SerialLine::Duration SerialLine::AnswerTimes::Kept::least() const {
-    Duration m = Duration::max();
-    each([&](Duration d) { m = std::min(m, d); });
-    return m;
-}
-
-std::size_t SerialLine::AnswerTimes::Kept::near(Duration d, Duration within) const {
-    std::size_t found = 0;
-    each([&](Duration t) { found += t - d <= within && d - t <= within; });
-    return found;
+std::size_t SerialLine::AnswerTimes::Kept::near(Duration d) const {
+    const auto from = std::lower_bound(sorted.begin(), sorted.end(), d - alike);
+    const auto to = std::upper_bound(sorted.begin(), sorted.end(), d + alike);
+    return static_cast<std::size_t>(to - from);
 }
 
 void SerialLine::AnswerTimes::note(std::uint8_t code, Duration took) {
@@ -74,21 +85,18 @@ const SerialLine::AnswerTimes::Kept *SerialLine::AnswerTimes::forQuickest(std::u
 std::optional<SerialLine::Duration> SerialLine::AnswerTimes::longest(std::uint8_t code) const {
     const Kept *k = forLongest(code);
     if (!k) return std::nullopt;
-    return k->most();
+    return k->most;
 }
 
 std::optional<SerialLine::Duration> SerialLine::AnswerTimes::quickest(std::uint8_t code) const {
     const Kept *k = forQuickest(code);
     if (!k) return std::nullopt;
-    return k->least();
+    return k->least;
 }
 
 bool SerialLine::AnswerTimes::usual(std::uint8_t code, Duration took) const {
-    constexpr std::size_t kSeenAbout = 3;
     const Kept *k = forQuickest(code);
-    if (!k) return false;
-    const Duration within = std::max<Duration>(kUsualWithin, (k->most() - k->least()) / 64);
-    return k->near(took, within) >= kSeenAbout;
+    return k && k->near(took) >= kSeenAlike;
 }
 
 SerialLine::Duration SerialLine::AnswerTimes::margin(std::uint8_t code) const {
@@ -172,6 +180,13 @@ std::optional<SerialLine::Duration> SerialLine::answerWithin(const Request &q) c
     return within;
 }
 
+bool SerialLine::watchAfterReply(const Request &q) const {
+    const auto within = answerWithin(q), quickest = answers_.quickest(q.code);
+    // The next request of its kind would wait all but its quickest answer
+    // and the bytes' time.
+    return within && quickest && 4 * (*quickest + q.crossing + q.character) <= *within;
+}
+
 std::optional<SerialLine::TimePoint> SerialLine::trustedAfter(std::chrono::milliseconds quietPeriod,
                                                               bool checks) const {
     if (state_ != State::InStep) return std::nullopt;
@@ -219,7 +234,10 @@ SerialLine::Verdict SerialLine::judge(const Request &q, const Reply &r, std::chr
     if (state_ != State::InStep) return prove;
     if (!checks && twoMayBeOwed_) return prove;
     const auto longest = answers_.longest(q.code), quickest = answers_.quickest(q.code);
-    if (!longest || !quickest) return prove;
+    // Nothing learnt to judge it by: right after a check's own answer
+    // nothing was owed (a copy of that answer has the check's form), and
+    // the reply is taken; otherwise it is proven.
+    if (!longest || !quickest) return checks && lastProved_ ? Verdict{} : prove;
     const Duration margin = answers_.margin(q.code), took = answeredAfter(q, r);
     // Sooner than any answer this controller gave to this request: an old
     // answer come again, or one the line still owed; its form proves
@@ -237,13 +255,19 @@ SerialLine::Verdict SerialLine::judge(const Request &q, const Reply &r, std::chr
     // quiet period.
     if (!checks && quietFor >= quietPeriod) return {std::nullopt, false, true};
     if (proofDue(checks)) return prove;
-    // A check's own answer came last: nothing was owed.
-    if (checks && lastProved_) return {};
     // This request's own answer, if the reply was not it, comes within the
     // longest answer time after the reply.
+    const Verdict watch{r.last + std::min<Duration>(*answerWithin(q), quietPeriod), false, false};
+    // Where the next request would wait almost as long (a controller that
+    // answers quickly, and now and then slowly), the watch costs little more
+    // and shows any answer the reply was not: an old one sent again at a
+    // usual time included.
+    if (checks && watchAfterReply(q)) return watch;
+    // A check's own answer came last: nothing was owed.
+    if (checks && lastProved_) return {};
     const Duration within = std::min<Duration>(*answerWithin(last_), quietPeriod);
     if (quietFor >= within) return {};
-    return {r.last + std::min<Duration>(*answerWithin(q), quietPeriod), false, false};
+    return watch;
 }
 
 void SerialLine::trusted(const Request &q, const Reply &r, bool proof) {

@@ -82,6 +82,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <vector>
 
 namespace orv {
 
@@ -113,8 +114,8 @@ public:
     // request's last byte is in to its answer's first byte going out, as
     // trusted replies showed it, for each request code and for all codes
     // together, over the last 256 to 319 answers (the current run of 64 and
-    // the four before it: a slow or a quick answer now and then stays the
-    // controller's for a while).
+    // the four before it: a slow or a quick answer now and then, seen three
+    // times, stays the controller's for a while).
     class AnswerTimes {
     public:
         void note(std::uint8_t code, Duration took);
@@ -129,11 +130,11 @@ public:
         // the longest and the quickest.
         Duration margin(std::uint8_t code) const;
         // Whether answers to this code took about `took`: at least three of
-        // those the quickest counts over came within half a millisecond or
-        // a 64th of the spread of it. A controller whose answers come at a
-        // few times (mostly quick, now and then slow) never answers between
-        // them, and an old answer sent again there is told; a lone answer
-        // a busy controller sent late does not make its time usual.
+        // those the quickest counts over are alike to it. A controller whose
+        // answers come at a few times (mostly quick, now and then slow)
+        // never answers between them, and an old answer sent again there is
+        // told; a lone answer a busy controller sent late does not make its
+        // time usual.
         bool usual(std::uint8_t code, Duration took) const;
         // How many answers to requests of this code were learnt from.
         std::size_t count(std::uint8_t code) const {
@@ -142,21 +143,23 @@ public:
         }
 
     private:
-        // The last 256 to 319 answers: the current run of 64 and the four
-        // before it.
+        // The last 256 to 319 answers (the current run of 64 and the four
+        // before it), and what they tell, worked out as each is noted.
         struct Kept {
             static constexpr std::size_t kRun = 64, kRuns = 5;
             std::array<Duration, kRun * kRuns> times{};
             std::size_t seen = 0;
-            void note(Duration d) { times[seen++ % times.size()] = d; }
-            // The answers counted: the last `count()` noted.
-            std::size_t count() const { return std::min(seen, (kRuns - 1) * kRun + seen % kRun); }
-            Duration most() const;
-            Duration least() const;
-            std::size_t near(Duration d, Duration within) const;
-            template <typename F> void each(F f) const {
-                for (std::size_t i = 0; i < count(); ++i) f(times[(seen - 1 - i) % times.size()]);
-            }
+            // The answers counted, quickest first.
+            std::vector<Duration> sorted;
+            // How near two answers come to be alike (half a millisecond, or
+            // a 64th of the spread), and the longest and quickest of those
+            // with at least two others alike: a lone answer a busy
+            // controller sent late, or a busy machine saw early, bounds
+            // nothing for long (checks prove the replies beyond them).
+            Duration alike{}, most{}, least{};
+            void note(Duration d);
+            // How many counted answers are alike to `d`.
+            std::size_t near(Duration d) const;
         };
         const Kept *forLongest(std::uint8_t code) const;
         const Kept *forQuickest(std::uint8_t code) const;
@@ -285,6 +288,10 @@ private:
     // before it is out, first byte in, with the margin its learning leaves;
     // none while unknown.
     std::optional<Duration> answerWithin(const Request &q) const;
+    // Whether a reply to q is watched for the longest answer time whatever
+    // its time: where the request after it would be held back all but a
+    // quarter of that anyway.
+    bool watchAfterReply(const Request &q) const;
     // The rule of the time-out (no checks): the reply is watched for the
     // whole quiet period, or twice that after a time-out.
     Verdict byQuietLine(const Reply &r, std::chrono::milliseconds quietPeriod) const;
