@@ -4,7 +4,7 @@
 // patterns that allow it, every failed call must be recovered by the next
 // try or by one reconnection.
 //
-//   orv_fault_soak [--reads N] [--faults PERCENT | --every N[-MAX]] [--timeout MS]
+//   orv_fault_soak [--reads N] [--faults PERCENT | --every N[-MAX]] [--after N] [--timeout MS]
 //                  [--transport serial|udp|tcp|all] [--seed S]
 //                  [--pattern NAME] [--delay MIN-MAX | --turnaround SPEC]
 //                  [--gap MS] [--poll | --writes] [--baud N] [--line-timing on|off]
@@ -16,6 +16,8 @@
 // --faults      the share of calls that meet a fault, drawn at random
 // --every N     a fault on every Nth call instead; N-MAX: N to MAX calls
 //               apart, drawn anew after each fault
+// --after N     no fault in the first N calls (what the line learns of a
+//               healthy controller first)
 // --delay       every answer comes MIN to MAX ms after its request, as on a
 //               real line (default 5-20 on serial, none on the network)
 // --turnaround  a controller that answers each request a turnaround after
@@ -288,6 +290,7 @@ struct Options {
     unsigned seed = 1;
     long every = 0;  // a fault on every Nth call; 0: at random, faultPercent of them
     long everyMost = 0;  // with every: a fault every `every` to `everyMost` calls, drawn anew
+    long after = 0;      // no fault in the first `after` calls
     const Pattern *pattern = &kPatterns[0];
     std::optional<orvemu::Turnaround> turnaround;  // none: the link's default
     int gapMs = -1;                    // -1: the pattern's
@@ -741,13 +744,16 @@ private:
     // Whether the next call meets a fault.
     bool faultDue() {
         ++callsSeen_;
+        // What the line learns of a healthy controller first.
+        if (callsSeen_ <= o_.after) return false;
         if (o_.every > 0 && o_.everyMost > o_.every) {
-            if (nextFault_ == 0) nextFault_ = std::uniform_int_distribution<long>(o_.every, o_.everyMost)(rng_);
+            if (nextFault_ == 0)
+                nextFault_ = o_.after + std::uniform_int_distribution<long>(o_.every, o_.everyMost)(rng_);
             if (callsSeen_ < nextFault_) return false;
             nextFault_ = callsSeen_ + std::uniform_int_distribution<long>(o_.every, o_.everyMost)(rng_);
             return true;
         }
-        if (o_.every > 0) return callsSeen_ % o_.every == 0;
+        if (o_.every > 0) return (callsSeen_ - o_.after) % o_.every == 0;
         std::uniform_real_distribution<double> p(0, 100);
         return p(rng_) < o_.faultPercent;
     }
@@ -969,6 +975,7 @@ bool parse(int argc, char **argv, Options &o) {
             o.everyMost = dash == std::string::npos ? 0 : std::atol(t.substr(dash + 1).c_str());
             if (dash != std::string::npos && (o.every < 1 || o.everyMost < o.every)) return false;
         }
+        else if (a == "--after") o.after = std::atol(v);
         else if (a == "--timeout") o.timeoutMs = std::atoi(v);
         else if (a == "--seed") o.seed = static_cast<unsigned>(std::atol(v));
         else if (a == "--gap") o.gapMs = std::atoi(v);
@@ -1013,7 +1020,7 @@ int main(int argc, char **argv) {
     if (help || !parse(argc, argv, o)) {
         std::FILE *to = help ? stdout : stderr;
         std::fprintf(to,
-                     "usage: %s [--reads N] [--faults PERCENT | --every N | --every MIN-MAX] [--timeout MS] "
+                     "usage: %s [--reads N] [--faults PERCENT | --every N | --every MIN-MAX] [--after N] [--timeout MS] "
                      "[--transport serial|udp|tcp|all] [--seed S] [--pattern NAME] [--delay MIN-MAX | --turnaround SPEC] "
                      "[--gap MS] [--poll | --writes] [--baud N] [--line-timing on|off] [--delivery paced|once|bursts:MS] "
                      "[--threads N] [--busy N]\n"

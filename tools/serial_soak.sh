@@ -124,7 +124,7 @@ cases_paces() {
     for b in "${bauds[@]}"; do
       for m in "${pace_modes[@]}"; do
         for p in "${paces[@]}"; do echo "--timeout $to --pattern $p --every $every --baud $b $m"; done
-        for p in "${early[@]}"; do echo "--timeout $to --pattern $p --every 6-12 --turnaround 5,45@10% --baud $b $m"; done
+        for p in "${early[@]}"; do echo "--timeout $to --pattern $p --after 60 --every 6-12 --turnaround 5,45@10% --baud $b $m"; done
       done
     done
   done
