@@ -233,11 +233,12 @@ SerialLine::Verdict SerialLine::judge(const Request &q, const Reply &r, std::chr
     // exceeded what was learnt, or nothing is: learnt times bound nothing.
     if (state_ != State::InStep) return prove;
     if (!checks && twoMayBeOwed_) return prove;
+    // Too little learnt of this request's answers to judge it by: right
+    // after a check's own answer nothing was owed (a copy of that answer
+    // has the check's form), and the reply is taken; otherwise it is proven.
+    if (answers_.count(q.code) < kSeenAlike) return checks && lastProved_ ? Verdict{} : prove;
     const auto longest = answers_.longest(q.code), quickest = answers_.quickest(q.code);
-    // Nothing learnt to judge it by: right after a check's own answer
-    // nothing was owed (a copy of that answer has the check's form), and
-    // the reply is taken; otherwise it is proven.
-    if (!longest || !quickest) return checks && lastProved_ ? Verdict{} : prove;
+    if (!longest || !quickest) return prove;
     const Duration margin = answers_.margin(q.code), took = answeredAfter(q, r);
     // Sooner than any answer this controller gave to this request: an old
     // answer come again, or one the line still owed; its form proves
