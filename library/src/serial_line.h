@@ -26,9 +26,9 @@
 //            line saw, a text exchange), so that a late answer, however
 //            late, is told by its form and never taken for the request's;
 //   after a reply, proving that reply: when it came sooner or slower than
-//            any answer this controller gave to its request (the learnt
-//            times do not hold for it), and at least every kCheckEvery
-//            exchanges without another proof. A reply of another form
+//            any answer this controller gave to its request, or at a time
+//            it never answered in (the learnt times do not hold for it),
+//            and at least every kCheckEvery exchanges without another proof. A reply of another form
 //            ahead of the check's own answer is the request's own answer,
 //            come after the reply that was taken for it: the call fails.
 //
@@ -40,8 +40,11 @@
 // once its own answer can no longer come sooner (a steady controller, or a
 // caller whose calls are spaced wider, waits for nothing; a jittery one's
 // requests wait about the spread of its answer times); a reply that comes
-// sooner all the same, or whose time cannot be told, is watched for the
-// longest answer time. A watch that sees bytes fails the call.
+// sooner all the same is watched for the longest answer time, and so is
+// every reply where the next request would wait almost that long anyway (a
+// controller that answers quickly and now and then slowly): its own answer
+// then shows should the reply have been an old one sent again. A watch that
+// sees bytes fails the call.
 //
 // The line is in one of four states:
 //
