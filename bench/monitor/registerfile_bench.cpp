@@ -11,19 +11,14 @@
 //
 //   registerfile_bench [millions of lines] [megabytes of the long line]
 //                      (defaults 30 and 100)
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <QByteArray>
-#include <QFile>
 #include <QString>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "childrun.h"
 #include "core/registerfile.h"
 #include "core/runtime_error.h"
 
@@ -37,26 +32,10 @@ struct Figures {
     char message[200] = {};
 };
 
-// Writes the file a piece at a time, so that writing it costs no memory.
-bool writeFile(const std::string &path, const QByteArray &head, const QByteArray &piece, long pieces,
-               const QByteArray &tail = {}) {
-    QFile f(QString::fromStdString(path));
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-    bool ok = f.write(head) == head.size();
-    for (long i = 0; ok && i < pieces; ++i) ok = f.write(piece) == piece.size();
-    return ok && f.write(tail) == tail.size();
-}
-
 // Reads the file as a download does, in a child process: every line with
 // its numbers, or the refusal.
 Figures readInChild(const std::string &path) {
-    int fds[2];
-    if (pipe(fds) != 0) return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        Figures f;
-        const auto start = std::chrono::steady_clock::now();
+    return bench::inChild<Figures>([&](Figures &f) {
         RegisterFileReader reader;
         try {
             reader.open(QString::fromStdString(path));
@@ -72,19 +51,7 @@ Figures readInChild(const std::string &path) {
             const QByteArray m = (QStringLiteral("line %1: ").arg(reader.lineNumber()) + e.description()).toUtf8();
             std::strncpy(f.message, m.constData(), sizeof f.message - 1);
         }
-        f.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        rusage u{};
-        getrusage(RUSAGE_SELF, &u);
-        f.peakKb = u.ru_maxrss;
-        [[maybe_unused]] const auto n = ::write(fds[1], &f, sizeof f);
-        _exit(0);
-    }
-    ::close(fds[1]);
-    Figures f;
-    if (pid < 0 || ::read(fds[0], &f, sizeof f) != sizeof f) f = {};
-    ::close(fds[0]);
-    if (pid > 0) waitpid(pid, nullptr, 0);
-    return f;
+    });
 }
 
 // The largest file the format describes, as the File menu's upload writes
@@ -116,10 +83,10 @@ int main(int argc, char **argv) {
                       many = std::string(dir) + "/many.txt", blank = std::string(dir) + "/blank.txt",
                       wide = std::string(dir) + "/wide.txt";
     const QByteArray header = "Reg#          Value\r\n\r\n";
-    const bool written = writeFile(empty, {}, {}, 0) && writeFile(largest, largestFile(), {}, 0) &&
-                         writeFile(many, header, QByteArray("1 1\n").repeated(1000000), millions) &&
-                         writeFile(blank, header, QByteArray("\n").repeated(1000000), millions) &&
-                         writeFile(wide, header + "1 ", QByteArray(1024 * 1024, '7'), megabytes, "\r\n");
+    const bool written = bench::writeFile(empty, {}, {}, 0) && bench::writeFile(largest, largestFile(), {}, 0) &&
+                         bench::writeFile(many, header, QByteArray("1 1\n").repeated(1000000), millions) &&
+                         bench::writeFile(blank, header, QByteArray("\n").repeated(1000000), millions) &&
+                         bench::writeFile(wide, header + "1 ", QByteArray(1024 * 1024, '7'), megabytes, "\r\n");
     struct Case {
         const char *what;
         const std::string &path;

@@ -6,19 +6,14 @@
 // each peak is its own.
 //
 //   tablefile_bench [millions of fields]    (default 10)
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <QByteArray>
-#include <QFile>
 #include <QString>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
 
+#include "childrun.h"
 #include "datatable/tablefile.h"
 
 namespace {
@@ -29,42 +24,14 @@ struct Figures {
     bool read = false;
 };
 
-// Writes the file a piece at a time, so that writing it costs no memory.
-bool writeFile(const std::string &path, const QByteArray &head, const QByteArray &piece, long pieces,
-               const QByteArray &tail) {
-    QFile f(QString::fromStdString(path));
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-    bool ok = f.write(head) == head.size();
-    for (long i = 0; ok && i < pieces; ++i) ok = f.write(piece) == piece.size();
-    return ok && f.write(tail) == tail.size();
-}
-
 // Reads the file as the editor does, in a child process: its peak and time.
 Figures readInChild(const std::string &path) {
-    int fds[2];
-    if (pipe(fds) != 0) return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        Figures f;
-        const auto start = std::chrono::steady_clock::now();
+    return bench::inChild<Figures>([&](Figures &f) {
         LineScanner scanner;
         scanner.FileName = QString::fromStdString(path);
         DataTableFileReader reader;
         f.read = scanner.Scan([&] { return reader.line(scanner); }) && reader.finish();
-        f.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        rusage u{};
-        getrusage(RUSAGE_SELF, &u);
-        f.peakKb = u.ru_maxrss;
-        [[maybe_unused]] const auto n = ::write(fds[1], &f, sizeof f);
-        _exit(0);
-    }
-    ::close(fds[1]);
-    Figures f;
-    if (pid < 0 || ::read(fds[0], &f, sizeof f) != sizeof f) f = {};
-    ::close(fds[0]);
-    if (pid > 0) waitpid(pid, nullptr, 0);
-    return f;
+    });
 }
 
 }  // namespace
@@ -82,10 +49,10 @@ int main(int argc, char **argv) {
     QByteArray row;
     for (int c = 0; c < 255; ++c) row += " 65535";
     row += "\r\n";
-    const bool written = writeFile(empty, {}, {}, 0, {}) &&
-                         writeFile(wide, "data_table[2][3] =\r\n{\r\n", QByteArray("1 ").repeated(1000000), millions,
+    const bool written = bench::writeFile(empty, {}, {}, 0, {}) &&
+                         bench::writeFile(wide, "data_table[2][3] =\r\n{\r\n", QByteArray("1 ").repeated(1000000), millions,
                                    "\r\n}\r\n") &&
-                         writeFile(largest, "data_table[32767][255] =\r\n{\r\n", row, 32767, "}\r\n");
+                         bench::writeFile(largest, "data_table[32767][255] =\r\n{\r\n", row, 32767, "}\r\n");
     struct Case {
         const char *what;
         const std::string &path;
