@@ -157,16 +157,9 @@ const SerialLine::Check &SerialLine::checkFor(std::uint8_t next) const {
 }
 
 void SerialLine::proved(const Request &check, const Reply &r) {
-    answers_.note(check.code, answeredAfter(check, r));
-    state_ = State::InStep;
-    owed_ = {};
-    lastEnd_ = r.last;
-    last_ = check;
+    trusted(check, r, true);
     lastProved_ = true;
-    sinceProof_ = 0;
-    timedOut_ = 0;
     twoMayBeOwed_ = false;
-    checkOwed_ = {};
 }
 
 std::optional<SerialLine::Duration> SerialLine::answerWithin(const Request &q) const {
