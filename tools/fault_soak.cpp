@@ -380,11 +380,13 @@ struct Figures {
 };
 
 // Counts the values calls returned: wrong ones, and the longest run of them
-// with no right one between.
+// with no right one and no other fault between.
 class Verdicts {
 public:
     explicit Verdicts(Figures &f) : f_(f) {}
     void right() { run_ = 0; }
+    // A fault: what stale values come after it are its own run.
+    void faulted() { run_ = 0; }
     void wrong(bool read) {
         ++(read ? f_.wrongReads : f_.wrongWrites);
         if (run_ == 0) runFrom_ = f_.calls;
@@ -769,6 +771,7 @@ private:
         if (f_.faults == 0 && o_.pattern->first != Kind::Count) k = o_.pattern->first;
         ++f_.faults;
         ++f_.faultsByKind[static_cast<int>(k)];
+        verdicts_.faulted();
         const int t = o_.timeoutMs;
         auto late = [&] { return Fault{FaultKind::Delay, 1, std::uniform_int_distribution<int>(t + 3, t * 3 / 2)(rng_)}; };
         auto noise = [&](int n) {
