@@ -84,9 +84,7 @@ public:
         if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
     }
     ~NetServer() override {
-        const char x = 0;
-        if (wake_[1] >= 0) [[maybe_unused]] const auto n = ::write(wake_[1], &x, 1);
-        if (thread_.joinable()) thread_.join();
+        stop();
         ::close(fd_);
         if (wake_[0] >= 0) ::close(wake_[0]);
         if (wake_[1] >= 0) ::close(wake_[1]);
@@ -94,6 +92,14 @@ public:
     std::string endpoint() const override { return endpoint_; }
 
 protected:
+    // Ends the thread. Each server's own destructor calls it first: the
+    // thread runs the server's own code, which must not outlive its part of
+    // the object.
+    void stop() {
+        const char x = 0;
+        if (wake_[1] >= 0) [[maybe_unused]] const auto n = ::write(wake_[1], &x, 1);
+        if (thread_.joinable()) thread_.join();
+    }
     // Sleeps ms unless told to stop; false when told to stop.
     bool pause(long ms) { return pauseUnlessWoken(wake_[0], ms); }
     bool stopping() {
@@ -111,6 +117,7 @@ protected:
 class UdpServer : public NetServer {
 public:
     using NetServer::NetServer;
+    ~UdpServer() override { stop(); }
     void start() { thread_ = std::thread([this] { run(); }); }
 
 private:
@@ -139,6 +146,7 @@ private:
 class TcpServer : public NetServer {
 public:
     using NetServer::NetServer;
+    ~TcpServer() override { stop(); }
     void start() { thread_ = std::thread([this] { run(); }); }
 
 private:
