@@ -31,7 +31,9 @@
 # number of cores (the runs sleep most of the time; the paces, whose calls
 # mostly wait out a time-out, go twice as many at a time). The busy runs go
 # beside one set of busy loops, one per core (ORV_SOAK_LOOPS), started for
-# them. ORV_SOAK_QUICK=1 runs a small part of it, as tools/stress.sh does.
+# them. ORV_SOAK_QUICK=1 runs a small part of it, as tools/stress.sh does;
+# ORV_SOAK_ONLY names the groups to run of faults, slower, paces and
+# healthy (all four by default), e.g. ORV_SOAK_ONLY="paces healthy".
 set -euo pipefail
 src="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 bin="$(cd "${1:-$src/build/bin}" && pwd)"
@@ -158,8 +160,12 @@ start_loops() {
 out=$(mktemp)
 trap 'stop_loops; rm -f "$out"' EXIT
 trap 'exit 130' INT TERM
-# The cases a function lists, N at a time.
-runs() { "$1" | xargs -P "$2" -I{} bash -c 'run {}' | tee -a "$out"; }
+only=" ${ORV_SOAK_ONLY:-faults slower paces healthy} "
+# The cases a function lists, N at a time, when its group is asked for.
+runs() {
+  [[ "$only" == *" ${1#cases_} "* ]] || return 0
+  "$1" | xargs -P "$2" -I{} bash -c 'run {}' | tee -a "$out"
+}
 started=$SECONDS
 for load in idle busy; do
   if [ "$load" = busy ]; then
