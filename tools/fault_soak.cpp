@@ -371,6 +371,7 @@ struct Figures {
     // answers take on the line, and the turnarounds the controller drew.
     Clock::duration callTime{};
     Clock::duration longestCall{};
+    std::size_t longestCallFrames = 0;  // the frames the controller heard during it
     // From a call's start to its request's first byte at the controller.
     Clock::duration holdSum{}, holdMost{};
     long holds = 0;
@@ -905,10 +906,14 @@ private:
         ZQ_ERROR_INFO why{};
         if (!ok) ZqGetErrorInfo(id_, &why);
         noteHold(frame, logged, start);
+        const std::size_t heard = controller_.requestCount() - logged;
         std::unique_lock lock(m_);
         if (!ok) ++f_.failedBy[why.text];
         f_.callTime += took;
-        f_.longestCall = std::max(f_.longestCall, took);
+        if (took > f_.longestCall) {
+            f_.longestCall = took;
+            f_.longestCallFrames = heard;
+        }
         if (ok) {
             if (took > std::chrono::milliseconds(o_.timeoutMs)) ++f_.overTimeout;
             return true;
@@ -1065,9 +1070,9 @@ int main(int argc, char **argv) {
             const double turnaround =
                 f.answers ? std::chrono::duration<double, std::milli>(f.turnarounds).count() / static_cast<double>(f.answers) : 0;
             std::printf("       mean call %.2f ms; the line's theory %.2f ms (%.2f on the line, %.2f turnaround); "
-                        "longest call %.1f ms\n",
+                        "longest call %.1f ms (%zu frames heard in it)\n",
                         ms(f.callTime) / static_cast<double>(f.calls), line + turnaround, line, turnaround,
-                        ms(f.longestCall));
+                        ms(f.longestCall), f.longestCallFrames);
             // From a call's start to its request's first byte at the controller.
             if (f.holds > 0)
                 std::printf("       hold before a request: mean %.2f ms, max %.2f ms over %ld requests\n",
