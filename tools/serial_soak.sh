@@ -32,8 +32,8 @@
 # mostly wait out a time-out, go twice as many at a time). The busy runs go
 # beside one set of busy loops, one per core (ORV_SOAK_LOOPS), started for
 # them. ORV_SOAK_QUICK=1 runs a small part of it, as tools/stress.sh does;
-# ORV_SOAK_ONLY names the groups to run of faults, slower, paces and
-# healthy (all four by default), e.g. ORV_SOAK_ONLY="paces healthy".
+# ORV_SOAK_ONLY names the groups to run of faults, slower, paces, crowded
+# and healthy (all by default), e.g. ORV_SOAK_ONLY="paces crowded".
 set -euo pipefail
 src="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 bin="$(cd "${1:-$src/build/bin}" && pwd)"
@@ -52,7 +52,7 @@ timeouts=(100 300)
 # answers sent again early, with the turnaround and fault spacing of each.
 paces=("copy-past-timeout --turnaround 20" "copy-past-gap --turnaround 20" "two-again --turnaround 10-30"
   "held-past-twice --turnaround 20")
-early=("old-early-1ms" "old-early-in-range")
+early=("old-early-1ms")
 pace_modes=("--poll" "--writes" "" "--threads 2")
 pace_timeouts=(100 1000)
 if [ "${ORV_SOAK_QUICK:-0}" = 1 ]; then
@@ -131,6 +131,19 @@ cases_paces() {
     done
   done
 }
+# An old answer sent again among the controller's usual times: told only
+# while the controller's own answers come at their times, so these runs
+# have the machine to themselves (or only the busy loops beside them).
+cases_crowded() {
+  local b m to
+  for to in "${pace_timeouts[@]}"; do
+    for b in "${bauds[@]}"; do
+      for m in "${pace_modes[@]}"; do
+        echo "--timeout $to --pattern old-early-in-range --after 60 --every 6-12 --turnaround 5,45@10% --baud $b $m"
+      done
+    done
+  done
+}
 cases_healthy() {
   local t b m d
   for t in "${healthy[@]}"; do
@@ -160,7 +173,7 @@ start_loops() {
 out=$(mktemp)
 trap 'stop_loops; rm -f "$out"' EXIT
 trap 'exit 130' INT TERM
-only=" ${ORV_SOAK_ONLY:-faults slower paces healthy} "
+only=" ${ORV_SOAK_ONLY:-faults slower paces crowded healthy} "
 # The cases a function lists, N at a time, when its group is asked for.
 runs() {
   [[ "$only" == *" ${1#cases_} "* ]] || return 0
@@ -175,6 +188,7 @@ for load in idle busy; do
   runs cases_faults "$jobs"
   runs cases_slower "$jobs"
   runs cases_paces $((2 * jobs))
+  runs cases_crowded 1
 done
 stop_loops
 unset busy_note
