@@ -5,8 +5,8 @@
 # test failed in any round. Then a short serial fault soak (tools/serial_soak.sh
 # with ORV_SOAK_QUICK=1) beside the same busy loops: controllers whose answer
 # time varies, every kind of fault, faults after which the controller keeps
-# a pace no time-out bounds, and old answers sent again early among quick
-# ones. Not part of ./test.sh.
+# a pace no time-out bounds, and old answers sent again 1 ms after a
+# request. Not part of ./test.sh.
 #
 #   tools/stress.sh [build folder] [rounds]
 #
@@ -66,7 +66,10 @@ done
 soak_status=0
 if [ -z "${ORV_STRESS_REGEX:-}" ]; then
   echo "stress: a short serial fault soak beside the busy loops"
-  ORV_SOAK_QUICK=1 "$src/tools/serial_soak.sh" "$build/bin" 100 "$cores" >"$log/serial-soak.log" 2>&1 || soak_status=$?
+  # Not the old answers among the usual times: those are told only while the
+  # controller's answers come at their times, which these loops and the
+  # soak's own forbid (the suite runs them alone beside the loops).
+  ORV_SOAK_QUICK=1 ORV_SOAK_ONLY="faults slower paces healthy" "$src/tools/serial_soak.sh" "$build/bin" 100 "$cores" >"$log/serial-soak.log" 2>&1 || soak_status=$?
   tail -1 "$log/serial-soak.log"
   [ "$soak_status" -eq 0 ] || grep '^FAILED' "$log/serial-soak.log" || true
 fi
