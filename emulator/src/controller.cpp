@@ -326,7 +326,10 @@ std::vector<std::uint8_t> Controller::lastRequest() const {
     return shown.empty() ? std::vector<std::uint8_t>{} : shown.back();
 }
 
-std::size_t Controller::requestCount() const { return requests().size(); }
+std::size_t Controller::requestCount() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<std::size_t>(std::ranges::count_if(log_, [&](const auto &r) { return !passedOver(r); }));
+}
 
 void Controller::clearLog() {
     std::lock_guard lock(mutex_);

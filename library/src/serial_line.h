@@ -28,9 +28,10 @@
 //   after a reply, proving that reply: when it came sooner or slower than
 //            any answer this controller gave to its request, or at a time
 //            it never answered in (the learnt times do not hold for it),
-//            and at least every kCheckEvery exchanges without another proof. A reply of another form
-//            ahead of the check's own answer is the request's own answer,
-//            come after the reply that was taken for it: the call fails.
+//            and at least every kCheckEvery exchanges without another
+//            proof. A reply of another form ahead of the check's own
+//            answer is the request's own answer, come after the reply
+//            that was taken for it: the call fails.
 //
 // Learnt times are the cheap filter for the exchanges between two checks.
 // When the line is one behind, the answer still owed comes within the
