@@ -50,15 +50,18 @@ void SerialLine::AnswerTimes::Kept::note(Duration d) {
     // has, the longest and quickest of all.
     most = sorted.back();
     least = sorted.front();
+    twice = Duration::min();
     bool anyAlike = false;
     for (std::size_t i = 0, lo = 0, hi = 0; i < count; ++i) {
         while (sorted[i] - sorted[lo] > alike) ++lo;
         while (hi < count && sorted[hi] - sorted[i] <= alike) ++hi;
+        if (hi - lo >= 2) twice = sorted[i];
         if (hi - lo < kSeenAlike) continue;
         if (!anyAlike) least = sorted[i];
         most = sorted[i];
         anyAlike = true;
     }
+    twice = std::max(twice, most);
 }
 
 std::size_t SerialLine::AnswerTimes::Kept::near(Duration d) const {
@@ -92,6 +95,12 @@ std::optional<SerialLine::Duration> SerialLine::AnswerTimes::quickest(std::uint8
     const Kept *k = forQuickest(code);
     if (!k) return std::nullopt;
     return k->least;
+}
+
+std::optional<SerialLine::Duration> SerialLine::AnswerTimes::slowest(std::uint8_t code) const {
+    const Kept *k = forLongest(code);
+    if (!k) return std::nullopt;
+    return k->twice;
 }
 
 bool SerialLine::AnswerTimes::usual(std::uint8_t code, Duration took) const {
@@ -173,11 +182,17 @@ std::optional<SerialLine::Duration> SerialLine::answerWithin(const Request &q) c
     return within;
 }
 
-bool SerialLine::watchAfterReply(const Request &q) const {
-    const auto within = answerWithin(q), quickest = answers_.quickest(q.code);
-    // The next request of its kind would wait all but its quickest answer
-    // and the bytes' time.
-    return within && quickest && 4 * (*quickest + q.crossing + q.character) <= *within;
+std::optional<SerialLine::Duration> SerialLine::watchAfterReply(const Request &q) const {
+    const auto within = answerWithin(q), slowest = answers_.slowest(q.code), quickest = answers_.quickest(q.code);
+    if (!within || !slowest || !quickest) return std::nullopt;
+    // A controller that answers quickly and now and then slowly: a copy
+    // sent again near its quick time looks usual, and only its request's
+    // own answer, which follows, shows it. The line's rate does not enter:
+    // at a slow rate the watch costs the request's crossing more than the
+    // hold it replaces, but the copy is as likely.
+    const Duration watch = *within + std::max<Duration>(*slowest - *answers_.longest(q.code), Duration{});
+    if (4 * (*quickest + q.character) > watch) return std::nullopt;
+    return watch;
 }
 
 std::optional<SerialLine::TimePoint> SerialLine::trustedAfter(std::chrono::milliseconds quietPeriod,
@@ -252,11 +267,11 @@ SerialLine::Verdict SerialLine::judge(const Request &q, const Reply &r, std::chr
     // This request's own answer, if the reply was not it, comes within the
     // longest answer time after the reply.
     const Verdict watch{r.last + std::min<Duration>(*answerWithin(q), quietPeriod), false, false};
-    // Where the next request would wait almost as long (a controller that
-    // answers quickly, and now and then slowly), the watch costs little more
-    // and shows any answer the reply was not: an old one sent again at a
-    // usual time included.
-    if (checks && watchAfterReply(q)) return watch;
+    // A controller that answers quickly, and now and then slowly: the watch
+    // shows any answer the reply was not, an old one sent again at a usual
+    // time included.
+    if (const auto slow = checks ? watchAfterReply(q) : std::nullopt)
+        return {r.last + std::min<Duration>(*slow, quietPeriod), false, false};
     // A check's own answer came last: nothing was owed.
     if (checks && lastProved_) return {};
     const Duration within = std::min<Duration>(*answerWithin(last_), quietPeriod);

@@ -42,10 +42,11 @@
 // caller whose calls are spaced wider, waits for nothing; a jittery one's
 // requests wait about the spread of its answer times); a reply that comes
 // sooner all the same is watched for the longest answer time, and so is
-// every reply where the next request would wait almost that long anyway (a
-// controller that answers quickly and now and then slowly): its own answer
-// then shows should the reply have been an old one sent again. A watch that
-// sees bytes fails the call.
+// every reply of a controller whose quickest answer is at most a quarter of
+// its slowest seen twice (one that answers quickly and now and then
+// slowly), for that slowest: its own answer then shows should the reply
+// have been an old one sent again near the quick time. A watch that sees
+// bytes fails the call.
 //
 // The line is in one of four states:
 //
@@ -129,6 +130,10 @@ public:
         std::optional<Duration> longest(std::uint8_t code) const;
         // The quickest, from the first reply of its code on.
         std::optional<Duration> quickest(std::uint8_t code) const;
+        // The longest seen twice (at least the longest): a controller that
+        // answers slowly only now and then shows it before the slow answers
+        // count three.
+        std::optional<Duration> slowest(std::uint8_t code) const;
         // What the controller may still exceed the longest by unseen: 1 ms,
         // a sixteenth of the longest and a sixteenth of the spread between
         // the longest and the quickest.
@@ -161,6 +166,8 @@ public:
             // controller sent late, or a busy machine saw early, bounds
             // nothing for long (checks prove the replies beyond them).
             Duration alike{}, most{}, least{};
+            // The longest with one other alike.
+            Duration twice{};
             void note(Duration d);
             // How many counted answers are alike to `d`.
             std::size_t near(Duration d) const;
@@ -292,10 +299,10 @@ private:
     // before it is out, first byte in, with the margin its learning leaves;
     // none while unknown.
     std::optional<Duration> answerWithin(const Request &q) const;
-    // Whether a reply to q is watched for the longest answer time whatever
-    // its time: where the request after it would be held back all but a
-    // quarter of that anyway.
-    bool watchAfterReply(const Request &q) const;
+    // How long after a reply to q the line is watched whatever the reply's
+    // time: the slowest answer time seen twice, where the quickest answer
+    // (and a character) is at most a quarter of that. None: not watched so.
+    std::optional<Duration> watchAfterReply(const Request &q) const;
     // The rule of the time-out (no checks): the reply is watched for the
     // whole quiet period, or twice that after a time-out.
     Verdict byQuietLine(const Reply &r, std::chrono::milliseconds quietPeriod) const;

@@ -464,6 +464,11 @@ TEST(SerialLine, RequestsWaitAndRepliesAreWatchedOnlyWhereTimeCannotTell) {
         for (int i = 0; i < 60; ++i) a.push_back({kRead, i % 10 == 9 ? 45 : 5});
         a.insert(a.begin() + 30, {kRead, 6.2});
         return a;
+    }(), slowSeenTwice = [] {
+        // 5 ms, and twice so far 45 ms.
+        Answers a(60, {kRead, 5});
+        a[20].second = a[40].second = 45;
+        return a;
     }(), quickOrSlow = [] {
         Answers a;
         for (int i = 0; i < 60; ++i) a.push_back({kRead, i % 10 == 9 ? 60 : 2});
@@ -516,13 +521,22 @@ TEST(SerialLine, RequestsWaitAndRepliesAreWatchedOnlyWhereTimeCannotTell) {
          kNothing},
         // Between the times a controller keeps to is no usual time, and a
         // lone late answer does not make one. Owed within 45 + 1.042 +
-        // 5.3125; its own no sooner than 8.336 + 5.
-        {"mostly quick, its quick answer", mostlyQuick, 4, true, kRead, 39.518, 39.518, 52.854, -1, kNothing},
-        {"mostly quick, its slow answer", mostlyQuick, 4, true, kRead, 39.518, 39.518, 92.854, -1, kNothing},
+        // 6.3125; its own no sooner than 8.336 + 5. Its quickest answer is
+        // under a quarter of that: every reply is watched as long, so that
+        // an old answer sent again near 5 ms shows by the own that follows.
+        {"mostly quick, its quick answer", mostlyQuick, 4, true, kRead, 39.518, 39.518, 52.854,
+         52.854 + 7.294 + 52.3545, kNothing},
+        {"mostly quick, its slow answer", mostlyQuick, 4, true, kRead, 39.518, 39.518, 92.854,
+         92.854 + 7.294 + 52.3545, kNothing},
         {"mostly quick, an old answer come between", mostlyQuick, 4, true, kRead, 39.518, 39.518, 54.154, -1,
          kCheck},
         {"mostly quick, as late as its lone late one", mostlyQuick, 4, true, kRead, 39.518, 39.518, 54.054, -1,
          kCheck},
+        // Its slow answers seen twice do not bound the answers owed yet
+        // (owed within 5 + 1.042 + 1.3125), but the reply is watched for
+        // them: 40 ms more.
+        {"slow answers seen twice, its quick answer, watched", slowSeenTwice, 4, true, kRead, -5.4815, 2, 15.336,
+         15.336 + 7.294 + 47.3545, kNothing},
         // 90 % at 2 ms, 10 % at 60 ms: the next request would wait all but
         // 10.3 of the 69.4 ms an answer owed may take, so every reply is
         // watched that long instead, and any answer it was not shows.
