@@ -27,8 +27,6 @@ constexpr int kTextPauseMs = 10;
 constexpr int kStalledFrameMs = 300;
 constexpr int kSplitGapMs = 5;
 constexpr int kChatterMs = 2;
-// How long before an answer is due its wait stops sleeping.
-constexpr std::chrono::microseconds kAnswerSpin{300};
 
 class PtyServer : public Server {
 public:
@@ -106,14 +104,6 @@ private:
         }
     }
     bool pauseUntil(Clock::time_point end) { return waitUntil(end, false) != Woke::Stop; }
-    // Waits until an answer is due, to within a few microseconds: a
-    // controller's turnaround is its own, not the machine's timer slack
-    // (which would add a tenth of a millisecond or more to every answer).
-    bool answerAt(Clock::time_point end) {
-        if (!pauseUntil(end - kAnswerSpin)) return false;
-        while (Clock::now() < end) std::this_thread::yield();
-        return true;
-    }
     bool pause(std::chrono::milliseconds ms) { return pauseUntil(Clock::now() + ms); }
 
     // How long a character takes on the line as the client set it; zero
@@ -211,7 +201,7 @@ private:
     bool answer(const Response &r, Clock::time_point crossedAt) {
         if (!r.noise.empty()) send(r.noise.data(), r.noise.size());
         if (r.unheard) return true;
-        if (!answerAt(std::max(crossedAt, Clock::now()) + r.delay)) return false;
+        if (!pauseUntil(std::max(crossedAt, Clock::now()) + r.delay)) return false;
         const bool hold = r.transportFault == FaultKind::Hold;
         if (hold && !held()) return false;
         if (r.transportFault == FaultKind::HoldForNext && in_.empty() && waitUntil(std::nullopt, true) != Woke::Input)
@@ -262,7 +252,7 @@ private:
     bool sendOldAnswer(Clock::time_point crossedAt, std::chrono::milliseconds after) {
         if (answers_.size() < 2) return true;
         const std::vector<std::uint8_t> old = answers_.front();
-        return answerAt(crossedAt + after) && sendPaced(old);
+        return pauseUntil(crossedAt + after) && sendPaced(old);
     }
     // Copies of earlier answers that go out after the request that has just
     // crossed, before that request's own answer: each a turnaround (the
@@ -273,7 +263,7 @@ private:
             const std::vector<std::uint8_t> copy = std::move(copiesForNext_.front());
             copiesForNext_.pop_front();
             const bool write = copy.size() == 4 && copy[1] == kAck;
-            if (!answerAt(std::max(crossedAt, Clock::now()) + controller_.drawTurnaround(write)) || !sendPaced(copy))
+            if (!pauseUntil(std::max(crossedAt, Clock::now()) + controller_.drawTurnaround(write)) || !sendPaced(copy))
                 return false;
         }
         return true;
