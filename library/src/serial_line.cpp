@@ -100,6 +100,10 @@ std::optional<SerialLine::Duration> SerialLine::AnswerTimes::quickest(std::uint8
 std::optional<SerialLine::Duration> SerialLine::AnswerTimes::slowest(std::uint8_t code) const {
     const Kept *k = forLongest(code);
     if (!k) return std::nullopt;
+    // While a code has few answers of its own, its slow ones may not have
+    // shown twice yet though other codes' have: the controller's own.
+    const auto it = byCode_.find(code);
+    if (it != byCode_.end() && it->second.seen < kOwnSlowest) return std::max(k->twice, all_.twice);
     return k->twice;
 }
 

@@ -132,7 +132,8 @@ public:
         std::optional<Duration> quickest(std::uint8_t code) const;
         // The longest seen twice (at least the longest): a controller that
         // answers slowly only now and then shows it before the slow answers
-        // count three.
+        // count three. All codes' while the code has fewer than 64 answers
+        // of its own.
         std::optional<Duration> slowest(std::uint8_t code) const;
         // What the controller may still exceed the longest by unseen: 1 ms,
         // a sixteenth of the longest and a sixteenth of the spread between
@@ -174,7 +175,7 @@ public:
         };
         const Kept *forLongest(std::uint8_t code) const;
         const Kept *forQuickest(std::uint8_t code) const;
-        static constexpr std::size_t kOwnLongest = 16;
+        static constexpr std::size_t kOwnLongest = 16, kOwnSlowest = 64;
         Kept all_;
         std::map<std::uint8_t, Kept> byCode_;
     };

@@ -474,8 +474,9 @@ TEST(SerialLine, RequestsWaitAndRepliesAreWatchedOnlyWhereTimeCannotTell) {
         for (int i = 0; i < 60; ++i) a.push_back({kRead, i % 10 == 9 ? 60 : 2});
         return a;
     }();
-    Answers readsAndWrites, mixed;
+    Answers readsAndWrites, manyReadsAndWrites, mixed;
     for (int i = 0; i < 40; ++i) readsAndWrites.push_back({i % 2 ? kWrite : kRead, i % 2 ? 40 : 3});
+    for (int i = 0; i < 140; ++i) manyReadsAndWrites.push_back({i % 2 ? kWrite : kRead, i % 2 ? 40 : 3});
     for (int i = 0; i < 40; ++i) mixed.push_back({i % 2 ? kWrite : kRead, 20});
     auto afterRead = readsAndWrites;
     afterRead.push_back({kRead, 3});
@@ -542,15 +543,22 @@ TEST(SerialLine, RequestsWaitAndRepliesAreWatchedOnlyWhereTimeCannotTell) {
         // watched that long instead, and any answer it was not shows.
         {"quick or slow, its quick answer, watched", quickOrSlow, 4, true, kRead, 59.581, 59.581, 69.917, 146.628,
          kNothing},
-        // After a slow read a quick one answered alike waits.
-        {"a quick read after a slow one", slowAndQuick, 4, true, kRead, 33.706, 33.706, 45.042, -1, kNothing},
+        // After a slow read a quick one answered alike waits. While the
+        // quick code has fewer than 64 answers of its own, the slow code's
+        // answers may still be its own too: its replies are watched for
+        // them (owed within 3 + 1.042 + 1.1875, and 37 ms more).
+        {"a quick read after a slow one", slowAndQuick, 4, true, kRead, 33.706, 33.706, 45.042,
+         45.042 + 7.294 + 42.2295, kNothing},
         {"a quick read after a slow one, sent at once", slowAndQuick, 4, true, kRead, 33.706, 2, 13.336,
-         13.336 + 7.294 + 5.2295, kNothing},
+         13.336 + 7.294 + 42.2295, kNothing},
         // Answered in another form than the last request's answer waits all
         // the same: the line may be two behind.
-        {"a read after a slow write", readsAndWrites, 4, true, kRead, 33.706, 33.706, 45.042, -1, kNothing},
+        {"a read after a slow write", readsAndWrites, 4, true, kRead, 33.706, 33.706, 45.042,
+         45.042 + 7.294 + 42.2295, kNothing},
         {"a read after a slow write, sent at once", readsAndWrites, 4, true, kRead, 33.706, 2, 13.336,
-         13.336 + 7.294 + 5.2295, kNothing},
+         13.336 + 7.294 + 42.2295, kNothing},
+        {"a read after a slow write, 70 reads learnt", manyReadsAndWrites, 4, true, kRead, 33.706, 33.706, 45.042, -1,
+         kNothing},
         {"a write after a quick read", afterRead, 4, true, kWrite, -42.6065, 2, 50.336, -1, kNothing},
         // The answer to the read before the write, come again 8 ms after
         // this read is in, is sooner than any read's answer.
