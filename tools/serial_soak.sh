@@ -63,10 +63,6 @@ if [ "${ORV_SOAK_QUICK:-0}" = 1 ]; then
   timeouts=(100)
   pace_modes=("--poll" "")
   pace_timeouts=(100)
-  # At 9600 an old answer sent again a character's time from a usual one
-  # passes now and then (the README's "What remains"); the whole matrix
-  # shows it, the quick one looks for what is new.
-  crowded_bauds=(115200)
 fi
 # Two faults a run: another pace from call 100 (of 250) on, the usual one
 # from call 200 on.
@@ -141,7 +137,7 @@ cases_paces() {
 cases_crowded() {
   local b m to
   for to in "${pace_timeouts[@]}"; do
-    for b in "${crowded_bauds[@]:-${bauds[@]}}"; do
+    for b in "${bauds[@]}"; do
       for m in "${pace_modes[@]}"; do
         echo "--timeout $to --pattern old-early-in-range --after 60 --every 6-12 --turnaround 5,45@10% --baud $b $m"
       done

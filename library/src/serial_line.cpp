@@ -194,7 +194,8 @@ std::optional<SerialLine::Duration> SerialLine::watchAfterReply(const Request &q
     // own answer, which follows, shows it. The line's rate does not enter:
     // at a slow rate the watch costs the request's crossing more than the
     // hold it replaces, but the copy is as likely.
-    const Duration watch = *within + std::max<Duration>(*slowest - *answers_.longest(q.code), Duration{});
+    // The slowest is never below the longest the answers owed are bounded by.
+    const Duration watch = *within + (*slowest - *answers_.longest(q.code));
     if (4 * (*quickest + q.character) > watch) return std::nullopt;
     return watch;
 }
