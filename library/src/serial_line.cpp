@@ -9,18 +9,19 @@ namespace {
 using std::chrono::microseconds;
 using std::chrono::milliseconds;
 
-// What the quickest answer learnt may still be beaten by, in the time a
-// request is held back: the request then comes a little early, and its
-// reply is watched.
-constexpr microseconds kSendSlack{500};
-// A reply's bytes tell nothing of the line's rate when they all take less
-// than this on it.
-constexpr microseconds kShortestJudged{500};
 // How near two answer times must come to be alike, at the least: what a
 // reader that looks promptly may misjudge one by. A time is the
 // controller's once this many answers are alike to it.
 constexpr microseconds kUsualWithin{500};
 constexpr std::size_t kSeenAlike = 3;
+// What the quickest answer learnt may still be beaten by, in the time a
+// request is held back: an answer alike to the quickest still comes once
+// the line has been quiet long enough; one sooner than that comes early,
+// and is proven.
+constexpr microseconds kSendSlack = kUsualWithin;
+// A reply's bytes tell nothing of the line's rate when they all take less
+// than this on it.
+constexpr microseconds kShortestJudged{500};
 
 }  // namespace
 
@@ -255,9 +256,12 @@ SerialLine::Verdict SerialLine::judge(const Request &q, const Reply &r, std::chr
     const Duration margin = answers_.margin(q.code), took = answeredAfter(q, r);
     // Sooner than any answer this controller gave to this request: an old
     // answer come again, or one the line still owed; its form proves
-    // nothing, and the learnt times do not hold for it. (The rule of the
-    // time-out leaves it the margin.)
-    if (took < *quickest - (checks ? Duration{} : margin)) return prove;
+    // nothing, and the learnt times do not hold for it. Sooner by less than
+    // two answers count alike is the quickest time as a reader tells it
+    // (the request was held back as much more, so that such a reply still
+    // comes once the line has been quiet long enough). The rule of the
+    // time-out leaves it the margin.
+    if (took < *quickest - (checks ? Duration{kUsualWithin} : margin)) return prove;
     // Slower than any it gave: the longest answer time is not known to
     // hold for it.
     if (took > *longest + margin) return prove;

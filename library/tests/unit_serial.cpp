@@ -445,12 +445,13 @@ struct Learnt {
 // its replies are trusted as they come; a jittery one's wait until their
 // own answer cannot come before one the line may still owe, whatever the
 // form of the answer before; a reply that comes before that is watched for
-// the longest answer time. A reply sooner (by any amount) or slower than
-// any this controller gave is proven by a check after it, whatever its
-// form, and so is every reply with a proof due. Without checks (a request
-// sent as it stands), the rule of the time-out: such replies are watched
-// for the whole quiet period, a proof due holds the request back, and a
-// caller's wait of the quiet period proves the line.
+// the longest answer time. A reply sooner (by more than half a
+// millisecond) or slower than any this controller gave is proven by a check
+// after it, whatever its form, and so is every reply with a proof due.
+// Without checks (a request sent as it stands), the rule of the time-out:
+// such replies are watched for the whole quiet period, a proof due holds
+// the request back, and a caller's wait of the quiet period proves the
+// line.
 TEST(SerialLine, RequestsWaitAndRepliesAreWatchedOnlyWhereTimeCannotTell) {
     static constexpr std::uint8_t kRead = 0x09, kWrite = 0x0B, kSlowRead = 0x4B;
     using Answers = std::vector<std::pair<std::uint8_t, double>>;
@@ -509,8 +510,10 @@ TEST(SerialLine, RequestsWaitAndRepliesAreWatchedOnlyWhereTimeCannotTell) {
         {"steady, slower than ever", steady, 4, true, kRead, -4.544, 2, 60, -1, kCheck},
         {"steady, a stale answer come late, sooner than its own could", steady, 4, true, kRead, -4.544, 2, 24, -1,
          kCheck},
-        // Sooner than any by a hair is sooner.
-        {"steady, a tenth of a millisecond sooner than any", steady, 4, true, kRead, -4.544, 2, 30.236, -1, kCheck},
+        // Sooner than any by more than two answers count alike is sooner;
+        // by a hair, it is the quickest time as a reader tells it.
+        {"steady, six tenths of a millisecond sooner than any", steady, 4, true, kRead, -4.544, 2, 29.736, -1, kCheck},
+        {"steady, a tenth of a millisecond sooner than any", steady, 4, true, kRead, -4.544, 2, 30.236, -1, kNothing},
         // A caller that waited long has no proof by it: a controller may
         // answer later than any time-out.
         {"steady, its answer after a caller's wait", steady, 4, true, kRead, -4.544, 150, 178.336, -1, kNothing},
