@@ -378,6 +378,9 @@ struct Figures {
     std::uint64_t lineBytes = 0;
     std::uint64_t answers = 0;
     std::chrono::microseconds turnarounds{};
+    // Answers whose last byte went out over 1 ms past its time, of those
+    // timed: the controller's own lateness on a busy machine.
+    std::uint64_t lateAnswers = 0, timedAnswers = 0;
 };
 
 // Counts the values calls returned: wrong ones, and the longest run of them
@@ -701,6 +704,7 @@ private:
     Figures finish(Clock::time_point start) {
         f_.seconds = std::chrono::duration<double>(Clock::now() - start).count();
         std::tie(f_.answers, f_.turnarounds) = controller_.turnaroundsDrawn();
+        std::tie(f_.lateAnswers, f_.timedAnswers) = controller_.lateAnswers();
         ZqCloseConnection(id_);
         return f_;
     }
@@ -1077,6 +1081,10 @@ int main(int argc, char **argv) {
             if (f.holds > 0)
                 std::printf("       hold before a request: mean %.2f ms, max %.2f ms over %ld requests\n",
                             ms(f.holdSum) / static_cast<double>(f.holds), ms(f.holdMost), f.holds);
+            if (f.timedAnswers > 0)
+                std::printf("       controller late: %llu of %llu answers out over 1 ms past their time\n",
+                            static_cast<unsigned long long>(f.lateAnswers),
+                            static_cast<unsigned long long>(f.timedAnswers));
             if (o.pattern->withinCalls)
                 std::printf("       longest run of stale values over %ld calls (the most allowed %d)\n", f.longestSpan,
                             o.pattern->mostInARow);

@@ -7,8 +7,9 @@
 # orv_fault_soak. Prints one table row a run: the mean call beside the
 # line's theory (the bytes' time at 10 bits a byte and the turnaround), the
 # longest single call, the hold from a call's start to its request's first
-# byte at the controller (mean and max), and failed and wrong calls (both
-# 0 on a sound line). Exits nonzero when a run gave a wrong value or a
+# byte at the controller (mean and max), the controller's answers that went
+# out over 1 ms late (a busy machine's, of all it timed), and failed and
+# wrong calls (both 0 on a sound line). Exits nonzero when a run gave a wrong value or a
 # failed call.
 #
 #   tools/serial_cost.sh [bin folder] [calls]
@@ -32,15 +33,16 @@ row() {
   read -r mean theory longest < <(sed -nE \
     's/ *mean call ([0-9.]+) ms; the line.s theory ([0-9.]+) ms.*longest call ([0-9.]+) ms.*/\1 \2 \3/p' <<<"$out")
   hold=$(sed -nE 's/.*hold before a request: mean ([0-9.]+) ms, max ([0-9.]+) ms.*/\1 \/ \2/p' <<<"$out")
+  late=$(sed -nE 's/.*controller late: ([0-9]+) of ([0-9]+) answers.*/\1 \/ \2/p' <<<"$out")
   failed=$(sed -nE 's/.* failed ([0-9]+) .*/\1/p' <<<"$out" | head -1)
   wrong=$(sed -nE 's/.* wrong ([0-9]+) .*/\1/p' <<<"$out" | head -1)
-  printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s |\n' "$traffic" "$baud" "$timeout" "${theory:-?}" \
-    "${mean:-?}" "${longest:-?}" "${hold:-?}" "${failed:-?}" "${wrong:-?}"
+  printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n' "$traffic" "$baud" "$timeout" "${theory:-?}" \
+    "${mean:-?}" "${longest:-?}" "${hold:-?}" "${late:-?}" "${failed:-?}" "${wrong:-?}"
 }
 
 echo "serial_cost: $calls calls a run; load $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
-echo "| traffic | baud | time-out ms | theory ms | mean ms | longest ms | hold mean / max ms | failed | wrong |"
-echo "|---|---|---|---|---|---|---|---|---|"
+echo "| traffic | baud | time-out ms | theory ms | mean ms | longest ms | hold mean / max ms | late answers | failed | wrong |"
+echo "|---|---|---|---|---|---|---|---|---|---|"
 for timeout in 100 300 1000 5000; do
   for baud in 9600 115200; do row "reads, tight" "$baud" "$timeout" --poll; done
 done

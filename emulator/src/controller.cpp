@@ -97,6 +97,7 @@ void Controller::setTurnaround(const Turnaround &t) {
     turnaround_ = t;
     answeredCount_ = 0;
     drawnSum_ = {};
+    timedAnswers_ = lateAnswers_ = 0;
     slowerBy_ = {};
     slowerFor_ = 0;
     slowerTakes_.reset();
@@ -159,6 +160,17 @@ void Controller::addReplyDelay(Response &r) {
 std::pair<std::uint64_t, std::chrono::microseconds> Controller::turnaroundsDrawn() const {
     std::lock_guard lock(mutex_);
     return {answeredCount_, drawnSum_};
+}
+
+void Controller::noteAnswerLateBy(std::chrono::microseconds late) {
+    std::lock_guard lock(mutex_);
+    ++timedAnswers_;
+    if (late > std::chrono::milliseconds(1)) ++lateAnswers_;
+}
+
+std::pair<std::uint64_t, std::uint64_t> Controller::lateAnswers() const {
+    std::lock_guard lock(mutex_);
+    return {lateAnswers_, timedAnswers_};
 }
 
 void Controller::applyTransportFault(const Fault &f, Response &r) {

@@ -186,6 +186,12 @@ public:
     int burstMs() const;
     // The turnarounds drawn for answers so far: their number and sum.
     std::pair<std::uint64_t, std::chrono::microseconds> turnaroundsDrawn() const;
+    // A transport notes how much later than its time an answer's last byte
+    // went out (its turnaround and its bytes at the line's rate): a busy
+    // machine makes the controller late too. lateAnswers() counts those
+    // notes over 1 ms, beside all notes.
+    void noteAnswerLateBy(std::chrono::microseconds late);
+    std::pair<std::uint64_t, std::uint64_t> lateAnswers() const;
     // Real line timing on a serial line: no answer starts before its request
     // could have crossed the line at the rate the line is set to, and its
     // own first character after it (the reply delay comes on top). Off, a
@@ -280,6 +286,7 @@ private:
     // Binary requests answered so far, for the turnaround's step.
     std::uint64_t answeredCount_ = 0;
     std::chrono::microseconds drawnSum_{0};
+    std::uint64_t timedAnswers_ = 0, lateAnswers_ = 0;
     // What a fault made the answers slower by, for how many more (-1: for good).
     std::chrono::microseconds slowerBy_{0};
     long slowerFor_ = 0;

@@ -201,7 +201,8 @@ private:
     bool answer(const Response &r, Clock::time_point crossedAt) {
         if (!r.noise.empty()) send(r.noise.data(), r.noise.size());
         if (r.unheard) return true;
-        if (!pauseUntil(std::max(crossedAt, Clock::now()) + r.delay)) return false;
+        const auto due = std::max(crossedAt, Clock::now()) + r.delay;
+        if (!pauseUntil(due)) return false;
         const bool hold = r.transportFault == FaultKind::Hold;
         if (hold && !held()) return false;
         if (r.transportFault == FaultKind::HoldForNext && in_.empty() && waitUntil(std::nullopt, true) != Woke::Input)
@@ -225,6 +226,10 @@ private:
                 if (!sendPaced(twice, [] {}, bytes.size())) return false;
             } else if (!sendPaced(bytes, answered, r.onePiece ? 1 : bytes.size())) {
                 return false;
+            } else if (r.transportFault == FaultKind::None && controller_.delivery() != Delivery::Bursts) {
+                const auto onLine = characterTime() * static_cast<std::int64_t>(bytes.size());
+                controller_.noteAnswerLateBy(
+                    std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - due - onLine));
             }
             if (r.transportFault == FaultKind::Duplicate && r.repeatAfter.count() != 0) {
                 // The copy follows a while after the answer, or once the
