@@ -25,9 +25,10 @@
 //            line not known to be in step (a new connection, a fault the
 //            line saw, a text exchange), so that a late answer, however
 //            late, is told by its form and never taken for the request's;
-//   after a reply, proving that reply: when it came sooner or slower than
-//            any answer this controller gave to its request, or at a time
-//            it never answered in (the learnt times do not hold for it),
+//   after a reply, proving that reply: when it came sooner (by more than
+//            two answers count alike) or slower than any answer this
+//            controller gave to its request, or at a time it never
+//            answered in (the learnt times do not hold for it),
 //            and at least every kCheckEvery exchanges without another
 //            proof. A reply of another form ahead of the check's own
 //            answer is the request's own answer, come after the reply
