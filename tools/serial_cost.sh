@@ -9,8 +9,8 @@
 # longest single call, the hold from a call's start to its request's first
 # byte at the controller (mean and max), the controller's answers that went
 # out over 1 ms late (a busy machine's, of all it timed), and failed and
-# wrong calls (both 0 on a sound line). Exits nonzero when a run gave a wrong value or a
-# failed call.
+# wrong calls (both 0 on a sound line). Exits nonzero when a run gave a
+# wrong value or a failed call.
 #
 #   tools/serial_cost.sh [bin folder] [calls]
 #

@@ -273,19 +273,18 @@ SerialLine::Verdict SerialLine::judge(const Request &q, const Reply &r, std::chr
     // quiet period.
     if (!checks && quietFor >= quietPeriod) return {std::nullopt, false, true};
     if (proofDue(checks)) return prove;
-    // This request's own answer, if the reply was not it, comes within the
-    // longest answer time after the reply.
-    const Verdict watch{r.last + std::min<Duration>(*answerWithin(q), quietPeriod), false, false};
+    const auto watchFor = [&](Duration d) { return Verdict{r.last + std::min<Duration>(d, quietPeriod), false, false}; };
     // A controller that answers quickly, and now and then slowly: the watch
     // shows any answer the reply was not, an old one sent again at a usual
     // time included.
-    if (const auto slow = checks ? watchAfterReply(q) : std::nullopt)
-        return {r.last + std::min<Duration>(*slow, quietPeriod), false, false};
+    if (const auto slow = checks ? watchAfterReply(q) : std::nullopt) return watchFor(*slow);
     // A check's own answer came last: nothing was owed.
     if (checks && lastProved_) return {};
     const Duration within = std::min<Duration>(*answerWithin(last_), quietPeriod);
     if (quietFor >= within) return {};
-    return watch;
+    // This request's own answer, if the reply was not it, comes within the
+    // longest answer time after the reply.
+    return watchFor(*answerWithin(q));
 }
 
 void SerialLine::trusted(const Request &q, const Reply &r, bool proof) {
